@@ -1,0 +1,9 @@
+# Warnings for the project's own targets only (never for third-party code).
+function(velmar_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+    -Wno-sign-conversion -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wnull-dereference
+    -Wimplicit-fallthrough)
+  if(VELMAR_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

@@ -1,0 +1,27 @@
+// One way for every screen, dialog and command to read and write controller records, whether
+// they live in a controller on the line or in the demo image. Result codes are those of the
+// memory transactions: reads return the bytes stored (> 0), 0, -1 or -3; writes 1, -1 or -3.
+#pragma once
+
+#include <cstdint>
+
+namespace velmar {
+
+class RecordStore {
+public:
+    virtual ~RecordStore() = default;
+
+    // length <= 0 reads a self-sized record, as the memory read does.
+    virtual int Read(int address, int length, uint8_t* dst, uint8_t space = 0) = 0;
+    virtual int Write(int address, int length, const uint8_t* data, uint8_t space = 0) = 0;
+    // Restart after a successful record write; the demo image needs none and returns 1.
+    virtual int Restart() = 0;
+    // Refresh the session's sizes record; 1 or -1.
+    virtual int ReadSizes() = 0;
+    // False for what the demo image does not hold (temperature table, live registers, dump):
+    // screens show their demo text instead of reading.
+    virtual bool Holds(int address, uint8_t space) const = 0;
+    virtual bool IsDemo() const = 0;
+};
+
+} // namespace velmar

@@ -1,0 +1,55 @@
+// The port layer: a table of up to 16 open ports and the byte-level operations on them.
+// Every operation is a plain function; a port is named by its slot number 1..16 (0 = no port).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velmar {
+
+using PortSlot = uint16_t;
+
+enum class PortKind : int8_t { ComPort = 0, UsbKey = 1, UsbConverter = 2 };
+
+inline constexpr int kPortSlotCount = 16;
+
+// Result codes of OpenPort / ConfigurePort besides system (errno) codes.
+inline constexpr int kPortOk = 0;
+inline constexpr int kPortTableFull = 1;
+inline constexpr int kPortNoSlot = 2;
+inline constexpr int kPortEmptyName = 3;
+inline constexpr int kPortConverterRequestFailed = 4;
+inline constexpr int kPortLayerNotStarted = 9;
+
+void StartPortLayer();
+void StopPortLayer();
+bool PortLayerStarted();
+
+// 0 on success with `slot` set; 9, 1, 3, an errno value, or -1/-2/-3 from the converter search.
+int OpenPort(PortSlot& slot, const char* name);
+// baud 0 means 4800. 0 on success; 2 for slot 0; an errno value; 4 when a converter request fails.
+int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
+int ClosePort(PortSlot slot); // always 1
+void WritePort(PortSlot slot, const uint8_t* bytes, size_t count);
+void WritePortByte(PortSlot slot, uint8_t byte);
+int PortAvailable(PortSlot slot); // bytes waiting, 0..255
+int ReadPort(PortSlot slot, uint8_t* dst, int count); // 1 when `count` bytes were taken, else 0
+void PurgePort(PortSlot slot);
+
+// Waits until bytes may have arrived for `slot` or `timeoutMs` has passed, whichever is first.
+// Returns at once when data is already waiting in the device. Used by the protocol instead of
+// fixed sleeps, so an exchange goes on as soon as its reply is there.
+void WaitPortData(PortSlot slot, int timeoutMs);
+
+// Exchange log switch: bit n-1 enables logging for slot n.
+void SetLogMask(uint16_t mask);
+uint16_t GetLogMask();
+
+PortKind GetPortKind(PortSlot slot);
+// Bytes dropped because the receive ring was full (never more than 255 wait in a ring).
+uint32_t PortDroppedBytes(PortSlot slot);
+// A short text for a failure code of OpenPort/ConfigurePort that an engineer can act on
+// ("нет такого устройства", "нет доступа ... группа dialout", "порт занят ..."); empty if none.
+const char* PortErrorReason(int code);
+
+} // namespace velmar
