@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs the tool's main job on the built-in controller simulator: starts velmar-sim on a
+# pseudo-terminal and lets velmar-cli identify the controller and read its parameter block.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/deps.sh
+bash scripts/build.sh build >/dev/null
+link=$(mktemp -u /tmp/velmar-sim.XXXXXX)
+./build/sim/velmar-sim --link "$link" --address 1 >/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+./build/cli/velmar-cli -p "$link" -b 4800 identify
+./build/cli/velmar-cli -p "$link" -b 4800 sizes
+./build/cli/velmar-cli -p "$link" -b 4800 read ER 3100 3B
