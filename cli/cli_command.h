@@ -1,0 +1,47 @@
+// velmar-cli commands: each source file registers its commands; main parses the options, opens
+// the port (or the demo image) and dispatches.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/record_store.h"
+#include "link/serial_port.h"
+
+namespace velmar::cli {
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNoAnswer = 1; // the controller did not answer or refused
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFile = 3;
+
+struct Context {
+    std::string portName = "COM1";
+    uint32_t baud = 4800;
+    uint8_t dataBits = 8;
+    char parity = 'N';
+    uint8_t stopBits = 1;
+    int ctrl = 1;                  // controller number (240 with --reserve)
+    bool log = false;
+    bool demo = false;
+    std::string demoFile = "demo_trk.bin";
+    PortSlot slot = 0;             // open port, when not in demo mode
+    std::unique_ptr<RecordStore> store; // live controller or demo image
+};
+
+struct Command {
+    const char* name;
+    const char* usage; // one line for --help
+    int (*run)(Context& ctx, const std::vector<std::string>& args);
+};
+
+// Registers a command; call from a static initialiser in the command's source file.
+bool RegisterCommand(const Command& command);
+const std::vector<Command>& Commands();
+
+// Prints one line on stderr (UTF-8) and returns `code`.
+int Fail(int code, const std::string& message);
+
+} // namespace velmar::cli
