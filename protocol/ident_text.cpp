@@ -1,0 +1,69 @@
+// The identification text: request, assembly of the pieces, code page conversion.
+#include "protocol/ctrlr_protocol.h"
+#include "protocol/port_wait.h"
+#include "protocol/timeouts.h"
+
+#include <array>
+
+namespace velmar {
+
+namespace {
+
+constexpr uint8_t kIdentCmd = 0x00;
+constexpr uint8_t kIdentRequest = 0x31;
+
+} // namespace
+
+uint8_t Cp866ToCp1251(uint8_t byte) {
+    if (byte == 0xFC) return 0xB9; // numero sign
+    if (byte >= 0x80 && byte <= 0xAF) return static_cast<uint8_t>(byte + 0x40);
+    if (byte >= 0xE0 && byte <= 0xEF) return static_cast<uint8_t>(byte + 0x10);
+    if (byte == 0xF0) return 0xA8;
+    if (byte == 0xF1) return 0xB8;
+    return byte;
+}
+
+int ReadIdentText(PortSlot slot, int ctrl, char* text) {
+    text[0] = '\0';
+    if (slot > kMaxTransactionSlot) return -3;
+
+    std::array<uint8_t, 4> frame{0x60, static_cast<uint8_t>(ctrl & 0xFF), kIdentCmd, 0};
+    frame[3] = ChecksumRot8(frame.data(), 3);
+    PurgePort(slot); // nothing is due before the request; leftovers would corrupt the text
+    WritePort(slot, frame.data(), frame.size());
+    WritePortByte(slot, kIdentRequest);
+
+    // The text ends at its zero byte; a silence of identSilenceMs before it ends it early.
+    constexpr int kCapacity = kIdentTextSize - 1; // room for the terminating zero
+    int length = 0;
+    std::array<uint8_t, 256> piece{};
+    detail::Deadline silence(Timeouts().identSilenceMs);
+    for (;;) {
+        const int n = PortAvailable(slot);
+        if (n > 0 && ReadPort(slot, piece.data(), n) == 1) {
+            for (int i = 0; i < n; ++i) {
+                const uint8_t b = piece[static_cast<size_t>(i)];
+                if (b == 0) {
+                    text[length] = '\0';
+                    return 1;
+                }
+                if (length == kCapacity) {
+                    // More text than the buffer holds: keep what fits, report it incomplete.
+                    text[length] = '\0';
+                    return -2;
+                }
+                // CR and LF pass unchanged (the conversion leaves them alone as well).
+                text[length++] = static_cast<char>(Cp866ToCp1251(b));
+            }
+            silence.Restart(Timeouts().identSilenceMs);
+            continue;
+        }
+        if (silence.Expired()) {
+            text[length] = '\0';
+            return length > 0 ? -2 : -1;
+        }
+        WaitPortData(slot, silence.RemainingMs());
+    }
+}
+
+} // namespace velmar

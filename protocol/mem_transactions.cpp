@@ -1,0 +1,82 @@
+// The two memory transactions: chunked reads (explicit length or self-sized) and chunked writes.
+#include "protocol/ctrlr_protocol.h"
+#include "protocol/port_wait.h"
+#include "protocol/timeouts.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace velmar {
+
+namespace {
+
+constexpr uint8_t kReadCmd = 0x48;
+constexpr uint8_t kWriteCmd = 0x40;
+
+uint32_t LineAddress(int address, int offset) {
+    return static_cast<uint32_t>(address + offset) & 0xFFFFFFu;
+}
+
+} // namespace
+
+int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst, uint8_t space) {
+    if (slot > kMaxTransactionSlot) return -3;
+    const auto cmd = static_cast<uint8_t>(kReadCmd + space);
+
+    int total = length;
+    int offset = 0;
+    if (length <= 0) {
+        // Self-sized record: its first byte tells how many bytes follow.
+        offset = 1;
+        SendCtrlrCmd(slot, ctrl, cmd);
+        SendReadHeader(slot, LineAddress(address, 0), 1);
+        if (!detail::AwaitExactCount(slot, 2, Timeouts().lengthReplyMs, false)) return -1;
+        uint8_t reply[2];
+        if (ReadPort(slot, reply, 2) != 1) return -1;
+        total = reply[0];
+    }
+
+    // One spare byte: each reply carries a trailing byte after its data, which the next chunk
+    // overwrites and which is never handed out.
+    std::vector<uint8_t> buffer(static_cast<size_t>(total) + 1);
+    int got = 0;
+    while (got < total) {
+        const int chunk = std::min(total - got, kMaxChunk);
+        SendCtrlrCmd(slot, ctrl, cmd);
+        SendReadHeader(slot, LineAddress(address, offset), static_cast<uint8_t>(chunk));
+        const int want = chunk + 1;
+        if (!detail::AwaitExactCount(slot, want, Timeouts().readChunkStallMs, true)) return -1;
+        if (ReadPort(slot, buffer.data() + got, want) != 1) return -1;
+        got += chunk;
+        offset += chunk;
+    }
+    if (got > 0) std::memcpy(dst, buffer.data(), static_cast<size_t>(got));
+    return got;
+}
+
+int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_t* data,
+                  uint8_t space) {
+    if (slot > kMaxTransactionSlot) return -3;
+    if (length == 0) return 1;
+    if (length < 0) return -1;
+    const auto cmd = static_cast<uint8_t>(kWriteCmd + space);
+
+    for (int done = 0; done < length;) {
+        const int chunk = std::min(length - done, kMaxChunk);
+        SendCtrlrCmd(slot, ctrl, cmd);
+        if (SendWriteFrames(slot, LineAddress(address, done), static_cast<unsigned>(chunk),
+                            data + done) != 1)
+            return -1;
+        // A 1-byte chunk is answered by a 2-byte status block; its last byte is the status.
+        const int expected = chunk == 1 ? 2 : 1;
+        if (!detail::AwaitExactCount(slot, expected, Timeouts().writeStatusMs, false)) return -1;
+        uint8_t status[2] = {0, 0};
+        if (ReadPort(slot, status, expected) != 1) return -1;
+        if (status[expected - 1] != 0) return -1;
+        done += chunk;
+    }
+    return 1;
+}
+
+} // namespace velmar

@@ -1,0 +1,31 @@
+// How long each exchange waits for the controller's reply. Every limit is a time budget on a
+// monotonic clock; the exchange wakes as soon as the awaited bytes are there, so the budgets only
+// bound how long a silent or broken line can hold the caller.
+#pragma once
+
+namespace velmar {
+
+struct ProtocolTimeouts {
+    // Self-sized read: the 2-byte reply carrying the record length.
+    int lengthReplyMs = 200;
+    // Each read chunk fails after this long without growth of the waiting count; the budget
+    // starts again whenever more bytes have arrived.
+    int readChunkStallMs = 210;
+    // Each write chunk: its status reply.
+    int writeStatusMs = 510;
+    // Address poll: the 4-byte reply.
+    int addressPollMs = 120;
+    // Identification text: silence that ends the text.
+    int identSilenceMs = 251;
+    // Acknowledged block write (whole images): the first status byte.
+    int blockAckMs = 300;
+};
+
+// The budgets in force for the whole process; tests may shorten them.
+ProtocolTimeouts& Timeouts();
+
+// Fixed pauses the controller needs; not tunable.
+inline constexpr int kDataFramePauseMs = 50; // between a write header and its data frame
+inline constexpr int kBlockCmdPauseMs = 20;  // between command and header in acknowledged writes
+
+} // namespace velmar
