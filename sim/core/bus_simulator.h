@@ -1,8 +1,16 @@
 // The controller simulator: one or several controllers on an emulated RS-485 bus behind a
 // pseudo-terminal. Usable in-process (tests, benchmarks, the GUI's --simulate) and through the
 // velmar-sim program.
+//
+// Each controller listens with its own receiver at the line speed of its parameter block, answers
+// at its side-A address, at its side-B address when it serves two sides, and at the reserve
+// address 240. When several controllers answer the same request (240 with more than one
+// controller, or two controllers sharing a number) their replies collide on the line: the tool
+// receives the bitwise AND of the replies, padded to the longest, which is garbage as on a real
+// bus.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,29 +19,48 @@
 
 namespace velmar::sim {
 
+class FrameReceiver;
+
 // Faults a test can inject; all off by default. Address-specific faults name a controller number.
 struct Faults {
-    bool noAnswer = false;             // nobody answers anything
-    int dropReplies = 0;               // drop the next N replies entirely
-    int corruptReplies = 0;            // flip a byte in the next N replies
-    int truncateReplies = 0;           // send all but the last byte of the next N replies
-    int writeStatusAddress = -1;       // writes to this memory address answer a nonzero status
+    bool noAnswer = false;       // nobody answers anything
+    int dropReplies = 0;         // drop the next N replies entirely
+    int corruptReplies = 0;      // flip a byte in the next N replies
+    int truncateReplies = 0;     // send all but the last byte of the next N replies
+    int writeStatusAddress = -1; // writes to this memory address answer a nonzero status
     uint8_t writeStatus = 0x01;
-    bool identWithoutZero = false;     // identification text sent without its zero byte
-    bool wrongPollEcho = false;        // address poll answers with byte 1 != 0x21
-    bool noIdentAnswer = false;        // answers the poll but not the identification request
-    int extraReplyBytes = 0;           // append this many stray bytes to each reply
+    bool identWithoutZero = false; // identification text sent without its zero byte
+    bool wrongPollEcho = false;    // address poll answers with byte 1 != 0x21
+    bool noIdentAnswer = false;    // answers the poll but not the identification request
+    int extraReplyBytes = 0;       // append this many stray bytes to each reply
+    int deafAfterRestartMs = 0;    // a restarted controller hears nothing for this long
 };
+
+// Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.
+inline constexpr uint32_t kSpeedIndexBaud[4] = {38400, 19200, 9600, 4800};
+inline constexpr uint32_t kDefaultLineBaud = 4800; // also used for an out-of-range index
+// The reserve address: every controller answers it.
+inline constexpr int kReserveAddressByte = 240;
 
 // One controller's memory and identity.
 class Controller {
-public:
-    // A realistic, internally consistent controller answering at `address` (side A).
+  public:
+    // A realistic, internally consistent controller answering at `address` (side A): two sides
+    // (side B at address + 1) with two hoses each.
     static std::unique_ptr<Controller> MakeDefault(int address);
+    // The same with another topology: `sides` 1..2, `hosesPerSide` 1..8. With two sides, side B
+    // answers at address + 1 (wrapping past 255, skipping 0 and 240).
+    static std::unique_ptr<Controller> MakeDefault(int address, int sides, int hosesPerSide);
     // Memory taken from a saved device image; nullptr with `error` set when the file is bad.
+    // The controller then answers at the addresses of the image's parameter block.
     static std::unique_ptr<Controller> FromImageFile(const std::string& path, std::string& error);
+    // The same from bytes already in memory.
+    static std::unique_ptr<Controller> FromImage(const std::vector<uint8_t>& image,
+                                                 std::string& error);
+    ~Controller();
 
-    // Memory spaces 0 (ER), 2 (IR), 4 (IM), each 64 KiB.
+    // Memory spaces 0 (ER), 2 (IR), 4 (IM), each 64 KiB. Any other space number throws
+    // std::out_of_range (a test's programming error; the line side never asks for one).
     std::vector<uint8_t>& Space(int space);
     const std::vector<uint8_t>& Space(int space) const;
 
@@ -42,6 +69,36 @@ public:
     uint32_t LineBaud() const; // the line speed it listens at (from the parameter block)
     std::string identText;     // code page 866 bytes, sent with a trailing zero
     int restarts = 0;          // restarts seen
+
+    // Live values behind the write-only registers of space 2.
+    uint8_t displayMode = 0; // last byte written at 0x25 (display board mode)
+    int relayTests = 0;      // writes of 1 at 0x27 (heating relay test)
+
+    // Does this controller answer frames carrying `lineAddress` (the low byte of a number)?
+    bool AnswersAt(int lineAddress) const;
+    // Takes addresses, sides and line speed from the parameter block as a restart does, and
+    // brings the hose and side counts of the sizes record in line; counts a restart.
+    void Restart();
+    // Recomputes the parameter block's checksum byte (`Ksm`) after a test changed the block.
+    void FixParamsChecksum();
+    // The saved device image of this controller: 7-byte sizes record, then the records.
+    std::vector<uint8_t> ImageBytes() const;
+    // Writes ImageBytes() to `path` atomically; 0 or an errno value.
+    int SaveImageFile(const std::string& path) const;
+
+  private:
+    Controller();
+    void ApplyParams(); // reads addresses and speed from the parameter block
+
+    std::vector<uint8_t> spaces_[3]; // 0, 2, 4
+    int sideA_ = 1;
+    int sideB_ = -1;
+    uint32_t baud_ = kDefaultLineBaud;
+
+    // Line state, owned by the bus.
+    friend class BusSimulator;
+    std::unique_ptr<FrameReceiver> receiver_;
+    int64_t deafUntilNs_ = 0; // steady-clock time until which the controller hears nothing
 };
 
 struct Options {
@@ -49,10 +106,12 @@ struct Options {
     std::string imageFile;         // when set, the first controller's memory comes from it
     uint32_t emulateBaud = 0;      // 0: no line-time emulation; else 10 bits per byte at this rate
     bool checkBaud = true;         // ignore bytes sent at another speed than the controller's
+    int sides = 2;                 // topology of the default controllers
+    int hosesPerSide = 2;
 };
 
 class BusSimulator {
-public:
+  public:
     explicit BusSimulator(Options options = {});
     ~BusSimulator();
     BusSimulator(const BusSimulator&) = delete;
@@ -63,7 +122,8 @@ public:
     void Stop();
     // The slave device path (e.g. /dev/pts/3) to open as the tool's port.
     std::string SlavePath() const;
-    // Makes a symlink at `path` pointing to the slave; 0 or errno.
+    // Makes a symlink at `path` pointing to the slave; 0 or errno. An existing symlink at `path`
+    // is replaced; any other existing file gives EEXIST.
     int MakeLink(const std::string& path);
 
     // Controllers on the bus; guard access with Lock() while the bus runs.
@@ -73,8 +133,21 @@ public:
     Faults& GetFaults(); // change under Lock()
 
     // Counters for tests.
-    uint64_t FramesSeen() const;
-    uint64_t BytesIgnoredForBaud() const;
+    uint64_t FramesSeen() const;          // valid command frames on the line, any address
+    uint64_t BytesIgnoredForBaud() const; // bytes some controller could not hear (speed/format)
+    uint64_t RepliesSent() const;         // replies put on the line (after faults)
+    uint64_t Collisions() const;          // requests answered by more than one controller
+
+    // Error text of the constructor (bad image file); empty when all is well. Start() fails with
+    // EINVAL while it is set.
+    const std::string& SetupError() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
+
+// ChecksumRot8 of the protocol, kept here so the simulator stands alone.
+uint8_t SimChecksum(const uint8_t* bytes, size_t count);
 
 } // namespace velmar::sim

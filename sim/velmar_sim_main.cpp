@@ -1,0 +1,190 @@
+// velmar-sim: controllers on an emulated RS-485 line behind a pseudo-terminal.
+//
+// The first line printed is "PTY <slave path>" so that scripts can pick up the port; the program
+// then serves until SIGINT or SIGTERM and removes its --link on the way out.
+#include "sim/core/bus_simulator.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using velmar::sim::BusSimulator;
+using velmar::sim::Faults;
+using velmar::sim::Options;
+
+void Usage(std::FILE* to) {
+    std::fputs("usage: velmar-sim [options]\n"
+               "  --address N[,N...]   controller numbers (side A), default 1\n"
+               "  --sides N            sides of each default controller, 1 or 2 (default 2;\n"
+               "                       side B answers at the number + 1)\n"
+               "  --hoses N            hoses per side, 1..8 (default 2)\n"
+               "  --image FILE         memory of the first controller from a saved device image\n"
+               "  --baud B             emulate the line time at B baud (default: answer at once)\n"
+               "  --no-baud-check      hear the tool whatever speed its port is set to\n"
+               "  --link PATH          symlink PATH to the pseudo-terminal (replaces a symlink)\n"
+               "  --fault F            inject a fault; repeatable:\n"
+               "                       no-answer, drop=N, corrupt=N, truncate=N, extra=N,\n"
+               "                       write-status=ADDR[:STATUS], ident-no-zero, wrong-echo,\n"
+               "                       no-ident, deaf-after-restart=MS\n"
+               "  --help               this text\n",
+               to);
+}
+
+bool ParseNumber(const std::string& text, long& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0';
+}
+
+bool ParseAddresses(const std::string& text, std::vector<int>& out) {
+    out.clear();
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        long v = 0;
+        if (!ParseNumber(item, v) || v < 1 || v > 255 || v == velmar::sim::kReserveAddressByte)
+            return false;
+        out.push_back(static_cast<int>(v));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return !out.empty();
+}
+
+bool ParseFault(const std::string& spec, Faults& f) {
+    const size_t eq = spec.find('=');
+    const std::string name = spec.substr(0, eq);
+    const std::string arg = eq == std::string::npos ? "" : spec.substr(eq + 1);
+    long v = 0;
+    if (name == "no-answer" && arg.empty()) {
+        f.noAnswer = true;
+    } else if (name == "ident-no-zero" && arg.empty()) {
+        f.identWithoutZero = true;
+    } else if (name == "wrong-echo" && arg.empty()) {
+        f.wrongPollEcho = true;
+    } else if (name == "no-ident" && arg.empty()) {
+        f.noIdentAnswer = true;
+    } else if (name == "drop" && ParseNumber(arg, v) && v >= 0) {
+        f.dropReplies = static_cast<int>(v);
+    } else if (name == "corrupt" && ParseNumber(arg, v) && v >= 0) {
+        f.corruptReplies = static_cast<int>(v);
+    } else if (name == "truncate" && ParseNumber(arg, v) && v >= 0) {
+        f.truncateReplies = static_cast<int>(v);
+    } else if (name == "extra" && ParseNumber(arg, v) && v >= 0 && v <= 1024) {
+        f.extraReplyBytes = static_cast<int>(v);
+    } else if (name == "deaf-after-restart" && ParseNumber(arg, v) && v >= 0 && v <= 60000) {
+        f.deafAfterRestartMs = static_cast<int>(v);
+    } else if (name == "write-status") {
+        const size_t colon = arg.find(':');
+        long status = 1;
+        if (!ParseNumber(arg.substr(0, colon), v) || v < 0 || v > 0xFFFFFF) return false;
+        if (colon != std::string::npos &&
+            (!ParseNumber(arg.substr(colon + 1), status) || status < 1 || status > 255))
+            return false;
+        f.writeStatusAddress = static_cast<int>(v);
+        f.writeStatus = static_cast<uint8_t>(status);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    Faults faults;
+    std::string link;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        long n = 0;
+        bool ok = true;
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        } else if (arg == "--address") {
+            ok = value(v) && ParseAddresses(v, options.addresses);
+        } else if (arg == "--sides") {
+            ok = value(v) && ParseNumber(v, n) && n >= 1 && n <= 2;
+            options.sides = static_cast<int>(n);
+        } else if (arg == "--hoses") {
+            ok = value(v) && ParseNumber(v, n) && n >= 1 && n <= 8;
+            options.hosesPerSide = static_cast<int>(n);
+        } else if (arg == "--image") {
+            ok = value(options.imageFile) && !options.imageFile.empty();
+        } else if (arg == "--baud") {
+            ok = value(v) && ParseNumber(v, n) && n >= 50 && n <= 4000000;
+            options.emulateBaud = static_cast<uint32_t>(n);
+        } else if (arg == "--no-baud-check") {
+            options.checkBaud = false;
+        } else if (arg == "--link") {
+            ok = value(link) && !link.empty();
+        } else if (arg == "--fault") {
+            ok = value(v) && ParseFault(v, faults);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "velmar-sim: bad argument: %s\n", arg.c_str());
+            Usage(stderr);
+            return 2;
+        }
+    }
+
+    // Signals are taken by sigwait below; block them before the service thread starts.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    BusSimulator bus(options);
+    if (!bus.SetupError().empty()) {
+        std::fprintf(stderr, "velmar-sim: %s\n", bus.SetupError().c_str());
+        return 1;
+    }
+    bus.GetFaults() = faults;
+    if (const int err = bus.Start(); err != 0) {
+        std::fprintf(stderr, "velmar-sim: cannot open a pseudo-terminal: %s\n", std::strerror(err));
+        return 1;
+    }
+    std::printf("PTY %s\n", bus.SlavePath().c_str());
+    std::fflush(stdout);
+    if (!link.empty()) {
+        if (const int err = bus.MakeLink(link); err != 0) {
+            std::fprintf(stderr, "velmar-sim: cannot make the link %s: %s\n", link.c_str(),
+                         std::strerror(err));
+            return 1;
+        }
+        std::printf("LINK %s\n", link.c_str());
+    }
+    {
+        auto lock = bus.Lock();
+        for (const auto& c : bus.Controllers()) {
+            std::printf("CONTROLLER side A %d", c->SideAAddress());
+            if (c->SideBAddress() >= 0) std::printf(", side B %d", c->SideBAddress());
+            std::printf(", line %u baud\n", c->LineBaud());
+        }
+    }
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    bus.Stop(); // also removes the link
+    return 0;
+}
