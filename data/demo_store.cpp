@@ -1,0 +1,124 @@
+#include "data/demo_store.h"
+
+#include "data/atomic_file.h"
+#include "data/memory_map.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmar {
+
+namespace {
+
+struct Slot {
+    int offset = -1; // -1: the image does not serve the address
+    int readLength = 0;
+    int writeLength = 0;
+};
+
+// Where an address lives in the demo image. `header` is the image's 7-byte header.
+Slot Locate(int a, const uint8_t* header) {
+    if (a == 0x3100) return {demo::kParamsOffset, header[0], 58};
+    if (a >= 0x1000 && a <= 0x1FFF) {
+        const int n = (a - 0x1000) / 0x100;
+        return {demo::SettsOffset(n), header[3], 19};
+    }
+    if (a >= 0 && a < 0x200) return {0, 0, 0};
+    if (a >= 0x4000 && a <= 0x40FF) return {demo::kSideAOffset, header[6], 12};
+    if (a >= 0x4100 && a <= 0x41FF) return {demo::kSideBOffset, header[6], 12};
+    if (a >= 0x2000 && a <= 0x2FFF) {
+        const int n = (a - 0x2000) / 0x100;
+        return {demo::RegsOffset(n), header[5], 69};
+    }
+    if (a >= 0x5100 && a <= 0x51FF) return {demo::kMakeOffset, demo::kMakeReadLength, 128};
+    if (a >= 0x3000 && a <= 0x3038) return {0, 0, 0};
+    return {};
+}
+
+} // namespace
+
+int DemoRecordStore::Load() {
+    if (loaded_) return kDemoLoaded;
+    std::vector<uint8_t> bytes;
+    const int r = ReadWholeFile(path_, bytes, demo::kMaxFileLength);
+    if (r == kFileCannotOpen || r == kFileReadError) {
+        error_ = "Не удалось открыть демо-образ " + path_;
+        return kDemoCannotOpen;
+    }
+    if (r == kFileTooLong) {
+        error_ =
+            "Демо-образ " + path_ + " длиннее " + std::to_string(demo::kMaxFileLength) + " байт";
+        return kDemoBadLength;
+    }
+    if (bytes.empty()) {
+        error_ = "Демо-образ " + path_ + " пуст";
+        return kDemoBadLength;
+    }
+    if (bytes.size() < static_cast<size_t>(demo::kLayoutLength)) {
+        error_ = "Демо-образ " + path_ + " поврежден: " + std::to_string(bytes.size()) +
+                 " байт, а нужно не меньше " + std::to_string(demo::kLayoutLength);
+        return kDemoBadLength;
+    }
+    image_ = std::move(bytes);
+    loaded_ = true;
+    error_.clear();
+    return kDemoLoaded;
+}
+
+void DemoRecordStore::Release() {
+    loaded_ = false;
+    image_.clear();
+    image_.shrink_to_fit();
+}
+
+int DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
+    if (space != 0 || Load() != kDemoLoaded) return -1;
+    const Slot s = Locate(address, image_.data());
+    if (s.offset < 0) return -1;
+    // A self-sized read delivers at most 255 bytes, as on the line.
+    const int limit = length > 0 ? length : 255;
+    const int available = static_cast<int>(image_.size()) - s.offset;
+    const int count = std::max(0, std::min({s.readLength, limit, available}));
+    if (count > 0) std::memcpy(dst, image_.data() + s.offset, static_cast<size_t>(count));
+    CtrlrSizes().SetFromBytes(image_.data());
+    return count;
+}
+
+int DemoRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
+    if (space != 0 || Load() != kDemoLoaded) return -1;
+    const Slot s = Locate(address, image_.data());
+    if (s.offset < 0 || s.writeLength == 0) {
+        error_ = "Демо-образ не содержит адрес " + std::to_string(address);
+        return -1;
+    }
+    if (length <= 0) return 1;
+    const int count = std::min(length, s.writeLength);
+    std::vector<uint8_t> next = image_;
+    std::memcpy(next.data() + s.offset, data, static_cast<size_t>(count));
+    if (WriteFileAtomically(path_, next.data(), next.size(), &error_) != 0) return -1;
+    image_ = std::move(next);
+    return 1;
+}
+
+int DemoRecordStore::ReadSizes() {
+    if (Load() != kDemoLoaded) {
+        CtrlrSizes().Clear();
+        return -1;
+    }
+    CtrlrSizes().SetFromBytes(image_.data());
+    return 1;
+}
+
+bool DemoRecordStore::Holds(int a, uint8_t space) const {
+    if (space != 0) return false;
+    return a == 0x3100 || (a >= 0x1000 && a <= 0x2FFF) || (a >= 0x4000 && a <= 0x41FF) ||
+           (a >= 0x5100 && a <= 0x51FF);
+}
+
+std::unique_ptr<DemoRecordStore> MakeDemoRecordStore(const std::string& path, int& result) {
+    auto store = std::make_unique<DemoRecordStore>(path);
+    result = store->Load();
+    return store;
+}
+
+} // namespace velmar

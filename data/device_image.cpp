@@ -1,0 +1,173 @@
+#include "data/device_image.h"
+
+#include "data/atomic_file.h"
+#include "data/memory_map.h"
+#include "protocol/ctrlr_protocol.h"
+
+#include <cstdio>
+
+namespace velmar {
+
+std::vector<ImageRecord> ImageRecords(const uint8_t h[7]) {
+    std::vector<ImageRecord> r;
+    r.reserve(40);
+    r.push_back({addr::kParams, h[0]});
+    for (int n = 0; n < kChannelCount; ++n)
+        r.push_back({ChannelAddress(addr::kChannelSettsBase, n), h[3]});
+    r.push_back({addr::kOptionalA, h[4]});
+    r.push_back({addr::kOptionalB, h[4]});
+    r.push_back({addr::kSideStateA, h[6]});
+    r.push_back({addr::kSideStateB, h[6]});
+    for (int n = 0; n < kChannelCount; ++n)
+        r.push_back({ChannelAddress(addr::kChannelRegsBase, n), h[5]});
+    r.push_back({addr::kMakeBlock, image::kMakeRegionLength});
+    r.push_back({addr::kBlock3000, image::kBlock3000Length});
+    return r;
+}
+
+int ImageLength(const uint8_t h[7]) {
+    return h[0] + 16 * (h[3] + h[5]) + 2 * (h[4] + h[6]) + 320;
+}
+
+int ImageWriteTotal(const uint8_t h[7]) {
+    return 16 * (h[3] + h[5]) + h[0] + 2 * (h[4] + h[6]) + 313;
+}
+
+// The largest header (all 255) gives 9755 bytes: every image fits the buffer.
+static_assert(255 + 16 * 510 + 2 * 510 + 320 <= image::kBufferLength);
+
+int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImageProgressFn& progress,
+                    std::string* error) {
+    out.clear();
+    if (store.ReadSizes() != 1) {
+        if (error) *error = ImageSaveErrorText(kImageNoLink);
+        return kImageNoLink;
+    }
+    const auto header = CtrlrSizes().ToBytes();
+    std::vector<uint8_t> img(header.begin(), header.end());
+    const int total = ImageLength(header.data()) - image::kHeaderLength;
+    img.reserve(static_cast<size_t>(total) + image::kHeaderLength);
+    int done = 0;
+    if (progress) progress(0, total);
+    for (const ImageRecord& rec : ImageRecords(header.data())) {
+        // A length of 0 means the record is absent; a read of length 0 would be self-sized.
+        if (rec.length == 0) continue;
+        const size_t at = img.size();
+        img.resize(at + static_cast<size_t>(rec.length));
+        const int got = store.Read(rec.address, rec.length, img.data() + at, 0);
+        if (got != rec.length) {
+            if (error) {
+                char where[64];
+                std::snprintf(where, sizeof where, " (адрес 0x%04X, %d байт)", rec.address,
+                              rec.length);
+                *error = ImageSaveErrorText(kImageReadFailed) + where;
+            }
+            return kImageReadFailed;
+        }
+        done += rec.length;
+        if (progress) progress(done, total);
+    }
+    out = std::move(img);
+    return kImageSaved;
+}
+
+int SaveDeviceImage(RecordStore& store, const std::string& path, const ImageProgressFn& progress,
+                    std::string* error) {
+    std::vector<uint8_t> img;
+    const int r = ReadDeviceImage(store, img, progress, error);
+    if (r != kImageSaved) return r;
+    std::string why;
+    if (WriteFileAtomically(path, img.data(), img.size(), &why) != 0) {
+        if (error) *error = ImageSaveErrorText(kImageFileFailed) + ": " + why;
+        return kImageFileFailed;
+    }
+    return kImageSaved;
+}
+
+int CheckImageHeader(const uint8_t* bytes, size_t length) {
+    if (length < static_cast<size_t>(image::kHeaderLength)) return kImageTooShort;
+    for (int i = 0; i < image::kHeaderLength; ++i)
+        if (i != 4 && bytes[i] == 0) return kImageBadHeader;
+    return kImageLoaded;
+}
+
+int LoadImageFile(const std::string& path, std::vector<uint8_t>& out, std::string* error) {
+    out.clear();
+    std::vector<uint8_t> bytes;
+    int result = kImageLoaded;
+    switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
+    case kFileCannotOpen:
+        result = kImageCannotOpen;
+        break;
+    case kFileTooLong:
+        result = kImageTooLong;
+        break;
+    case kFileReadError:
+        result = kImageReadError;
+        break;
+    default:
+        if (bytes.empty()) {
+            result = kImageTooShort;
+        } else {
+            result = CheckImageHeader(bytes.data(), bytes.size());
+            if (result == kImageLoaded &&
+                bytes.size() < static_cast<size_t>(ImageLength(bytes.data())))
+                result = kImageTruncated;
+        }
+    }
+    if (result != kImageLoaded) {
+        if (error) *error = ImageLoadErrorText(result) + ": " + path;
+        return result;
+    }
+    out = std::move(bytes);
+    return kImageLoaded;
+}
+
+std::string ImageSaveErrorText(int result) {
+    switch (result) {
+    case kImageSaved:
+        return "Образ контроллера успешно сохранен";
+    case kImageNoLink:
+        return "Нет связи с устройством";
+    case kImageReadFailed:
+        return "Ошибка чтения образа из контроллера; файл не изменен";
+    case kImageFileFailed:
+        return "Ошибка записи файла образа; прежний файл не изменен";
+    default:
+        return "Ошибка сохранения образа";
+    }
+}
+
+std::string ImageLoadErrorText(int result) {
+    switch (result) {
+    case kImageLoaded:
+        return "Образ считан";
+    case kImageBadHeader:
+        return "Неверный заголовок образа (нулевой размер записи)";
+    case kImageTooShort:
+        return "Файл короче заголовка образа (7 байт)";
+    case kImageCannotOpen:
+        return "Не удалось открыть файл образа";
+    case kImageTooLong:
+        return "Файл длиннее буфера образа (" + std::to_string(image::kBufferLength) + " байт)";
+    case kImageTruncated:
+        return "Файл образа короче, чем указано в его заголовке";
+    case kImageReadError:
+        return "Ошибка чения файла";
+    default:
+        return "Ошибка загрузки образа";
+    }
+}
+
+int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
+                           const ImageProgressFn& progress) {
+    if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return -1;
+    const int total = ImageWriteTotal(img.data());
+    ImageProgress perRecord;
+    if (progress) perRecord = [&](int done) { progress(done, total); };
+    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord) != 1) return -1;
+    RestartCtrlr(slot, ctrl);
+    return 1;
+}
+
+} // namespace velmar

@@ -1,0 +1,80 @@
+// Saved device images: a 7-byte sizes header S0..S6, then the parameter block (S0), 16 channel
+// settings (S3), two optional blocks (S4), two side states (S6), 16 channel registers (S5), 256
+// bytes from 0x5100 and 57 bytes from 0x3000.
+//
+// Saving reads every record first and writes the file only when all were read: the data go to
+// a temporary file that replaces the target at the end, so a failed save leaves an existing file
+// untouched and is reported. Loading refuses a file that does not hold what its header announces
+// or that is longer than the image buffer, so nothing is ever read beyond the data.
+#pragma once
+
+#include "data/record_store.h"
+#include "link/serial_port.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmar {
+
+namespace image {
+inline constexpr int kHeaderLength = 7;
+inline constexpr int kBufferLength = 18432; // the image buffer; an image must fit in it
+inline constexpr int kMakeRegionLength = 256;
+inline constexpr int kBlock3000Length = 57;
+} // namespace image
+
+struct ImageRecord {
+    int address;
+    int length;
+};
+
+// The records of an image in file order, with the lengths `header` gives.
+std::vector<ImageRecord> ImageRecords(const uint8_t header[7]);
+// S0 + 16 (S3 + S5) + 2 (S4 + S6) + 320: the whole file, header included.
+int ImageLength(const uint8_t header[7]);
+
+// Progress of a save or load: bytes done of `total` (header not counted).
+using ImageProgressFn = std::function<void(int done, int total)>;
+
+// Save results.
+inline constexpr int kImageSaved = 1;
+inline constexpr int kImageNoLink = -1;     // the sizes could not be read
+inline constexpr int kImageReadFailed = -2; // a record could not be read
+inline constexpr int kImageFileFailed = -3; // the file could not be written
+
+// Reads the sizes and every record into `image` (header first).
+int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& image,
+                    const ImageProgressFn& progress = {}, std::string* error = nullptr);
+// ReadDeviceImage, then the file, atomically.
+int SaveDeviceImage(RecordStore& store, const std::string& path,
+                    const ImageProgressFn& progress = {}, std::string* error = nullptr);
+
+// Header check and load results.
+inline constexpr int kImageLoaded = 1;
+inline constexpr int kImageBadHeader = -1; // a header byte other than byte 4 is 0
+inline constexpr int kImageTooShort = -2;  // fewer than 7 bytes
+inline constexpr int kImageCannotOpen = -3;
+inline constexpr int kImageTooLong = -4;   // longer than the 18432-byte buffer
+inline constexpr int kImageTruncated = -5; // shorter than its header announces
+inline constexpr int kImageReadError = -6; // "Ошибка чения файла"
+
+// Checks the header of an image in memory: 1, -2 or -1 as for a file.
+int CheckImageHeader(const uint8_t* bytes, size_t length);
+// Reads `path` into `image`, checking header, buffer limit and length. On failure `image` is
+// empty and `error` (when given) holds a text for the engineer.
+int LoadImageFile(const std::string& path, std::vector<uint8_t>& image,
+                  std::string* error = nullptr);
+// The text for a save or load result (UTF-8).
+std::string ImageSaveErrorText(int result);
+std::string ImageLoadErrorText(int result);
+
+// Writes a loaded image into the controller (WriteDeviceImage) and restarts it after a complete
+// write. 1 or -1.
+int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& image,
+                           const ImageProgressFn& progress = {});
+// The progress total of a write: 16 (S3 + S5) + S0 + 2 (S4 + S6) + 313.
+int ImageWriteTotal(const uint8_t header[7]);
+
+} // namespace velmar
