@@ -1,0 +1,26 @@
+// The parameter report: the controller's records read into one device buffer, and the plain
+// text built from it (main settings, the mode bits as sentences, the fiscal totaliser of every
+// hose and, in the extended form, the status flags of every hose).
+#pragma once
+
+#include "data/device_buffer.h"
+#include "data/record_store.h"
+
+#include <string>
+#include <vector>
+
+namespace velmar {
+
+// Reads the parameter block, the 16 channel settings, both side states, the MakeBlock and the
+// 16 channel registers into `buffer`, each record at its own place: a failed or short read
+// leaves (the rest of) its place 0 and moves nothing else. Works alike on a controller and on
+// the demo image. Returns the number of records not read in full (0: all read).
+int FillReportBuffer(RecordStore& store, DeviceBuffer& buffer);
+
+// The report, one string per line (UTF-8, no line ends). `ctrlrAddress` is the number in use.
+std::vector<std::string> ReportLines(const DeviceBuffer& buffer, int ctrlrAddress, bool extended);
+
+// The lines joined by `lineEnd`, with a line end after the last one.
+std::string JoinLines(const std::vector<std::string>& lines, const char* lineEnd = "\n");
+
+} // namespace velmar
