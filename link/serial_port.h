@@ -32,7 +32,7 @@ int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, u
 int ClosePort(PortSlot slot); // always 1
 void WritePort(PortSlot slot, const uint8_t* bytes, size_t count);
 void WritePortByte(PortSlot slot, uint8_t byte);
-int PortAvailable(PortSlot slot); // bytes waiting, 0..255
+int PortAvailable(PortSlot slot);                     // bytes waiting, 0..255
 int ReadPort(PortSlot slot, uint8_t* dst, int count); // 1 when `count` bytes were taken, else 0
 void PurgePort(PortSlot slot);
 
@@ -51,5 +51,14 @@ uint32_t PortDroppedBytes(PortSlot slot);
 // A short text for a failure code of OpenPort/ConfigurePort that an engineer can act on
 // ("нет такого устройства", "нет доступа ... группа dialout", "порт занят ..."); empty if none.
 const char* PortErrorReason(int code);
+
+// 0 while the slot's device is there; the errno (EIO, ENXIO ...) once it has gone away (a USB
+// adapter pulled out). A gone device fails quietly afterwards; ClosePort and OpenPort again
+// after re-plugging it.
+int PortLastError(PortSlot slot);
+
+// Where StartPortLayer opens the exchange log: `path` when set (null or "" restores the
+// default), else $VELMAR_LOG_DIR/port.out, else "port.out" in the working directory.
+void SetExchangeLogPath(const char* path);
 
 } // namespace velmar

@@ -1,0 +1,343 @@
+// The port table and its operations.
+#include "link/converter_pump.h"
+#include "link/exchange_log.h"
+#include "link/port_table.h"
+#include "link/usb_converter.h"
+#include "link/usb_library.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace velmar {
+
+std::array<PortEntry, kPortSlotCount> portTable;
+
+namespace {
+
+std::atomic<bool> layerStarted{false};
+std::atomic<uint16_t> logMask{0};
+uint32_t parityErrors = 0; // shutdown line counters, from the drivers' line error counts
+uint32_t frameErrors = 0;
+bool lossLogged[kPortSlotCount] = {};
+
+constexpr size_t kMaxNameLength = 99;
+constexpr int kConverterWriteWaitMs = 2000;
+constexpr auto kDetachedRetryInterval = std::chrono::seconds(1);
+
+bool Logged(PortSlot slot) {
+    return (logMask.load(std::memory_order_relaxed) >> (slot - 1) & 1u) != 0;
+}
+
+uint16_t FirstNumber(const char* name) {
+    const char* p = name;
+    while (*p != '\0' && (*p < '0' || *p > '9')) ++p;
+    uint32_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) value = std::min<uint32_t>(value * 10 + (*p - '0'), 65535);
+    return static_cast<uint16_t>(value);
+}
+
+PortKind KindOf(const PortEntry& e) {
+    return e.kind.load(std::memory_order_relaxed);
+}
+
+// Moves what the device holds into the ring, as much as fits; the rest waits in the driver
+// for the next call, so nothing is lost to a full ring.
+void Pull(PortSlot slot, PortEntry& e) {
+    const unsigned room = e.rx.Free();
+    if (room == 0) return;
+    uint8_t buf[ByteRing::kSize];
+    size_t got = 0;
+    const int err = ReadComDevice(e.com, buf, room, got);
+    if (got > 0) DeliverToRx(e, buf, got);
+    (void)err;
+    (void)slot;
+}
+
+void ReportLoss(PortSlot slot, int code) {
+    bool& logged = lossLogged[slot - 1];
+    if (logged) return;
+    logged = true;
+    if (Logged(slot)) LogWriteFailure(slot, code);
+}
+
+void ClosePortEntry(PortEntry& e) {
+    if (KindOf(e) == PortKind::UsbConverter) {
+        CloseConverter(e);
+    } else if (KindOf(e) == PortKind::ComPort) {
+        uint32_t p = 0;
+        uint32_t f = 0;
+        ComDeviceLineErrors(e.com, p, f);
+        parityErrors += p;
+        frameErrors += f;
+        CloseComDevice(e.com);
+    }
+    e.Clear();
+}
+
+void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailure) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr || bytes == nullptr || count == 0) return;
+    switch (KindOf(*e)) {
+    case PortKind::UsbKey:
+        return;
+    case PortKind::UsbConverter: {
+        size_t done = e->usb != nullptr ? e->tx.Push(bytes, count) : 0;
+        // The pump empties the ring a few bytes per transfer; wait for room rather than lose the
+        // end of a frame, but never for long.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kConverterWriteWaitMs);
+        while (done < count && e->usb != nullptr && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            done += e->tx.Push(bytes + done, count - done);
+        }
+        if (done < count && logFailure && Logged(slot)) LogWriteFailure(slot, ETIMEDOUT);
+        break;
+    }
+    case PortKind::ComPort: {
+        if (e->com.lostError != 0 && lossLogged[slot - 1]) return; // gone, said so already
+        const int err = WriteComDevice(e->com, bytes, count);
+        if (err != 0 && e->com.lostError != 0) {
+            ReportLoss(slot, err);
+        } else if (err != 0 && logFailure && Logged(slot)) {
+            LogWriteFailure(slot, err);
+        }
+        break;
+    }
+    }
+    if (Logged(slot)) LogExchange(LogEvent::Write, slot, bytes, count);
+}
+
+} // namespace
+
+PortEntry* UsedEntry(PortSlot slot) {
+    if (slot == 0 || slot > kPortSlotCount || !layerStarted.load(std::memory_order_relaxed)) {
+        return nullptr;
+    }
+    PortEntry& e = portTable[slot - 1];
+    return e.used ? &e : nullptr;
+}
+
+void DeliverToRx(PortEntry& entry, const uint8_t* bytes, size_t count) {
+    const size_t stored = entry.rx.Push(bytes, count);
+    if (stored < count) {
+        entry.droppedBytes.fetch_add(static_cast<uint32_t>(count - stored),
+                                     std::memory_order_relaxed);
+    }
+    if (stored > 0) {
+        entry.delivered.fetch_add(static_cast<uint32_t>(stored), std::memory_order_release);
+    }
+}
+
+void StartPortLayer() {
+    if (layerStarted.load()) return;
+    for (PortEntry& e : portTable) e.Clear();
+    for (bool& b : lossLogged) b = false;
+    parityErrors = 0;
+    frameErrors = 0;
+    StartConverterPump();
+    OpenExchangeLog();
+    layerStarted.store(true);
+}
+
+void StopPortLayer() {
+    if (!layerStarted.load()) return;
+    // Ports still open are closed so their devices are free again for the next user.
+    for (PortEntry& e : portTable) {
+        if (e.used) ClosePortEntry(e);
+    }
+    StopConverterPump();
+    CloseExchangeLog(parityErrors, frameErrors, logMask.load() != 0);
+    layerStarted.store(false);
+}
+
+bool PortLayerStarted() {
+    return layerStarted.load();
+}
+
+int OpenPort(PortSlot& slot, const char* name) {
+    slot = 0;
+    if (!layerStarted.load()) return kPortLayerNotStarted;
+    auto it = std::find_if(portTable.begin(), portTable.end(),
+                           [](const PortEntry& e) { return !e.used; });
+    if (it == portTable.end()) return kPortTableFull;
+    if (name == nullptr || *name == '\0') return kPortEmptyName;
+    // A cut device path could name another device: refuse instead.
+    if (std::strlen(name) > kMaxNameLength) return ENAMETOOLONG;
+    PortEntry& e = *it;
+    const auto index = static_cast<PortSlot>(it - portTable.begin());
+    e.Clear();
+    std::memcpy(e.name, name, std::strlen(name) + 1);
+    e.portNumber = FirstNumber(name);
+    lossLogged[index] = false;
+
+    if (std::strcmp(name, "UKEY") == 0) {
+        StartUsbLibrary();
+        e.kind.store(PortKind::UsbKey, std::memory_order_relaxed);
+    } else if (std::strncmp(name, "U_", 2) == 0) {
+        StartUsbLibrary();
+        const int r = OpenConverter(e, name);
+        if (r != 0) {
+            e.Clear();
+            return r;
+        }
+        e.used = true;
+        e.kind.store(PortKind::UsbConverter, std::memory_order_release);
+        ResumeConverterPump();
+    } else {
+        const int err = OpenComDevice(name, e.com);
+        if (err != 0) {
+            e.Clear();
+            return err;
+        }
+        e.kind.store(PortKind::ComPort, std::memory_order_relaxed);
+    }
+    e.used = true;
+    slot = static_cast<PortSlot>(index + 1);
+    return kPortOk;
+}
+
+int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr) return kPortNoSlot;
+    if (baud == 0) baud = 4800;
+    int r = 0;
+    switch (KindOf(*e)) {
+    case PortKind::UsbKey:
+        return 0;
+    case PortKind::ComPort:
+        r = ConfigureComDevice(e->com, baud, dataBits, parity, stopBits);
+        break;
+    case PortKind::UsbConverter:
+        r = ConfigureConverter(*e, baud, dataBits, parity, stopBits);
+        break;
+    }
+    if (r != 0) return r;
+    e->baud = baud;
+    e->dataBits = dataBits;
+    e->parity = parity;
+    e->stopBits = stopBits;
+    return 0;
+}
+
+int ClosePort(PortSlot slot) {
+    PortEntry* e = UsedEntry(slot);
+    if (e != nullptr) ClosePortEntry(*e);
+    return 1;
+}
+
+void WritePort(PortSlot slot, const uint8_t* bytes, size_t count) {
+    WriteBytes(slot, bytes, count, true);
+}
+
+void WritePortByte(PortSlot slot, uint8_t byte) {
+    WriteBytes(slot, &byte, 1, false);
+}
+
+int PortAvailable(PortSlot slot) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr) return 0;
+    switch (KindOf(*e)) {
+    case PortKind::UsbKey:
+        return 0;
+    case PortKind::UsbConverter: {
+        const auto now = std::chrono::steady_clock::now();
+        if (e->converterErrors.load(std::memory_order_relaxed) > 100 ||
+            (e->usb == nullptr && now >= e->nextReconnectTry)) {
+            ReconnectConverter(*e);
+            if (e->usb == nullptr) e->nextReconnectTry = now + kDetachedRetryInterval;
+            return 0;
+        }
+        e->deliveredSeen = e->delivered.load(std::memory_order_acquire);
+        break;
+    }
+    case PortKind::ComPort:
+        Pull(slot, *e);
+        break;
+    }
+    return static_cast<int>(e->rx.Count());
+}
+
+int ReadPort(PortSlot slot, uint8_t* dst, int count) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr || count < 0 || (dst == nullptr && count > 0)) return 0;
+    const PortKind kind = KindOf(*e);
+    if (kind == PortKind::UsbKey) return 0;
+    if (kind == PortKind::ComPort) Pull(slot, *e);
+    if (kind == PortKind::UsbConverter) {
+        e->deliveredSeen = e->delivered.load(std::memory_order_acquire);
+    }
+    if (count == 0) return 1;
+    if (e->rx.Count() < static_cast<unsigned>(count)) return 0;
+    e->rx.Take(dst, static_cast<size_t>(count));
+    if (Logged(slot)) LogExchange(LogEvent::Read, slot, dst, static_cast<size_t>(count));
+    return 1;
+}
+
+void PurgePort(PortSlot slot) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr || KindOf(*e) == PortKind::UsbKey) return;
+    std::vector<uint8_t> dropped(ByteRing::kSize);
+    size_t n = e->rx.Take(dropped.data(), ByteRing::kCapacity);
+    dropped.resize(n);
+    if (KindOf(*e) == PortKind::ComPort) {
+        // Whatever the driver holds right now; bounded, in case the line keeps talking.
+        uint8_t buf[ByteRing::kSize];
+        for (int round = 0; round < 64; ++round) {
+            size_t got = 0;
+            ReadComDevice(e->com, buf, sizeof buf, got);
+            if (got == 0) break;
+            dropped.insert(dropped.end(), buf, buf + got);
+        }
+    }
+    if (!dropped.empty() && Logged(slot)) {
+        LogExchange(LogEvent::Purge, slot, dropped.data(), dropped.size());
+    }
+}
+
+void WaitPortData(PortSlot slot, int timeoutMs) {
+    if (timeoutMs <= 0) return;
+    PortEntry* e = UsedEntry(slot);
+    const PortKind kind = e != nullptr ? KindOf(*e) : PortKind::UsbKey;
+    switch (kind) {
+    case PortKind::ComPort:
+        WaitComDevice(e->com, timeoutMs);
+        break;
+    case PortKind::UsbConverter:
+        WaitConverterData(*e, timeoutMs);
+        break;
+    case PortKind::UsbKey:
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        break;
+    }
+}
+
+void SetLogMask(uint16_t mask) {
+    logMask.store(mask);
+}
+uint16_t GetLogMask() {
+    return logMask.load();
+}
+
+PortKind GetPortKind(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    return e != nullptr ? KindOf(*e) : PortKind::ComPort;
+}
+
+uint32_t PortDroppedBytes(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    return e != nullptr ? e->droppedBytes.load(std::memory_order_relaxed) : 0;
+}
+
+int PortLastError(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    if (e == nullptr) return 0;
+    if (KindOf(*e) == PortKind::ComPort) return e->com.lostError;
+    if (KindOf(*e) == PortKind::UsbConverter && e->usb == nullptr) return ENODEV;
+    return 0;
+}
+
+} // namespace velmar

@@ -1,0 +1,83 @@
+// The table of open ports, shared by the port operations (GUI thread) and the converter pump.
+// Internal to link/.
+#pragma once
+
+#include "link/byte_ring.h"
+#include "link/com_device.h"
+#include "link/serial_port.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+struct usb_dev_handle;
+
+namespace velmar {
+
+struct PortEntry {
+    // Set and cleared by the GUI thread. A slot is in use while `used` is set: the port number
+    // alone cannot mark it, since "ttyUSB0" or "/dev/pts/0" give number 0.
+    bool used = false;
+    char name[100] = {};
+    uint16_t portNumber = 0; // first run of decimal digits in the name
+    // Read by the pump (acquire) to find converter slots; every other field of a converter is
+    // written before the kind is published (release).
+    std::atomic<PortKind> kind{PortKind::ComPort};
+
+    ComDevice com; // ComPort
+
+    // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
+    // does not see yet); null for a converter that was lost and not found again.
+    usb_dev_handle* usb = nullptr;
+    uint8_t channel = 0;
+    uint32_t clock = 0;
+    std::atomic<int32_t> converterErrors{0};
+    uint8_t announced = 0; // pump only: bytes the converter said it holds
+    std::chrono::steady_clock::time_point nextReconnectTry{};
+
+    uint32_t baud = 0;
+    uint8_t dataBits = 0;
+    char parity = 0;
+    uint8_t stopBits = 0;
+
+    ByteRing rx; // producer: pull (ComPort, GUI thread) or the pump; consumer: GUI thread
+    ByteRing tx; // UsbConverter: producer GUI thread, consumer the pump
+    std::atomic<uint32_t> droppedBytes{0}; // written by the rx producer only
+    std::atomic<uint32_t> delivered{0};    // bytes the pump has put into rx, ever
+    uint32_t deliveredSeen = 0;            // GUI thread: `delivered` at the last look
+
+    // Only while nobody else looks at the slot (start, or the pump paused / not seeing it).
+    void Clear() {
+        used = false;
+        name[0] = '\0';
+        portNumber = 0;
+        kind.store(PortKind::ComPort, std::memory_order_relaxed);
+        com = ComDevice{};
+        usb = nullptr;
+        channel = 0;
+        clock = 0;
+        converterErrors.store(0, std::memory_order_relaxed);
+        announced = 0;
+        nextReconnectTry = {};
+        baud = 0;
+        dataBits = 0;
+        parity = 0;
+        stopBits = 0;
+        rx.Reset();
+        tx.Reset();
+        droppedBytes.store(0, std::memory_order_relaxed);
+        delivered.store(0, std::memory_order_relaxed);
+        deliveredSeen = 0;
+    }
+};
+
+extern std::array<PortEntry, kPortSlotCount> portTable;
+
+// Entry for a slot number, or null for 0, out-of-range and free slots.
+PortEntry* UsedEntry(PortSlot slot);
+
+// Stores bytes a producer received; what does not fit is counted as dropped.
+void DeliverToRx(PortEntry& entry, const uint8_t* bytes, size_t count);
+
+} // namespace velmar
