@@ -335,8 +335,10 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
     }
     if (send && faults.corruptReplies > 0 && !bytes.empty()) {
         --faults.corruptReplies;
+        // Not the same pattern twice: the checksum is linear, so flipping the first byte and
+        // the checksum byte alike would keep a poll reply valid.
         bytes.front() ^= 0xFF;
-        if (bytes.size() > 1) bytes.back() ^= 0xFF;
+        bytes.back() ^= 0x01;
     }
     if (send && faults.truncateReplies > 0 && !bytes.empty()) {
         --faults.truncateReplies;

@@ -25,7 +25,7 @@ class FrameReceiver;
 struct Faults {
     bool noAnswer = false;       // nobody answers anything
     int dropReplies = 0;         // drop the next N replies entirely
-    int corruptReplies = 0;      // flip a byte in the next N replies
+    int corruptReplies = 0;      // garble the next N replies (first and last byte)
     int truncateReplies = 0;     // send all but the last byte of the next N replies
     int writeStatusAddress = -1; // writes to this memory address answer a nonzero status
     uint8_t writeStatus = 0x01;

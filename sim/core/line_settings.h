@@ -7,8 +7,10 @@
 namespace velmar::sim {
 
 struct LineSettings {
-    uint32_t baud = 0;    // the speed the tool transmits at
-    bool format8N = true; // 8 data bits, no parity (the stop bits do not matter to a receiver)
+    uint32_t baud = 0; // the speed the tool transmits at
+    // 8 data bits, no parity (the stop bits do not matter to a receiver). Linux pseudo-terminals
+    // always report 8 bits without parity, so there only the speed can differ.
+    bool format8N = true;
 };
 
 // Reads the settings of the terminal `fd` (either side of the pseudo-terminal); false on error.

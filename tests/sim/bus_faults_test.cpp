@@ -1,0 +1,121 @@
+// Injected faults and line-time emulation.
+#include "sim/core/controller_layout.h"
+#include "sim/sim_fixture.h"
+
+#include <chrono>
+#include <thread>
+
+namespace velmar::sim::test {
+namespace {
+
+namespace L = layout;
+using std::chrono::milliseconds;
+
+Bytes IdentText(RawLine& line, uint8_t ctrl) {
+    line.Purge();
+    line.Send(Join(Command(ctrl, 0x00), {0x31}));
+    return line.ReadQuiet();
+}
+
+TEST_F(BusTest, ReplyFaults) {
+    StartBus();
+    const Bytes good = Poll(*line, 1);
+    ASSERT_EQ(good.size(), 4u);
+
+    WithFaults([](Faults& f) { f.noAnswer = true; });
+    EXPECT_TRUE(Poll(*line, 1).empty());
+    WithFaults([](Faults& f) { f.noAnswer = false; });
+
+    WithFaults([](Faults& f) { f.dropReplies = 1; });
+    EXPECT_TRUE(Poll(*line, 1).empty());
+    EXPECT_EQ(Poll(*line, 1), good);
+
+    WithFaults([](Faults& f) { f.corruptReplies = 1; });
+    Bytes r = Poll(*line, 1);
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_NE(Checksum({r[0], r[1], r[2]}), r[3]);
+    EXPECT_EQ(Poll(*line, 1), good);
+
+    WithFaults([](Faults& f) { f.truncateReplies = 1; });
+    line->Send(Command(1, 0x21));
+    EXPECT_EQ(line->ReadQuiet(), Bytes(good.begin(), good.end() - 1));
+
+    WithFaults([](Faults& f) { f.extraReplyBytes = 2; });
+    line->Purge();
+    line->Send(Command(1, 0x21));
+    r = line->ReadQuiet();
+    ASSERT_EQ(r.size(), 6u);
+    EXPECT_EQ(Bytes(r.begin(), r.begin() + 4), good);
+    WithFaults([](Faults& f) { f.extraReplyBytes = 0; });
+
+    WithFaults([](Faults& f) { f.wrongPollEcho = true; });
+    r = Poll(*line, 1);
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_NE(r[1], 0x21);
+    EXPECT_EQ(Checksum({r[0], r[1], r[2]}), r[3]);
+}
+
+TEST_F(BusTest, IdentificationFaults) {
+    StartBus();
+    const Bytes full = IdentText(*line, 1);
+    ASSERT_EQ(full.back(), 0);
+
+    WithFaults([](Faults& f) { f.identWithoutZero = true; });
+    EXPECT_EQ(IdentText(*line, 1), Bytes(full.begin(), full.end() - 1));
+    WithFaults([](Faults& f) { f.identWithoutZero = false; });
+
+    WithFaults([](Faults& f) { f.noIdentAnswer = true; });
+    EXPECT_TRUE(IdentText(*line, 1).empty());
+    EXPECT_EQ(Poll(*line, 1).size(), 4u);
+}
+
+TEST_F(BusTest, RefusedWriteStoresNothing) {
+    StartBus();
+    WithFaults([](Faults& f) {
+        f.writeStatusAddress = 0x5005;
+        f.writeStatus = 0x07;
+    });
+    const uint8_t before = At(1).Space(0)[0x5004];
+    EXPECT_EQ(WriteMem(*line, 1, 0x5004, {0xEE, 0xEE}), 0x07);
+    EXPECT_EQ(WriteMem(*line, 1, 0x5005, {0xEE}), 0x07);
+    EXPECT_EQ(At(1).Space(0)[0x5004], before);
+    EXPECT_EQ(WriteMem(*line, 1, 0x5006, {0xEE}), 0x00); // other addresses are fine
+}
+
+TEST_F(BusTest, DeafAfterRestart) {
+    StartBus();
+    WithFaults([](Faults& f) { f.deafAfterRestartMs = 400; });
+    EXPECT_EQ(WriteMem(*line, 1, L::kRestartTarget, {0x01}), 0);
+    EXPECT_TRUE(Poll(*line, 1).empty()); // within the 400 ms
+    std::this_thread::sleep_for(milliseconds(400));
+    EXPECT_EQ(Poll(*line, 1).size(), 4u);
+}
+
+TEST_F(BusTest, WithoutEmulationRepliesComeAtOnce) {
+    StartBus();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadMem(*line, 1, 0x2000, 40).size(), 41u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1500));
+}
+
+TEST_F(BusTest, LineTimeIsEmulated) {
+    Options o;
+    o.emulateBaud = 4800; // 2.083 ms a byte
+    StartBus(o);
+    const auto start = std::chrono::steady_clock::now();
+    const Bytes r = ReadMem(*line, 1, 0x2000, 40, 0); // 12 bytes out, 41 back
+    ASSERT_EQ(r.size(), 41u);
+    // The reply starts after the 12 request bytes were on the line (25 ms) and takes 41 byte
+    // times (85 ms) more. A late reader only makes these longer.
+    EXPECT_GE(line->arrivals.front() - start, milliseconds(25));
+    EXPECT_GE(line->arrivals.back() - start, milliseconds(105));
+    EXPECT_LT(line->arrivals.back() - start, milliseconds(3000));
+    // The bytes came in pieces, not as one block.
+    size_t pieces = 1;
+    for (size_t i = 1; i < line->arrivals.size(); ++i)
+        if (line->arrivals[i] != line->arrivals[i - 1]) ++pieces;
+    EXPECT_GE(pieces, 2u);
+}
+
+} // namespace
+} // namespace velmar::sim::test
