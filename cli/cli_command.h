@@ -2,12 +2,12 @@
 // the port (or the demo image) and dispatches.
 #pragma once
 
+#include "data/record_store.h"
+#include "link/serial_port.h"
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "data/record_store.h"
-#include "link/serial_port.h"
 
 namespace velmar::cli {
 
@@ -23,11 +23,11 @@ struct Context {
     uint8_t dataBits = 8;
     char parity = 'N';
     uint8_t stopBits = 1;
-    int ctrl = 1;                  // controller number (240 with --reserve)
+    int ctrl = 1; // controller number (240 with --reserve)
     bool log = false;
     bool demo = false;
     std::string demoFile = "demo_trk.bin";
-    PortSlot slot = 0;             // open port, when not in demo mode
+    PortSlot slot = 0;                  // open port, when not in demo mode
     std::unique_ptr<RecordStore> store; // live controller or demo image
 };
 
@@ -43,5 +43,9 @@ const std::vector<Command>& Commands();
 
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);
+
+// The demo image store for --demo (ctx.demoFile); nullptr with `exitCode` set (and the failure
+// reported) when the image cannot be used.
+std::unique_ptr<RecordStore> OpenDemoStore(Context& ctx, int& exitCode);
 
 } // namespace velmar::cli

@@ -1,0 +1,225 @@
+// Commands that talk to the controller on the line: identify, scan, sizes, read, write,
+// restart, simulator.
+#include "cli/cli_command.h"
+#include "cli/cp1251_text.h"
+#include "cli/hex_dump.h"
+#include "data/memory_map.h"
+#include "protocol/ctrlr_protocol.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace velmar::cli {
+namespace {
+
+constexpr unsigned long kMaxAddress = 0xFFFFFF;
+constexpr unsigned long kMaxCount = 0x10000;
+
+int Usage(const char* usage) {
+    return Fail(kExitUsage, std::string("Использование: ") + usage);
+}
+
+int NotInDemo(const char* name) {
+    return Fail(kExitUsage,
+                std::string("Команда ") + name + " недоступна в демонстрационном режиме");
+}
+
+bool ParseSpace(const std::string& text, uint8_t& space, std::string& label) {
+    std::string upper = text;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (upper == "ER")
+        space = kSpaceER;
+    else if (upper == "IR")
+        space = kSpaceIR;
+    else if (upper == "IM")
+        space = kSpaceIM;
+    else
+        return false;
+    label = upper;
+    return true;
+}
+
+// The identification text (code page 1251) for the terminal: UTF-8 with plain line ends.
+std::string IdentForTerminal(const char* text) {
+    std::string lines;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '\r') {
+            lines += '\n';
+            if (p[1] == '\n') ++p;
+        } else {
+            lines += *p;
+        }
+    }
+    std::string out = Cp1251ToUtf8(lines);
+    if (!out.empty() && out.back() != '\n') out += '\n';
+    return out;
+}
+
+const char* kIdentifyUsage = "identify";
+int Identify(Context& ctx, const std::vector<std::string>& args) {
+    if (!args.empty()) return Usage(kIdentifyUsage);
+    if (ctx.store && ctx.store->IsDemo()) {
+        std::cout << "Демонстрационная версия программы\n";
+        return kExitOk;
+    }
+    uint8_t reply[4] = {};
+    int number = 0;
+    const int poll = PollCtrlrAddress(ctx.slot, ctx.ctrl, reply, number);
+    if (poll == -1) {
+        return Fail(kExitNoAnswer, ctx.ctrl == kReserveAddress
+                                       ? std::string("По резервному каналу связь не установлена")
+                                       : "Нет связи с устройством №" + std::to_string(ctx.ctrl));
+    }
+    if (poll != 1) return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
+    if (ctx.ctrl == kReserveAddress) ctx.ctrl = number;
+
+    uint8_t status = 0;
+    if (ReadCtrlrMem(ctx.slot, ctx.ctrl, addr::kStatusIR, 1, &status, kSpaceIR) < 1)
+        return Fail(kExitNoAnswer, "Ошибка чтения регистра IR 24");
+
+    char text[kIdentTextSize];
+    const int ident = ReadIdentText(ctx.slot, ctx.ctrl, text);
+    if (ident != 1 && ident != -2) return Fail(kExitNoAnswer, "Идентификатор не считан");
+    std::cout << IdentForTerminal(text);
+    if (ident == -2) std::cerr << "Идентификатор считан не полностью\n";
+    std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
+
+    const int simulator = GetPulseSimulator(ctx.slot, ctx.ctrl);
+    if (simulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
+    std::cout << (simulator == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
+    return kExitOk;
+}
+
+const char* kScanUsage = "scan [ПЕРВЫЙ [ПОСЛЕДНИЙ]]   (номера 1..255, по умолчанию 1..31)";
+int Scan(Context& ctx, const std::vector<std::string>& args) {
+    if (ctx.store && ctx.store->IsDemo()) return NotInDemo("scan");
+    if (args.size() > 2) return Usage(kScanUsage);
+    int first = 1;
+    int last = 31;
+    auto number = [](const std::string& s, int& out) {
+        if (s.empty() || s.size() > 3 ||
+            !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); }))
+            return false;
+        out = std::stoi(s);
+        return out >= 1 && out <= 255;
+    };
+    if (!args.empty() && !number(args[0], first)) return Usage(kScanUsage);
+    if (args.size() == 2 && !number(args[1], last)) return Usage(kScanUsage);
+    if (args.size() == 1) last = std::max(first, last);
+    if (last < first) return Usage(kScanUsage);
+
+    int found = 0;
+    for (int n = first; n <= last; ++n) {
+        uint8_t reply[4] = {};
+        int answered = 0;
+        const bool ok = PollCtrlrAddress(ctx.slot, n, reply, answered) >= 1;
+        found += ok ? 1 : 0;
+        std::cout << "Трк №" << n << (ok ? " найдено." : " не найдено.") << std::endl;
+    }
+    if (found == 0) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
+    return kExitOk;
+}
+
+const char* kSizesUsage = "sizes";
+int Sizes(Context& ctx, const std::vector<std::string>& args) {
+    if (!args.empty()) return Usage(kSizesUsage);
+    if (ctx.store->ReadSizes() != 1) return Fail(kExitNoAnswer, "Нет связи с устройством");
+    const SizesRecord& s = CtrlrSizes();
+    std::cout << "Длина блока параметров: " << s.paramsLength << '\n'
+              << "Рукавов на сторону: " << s.nozzlesPerSide << '\n'
+              << "Сторон: " << s.sides << '\n'
+              << "Длина настроек канала: " << s.settsLength << '\n'
+              << "Длина дополнительных блоков: " << s.optionalLength << '\n'
+              << "Длина регистров канала: " << s.regsLength << '\n'
+              << "Длина состояния стороны: " << s.sideStateLength << '\n';
+    return kExitOk;
+}
+
+const char* kReadUsage = "read ER|IR|IM АДРЕС КОЛИЧЕСТВО   (шестнадцатеричные; 0 - запись с "
+                         "байтом длины)";
+int Read(Context& ctx, const std::vector<std::string>& args) {
+    uint8_t space = 0;
+    std::string label;
+    if (args.size() != 3 || !ParseSpace(args[0], space, label)) return Usage(kReadUsage);
+    const auto address = ParseHex(args[1]);
+    const auto count = ParseHex(args[2]);
+    if (!address || *address > kMaxAddress || !count || *count > kMaxCount)
+        return Usage(kReadUsage);
+    if (!ctx.store->Holds(static_cast<int>(*address), space)) return NotInDemo("read");
+
+    // A self-sized record holds up to 255 bytes, and the demo image hands out 256 bytes for the
+    // make-specific block whatever was asked: the buffer takes either.
+    std::vector<uint8_t> buffer(std::max<size_t>(*count, 256) + 1, 0);
+    const bool selfSized = *count == 0;
+    const int got =
+        ctx.store->Read(static_cast<int>(*address), selfSized ? -1 : static_cast<int>(*count),
+                        buffer.data(), space);
+    if (got < 0) return Fail(kExitNoAnswer, "Ошибка чтения " + label);
+    const size_t shown = selfSized
+                             ? static_cast<size_t>(got)
+                             : std::min(static_cast<size_t>(got), static_cast<size_t>(*count));
+    const auto first = static_cast<uint32_t>(*address + (selfSized ? 1 : 0));
+    std::cout << HexDump(first, buffer.data(), shown);
+    return kExitOk;
+}
+
+const char* kWriteUsage = "write ER|IR|IM АДРЕС БАЙТЫ   (шестнадцатеричные, например 0A1B2C)";
+int Write(Context& ctx, const std::vector<std::string>& args) {
+    uint8_t space = 0;
+    std::string label;
+    if (args.size() < 3 || !ParseSpace(args[0], space, label)) return Usage(kWriteUsage);
+    const auto address = ParseHex(args[1]);
+    std::string hex;
+    for (size_t i = 2; i < args.size(); ++i) hex += (i > 2 ? " " : "") + args[i];
+    const auto bytes = ParseHexBytes(hex);
+    if (!address || *address > kMaxAddress || !bytes || bytes->size() > kMaxCount)
+        return Usage(kWriteUsage);
+    if (!ctx.store->Holds(static_cast<int>(*address), space)) return NotInDemo("write");
+    if (ctx.store->Write(static_cast<int>(*address), static_cast<int>(bytes->size()), bytes->data(),
+                         space) != 1)
+        return Fail(kExitNoAnswer, "Ошибка записи " + label);
+    std::cout << "Запись(" << label << ") прошла успешно.\n";
+    return kExitOk;
+}
+
+const char* kRestartUsage = "restart";
+int Restart(Context& ctx, const std::vector<std::string>& args) {
+    if (!args.empty()) return Usage(kRestartUsage);
+    if (ctx.store->Restart() != 1)
+        return Fail(kExitNoAnswer, "Рестарт ТРК не выполнен: нет ответа");
+    std::cout << "Рестарт ТРК выполнен.\n";
+    return kExitOk;
+}
+
+const char* kSimulatorUsage = "simulator [on|off]   (без аргумента - показать состояние)";
+int Simulator(Context& ctx, const std::vector<std::string>& args) {
+    if (ctx.store && ctx.store->IsDemo()) return NotInDemo("simulator");
+    if (args.size() > 1) return Usage(kSimulatorUsage);
+    int state = 0;
+    if (args.empty()) {
+        state = GetPulseSimulator(ctx.slot, ctx.ctrl);
+        if (state < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
+    } else if (args[0] == "on" || args[0] == "off") {
+        state = args[0] == "on" ? 1 : 0;
+        if (SetPulseSimulator(ctx.slot, ctx.ctrl, state == 1) != 1)
+            return Fail(kExitNoAnswer, "Имитатор не переключен: нет ответа");
+    } else {
+        return Usage(kSimulatorUsage);
+    }
+    std::cout << (state == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
+    return kExitOk;
+}
+
+[[maybe_unused]] const bool kRegistered =
+    RegisterCommand({"identify", kIdentifyUsage, Identify}) &&
+    RegisterCommand({"scan", kScanUsage, Scan}) && RegisterCommand({"sizes", kSizesUsage, Sizes}) &&
+    RegisterCommand({"read", kReadUsage, Read}) && RegisterCommand({"write", kWriteUsage, Write}) &&
+    RegisterCommand({"restart", kRestartUsage, Restart}) &&
+    RegisterCommand({"simulator", kSimulatorUsage, Simulator});
+
+} // namespace
+} // namespace velmar::cli

@@ -1,0 +1,226 @@
+// velmar-cli: the command-line companion. Parses the options, opens the port (or the demo
+// image) and runs one command.
+#include "cli/cli_command.h"
+#include "data/live_store.h"
+#include "link/port_settings.h"
+#include "link/serial_port.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmar::cli {
+namespace {
+
+void PrintHelp() {
+    std::cout << "Использование: velmar-cli [параметры] КОМАНДА [аргументы]\n\n"
+                 "Параметры:\n"
+                 "  -p, --port ИМЯ       порт (COM3, ttyUSB0, /dev/ttyUSB0, U_1234_1 ...)\n"
+                 "  -b, --baud N         скорость (по умолчанию из com.ini, иначе 4800)\n"
+                 "      --data-bits N    7 или 8\n"
+                 "      --parity X       N, E, O, M или S\n"
+                 "      --stop-bits N    1 или 2\n"
+                 "  -a, --address N      номер контроллера, десятичный или 0x.. (по умолчанию 1)\n"
+                 "      --reserve        резервный канал (адрес 240)\n"
+                 "      --log            журнал обмена port.out\n"
+                 "      --demo [ФАЙЛ]    демонстрационный режим с образом (demo_trk.bin)\n"
+                 "  -h, --help           эта справка\n\n"
+                 "Команды:\n";
+    for (const Command& c : Commands()) std::cout << "  " << c.usage << '\n';
+    std::cout << "\nКоды завершения: 0 успех, 1 нет ответа или отказ, 2 неверный вызов, "
+                 "3 ошибка файла.\n";
+}
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& c : Commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+// Whole-string unsigned number: decimal, or hexadecimal with 0x.
+std::optional<unsigned long> ParseNumber(const std::string& text) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+    int base = 10;
+    std::string digits = text;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        digits = text.substr(2);
+    }
+    if (digits.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(digits.c_str(), &end, base);
+    if (errno != 0 || end == nullptr || *end != '\0') return std::nullopt;
+    return value;
+}
+
+struct Given {
+    bool port = false;
+    bool baud = false;
+    bool dataBits = false;
+    bool parity = false;
+    bool stopBits = false;
+};
+
+// Settings of the first line of "com.ini" in the working directory for what the command line
+// leaves open; COM1 4800 8 N 1 when the file cannot be read.
+void ApplyComIni(Context& ctx, const Given& given) {
+    if (given.port && given.baud && given.dataBits && given.parity && given.stopBits) return;
+    if (ReadPortSettings() != 1) {
+        if (!given.port)
+            std::cerr << "Ошибка чтения com.ini. Восстановлены параметры порта по умолчанию "
+                         "(Com1 4800 8 1 N)\n";
+        return;
+    }
+    const PortSettingsEntry& entry = PortSettingsTable()[0];
+    if (!given.port) ctx.portName = entry.name;
+    if (!given.baud) ctx.baud = entry.baud;
+    if (!given.dataBits) ctx.dataBits = entry.dataBits;
+    if (!given.parity) ctx.parity = entry.parity;
+    if (!given.stopBits) ctx.stopBits = entry.stopBits;
+}
+
+std::string PortFailureText(const std::string& what, const std::string& name, int code) {
+    std::string text = what + " " + name;
+    const char* reason = PortErrorReason(code);
+    if (reason != nullptr && *reason != '\0') {
+        text += ": ";
+        text += reason;
+    } else if (code > 0) {
+        text += ": ";
+        text += std::strerror(code);
+    }
+    text += " (код " + std::to_string(code) + "). Проверьте настройки";
+    return text;
+}
+
+int Run(int argc, char** argv) {
+    Context ctx;
+    Given given;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string commandName;
+    std::vector<std::string> commandArgs;
+
+    size_t i = 0;
+    auto value = [&](const std::string& option, std::string& out) {
+        const auto eq = args[i].find('=');
+        if (args[i].rfind("--", 0) == 0 && eq != std::string::npos) {
+            out = args[i].substr(eq + 1);
+            return true;
+        }
+        if (i + 1 >= args.size()) {
+            Fail(kExitUsage, "Параметру " + option + " нужно значение");
+            return false;
+        }
+        out = args[++i];
+        return true;
+    };
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const std::string key = a.substr(0, a.find('='));
+        std::string v;
+        if (a == "-h" || a == "--help") {
+            PrintHelp();
+            return kExitOk;
+        } else if (key == "-p" || key == "--port") {
+            if (!value(key, v)) return kExitUsage;
+            if (v.empty()) return Fail(kExitUsage, "Пустое имя порта");
+            ctx.portName = v;
+            given.port = true;
+        } else if (key == "-b" || key == "--baud") {
+            if (!value(key, v)) return kExitUsage;
+            const auto n = ParseNumber(v);
+            if (!n || *n == 0 || *n > 4000000) return Fail(kExitUsage, "Неверная скорость: " + v);
+            ctx.baud = static_cast<uint32_t>(*n);
+            given.baud = true;
+        } else if (key == "--data-bits") {
+            if (!value(key, v)) return kExitUsage;
+            if (v != "7" && v != "8") return Fail(kExitUsage, "Количество бит в посылке: 7 или 8");
+            ctx.dataBits = static_cast<uint8_t>(v[0] - '0');
+            given.dataBits = true;
+        } else if (key == "--parity") {
+            if (!value(key, v)) return kExitUsage;
+            const char p = v.empty() ? '\0' : static_cast<char>(std::toupper(v[0]));
+            if (std::string("NEOMSZ").find(p) == std::string::npos || p == '\0')
+                return Fail(kExitUsage, "Четность: N, E, O, M или S");
+            ctx.parity = p;
+            given.parity = true;
+        } else if (key == "--stop-bits") {
+            if (!value(key, v)) return kExitUsage;
+            if (v != "1" && v != "2") return Fail(kExitUsage, "Количество стоповых бит: 1 или 2");
+            ctx.stopBits = static_cast<uint8_t>(v[0] - '0');
+            given.stopBits = true;
+        } else if (key == "-a" || key == "--address") {
+            if (!value(key, v)) return kExitUsage;
+            const auto n = ParseNumber(v);
+            if (!n || *n == 0 || *n > 255)
+                return Fail(kExitUsage, "Неверный номер контроллера: " + v + " (1..255)");
+            ctx.ctrl = static_cast<int>(*n);
+        } else if (a == "--reserve") {
+            ctx.ctrl = 240;
+        } else if (a == "--log") {
+            ctx.log = true;
+        } else if (key == "--demo") {
+            ctx.demo = true;
+            if (a.find('=') != std::string::npos) {
+                ctx.demoFile = a.substr(a.find('=') + 1);
+            } else if (i + 1 < args.size() && args[i + 1][0] != '-' &&
+                       FindCommand(args[i + 1]) == nullptr) {
+                ctx.demoFile = args[++i];
+            }
+            if (ctx.demoFile.empty()) return Fail(kExitUsage, "Пустое имя файла образа");
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Fail(kExitUsage, "Неизвестный параметр: " + a + " (velmar-cli --help)");
+        } else {
+            commandName = a;
+            commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
+    }
+    if (commandName.empty()) return Fail(kExitUsage, "Не задана команда (velmar-cli --help)");
+    const Command* command = FindCommand(commandName);
+    if (command == nullptr)
+        return Fail(kExitUsage, "Неизвестная команда: " + commandName + " (velmar-cli --help)");
+
+    int exitCode = kExitOk;
+    if (ctx.demo) {
+        ctx.store = OpenDemoStore(ctx, exitCode);
+        if (!ctx.store) return exitCode != kExitOk ? exitCode : kExitFile;
+        return command->run(ctx, commandArgs);
+    }
+
+    ApplyComIni(ctx, given);
+    StartPortLayer();
+    if (ctx.log) SetLogMask(1);
+    const int openCode = OpenPort(ctx.slot, ctx.portName.c_str());
+    if (openCode != kPortOk || ctx.slot == 0) {
+        StopPortLayer();
+        return Fail(kExitNoAnswer,
+                    PortFailureText("Ошибка открытия порта", ctx.portName, openCode));
+    }
+    const int configCode =
+        ConfigurePort(ctx.slot, ctx.baud, ctx.dataBits, ctx.parity, ctx.stopBits);
+    if (configCode != kPortOk) {
+        exitCode = Fail(kExitNoAnswer,
+                        PortFailureText("Ошибка настройки порта", ctx.portName, configCode));
+    } else {
+        ctx.store = std::make_unique<LiveRecordStore>(ctx.slot, ctx.ctrl);
+        exitCode = command->run(ctx, commandArgs);
+    }
+    ctx.store.reset();
+    ClosePort(ctx.slot);
+    StopPortLayer();
+    return exitCode;
+}
+
+} // namespace
+} // namespace velmar::cli
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(true);
+    return velmar::cli::Run(argc, argv);
+}

@@ -1,0 +1,220 @@
+// velmar-cli as an engineer's script would run it: the built program against the in-process
+// controller simulator's pseudo-terminal, checking its output, messages and exit codes.
+#include "sim/core/bus_simulator.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace velmar::test {
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* dir = std::getenv("VELMAR_BINARY_DIR");
+        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
+        binary = std::string(dir) + "/cli/velmar-cli";
+        ASSERT_EQ(access(binary.c_str(), X_OK), 0) << binary;
+        char tmpl[] = "/tmp/velmar-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        workDir = tmpl;
+        ASSERT_EQ(sim.Start(), 0);
+        port = sim.SlavePath();
+        auto lock = sim.Lock();
+        // "ТРК 1", CR LF, "проверка №5" in code page 866.
+        sim.Find(1)->identText = "\x92\x90\x8A\x20\x31\x0D\x0A\xAF\xE0\xAE\xA2\xA5\xE0\xAA\xA0"
+                                 "\x20\xFC\x35";
+        sim.Find(1)->Space(2)[0x24] = 0x00;
+    }
+    void TearDown() override {
+        sim.Stop();
+        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
+    }
+
+    // Runs velmar-cli in the working directory with `args`.
+    Outcome Run(const std::vector<std::string>& args) {
+        const std::string outPath = workDir + "/stdout", errPath = workDir + "/stderr";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(workDir.c_str()) != 0) _exit(126);
+            const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(binary.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Outcome r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = Slurp(outPath);
+        r.err = Slurp(errPath);
+        return r;
+    }
+    Outcome RunOnPort(std::vector<std::string> args) {
+        args.insert(args.begin(), {"-p", port, "-b", "4800"});
+        return Run(args);
+    }
+    template <class F> void WithFaults(F change) {
+        auto lock = sim.Lock();
+        change(sim.GetFaults());
+    }
+    std::vector<uint8_t> Mem(int address, int n, int space = 0) {
+        auto lock = sim.Lock();
+        const auto& m = sim.Find(1)->Space(space);
+        return {m.begin() + address, m.begin() + address + n};
+    }
+
+    sim::BusSimulator sim;
+    std::string binary, workDir, port;
+};
+
+TEST_F(CliTest, IdentifyPrintsTextNumberAndSimulatorState) {
+    auto r = RunOnPort({"identify"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "ТРК 1\nпроверка №5\nРабота с Адресом №1\nИмитатор выключен\n");
+    EXPECT_EQ(r.err, "");
+
+    {
+        auto lock = sim.Lock();
+        sim.Find(1)->Space(2)[0x24] = 0x41;
+    }
+    r = RunOnPort({"--reserve", "identify"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Работа с Адресом №1\nИмитатор включен\n"), std::string::npos) << r.out;
+}
+
+TEST_F(CliTest, IdentifyFailuresUseTheToolsTexts) {
+    auto r = RunOnPort({"-a", "0x1f", "identify"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Нет связи с устройством №31\n");
+    EXPECT_EQ(r.out, "");
+
+    WithFaults([](sim::Faults& f) { f.wrongPollEcho = true; });
+    r = RunOnPort({"identify"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "C данным устройством не поддерживается работа\n");
+
+    WithFaults([](sim::Faults& f) {
+        f.wrongPollEcho = false;
+        f.noIdentAnswer = true;
+    });
+    r = RunOnPort({"identify"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Идентификатор не считан\n");
+
+    WithFaults([](sim::Faults& f) { f.noAnswer = true; });
+    r = RunOnPort({"--reserve", "identify"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "По резервному каналу связь не установлена\n");
+}
+
+TEST_F(CliTest, ScanListsEveryNumber) {
+    // The default controller serves two sides: numbers 1 and 2.
+    const auto r = RunOnPort({"scan", "1", "4"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Трк №1 найдено.\nТрк №2 найдено.\nТрк №3 не найдено.\nТрк №4 не найдено.\n");
+}
+
+TEST_F(CliTest, ReadDumpsRowsOfSixteen) {
+    const auto sizes = Mem(0x3040, 7);
+    auto r = RunOnPort({"read", "ER", "3040", "7"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "00003040  %02X %02X %02X %02X %02X %02X %02X",
+                  sizes[0], sizes[1], sizes[2], sizes[3], sizes[4], sizes[5], sizes[6]);
+    EXPECT_EQ(r.out.rfind(expected, 0), 0u) << r.out;
+
+    r = RunOnPort({"read", "er", "1F0", "21"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> rows;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) rows.push_back(line.substr(0, 8));
+    EXPECT_EQ(rows, (std::vector<std::string>{"000001f0", "00000200", "00000210"}));
+}
+
+TEST_F(CliTest, WriteThenReadBack) {
+    auto r = RunOnPort({"write", "ER", "6000", "0A1B2C"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Mem(0x6000, 3), (std::vector<uint8_t>{0x0A, 0x1B, 0x2C}));
+    r = RunOnPort({"read", "ER", "6000", "3"});
+    EXPECT_EQ(r.out.rfind("00006000  0A 1B 2C", 0), 0u) << r.out;
+
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = 0x6000; });
+    r = RunOnPort({"write", "ER", "6000", "01", "02"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Ошибка записи ER\n");
+}
+
+TEST_F(CliTest, SizesRestartAndSimulator) {
+    auto r = RunOnPort({"sizes"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Длина блока параметров: " + std::to_string(Mem(0x3040, 1)[0])),
+              std::string::npos);
+
+    r = RunOnPort({"simulator", "on"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Mem(0x24, 1, 2)[0] & 0x40, 0x40);
+
+    int before = 0;
+    {
+        auto lock = sim.Lock();
+        before = sim.Find(1)->restarts;
+    }
+    r = RunOnPort({"restart"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    auto lock = sim.Lock();
+    EXPECT_EQ(sim.Find(1)->restarts, before + 1);
+}
+
+TEST_F(CliTest, UsageErrorsAndPortFailures) {
+    EXPECT_EQ(Run({}).exitCode, 2);
+    EXPECT_EQ(Run({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(Run({"-a", "zz", "identify"}).exitCode, 2);
+    EXPECT_EQ(RunOnPort({"read", "XR", "0", "1"}).exitCode, 2);
+    EXPECT_EQ(RunOnPort({"write", "ER", "6000", "ABC"}).exitCode, 2);
+    EXPECT_EQ(RunOnPort({"scan", "5", "3"}).exitCode, 2);
+    EXPECT_EQ(Run({"--help"}).exitCode, 0);
+
+    const auto r = Run({"-p", workDir + "/no-such-port", "identify"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("Ошибка открытия порта " + workDir + "/no-such-port", 0), 0u) << r.err;
+}
+
+TEST_F(CliTest, PortSettingsComeFromComIni) {
+    {
+        std::ofstream ini(workDir + "/com.ini", std::ios::binary);
+        ini << port << " 0 4800 0 1 0 8 N 1";
+    }
+    const auto r = Run({"identify"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Работа с Адресом №1"), std::string::npos);
+}
+
+} // namespace
+} // namespace velmar::test

@@ -1,0 +1,414 @@
+// The bytes the tool puts on the line, checked exactly against a raw pseudo-terminal peer, and
+// the transactions' handling of replies the peer shapes at will.
+#include "data/memory_map.h"
+#include "pty_peer.h"
+#include "test_support.h"
+
+#include <array>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace velmar::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class PeerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        StartLayerWithTempLog();
+        ASSERT_EQ(OpenPort(slot, peer.Path().c_str()), 0);
+        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+    }
+    void TearDown() override {
+        if (reader.joinable()) reader.join();
+        ClosePort(slot);
+        StopPortLayer();
+    }
+    // Runs the peer's part of the exchange in a thread while the test calls the protocol.
+    template <class F> void Peer(F script) { reader = std::thread(script); }
+    void JoinPeer() {
+        if (reader.joinable()) reader.join();
+    }
+
+    PtyPeer peer;
+    PortSlot slot = 0;
+    std::thread reader;
+};
+
+TEST_F(PeerTest, CommandFrameAndReadHeaderAreExact) {
+    EXPECT_EQ(SendCtrlrCmd(slot, 0x105, 0x4A), 1); // frames carry the low byte of the number
+    EXPECT_EQ(peer.Read(4), WithSum({0x60, 0x05, 0x4A}));
+
+    // Address bytes: high, extension, low.
+    EXPECT_EQ(SendReadHeader(slot, 0x123456, 40), 1);
+    EXPECT_EQ(peer.Read(8), WithSum({0x01, 0x00, 0x34, 0x12, 0x56, 0x00, 40}));
+}
+
+TEST_F(PeerTest, WriteFramesOfOneTwoAndFortyBytes) {
+    const uint8_t one[] = {0xA5};
+    EXPECT_EQ(SendWriteFrames(slot, 0x3101, 1, one), 1);
+    EXPECT_EQ(peer.Read(8), WithSum({0x01, 0x00, 0x31, 0x00, 0x01, 0xA5, 1}));
+    EXPECT_TRUE(peer.ReadUntilQuiet(150).empty()) << "a 1-byte write is the header alone";
+
+    const uint8_t two[] = {0x11, 0x22};
+    const auto start = Clock::now();
+    EXPECT_EQ(SendWriteFrames(slot, 0x88FFFF, 2, two), 1);
+    EXPECT_GE(MsSince(start), 49.0) << "the controller needs its pause before the data frame";
+    EXPECT_EQ(peer.Read(8), WithSum({0x01, 0x00, 0xFF, 0x88, 0xFF, 0x11, 2}));
+    EXPECT_EQ(peer.Read(2), WithSum({0x22}));
+
+    std::vector<uint8_t> forty(40);
+    for (size_t i = 0; i < forty.size(); ++i) forty[i] = static_cast<uint8_t>(i * 7 + 1);
+    EXPECT_EQ(SendWriteFrames(slot, 0x1000, 40, forty.data()), 1);
+    EXPECT_EQ(peer.Read(8), WithSum({0x01, 0x00, 0x10, 0x00, 0x00, forty[0], 40}));
+    EXPECT_EQ(peer.Read(40), WithSum({forty.begin() + 1, forty.end()}));
+}
+
+TEST_F(PeerTest, RefusalsSendNothing) {
+    std::vector<uint8_t> big(65, 0x33);
+    EXPECT_EQ(SendWriteFrames(slot, 0x5000, 65, big.data()), -4);
+    EXPECT_EQ(SendWriteFrames(slot, 0x5000, 64, big.data()), 1);
+    EXPECT_EQ(peer.Read(8 + 64).size(), 72u);
+
+    // Make the peer's port slot 5: the transactions refuse it before any traffic.
+    PtyPeer others[4];
+    PortSlot otherSlots[4] = {};
+    ClosePort(slot);
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(OpenPort(otherSlots[i], others[i].Path().c_str()), 0);
+    ASSERT_EQ(OpenPort(slot, peer.Path().c_str()), 0);
+    ASSERT_EQ(slot, 5);
+    ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+    uint8_t buf[64] = {};
+    char text[kIdentTextSize];
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x3040, 7, buf, 0), -3);
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x3100, -1, buf, 0), -3);
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x5000, 2, buf, 0), -3);
+    EXPECT_EQ(SendReadHeader(slot, 0x5000, 1), -3);
+    EXPECT_EQ(SendWriteFrames(slot, 0x5000, 2, buf), -3);
+    EXPECT_EQ(BlockWriteAcked(slot, 1, 0x5000, 2, buf), -3);
+    EXPECT_EQ(SetPulseSimulator(slot, 1, true), -3);
+    EXPECT_EQ(ReadIdentText(slot, 1, text), -3);
+    EXPECT_STREQ(text, "");
+    EXPECT_TRUE(peer.ReadUntilQuiet(100).empty());
+    for (PortSlot s : otherSlots) ClosePort(s);
+}
+
+TEST_F(PeerTest, ReadOf41BytesSendsTwoHeaders) {
+    std::vector<uint8_t> data(41);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0x80 + i);
+    std::vector<uint8_t> cmd1, hdr1, cmd2, hdr2;
+    Peer([&] {
+        cmd1 = peer.Read(4);
+        hdr1 = peer.Read(8);
+        std::vector<uint8_t> reply(data.begin(), data.begin() + 40);
+        reply.push_back(0xEE); // trailing byte, not part of the data
+        peer.Write(reply);
+        cmd2 = peer.Read(4);
+        hdr2 = peer.Read(8);
+        peer.Write({data[40], 0xEE});
+    });
+    std::array<uint8_t, 41> dst{};
+    EXPECT_EQ(ReadCtrlrMem(slot, 3, 0x12F0, 41, dst.data(), kSpaceIM), 41);
+    JoinPeer();
+    EXPECT_EQ(cmd1, WithSum({0x60, 3, 0x4C}));
+    EXPECT_EQ(hdr1, WithSum({0x01, 0x00, 0x12, 0x00, 0xF0, 0x00, 40}));
+    EXPECT_EQ(cmd2, cmd1);
+    EXPECT_EQ(hdr2, WithSum({0x01, 0x00, 0x13, 0x00, 0x18, 0x00, 1}));
+    EXPECT_EQ(Bytes(dst.data(), 41), data);
+}
+
+TEST_F(PeerTest, SelfSizedReadTakesLengthFromFirstByte) {
+    std::vector<uint8_t> hdr1, hdr2;
+    Peer([&] {
+        peer.Read(4);
+        hdr1 = peer.Read(8);
+        peer.Write({3, 0x77}); // length byte and the trailing byte
+        peer.Read(4);
+        hdr2 = peer.Read(8);
+        peer.Write({0xA1, 0xA2, 0xA3, 0x00});
+    });
+    std::array<uint8_t, kSelfSizedMax> dst{};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x3100, -1, dst.data(), kSpaceER), 3);
+    JoinPeer();
+    EXPECT_EQ(hdr1, WithSum({0x01, 0x00, 0x31, 0x00, 0x00, 0x00, 1}));
+    EXPECT_EQ(hdr2, WithSum({0x01, 0x00, 0x31, 0x00, 0x01, 0x00, 3}));
+    EXPECT_EQ(Bytes(dst.data(), 3), (std::vector<uint8_t>{0xA1, 0xA2, 0xA3}));
+}
+
+TEST_F(PeerTest, SelfSizedReadOfEmptyRecordSendsOnlyTheLengthRequest) {
+    std::vector<uint8_t> after;
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({0, 0x55});
+        after = peer.ReadUntilQuiet(200);
+    });
+    std::array<uint8_t, kSelfSizedMax> dst{};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x3100, 0, dst.data(), kSpaceER), 0);
+    JoinPeer();
+    EXPECT_TRUE(after.empty());
+}
+
+TEST_F(PeerTest, ReplyLongerOrShorterThanExpectedFails) {
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({1, 2, 3, 4, 5}); // 3 data bytes + trailer + one too many
+    });
+    uint8_t dst[3] = {};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x2000, 3, dst, kSpaceER), -1);
+    JoinPeer();
+
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({1, 2, 3}); // the trailer is missing
+    });
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x2000, 3, dst, kSpaceER), -1);
+    JoinPeer();
+
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({7}); // length request answered with one byte only
+    });
+    uint8_t self[kSelfSizedMax] = {};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x3100, -1, self, kSpaceER), -1);
+    JoinPeer();
+}
+
+TEST_F(PeerTest, SlowReplyKeepsGoingWhileBytesArrive) {
+    // Each byte comes well within the stall limit, the whole reply well beyond it.
+    const int gap = Timeouts().readChunkStallMs * 2 / 3;
+    Peer([&] {
+        peer.Read(12);
+        for (uint8_t b : {uint8_t{0x10}, uint8_t{0x20}, uint8_t{0x30}, uint8_t{0x40}}) {
+            PtyPeer::SleepMs(gap);
+            peer.Write({b});
+        }
+    });
+    uint8_t dst[3] = {};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x2000, 3, dst, kSpaceER), 3);
+    JoinPeer();
+    EXPECT_EQ(Bytes(dst, 3), (std::vector<uint8_t>{0x10, 0x20, 0x30}));
+}
+
+TEST_F(PeerTest, WriteStatusBlocks) {
+    // 2 bytes: header, data frame, a 1-byte status.
+    std::vector<uint8_t> sent;
+    Peer([&] {
+        sent = peer.Read(4 + 8 + 2);
+        peer.Write({0x00});
+    });
+    const uint8_t two[] = {0x3C, 0x4D};
+    EXPECT_EQ(WriteCtrlrMem(slot, 2, 0x4000, 2, two, kSpaceIR), 1);
+    JoinPeer();
+    std::vector<uint8_t> expected = WithSum({0x60, 2, 0x42});
+    for (uint8_t b : WithSum({0x01, 0x00, 0x40, 0x00, 0x00, 0x3C, 2})) expected.push_back(b);
+    for (uint8_t b : WithSum({0x4D})) expected.push_back(b);
+    EXPECT_EQ(sent, expected);
+
+    // A nonzero status is a refusal.
+    Peer([&] {
+        peer.Read(14);
+        peer.Write({0x01});
+    });
+    EXPECT_EQ(WriteCtrlrMem(slot, 2, 0x4000, 2, two, kSpaceER), -1);
+    JoinPeer();
+
+    // 1 byte: the status block has 2 bytes and its last one counts.
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({0x99, 0x00});
+    });
+    EXPECT_EQ(WriteCtrlrMem(slot, 2, 0x24, 1, two, kSpaceIR), 1);
+    JoinPeer();
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({0x00, 0x02});
+    });
+    EXPECT_EQ(WriteCtrlrMem(slot, 2, 0x24, 1, two, kSpaceIR), -1);
+    JoinPeer();
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({0x00}); // one byte where two are due
+    });
+    EXPECT_EQ(WriteCtrlrMem(slot, 2, 0x24, 1, two, kSpaceIR), -1);
+    JoinPeer();
+
+    EXPECT_EQ(WriteCtrlrMem(slot, 2, 0x24, 0, two, kSpaceIR), 1);
+    EXPECT_TRUE(peer.ReadUntilQuiet(100).empty()) << "nothing to write, nothing sent";
+}
+
+TEST_F(PeerTest, WriteOf41BytesGoesInTwoChunks) {
+    std::vector<uint8_t> data(41);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+    std::vector<uint8_t> first, second;
+    Peer([&] {
+        first = peer.Read(4 + 8 + 40);
+        peer.Write({0x00});
+        second = peer.Read(4 + 8);
+        peer.Write({0x00, 0x00});
+    });
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x2000, 41, data.data(), kSpaceER), 1);
+    JoinPeer();
+    ASSERT_EQ(first.size(), 52u);
+    EXPECT_EQ(std::vector<uint8_t>(first.begin() + 4, first.begin() + 12),
+              WithSum({0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 40}));
+    EXPECT_EQ(std::vector<uint8_t>(second.begin() + 4, second.end()),
+              WithSum({0x01, 0x00, 0x20, 0x00, 0x28, 40, 1}));
+}
+
+TEST_F(PeerTest, AddressPollReplies) {
+    uint8_t reply[4] = {};
+    int number = -1;
+    std::vector<uint8_t> sent;
+    Peer([&] {
+        sent = peer.Read(4);
+        peer.Write(WithSum({0x07, 0x21, 0x5A}));
+    });
+    EXPECT_EQ(PollCtrlrAddress(slot, 7, reply, number), 1);
+    JoinPeer();
+    EXPECT_EQ(sent, WithSum({0x60, 0x07, 0x21}));
+    EXPECT_EQ(Bytes(reply, 4), WithSum({0x07, 0x21, 0x5A}));
+    EXPECT_EQ(number, 7);
+
+    // Wrong echo at the reserve address: -2, but the number is known.
+    number = -1;
+    Peer([&] {
+        peer.Read(4);
+        peer.Write(WithSum({0x85, 0x22, 0x00}));
+    });
+    EXPECT_EQ(PollCtrlrAddress(slot, kReserveAddress, reply, number), -2);
+    JoinPeer();
+    EXPECT_EQ(number, 0x85);
+
+    // Wrong echo at an ordinary number, and a bad checksum: -2, number untouched.
+    number = -1;
+    Peer([&] {
+        peer.Read(4);
+        peer.Write(WithSum({0x07, 0x22, 0x00}));
+    });
+    EXPECT_EQ(PollCtrlrAddress(slot, 7, reply, number), -2);
+    JoinPeer();
+    Peer([&] {
+        peer.Read(4);
+        peer.Write({0x85, 0x21, 0x00, 0x00});
+    });
+    EXPECT_EQ(PollCtrlrAddress(slot, kReserveAddress, reply, number), -2);
+    JoinPeer();
+    EXPECT_EQ(number, -1);
+
+    // A longer reply is taken when its first four bytes are right.
+    Peer([&] {
+        peer.Read(4);
+        auto r = WithSum({0x09, 0x21, 0x00});
+        r.push_back(0xFF);
+        r.push_back(0xFE);
+        peer.Write(r);
+    });
+    EXPECT_EQ(PollCtrlrAddress(slot, 9, reply, number), 1);
+    JoinPeer();
+    EXPECT_EQ(number, 9);
+
+    // Silence.
+    const auto start = Clock::now();
+    EXPECT_EQ(PollCtrlrAddress(slot, 9, reply, number), -1);
+    EXPECT_GE(MsSince(start), Timeouts().addressPollMs - 1.0);
+}
+
+TEST_F(PeerTest, IdentTextInPiecesIsAssembledAndConverted) {
+    std::vector<uint8_t> sent;
+    Peer([&] {
+        sent = peer.Read(5);
+        peer.Write({'T', 'R', 'K', 0x8D});
+        PtyPeer::SleepMs(120);
+        peer.Write({'\r', '\n', 0xE5, 0xF1});
+        PtyPeer::SleepMs(120);
+        peer.Write({0xFC, 0x41, 0x00});
+    });
+    std::vector<char> text(kIdentTextSize, 'x');
+    EXPECT_EQ(ReadIdentText(slot, 0x11, text.data()), 1);
+    JoinPeer();
+    auto expected = WithSum({0x60, 0x11, 0x00});
+    expected.push_back(0x31);
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(std::string(text.data()), std::string("TRK\xCD\r\n\xF5\xB8\xB9\x41"));
+}
+
+TEST_F(PeerTest, IdentTextWithoutZeroIsPartialAndNothingIsTimeout) {
+    Peer([&] {
+        peer.Read(5);
+        peer.Write({'A', 'B', 0xE5});
+    });
+    std::vector<char> text(kIdentTextSize, 'x');
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), -2);
+    JoinPeer();
+    EXPECT_EQ(std::string(text.data()), "AB\xF5");
+
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), -1);
+    EXPECT_STREQ(text.data(), "");
+}
+
+TEST_F(PeerTest, IdentTextNeverOverflowsItsBuffer) {
+    // Exactly fits: 1023 characters and the zero.
+    Peer([&] {
+        peer.Read(5);
+        std::vector<uint8_t> t(kIdentTextSize - 1, 'a');
+        t.push_back(0);
+        peer.WriteDrained(t);
+    });
+    std::vector<char> text(kIdentTextSize); // exact size: AddressSanitizer catches any overrun
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), 1);
+    JoinPeer();
+    EXPECT_EQ(std::string(text.data()).size(), static_cast<size_t>(kIdentTextSize - 1));
+
+    // Too long: kept up to the buffer, reported incomplete, still terminated.
+    Peer([&] {
+        peer.Read(5);
+        std::vector<uint8_t> t(1500, 'b');
+        t.push_back(0);
+        peer.WriteDrained(t);
+    });
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), -2);
+    JoinPeer();
+    EXPECT_EQ(std::string(text.data()), std::string(kIdentTextSize - 1, 'b'));
+}
+
+TEST_F(PeerTest, BlockWriteAckedTakesAnyStatusLength) {
+    std::vector<uint8_t> cmd, rest;
+    Peer([&] {
+        cmd = peer.Read(4);
+        rest = peer.Read(8 + 3);
+        peer.Write({0x00, 0x44, 0x55});
+    });
+    const uint8_t data[] = {1, 2, 3};
+    const auto start = Clock::now();
+    EXPECT_EQ(BlockWriteAcked(slot, 4, 0x4100, 3, data), 1);
+    EXPECT_GE(MsSince(start), 69.0) << "20 ms after the command, 50 ms before the data frame";
+    JoinPeer();
+    EXPECT_EQ(cmd, WithSum({0x60, 4, 0x40}));
+    auto expected = WithSum({0x01, 0x00, 0x41, 0x00, 0x00, 1, 3});
+    for (uint8_t b : WithSum({2, 3})) expected.push_back(b);
+    EXPECT_EQ(rest, expected);
+
+    Peer([&] {
+        peer.Read(15);
+        peer.Write({0x03, 0x00});
+    });
+    EXPECT_EQ(BlockWriteAcked(slot, 4, 0x4100, 3, data), -1);
+    JoinPeer();
+
+    EXPECT_EQ(BlockWriteAcked(slot, 4, 0x4100, 3, data), -1); // no answer
+}
+
+TEST_F(PeerTest, WriteDeviceImageRefusesShortImagesBeforeAnyTraffic) {
+    std::vector<uint8_t> image(6, 1);
+    EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
+    image = {58, 2, 2, 19, 0, 69, 12};
+    image.resize(1810 - 1); // one byte short of what its header announces
+    EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
+    EXPECT_EQ(WriteDeviceImage(slot, 1, nullptr, 0), -1);
+    EXPECT_TRUE(peer.ReadUntilQuiet(100).empty());
+}
+
+} // namespace
+} // namespace velmar::test

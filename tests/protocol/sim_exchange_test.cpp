@@ -1,0 +1,276 @@
+// Every transaction and service exchange end to end over a pseudo-terminal against the
+// in-process controller simulator, including the faults it can inject.
+#include "data/memory_map.h"
+#include "sim/core/bus_simulator.h"
+#include "test_support.h"
+
+#include <array>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace velmar::test {
+namespace {
+
+class SimTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(sim.Start(), 0);
+        StartLayerWithTempLog();
+        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
+        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+    }
+    void TearDown() override {
+        ClosePort(slot);
+        StopPortLayer();
+        sim.Stop();
+    }
+    std::vector<uint8_t>& Mem(int space = 0) { return sim.Find(1)->Space(space); }
+    std::vector<uint8_t> MemBytes(int address, int n, int space = 0) {
+        auto lock = sim.Lock();
+        auto& m = Mem(space);
+        return {m.begin() + address, m.begin() + address + n};
+    }
+    void SetMem(int address, const std::vector<uint8_t>& bytes, int space = 0) {
+        auto lock = sim.Lock();
+        std::copy(bytes.begin(), bytes.end(), Mem(space).begin() + address);
+    }
+    template <class F> void WithFaults(F change) {
+        auto lock = sim.Lock();
+        change(sim.GetFaults());
+    }
+
+    sim::BusSimulator sim;
+    PortSlot slot = 0;
+};
+
+TEST_F(SimTest, ReadsExplicitAndSelfSized) {
+    std::array<uint8_t, 7> sizes{};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, sizes.data(), kSpaceER), 7);
+    EXPECT_EQ(Bytes(sizes.data(), 7), MemBytes(addr::kSizes, 7));
+
+    // Self-sized: the length byte at 0x3100 tells how much follows; it is not stored.
+    std::array<uint8_t, kSelfSizedMax> params{};
+    const int length = MemBytes(addr::kParamsLength, 1)[0];
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kParamsLength, -1, params.data(), kSpaceER), length);
+    EXPECT_EQ(Bytes(params.data(), static_cast<size_t>(length)), MemBytes(addr::kParams, length));
+
+    // 69 bytes: two chunks.
+    std::array<uint8_t, 69> regs{};
+    const int regsAt = ChannelAddress(addr::kChannelRegsBase, 3);
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, regsAt, 69, regs.data(), kSpaceER), 69);
+    EXPECT_EQ(Bytes(regs.data(), 69), MemBytes(regsAt, 69));
+
+    // An empty self-sized record.
+    SetMem(0x6100, {0x00});
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x6100, 0, params.data(), kSpaceER), 0);
+
+    // Other spaces.
+    SetMem(0x40, {0xDE, 0xAD}, 4);
+    uint8_t im[2] = {};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x40, 2, im, kSpaceIM), 2);
+    EXPECT_EQ(Bytes(im, 2), (std::vector<uint8_t>{0xDE, 0xAD}));
+}
+
+TEST_F(SimTest, WritesOfOneTwoAndManyBytes) {
+    const uint8_t one[] = {0x5A};
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 1, one, kSpaceER), 1);
+    EXPECT_EQ(MemBytes(0x6000, 1), Bytes(one, 1));
+
+    const uint8_t two[] = {0x01, 0xFE};
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6010, 2, two, kSpaceER), 1);
+    EXPECT_EQ(MemBytes(0x6010, 2), Bytes(two, 2));
+
+    std::vector<uint8_t> many(81);
+    for (size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint8_t>(0xC0 ^ i);
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6020, 81, many.data(), kSpaceER), 1);
+    EXPECT_EQ(MemBytes(0x6020, 81), many);
+
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x28, 2, two, kSpaceIR), 1);
+    EXPECT_EQ(MemBytes(0x28, 2, 2), Bytes(two, 2));
+}
+
+TEST_F(SimTest, RefusedWriteAndMissingOrBrokenReplies) {
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = 0x6000; });
+    const uint8_t two[] = {1, 2};
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), -1);
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = -1; });
+
+    uint8_t buf[kSelfSizedMax] = {};
+    WithFaults([](sim::Faults& f) { f.dropReplies = 1; });
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, buf, kSpaceER), -1);
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, buf, kSpaceER), 7) << "next one is fine";
+
+    WithFaults([](sim::Faults& f) { f.truncateReplies = 1; });
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, buf, kSpaceER), -1);
+
+    WithFaults([](sim::Faults& f) { f.extraReplyBytes = 1; });
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, buf, kSpaceER), -1);
+    WithFaults([](sim::Faults& f) { f.extraReplyBytes = 0; });
+
+    WithFaults([](sim::Faults& f) { f.noAnswer = true; });
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kParamsLength, -1, buf, kSpaceER), -1);
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), -1);
+    EXPECT_EQ(RestartCtrlr(slot, 1), -1);
+    EXPECT_EQ(GetPulseSimulator(slot, 1), -1);
+    EXPECT_FALSE(ReadTempAdc(slot, 1, buf));
+}
+
+TEST_F(SimTest, AddressPollAndCorruptedReplies) {
+    uint8_t reply[4] = {};
+    int number = -1;
+    EXPECT_EQ(PollCtrlrAddress(slot, 1, reply, number), 1);
+    EXPECT_EQ(number, 1);
+    EXPECT_EQ(PollCtrlrAddress(slot, 9, reply, number), -1);
+
+    number = -1;
+    EXPECT_EQ(PollCtrlrAddress(slot, kReserveAddress, reply, number), 1);
+    EXPECT_EQ(number, 1);
+
+    WithFaults([](sim::Faults& f) { f.wrongPollEcho = true; });
+    number = -1;
+    EXPECT_EQ(PollCtrlrAddress(slot, kReserveAddress, reply, number), -2);
+    EXPECT_EQ(number, 1) << "the number is taken even with a wrong echo";
+    WithFaults([](sim::Faults& f) { f.wrongPollEcho = false; });
+
+    // A corrupted status block reads as a refusal.
+    const uint8_t two[] = {1, 2};
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), -1);
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), 1);
+}
+
+TEST_F(SimTest, IdentificationText) {
+    std::string expected;
+    {
+        auto lock = sim.Lock();
+        for (const char c : sim.Find(1)->identText)
+            expected += static_cast<char>(Cp866ToCp1251(static_cast<uint8_t>(c)));
+    }
+    std::vector<char> text(kIdentTextSize);
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), 1);
+    EXPECT_EQ(std::string(text.data()), expected);
+
+    WithFaults([](sim::Faults& f) { f.identWithoutZero = true; });
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), -2);
+    EXPECT_EQ(std::string(text.data()), expected);
+    WithFaults([](sim::Faults& f) {
+        f.identWithoutZero = false;
+        f.noIdentAnswer = true;
+    });
+    EXPECT_EQ(ReadIdentText(slot, 1, text.data()), -1);
+    EXPECT_STREQ(text.data(), "");
+}
+
+TEST_F(SimTest, PulseSimulatorTemperatureRestartAndSizes) {
+    SetMem(addr::kStatusIR, {0x41}, 2);
+    EXPECT_EQ(GetPulseSimulator(slot, 1), 1);
+    SetMem(addr::kStatusIR, {0xBF}, 2);
+    EXPECT_EQ(GetPulseSimulator(slot, 1), 0);
+    EXPECT_EQ(SetPulseSimulator(slot, 1, true), 1);
+    EXPECT_EQ(MemBytes(addr::kStatusIR, 1, 2)[0] & 0x40, 0x40);
+    EXPECT_EQ(GetPulseSimulator(slot, 1), 1);
+    EXPECT_EQ(SetPulseSimulator(slot, 1, false), 1);
+    EXPECT_EQ(GetPulseSimulator(slot, 1), 0);
+
+    uint8_t adc[3] = {};
+    EXPECT_TRUE(ReadTempAdc(slot, 1, adc));
+    EXPECT_EQ(Bytes(adc, 3), MemBytes(addr::kTempAdcIR, 3, 2));
+
+    int before = 0;
+    {
+        auto lock = sim.Lock();
+        before = sim.Find(1)->restarts;
+    }
+    EXPECT_EQ(RestartCtrlr(slot, 1), 1);
+    {
+        auto lock = sim.Lock();
+        EXPECT_EQ(sim.Find(1)->restarts, before + 1);
+    }
+
+    CtrlrSizes().Clear();
+    EXPECT_EQ(ReadStructSizes(slot, 1), 1);
+    std::array<uint8_t, 7> expected{};
+    const auto m = MemBytes(addr::kSizes, 7);
+    std::copy(m.begin(), m.end(), expected.begin());
+    EXPECT_EQ(CtrlrSizes().ToBytes(), expected);
+    EXPECT_GT(CtrlrSizes().paramsLength, 0);
+
+    WithFaults([](sim::Faults& f) { f.noAnswer = true; });
+    EXPECT_EQ(ReadStructSizes(slot, 1), -1);
+    EXPECT_EQ(CtrlrSizes().ToBytes(), (std::array<uint8_t, 7>{}));
+}
+
+// The image a controller would give, with its parameter record cut to `paramsLength`.
+std::vector<uint8_t> ImageWithParamsOf(const std::vector<uint8_t>& full, int paramsLength) {
+    std::vector<uint8_t> image(full.begin(), full.begin() + 7);
+    const int stored = full[0];
+    image[0] = static_cast<uint8_t>(paramsLength);
+    image.insert(image.end(), full.begin() + 7, full.begin() + 7 + paramsLength);
+    image.insert(image.end(), full.begin() + 7 + stored, full.end());
+    return image;
+}
+
+TEST_F(SimTest, WholeImageWithShortParameterRecordIsPaddedAndChecksummed) {
+    std::vector<uint8_t> full;
+    {
+        auto lock = sim.Lock();
+        full = sim.Find(1)->ImageBytes();
+    }
+    ASSERT_GT(full.size(), 7u);
+    const int ctrlParams = full[0];
+    ASSERT_GT(ctrlParams, 10);
+    auto image = ImageWithParamsOf(full, ctrlParams - 8);
+    // Make every record differ from what the controller holds, so the write shows.
+    for (size_t i = 7 + static_cast<size_t>(image[0]); i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(image[i] ^ 0x5A);
+    for (size_t i = 7; i < 7 + 4; ++i) image[i] = static_cast<uint8_t>(0x10 + i);
+
+    std::vector<int> progress;
+    EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size(),
+                               [&](int done) { progress.push_back(done); }),
+              1);
+
+    // The parameter block: stored bytes, zeros up to the controller's length, fresh checksum.
+    const auto params = MemBytes(addr::kParams, ctrlParams);
+    std::vector<uint8_t> expected(image.begin() + 7, image.begin() + 7 + image[0]);
+    expected.resize(static_cast<size_t>(ctrlParams), 0);
+    expected.back() = ChecksumRot8(expected.data(), expected.size() - 1);
+    EXPECT_EQ(params, expected);
+
+    // The other records, in image order.
+    const uint8_t* s = image.data();
+    size_t pos = 7 + s[0];
+    for (int ch = 0; ch < 16; ++ch, pos += s[3])
+        EXPECT_EQ(MemBytes(ChannelAddress(addr::kChannelSettsBase, ch), s[3]),
+                  Bytes(image.data() + pos, s[3]));
+    pos += 2u * s[4];
+    EXPECT_EQ(MemBytes(addr::kSideStateA, s[6]), Bytes(image.data() + pos, s[6]));
+    EXPECT_EQ(MemBytes(addr::kSideStateB, s[6]), Bytes(image.data() + pos + s[6], s[6]));
+    pos += 2u * s[6];
+    for (int ch = 0; ch < 16; ++ch, pos += s[5])
+        EXPECT_EQ(MemBytes(ChannelAddress(addr::kChannelRegsBase, ch), s[5]),
+                  Bytes(image.data() + pos, s[5]));
+    EXPECT_EQ(MemBytes(addr::kMakeBlock, 256), Bytes(image.data() + pos, 256));
+    EXPECT_EQ(MemBytes(addr::kBlock3000, 57), Bytes(image.data() + pos + 256, 57));
+    EXPECT_EQ(pos + 256 + 57, image.size());
+
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), static_cast<int>(image.size()) - 7);
+}
+
+TEST_F(SimTest, WholeImageStopsAtARefusedRecord) {
+    std::vector<uint8_t> image;
+    {
+        auto lock = sim.Lock();
+        image = sim.Find(1)->ImageBytes();
+    }
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = addr::kSideStateA; });
+    EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
+    WithFaults([](sim::Faults& f) { f.noAnswer = true; });
+    EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
+}
+
+} // namespace
+} // namespace velmar::test
