@@ -99,6 +99,39 @@ void AskLowLatency(int fd) {
 #endif
 }
 
+// Speeds without a termios constant (the settings dialog offers 256000) through the kernel's
+// termios2 interface, on the architectures whose layout is the generic one.
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) ||     \
+                           defined(__arm__) || defined(__riscv))
+struct KernelTermios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+constexpr tcflag_t kKernelCbaud = 0010017;
+constexpr tcflag_t kKernelBother = 0010000;
+
+int SetCustomSpeed(int fd, uint32_t baud) {
+    KernelTermios2 t{};
+    if (ioctl(fd, _IOR('T', 0x2A, KernelTermios2), &t) != 0) return EINVAL;
+    t.c_cflag = (t.c_cflag & ~(kKernelCbaud | (kKernelCbaud << 16))) | kKernelBother |
+                (kKernelBother << 16);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+    if (ioctl(fd, _IOW('T', 0x2B, KernelTermios2), &t) != 0) return EINVAL;
+    return 0;
+}
+#else
+int SetCustomSpeed(int, uint32_t) {
+    return EINVAL;
+}
+#endif
+
 } // namespace
 
 int ApplyLineSettings(termios& tio, uint32_t baud, uint8_t dataBits, char parity,
@@ -223,12 +256,20 @@ int ConfigureComDevice(ComDevice& dev, uint32_t baud, uint8_t dataBits, char par
     if (dev.lostError != 0) return dev.lostError;
     termios tio{};
     if (tcgetattr(dev.fd, &tio) != 0) return errno;
-    if (const int err = ApplyLineSettings(tio, baud, dataBits, parity, stopBits); err != 0) {
+    const termios before = tio;
+    speed_t code = B0;
+    const bool custom = baud != 0 && !SpeedCode(baud, code);
+    if (const int err = ApplyLineSettings(tio, custom ? 9600 : baud, dataBits, parity, stopBits);
+        err != 0) {
         return err;
     }
     if (tcsetattr(dev.fd, TCSANOW, &tio) != 0) {
         const int err = errno;
         return IsLossError(err) ? MarkLost(dev, err) : err;
+    }
+    if (custom && SetCustomSpeed(dev.fd, baud) != 0) {
+        (void)tcsetattr(dev.fd, TCSANOW, &before); // refused: the line stays as it was
+        return EINVAL;
     }
     return 0;
 }

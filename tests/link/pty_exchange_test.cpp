@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -14,6 +15,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// The output speed as the kernel holds it (termios2), also for speeds without a constant.
+uint32_t CustomSpeed(int fd) {
+    struct {
+        tcflag_t flags[4];
+        cc_t line;
+        cc_t cc[19];
+        speed_t ispeed;
+        speed_t ospeed;
+    } t{};
+    if (ioctl(fd, _IOR('T', 0x2A, decltype(t)), &t) != 0) return 0;
+    return t.ospeed;
+}
 
 class PtyExchangeTest : public PortLayerTest {
   protected:
@@ -56,8 +70,11 @@ TEST_F(PtyExchangeTest, LineSettingsAreRawWithoutFlowControl) {
     ASSERT_EQ(ConfigurePort(slot_, 19200, 7, 'E', 2), 0);
     EXPECT_EQ(cfgetospeed(&(tio = pty_.LineSettings())), static_cast<speed_t>(B19200));
     ASSERT_EQ(ConfigurePort(slot_, 115200, 8, 'N', 1), 0);
-    // A speed the line cannot take is refused and the settings stay.
-    EXPECT_EQ(ConfigurePort(slot_, 12345, 8, 'N', 1), EINVAL);
+    // A speed without a termios constant goes through the kernel's custom speed.
+    ASSERT_EQ(ConfigurePort(slot_, 256000, 8, 'N', 1), 0);
+    EXPECT_EQ(CustomSpeed(pty_.master()), 256000u);
+    ASSERT_EQ(ConfigurePort(slot_, 115200, 8, 'N', 1), 0);
+    // Settings the line cannot take are refused and the settings stay.
     EXPECT_EQ(ConfigurePort(slot_, 9600, 9, 'N', 1), EINVAL);
     EXPECT_EQ(cfgetospeed(&(tio = pty_.LineSettings())), static_cast<speed_t>(B115200));
 }
