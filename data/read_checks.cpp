@@ -54,8 +54,10 @@ ParamsReadCheck CheckParamsOnRead(CtrlrParams& p) {
     }
 
     c.countNozItem = CountNozItem(p.CountNozTrk());
-    // The "Север" mode serves at most two hoses, and only one when two sides are selected.
-    if (within(params::kTrkModes) && (p.TrkModes() & params::kTrkModesSever) != 0) {
+    // The "Север" mode serves at most two hoses, and only one when two sides are selected. An
+    // unreadable mask (0xFFFF) says nothing about the mode and must not cut the hose count.
+    if (within(params::kTrkModes) && !c.trkModesUnreadable &&
+        (p.TrkModes() & params::kTrkModesSever) != 0) {
         const bool twoSides = p.CountSideTrk() == 2;
         if (c.countNozItem > 1 || (c.countNozItem == 1 && twoSides)) {
             c.repairs.push_back({"", params::kCountNozTrk, p.CountNozTrk(), 1});

@@ -50,8 +50,9 @@ struct ParamsReadCheck {
 
 // Checks `working` (the block as just read, Length() = bytes read) and repairs it in place:
 // bad speed, meter type, phase and display indices get their defaults; in the "Север" mode a
-// hose count above 2, or 2 with two sides, becomes 1; the checksum of the bytes as read is
-// verified. When anything was repaired or the checksum was wrong, Ksm is recomputed.
+// hose count above 2, or 2 with two sides, becomes 1 (not when the mask itself is unreadable);
+// the checksum of the bytes as read is verified. When anything was repaired or the checksum was
+// wrong, Ksm is recomputed.
 ParamsReadCheck CheckParamsOnRead(CtrlrParams& working);
 
 // Hose-count list item for a CountNozTrk value: value - 1, or 0 for 0 and values above 15.
