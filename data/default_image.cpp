@@ -1,5 +1,7 @@
 #include "data/default_image.h"
 
+#include "data/atomic_file.h"
+#include "data/demo_store.h"
 #include "data/memory_map.h"
 #include "data/topology.h"
 
@@ -170,14 +172,24 @@ std::array<uint8_t, DeviceBuffer::kDemoHeaderLength> DemoHeaderFor(const DeviceB
             static_cast<uint8_t>(side::kLength)};
 }
 
+DemoReplacer ReplaceDemoFile(RecordStore& store) {
+    auto* demoStore = dynamic_cast<DemoRecordStore*>(&store);
+    if (demoStore == nullptr) return {};
+    return [demoStore](const std::vector<uint8_t>& file) {
+        if (WriteFileAtomically(demoStore->Path(), file.data(), file.size()) != 0) return -1;
+        demoStore->Release();
+        return 1;
+    };
+}
+
 bool DefaultsDeviceSupported(RecordStore& store) {
     uint8_t status[256] = {};
     return store.Read(addr::kStatusIR, 1, status, 2) != 0;
 }
 
 int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
-                      const std::function<int(const std::vector<uint8_t>&)>& replaceDemo,
-                      DefaultsWriteResult& result, const DefaultsProgress& progress) {
+                      const DemoReplacer& replaceDemo, DefaultsWriteResult& result,
+                      const DefaultsProgress& progress) {
     result = DefaultsWriteResult{};
     const CtrlrParams p = image.Params();
 

@@ -59,6 +59,12 @@ struct DefaultsWriteResult {
     bool addressChanged = false;       // the session now talks to side A's new address
 };
 
+using DemoReplacer = std::function<int(const std::vector<uint8_t>&)>;
+// For a demo image store: rewrites its file atomically and releases the image held in memory, so
+// that the next access loads the new one; 1 or -1 (the old file then stays). Empty for any other
+// store.
+DemoReplacer ReplaceDemoFile(RecordStore& store);
+
 // progress(bytesDone, bytesTotal) after each record, so a window can advance its bar.
 using DefaultsProgress = std::function<void(int done, int total)>;
 
@@ -69,7 +75,7 @@ using DefaultsProgress = std::function<void(int done, int total)>;
 // a failure is one failed step with the message "Ошибка записи".
 // Returns 1 when everything was written, -1 otherwise.
 int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
-                      const std::function<int(const std::vector<uint8_t>&)>& replaceDemo,
-                      DefaultsWriteResult& result, const DefaultsProgress& progress = {});
+                      const DemoReplacer& replaceDemo, DefaultsWriteResult& result,
+                      const DefaultsProgress& progress = {});
 
 } // namespace velmar
