@@ -1,0 +1,64 @@
+// Device images on the command line: saving a controller's image to a file, writing a saved
+// image into a controller, and making a demo image from the records in use.
+#include "cli/cli_command.h"
+#include "data/demo_image.h"
+#include "data/device_image.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace velmar::cli {
+namespace {
+
+constexpr const char* kImageUsage =
+    "image save|load ФАЙЛ  сохранить образ контроллера в файл / записать образ в контроллер";
+constexpr const char* kMakeDemoUsage =
+    "make-demo ФАЙЛ        демонстрационный образ из записей контроллера (или образа)";
+
+int Usage(const char* usage) {
+    return Fail(kExitUsage, std::string("Использование: ") + usage);
+}
+
+int ImageSave(Context& ctx, const std::string& path) {
+    std::string error;
+    const int r = SaveDeviceImage(*ctx.store, path, {}, &error);
+    if (r == kImageFileFailed) return Fail(kExitFile, error);
+    if (r != kImageSaved) return Fail(kExitNoAnswer, error);
+    std::cout << ImageSaveErrorText(kImageSaved) << '\n';
+    return kExitOk;
+}
+
+int ImageLoad(Context& ctx, const std::string& path) {
+    std::vector<uint8_t> image;
+    std::string error;
+    if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
+    if (WriteImageToController(ctx.slot, ctx.ctrl, image) != 1)
+        return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");
+    std::cout << "Образ успешно записан в контроллер\n";
+    return kExitOk;
+}
+
+int Image(Context& ctx, const std::vector<std::string>& args) {
+    if (args.size() != 2 || args[1].empty() || (args[0] != "save" && args[0] != "load"))
+        return Usage(kImageUsage);
+    if (ctx.store->IsDemo())
+        return Fail(kExitUsage, "В демонстрационном режиме образ контроллера недоступен");
+    return args[0] == "save" ? ImageSave(ctx, args[1]) : ImageLoad(ctx, args[1]);
+}
+
+int MakeDemo(Context& ctx, const std::vector<std::string>& args) {
+    if (args.size() != 1 || args[0].empty()) return Usage(kMakeDemoUsage);
+    std::string error;
+    const int r = SaveDemoImage(*ctx.store, args[0], &error);
+    if (r == kDemoFileFailed) return Fail(kExitFile, error);
+    if (r != kDemoBuilt) return Fail(kExitNoAnswer, error);
+    std::cout << "Демонстрационный образ записан: " << args[0] << '\n';
+    return kExitOk;
+}
+
+[[maybe_unused]] const bool kRegistered = RegisterCommand({"image", kImageUsage, Image}) &&
+                                          RegisterCommand({"make-demo", kMakeDemoUsage, MakeDemo});
+
+} // namespace
+} // namespace velmar::cli
