@@ -9,12 +9,12 @@ class Session;
 
 class Page : public QWidget {
     Q_OBJECT
-public:
+  public:
     Page(Session& session, QWidget* parent) : QWidget(parent), session_(session) {}
     // Called when the page becomes the current tab (the tab's show handler).
     virtual void PageShown() {}
 
-protected:
+  protected:
     Session& session_;
 };
 

@@ -3,15 +3,17 @@
 // main window, its pages and the dialogs.
 #pragma once
 
+#include "data/record_store.h"
+#include "link/serial_port.h"
+#include "ui/prompts.h"
+
 #include <QObject>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "data/record_store.h"
-#include "link/serial_port.h"
+#include <vector>
 
 namespace velmar::ui {
 
@@ -19,7 +21,7 @@ enum class Reident { ImageOrDialog = 0, SideAddress = 1, WriteFailedOrSpeed = 2 
 
 class Session : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit Session(QObject* parent = nullptr);
     ~Session() override;
 
@@ -43,6 +45,34 @@ public:
     uint8_t stopBits = 1;
     char parity = 'N';
 
+    // Interval of the controller-search timer tmFindTrk in ms ("-tfind").
+    int findIntervalMs = 300;
+    // Port names offered by the port dialog besides the discovered ones (--port, --simulate).
+    std::vector<std::string> extraPortNames;
+    // Where the demo image is read from and written to.
+    std::string demoImagePath = "demo_trk.bin";
+
+    // Opens the session's port by name and configures it with the session's line parameters.
+    // Returns OpenPort's code (0 = open, `portSlot` set); on failure `portSlot` is 0. Does not
+    // touch portClosed: start-up and the port dialog set it with their own texts.
+    int OpenSessionPort();
+    // Closes the session's port (if any) and sets portSlot to 0.
+    void CloseSessionPort();
+    // Sets portClosed and tells the window (the caption of the port menu follows it).
+    void SetPortClosed(bool closed);
+
+    // Every modal box and file dialog goes through these; tests replace them.
+    Prompts& Ask() { return *prompts_; }
+    void SetPrompts(std::unique_ptr<Prompts> prompts);
+
+    // Lets the window repaint in the middle of a long exchange. User input is not delivered.
+    static void LetRepaint();
+
+    // Demo image "demo_trk.bin" at demoImagePath: 1 loaded (or already loaded), -1 the file
+    // cannot be opened, -2 it is empty or too long. While loaded, Store() serves it.
+    int LoadDemoImage();
+    void ReleaseDemoImage();
+
     // Records of the controller in use: the demo image in demo mode, else the live controller.
     RecordStore& Store();
     void SetStore(std::unique_ptr<RecordStore> store);
@@ -55,16 +85,21 @@ public:
     // The text of the controller-number label (lNumberCtrlr).
     void SetNumberLabel(const QString& text);
 
-signals:
+  signals:
     void statusChanged(const QString& text);
     void numberLabelChanged(const QString& text);
     // A page asks the main window to apply its repaint rules now (re-identification, port state).
     void repaintRequested();
     // A page asks the main window to bring the main tab forward.
     void showMainTabRequested();
+    // portClosed changed.
+    void portStateChanged(bool closed);
+    // The demo image was loaded by identification: the port and log menus go away.
+    void demoImageLoaded();
 
-private:
+  private:
     std::unique_ptr<RecordStore> store_;
+    std::unique_ptr<Prompts> prompts_;
 };
 
 } // namespace velmar::ui

@@ -1,0 +1,83 @@
+// velmar: the service tool's window. Start-up order: the main window (which opens the port and
+// identifies the controller), then the dialogs, then the event loop.
+#include "sim/core/bus_simulator.h"
+#include "ui/about_box.h"
+#include "ui/com_setting.h"
+#include "ui/command_line.h"
+#include "ui/session.h"
+#include "ui/velmar_main.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+// An exception escaping an event handler is shown in a message box and the loop goes on.
+class VelmarApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(activeWindow(), applicationName(),
+                                  QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            QMessageBox::critical(activeWindow(), applicationName(),
+                                  QStringLiteral("Неизвестная ошибка"));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    VelmarApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmar"));
+
+    QStringList args = QApplication::arguments();
+    args.removeFirst();
+    const velmar::ui::CommandLine cmd = velmar::ui::ParseCommandLine(args);
+    for (const QString& e : cmd.errors) std::fprintf(stderr, "velmar: %s\n", qPrintable(e));
+
+    velmar::ui::Session session;
+    session.demoMode = cmd.demoMode;
+    if (cmd.findIntervalMs) session.findIntervalMs = *cmd.findIntervalMs;
+
+    velmar::ui::StartOptions start;
+    start.portName = cmd.portName;
+    if (!cmd.portName.isEmpty()) session.extraPortNames.push_back(cmd.portName.toStdString());
+
+    std::unique_ptr<velmar::sim::BusSimulator> simulator;
+    if (cmd.simulate) {
+        velmar::sim::Options options;
+        options.addresses = cmd.simulatedAddresses;
+        simulator = std::make_unique<velmar::sim::BusSimulator>(options);
+        if (const int err = simulator->Start(); err != 0) {
+            std::fprintf(stderr, "velmar: the simulator did not start (errno %d)\n", err);
+            return 1;
+        }
+        start.portName = QString::fromStdString(simulator->SlavePath());
+        if (auto* first = simulator->Find(cmd.simulatedAddresses.front()))
+            start.baud = first->LineBaud();
+        session.extraPortNames.push_back(simulator->SlavePath());
+        std::fprintf(stderr, "velmar: simulated controller(s) on %s\n",
+                     simulator->SlavePath().c_str());
+    }
+
+    velmar::ui::TVelmarMain mainWindow(session);
+    mainWindow.FormCreate(start);
+    velmar::ui::TComSetting comSetting(session, &mainWindow);
+    velmar::ui::TfAbout about(&mainWindow);
+    mainWindow.SetComSetting(&comSetting);
+    mainWindow.SetAbout(&about);
+
+    if (session.closeOnShow) return 0;
+    mainWindow.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,143 @@
+#include "ui/com_setting.h"
+
+#include "link/serial_port.h"
+#include "ui/port_config.h"
+#include "ui/session.h"
+#include "ui_com_setting.h"
+
+#include <QShowEvent>
+#include <algorithm>
+
+namespace velmar::ui {
+
+namespace {
+
+// Selects the item whose text satisfies `match`; else `fallback`. Returns whether it matched.
+template <class Match> bool SelectItem(QComboBox* box, Match match, const QString& fallback) {
+    for (int i = 0; i < box->count(); ++i)
+        if (match(box->itemText(i))) {
+            box->setCurrentIndex(i);
+            return true;
+        }
+    box->setCurrentIndex(std::max(0, box->findText(fallback)));
+    return false;
+}
+
+} // namespace
+
+TComSetting::TComSetting(Session& session, QWidget* parent)
+    : QDialog(parent), session_(session), ui_(std::make_unique<Ui::TComSetting>()) {
+    ui_->setupUi(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    connect(ui_->SaveParam, &QPushButton::clicked, this, &TComSetting::SaveParamClick);
+    connect(this, &QDialog::finished, this, &TComSetting::FormClose);
+}
+
+TComSetting::~TComSetting() = default;
+
+void TComSetting::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TComSetting::FormShow() {
+    session_.SetPortClosed(true);
+    ComIniEntry entry;
+    if (ReadComIni(entry)) {
+        session_.portName = entry.name;
+        session_.baud = entry.baud;
+        session_.dataBits = entry.dataBits;
+        session_.stopBits = entry.stopBits;
+        session_.parity = entry.parity;
+        reserved2_ = entry.reserved2;
+        flagA_ = entry.flagA;
+        flagB_ = entry.flagB;
+    } else {
+        session_.Ask().Message(
+            this, QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании"));
+        session_.portName.clear();
+        session_.baud = 0;
+        session_.dataBits = 0;
+        session_.stopBits = 0;
+        session_.parity = '\0';
+    }
+
+    std::vector<std::string> names = DiscoverPortNames();
+    for (const std::string& extra : session_.extraPortNames)
+        if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
+    ui_->cbComNumber->clear();
+    for (const std::string& name : names)
+        if (name != "UKEY") ui_->cbComNumber->addItem(QString::fromStdString(name));
+    const QString current = QString::fromStdString(session_.portName);
+    const int portIndex = ui_->cbComNumber->findText(current);
+    if (portIndex >= 0) {
+        ui_->cbComNumber->setCurrentIndex(portIndex);
+    } else {
+        session_.portName = "COM1";
+        ui_->cbComNumber->setCurrentIndex(ui_->cbComNumber->count() > 0 ? 0 : -1);
+    }
+
+    auto number = [](const QString& text) { return text.toUInt(); };
+    if (!SelectItem(
+            ui_->cbPortBRate, [&](const QString& t) { return number(t) == session_.baud; },
+            QStringLiteral("4800")))
+        session_.baud = 4800;
+    if (!SelectItem(
+            ui_->cbPortDataBits, [&](const QString& t) { return number(t) == session_.dataBits; },
+            QStringLiteral("8")))
+        session_.dataBits = 8;
+    if (!SelectItem(
+            ui_->cbPortStopBits, [&](const QString& t) { return number(t) == session_.stopBits; },
+            QStringLiteral("1")))
+        session_.stopBits = 1;
+    if (!SelectItem(
+            ui_->cbPortParity,
+            [&](const QString& t) { return t.at(0) == QLatin1Char(session_.parity); },
+            QStringLiteral("None")))
+        session_.parity = 'N';
+}
+
+void TComSetting::SaveParamClick() {
+    auto numberOr = [](QComboBox* box, unsigned fallback) {
+        return box->currentIndex() < 0 ? fallback : box->currentText().toUInt();
+    };
+    session_.baud = numberOr(ui_->cbPortBRate, 4800);
+    session_.dataBits = static_cast<uint8_t>(numberOr(ui_->cbPortDataBits, 8));
+    session_.stopBits = static_cast<uint8_t>(numberOr(ui_->cbPortStopBits, 1));
+    session_.parity = ui_->cbPortParity->currentIndex() < 0
+                          ? 'N'
+                          : ui_->cbPortParity->currentText().at(0).toLatin1();
+    session_.portName = ui_->cbComNumber->currentText().toStdString();
+
+    const int code = session_.OpenSessionPort();
+    if (session_.portSlot == 0) {
+        QString text = QStringLiteral("Ошибка открытия порта");
+        const char* reason = PortErrorReason(code);
+        if (reason != nullptr && *reason != '\0')
+            text += QStringLiteral("\n") + QString::fromUtf8(reason);
+        session_.Ask().Message(this, text);
+        session_.SetPortClosed(true);
+        return;
+    }
+    session_.SetPortClosed(false);
+
+    ComIniEntry entry;
+    entry.name = session_.portName;
+    entry.baud = session_.baud;
+    entry.reserved2 = reserved2_;
+    entry.flagA = flagA_;
+    entry.flagB = flagB_;
+    entry.dataBits = session_.dataBits;
+    entry.parity = session_.parity;
+    entry.stopBits = session_.stopBits;
+    if (!WriteComIni(entry))
+        session_.Ask().Message(this, QStringLiteral("Не удалось записать com.ini: параметры "
+                                                    "порта действуют до закрытия программы"));
+    accept();
+}
+
+void TComSetting::FormClose() {
+    emit session_.repaintRequested();
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,24 @@
+// The program's command line: "/i" (any case) for demo mode, "-tfind N" for the search interval,
+// and the options of our own: --port NAME and --simulate[=N,M,...].
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace velmar::ui {
+
+struct CommandLine {
+    bool demoMode = false;
+    std::optional<int> findIntervalMs;
+    QString portName;      // --port NAME: replaces the port of com.ini
+    bool simulate = false; // --simulate: built-in simulator on a pseudo-terminal
+    std::vector<int> simulatedAddresses{1};
+    QStringList errors; // options we could not understand
+};
+
+// `args` without the program name (Qt's own options already removed).
+CommandLine ParseCommandLine(const QStringList& args);
+
+} // namespace velmar::ui

@@ -1,0 +1,53 @@
+#include "ui/ctrlr_search.h"
+
+#include "protocol/ctrlr_protocol.h"
+#include "ui/session.h"
+
+#include <QWidget>
+
+namespace velmar::ui {
+
+CtrlrSearch::CtrlrSearch(Session& session, std::vector<QWidget*> buttons, QObject* parent)
+    : QObject(parent), session_(session), buttons_(std::move(buttons)),
+      savedEnabled_(buttons_.size(), true) {
+    tmFindTrk_.setObjectName(QStringLiteral("tmFindTrk"));
+    connect(&tmFindTrk_, &QTimer::timeout, this, &CtrlrSearch::tmFindTrkTimer);
+}
+
+void CtrlrSearch::Start() {
+    if (Running()) return;
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        savedEnabled_[i] = buttons_[i]->isEnabled();
+        buttons_[i]->setEnabled(false);
+    }
+    searchNumber_ = 1;
+    tmFindTrk_.setInterval(session_.findIntervalMs);
+    tmFindTrk_.start();
+}
+
+void CtrlrSearch::Stop() {
+    if (!Running()) return;
+    tmFindTrk_.stop();
+    RestoreButtons();
+    emit finished();
+}
+
+void CtrlrSearch::RestoreButtons() {
+    for (size_t i = 0; i < buttons_.size(); ++i)
+        if (savedEnabled_[i]) buttons_[i]->setEnabled(true);
+}
+
+void CtrlrSearch::tmFindTrkTimer() {
+    if (searchNumber_ > kLastNumber) {
+        Stop();
+        return;
+    }
+    uint8_t reply[4] = {};
+    int number = 0;
+    const int result = PollCtrlrAddress(session_.portSlot, searchNumber_, reply, number);
+    emit lineReady(QStringLiteral("Трк №") + QString::number(searchNumber_) +
+                   (result >= 1 ? QStringLiteral(" найдено.") : QStringLiteral(" не найдено.")));
+    ++searchNumber_;
+}
+
+} // namespace velmar::ui

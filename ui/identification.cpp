@@ -1,0 +1,48 @@
+#include "ui/identification.h"
+
+#include "data/memory_map.h"
+#include "protocol/ctrlr_protocol.h"
+#include "ui/cp1251.h"
+
+#include <array>
+#include <cstring>
+
+namespace velmar::ui {
+
+IdentOutcome IdentifyLive(PortSlot slot, int ctrlrAddress) {
+    IdentOutcome out;
+    out.ctrlrAddress = ctrlrAddress;
+
+    uint8_t reply[4] = {};
+    int number = 0;
+    const int poll = PollCtrlrAddress(slot, ctrlrAddress, reply, number);
+    if (poll == -2) {
+        out.stage = IdentOutcome::Stage::Unsupported;
+        return out;
+    }
+    if (poll < 1) {
+        out.stage = IdentOutcome::Stage::NoAnswer;
+        return out;
+    }
+    if (ctrlrAddress == kReserveAddress) out.ctrlrAddress = number & 0xFF;
+
+    uint8_t status = 0;
+    if (ReadCtrlrMem(slot, out.ctrlrAddress, addr::kStatusIR, 1, &status, kSpaceIR) < 1) {
+        out.stage = IdentOutcome::Stage::RegisterFailed;
+        return out;
+    }
+
+    std::array<char, kIdentTextSize> text{};
+    const int ident = ReadIdentText(slot, out.ctrlrAddress, text.data());
+    if (ident != 1 && ident != -2) {
+        out.stage = IdentOutcome::Stage::TimeOut;
+        return out;
+    }
+    text.back() = '\0';
+    out.stage = IdentOutcome::Stage::Identified;
+    out.text = FromCp1251(std::string_view(text.data(), std::strlen(text.data())));
+    out.pulseSimulator = GetPulseSimulator(slot, out.ctrlrAddress);
+    return out;
+}
+
+} // namespace velmar::ui

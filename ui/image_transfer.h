@@ -1,0 +1,43 @@
+// The main tab's whole-image buttons: save the controller's records to a file, and write a saved
+// image file into the controller, with the progress bar and the status label between records.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+
+namespace velmar::ui {
+
+class Session;
+
+class ImageTransfer : public QObject {
+    Q_OBJECT
+  public:
+    ImageTransfer(Session& session, QProgressBar& progrImage, QLabel& lImageStat,
+                  std::function<void()> identToForm, QObject* parent);
+
+    void bSaveImageClick();
+    void bLoadImageClick();
+
+  private:
+    // Both return true when the whole operation succeeded; on failure `message` holds what to
+    // show (empty for a silent end), shown once input is delivered again.
+    bool SaveImage(QString& message);
+    bool LoadImage(QString& message);
+    void Advance(int value);
+    void HideProgress();
+
+    Session& session_;
+    QProgressBar& progrImage_;
+    QLabel& lImageStat_;
+    std::function<void()> identToForm_;
+};
+
+// Checks the 7-byte header of a saved image file: 1 good, -1 a header byte other than byte 4 is
+// zero, -2 shorter than 7 bytes, -3 cannot be opened.
+int CheckImageHeader(const QString& path);
+
+} // namespace velmar::ui

@@ -1,0 +1,30 @@
+#include "ui/main_pages.h"
+
+#include "ui/placeholder_page.h"
+#include "ui/tab_ident.h"
+
+namespace velmar::ui {
+
+namespace {
+
+template <class P> Page* Make(Session& session, QWidget* parent) {
+    return new P(session, parent);
+}
+
+} // namespace
+
+const std::vector<PageEntry>& MainPages() {
+    static const std::vector<PageEntry> pages = {
+        {"TabIdent", "Основное меню", true, Make<TabIdent>},
+        {"TabCtrlrSetts", "Настройки контроллера", true, Make<PlaceholderPage>},
+        {"TabAdvSet", "Доп настройки", true, Make<PlaceholderPage>},
+        {"TabNozzRegs", "Сост канала", false, Make<PlaceholderPage>},
+        {"TabNozSetts", "Настройки канала", true, Make<PlaceholderPage>},
+        {"TabRegsSides", "Настройка стороны", true, Make<PlaceholderPage>},
+        {"TabTemperatureTbl", "Таблица температуры", true, Make<PlaceholderPage>},
+        {"TabDump", "Dump", false, Make<PlaceholderPage>},
+    };
+    return pages;
+}
+
+} // namespace velmar::ui

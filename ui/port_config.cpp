@@ -1,0 +1,53 @@
+#include "ui/port_config.h"
+
+#include "link/port_settings.h"
+
+#include <QDir>
+#include <algorithm>
+#include <cstring>
+
+namespace velmar::ui {
+
+bool ReadComIni(ComIniEntry& first) {
+    if (ReadPortSettings() != 1) return false;
+    const PortSettingsEntry& e = PortSettingsTable()[0];
+    first.name.assign(e.name, strnlen(e.name, sizeof e.name));
+    first.reserved1 = e.reserved1;
+    first.baud = e.baud;
+    first.reserved2 = e.reserved2;
+    first.flagA = (e.flagA & 1) != 0;
+    first.flagB = (e.flagB & 1) != 0;
+    first.dataBits = e.dataBits;
+    first.parity = e.parity;
+    first.stopBits = e.stopBits;
+    return true;
+}
+
+bool WriteComIni(const ComIniEntry& first) {
+    PortSettingsEntry e;
+    const size_t n = std::min(first.name.size(), sizeof e.name - 1);
+    std::memcpy(e.name, first.name.data(), n);
+    e.baud = first.baud;
+    e.reserved2 = first.reserved2;
+    e.flagA = first.flagA ? 1 : 0;
+    e.flagB = first.flagB ? 1 : 0;
+    e.dataBits = first.dataBits;
+    e.parity = first.parity;
+    e.stopBits = first.stopBits;
+    PortSettingsTable()[0] = e;
+    return WritePortSettings(e) == 0;
+}
+
+std::vector<std::string> DiscoverPortNames() {
+    // Until the link layer's discovery is wired in: the system's serial devices.
+    std::vector<std::string> names;
+    const QStringList found =
+        QDir(QStringLiteral("/dev"))
+            .entryList(
+                {QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
+                QDir::System | QDir::Files | QDir::Readable | QDir::Writable, QDir::Name);
+    for (const QString& f : found) names.push_back(f.toStdString());
+    return names;
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,30 @@
+// The UI's view of the port settings file "com.ini" and of port discovery.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmar::ui {
+
+// The first line of com.ini: the only one the program uses.
+struct ComIniEntry {
+    std::string name;
+    uint32_t reserved1 = 0;
+    uint32_t baud = 0;
+    int8_t reserved2 = 0;
+    bool flagA = true;
+    bool flagB = false;
+    uint8_t dataBits = 8;
+    char parity = 'N';
+    uint8_t stopBits = 1;
+};
+
+// True when "com.ini" in the working directory could be opened (even if no line was usable).
+bool ReadComIni(ComIniEntry& first);
+// Writes `first` as the file's single line, atomically; false when it could not be written.
+bool WriteComIni(const ComIniEntry& first);
+// The names of the ports the system offers, in their order (converter names included).
+std::vector<std::string> DiscoverPortNames();
+
+} // namespace velmar::ui

@@ -1,0 +1,61 @@
+#include "ui/prompts.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace velmar::ui {
+
+void WidgetPrompts::Message(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+bool WidgetPrompts::Confirm(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+    return box.exec() == QMessageBox::Ok;
+}
+
+bool WidgetPrompts::InputQuery(QWidget* parent, const QString& caption, const QString& prompt,
+                               QString& value) {
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+    if (ok) value = text;
+    return ok;
+}
+
+namespace {
+
+QString RunFileDialog(QWidget* parent, const QString& title, const QString& filter,
+                      const QString& defaultSuffix, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+QString WidgetPrompts::SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                    const QString& defaultSuffix) {
+    return RunFileDialog(parent, title, filter, defaultSuffix, QFileDialog::AcceptSave);
+}
+
+QString WidgetPrompts::OpenFileName(QWidget* parent, const QString& title, const QString& filter,
+                                    const QString& defaultSuffix) {
+    return RunFileDialog(parent, title, filter, defaultSuffix, QFileDialog::AcceptOpen);
+}
+
+int WidgetPrompts::ExecDialog(QDialog& dialog) {
+    return dialog.exec();
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,76 @@
+#include "ui/session.h"
+
+#include "data/live_store.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+namespace velmar::ui {
+
+Session::Session(QObject* parent) : QObject(parent), prompts_(std::make_unique<WidgetPrompts>()) {}
+
+Session::~Session() = default;
+
+RecordStore& Session::Store() {
+    if (!store_) store_ = std::make_unique<LiveRecordStore>(portSlot, ctrlrAddress);
+    return *store_;
+}
+
+void Session::SetStore(std::unique_ptr<RecordStore> store) {
+    store_ = std::move(store);
+}
+
+void Session::RequestReident(Reident which) {
+    reidentRequested[static_cast<size_t>(which)] = true;
+}
+
+bool Session::AnyReidentRequested() const {
+    return reidentRequested[0] || reidentRequested[1] || reidentRequested[2];
+}
+
+void Session::SetStatus(const QString& text) {
+    emit statusChanged(text);
+}
+
+void Session::SetNumberLabel(const QString& text) {
+    emit numberLabelChanged(text);
+}
+
+int Session::OpenSessionPort() {
+    portSlot = 0;
+    const int code = OpenPort(portSlot, portName.c_str());
+    if (portSlot == 0) return code != 0 ? code : kPortNoSlot;
+    // A failed configuration shows up as a controller that does not answer.
+    ConfigurePort(portSlot, baud, dataBits, parity, stopBits);
+    return 0;
+}
+
+void Session::CloseSessionPort() {
+    if (portSlot != 0) ClosePort(portSlot);
+    portSlot = 0;
+}
+
+void Session::SetPortClosed(bool closed) {
+    portClosed = closed;
+    emit portStateChanged(closed);
+}
+
+void Session::SetPrompts(std::unique_ptr<Prompts> prompts) {
+    prompts_ = std::move(prompts);
+}
+
+void Session::LetRepaint() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace velmar::ui
+
+namespace velmar::ui {
+
+int Session::LoadDemoImage() {
+    return -1;
+}
+
+void Session::ReleaseDemoImage() {}
+
+} // namespace velmar::ui

@@ -1,0 +1,627 @@
+#include "ui/tab_ctrlr_setts.h"
+
+#include "data/field_bindings.h"
+#include "data/memory_map.h"
+#include "data/meter_settings.h"
+#include "data/read_checks.h"
+#include "protocol/ctrlr_protocol.h"
+#include "ui/field_binder.h"
+#include "ui/field_grid.h"
+#include "ui/field_marks.h"
+#include "ui/session.h"
+#include "ui_tab_ctrlr_setts.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace velmar::ui {
+
+namespace {
+
+constexpr const char* kNotIdentified = "Идентификатор не считан! Считайте идентификатор";
+constexpr const char* kReadFailed = "Ошибка чтения параметров";
+constexpr const char* kReadOnShow = "Параметры были успешно считаны";
+constexpr const char* kReadOnButton = "Параметры успешно считаны";
+constexpr const char* kFixErrors = "Запись не произведена. Исправьте ошибку и повторите попытку";
+constexpr const char* kNoChanges = "Запись не произведена. Не было изменений параметров";
+constexpr const char* kWriteFailed = "Ошибка записи!";
+constexpr const char* kChannelWriteFailed = "Ошибка записи параметров канала";
+constexpr const char* kWritten = "Параметры успешно записаны";
+constexpr const char* kAddressLabel = "Работа с Адресом №";
+constexpr const char* kAddressInUse = "                             ВНИМАНИЕ!\n\r"
+                                      " Выбранный вами адрес уже используется!\n\r"
+                                      " Если вы продолжите программирование, связь\n\r"
+                                      "                      с этими ТРК пропадет!\n\r"
+                                      "                    Вы хотите продолжить?";
+constexpr const char* kLeaveManualMeterType = "                      ВНИМАНИЕ!\n\r"
+                                              " Выставлен ручной режим типов датчиков.\n\r"
+                                              " Типы будут изменены для всех каналов.\n\r"
+                                              "               Вы хотите продолжить?";
+constexpr const char* kLeaveManualPhase = "                             ВНИМАНИЕ!\n\r"
+                                          " Выставлен ручной режим пересчета фаз датчиков.\n\r"
+                                          " Фазы будут изменены для всех каналов.\n\r"
+                                          "               Вы хотите продолжить?";
+
+constexpr int kManual = 3; // "ручное" / "ручной режим"
+constexpr int kEmptyReadsAllowed = 3;
+
+template <size_t N> void FillList(QComboBox* box, const std::array<const char*, N>& texts) {
+    for (const char* text : texts) box->addItem(QString::fromUtf8(text));
+}
+
+void FillList(QComboBox* box, int count) {
+    for (int i = 1; i <= count; ++i) box->addItem(QString::number(i));
+}
+
+// Selects an item without running the box's change handling.
+void Select(QComboBox* box, int item) {
+    const QSignalBlocker block(box);
+    box->setCurrentIndex(item < box->count() ? item : -1);
+}
+
+TopologyTexts Texts(const FieldGrid* grid) {
+    TopologyTexts texts;
+    for (const QString& cell : grid->Cells()) texts.push_back(cell.toStdString());
+    return texts;
+}
+
+void ShowCells(FieldGrid* grid, const TopologyCells& cells) {
+    for (int c = 0; c < grid->columnCount(); ++c)
+        grid->SetCell(c, c < static_cast<int>(cells.size())
+                             ? QString::number(cells[static_cast<size_t>(c)])
+                             : QString());
+}
+
+} // namespace
+
+TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
+    : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()), entry_(EntryState(session)),
+      binder_(new FieldBinder(session, this)) {
+    ui->setupUi(this);
+
+    FillList(ui->cbSpeedTrk, kSpeedTexts);
+    FillList(ui->cbSpeed2CnlTrk, kSpeedTexts);
+    FillList(ui->cbCountSideTrk, 2);
+    FillList(ui->cbCountNozTrk, kTopologyMaxNozzles);
+    FillList(ui->cbMeterType, kMeterTypeTexts);
+    FillList(ui->cbPhaseMet, kPhaseMetTexts);
+    FillList(ui->cbTypeTbl, kTypeTblTexts);
+    for (const char* text : kTrkModesTexts) {
+        auto* item = new QListWidgetItem(QString::fromUtf8(text), ui->checkbTrkModes);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+
+    // Numeric fields: checked on leaving, stored into the working copy.
+    binder_->Bind(ui->eImp_len, bind::eImp_len, params_);
+    binder_->Bind(ui->eNozzleWait, bind::eNozzleWait, params_);
+    binder_->Bind(ui->eNozzleFat, bind::eNozzleFat, params_);
+    binder_->Bind(ui->eSlowStart, bind::eSlowStart, params_);
+    binder_->Bind(ui->eMetTOut, bind::eMetTOut, params_);
+    binder_->Bind(ui->eSlowLoad, bind::eSlowLoad, params_);
+    binder_->Bind(ui->eBitMaskHex, bind::eBitMaskHex, params_, [this] { TrkModesEntered(); });
+
+    // Lists whose item index is the field.
+    const auto storeIndex = [this](QComboBox* box, const Field& field) {
+        connect(box, &QComboBox::currentIndexChanged, this, [this, field](int item) {
+            if (item >= 0) params_.Set(field, item);
+        });
+    };
+    storeIndex(ui->cbSpeedTrk, params::kSpeedTrk);
+    storeIndex(ui->cbSpeed2CnlTrk, params::kSpeed2CnlTrk);
+    storeIndex(ui->cbTypeTbl, params::kTypeTbl);
+    connect(ui->cbMeterType, &QComboBox::currentIndexChanged, this,
+            &TabCtrlrSetts::cbMeterTypeChange);
+    connect(ui->cbPhaseMet, &QComboBox::currentIndexChanged, this,
+            &TabCtrlrSetts::cbPhaseMetChange);
+    connect(ui->cbCountSideTrk, &QComboBox::currentIndexChanged, this,
+            &TabCtrlrSetts::cbCountSideTrkChange);
+    connect(ui->cbCountNozTrk, &QComboBox::currentIndexChanged, this,
+            &TabCtrlrSetts::cbCountNozTrkChange);
+
+    // Topology controls: digits only, checked on leaving.
+    for (int side = 0; side < kTopologyMaxSides; ++side) {
+        QLineEdit* adr = AdrEdit(side);
+        adr->installEventFilter(new DigitKeyFilter(adr));
+        connect(new LeaveWatcher(adr), &LeaveWatcher::left, this,
+                [this, side] { AdrTrkExit(side); });
+        MapGrid(side)->SetHeaderRow(true);
+        connect(NaraGrid(side), &FieldGrid::left, this, [this, side] { NaraGridExit(side); });
+        connect(MapGrid(side), &FieldGrid::left, this, [this, side] { MapGridExit(side); });
+    }
+    SetGridColumns(0);
+
+    connect(ui->checkbTrkModes, &QListWidget::itemChanged, this,
+            &TabCtrlrSetts::checkbTrkModesClickCheck);
+    connect(ui->bGetParam, &QPushButton::clicked, this, &TabCtrlrSetts::bGetParamClick);
+    connect(ui->bSetParam, &QPushButton::clicked, this, &TabCtrlrSetts::bSetParamClick);
+    ui->bSetParam->setEnabled(false);
+}
+
+TabCtrlrSetts::~TabCtrlrSetts() = default;
+
+// ---- Reading ----------------------------------------------------------------------------------
+
+void TabCtrlrSetts::PageShown() {
+    if (!session_.ctrlrIdentified) {
+        ShowMessage(kNotIdentified);
+        SetStatusText(kNotIdentified);
+        ui->bGetParam->setEnabled(false);
+        ui->bSetParam->setEnabled(false);
+        session_.ctrlrParamsRead = false;
+        setEnabled(false);
+        emit session_.repaintRequested();
+        return;
+    }
+    if (ReadParams() != 1) {
+        ShowMessage(kReadFailed);
+        SetStatusText(kReadFailed);
+        ui->bSetParam->setEnabled(false);
+        ui->bGetParam->setEnabled(true);
+        session_.ctrlrParamsRead = false;
+        return;
+    }
+    SetStatusText(kReadOnShow);
+    ui->bGetParam->setEnabled(true);
+    ui->bSetParam->setEnabled(true);
+    setEnabled(true);
+    session_.ctrlrParamsRead = true;
+    for (int side = 0; side < kTopologyMaxSides; ++side) {
+        NaraGrid(side)->clearSelection();
+        MapGrid(side)->clearSelection();
+    }
+}
+
+void TabCtrlrSetts::bGetParamClick() {
+    if (ReadParams() != 1) {
+        ShowMessage(kReadFailed);
+        SetStatusText(kReadFailed);
+        setEnabled(false);
+        ui->bSetParam->setEnabled(false);
+        session_.ctrlrParamsRead = false;
+        return;
+    }
+    SetStatusText(kReadOnButton);
+    setEnabled(true);
+    ui->bSetParam->setEnabled(true);
+    session_.ctrlrParamsRead = true;
+}
+
+int TabCtrlrSetts::ReadParams() {
+    // The self-sized read: the length byte at 0x3100, then the block. An empty answer is asked
+    // again; the third in a row fails the read.
+    std::array<uint8_t, params::kAreaLength> bytes{};
+    int got = 0;
+    for (int attempt = 0; attempt < kEmptyReadsAllowed && got == 0; ++attempt)
+        got = session_.Store().Read(addr::kParamsLength, -1, bytes.data(), kSpaceER);
+    if (got < 1) return -1;
+    got = std::min(got, params::kAreaLength - 1);
+
+    CtrlrSizes().paramsLength = got;
+    shadow_.Assign(bytes.data(), got);
+    params_.Assign(bytes.data(), got);
+    speedRead_ = params_.SpeedTrk();
+    const ParamsReadCheck check = CheckParamsOnRead(params_);
+    ShowBlock(check);
+    return 1;
+}
+
+void TabCtrlrSetts::ShowBlock(const ParamsReadCheck& check) {
+    if (check.sizeMismatch) ShowMessage(msg::kParamsSizeMismatch);
+    for (const Repair& repair : check.repairs)
+        if (!repair.message.empty()) ShowMessage(repair.message.c_str());
+
+    Select(ui->cbSpeedTrk, params_.SpeedTrk());
+    Select(ui->cbSpeed2CnlTrk, params_.Speed2CnlTrk());
+    Select(ui->cbMeterType, params_.MeterType());
+    Select(ui->cbPhaseMet, params_.PhaseMet());
+    Select(ui->cbTypeTbl, params_.TypeTbl());
+    binder_->ShowAll();
+    if (!check.trkModesUnreadable) ShowTrkModes();
+    // A hose count the list cannot show selects "1", like a count of 0.
+    Select(ui->cbCountNozTrk,
+           check.countNozItem < ui->cbCountNozTrk->count() ? check.countNozItem : 0);
+
+    const int sides = params_.CountSideTrk();
+    Select(ui->cbCountSideTrk, sides == 1 ? 0 : sides - 1);
+    ui->gbSide2->setVisible(ui->cbCountSideTrk->currentIndex() != 0);
+    for (int side = 0; side < kTopologyMaxSides; ++side) {
+        QLineEdit* adr = AdrEdit(side);
+        adr->setText(QString::number(side == 0 ? params_.AdrTrk_1() : params_.AdrTrk_2()));
+        ResetMark(adr, MarkLook::Font);
+        ResetMark(NaraGrid(side), MarkLook::Font);
+        ResetMark(MapGrid(side), MarkLook::Font);
+    }
+
+    // The hose count (with the "Север" limit) shapes the grids and numbers the Nara addresses;
+    // then the map comes from the block.
+    RebuildNozzleList(false);
+    cbCountNozTrkChange();
+    ShowMaps();
+
+    if (check.ksmWrong) ShowMessage(msg::kKsmWrong);
+
+    // The read starts the count afresh; a grid the hose-count handling found bad stays counted,
+    // so the count and the red marks agree.
+    entry_.invalidFieldCount = CountMarked();
+}
+
+void TabCtrlrSetts::ShowTrkModes() {
+    const QSignalBlocker block(ui->checkbTrkModes);
+    const uint16_t modes = params_.TrkModes();
+    for (int i = 0; i < static_cast<int>(kTrkModesItemBits.size()); ++i) {
+        const bool on = (modes >> kTrkModesItemBits[static_cast<size_t>(i)]) & 1u;
+        ui->checkbTrkModes->item(i)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void TabCtrlrSetts::ShowMaps() {
+    const SideCells map = MapFromBlock(params_, TopologyNozzles(params_), params_.CountSideTrk());
+    ShowCells(MapGrid(0), map.sideA);
+    ShowCells(MapGrid(1), map.sideB);
+}
+
+// The hose-count list follows the "Север" mode: only "1" and "2" with it. A count the mode does
+// not allow (above 2, or 2 with two sides), or `severSelectsOne`, selects "1".
+void TabCtrlrSetts::RebuildNozzleList(bool severSelectsOne) {
+    QComboBox* box = ui->cbCountNozTrk;
+    const int previous = box->currentIndex();
+    const bool sever = SeverMode(params_);
+    int item = previous;
+    {
+        const QSignalBlocker block(box);
+        box->clear();
+        FillList(box, sever ? 2 : kTopologyMaxNozzles);
+    }
+    if (sever && (severSelectsOne || previous > 1 || (previous == 1 && Sides() == 2))) {
+        item = 0;
+        params_.SetCountNozTrk(1);
+    }
+    Select(box, std::max(item, 0));
+}
+
+// ---- Topology ---------------------------------------------------------------------------------
+
+void TabCtrlrSetts::cbCountSideTrkChange() {
+    const int item = ui->cbCountSideTrk->currentIndex();
+    params_.SetCountSideTrk(static_cast<uint8_t>(item + 1));
+    if (item == 1) {
+        ui->gbSide2->setVisible(true);
+        if (SeverMode(params_) && ui->cbCountNozTrk->currentIndex() > 0) {
+            Select(ui->cbCountNozTrk, 0);
+            cbCountNozTrkChange();
+        }
+    } else {
+        ui->gbSide2->setVisible(false);
+    }
+    RefillGrids();
+}
+
+void TabCtrlrSetts::cbCountNozTrkChange() {
+    int nozzles = ui->cbCountNozTrk->currentIndex() + 1;
+    params_.SetCountNozTrk(static_cast<uint8_t>(nozzles));
+    if (SeverMode(params_)) {
+        int sides = Sides();
+        SeverOnNozzlesChange(sides, nozzles);
+        if (sides != Sides()) {
+            Select(ui->cbCountSideTrk, sides - 1);
+            cbCountSideTrkChange();
+        }
+        if (nozzles != ui->cbCountNozTrk->currentIndex() + 1) {
+            Select(ui->cbCountNozTrk, nozzles - 1);
+            params_.SetCountNozTrk(static_cast<uint8_t>(nozzles));
+        }
+    }
+    SetGridColumns(TopologyNozzles(params_));
+    RefillGrids();
+}
+
+// The counts changed: the Nara grids are numbered afresh, the maps reset to the identity, and
+// the old marks of the grids no longer apply. An address field keeps its mark only while its
+// text is not a number at all, so a field whose text is not stored never looks good. Then the
+// Nara grids are checked again; the first bad one is marked.
+void TabCtrlrSetts::RefillGrids() {
+    FillNaraAuto();
+    FillIdentityMaps();
+    for (int side = 0; side < kTopologyMaxSides; ++side) {
+        int value = 0;
+        QLineEdit* adr = AdrEdit(side);
+        SetMark(adr, !ParseTopologyNumber(adr->text().toStdString(), value), MarkLook::Font,
+                entry_);
+        SetMark(NaraGrid(side), false, MarkLook::Font, entry_);
+        SetMark(MapGrid(side), false, MarkLook::Font, entry_);
+    }
+    if (!CheckNaraSide(0)) return;
+    if (params_.CountSideTrk() == 2) CheckNaraSide(1);
+}
+
+void TabCtrlrSetts::FillNaraAuto() {
+    const SideCells nara = NaraAutoNumber(params_, TopologyNozzles(params_));
+    ShowCells(NaraGrid(0), nara.sideA);
+    ShowCells(NaraGrid(1), nara.sideB);
+}
+
+void TabCtrlrSetts::FillIdentityMaps() {
+    const SideCells map = IdentityMap(TopologyNozzles(params_));
+    ShowCells(MapGrid(0), map.sideA);
+    ShowCells(MapGrid(1), map.sideB);
+}
+
+void TabCtrlrSetts::SetGridColumns(int n) {
+    for (int side = 0; side < kTopologyMaxSides; ++side) {
+        NaraGrid(side)->SetColumns(n);
+        MapGrid(side)->SetColumns(n);
+    }
+}
+
+// Marks the side's Nara grid when it breaks the rules; true when it passes.
+bool TabCtrlrSetts::CheckNaraSide(int side) {
+    const TopologyTexts other = Sides() == 2 ? Texts(NaraGrid(1 - side)) : TopologyTexts{};
+    const GridCheck check = CheckNaraGrid(Texts(NaraGrid(side)), other);
+    if (!check.ok()) SetMark(NaraGrid(side), true, MarkLook::Font, entry_);
+    return check.ok();
+}
+
+void TabCtrlrSetts::NaraGridExit(int side) {
+    FieldGrid* grid = NaraGrid(side);
+    grid->clearSelection();
+    const TopologyTexts other = Sides() == 2 ? Texts(NaraGrid(1 - side)) : TopologyTexts{};
+    const GridCheck check = CheckNaraGrid(Texts(grid), other);
+    SetMark(grid, !check.ok(), MarkLook::Font, entry_);
+    if (check.ok()) StoreNaraCells(params_, side, check.values);
+}
+
+void TabCtrlrSetts::MapGridExit(int side) {
+    FieldGrid* grid = MapGrid(side);
+    grid->clearSelection();
+    const TopologyTexts other = Sides() == 2 ? Texts(MapGrid(1 - side)) : TopologyTexts{};
+    const GridCheck check = CheckMapGrid(Texts(grid), other);
+    SetMark(grid, !check.ok(), MarkLook::Font, entry_);
+    if (check.ok()) StoreMapCells(params_, side, check.values);
+}
+
+void TabCtrlrSetts::AdrTrkExit(int side) {
+    QLineEdit* adr = AdrEdit(side);
+    QLineEdit* other = AdrEdit(1 - side);
+    const std::string otherText = other->text().toStdString();
+    const SideAddressCheck check = CheckSideAddress(adr->text().toStdString(), otherText);
+    if (!check.parsed) {
+        SetMark(adr, true, MarkLook::Font, entry_);
+        return;
+    }
+    SetMark(adr, check.equalText, MarkLook::Font, entry_);
+    // The other field loses its mark only when its own text is good.
+    int otherValue = 0;
+    SetMark(other, check.equalText || !ParseTopologyNumber(otherText, otherValue), MarkLook::Font,
+            entry_);
+    if (side == 0) {
+        params_.SetAdrTrk_1(static_cast<uint8_t>(check.value));
+    } else {
+        params_.SetAdrTrk_2(static_cast<uint8_t>(check.value));
+    }
+}
+
+// The grids into the block before a write. A grid whose cells are not all numbers is marked and
+// stops the write (it cannot happen after the leave checks, but nothing unchecked is packed).
+bool TabCtrlrSetts::PackGrids() {
+    const auto cells = [this](FieldGrid* grid, bool shown, TopologyCells& out) {
+        out.clear();
+        for (const QString& text : grid->Cells()) {
+            int v = 0;
+            if (!ParseTopologyNumber(text.toStdString(), v)) {
+                if (shown) SetMark(grid, true, MarkLook::Font, entry_);
+                return !shown; // a hidden side's grid counts as empty from its bad cell on
+            }
+            out.push_back(v);
+        }
+        return true;
+    };
+    for (int side = 0; side < kTopologyMaxSides; ++side) {
+        NaraGrid(side)->CommitEdit();
+        MapGrid(side)->CommitEdit();
+    }
+    const bool sideB = Sides() == 2;
+    SideCells nara;
+    SideCells map;
+    bool ok = cells(NaraGrid(0), true, nara.sideA);
+    ok = cells(NaraGrid(1), sideB, nara.sideB) && ok;
+    ok = cells(MapGrid(0), true, map.sideA) && ok;
+    ok = cells(MapGrid(1), sideB, map.sideB) && ok;
+    if (!ok) return false;
+    PackTopology(params_, nara, map);
+    return true;
+}
+
+// ---- Mode mask --------------------------------------------------------------------------------
+
+void TabCtrlrSetts::checkbTrkModesClickCheck() {
+    // Items 0..7 are bits 0..7, items 8..14 bits 9..15: bit 8 is cleared by any click.
+    uint32_t modes = 0;
+    uint32_t bit = 1;
+    for (int i = 0; i < ui->checkbTrkModes->count(); ++i) {
+        if (ui->checkbTrkModes->item(i)->checkState() == Qt::Checked) modes |= bit;
+        bit = bit == 128 ? 512 : bit * 2;
+    }
+    params_.SetTrkModes(static_cast<uint16_t>(modes));
+    AfterTrkModesChange(false);
+    binder_->Show(ui->eBitMaskHex);
+}
+
+void TabCtrlrSetts::TrkModesEntered() {
+    ShowTrkModes();
+    AfterTrkModesChange(true);
+}
+
+// The mode mask changed: the hose-count list follows the "Север" mode. The grids are reshaped
+// (which renumbers them and resets the maps) only when the hose count actually changed, so that
+// switching an unrelated mode does not throw away the physical map.
+void TabCtrlrSetts::AfterTrkModesChange(bool severSelectsOne) {
+    const int before = ui->cbCountNozTrk->currentIndex();
+    RebuildNozzleList(severSelectsOne);
+    if (ui->cbCountNozTrk->currentIndex() != before) cbCountNozTrkChange();
+}
+
+// ---- Meter type and phase ---------------------------------------------------------------------
+
+void TabCtrlrSetts::cbMeterTypeChange(int item) {
+    if (item < 0) return;
+    if (params_.MeterType() == kManual && item != kManual &&
+        !session_.Ask().Confirm(this, QString::fromUtf8(kLeaveManualMeterType))) {
+        Select(ui->cbMeterType, kManual);
+        return;
+    }
+    params_.SetMeterType(static_cast<uint8_t>(item));
+}
+
+void TabCtrlrSetts::cbPhaseMetChange(int item) {
+    if (item < 0) return;
+    if (params_.PhaseMet() == kManual && item != kManual &&
+        !session_.Ask().Confirm(this, QString::fromUtf8(kLeaveManualPhase))) {
+        Select(ui->cbPhaseMet, kManual);
+        return;
+    }
+    params_.SetPhaseMet(static_cast<uint8_t>(item));
+}
+
+// ---- Writing ----------------------------------------------------------------------------------
+
+void TabCtrlrSetts::bSetParamClick() {
+    // A red control on this page also stops the write when a read elsewhere reset the count.
+    if (entry_.invalidFieldCount != 0 || CountMarked() != 0 || !PackGrids()) {
+        SetStatusText(kFixErrors);
+        return;
+    }
+    RecordStore& store = session_.Store();
+    int newAddress = session_.ctrlrAddress;
+    params_.UpdateKsm();
+    if (params_.SpeedTrk() != shadow_.SpeedTrk())
+        session_.RequestReident(Reident::WriteFailedOrSpeed);
+
+    // A new side-A address: warn when another controller already answers there.
+    if (!store.IsDemo() && params_.AdrTrk_1() != shadow_.AdrTrk_1()) {
+        session_.RequestReident(Reident::SideAddress);
+        newAddress = params_.AdrTrk_1();
+        if (params_.CountSideTrk() == 1) {
+            const bool inUse = AddressAnswers(params_.AdrTrk_1()) ||
+                               AddressAnswers(params_.AdrTrk_1()) ||
+                               AddressAnswers(params_.AdrTrk_2());
+            if (inUse && !session_.Ask().Confirm(this, QString::fromUtf8(kAddressInUse))) return;
+        }
+    }
+
+    bool written = false;
+    if (params_.SameBlock(shadow_)) {
+        SetStatusText(kNoChanges);
+    } else {
+        if (WriteBlock() != 1) {
+            ShowMessage(kWriteFailed);
+            SetStatusText(kWriteFailed);
+            session_.RequestReident(Reident::WriteFailedOrSpeed);
+            emit session_.showMainTabRequested();
+            emit session_.repaintRequested();
+            return;
+        }
+        shadow_ = params_;
+        store.Restart();
+        if (params_.SpeedTrk() != speedRead_) FollowNewSpeed();
+        if (newAddress != session_.ctrlrAddress) {
+            session_.ctrlrAddress = newAddress;
+            session_.SetNumberLabel(QString::fromUtf8(kAddressLabel) + QString::number(newAddress));
+        }
+        const int channels =
+            std::min(params_.CountSideTrk() * params_.CountNozTrk(), kChannelCount);
+        if (ConvertMeterSettings(store, params_.MeterType(), params_.PhaseMet(), channels) == -1) {
+            ShowMessage(kChannelWriteFailed);
+            SetStatusText(kChannelWriteFailed);
+            emit session_.showMainTabRequested();
+            session_.RequestReident(Reident::WriteFailedOrSpeed);
+            emit session_.repaintRequested();
+            return;
+        }
+        written = true;
+    }
+
+    // Identification runs again at the new address once the window applies its repaint rules,
+    // after this write has reported.
+    const bool reident = session_.AnyReidentRequested();
+    if (reident) {
+        session_.ctrlrAddress = newAddress;
+        emit session_.showMainTabRequested();
+    }
+    if (written) SetStatusText(kWritten);
+    if (reident) emit session_.repaintRequested();
+}
+
+bool TabCtrlrSetts::AddressAnswers(int address) {
+    uint8_t reply[4] = {};
+    int number = 0;
+    return PollCtrlrAddress(session_.portSlot, address, reply, number) == 1;
+}
+
+// The block goes out with the parameter size of the sizes record: bytes beyond the length
+// received are 0, the last byte is the checksum of the others.
+int TabCtrlrSetts::WriteBlock() {
+    int size = CtrlrSizes().paramsLength;
+    if (size <= 0 || size >= params::kAreaLength) size = params_.Length();
+    CtrlrParams out;
+    out.SetLength(size);
+    std::memcpy(out.data(), params_.data(), static_cast<size_t>(std::min(size, params_.Length())));
+    out.UpdateKsm();
+    return WriteParamsBlock(session_.Store(), out);
+}
+
+// The controller listens at the new speed after its restart; our port follows.
+void TabCtrlrSetts::FollowNewSpeed() {
+    speedRead_ = params_.SpeedTrk();
+    if (session_.Store().IsDemo() || static_cast<size_t>(params_.SpeedTrk()) >= kSpeedBauds.size())
+        return;
+    session_.baud = kSpeedBauds[params_.SpeedTrk()];
+    ConfigurePort(session_.portSlot, session_.baud, session_.dataBits, session_.parity,
+                  session_.stopBits);
+}
+
+// ---- Helpers ----------------------------------------------------------------------------------
+
+void TabCtrlrSetts::ShowMessage(const char* text) {
+    session_.Ask().Message(this, QString::fromUtf8(text));
+}
+
+// The status line is emptied first, so that a repeated text visibly changes.
+void TabCtrlrSetts::SetStatusText(const char* text) {
+    session_.SetStatus(QString());
+    Session::LetRepaint();
+    session_.SetStatus(QString::fromUtf8(text));
+}
+
+int TabCtrlrSetts::CountMarked() const {
+    int count = binder_->CountMarked();
+    for (int side = 0; side < kTopologyMaxSides; ++side)
+        for (const QWidget* control : {static_cast<const QWidget*>(AdrEdit(side)),
+                                       static_cast<const QWidget*>(NaraGrid(side)),
+                                       static_cast<const QWidget*>(MapGrid(side))})
+            count += IsMarked(control) ? 1 : 0;
+    return count;
+}
+
+int TabCtrlrSetts::Sides() const {
+    return ui->cbCountSideTrk->currentIndex() + 1;
+}
+
+FieldGrid* TabCtrlrSetts::NaraGrid(int side) const {
+    return side == 0 ? ui->sgAdrNaraTrk_1 : ui->sgAdrNaraTrk_2;
+}
+
+FieldGrid* TabCtrlrSetts::MapGrid(int side) const {
+    return side == 0 ? ui->sgPhysToLogTrk_1 : ui->sgPhysToLogTrk_2;
+}
+
+QLineEdit* TabCtrlrSetts::AdrEdit(int side) const {
+    return side == 0 ? ui->eAdrTrk_1 : ui->eAdrTrk_2;
+}
+
+} // namespace velmar::ui

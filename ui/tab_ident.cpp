@@ -1,0 +1,204 @@
+#include "ui/tab_ident.h"
+
+#include "protocol/ctrlr_protocol.h"
+#include "ui/ctrlr_search.h"
+#include "ui/enabling_rules.h"
+#include "ui/identification.h"
+#include "ui/image_transfer.h"
+#include "ui/session.h"
+#include "ui_tab_ident.h"
+
+namespace velmar::ui {
+
+TabIdent::TabIdent(Session& session, QWidget* parent)
+    : Page(session, parent), ui_(std::make_unique<Ui::TabIdent>()) {
+    ui_->setupUi(this);
+    ui_->lSimulState->hide();
+    ui_->TestEdit->hide();
+    ui_->TestButton->hide();
+    ui_->lImageStat->hide();
+    ui_->progrImage->hide();
+    ui_->bReadTemper->setEnabled(false);
+
+    search_ = new CtrlrSearch(session_,
+                              {ui_->bCallIdent, ui_->bSimImp, ui_->bGlobalSet,
+                               ui_->bGlobalDefaultSet, ui_->bReset, ui_->bSaveImage,
+                               ui_->bLoadImage, ui_->bReservCall, ui_->bLoadFisk},
+                              this);
+    connect(search_, &CtrlrSearch::lineReady, this, &TabIdent::AddIdentLine);
+    image_ = new ImageTransfer(
+        session_, *ui_->progrImage, *ui_->lImageStat, [this] { IdentToForm(); }, this);
+
+    connect(ui_->bCallIdent, &QPushButton::clicked, this, &TabIdent::bCallIdentClick);
+    connect(ui_->bReservCall, &QPushButton::clicked, this, &TabIdent::bReservCallClick);
+    connect(ui_->bFindCtrlr, &QPushButton::clicked, this, &TabIdent::bFindCtrlrClick);
+    connect(ui_->bReset, &QPushButton::clicked, this, &TabIdent::bResetClick);
+    connect(ui_->bSimImp, &QPushButton::clicked, this, &TabIdent::bSimImpClick);
+    connect(ui_->bSaveImage, &QPushButton::clicked, image_, &ImageTransfer::bSaveImageClick);
+    connect(ui_->bLoadImage, &QPushButton::clicked, image_, &ImageTransfer::bLoadImageClick);
+}
+
+TabIdent::~TabIdent() = default;
+
+bool TabIdent::SearchRunning() const {
+    return search_->Running();
+}
+
+void TabIdent::AddIdentLine(const QString& line) {
+    ui_->mIdent->appendPlainText(line);
+}
+
+void TabIdent::DisableCtrlrFeatures() {
+    ApplyEnablingRule(EnablingRule::B, this, nullptr, session_.demoMode);
+    session_.ctrlrIdentified = false;
+}
+
+void TabIdent::EnableCtrlrFeatures() {
+    ApplyEnablingRule(EnablingRule::A, this, nullptr, session_.demoMode);
+}
+
+void TabIdent::IdentToForm() {
+    ui_->bGlobalSet->hide();
+    ui_->mIdent->clear();
+    session_.SetStatus(QString());
+    Session::LetRepaint();
+
+    if (session_.demoMode) {
+        IdentifyDemo();
+        return;
+    }
+    session_.ctrlrParamsRead = false;
+    session_.reidentRequested[static_cast<size_t>(Reident::WriteFailedOrSpeed)] = false;
+    ui_->lSimulState->hide();
+
+    const IdentOutcome out = IdentifyLive(session_.portSlot, session_.ctrlrAddress);
+    using Stage = IdentOutcome::Stage;
+    switch (out.stage) {
+    case Stage::NoAnswer:
+        ShowIdentFailure(session_.ctrlrAddress == kReserveAddress
+                             ? QStringLiteral("По резервному каналу связь не установлена")
+                             : QStringLiteral("Нет связи с устройством №") +
+                                   QString::number(session_.ctrlrAddress));
+        return;
+    case Stage::Unsupported:
+        // The first letter is a Latin C, as the controller family has always shown it.
+        ShowIdentFailure(QStringLiteral("C данным устройством не поддерживается работа"));
+        return;
+    default:
+        break;
+    }
+    session_.ctrlrAddress = out.ctrlrAddress;
+    if (out.stage == Stage::RegisterFailed) {
+        session_.SetStatus(QStringLiteral("Ошибка чтения регистра IR 24"));
+        DisableCtrlrFeatures();
+        return;
+    }
+    AddIdentLine(QStringLiteral("Получение идентификатора."));
+    if (out.stage == Stage::TimeOut) {
+        AddIdentLine(QStringLiteral("TimeOut"));
+        session_.SetStatus(QStringLiteral("Идентификатор не считан"));
+        session_.SetNumberLabel(QStringLiteral("Связь не установлена"));
+        DisableCtrlrFeatures();
+        return;
+    }
+
+    QString text = out.text;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    ui_->mIdent->setPlainText(text);
+    session_.ctrlrIdentified = true;
+    ui_->lSimulState->show();
+    EnableCtrlrFeatures();
+    ui_->bReadTemper->setEnabled(true);
+    session_.SetStatus(QStringLiteral("Идентификатор считан"));
+    session_.SetNumberLabel(QStringLiteral("Работа с Адресом №") +
+                            QString::number(session_.ctrlrAddress));
+    switch (out.pulseSimulator) {
+    case 1:
+        SetSimImpMarker(1, QStringLiteral("Выкл. имитатор импульсов"),
+                        QStringLiteral("Имитатор включен"));
+        ui_->bSimImp->setEnabled(true);
+        break;
+    case 0:
+        SetSimImpMarker(0, QStringLiteral("Вкл. имитатор импульсов"),
+                        QStringLiteral("Имитатор выключен"));
+        ui_->bSimImp->setEnabled(true);
+        break;
+    default:
+        ui_->lSimulState->setText(QStringLiteral("Ошибка чтения имитатора"));
+        ui_->bSimImp->setEnabled(false);
+        break;
+    }
+}
+
+void TabIdent::IdentifyDemo() {
+    if (session_.LoadDemoImage() <= 0) {
+        DisableCtrlrFeatures();
+        return;
+    }
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui_->bIrValRead), static_cast<QWidget*>(ui_->bSimImp),
+          static_cast<QWidget*>(ui_->lSimulState), static_cast<QWidget*>(ui_->bSaveImage),
+          static_cast<QWidget*>(ui_->bLoadImage), static_cast<QWidget*>(ui_->bReadTemper)})
+        w->hide();
+    AddIdentLine(QStringLiteral("Демонстрационная версия программы"));
+    session_.ctrlrParamsRead = false;
+    session_.ctrlrIdentified = true;
+    emit session_.demoImageLoaded();
+    EnableCtrlrFeatures();
+}
+
+void TabIdent::ShowIdentFailure(const QString& text) {
+    session_.SetNumberLabel(text);
+    session_.SetStatus(text);
+    AddIdentLine(text);
+    DisableCtrlrFeatures();
+}
+
+void TabIdent::SetSimImpMarker(int marker, const QString& caption, const QString& state) {
+    simImpMarker_ = marker;
+    ui_->bSimImp->setText(caption);
+    ui_->lSimulState->setText(state);
+}
+
+void TabIdent::bCallIdentClick() {
+    IdentToForm();
+}
+
+void TabIdent::bReservCallClick() {
+    if (!session_.Ask().Confirm(
+            this, QStringLiteral("Внимание, если подключено более одного устройства, не "
+                                 "пользуйтесь этой функцией. Вы хотите использовать эту функцию?")))
+        return;
+    session_.ctrlrAddress = kReserveAddress;
+    IdentToForm();
+}
+
+void TabIdent::bFindCtrlrClick() {
+    ui_->mIdent->clear();
+    if (search_->Running()) {
+        search_->Stop();
+        return;
+    }
+    search_->Start();
+}
+
+void TabIdent::bResetClick() {
+    if (session_.demoMode) return;
+    RestartCtrlr(session_.portSlot, session_.ctrlrAddress);
+}
+
+void TabIdent::bSimImpClick() {
+    // The captions here have no full stop after "Вкл"/"Выкл", unlike those of identification.
+    if (simImpMarker_ == 1) {
+        SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, false);
+        SetSimImpMarker(0, QStringLiteral("Вкл имитатор импульсов"),
+                        QStringLiteral("Имитатор выключен"));
+    } else {
+        SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, true);
+        SetSimImpMarker(1, QStringLiteral("Выкл имитатор импульсов"),
+                        QStringLiteral("Имитатор включен"));
+    }
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,50 @@
+// The main tab "Основное меню": identification, reserve channel, controller search, restart,
+// pulse simulator, image save and load, and the buttons of the setup dialogs.
+#pragma once
+
+#include "ui/page.h"
+
+#include <memory>
+
+class QAction;
+
+namespace Ui {
+class TabIdent;
+}
+
+namespace velmar::ui {
+
+class CtrlrSearch;
+class ImageTransfer;
+
+class TabIdent : public Page {
+    Q_OBJECT
+  public:
+    TabIdent(Session& session, QWidget* parent);
+    ~TabIdent() override;
+
+    // Runs the identification of the controller at the session's number and shows its outcome.
+    void IdentToForm();
+    bool SearchRunning() const;
+
+    void bCallIdentClick();
+    void bReservCallClick();
+    void bFindCtrlrClick();
+    void bResetClick();
+    void bSimImpClick();
+
+  private:
+    void IdentifyDemo();
+    void ShowIdentFailure(const QString& text);
+    void DisableCtrlrFeatures();
+    void EnableCtrlrFeatures();
+    void AddIdentLine(const QString& line);
+    void SetSimImpMarker(int marker, const QString& caption, const QString& state);
+
+    std::unique_ptr<Ui::TabIdent> ui_;
+    CtrlrSearch* search_ = nullptr;
+    ImageTransfer* image_ = nullptr;
+    int simImpMarker_ = 0; // 1 = the pulse simulator is on
+};
+
+} // namespace velmar::ui

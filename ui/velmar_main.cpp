@@ -1,0 +1,274 @@
+#include "ui/velmar_main.h"
+
+#include "link/serial_port.h"
+#include "ui/enabling_rules.h"
+#include "ui/hex_number.h"
+#include "ui/hint_table.h"
+#include "ui/main_pages.h"
+#include "ui/page.h"
+#include "ui/port_config.h"
+#include "ui/session.h"
+#include "ui/tab_ident.h"
+#include "ui_velmar_main.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+
+namespace velmar::ui {
+
+namespace {
+
+const QString kPortOpen = QStringLiteral("Соm порт (открыт)"); // "Со" in Cyrillic, as always
+const QString kPortClosed = QStringLiteral("Соm порт (закрыт)");
+
+QString PortFailureText(const std::string& portName, int code) {
+    QString text = QStringLiteral("Ошибка открытия порта") + QString::fromStdString(portName) +
+                   QStringLiteral(". Проверьте настройки");
+    const char* reason = PortErrorReason(code);
+    if (reason != nullptr && *reason != '\0')
+        text += QStringLiteral("\n") + QString::fromUtf8(reason);
+    return text;
+}
+
+} // namespace
+
+TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
+    : QMainWindow(parent), session_(session), ui_(std::make_unique<Ui::TVelmarMain>()) {
+    ui_->setupUi(this);
+    setFixedSize(800, 600);
+    QFont numberFont(QStringLiteral("Times New Roman"));
+    numberFont.setStyleHint(QFont::Serif);
+    numberFont.setPixelSize(19);
+    ui_->lNumberCtrlr->setFont(numberFont);
+
+    for (const PageEntry& entry : MainPages()) {
+        Page* page = entry.make(session_, ui_->TabSetts);
+        page->setObjectName(QString::fromUtf8(entry.name));
+        const int index = ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
+        ui_->TabSetts->setTabVisible(index, entry.shown);
+        pages_.push_back(page);
+        if (auto* ident = qobject_cast<TabIdent*>(page)) tabIdent_ = ident;
+    }
+    ui_->TabSetts->setCurrentWidget(tabIdent_);
+    RefreshHints();
+
+    connect(ui_->TabSetts, &QTabWidget::currentChanged, this, &TVelmarMain::TabSettsChange);
+    connect(ui_->menuChangeNumTrk, &QAction::triggered, this, &TVelmarMain::menuChangeNumTrkClick);
+    connect(ui_->menuExit, &QAction::triggered, this, &QWidget::close);
+    connect(ui_->Setting1, &QAction::triggered, this, &TVelmarMain::Setting1Click);
+    connect(ui_->menuWriteLog, &QAction::triggered, this, &TVelmarMain::menuWriteLogClick);
+    connect(ui_->menuAbout, &QAction::triggered, this, &TVelmarMain::menuAboutClick);
+
+    connect(&session_, &Session::statusChanged, ui_->lIdentState, &QLabel::setText);
+    connect(&session_, &Session::numberLabelChanged, ui_->lNumberCtrlr, &QLabel::setText);
+    connect(&session_, &Session::repaintRequested, this, &TVelmarMain::FormPaint);
+    connect(&session_, &Session::showMainTabRequested, this, &TVelmarMain::ShowMainTab);
+    connect(&session_, &Session::portStateChanged, this, &TVelmarMain::SetPortMenuCaption);
+    connect(&session_, &Session::demoImageLoaded, this, &TVelmarMain::HideDemoMenus);
+
+    // Key preview: the window sees the function keys before its controls do.
+    qApp->installEventFilter(this);
+}
+
+TVelmarMain::~TVelmarMain() {
+    qApp->removeEventFilter(this);
+    if (!closed_) {
+        session_.ReleaseDemoImage();
+        session_.CloseSessionPort();
+    }
+}
+
+void TVelmarMain::RefreshHints() {
+    EnabledHint(this, true);
+    ConnectHelpButtons(this, [this](const QString& text) { session_.Ask().Message(this, text); });
+}
+
+Page* TVelmarMain::PageByName(const QString& name) const {
+    for (Page* p : pages_)
+        if (p->objectName() == name) return p;
+    return nullptr;
+}
+
+void TVelmarMain::FormCreate(const StartOptions& options) {
+    StartPortLayer();
+    session_.reidentRequested[static_cast<size_t>(Reident::ImageOrDialog)] = false;
+    ShowMainTab();
+
+    // Discovery also finds the converters; an empty list is no failure, since a port named on
+    // the command line or in com.ini may still open.
+    DiscoverPortNames();
+
+    ComIniEntry entry;
+    if (ReadComIni(entry)) {
+        session_.portName = entry.name;
+        session_.baud = entry.baud;
+        session_.dataBits = entry.dataBits;
+        session_.stopBits = entry.stopBits;
+        session_.parity = entry.parity;
+    } else {
+        if (options.portName.isEmpty())
+            session_.Ask().Message(this, QStringLiteral("Ошибка чтения com.ini. Восстановлены "
+                                                        "параметры порта по умолчанию (Com1 "
+                                                        "4800 8 1 N)"));
+        session_.portName = "COM1";
+        session_.baud = 4800;
+        session_.dataBits = 8;
+        session_.stopBits = 1;
+        session_.parity = 'N';
+    }
+    if (!options.portName.isEmpty()) session_.portName = options.portName.toStdString();
+    if (options.baud) session_.baud = *options.baud;
+
+    const int code = session_.OpenSessionPort();
+    if (session_.portSlot != 0) {
+        session_.SetPortClosed(false);
+        QString text;
+        if (session_.Ask().InputQuery(this, QStringLiteral("Введите номер Контроллера(HEX)"),
+                                      QStringLiteral("Введите номер Контроллера(HEX)"), text)) {
+            const std::optional<int> number = ParseHexNumber(text);
+            session_.ctrlrAddress = number && *number > 0 ? *number : 1;
+            session_.noCtrlrNumber = false;
+            tabIdent_->IdentToForm();
+        } else {
+            session_.closeOnShow = true;
+        }
+        return;
+    }
+    session_.Ask().Message(this, PortFailureText(session_.portName, code));
+    session_.SetPortClosed(true);
+    session_.SetNumberLabel(QStringLiteral("Номер контроллера не введен"));
+    session_.noCtrlrNumber = true;
+}
+
+void TVelmarMain::ShowMainTab() {
+    const int index = ui_->TabSetts->indexOf(tabIdent_);
+    ui_->TabSetts->setTabVisible(index, true);
+    ui_->TabSetts->setCurrentIndex(index);
+}
+
+void TVelmarMain::FormPaint() {
+    if (inFormPaint_) return;
+    inFormPaint_ = true;
+    if (session_.AnyReidentRequested()) {
+        ShowMainTab();
+        tabIdent_->IdentToForm();
+        session_.reidentRequested = {};
+    }
+    if (session_.portClosed) {
+        ShowMainTab();
+        ApplyEnablingRule(EnablingRule::C, tabIdent_, ui_->menuChangeNumTrk, session_.demoMode);
+        session_.portSettingsChanged = false;
+    } else if (session_.portSettingsChanged) {
+        ShowMainTab();
+        ApplyEnablingRule(session_.noCtrlrNumber ? EnablingRule::D : EnablingRule::E, tabIdent_,
+                          ui_->menuChangeNumTrk, session_.demoMode);
+        session_.portSettingsChanged = false;
+    }
+    inFormPaint_ = false;
+}
+
+void TVelmarMain::TabSettsChange(int index) {
+    // Tab guard: the main tab stays in front while the controller search runs.
+    const int identIndex = ui_->TabSetts->indexOf(tabIdent_);
+    if (tabIdent_->SearchRunning() && index != identIndex) {
+        ui_->TabSetts->setCurrentIndex(identIndex);
+        tabIdent_->update();
+        return;
+    }
+    if (auto* page = qobject_cast<Page*>(ui_->TabSetts->widget(index))) page->PageShown();
+}
+
+bool TVelmarMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (key < Qt::Key_F1 || key > Qt::Key_F9) return false;
+    if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return false;
+    if (QGuiApplication::mouseButtons() != Qt::NoButton) return false;
+    if (!session_.imageTransferIdle) return false;
+    session_.ctrlrAddress = key - Qt::Key_F1 + 1;
+    ShowMainTab();
+    session_.ctrlrParamsRead = false;
+    tabIdent_->IdentToForm();
+    return true;
+}
+
+bool TVelmarMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (FormKeyDown(key->key(), key->modifiers())) return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TVelmarMain::menuChangeNumTrkClick() {
+    const int remembered = session_.ctrlrAddress;
+    QString text;
+    if (session_.Ask().InputQuery(this, QStringLiteral("Введите номер ТРК(HEX)"),
+                                  QStringLiteral("Введите номер ТРК(HEX)"), text)) {
+        const std::optional<int> number = ParseHexNumber(text);
+        if (number && *number > 0) {
+            session_.ctrlrAddress = *number;
+        } else if (remembered != 0) {
+            session_.Ask().Message(this, QStringLiteral("Введен неправильный номер ТРК!"));
+            session_.ctrlrAddress = remembered;
+        } else {
+            session_.Ask().Message(
+                this, QStringLiteral("Введен неправильный номер ТРК! Номер установлен = 1"));
+            session_.ctrlrAddress = 1;
+        }
+    } else if (session_.ctrlrAddress <= 0) {
+        session_.Ask().Message(this,
+                               QStringLiteral("Неправильный номер ТРК! Номер установлен = 1"));
+        session_.ctrlrAddress = 1;
+    }
+    session_.noCtrlrNumber = false;
+    ShowMainTab();
+    session_.ctrlrParamsRead = false;
+    tabIdent_->IdentToForm();
+}
+
+void TVelmarMain::menuWriteLogClick() {
+    // The action toggles its check mark itself; the state after the click decides.
+    const bool on = ui_->menuWriteLog->isChecked();
+    SetLogMask(on ? 1 : 0);
+    ui_->menuLog->setTitle(on ? QStringLiteral("Лог(вкл)") : QStringLiteral("Лог(выкл)"));
+}
+
+void TVelmarMain::Setting1Click() {
+    session_.CloseSessionPort();
+    SetPortMenuCaption(true);
+    session_.portSettingsChanged = true;
+    if (comSetting_)
+        session_.Ask().ExecDialog(*comSetting_);
+    else
+        FormPaint();
+}
+
+void TVelmarMain::menuAboutClick() {
+    if (about_) session_.Ask().ExecDialog(*about_);
+}
+
+void TVelmarMain::SetPortMenuCaption(bool closed) {
+    ui_->menuCom->setTitle(closed ? kPortClosed : kPortOpen);
+}
+
+void TVelmarMain::HideDemoMenus() {
+    ui_->menuCom->menuAction()->setVisible(false);
+    ui_->menuLog->menuAction()->setVisible(false);
+}
+
+void TVelmarMain::closeEvent(QCloseEvent* event) {
+    if (!session_.imageTransferIdle) {
+        event->ignore();
+        return;
+    }
+    session_.ReleaseDemoImage();
+    session_.CloseSessionPort();
+    StopPortLayer();
+    closed_ = true;
+    event->accept();
+}
+
+} // namespace velmar::ui
