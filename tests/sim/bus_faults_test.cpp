@@ -75,10 +75,10 @@ TEST_F(BusTest, RefusedWriteStoresNothing) {
         f.writeStatusAddress = 0x5005;
         f.writeStatus = 0x07;
     });
-    const uint8_t before = At(1).Space(0)[0x5004];
+    const uint8_t before = Peek(1, 0x5004, 1)[0];
     EXPECT_EQ(WriteMem(*line, 1, 0x5004, {0xEE, 0xEE}), 0x07);
     EXPECT_EQ(WriteMem(*line, 1, 0x5005, {0xEE}), 0x07);
-    EXPECT_EQ(At(1).Space(0)[0x5004], before);
+    EXPECT_EQ(Peek(1, 0x5004, 1)[0], before);
     EXPECT_EQ(WriteMem(*line, 1, 0x5006, {0xEE}), 0x00); // other addresses are fine
 }
 

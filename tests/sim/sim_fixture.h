@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace velmar::sim::test {
 
@@ -17,10 +19,23 @@ class BusTest : public ::testing::Test {
         line = std::make_unique<RawLine>(bus->SlavePath());
         ASSERT_TRUE(line->Ok());
     }
-    Controller& At(int address) {
+    // A controller held under the bus lock for as long as the returned object lives. Use it
+    // within one expression (At(1)->restarts); never twice in the same expression.
+    struct Locked {
+        std::unique_lock<std::mutex> lock;
+        Controller* controller;
+        Controller* operator->() const { return controller; }
+    };
+    Locked At(int address) {
+        auto lock = bus->Lock();
         Controller* c = bus->Find(address);
-        EXPECT_NE(c, nullptr);
-        return *c;
+        if (c == nullptr) throw std::runtime_error("no controller at " + std::to_string(address));
+        return {std::move(lock), c};
+    }
+    // A copy of controller memory, taken under the bus lock.
+    Bytes Peek(int address, uint32_t at, size_t count, int space = 0) {
+        const auto& mem = At(address)->Space(space);
+        return Bytes(mem.begin() + at, mem.begin() + at + count);
     }
     // Changes the faults under the bus lock.
     template <class F> void WithFaults(F change) {
