@@ -133,6 +133,10 @@ TEST_F(SimTest, AddressPollAndCorruptedReplies) {
     EXPECT_EQ(number, 1) << "the number is taken even with a wrong echo";
     WithFaults([](sim::Faults& f) { f.wrongPollEcho = false; });
 
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
+    EXPECT_EQ(PollCtrlrAddress(slot, 1, reply, number), -2);
+    EXPECT_EQ(PollCtrlrAddress(slot, 1, reply, number), 1);
+
     // A corrupted status block reads as a refusal.
     const uint8_t two[] = {1, 2};
     WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
