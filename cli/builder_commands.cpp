@@ -114,8 +114,12 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
     const int check = CheckDefaultTopology(topology);
     if (check != kDefaultsOk) return Fail(kExitUsage, DefaultTopologyErrorText(check));
 
-    if (!ctx.store->IsDemo() && !DefaultsDeviceSupported(*ctx.store))
-        return Fail(kExitNoAnswer, kDefaultsUnsupportedText);
+    if (!ctx.store->IsDemo()) {
+        // Nobody answering would only make every one of the 36 writes wait for its timeout.
+        const int answer = DefaultsDeviceCheck(*ctx.store);
+        if (answer == 0) return Fail(kExitNoAnswer, kDefaultsUnsupportedText);
+        if (answer < 0) return Fail(kExitNoAnswer, "Нет связи с устройством");
+    }
 
     const DeviceBuffer image = BuildDefaultImage(preset, topology);
     DefaultsWriteResult result;

@@ -182,9 +182,13 @@ DemoReplacer ReplaceDemoFile(RecordStore& store) {
     };
 }
 
-bool DefaultsDeviceSupported(RecordStore& store) {
+int DefaultsDeviceCheck(RecordStore& store) {
     uint8_t status[256] = {};
-    return store.Read(addr::kStatusIR, 1, status, 2) != 0;
+    return store.Read(addr::kStatusIR, 1, status, 2);
+}
+
+bool DefaultsDeviceSupported(RecordStore& store) {
+    return DefaultsDeviceCheck(store) != 0;
 }
 
 int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
@@ -233,10 +237,13 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
     }
 
     int done = 0;
+    bool paramsWritten = false;
     for (const Step& step : steps) {
         if (store.Write(step.address, step.length, image.data() + step.offset, 0) != 1) {
             ++result.failedSteps;
             result.messages.emplace_back(step.failText);
+        } else if (step.address == addr::kParams) {
+            paramsWritten = true;
         }
         done += step.length;
         if (progress) progress(done, DeviceBuffer::kLength);
@@ -244,7 +251,7 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
 
     // The controller takes its new addresses at the restart, so the restart goes to the old one.
     result.restartSent = store.Restart() == 1;
-    if (ctrlrAddress != p.AdrTrk_1() && ctrlrAddress != p.AdrTrk_2()) {
+    if (paramsWritten && ctrlrAddress != p.AdrTrk_1() && ctrlrAddress != p.AdrTrk_2()) {
         ctrlrAddress = p.AdrTrk_1();
         result.addressChanged = true;
     }

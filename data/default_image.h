@@ -49,6 +49,8 @@ std::array<uint8_t, DeviceBuffer::kDemoHeaderLength> DemoHeaderFor(const DeviceB
 // Opening check of the defaults dialog: one byte read at 0x24, space 2. False only when the read
 // returns no byte (a controller of another kind); an error lets the dialog open.
 bool DefaultsDeviceSupported(RecordStore& store);
+// The read result itself, for callers that also stop when nobody answers (-1).
+int DefaultsDeviceCheck(RecordStore& store);
 inline constexpr const char* kDefaultsUnsupportedText =
     "Не поддерживается работа с данным устройством";
 
@@ -70,10 +72,11 @@ using DefaultsProgress = std::function<void(int done, int total)>;
 
 // Live controller: writes the 36 records in their fixed order (a failed step is reported and
 // the rest still run), restarts the controller and, when `ctrlrAddress` is neither side address
-// of the image, switches it to side A's. Demo image: `replaceDemo` is given the complete new
-// demo image file (header + image) and must store it atomically, returning 1 or a failure;
-// a failure is one failed step with the message "Ошибка записи".
-// Returns 1 when everything was written, -1 otherwise.
+// of the image, switches it to side A's - only when the parameter block (which holds the
+// addresses) was written, since otherwise the controller still answers at the old one. Demo image:
+// `replaceDemo` is given the complete new demo image file (header + image) and must store it
+// atomically, returning 1 or a failure; a failure is one failed step with the message "Ошибка
+// записи". Returns 1 when everything was written, -1 otherwise.
 int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
                       const DemoReplacer& replaceDemo, DefaultsWriteResult& result,
                       const DefaultsProgress& progress = {});

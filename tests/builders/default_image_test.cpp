@@ -168,6 +168,15 @@ TEST(DefaultImage, LiveWriteOrderFailuresAndAddress) {
     EXPECT_EQ(WriteDefaultImage(store, image, ctrl2, {}, result), 1);
     EXPECT_EQ(ctrl2, 2);
     EXPECT_FALSE(result.addressChanged);
+
+    // The block with the new addresses did not arrive: the controller keeps its old address,
+    // and so does the session.
+    int ctrl3 = 7;
+    store.failWrite.insert(addr::kParams);
+    EXPECT_EQ(WriteDefaultImage(store, image, ctrl3, {}, result), -1);
+    EXPECT_EQ(result.messages, std::vector<std::string>{"Ошибка записи параметров контроллера"});
+    EXPECT_EQ(ctrl3, 7);
+    EXPECT_FALSE(result.addressChanged);
 }
 
 TEST(DefaultImage, DemoReplacesTheImageFile) {
