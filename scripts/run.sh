@@ -11,6 +11,8 @@ link=$(mktemp -u /tmp/velmar-sim.XXXXXX)
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-./build/cli/velmar-cli -p "$link" -b 4800 identify
-./build/cli/velmar-cli -p "$link" -b 4800 sizes
-./build/cli/velmar-cli -p "$link" -b 4800 read ER 3100 3B
+for cmd in identify sizes "read ER 3100 3B"; do
+  echo "== velmar-cli $cmd"
+  # shellcheck disable=SC2086
+  ./build/cli/velmar-cli -p "$link" -b 4800 $cmd
+done
