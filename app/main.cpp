@@ -5,39 +5,15 @@
 #include "ui/com_setting.h"
 #include "ui/command_line.h"
 #include "ui/session.h"
+#include "ui/velmar_application.h"
 #include "ui/velmar_main.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
-#include <exception>
 #include <memory>
 
-namespace {
-
-// An exception escaping an event handler is shown in a message box and the loop goes on.
-class VelmarApplication : public QApplication {
-  public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const std::exception& e) {
-            QMessageBox::critical(activeWindow(), applicationName(),
-                                  QString::fromLocal8Bit(e.what()));
-        } catch (...) {
-            QMessageBox::critical(activeWindow(), applicationName(),
-                                  QStringLiteral("Неизвестная ошибка"));
-        }
-        return false;
-    }
-};
-
-} // namespace
-
 int main(int argc, char** argv) {
-    VelmarApplication app(argc, argv);
+    velmar::ui::VelmarApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
 
     QStringList args = QApplication::arguments();

@@ -65,6 +65,14 @@ class GridCellDelegate : public QStyledItemDelegate {
         if (event->type() == QEvent::KeyPress) {
             auto* key = static_cast<QKeyEvent*>(event);
             if (TypesNonDigit(key)) return true;
+            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+                // Tab leaves the grid, as it does when no cell is being edited.
+                auto* editor = qobject_cast<QWidget*>(object);
+                emit commitData(editor);
+                emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+                grid_->LeaveByTab(key->key() == Qt::Key_Tab);
+                return true;
+            }
             if (IsEnter(key)) {
                 auto* editor = qobject_cast<QWidget*>(object);
                 emit commitData(editor);
@@ -179,6 +187,16 @@ void FieldGrid::MoveToNextColumn() {
     if (columnCount() == 0) return;
     const int next = (currentColumn() + 1) % columnCount();
     setCurrentCell(0, next);
+}
+
+void FieldGrid::LeaveByTab(bool forward) {
+    QTableWidget::focusNextPrevChild(forward);
+}
+
+void FieldGrid::focusInEvent(QFocusEvent* event) {
+    // Typing goes to the first cell when none was chosen yet.
+    if (!currentIndex().isValid() && columnCount() > 0) setCurrentCell(0, 0);
+    QTableWidget::focusInEvent(event);
 }
 
 void FieldGrid::keyPressEvent(QKeyEvent* event) {

@@ -66,10 +66,12 @@ class FieldGrid : public QTableWidget {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
     friend class GridCellDelegate;
     void MoveToNextColumn();
+    void LeaveByTab(bool forward);
     int RowHeight() const;
 };
 

@@ -1,0 +1,71 @@
+// Answers the program's questions from scripts set up by a test and records what it showed.
+#pragma once
+
+#include "ui/prompts.h"
+
+#include <QDialog>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <optional>
+
+namespace velmar::test {
+
+class FakePrompts : public ui::Prompts {
+  public:
+    std::deque<std::optional<QString>> inputs; // nullopt answers Cancel
+    std::deque<bool> confirms;                 // empty: Cancel
+    std::deque<QString> saveNames;             // empty: Cancel
+    std::deque<QString> openNames;
+    // Runs a modal dialog: gets it shown (not modal) and decides; default: close it.
+    std::function<void(QDialog&)> onDialog;
+
+    QStringList messages;
+    QStringList inputCaptions;
+    QStringList confirmTexts;
+    QStringList fileTitles;
+
+    void Message(QWidget*, const QString& text) override { messages << text; }
+    bool Confirm(QWidget*, const QString& text) override {
+        confirmTexts << text;
+        if (confirms.empty()) return false;
+        const bool ok = confirms.front();
+        confirms.pop_front();
+        return ok;
+    }
+    bool InputQuery(QWidget*, const QString& caption, const QString& prompt,
+                    QString& value) override {
+        inputCaptions << caption + QLatin1Char('|') + prompt;
+        if (inputs.empty() || !inputs.front()) {
+            if (!inputs.empty()) inputs.pop_front();
+            return false;
+        }
+        value = *inputs.front();
+        inputs.pop_front();
+        return true;
+    }
+    QString SaveFileName(QWidget*, const QString& title, const QString&, const QString&) override {
+        fileTitles << title;
+        return Take(saveNames);
+    }
+    QString OpenFileName(QWidget*, const QString& title, const QString&, const QString&) override {
+        fileTitles << title;
+        return Take(openNames);
+    }
+    int ExecDialog(QDialog& dialog) override {
+        dialog.show();
+        if (onDialog) onDialog(dialog);
+        if (dialog.isVisible()) dialog.reject();
+        return dialog.result();
+    }
+
+  private:
+    static QString Take(std::deque<QString>& q) {
+        if (q.empty()) return {};
+        QString s = q.front();
+        q.pop_front();
+        return s;
+    }
+};
+
+} // namespace velmar::test

@@ -1,0 +1,13 @@
+// The GUI tests run with a real application object on the offscreen platform (or on a display
+// when QT_QPA_PLATFORM says so, for screenshots).
+#include "ui/velmar_application.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    velmar::ui::VelmarApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmar"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,131 @@
+// The port settings dialog, com.ini, and the enabling rules after it closes.
+#include "gui_fixture.h"
+
+#include <QComboBox>
+#include <QFile>
+
+namespace velmar::test {
+namespace {
+
+QString ReadFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Picks the port and line parameters in the open dialog and presses "Установить".
+auto Choose(const QString& port, const QString& baud, const QString& parity) {
+    return [=](QDialog& d) {
+        auto* ports = d.findChild<QComboBox*>(QStringLiteral("cbComNumber"));
+        ports->setCurrentIndex(ports->findText(port));
+        auto* bauds = d.findChild<QComboBox*>(QStringLiteral("cbPortBRate"));
+        bauds->setCurrentIndex(bauds->findText(baud));
+        auto* parities = d.findChild<QComboBox*>(QStringLiteral("cbPortParity"));
+        parities->setCurrentIndex(parities->findText(parity));
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
+    };
+}
+
+TEST_F(GuiTest, DialogClosedWithoutSavingLeavesThePortClosed) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    Tabs()->setCurrentIndex(2);
+    prompts->onDialog = [this](QDialog& d) {
+        EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (закрыт)"));
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Настройки com порта"));
+    };
+    MenuAction("Setting1")->trigger();
+    EXPECT_TRUE(prompts->messages.contains(
+        QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании")));
+    EXPECT_TRUE(session->portClosed);
+    EXPECT_EQ(session->portSlot, 0);
+    EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
+    // Rule C.
+    for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bReservCall", "bSaveImage",
+                          "bLoadImage", "bGlobalDefaultSet"})
+        EXPECT_FALSE(Enabled(b)) << b;
+    EXPECT_FALSE(MenuAction("menuChangeNumTrk")->isEnabled());
+    EXPECT_FALSE(QFile::exists(QStringLiteral("com.ini")));
+    Screenshot(QStringLiteral("port-closed"));
+}
+
+TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
+    StartSim({1});
+    const QString pty = QString::fromStdString(sim->SlavePath());
+    // Reserved fields are written back as they were read.
+    WriteFile(QStringLiteral("com.ini"), "COM7 0 2400 5 0 1 8 N 1\r\nCOM8 0 1200\r\n");
+    StartApp(QStringLiteral("1"), pty);
+    ASSERT_TRUE(session->ctrlrIdentified);
+
+    prompts->onDialog = [&](QDialog& d) {
+        // The stored speed 2400 is not in the list: 4800 is shown.
+        EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbPortBRate"))->currentText(),
+                  QStringLiteral("4800"));
+        EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbPortParity"))->currentText(),
+                  QStringLiteral("None"));
+        ScreenshotOf(d, QStringLiteral("port-dialog"));
+        Choose(pty, QStringLiteral("4800"), QStringLiteral("Event"))(d);
+    };
+    MenuAction("Setting1")->trigger();
+    EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), pty + QStringLiteral(" 0 4800 5 0 1 8 E 1"));
+    EXPECT_FALSE(session->portClosed);
+    EXPECT_NE(session->portSlot, 0);
+    EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (открыт)"));
+    // Rule E: everything back on, the number is known.
+    for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bReservCall", "bSaveImage"})
+        EXPECT_TRUE(Enabled(b)) << b;
+    EXPECT_TRUE(MenuAction("menuChangeNumTrk")->isEnabled());
+
+    // Saving again with no parity writes N, in the one-line shape.
+    prompts->onDialog = Choose(pty, QStringLiteral("9600"), QStringLiteral("None"));
+    MenuAction("Setting1")->trigger();
+    EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), pty + QStringLiteral(" 0 9600 5 0 1 8 N 1"));
+}
+
+TEST_F(GuiTest, DialogAfterFailedStartLeavesOnlyReserveAndNumberMenu) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
+    ASSERT_TRUE(session->noCtrlrNumber);
+    const QString pty = QString::fromStdString(sim->SlavePath());
+    prompts->onDialog = Choose(pty, QStringLiteral("4800"), QStringLiteral("None"));
+    MenuAction("Setting1")->trigger();
+    ASSERT_FALSE(session->portClosed);
+    // Rule D.
+    EXPECT_TRUE(Enabled("bReservCall"));
+    EXPECT_TRUE(MenuAction("menuChangeNumTrk")->isEnabled());
+    for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bSaveImage", "bLoadImage",
+                          "bGlobalSet", "bGlobalDefaultSet"})
+        EXPECT_FALSE(Enabled(b)) << b;
+    Screenshot(QStringLiteral("port-dialog-no-number"));
+
+    // The number menu then identifies.
+    prompts->inputs.push_back(QStringLiteral("1"));
+    MenuAction("menuChangeNumTrk")->trigger();
+    EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №1"));
+}
+
+TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
+    StartSim({1});
+    WriteFile(QStringLiteral("com.ini"), "COM3 0 9600 0 1 0 8 N 1");
+    StartApp(QStringLiteral("1"));
+    session->extraPortNames.push_back("/dev/velmar-no-such-port");
+    prompts->onDialog = [&](QDialog& d) {
+        Choose(QStringLiteral("/dev/velmar-no-such-port"), QStringLiteral("9600"),
+               QStringLiteral("None"))(d);
+        EXPECT_TRUE(d.isVisible()); // stays open for another choice
+    };
+    MenuAction("Setting1")->trigger();
+    ASSERT_FALSE(prompts->messages.isEmpty());
+    EXPECT_TRUE(prompts->messages.last().startsWith(QStringLiteral("Ошибка открытия порта")));
+    EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), QStringLiteral("COM3 0 9600 0 1 0 8 N 1"));
+    EXPECT_TRUE(session->portClosed);
+}
+
+} // namespace
+} // namespace velmar::test

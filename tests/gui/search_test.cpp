@@ -1,0 +1,58 @@
+// The controller search and the tab guard that keeps its list in view.
+#include "gui_fixture.h"
+#include "ui/tab_ident.h"
+
+namespace velmar::test {
+namespace {
+
+TEST_F(GuiTest, FullSearchListsEveryNumberAndRestoresTheButtons) {
+    StartSim({3, 17});
+    StartApp(QStringLiteral("5")); // nobody at 5: the controller buttons are off
+    ASSERT_FALSE(Enabled("bSaveImage"));
+    ASSERT_TRUE(Enabled("bCallIdent"));
+
+    QTest::mouseClick(Find<QPushButton>("bFindCtrlr"), Qt::LeftButton);
+    ASSERT_TRUE(window->Ident().SearchRunning());
+    EXPECT_FALSE(Enabled("bCallIdent"));
+    EXPECT_FALSE(Enabled("bReservCall"));
+
+    // Tab guard: another tab cannot be brought forward during the search.
+    Tabs()->setCurrentIndex(1);
+    EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
+    Screenshot(QStringLiteral("search-running"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    const QStringList lines = IdentLines();
+    ASSERT_EQ(lines.size(), 31);
+    for (int n = 1; n <= 31; ++n) {
+        const bool found = n == 3 || n == 17;
+        EXPECT_EQ(lines[n - 1],
+                  QStringLiteral("Трк №") + QString::number(n) +
+                      (found ? QStringLiteral(" найдено.") : QStringLiteral(" не найдено.")));
+    }
+    EXPECT_TRUE(Enabled("bCallIdent"));
+    EXPECT_TRUE(Enabled("bReservCall"));
+    EXPECT_FALSE(Enabled("bSaveImage")); // disabled before the search, so it stays disabled
+    EXPECT_EQ(session->ctrlrAddress, 5); // the search does not choose a controller
+
+    Tabs()->setCurrentIndex(1);
+    EXPECT_EQ(CurrentTab(), QStringLiteral("TabCtrlrSetts"));
+    Tabs()->setCurrentIndex(0);
+    Screenshot(QStringLiteral("search-done"));
+}
+
+TEST_F(GuiTest, SearchButtonStopsTheSearch) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    session->findIntervalMs = 50;
+    auto* button = Find<QPushButton>("bFindCtrlr");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(IdentLines().size() >= 2, 30000);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(window->Ident().SearchRunning());
+    EXPECT_TRUE(Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty());
+    EXPECT_TRUE(Enabled("bSaveImage"));
+}
+
+} // namespace
+} // namespace velmar::test

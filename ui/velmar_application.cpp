@@ -1,0 +1,39 @@
+#include "ui/velmar_application.h"
+
+#include <QMessageBox>
+#include <exception>
+
+namespace velmar::ui {
+
+namespace {
+
+std::function<void(const QString&)>& ExceptionHandler() {
+    static std::function<void(const QString&)> handler;
+    return handler;
+}
+
+void ShowException(const QString& text) {
+    if (ExceptionHandler())
+        ExceptionHandler()(text);
+    else
+        QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), text);
+}
+
+} // namespace
+
+void VelmarApplication::SetExceptionHandler(std::function<void(const QString&)> handler) {
+    ExceptionHandler() = std::move(handler);
+}
+
+bool VelmarApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowException(QStringLiteral("Неизвестная ошибка"));
+    }
+    return false;
+}
+
+} // namespace velmar::ui
