@@ -68,7 +68,8 @@ struct BusSimulator::Impl {
     std::deque<OutByte> output;
     SimClock::duration byteTime{0};
     SimClock::time_point rxFree{}, txFree{};
-    FrameReceiver monitor; // counts command frames on the line, whatever their speed
+    bool writeBlocked = false; // the terminal's input queue is full
+    FrameReceiver monitor;     // counts command frames on the line, whatever their speed
 
     void Run();
     void ReadLine();
@@ -107,7 +108,8 @@ BusSimulator::BusSimulator(Options options) : impl_(std::make_unique<Impl>()) {
         if (b < 0) continue;
         const bool fromImage = i == 0 && !d.options.imageFile.empty() && d.setupError.empty();
         if (used[static_cast<size_t>(b)] && !fromImage) {
-            while (used[static_cast<size_t>(b)]) b = (b + 1) & 0xFF;
+            for (int tries = 0; tries < 256 && used[static_cast<size_t>(b)]; ++tries)
+                b = (b + 1) & 0xFF;
             c.Space(0)[layout::kParams + layout::kAdrTrk2] = static_cast<uint8_t>(b);
             c.FixParamsChecksum();
             c.ApplyParams();
@@ -242,17 +244,22 @@ void BusSimulator::Impl::Run() {
         auto now = SimClock::now();
         auto deadline = now + kIdleWake;
         if (!input.empty()) deadline = std::min(deadline, input.front().at);
-        if (!output.empty()) deadline = std::min(deadline, output.front().due);
+        // While the terminal takes no more (the tool does not read), wait for room instead.
+        if (!output.empty() && !writeBlocked) deadline = std::min(deadline, output.front().due);
         const auto wait = std::max(deadline - now, SimClock::duration::zero());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
                                static_cast<long>(ns % 1'000'000'000)};
         pollfd fds[2] = {{masterFd, POLLIN, 0}, {wakeFd[0], POLLIN, 0}};
-        const bool blocked = !output.empty() && output.front().due <= now;
-        if (blocked) fds[0].events |= POLLOUT;
+        if (writeBlocked) fds[0].events |= POLLOUT;
         if (::ppoll(fds, 2, &timeout, nullptr) < 0 && errno != EINTR) break;
         if (!running) break;
-        if (fds[0].revents & POLLIN) ReadLine();
+        if ((fds[0].revents & POLLIN) != 0) {
+            ReadLine();
+        } else if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) {
+            // Not expected while our own slave descriptor is open; do not spin on it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         now = SimClock::now();
         ProcessInput(now);
         FlushOutput(now);
@@ -378,6 +385,7 @@ void BusSimulator::Impl::FlushOutput(SimClock::time_point now) {
     if (n == 0) return;
     const ssize_t w = ::write(masterFd, buf, n);
     if (w > 0) output.erase(output.begin(), output.begin() + w);
+    writeBlocked = w < static_cast<ssize_t>(n);
 }
 
 } // namespace velmar::sim

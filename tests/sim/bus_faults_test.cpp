@@ -3,6 +3,7 @@
 #include "sim/sim_fixture.h"
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace velmar::sim::test {
@@ -115,6 +116,33 @@ TEST_F(BusTest, LineTimeIsEmulated) {
     for (size_t i = 1; i < line->arrivals.size(); ++i)
         if (line->arrivals[i] != line->arrivals[i - 1]) ++pieces;
     EXPECT_GE(pieces, 2u);
+}
+
+} // namespace
+} // namespace velmar::sim::test
+
+namespace velmar::sim::test {
+namespace {
+
+double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+TEST_F(BusTest, ToolThatDoesNotReadDoesNotStallTheBus) {
+    StartBus();
+    // Far more reply bytes than the terminal holds.
+    Bytes polls;
+    for (int i = 0; i < 25000; ++i) polls = Join(std::move(polls), Command(1, 0x21));
+    line->Send(polls);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double cpu = ProcessCpuMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_LT(ProcessCpuMs() - cpu, 50.0); // waiting for room (a spinning bus takes ~150)
+    // Once the tool reads again every reply arrives and the line works as before.
+    EXPECT_EQ(line->ReadQuiet(300, 20000).size(), 25000u * 4u);
+    EXPECT_EQ(Poll(*line, 1).size(), 4u);
 }
 
 } // namespace
