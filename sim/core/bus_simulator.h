@@ -2,12 +2,25 @@
 // pseudo-terminal. Usable in-process (tests, benchmarks, the GUI's --simulate) and through the
 // velmar-sim program.
 //
-// Each controller listens with its own receiver at the line speed of its parameter block, answers
-// at its side-A address, at its side-B address when it serves two sides, and at the reserve
-// address 240. When several controllers answer the same request (240 with more than one
-// controller, or two controllers sharing a number) their replies collide on the line: the tool
-// receives the bitwise AND of the replies, padded to the longest, which is garbage as on a real
-// bus.
+// How the simulated controller behaves where the protocol leaves it open:
+// - Each controller listens with its own receiver at the line speed of its parameter block
+//   (SpeedTrk 0..3 = 38400, 19200, 9600, 4800; other values 4800). Bytes the tool sends at
+//   another speed are not heard and garble a frame under way.
+// - It answers at its side-A address, at its side-B address when it serves two sides, and at the
+//   reserve address 240. The poll reply names the number it was called by (side A at 240).
+//   When several controllers answer one request their replies collide on the line: the tool
+//   receives the bitwise AND of the replies, padded to the longest. Identical replies therefore
+//   survive, different ones turn into garbage, as on a real bus.
+// - Reads and writes of 1..64 bytes in spaces 0, 2 and 4 are served; other spaces and counts get
+//   no answer. Read bytes above 0xFFFF are 0; a write reaching above 0xFFFF answers status 2.
+// - Space 2: a write to 0x24 changes only the pulse-simulator bit; 0x25..0x27 hold the sensor
+//   reading, and writes there set the display mode (0x25) or count relay tests (0x27, value 1).
+// - Writing 0x01 at 0x88FFFF restarts the controller after its reply: addresses, sides and line
+//   speed are taken again from the parameter block (even with a wrong checksum byte), and the
+//   hose and side counts of the sizes record follow it. Other values there answer status 2.
+//   Live registers keep their values over a restart.
+// - The trailing byte of a read reply is the checksum of its data bytes.
+#pragma once
 #pragma once
 
 #include <cstddef>
