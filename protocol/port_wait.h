@@ -21,9 +21,10 @@ class Deadline {
     std::chrono::steady_clock::time_point end_;
 };
 
-// Waits until exactly `want` bytes are waiting. With `restartOnGrowth` the budget starts again
-// whenever the waiting count exceeds every count seen before. A longer reply is never taken:
-// the wait then runs out. True when the count equals `want`.
+// Waits until exactly `want` bytes are waiting and no further byte follows within 1.5 character
+// times. With `restartOnGrowth` the budget starts again whenever the waiting count exceeds every
+// count seen before. A longer reply is never taken: the wait then runs out. True when the count
+// equals `want`.
 bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth);
 
 // Waits until at least `atLeast` bytes are waiting; returns the count then, or -1 when the

@@ -19,6 +19,9 @@ struct ProtocolTimeouts {
     int identSilenceMs = 251;
     // Acknowledged block write (whole images): the first status byte.
     int blockAckMs = 300;
+    // Once a reply has the expected length, how long (in percent of one character time at the
+    // port's speed) no further byte may follow before it is taken; a longer reply is refused.
+    int replySettlePercent = 150;
 };
 
 // The budgets in force for the whole process; tests may shorten them.
