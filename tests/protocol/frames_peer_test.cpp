@@ -175,6 +175,23 @@ TEST_F(PeerTest, ReplyLongerOrShorterThanExpectedFails) {
     JoinPeer();
 }
 
+TEST_F(PeerTest, ReplyThatGrowsPastItsLengthIsRefused) {
+    // The stray byte comes a moment after the expected ones, as on a line; a generous settle
+    // time keeps the check independent of the machine's load.
+    const int saved = Timeouts().replySettlePercent;
+    Timeouts().replySettlePercent = 2000; // 20 characters, about 40 ms at 4800 baud
+    Peer([&] {
+        peer.Read(12);
+        peer.Write({1, 2, 3, 4});
+        PtyPeer::SleepMs(2);
+        peer.Write({0x55});
+    });
+    uint8_t dst[3] = {};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x2000, 3, dst, kSpaceER), -1);
+    JoinPeer();
+    Timeouts().replySettlePercent = saved;
+}
+
 TEST_F(PeerTest, SlowReplyKeepsGoingWhileBytesArrive) {
     // Each byte comes well within the stall limit, the whole reply well beyond it.
     const int gap = Timeouts().readChunkStallMs * 2 / 3;
