@@ -17,6 +17,7 @@ bool IsEnter(const QKeyEvent* e) {
 // A key that types a character other than a digit. Control characters (Enter, Backspace, Esc,
 // Tab, Ctrl+letter) and keys without text (arrows, Home, Delete) are not typing.
 bool TypesNonDigit(const QKeyEvent* e) {
+    if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
     const QString text = e->text();
     if (text.isEmpty()) return false;
     for (const QChar c : text)

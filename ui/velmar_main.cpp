@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QTabBar>
 
 namespace velmar::ui {
 
@@ -43,6 +44,12 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     numberFont.setStyleHint(QFont::Serif);
     numberFont.setPixelSize(19);
     ui_->lNumberCtrlr->setFont(numberFont);
+    // All shown tabs fit in one row of the fixed-width window.
+    QFont tabFont = ui_->TabSetts->tabBar()->font();
+    tabFont.setPointSizeF(tabFont.pointSizeF() - 1.0);
+    ui_->TabSetts->tabBar()->setFont(tabFont);
+    ui_->TabSetts->tabBar()->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { padding: 4px 9px; } QTabBar::tab:selected { background: white; }"));
 
     for (const PageEntry& entry : MainPages()) {
         Page* page = entry.make(session_, ui_->TabSetts);

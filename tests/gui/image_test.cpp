@@ -25,7 +25,10 @@ TEST_F(GuiTest, ImageSaveAndLoadRoundTripThroughTheButtons) {
 
     auto* bar = Find<QProgressBar>("progrImage");
     QList<int> barValues;
-    QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int v) { barValues << v; });
+    QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int v) {
+        barValues << v;
+        if (barValues.size() == 20) Screenshot(QStringLiteral("image-saving"));
+    });
 
     const QString path = TempPath(QStringLiteral("backup.bin"));
     prompts->saveNames.push_back(path);
