@@ -53,14 +53,10 @@ class ImageWriter {
         if (take > 0) std::memcpy(block.data(), image_ + pos_, static_cast<size_t>(take));
         if (freshChecksum && target > 0)
             block.back() = ChecksumRot8(block.data(), block.size() - 1);
-        const int result = BlockWriteAcked(slot_, ctrl_, address, target, block.data());
+        if (BlockWriteAcked(slot_, ctrl_, address, target, block.data()) != 1) return -1;
         pos_ += static_cast<size_t>(stored);
-        return result;
-    }
-
-    void Skip(int stored) { pos_ += static_cast<size_t>(stored); }
-    void Report() const {
         if (progress_) progress_(static_cast<int>(pos_) - len::kSizes);
+        return 1;
     }
 
   private:
@@ -80,6 +76,10 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
     if (image == nullptr || imageLength < static_cast<size_t>(len::kSizes)) return -1;
     const uint8_t* stored = image; // the sizes the image was saved with
     if (imageLength < ImageLengthFor(stored)) return -1;
+    // A zero length (other than the optional blocks') would send zeros over the controller's
+    // records, fiscal totalisers included: such an image is no image of a controller.
+    for (int i = 0; i < len::kSizes; ++i)
+        if (i != 4 && stored[i] == 0) return -1;
 
     if (ReadStructSizes(slot, ctrl) != 1) return -1;
     SizesRecord& sizes = CtrlrSizes();
@@ -89,7 +89,6 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
     // (A controller reporting no parameter block leaves no room for the checksum either.)
     if (sizes.paramsLength == 0) return -1;
     if (writer.Send(addr::kParams, stored[0], sizes.paramsLength, true) != 1) return -1;
-    writer.Report();
 
     // Channel settings go with the image's own length, which becomes the session's.
     if (stored[3] == 0 && sizes.settsLength == 0) return -1;
@@ -98,18 +97,15 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
         if (writer.Send(ChannelAddress(addr::kChannelSettsBase, ch), stored[3], stored[3]) != 1)
             return -1;
     }
-    writer.Report();
 
     if (stored[4] != 0 || sizes.optionalLength != 0) {
         if (writer.Send(addr::kOptionalA, stored[4], sizes.optionalLength) != 1) return -1;
         if (writer.Send(addr::kOptionalB, stored[4], sizes.optionalLength) != 1) return -1;
-        writer.Report();
     }
 
     if (stored[6] == 0 && sizes.sideStateLength == 0) return -1;
     if (writer.Send(addr::kSideStateA, stored[6], sizes.sideStateLength) != 1) return -1;
     if (writer.Send(addr::kSideStateB, stored[6], sizes.sideStateLength) != 1) return -1;
-    writer.Report();
 
     if (stored[5] == 0 && sizes.regsLength == 0) return -1;
     for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -117,12 +113,9 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
             1)
             return -1;
     }
-    writer.Report();
 
     if (writer.Send(addr::kMakeBlock, len::kMakeBlockImage, len::kMakeBlockImage) != 1) return -1;
-    writer.Report();
     if (writer.Send(addr::kBlock3000, len::kBlock3000, len::kBlock3000) != 1) return -1;
-    writer.Report();
     return 1;
 }
 

@@ -13,6 +13,8 @@ namespace {
 
 constexpr uint8_t kReadCmd = 0x48;
 constexpr uint8_t kWriteCmd = 0x40;
+// Addresses have 24 bits: no transfer can be longer.
+constexpr int kMaxTransfer = 0x1000000;
 
 uint32_t LineAddress(int address, int offset) {
     return static_cast<uint32_t>(address + offset) & 0xFFFFFFu;
@@ -24,6 +26,7 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
     if (slot > kMaxTransactionSlot) return -3;
     const auto cmd = static_cast<uint8_t>(kReadCmd + space);
 
+    if (length > kMaxTransfer) return -1;
     int total = length;
     int offset = 0;
     if (length <= 0) {
@@ -59,7 +62,7 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
                   uint8_t space) {
     if (slot > kMaxTransactionSlot) return -3;
     if (length == 0) return 1;
-    if (length < 0) return -1;
+    if (length < 0 || length > kMaxTransfer) return -1;
     const auto cmd = static_cast<uint8_t>(kWriteCmd + space);
 
     for (int done = 0; done < length;) {

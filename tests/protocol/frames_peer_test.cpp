@@ -424,6 +424,9 @@ TEST_F(PeerTest, WriteDeviceImageRefusesShortImagesBeforeAnyTraffic) {
     image.resize(1810 - 1); // one byte short of what its header announces
     EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
     EXPECT_EQ(WriteDeviceImage(slot, 1, nullptr, 0), -1);
+    image = {58, 2, 2, 19, 0, 0, 12}; // no channel registers: would zero the totalisers
+    image.resize(1810);
+    EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
     EXPECT_TRUE(peer.ReadUntilQuiet(100).empty());
 }
 
