@@ -29,15 +29,20 @@ void Nap(int ms) {
     std::this_thread::sleep_for(milliseconds(ms));
 }
 
+constexpr int32_t kFailuresBeforeReconnect = 100;
+
 bool IsLiveConverter(const PortEntry& e) {
-    return e.kind.load(std::memory_order_acquire) == PortKind::UsbConverter && e.usb != nullptr;
+    return e.kind.load(std::memory_order_acquire) == PortKind::UsbConverter && e.usb != nullptr &&
+           !e.reconnectWanted.load(std::memory_order_acquire);
 }
 
 void CountTransfer(PortEntry& e, bool ok) {
     if (ok) {
         e.converterErrors.store(0, std::memory_order_relaxed);
-    } else {
-        e.converterErrors.fetch_add(1, std::memory_order_relaxed);
+    } else if (e.converterErrors.fetch_add(1, std::memory_order_relaxed) + 1 >
+               kFailuresBeforeReconnect) {
+        // Latched, so a transfer that happens to succeed afterwards cannot hide it.
+        e.reconnectWanted.store(true, std::memory_order_release);
     }
 }
 
@@ -49,7 +54,7 @@ void TransmitPhase(bool& anyConverter) {
     for (PortEntry& e : portTable) {
         if (!IsLiveConverter(e)) continue;
         anyConverter = true;
-        while (e.tx.Count() != 0 && runFlag.load(std::memory_order_relaxed)) {
+        while (e.tx.Count() != 0 && IsLiveConverter(e) && runFlag.load(std::memory_order_relaxed)) {
             uint8_t b[4] = {};
             const size_t k = e.tx.Count();
             const size_t n = e.tx.Take(b, 4);
@@ -82,7 +87,7 @@ void PollCountPhase() {
 void FetchPhase() {
     for (PortEntry& e : portTable) {
         if (!IsLiveConverter(e)) continue;
-        while (e.announced != 0 && runFlag.load(std::memory_order_relaxed)) {
+        while (e.announced != 0 && IsLiveConverter(e) && runFlag.load(std::memory_order_relaxed)) {
             const int size = e.announced < 8 ? e.announced : 8;
             uint8_t bytes[8] = {};
             const int r = UsbControlMsg(e.usb, kVendorIn, kReqFetch, size * 256 + ChannelBit(e), 0,

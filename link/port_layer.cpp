@@ -85,12 +85,15 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
     case PortKind::UsbKey:
         return;
     case PortKind::UsbConverter: {
+        const auto sending = [e] {
+            return e->usb != nullptr && !e->reconnectWanted.load(std::memory_order_acquire);
+        };
         size_t done = e->usb != nullptr ? e->tx.Push(bytes, count) : 0;
         // The pump empties the ring a few bytes per transfer; wait for room rather than lose the
         // end of a frame, but never for long.
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kConverterWriteWaitMs);
-        while (done < count && e->usb != nullptr && std::chrono::steady_clock::now() < deadline) {
+        while (done < count && sending() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             done += e->tx.Push(bytes + done, count - done);
         }
@@ -245,7 +248,7 @@ int PortAvailable(PortSlot slot) {
         return 0;
     case PortKind::UsbConverter: {
         const auto now = std::chrono::steady_clock::now();
-        if (e->converterErrors.load(std::memory_order_relaxed) > 100 ||
+        if (e->reconnectWanted.load(std::memory_order_acquire) ||
             (e->usb == nullptr && now >= e->nextReconnectTry)) {
             ReconnectConverter(*e);
             if (e->usb == nullptr) e->nextReconnectTry = now + kDetachedRetryInterval;

@@ -33,6 +33,9 @@ struct PortEntry {
     uint8_t channel = 0;
     uint32_t clock = 0;
     std::atomic<int32_t> converterErrors{0};
+    // Set by the pump past 100 failed transfers in a row; the pump leaves the converter alone
+    // from then on, until the next PortAvailable has reconnected it.
+    std::atomic<bool> reconnectWanted{false};
     uint8_t announced = 0; // pump only: bytes the converter said it holds
     std::chrono::steady_clock::time_point nextReconnectTry{};
 
@@ -58,6 +61,7 @@ struct PortEntry {
         channel = 0;
         clock = 0;
         converterErrors.store(0, std::memory_order_relaxed);
+        reconnectWanted.store(false, std::memory_order_relaxed);
         announced = 0;
         nextReconnectTry = {};
         baud = 0;

@@ -138,6 +138,8 @@ void ReconnectConverter(PortEntry& entry) {
         entry.usb = nullptr;
     }
     entry.announced = 0;
+    // A frame cut off by the failure must not go out later as a stray one.
+    entry.tx.Reset();
     UsbFindBusses();
     UsbFindDevices();
     if (OpenConverter(entry, entry.name) == 0) {
@@ -147,6 +149,7 @@ void ReconnectConverter(PortEntry& entry) {
         }
     }
     entry.converterErrors.store(0, std::memory_order_relaxed);
+    entry.reconnectWanted.store(false, std::memory_order_relaxed);
     ResumeConverterPump();
 }
 

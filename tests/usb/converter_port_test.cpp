@@ -202,7 +202,8 @@ TEST_F(ConverterTest, ReconnectsAfterMoreThan100FailuresAndRestoresTheSettings) 
     ASSERT_TRUE(Eventually([] {
         PortAvailable(1);
         return !RequestsWithCode(0x20, 0x20).empty();
-    }));
+    })) << "no reconnect after "
+        << Requests().size() << " transfers";
     const auto after = Requests();
     size_t search = 0;
     while (after[search].request != 0x20) ++search;
