@@ -91,8 +91,10 @@ class GridCellDelegate : public QStyledItemDelegate {
 
 FieldGrid::FieldGrid(QWidget* parent) : QTableWidget(1, 0, parent) {
     setItemDelegate(new GridCellDelegate(this));
+    // No editing on a click into the selected cell: Qt would then wait for a possible double
+    // click and drop the digits typed meanwhile.
     setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
-                    QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+                    QAbstractItemView::EditKeyPressed);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setTabKeyNavigation(false);
@@ -196,7 +198,8 @@ void FieldGrid::LeaveByTab(bool forward) {
 
 void FieldGrid::focusInEvent(QFocusEvent* event) {
     // Typing goes to the first cell when none was chosen yet.
-    if (!currentIndex().isValid() && columnCount() > 0) setCurrentCell(0, 0);
+    if (event->reason() != Qt::MouseFocusReason && !currentIndex().isValid() && columnCount() > 0)
+        setCurrentCell(0, 0);
     QTableWidget::focusInEvent(event);
 }
 

@@ -1,0 +1,181 @@
+// The controller settings tab on its own, talking over a pseudo-terminal to the in-process
+// controller simulator, driven by mouse clicks and key presses as an engineer would.
+#pragma once
+
+#include "data/demo_store.h"
+#include "data/memory_map.h"
+#include "gui/fake_prompts.h"
+#include "link/serial_port.h"
+#include "protocol/ctrlr_protocol.h"
+#include "sim/core/bus_simulator.h"
+#include "ui/field_grid.h"
+#include "ui/field_marks.h"
+#include "ui/session.h"
+#include "ui/tab_ctrlr_setts.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace velmar::test {
+
+inline constexpr uint32_t kParamsAt = 0x3101;
+inline constexpr uint32_t kSettsAt = 0x1000;
+
+class SettsTest : public ::testing::Test {
+  protected:
+    // A bus with default controllers (two sides, two hoses each unless `options` say otherwise)
+    // and the tab connected to the first of them, identified.
+    void StartBus(sim::Options options = {}) {
+        bus = std::make_unique<sim::BusSimulator>(options);
+        ASSERT_EQ(bus->Start(), 0);
+        StartPortLayer();
+        session = std::make_unique<ui::Session>();
+        prompts = new FakePrompts;
+        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+        session->portName = bus->SlavePath();
+        session->baud = 4800;
+        ASSERT_EQ(session->OpenSessionPort(), 0);
+        session->SetPortClosed(false);
+        session->noCtrlrNumber = false;
+        session->ctrlrAddress = options.addresses.front();
+        session->ctrlrIdentified = true;
+        CtrlrSizes().paramsLength = len::kParams;
+        MakePage();
+    }
+
+    // The tab on the demo image at `imagePath` instead of a controller.
+    void StartDemo(const std::string& imagePath) {
+        session = std::make_unique<ui::Session>();
+        prompts = new FakePrompts;
+        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+        session->demoMode = true;
+        session->demoImagePath = imagePath;
+        int loaded = 0;
+        session->SetStore(MakeDemoRecordStore(imagePath, loaded));
+        ASSERT_EQ(loaded, 1);
+        session->ctrlrAddress = 1;
+        session->ctrlrIdentified = true;
+        MakePage();
+    }
+
+    void MakePage() {
+        QObject::connect(session.get(), &ui::Session::statusChanged,
+                         [this](const QString& text) { status = text; });
+        QObject::connect(session.get(), &ui::Session::numberLabelChanged,
+                         [this](const QString& text) { numberLabel = text; });
+        QObject::connect(session.get(), &ui::Session::showMainTabRequested,
+                         [this] { ++mainTabRequests; });
+        page = std::make_unique<ui::TabCtrlrSetts>(*session);
+        page->resize(784, 470);
+        page->show();
+        page->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+    }
+
+    void TearDown() override {
+        page.reset();
+        if (session) {
+            session->ReleaseDemoImage();
+            session->CloseSessionPort();
+        }
+        session.reset();
+        if (bus) {
+            StopPortLayer();
+            bus->Stop();
+        }
+    }
+
+    // ---- The simulator's memory ----
+
+    std::vector<uint8_t>& Memory(int address = 1) {
+        sim::Controller* c = bus->Find(address);
+        if (c == nullptr) throw std::runtime_error("no controller at that address");
+        return c->Space(0);
+    }
+    uint8_t SimParam(int offset, int address = 1) {
+        auto lock = bus->Lock();
+        return Memory(address)[kParamsAt + static_cast<uint32_t>(offset)];
+    }
+    // Changes bytes of the parameter block and, unless told otherwise, its checksum with them.
+    void SetSimParams(std::initializer_list<std::pair<int, uint8_t>> bytes, bool fixKsm = true,
+                      int address = 1) {
+        auto lock = bus->Lock();
+        for (const auto& [offset, value] : bytes)
+            Memory(address)[kParamsAt + static_cast<uint32_t>(offset)] = value;
+        if (fixKsm) bus->Find(address)->FixParamsChecksum();
+    }
+    int Restarts(int address = 1) {
+        auto lock = bus->Lock();
+        return bus->Find(address)->restarts;
+    }
+
+    // ---- Controls ----
+
+    template <class W> W* Get(const char* name) {
+        W* w = page->findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
+    QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
+    ui::FieldGrid* Grid(const char* name) { return Get<ui::FieldGrid>(name); }
+    QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
+    QListWidget* Modes() { return Get<QListWidget>("checkbTrkModes"); }
+    bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
+    int InvalidCount() { return ui::EntryState(*session).invalidFieldCount; }
+
+    // ---- What a person does ----
+
+    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    void ClickCell(ui::FieldGrid* grid, int column) {
+        const QRect cell = grid->visualRect(grid->model()->index(0, column));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    static QWidget* Focus() { return QApplication::focusWidget(); }
+    void Type(const QString& text) {
+        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
+    }
+    void Key(Qt::Key key) { QTest::keyClick(Focus(), key); }
+    void Tab() { Key(Qt::Key_Tab); }
+    // Clicks into the field, selects its text and types over it.
+    void TypeInto(QLineEdit* edit, const QString& text) {
+        Click(edit);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        if (text.isEmpty()) Key(Qt::Key_Backspace);
+        Type(text);
+    }
+    // Types over one grid cell.
+    void TypeCell(ui::FieldGrid* grid, int column, const QString& text) {
+        ClickCell(grid, column);
+        Type(text);
+        Key(Qt::Key_Return);
+    }
+    void Choose(QComboBox* box, const QString& text) {
+        box->setFocus(Qt::MouseFocusReason);
+        const int item = box->findText(text);
+        if (item < 0) throw std::runtime_error("no such item");
+        box->setCurrentIndex(item);
+    }
+    void Show() { page->PageShown(); }
+    void Save() { Click(Button("bSetParam")); }
+
+    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+    std::unique_ptr<sim::BusSimulator> bus;
+    std::unique_ptr<ui::Session> session;
+    FakePrompts* prompts = nullptr; // owned by the session
+    std::unique_ptr<ui::TabCtrlrSetts> page;
+    QString status;
+    QString numberLabel;
+    int mainTabRequests = 0;
+};
+
+} // namespace velmar::test

@@ -1,0 +1,245 @@
+// Writing: following a new line speed and side-A address, the address probe, the channel
+// conversion after a meter type change, failures, and the demo image.
+#include "data/channel_setts.h"
+#include "data/demo_store.h"
+#include "setts_fixture.h"
+#include "ui/hint_table.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+
+namespace velmar::test {
+namespace {
+
+// The session's port and controller number still reach the controller: a plain read works.
+int ReadBlockThroughSession(ui::Session& session) {
+    uint8_t bytes[256] = {};
+    return session.Store().Read(0x3100, -1, bytes, 0);
+}
+
+bool Reident(const ui::Session& s, ui::Reident which) {
+    return s.reidentRequested[static_cast<size_t>(which)];
+}
+
+TEST_F(SettsTest, ANewSpeedIsFollowedOnOurPort) {
+    StartBus();
+    Show();
+    Choose(Combo("cbSpeedTrk"), "9600");
+    Save();
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_TRUE(prompts->messages.isEmpty()) << prompts->messages.join('|').toStdString();
+    EXPECT_EQ(SimParam(0), 2);
+    {
+        auto lock = bus->Lock();
+        EXPECT_EQ(bus->Find(1)->LineBaud(), 9600u);
+    }
+    EXPECT_EQ(session->baud, 9600u);
+    EXPECT_TRUE(Reident(*session, ui::Reident::WriteFailedOrSpeed));
+    EXPECT_GE(mainTabRequests, 1);
+    EXPECT_EQ(ReadBlockThroughSession(*session), 58);
+}
+
+// One side: a new side-A address is probed first; another controller answers there, so the
+// engineer is warned. Cancel writes nothing; OK writes and moves the session to the address.
+TEST_F(SettsTest, ANewAddressInUseWarnsAndTheSessionFollows) {
+    sim::Options options;
+    options.addresses = {1, 7};
+    options.sides = 1;
+    StartBus(options);
+    Show();
+    const QString before = status;
+    TypeInto(Edit("eAdrTrk_1"), "7");
+    Tab();
+    Save();
+    ASSERT_EQ(prompts->confirmTexts.size(), 1);
+    EXPECT_EQ(prompts->confirmTexts[0],
+              U("                             ВНИМАНИЕ!\n\r Выбранный вами адрес уже "
+                "используется!\n\r Если вы продолжите программирование, связь\n\r          "
+                "            с этими ТРК пропадет!\n\r                    Вы хотите продолжить?"));
+    EXPECT_EQ(SimParam(2), 1);
+    EXPECT_EQ(status, before);
+    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_TRUE(Reident(*session, ui::Reident::SideAddress));
+
+    prompts->confirms = {true};
+    Save();
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(session->ctrlrAddress, 7);
+    EXPECT_EQ(numberLabel, U("Работа с Адресом №7"));
+    auto lock = bus->Lock();
+    sim::Controller& first = *bus->Controllers()[0];
+    EXPECT_EQ(first.Space(0)[kParamsAt + 2], 7);
+    EXPECT_EQ(first.SideAAddress(), 7);
+}
+
+TEST_F(SettsTest, AFreeNewAddressIsTakenWithoutAQuestion) {
+    sim::Options options;
+    options.sides = 1;
+    StartBus(options);
+    Show();
+    TypeInto(Edit("eAdrTrk_1"), "9");
+    Tab();
+    Save();
+    EXPECT_TRUE(prompts->confirmTexts.isEmpty());
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(session->ctrlrAddress, 9);
+    EXPECT_EQ(ReadBlockThroughSession(*session), 58);
+    EXPECT_EQ(SimParam(2, 9), 9);
+}
+
+// Changing only side B's address neither probes nor moves the session.
+TEST_F(SettsTest, SideBAddressAloneIsWrittenInPlace) {
+    StartBus();
+    Show();
+    TypeInto(Edit("eAdrTrk_2"), "20");
+    Tab();
+    Save();
+    EXPECT_TRUE(prompts->confirmTexts.isEmpty());
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_FALSE(session->AnyReidentRequested());
+    EXPECT_EQ(SimParam(3), 20);
+}
+
+// 100 -> 256 pulses per litre: every used channel's calibration pair is rescaled by 200/512
+// in the controller's memory; unused channels are left alone.
+TEST_F(SettsTest, MeterType256RescalesEveryUsedChannel) {
+    StartBus(); // two sides, two hoses: channels 0..3 used
+    Show();
+    std::vector<ChannelSetts> before;
+    {
+        auto lock = bus->Lock();
+        for (int n = 0; n < 5; ++n)
+            before.emplace_back(std::span<const uint8_t>(
+                &Memory()[kSettsAt + 0x100u * static_cast<uint32_t>(n)], 19));
+    }
+    Choose(Combo("cbMeterType"), U("256 имп"));
+    Save();
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(SimParam(22), 1);
+
+    auto lock = bus->Lock();
+    for (int n = 0; n < 5; ++n) {
+        const ChannelSetts after(
+            std::span<const uint8_t>(&Memory()[kSettsAt + 0x100u * static_cast<uint32_t>(n)], 19));
+        const ChannelSetts& old = before[static_cast<size_t>(n)];
+        if (n == 4) {
+            EXPECT_EQ(after, old) << "unused channel changed";
+            continue;
+        }
+        const auto scaled = [](uint64_t v) {
+            return static_cast<uint64_t>(
+                std::floor(static_cast<long double>(v) * 200 / 512 + 0.5L));
+        };
+        const uint64_t w = (uint64_t{old.ImpWHi()} << 32) | old.ImpWLo();
+        const uint64_t kl = (uint64_t{old.ImpWkHi()} << 32) | old.ImpWkLo();
+        EXPECT_EQ((uint64_t{after.ImpWHi()} << 32) | after.ImpWLo(), scaled(w)) << n;
+        EXPECT_EQ((uint64_t{after.ImpWkHi()} << 32) | after.ImpWkLo(), scaled(kl)) << n;
+        EXPECT_EQ(after.ImpWkWLo(), static_cast<uint32_t>(scaled(kl) - scaled(w))) << n;
+        EXPECT_EQ(after.ImpLit(), 512) << n;
+        EXPECT_EQ(after.MeterPhase(), old.MeterPhase()) << n;
+    }
+}
+
+TEST_F(SettsTest, AFailedWriteIsReportedAndTriedAgainNextTime) {
+    StartBus();
+    Show();
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().writeStatusAddress = static_cast<int>(kParamsAt);
+    }
+    TypeInto(Edit("eMetTOut"), "33");
+    Tab();
+    Save();
+    EXPECT_EQ(prompts->messages, QStringList{U("Ошибка записи!")});
+    EXPECT_EQ(status, U("Ошибка записи!"));
+    EXPECT_TRUE(Reident(*session, ui::Reident::WriteFailedOrSpeed));
+    EXPECT_GE(mainTabRequests, 1);
+    EXPECT_EQ(SimParam(27), 15);
+
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().writeStatusAddress = -1;
+    }
+    Save();
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(SimParam(27), 33);
+}
+
+TEST_F(SettsTest, AFailedChannelConversionIsReported) {
+    StartBus();
+    Show();
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().writeStatusAddress = static_cast<int>(kSettsAt);
+    }
+    Choose(Combo("cbMeterType"), U("132 имп"));
+    Save();
+    EXPECT_EQ(prompts->messages, QStringList{U("Ошибка записи параметров канала")});
+    EXPECT_EQ(status, U("Ошибка записи параметров канала"));
+    EXPECT_EQ(SimParam(22), 2); // the parameters themselves were written
+    EXPECT_TRUE(Reident(*session, ui::Reident::WriteFailedOrSpeed));
+}
+
+// Demo mode: the block comes from and goes into the demo image; no address probe.
+TEST_F(SettsTest, DemoImageIsReadAndWritten) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString source = qEnvironmentVariable("VELMAR_SOURCE_DIR") + "/demo_trk.bin";
+    const QString image = dir.filePath("demo_trk.bin");
+    ASSERT_TRUE(QFile::copy(source, image)) << source.toStdString();
+    QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner);
+    StartDemo(image.toStdString());
+    Show();
+    EXPECT_EQ(status, U("Параметры были успешно считаны"));
+    TypeInto(Edit("eMetTOut"), "42");
+    TypeInto(Edit("eAdrTrk_1"), "77");
+    Tab();
+    Save();
+    EXPECT_TRUE(prompts->confirmTexts.isEmpty());
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(session->ctrlrAddress, 1);
+
+    QFile file(image);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_GT(bytes.size(), demo::kParamsOffset + 58);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[demo::kParamsOffset + 27]), 42);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[demo::kParamsOffset + 2]), 77);
+}
+
+// Every control of the hint table's rows for this tab exists here, and every "?" button shows
+// the hint of its field.
+TEST_F(SettsTest, EveryHelpButtonShowsItsHint) {
+    StartBus();
+    ui::EnabledHint(page.get(), true);
+    ui::ConnectHelpButtons(
+        page.get(), [this](const QString& text) { session->Ask().Message(page.get(), text); });
+    int rows = 0;
+    for (const ui::HintRow& row : ui::HintTable()) {
+        if (std::string(row.tab) != "TabCtrlrSetts") continue;
+        ++rows;
+        for (const char* name : row.controls) {
+            QWidget* control = page->findChild<QWidget*>(QString::fromLatin1(name));
+            ASSERT_NE(control, nullptr) << name;
+            EXPECT_EQ(control->toolTip(), ui::HintDisplayText(U(row.text))) << name;
+        }
+    }
+    EXPECT_GE(rows, 15);
+    int buttons = 0;
+    for (QAbstractButton* help : page->findChildren<QAbstractButton*>()) {
+        if (!help->objectName().startsWith("help")) continue;
+        ++buttons;
+        prompts->messages.clear();
+        Click(help);
+        EXPECT_EQ(prompts->messages,
+                  QStringList{ui::HintDisplayText(ui::HintText(help->objectName()))})
+            << help->objectName().toStdString();
+    }
+    EXPECT_EQ(buttons, 13);
+}
+
+} // namespace
+} // namespace velmar::test
