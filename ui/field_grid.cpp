@@ -112,6 +112,10 @@ FieldGrid::FieldGrid(QWidget* parent) : QTableWidget(1, 0, parent) {
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setFixedHeight(RowHeight());
+    // The header row holds fixed numbers: grey like a button face, unlike the editable cells.
+    horizontalHeader()->setStyleSheet(QStringLiteral(
+        "QHeaderView::section { background-color: palette(button); padding: 0px; border: 0px; "
+        "border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid); }"));
     horizontalHeader()->hide();
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* watcher = new LeaveWatcher(this);
