@@ -9,8 +9,26 @@
 #include "ui/velmar_main.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+// The demo image: in the working directory, else next to the program, else in the source tree.
+std::string FindDemoImage() {
+    const QString name = QStringLiteral("demo_trk.bin");
+    const QStringList places = {QDir::currentPath(), QCoreApplication::applicationDirPath(),
+                                QStringLiteral(VELMAR_SOURCE_DIR)};
+    for (const QString& dir : places) {
+        const QString path = QDir(dir).filePath(name);
+        if (QFileInfo::exists(path)) return path.toStdString();
+    }
+    return name.toStdString();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     velmar::ui::VelmarApplication app(argc, argv);
@@ -23,6 +41,7 @@ int main(int argc, char** argv) {
 
     velmar::ui::Session session;
     session.demoMode = cmd.demoMode;
+    if (session.demoMode) session.demoImagePath = FindDemoImage();
     if (cmd.findIntervalMs) session.findIntervalMs = *cmd.findIntervalMs;
 
     velmar::ui::StartOptions start;

@@ -1,22 +1,21 @@
 #include "ui/image_transfer.h"
 
+#include "data/device_image.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/session.h"
 
 #include <QApplication>
 #include <QEvent>
-#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSaveFile>
+#include <algorithm>
 #include <vector>
 
 namespace velmar::ui {
 
 namespace {
 
-constexpr int kImageBufferSize = 0x4800;
 constexpr int kBarStep = 10;
 const QString kImageFilter = QStringLiteral("файл образа (*.bin);;любой файл (*.*)");
 const QString kNoLink = QStringLiteral("Нет связи с устройством");
@@ -64,16 +63,6 @@ struct TransferRunning {
 
 } // namespace
 
-int CheckImageHeader(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return -3;
-    const QByteArray header = file.read(len::kSizes);
-    if (header.size() < len::kSizes) return -2;
-    for (int i = 0; i < len::kSizes; ++i)
-        if (i != 4 && header[i] == 0) return -1;
-    return 1;
-}
-
 ImageTransfer::ImageTransfer(Session& session, QProgressBar& progrImage, QLabel& lImageStat,
                              std::function<void()> identToForm, QObject* parent)
     : QObject(parent), session_(session), progrImage_(progrImage), lImageStat_(lImageStat),
@@ -109,61 +98,26 @@ bool ImageTransfer::SaveImage(QString& message) {
         QStringLiteral("bin"));
     if (path.isEmpty()) return false;
 
-    const SizesRecord sizes = CtrlrSizes();
-    struct Piece {
-        int address;
-        int length;
-    };
-    std::vector<Piece> pieces{{addr::kParams, sizes.paramsLength}};
-    auto addRecords = [&pieces](int base, int count, int length) {
-        if (length <= 0) return;
-        for (int n = 0; n < count; ++n) pieces.push_back({ChannelAddress(base, n), length});
-    };
-    addRecords(addr::kChannelSettsBase, kChannelCount, sizes.settsLength);
-    addRecords(addr::kOptionalA, 2, sizes.optionalLength);
-    addRecords(addr::kSideStateA, 2, sizes.sideStateLength);
-    addRecords(addr::kChannelRegsBase, kChannelCount, sizes.regsLength);
-    pieces.push_back({addr::kMakeBlock, len::kMakeBlockImage});
-    pieces.push_back({addr::kBlock3000, len::kBlock3000});
-
-    std::vector<uint8_t> image;
-    const auto header = sizes.ToBytes();
-    image.assign(header.begin(), header.end());
-    int total = 0;
-    for (const Piece& p : pieces) total += p.length;
-
-    // The file is written only once everything was read, and atomically: a failed save never
-    // replaces an earlier image with an empty or partial one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        message = QStringLiteral("Ошибка создания файла ") + path;
-        return false;
-    }
     lImageStat_.setText(QStringLiteral("Подождите, идет процесс чтения данных из контроллера"));
     lImageStat_.show();
-    progrImage_.setRange(0, total);
+    progrImage_.setRange(0, std::max(1, ImageLength(CtrlrSizes().ToBytes().data()) - 7));
     progrImage_.setValue(0);
     progrImage_.show();
 
-    const UserInputBlocker blockInput;
-    Advance(0);
-    for (const Piece& p : pieces) {
-        const size_t at = image.size();
-        image.resize(at + static_cast<size_t>(p.length));
-        if (session_.Store().Read(p.address, p.length, image.data() + at, kSpaceER) <= 0) {
-            file.cancelWriting();
-            message = QStringLiteral("Ошибка чтения образа из контроллера. Файл не записан");
-            return false;
-        }
-        Advance(static_cast<int>(image.size()) - len::kSizes);
+    // Everything is read before the file is written, and the file is replaced atomically: a
+    // failed save never leaves an empty or partial image in place of an earlier one.
+    int result = 0;
+    std::string error;
+    {
+        const UserInputBlocker blockInput;
+        Advance(0);
+        result = SaveDeviceImage(
+            session_.Store(), path.toStdString(), [this](int done, int) { Advance(done); }, &error);
     }
-    if (file.write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<qint64>(image.size())) != static_cast<qint64>(image.size()) ||
-        !file.commit()) {
-        message = QStringLiteral("Ошибка записи файла ") + path;
-        return false;
-    }
-    return true;
+    if (result == kImageSaved) return true;
+    message = QString::fromStdString(ImageSaveErrorText(result));
+    if (!error.empty()) message += QStringLiteral("\n") + QString::fromStdString(error);
+    return false;
 }
 
 void ImageTransfer::bLoadImageClick() {
@@ -188,40 +142,36 @@ bool ImageTransfer::LoadImage(QString& message) {
     const QString path =
         session_.Ask().OpenFileName(nullptr, QString(), kImageFilter, QStringLiteral("bin"));
     if (path.isEmpty()) return false;
-    if (CheckImageHeader(path) < 0) return false;
-
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.read(kImageBufferSize + 1);
-    if (bytes.isEmpty()) {
-        message = QStringLiteral("Ошибка чения файла");
-        return false;
-    }
-    if (bytes.size() > kImageBufferSize) {
-        message = QStringLiteral("Файл слишком велик для образа контроллера");
+    std::vector<uint8_t> image;
+    std::string error;
+    const int loaded = LoadImageFile(path.toStdString(), image, &error);
+    if (loaded == kImageBadHeader || loaded == kImageTooShort || loaded == kImageCannotOpen)
+        return false; // refused without a word, as the engineer's tools always did
+    if (loaded != kImageLoaded) {
+        message = loaded == kImageReadError ? QStringLiteral("Ошибка чения файла")
+                                            : QString::fromStdString(ImageLoadErrorText(loaded));
         return false;
     }
     if (!session_.Ask().Confirm(nullptr, QStringLiteral("Образ считан, записать его в контроллер")))
         return false;
 
-    const auto* image = reinterpret_cast<const uint8_t*>(bytes.constData());
-    const int range = 16 * (image[3] + image[5]) + image[0] + 2 * (image[4] + image[6]) + 313;
-    progrImage_.setRange(0, range + kBarStep);
+    progrImage_.setRange(0, ImageWriteTotal(image.data()) + kBarStep);
     progrImage_.setValue(0);
     progrImage_.show();
     lImageStat_.setText(QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"));
     lImageStat_.show();
 
-    const UserInputBlocker blockInput;
-    Advance(0);
-    const int result =
-        WriteDeviceImage(session_.portSlot, session_.ctrlrAddress, image,
-                         static_cast<size_t>(bytes.size()), [this](int done) { Advance(done); });
+    int result = 0;
+    {
+        const UserInputBlocker blockInput;
+        Advance(0);
+        result = WriteImageToController(session_.portSlot, session_.ctrlrAddress, image,
+                                        [this](int done, int) { Advance(done); });
+    }
     if (result != 1) {
         message = QStringLiteral("Образ не записан в контроллер полностью");
         return false;
     }
-    RestartCtrlr(session_.portSlot, session_.ctrlrAddress);
     return true;
 }
 

@@ -36,8 +36,4 @@ class ImageTransfer : public QObject {
     std::function<void()> identToForm_;
 };
 
-// Checks the 7-byte header of a saved image file: 1 good, -1 a header byte other than byte 4 is
-// zero, -2 shorter than 7 bytes, -3 cannot be opened.
-int CheckImageHeader(const QString& path);
-
 } // namespace velmar::ui

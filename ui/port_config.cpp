@@ -1,8 +1,8 @@
 #include "ui/port_config.h"
 
+#include "link/port_discovery.h"
 #include "link/port_settings.h"
 
-#include <QDir>
 #include <algorithm>
 #include <cstring>
 
@@ -39,14 +39,13 @@ bool WriteComIni(const ComIniEntry& first) {
 }
 
 std::vector<std::string> DiscoverPortNames() {
-    // Until the link layer's discovery is wired in: the system's serial devices.
+    DiscoverPorts();
+    const PortList& list = GetPortList();
     std::vector<std::string> names;
-    const QStringList found =
-        QDir(QStringLiteral("/dev"))
-            .entryList(
-                {QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
-                QDir::System | QDir::Files | QDir::Readable | QDir::Writable, QDir::Name);
-    for (const QString& f : found) names.push_back(f.toStdString());
+    for (int i = 0; i < list.count; ++i) {
+        const PortListEntry& e = list.entries[static_cast<size_t>(i)];
+        names.emplace_back(e.name, strnlen(e.name, sizeof e.name));
+    }
     return names;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/session.h"
 
+#include "data/demo_store.h"
 #include "data/live_store.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@ RecordStore& Session::Store() {
 
 void Session::SetStore(std::unique_ptr<RecordStore> store) {
     store_ = std::move(store);
+    demoStore_ = nullptr;
 }
 
 void Session::RequestReident(Reident which) {
@@ -63,14 +65,19 @@ void Session::LetRepaint() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-} // namespace velmar::ui
-
-namespace velmar::ui {
-
 int Session::LoadDemoImage() {
-    return -1;
+    if (demoStore_ == nullptr) {
+        int result = 0;
+        auto store = MakeDemoRecordStore(demoImagePath, result);
+        demoStore_ = store.get();
+        store_ = std::move(store);
+        return result;
+    }
+    return demoStore_->Load();
 }
 
-void Session::ReleaseDemoImage() {}
+void Session::ReleaseDemoImage() {
+    if (demoStore_ != nullptr) demoStore_->Release();
+}
 
 } // namespace velmar::ui

@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+namespace velmar {
+class DemoRecordStore;
+}
+
 namespace velmar::ui {
 
 enum class Reident { ImageOrDialog = 0, SideAddress = 1, WriteFailedOrSpeed = 2 };
@@ -100,6 +104,7 @@ class Session : public QObject {
   private:
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<Prompts> prompts_;
+    DemoRecordStore* demoStore_ = nullptr; // the store while it is the demo image
 };
 
 } // namespace velmar::ui

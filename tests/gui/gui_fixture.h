@@ -62,6 +62,8 @@ class GuiTest : public ::testing::Test {
         prompts = fake.get();
         session->SetPrompts(std::move(fake));
         session->findIntervalMs = 5;
+        session->demoMode = demoMode;
+        session->demoImagePath = demoImagePath.toStdString();
         if (sim) session->extraPortNames.push_back(sim->SlavePath());
         prompts->inputs.push_back(number);
         window = std::make_unique<ui::TVelmarMain>(*session);
@@ -116,6 +118,8 @@ class GuiTest : public ::testing::Test {
 
     QString TempPath(const QString& name) const { return dir_.filePath(name); }
 
+    bool demoMode = false;
+    QString demoImagePath = QStringLiteral("demo_trk.bin");
     std::unique_ptr<sim::BusSimulator> sim;
     std::unique_ptr<ui::Session> session;
     FakePrompts* prompts = nullptr;
