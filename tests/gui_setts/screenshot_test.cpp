@@ -1,11 +1,8 @@
 // Pictures of the tab inside the main window, for a person to look at. Taken only when
 // VELMAR_SCREENSHOT_DIR names a directory (run under a display, e.g. xvfb-run).
 #include "setts_fixture.h"
-#include "ui/hint_table.h"
-#include "ui/velmar_main.h"
 
 #include <QDir>
-#include <QTabWidget>
 
 namespace velmar::test {
 namespace {
@@ -18,46 +15,17 @@ class SettsScreenshot : public SettsTest {
         QDir().mkpath(dir);
     }
 
-    // The tab in the main window's page control, where the placeholder stands.
-    void Host() {
-        window = std::make_unique<ui::TVelmarMain>(*session);
-        auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("TabSetts"));
-        ASSERT_NE(tabs, nullptr);
-        const int index = tabs->indexOf(window->PageByName(QStringLiteral("TabCtrlrSetts")));
-        tabs->removeTab(index);
-        page->setObjectName(QStringLiteral("TabCtrlrSetts"));
-        tabs->insertTab(index, page.get(), U("Настройки контроллера"));
-        window->RefreshHints();
-        window->show();
-        tabs->setCurrentIndex(index);
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-
     void Shoot(const char* name) {
         QApplication::processEvents();
         ASSERT_TRUE(window->grab().save(dir + "/" + name + ".png"));
     }
 
-    void TearDown() override {
-        if (window) {
-            // The page belongs to the fixture, not to the window.
-            auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("TabSetts"));
-            tabs->removeTab(tabs->indexOf(page.get()));
-            page->setParent(nullptr);
-            window.reset();
-        }
-        SettsTest::TearDown();
-    }
-
     QString dir;
-    std::unique_ptr<ui::TVelmarMain> window;
 };
 
 TEST_F(SettsScreenshot, TwoSidesTwoHoses) {
     StartBus();
     Host();
-    Show();
     Shoot("setts_2x2");
 }
 
@@ -67,7 +35,6 @@ TEST_F(SettsScreenshot, OneSideEightHosesWithMarks) {
     options.hosesPerSide = 8;
     StartBus(options);
     Host();
-    Show();
     TypeCell(Grid("sgAdrNaraTrk_1"), 3, "1");
     TypeInto(Edit("eNozzleWait"), "120");
     TypeInto(Edit("eAdrTrk_1"), "300");
@@ -81,7 +48,6 @@ TEST_F(SettsScreenshot, TwoSidesEightHosesSever) {
     options.hosesPerSide = 8;
     StartBus(options);
     Host();
-    Show();
     Shoot("setts_2x8");
     Modes()->item(14)->setCheckState(Qt::Checked);
     Shoot("setts_sever");

@@ -12,12 +12,14 @@
 #include "ui/field_marks.h"
 #include "ui/session.h"
 #include "ui/tab_ctrlr_setts.h"
+#include "ui/velmar_main.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -80,7 +82,30 @@ class SettsTest : public ::testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
     }
 
+    // The tab in the main window's page control, in the place of its placeholder, so that the
+    // window's repaint rules (identification after a write) run as in the program.
+    void Host() {
+        window = std::make_unique<ui::TVelmarMain>(*session);
+        tabs = window->findChild<QTabWidget*>(QStringLiteral("TabSetts"));
+        ASSERT_NE(tabs, nullptr);
+        const int index = tabs->indexOf(window->PageByName(QStringLiteral("TabCtrlrSetts")));
+        tabs->removeTab(index);
+        page->setObjectName(QStringLiteral("TabCtrlrSetts"));
+        tabs->insertTab(index, page.get(), U("Настройки контроллера"));
+        window->RefreshHints();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        tabs->setCurrentIndex(index); // shows the tab: the block is read
+    }
+
     void TearDown() override {
+        if (window) {
+            // The page belongs to the fixture, not to the window.
+            tabs->removeTab(tabs->indexOf(page.get()));
+            page->setParent(nullptr);
+            window.reset();
+        }
         page.reset();
         if (session) {
             session->ReleaseDemoImage();
@@ -173,6 +198,8 @@ class SettsTest : public ::testing::Test {
     std::unique_ptr<ui::Session> session;
     FakePrompts* prompts = nullptr; // owned by the session
     std::unique_ptr<ui::TabCtrlrSetts> page;
+    std::unique_ptr<ui::TVelmarMain> window;
+    QTabWidget* tabs = nullptr;
     QString status;
     QString numberLabel;
     int mainTabRequests = 0;

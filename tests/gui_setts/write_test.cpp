@@ -4,6 +4,7 @@
 #include "data/demo_store.h"
 #include "setts_fixture.h"
 #include "ui/hint_table.h"
+#include "ui/tab_ident.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,6 +88,32 @@ TEST_F(SettsTest, AFreeNewAddressIsTakenWithoutAQuestion) {
     EXPECT_EQ(session->ctrlrAddress, 9);
     EXPECT_EQ(ReadBlockThroughSession(*session), 58);
     EXPECT_EQ(SimParam(2, 9), 9);
+}
+
+// In the main window: after a write with a new speed and side-A address the window brings the
+// main tab forward and identifies the controller again where it now listens.
+TEST_F(SettsTest, TheWindowIdentifiesAgainAtTheNewSpeedAndAddress) {
+    sim::Options options;
+    options.sides = 1;
+    StartBus(options);
+    Host();
+    ASSERT_EQ(status, U("Параметры были успешно считаны"));
+    Choose(Combo("cbSpeedTrk"), "19200");
+    TypeInto(Edit("eAdrTrk_1"), "12");
+    Tab();
+    Save();
+    EXPECT_TRUE(prompts->confirmTexts.isEmpty());
+    EXPECT_EQ(tabs->currentWidget(), static_cast<QWidget*>(&window->Ident()));
+    EXPECT_TRUE(session->ctrlrIdentified);
+    EXPECT_EQ(session->ctrlrAddress, 12);
+    EXPECT_EQ(session->baud, 19200u);
+    EXPECT_FALSE(session->AnyReidentRequested());
+
+    // Back on the tab, the block comes from the controller at its new place.
+    tabs->setCurrentWidget(page.get());
+    EXPECT_EQ(status, U("Параметры были успешно считаны"));
+    EXPECT_EQ(Edit("eAdrTrk_1")->text(), "12");
+    EXPECT_EQ(Combo("cbSpeedTrk")->currentText(), "19200");
 }
 
 // Changing only side B's address neither probes nor moves the session.
