@@ -223,10 +223,6 @@ void TabCtrlrSetts::ShowBlock(const ParamsReadCheck& check) {
     Select(ui->cbTypeTbl, params_.TypeTbl());
     binder_->ShowAll();
     if (!check.trkModesUnreadable) ShowTrkModes();
-    // A hose count the list cannot show selects "1", like a count of 0.
-    Select(ui->cbCountNozTrk,
-           check.countNozItem < ui->cbCountNozTrk->count() ? check.countNozItem : 0);
-
     const int sides = params_.CountSideTrk();
     Select(ui->cbCountSideTrk, sides == 1 ? 0 : sides - 1);
     ui->gbSide2->setVisible(ui->cbCountSideTrk->currentIndex() != 0);
@@ -240,7 +236,8 @@ void TabCtrlrSetts::ShowBlock(const ParamsReadCheck& check) {
 
     // The hose count (with the "Север" limit) shapes the grids and numbers the Nara addresses;
     // then the map comes from the block.
-    RebuildNozzleList(false);
+    // A hose count the full list cannot show selects "1", like a count of 0.
+    RebuildNozzleList(check.countNozItem < kTopologyMaxNozzles ? check.countNozItem : 0, false);
     cbCountNozTrkChange();
     ShowMaps();
 
@@ -266,11 +263,11 @@ void TabCtrlrSetts::ShowMaps() {
     ShowCells(MapGrid(1), map.sideB);
 }
 
-// The hose-count list follows the "Север" mode: only "1" and "2" with it. A count the mode does
-// not allow (above 2, or 2 with two sides), or `severSelectsOne`, selects "1".
-void TabCtrlrSetts::RebuildNozzleList(bool severSelectsOne) {
+// The hose-count list follows the "Север" mode: only "1" and "2" with it. `previous` stays
+// selected unless the mode does not allow it (above 2, or 2 with two sides) or
+// `severSelectsOne`; then "1" is selected.
+void TabCtrlrSetts::RebuildNozzleList(int previous, bool severSelectsOne) {
     QComboBox* box = ui->cbCountNozTrk;
-    const int previous = box->currentIndex();
     const bool sever = SeverMode(params_);
     int item = previous;
     {
@@ -462,7 +459,7 @@ void TabCtrlrSetts::TrkModesEntered() {
 // switching an unrelated mode does not throw away the physical map.
 void TabCtrlrSetts::AfterTrkModesChange(bool severSelectsOne) {
     const int before = ui->cbCountNozTrk->currentIndex();
-    RebuildNozzleList(severSelectsOne);
+    RebuildNozzleList(before, severSelectsOne);
     if (ui->cbCountNozTrk->currentIndex() != before) cbCountNozTrkChange();
 }
 

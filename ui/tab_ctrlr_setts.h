@@ -62,7 +62,7 @@ class TabCtrlrSetts : public Page {
     void ShowBlock(const ParamsReadCheck& check);
     void ShowTrkModes();
     void ShowMaps();
-    void RebuildNozzleList(bool severSelectsOne);
+    void RebuildNozzleList(int previous, bool severSelectsOne);
 
     // Topology (sides, hoses, addresses, grids).
     void cbCountSideTrkChange();

@@ -160,6 +160,13 @@ TEST_F(SettsTest, SeverModeWithThreeHosesDropsToOne) {
     Save();
     EXPECT_EQ(status, U("Параметры успешно записаны"));
     EXPECT_EQ(SimParam(4), 1);
+
+    // Without the mode the whole list is back and the block's count is shown.
+    SetSimParams({{31, static_cast<uint8_t>(SimParam(31) & 0x7F)}, {4, 3}});
+    Click(Button("bGetParam"));
+    EXPECT_EQ(Combo("cbCountNozTrk")->count(), 8);
+    EXPECT_EQ(Combo("cbCountNozTrk")->currentText(), "3");
+    EXPECT_EQ(Grid("sgAdrNaraTrk_1")->columnCount(), 3);
 }
 
 TEST_F(SettsTest, ABlockOfAnotherSizeIsReadWithAWarning) {
