@@ -163,6 +163,7 @@ void TabCtrlrSetts::PageShown() {
         SetStatusText(kReadFailed);
         ui->bSetParam->setEnabled(false);
         ui->bGetParam->setEnabled(true);
+        setEnabled(true); // a tab locked by an earlier failure would keep bGetParam out of reach
         session_.ctrlrParamsRead = false;
         return;
     }
