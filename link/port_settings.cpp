@@ -174,6 +174,8 @@ int WritePortSettings(const PortSettingsEntry& entry, const char* path) {
     }
     if (IsSpace(entry.parity)) return EINVAL;
     const std::string line = FormatPortSettingsLine(entry);
+    // The reader looks at 79 characters of a line: what it could not read back is not written.
+    if (line.size() > kLineLimit) return ENAMETOOLONG;
     const std::string temp = std::string(path) + ".tmp";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (f == nullptr) return errno != 0 ? errno : EIO;

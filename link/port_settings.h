@@ -39,7 +39,8 @@ std::string FormatPortSettingsLine(const PortSettingsEntry& entry);
 
 // Replaces the file by that one line, atomically (a temporary file renamed over it): 0, or an
 // errno value, in which case the old file is untouched. EINVAL for a name the file cannot
-// hold (empty, or with white space).
+// hold (empty, or with white space), ENAMETOOLONG when the line would exceed the 79 characters
+// the reader looks at.
 int WritePortSettings(const PortSettingsEntry& entry, const char* path = kPortSettingsFile);
 
 } // namespace velmar

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -449,6 +450,12 @@ FAKEUSB_EXPORT void fakeusb_inject(int id, int channel, const uint8_t* bytes, si
     if (d == nullptr || channel < 0 || channel > 1 || bytes == nullptr) return;
     Channel& c = d->channels[channel];
     for (size_t i = 0; i < count && c.rx.size() < kFifoSize; ++i) c.rx.push_back(bytes[i]);
+}
+
+FAKEUSB_EXPORT size_t fakeusb_rx_pending(int id, int channel) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Device* d = Find(id);
+    return d != nullptr && channel >= 0 && channel <= 1 ? d->channels[channel].rx.size() : 0;
 }
 
 FAKEUSB_EXPORT size_t fakeusb_take_sent(int id, int channel, uint8_t* out, size_t max) {

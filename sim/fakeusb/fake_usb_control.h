@@ -44,6 +44,8 @@ int fakeusb_connect_channel(int device, int channel, const char* ttyPath);
 void fakeusb_set_loopback(int device, int channel, int on);
 // Bytes arriving on the channel's line, as if a controller had sent them.
 void fakeusb_inject(int device, int channel, const uint8_t* bytes, size_t count);
+// Bytes waiting in the channel's receive FIFO (at most 128).
+size_t fakeusb_rx_pending(int device, int channel);
 // Bytes the channel sent while neither connected nor looped back; returns how many were copied
 // (and removed).
 size_t fakeusb_take_sent(int device, int channel, uint8_t* out, size_t max);

@@ -110,6 +110,37 @@ TEST_F(PortSettingsTest, MissingFileAndOddContent) {
     EXPECT_EQ(e.baud, 2u);
 }
 
+TEST(PortSettingsLine, AnyBytesParseSafelyAndWhatIsReadWritesBackTheSame) {
+    uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    const std::string alphabet = "0123456789abcdefxXCOMN -+\t\r\n\xff";
+    for (int round = 0; round < 20000; ++round) {
+        std::string line(next() % 120, ' ');
+        for (char& c : line) {
+            c = round % 2 == 0 ? static_cast<char>(next()) : alphabet[next() % alphabet.size()];
+        }
+        PortSettingsEntry e;
+        ParsePortSettingsLine(line, e);
+        const size_t length = strnlen(e.name, sizeof e.name);
+        ASSERT_LT(length, sizeof e.name);
+        if (length == 0 || e.parity == ' ' || e.parity == '\t' || e.parity == '\r' ||
+            e.parity == '\n' || e.parity == '\0') {
+            continue;
+        }
+        // A usable entry survives writing and reading back.
+        PortSettingsEntry again;
+        ParsePortSettingsLine(FormatPortSettingsLine(e), again);
+        EXPECT_STREQ(again.name, e.name) << line;
+        EXPECT_EQ(again.baud, e.baud) << line;
+        EXPECT_EQ(again.dataBits, e.dataBits) << line;
+        EXPECT_EQ(again.parity, e.parity) << line;
+        EXPECT_EQ(again.stopBits, e.stopBits) << line;
+    }
+}
+
 TEST_F(PortSettingsTest, WritesTheSingleLineAtomically) {
     PortSettingsEntry e;
     std::strcpy(e.name, "COM3");
@@ -136,6 +167,9 @@ TEST_F(PortSettingsTest, WritesTheSingleLineAtomically) {
     EXPECT_EQ(WritePortSettings(e, path_.c_str()), EINVAL);
     e.name[0] = '\0';
     EXPECT_EQ(WritePortSettings(e, path_.c_str()), EINVAL);
+    std::memset(e.name, 'x', 70);
+    e.name[70] = '\0';
+    EXPECT_EQ(WritePortSettings(e, path_.c_str()), ENAMETOOLONG); // would not read back whole
     std::strcpy(e.name, "COM4");
     EXPECT_NE(WritePortSettings(e, (dir_ / "missing-dir" / "com.ini").c_str()), 0);
     EXPECT_EQ(ReadWholeFile(path_), "COM3 0 9600 -5 1 0 8 E 1");
