@@ -1,6 +1,6 @@
 #include "cli/hex_dump.h"
 
-#include "cli/cp1251_text.h"
+#include "protocol/cp1251_text.h"
 
 #include <cctype>
 #include <cerrno>

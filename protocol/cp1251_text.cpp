@@ -1,8 +1,8 @@
-#include "cli/cp1251_text.h"
+#include "protocol/cp1251_text.h"
 
 #include <array>
 
-namespace velmar::cli {
+namespace velmar {
 
 namespace {
 
@@ -46,4 +46,4 @@ std::string Cp1251ToUtf8(std::string_view text) {
     return out;
 }
 
-} // namespace velmar::cli
+} // namespace velmar

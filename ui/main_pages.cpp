@@ -1,6 +1,7 @@
 #include "ui/main_pages.h"
 
 #include "ui/placeholder_page.h"
+#include "ui/tab_ctrlr_setts.h"
 #include "ui/tab_ident.h"
 
 namespace velmar::ui {
@@ -16,7 +17,7 @@ template <class P> Page* Make(Session& session, QWidget* parent) {
 const std::vector<PageEntry>& MainPages() {
     static const std::vector<PageEntry> pages = {
         {"TabIdent", "Основное меню", true, Make<TabIdent>},
-        {"TabCtrlrSetts", "Настройки контроллера", true, Make<PlaceholderPage>},
+        {"TabCtrlrSetts", "Настройки контроллера", true, Make<TabCtrlrSetts>},
         {"TabAdvSet", "Доп настройки", true, Make<PlaceholderPage>},
         {"TabNozzRegs", "Сост канала", false, Make<PlaceholderPage>},
         {"TabNozSetts", "Настройки канала", true, Make<PlaceholderPage>},
