@@ -132,6 +132,25 @@ TEST_F(DiscoveryTest, ConverterPluggedInLaterIsFound) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"U_42"}));
 }
 
+TEST_F(DiscoveryTest, RunsBesideAnOpenConverterWithoutDisturbingIt) {
+    const int dev = fakeusb_add_converter(1234, 2, "Tarvi4");
+    fakeusb_set_loopback(dev, 0, 1);
+    PortSlot slot = 0;
+    ASSERT_EQ(OpenPort(slot, "U_1234_1"), 0);
+    for (int round = 0; round < 10; ++round) {
+        std::vector<uint8_t> frame(30);
+        for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(round * 7 + i);
+        WritePort(slot, frame.data(), frame.size());
+        DiscoverPorts(); // pauses the pump while it talks to the devices
+        EXPECT_EQ(Names(), (std::vector<std::string>{"U_1234_1", "U_1234_2"}));
+        ASSERT_TRUE(AwaitAvailable(slot, 30));
+        std::vector<uint8_t> echo(30);
+        ASSERT_EQ(ReadPort(slot, echo.data(), 30), 1);
+        EXPECT_EQ(echo, frame);
+    }
+    EXPECT_EQ(fakeusb_open_handles(), 1);
+}
+
 TEST(PortNameOrder, NumbersWithinTheSamePrefix) {
     EXPECT_TRUE(PortNameLess("COM2", "COM10"));
     EXPECT_FALSE(PortNameLess("COM10", "COM2"));
