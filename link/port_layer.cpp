@@ -45,16 +45,15 @@ PortKind KindOf(const PortEntry& e) {
 }
 
 // Moves what the device holds into the ring, as much as fits; the rest waits in the driver
-// for the next call, so nothing is lost to a full ring.
-void Pull(PortSlot slot, PortEntry& e) {
+// for the next call, so nothing is lost to a full ring. A device that has gone is recorded in
+// the slot (PortLastError); reading then returns nothing.
+void Pull(PortEntry& e) {
     const unsigned room = e.rx.Free();
     if (room == 0) return;
     uint8_t buf[ByteRing::kSize];
     size_t got = 0;
-    const int err = ReadComDevice(e.com, buf, room, got);
+    (void)ReadComDevice(e.com, buf, room, got);
     if (got > 0) DeliverToRx(e, buf, got);
-    (void)err;
-    (void)slot;
 }
 
 void ReportLoss(PortSlot slot, int code) {
@@ -258,7 +257,7 @@ int PortAvailable(PortSlot slot) {
         break;
     }
     case PortKind::ComPort:
-        Pull(slot, *e);
+        Pull(*e);
         break;
     }
     return static_cast<int>(e->rx.Count());
@@ -269,7 +268,7 @@ int ReadPort(PortSlot slot, uint8_t* dst, int count) {
     if (e == nullptr || count < 0 || (dst == nullptr && count > 0)) return 0;
     const PortKind kind = KindOf(*e);
     if (kind == PortKind::UsbKey) return 0;
-    if (kind == PortKind::ComPort) Pull(slot, *e);
+    if (kind == PortKind::ComPort) Pull(*e);
     if (kind == PortKind::UsbConverter) {
         e->deliveredSeen = e->delivered.load(std::memory_order_acquire);
     }
