@@ -155,6 +155,11 @@ int DiscoverPorts() {
     if (portList.count > 1) {
         std::stable_sort(portList.entries.begin(), portList.entries.begin() + portList.count,
                          [](const PortListEntry& x, const PortListEntry& y) {
+                             // The system's serial ports first, then the converter family:
+                             // Linux names ("ttyS0") would otherwise sort after "U_...".
+                             const bool xFamily = x.record.kind != 0;
+                             const bool yFamily = y.record.kind != 0;
+                             if (xFamily != yFamily) return yFamily;
                              return PortNameLess(x.name, y.name);
                          });
     }

@@ -46,8 +46,8 @@ TEST_F(DiscoveryTest, SystemPortsAndConvertersNamedAndSorted) {
     fakeusb_add_converter(5, 3, "Something else");
     EXPECT_EQ(DiscoverPorts(), 1);
     EXPECT_EQ(Names(),
-              (std::vector<std::string>{"COM1", "COM2", "COM10", "U_5_1", "U_5_2", "U_77",
-                                        "U_1234_1", "U_1234_2", "ttyS2", "ttyS10", "ttyUSB0"}));
+              (std::vector<std::string>{"COM1", "COM2", "COM10", "ttyS2", "ttyS10", "ttyUSB0",
+                                        "U_5_1", "U_5_2", "U_77", "U_1234_1", "U_1234_2"}));
     const PortListEntry* e = Entry("U_1234_2");
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->record.kind, kDeviceTarvi4);
@@ -97,7 +97,7 @@ TEST_F(DiscoveryTest, SixteenSystemPortsMeanNoUsbDeviceIsExamined) {
     SetSystemPortSource(FifteenPorts);
     DiscoverPorts();
     EXPECT_EQ(GetPortList().count, 16);
-    EXPECT_EQ(Names()[0], "U_1234_1");
+    EXPECT_EQ(Names().back(), "U_1234_1");
     EXPECT_EQ(Entry("U_1234_2"), nullptr);
 }
 
