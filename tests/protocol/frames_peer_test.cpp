@@ -4,9 +4,13 @@
 #include "pty_peer.h"
 #include "test_support.h"
 
+#include <algorithm>
 #include <array>
 #include <gtest/gtest.h>
+#include <initializer_list>
+#include <string>
 #include <thread>
+#include <utility>
 
 namespace velmar::test {
 namespace {
@@ -415,6 +419,164 @@ TEST_F(PeerTest, BlockWriteAckedTakesAnyStatusLength) {
     JoinPeer();
 
     EXPECT_EQ(BlockWriteAcked(slot, 4, 0x4100, 3, data), -1); // no answer
+}
+
+// Concatenated frames, as the peer reads them off the line.
+std::vector<uint8_t> Frames(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+TEST_F(PeerTest, ServiceExchangesSendTheirFixedFrames) {
+    std::vector<uint8_t> sent;
+    // Restart: the byte 0x01 at the 24-bit address 0x88FFFF, space 0, answered by 2 bytes.
+    Peer([&] {
+        sent = peer.Read(12);
+        peer.Write({0x00, 0x00});
+    });
+    EXPECT_EQ(RestartCtrlr(slot, 9), 1);
+    JoinPeer();
+    EXPECT_EQ(sent,
+              Frames({WithSum({0x60, 9, 0x40}), WithSum({0x01, 0x00, 0xFF, 0x88, 0xFF, 0x01, 1})}));
+
+    // Pulse simulator: the switch bit alone at 0x24 in space 2; nothing is read first.
+    for (const bool on : {true, false}) {
+        Peer([&] {
+            sent = peer.Read(12);
+            peer.Write({0x00, 0x00});
+        });
+        EXPECT_EQ(SetPulseSimulator(slot, 9, on), 1);
+        JoinPeer();
+        const uint8_t value = on ? 0x40 : 0x00;
+        EXPECT_EQ(sent, Frames({WithSum({0x60, 9, 0x42}),
+                                WithSum({0x01, 0x00, 0x00, 0x00, 0x24, value, 1})}));
+    }
+
+    // Its state: one byte at 0x24, space 2.
+    for (const auto& [status, state] : {std::pair<uint8_t, int>{0x41, 1}, {0xBF, 0}}) {
+        Peer([&] {
+            sent = peer.Read(12);
+            peer.Write({status, 0x00});
+        });
+        EXPECT_EQ(GetPulseSimulator(slot, 9), state);
+        JoinPeer();
+        EXPECT_EQ(sent, Frames({WithSum({0x60, 9, 0x4A}),
+                                WithSum({0x01, 0x00, 0x00, 0x00, 0x24, 0x00, 1})}));
+    }
+
+    // Temperature sensor: three bytes from 0x25, space 2.
+    Peer([&] {
+        sent = peer.Read(12);
+        peer.Write({0x34, 0x02, 0xEC, 0x5A});
+    });
+    uint8_t adc[3] = {};
+    EXPECT_TRUE(ReadTempAdc(slot, 9, adc));
+    JoinPeer();
+    EXPECT_EQ(sent,
+              Frames({WithSum({0x60, 9, 0x4A}), WithSum({0x01, 0x00, 0x00, 0x00, 0x25, 0x00, 3})}));
+    EXPECT_EQ(Bytes(adc, 3), (std::vector<uint8_t>{0x34, 0x02, 0xEC}));
+
+    // Sizes record: seven bytes at 0x3040, space 0; a failed read zeroes the session's sizes.
+    Peer([&] {
+        sent = peer.Read(12);
+        peer.Write({58, 2, 2, 19, 16, 69, 12, 0x00});
+    });
+    EXPECT_EQ(ReadStructSizes(slot, 9), 1);
+    JoinPeer();
+    EXPECT_EQ(sent,
+              Frames({WithSum({0x60, 9, 0x48}), WithSum({0x01, 0x00, 0x30, 0x00, 0x40, 0x00, 7})}));
+    EXPECT_EQ(CtrlrSizes().ToBytes(), (std::array<uint8_t, 7>{58, 2, 2, 19, 16, 69, 12}));
+    EXPECT_EQ(ReadStructSizes(slot, 9), -1);
+    EXPECT_EQ(CtrlrSizes().ToBytes(), (std::array<uint8_t, 7>{}));
+}
+
+TEST_F(PeerTest, WriteDeviceImageSendsEveryRecordInOrder) {
+    // The controller's sizes differ from the image's in each way the record rules tell apart:
+    // a longer parameter block, shorter settings, optional blocks only on the controller, a
+    // 1-byte side state and longer channel registers.
+    const std::vector<uint8_t> controller{7, 1, 1, 2, 2, 4, 1};
+    const std::vector<uint8_t> header{5, 1, 1, 3, 0, 2, 3};
+    std::vector<uint8_t> image(header);
+    image.resize(7 + 5 + 16 * 3 + 2 * 3 + 16 * 2 + 256 + 57);
+    for (size_t i = 7; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+
+    struct Chunk {
+        uint32_t address;
+        std::vector<uint8_t> data;
+        bool operator==(const Chunk&) const = default;
+    };
+    std::vector<Chunk> expected;
+    auto expect = [&](size_t address, std::vector<uint8_t> data) {
+        for (size_t at = 0; at < data.size(); at += 40) {
+            const size_t end = std::min(data.size(), at + 40);
+            expected.push_back({static_cast<uint32_t>(address + at),
+                                {data.begin() + static_cast<std::ptrdiff_t>(at),
+                                 data.begin() + static_cast<std::ptrdiff_t>(end)}});
+        }
+    };
+    auto stored = [&](size_t pos, size_t n, size_t target) {
+        std::vector<uint8_t> v(image.begin() + static_cast<std::ptrdiff_t>(pos),
+                               image.begin() +
+                                   static_cast<std::ptrdiff_t>(pos + std::min(n, target)));
+        v.resize(target, 0);
+        return v;
+    };
+    auto params = stored(7, 5, 7);
+    params.back() = ChecksumRot8(params.data(), 6);
+    expect(0x3101, params);
+    for (size_t n = 0; n < 16; ++n) expect(0x1000 + 0x100 * n, stored(12 + 3 * n, 3, 3));
+    expect(0x0000, {0, 0});
+    expect(0x0100, {0, 0});
+    expect(0x4000, stored(60, 3, 1));
+    expect(0x4100, stored(63, 3, 1));
+    for (size_t n = 0; n < 16; ++n) expect(0x2000 + 0x100 * n, stored(66 + 2 * n, 2, 4));
+    expect(0x5100, stored(98, 256, 256));
+    expect(0x3000, stored(354, 57, 57));
+
+    std::vector<uint8_t> sizesRequest;
+    std::vector<Chunk> chunks;
+    std::string fault;
+    Peer([&] {
+        sizesRequest = peer.Read(12);
+        auto reply = controller;
+        reply.push_back(0x00);
+        peer.Write(reply);
+        for (;;) {
+            const auto cmd = peer.Read(4, 1000);
+            if (cmd.empty()) return;
+            const auto hdr = peer.Read(8);
+            if (cmd != WithSum({0x60, 6, 0x40}) || hdr.size() != 8 || hdr[0] != 0x01 ||
+                hdr[1] != 0x00 || hdr[7] != ChecksumRot8(hdr.data(), 7)) {
+                fault = "bad command or write header";
+                return;
+            }
+            Chunk c{static_cast<uint32_t>(hdr[3] << 16 | hdr[2] << 8 | hdr[4]), {hdr[5]}};
+            const size_t n = hdr[6];
+            if (n >= 2) {
+                const auto data = peer.Read(n);
+                if (data.size() != n || data.back() != ChecksumRot8(data.data(), n - 1)) {
+                    fault = "bad data frame";
+                    return;
+                }
+                c.data.insert(c.data.end(), data.begin(), data.end() - 1);
+            }
+            chunks.push_back(c);
+            peer.Write(n == 1 ? std::vector<uint8_t>{0x00, 0x00} : std::vector<uint8_t>{0x00});
+        }
+    });
+    EXPECT_EQ(WriteDeviceImage(slot, 6, image.data(), image.size()), 1);
+    JoinPeer();
+    EXPECT_EQ(fault, "");
+    EXPECT_EQ(sizesRequest,
+              Frames({WithSum({0x60, 6, 0x48}), WithSum({0x01, 0x00, 0x30, 0x00, 0x40, 0x00, 7})}));
+    ASSERT_EQ(chunks.size(), expected.size());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(chunks[i].address, expected[i].address) << "chunk " << i;
+        EXPECT_EQ(chunks[i].data, expected[i].data) << "chunk " << i;
+    }
+    // The channel settings went with the image's length, which the session now holds.
+    EXPECT_EQ(CtrlrSizes().settsLength, 3);
 }
 
 TEST_F(PeerTest, WriteDeviceImageRefusesShortImagesBeforeAnyTraffic) {
