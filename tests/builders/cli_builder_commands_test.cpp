@@ -100,6 +100,10 @@ TEST_F(BuilderCommands, ReportAndFiscalOnTheLine) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Состояние рукава Сторона А №1"), std::string::npos);
     EXPECT_EQ(RunOnPort(3, {"report", "--wide"}).exitCode, 2);
+    // Through the reserve address the report still names the controller by its own number.
+    r = RunOnPort(3, {"--reserve", "report"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("\tТрк №3\n\nАдрес стороны А - 3\n", 0), 0u) << r.out;
 
     r = RunOnPort(3, {"fiscal"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
