@@ -72,7 +72,12 @@ int main(int argc, char** argv) {
     mainWindow.SetComSetting(&comSetting);
     mainWindow.SetAbout(&about);
 
-    if (session.closeOnShow) return 0;
+    if (session.closeOnShow) {
+        // The number query was cancelled: the window closes at once, with its clean-up, which
+        // ends the port layer's converter thread before the program ends.
+        mainWindow.close();
+        return 0;
+    }
     mainWindow.show();
     return QApplication::exec();
 }

@@ -148,6 +148,8 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     session_.SetPortClosed(true);
     session_.SetNumberLabel(QStringLiteral("Номер контроллера не введен"));
     session_.noCtrlrNumber = true;
+    // The window's first paint: without a port only the port settings are of use.
+    FormPaint();
 }
 
 void TVelmarMain::ShowMainTab() {

@@ -53,7 +53,9 @@ class GuiTest : public ::testing::Test {
 
     // Creates the window and runs its start-up with `number` typed into the number query
     // (nullopt: the query is cancelled). The port is the simulator's unless `port` is given.
-    void StartApp(std::optional<QString> number, const QString& port = {}) {
+    // The window is shown unless `show` is false (the program does not show it after a
+    // cancelled query).
+    void StartApp(std::optional<QString> number, const QString& port = {}, bool show = true) {
         comSetting.reset();
         about.reset();
         window.reset();
@@ -75,7 +77,7 @@ class GuiTest : public ::testing::Test {
         about = std::make_unique<ui::TfAbout>(window.get());
         window->SetComSetting(comSetting.get());
         window->SetAbout(about.get());
-        window->show();
+        if (show) window->show();
     }
 
     template <class W = QWidget> W* Find(const char* name) const {

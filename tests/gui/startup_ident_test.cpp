@@ -41,8 +41,13 @@ TEST_F(GuiTest, StartupNumberZeroGarbageOrEmptyIsOne) {
 
 TEST_F(GuiTest, CancelledNumberQueryClosesOnShow) {
     StartSim({1});
-    StartApp(std::nullopt);
+    StartApp(std::nullopt, {}, false);
     EXPECT_TRUE(session->closeOnShow);
+    // Closing the window that was never shown still ends the port layer and its thread.
+    ASSERT_TRUE(PortLayerStarted());
+    window->close();
+    EXPECT_FALSE(PortLayerStarted());
+    EXPECT_EQ(session->portSlot, 0);
 }
 
 TEST_F(GuiTest, PollAnsweredButNoIdentificationShowsTimeOut) {
@@ -167,6 +172,12 @@ TEST_F(GuiTest, PortThatDoesNotOpenIsReportedWithItsReason) {
     EXPECT_TRUE(session->portClosed);
     EXPECT_TRUE(session->noCtrlrNumber);
     EXPECT_TRUE(prompts->inputCaptions.isEmpty());
+    // Rule C from the first paint on: only the port settings lead anywhere.
+    for (const char* b : {"bCallIdent", "bSimImp", "bGlobalSet", "bGlobalDefaultSet", "bReset",
+                          "bReservCall", "bSaveImage", "bLoadImage"})
+        EXPECT_FALSE(Enabled(b)) << b;
+    EXPECT_FALSE(MenuAction("menuChangeNumTrk")->isEnabled());
+    EXPECT_TRUE(MenuAction("Setting1")->isEnabled());
 }
 
 } // namespace
