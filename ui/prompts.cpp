@@ -14,10 +14,22 @@ void WidgetPrompts::Message(QWidget* parent, const QString& text) {
     box.exec();
 }
 
-bool WidgetPrompts::Confirm(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text,
+namespace {
+
+bool AskOkCancel(QWidget* parent, const QString& text, QMessageBox::Icon icon) {
+    QMessageBox box(icon, QApplication::applicationName(), text,
                     QMessageBox::Ok | QMessageBox::Cancel, parent);
     return box.exec() == QMessageBox::Ok;
+}
+
+} // namespace
+
+bool WidgetPrompts::Confirm(QWidget* parent, const QString& text) {
+    return AskOkCancel(parent, text, QMessageBox::NoIcon);
+}
+
+bool WidgetPrompts::Warn(QWidget* parent, const QString& text) {
+    return AskOkCancel(parent, text, QMessageBox::Warning);
 }
 
 bool WidgetPrompts::InputQuery(QWidget* parent, const QString& caption, const QString& prompt,

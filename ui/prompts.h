@@ -16,6 +16,8 @@ class Prompts {
     virtual void Message(QWidget* parent, const QString& text) = 0;
     // A box without icon with the buttons OK and Cancel; true for OK.
     virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+    // The same question in a warning box (with the warning icon).
+    virtual bool Warn(QWidget* parent, const QString& text) { return Confirm(parent, text); }
     // An input query; true for OK with `value` holding the text entered.
     virtual bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt,
                             QString& value) = 0;
@@ -33,6 +35,7 @@ class WidgetPrompts final : public Prompts {
   public:
     void Message(QWidget* parent, const QString& text) override;
     bool Confirm(QWidget* parent, const QString& text) override;
+    bool Warn(QWidget* parent, const QString& text) override;
     bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt,
                     QString& value) override;
     QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,

@@ -469,7 +469,7 @@ void TabCtrlrSetts::AfterTrkModesChange(bool severSelectsOne) {
 void TabCtrlrSetts::cbMeterTypeChange(int item) {
     if (item < 0) return;
     if (params_.MeterType() == kManual && item != kManual &&
-        !session_.Ask().Confirm(this, QString::fromUtf8(kLeaveManualMeterType))) {
+        !session_.Ask().Warn(this, QString::fromUtf8(kLeaveManualMeterType))) {
         Select(ui->cbMeterType, kManual);
         return;
     }
@@ -479,7 +479,7 @@ void TabCtrlrSetts::cbMeterTypeChange(int item) {
 void TabCtrlrSetts::cbPhaseMetChange(int item) {
     if (item < 0) return;
     if (params_.PhaseMet() == kManual && item != kManual &&
-        !session_.Ask().Confirm(this, QString::fromUtf8(kLeaveManualPhase))) {
+        !session_.Ask().Warn(this, QString::fromUtf8(kLeaveManualPhase))) {
         Select(ui->cbPhaseMet, kManual);
         return;
     }
@@ -508,7 +508,12 @@ void TabCtrlrSetts::bSetParamClick() {
             const bool inUse = AddressAnswers(params_.AdrTrk_1()) ||
                                AddressAnswers(params_.AdrTrk_1()) ||
                                AddressAnswers(params_.AdrTrk_2());
-            if (inUse && !session_.Ask().Confirm(this, QString::fromUtf8(kAddressInUse))) return;
+            if (inUse && !session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse))) {
+                // Nothing is written; the identification already requested runs as the window
+                // repaints after the question.
+                emit session_.repaintRequested();
+                return;
+            }
         }
     }
 

@@ -75,6 +75,26 @@ TEST_F(SettsTest, ANewAddressInUseWarnsAndTheSessionFollows) {
     EXPECT_EQ(first.SideAAddress(), 7);
 }
 
+// In the main window the identification requested by the new address runs at once even when the
+// engineer cancels: nothing is written and the session stays where the controller answers.
+TEST_F(SettsTest, ACancelledAddressChangeIdentifiesAgainAtTheAddressInUse) {
+    sim::Options options;
+    options.addresses = {1, 7};
+    options.sides = 1;
+    StartBus(options);
+    Host();
+    TypeInto(Edit("eAdrTrk_1"), "7");
+    Tab();
+    Save();
+    ASSERT_EQ(prompts->confirmTexts.size(), 1);
+    EXPECT_EQ(SimParam(2), 1);
+    EXPECT_EQ(tabs->currentWidget(), static_cast<QWidget*>(&window->Ident()));
+    EXPECT_TRUE(session->ctrlrIdentified);
+    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_EQ(numberLabel, U("Работа с Адресом №1"));
+    EXPECT_FALSE(session->AnyReidentRequested());
+}
+
 TEST_F(SettsTest, AFreeNewAddressIsTakenWithoutAQuestion) {
     sim::Options options;
     options.sides = 1;
