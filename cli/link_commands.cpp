@@ -1,9 +1,9 @@
 // Commands that talk to the controller on the line: identify, scan, sizes, read, write,
 // restart, simulator.
 #include "cli/cli_command.h"
-#include "protocol/cp1251_text.h"
 #include "cli/hex_dump.h"
 #include "data/memory_map.h"
+#include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
 
 #include <algorithm>

@@ -12,8 +12,12 @@ int LiveRecordStore::Write(int address, int length, const uint8_t* data, uint8_t
     return WriteCtrlrMem(slot_, ctrl_, address, length, data, space);
 }
 
-int LiveRecordStore::Restart() { return RestartCtrlr(slot_, ctrl_); }
+int LiveRecordStore::Restart() {
+    return RestartCtrlr(slot_, ctrl_);
+}
 
-int LiveRecordStore::ReadSizes() { return ReadStructSizes(slot_, ctrl_); }
+int LiveRecordStore::ReadSizes() {
+    return ReadStructSizes(slot_, ctrl_);
+}
 
 } // namespace velmar

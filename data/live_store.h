@@ -8,7 +8,7 @@
 namespace velmar {
 
 class LiveRecordStore final : public RecordStore {
-public:
+  public:
     LiveRecordStore(const PortSlot& slot, const int& ctrlrAddress)
         : slot_(slot), ctrl_(ctrlrAddress) {}
 
@@ -19,7 +19,7 @@ public:
     bool Holds(int, uint8_t) const override { return true; }
     bool IsDemo() const override { return false; }
 
-private:
+  private:
     const PortSlot& slot_;
     const int& ctrl_;
 };

@@ -43,10 +43,10 @@ inline constexpr int kSideStateA = 0x4000;
 inline constexpr int kSideStateB = 0x4100;
 inline constexpr int kTempTable = 0x5000;
 inline constexpr int kMakeBlock = 0x5100;
-inline constexpr int kStatusIR = 0x24;   // space 2
-inline constexpr int kTempAdcIR = 0x25;  // space 2
-inline constexpr int kRelayIR = 0x27;    // space 2
-inline constexpr int kRunRegsIR = 0x28;  // space 2
+inline constexpr int kStatusIR = 0x24;  // space 2
+inline constexpr int kTempAdcIR = 0x25; // space 2
+inline constexpr int kRelayIR = 0x27;   // space 2
+inline constexpr int kRunRegsIR = 0x28; // space 2
 inline constexpr int kRestart = 0x88FFFF;
 } // namespace addr
 
@@ -82,11 +82,11 @@ enum class RecordKind {
 
 struct MemoryMapEntry {
     RecordKind kind;
-    int address;     // first (or only) address
-    int count;       // how many instances (16 channels, 2 sides, ...)
-    int stride;      // distance between instances
-    int length;      // usual length in bytes (0 = from the sizes record)
-    uint8_t space;   // 0 ER, 2 IR, 4 IM
+    int address;   // first (or only) address
+    int count;     // how many instances (16 channels, 2 sides, ...)
+    int stride;    // distance between instances
+    int length;    // usual length in bytes (0 = from the sizes record)
+    uint8_t space; // 0 ER, 2 IR, 4 IM
     const char* name;
 };
 
@@ -94,7 +94,9 @@ struct MemoryMapEntry {
 const std::vector<MemoryMapEntry>& MemoryMap();
 const MemoryMapEntry& MemoryMapFind(RecordKind kind);
 
-inline constexpr int ChannelAddress(int base, int channel) { return base + channel * 0x100; }
+inline constexpr int ChannelAddress(int base, int channel) {
+    return base + channel * 0x100;
+}
 // Channel n is hose (n mod nozzles) + 1 of side n div nozzles.
 int ChannelSide(int channel, int nozzlesPerSide);
 int ChannelHose(int channel, int nozzlesPerSide);

@@ -8,7 +8,7 @@
 namespace velmar {
 
 class RecordStore {
-public:
+  public:
     virtual ~RecordStore() = default;
 
     // length <= 0 reads a self-sized record, as the memory read does.

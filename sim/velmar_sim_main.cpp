@@ -61,10 +61,10 @@ bool ParseAddresses(const std::string& text, std::vector<int>& out) {
     return !out.empty();
 }
 
-bool ParseFault(const std::string& spec, Faults& f) {
-    const size_t eq = spec.find('=');
-    const std::string name = spec.substr(0, eq);
-    const std::string arg = eq == std::string::npos ? "" : spec.substr(eq + 1);
+bool ParseFault(const std::string& option, Faults& f) {
+    const size_t eq = option.find('=');
+    const std::string name = option.substr(0, eq);
+    const std::string arg = eq == std::string::npos ? "" : option.substr(eq + 1);
     long v = 0;
     if (name == "no-answer" && arg.empty()) {
         f.noAnswer = true;

@@ -42,7 +42,7 @@ struct Channel {
 };
 
 struct Device {
-    FakeUsbDeviceSpec spec{};
+    FakeUsbDeviceConfig config{};
     std::string manufacturer;
     std::string product;
     bool present = true;
@@ -98,7 +98,7 @@ speed_t NearestSpeed(long baud) {
 
 void ApplySpeed(Device& d, Channel& c) {
     if (c.fd < 0 || c.divisor < 0) return;
-    const long baud = static_cast<long>(d.spec.clock / 16 / static_cast<uint32_t>(c.divisor + 1));
+    const long baud = static_cast<long>(d.config.clock / 16 / static_cast<uint32_t>(c.divisor + 1));
     const speed_t code = NearestSpeed(baud);
     termios tio{};
     if (code == B0 || tcgetattr(c.fd, &tio) != 0) return;
@@ -146,7 +146,7 @@ int StringDescriptor(const Device& d, int index, std::string& text) {
         text = d.product;
         return 0;
     case 3:
-        text = std::to_string(d.spec.serial);
+        text = std::to_string(d.config.serial);
         return 0;
     default:
         return kEpipe;
@@ -181,12 +181,15 @@ int Control(Device& d, int type, int request, int value, int index, char* bytes,
     }
     switch (request) {
     case 0x20: {
-        const uint8_t ident[8] = {
-            static_cast<uint8_t>(d.spec.serial),       static_cast<uint8_t>(d.spec.serial >> 8),
-            static_cast<uint8_t>(d.spec.serial >> 16), static_cast<uint8_t>(d.spec.serial >> 24),
-            static_cast<uint8_t>(d.spec.clock),        static_cast<uint8_t>(d.spec.clock >> 8),
-            static_cast<uint8_t>(d.spec.clock >> 16),  static_cast<uint8_t>(d.spec.clock >> 24)};
-        int n = d.spec.identifyBytes < size ? d.spec.identifyBytes : size;
+        const uint8_t ident[8] = {static_cast<uint8_t>(d.config.serial),
+                                  static_cast<uint8_t>(d.config.serial >> 8),
+                                  static_cast<uint8_t>(d.config.serial >> 16),
+                                  static_cast<uint8_t>(d.config.serial >> 24),
+                                  static_cast<uint8_t>(d.config.clock),
+                                  static_cast<uint8_t>(d.config.clock >> 8),
+                                  static_cast<uint8_t>(d.config.clock >> 16),
+                                  static_cast<uint8_t>(d.config.clock >> 24)};
+        int n = d.config.identifyBytes < size ? d.config.identifyBytes : size;
         if (n > 8) n = 8;
         if (n > 0) std::memcpy(out, ident, static_cast<size_t>(n));
         return n;
@@ -210,8 +213,8 @@ int Control(Device& d, int type, int request, int value, int index, char* bytes,
         return n;
     }
     case 0x23:
-        if (!d.spec.answersChannelCount || size < 1) return kEtimedout;
-        out[0] = static_cast<uint8_t>(d.spec.channels);
+        if (!d.config.answersChannelCount || size < 1) return kEtimedout;
+        out[0] = static_cast<uint8_t>(d.config.channels);
         return 1;
     case 0x24:
     case 0x25: {
@@ -284,7 +287,7 @@ FAKEUSB_EXPORT usb_dev_handle* usb_open(usb_device* dev) {
     for (size_t i = 0; i < devices.size(); ++i) {
         Device& d = *devices[i];
         if (&d.node != dev) continue;
-        if (!d.present || !d.spec.opens) return nullptr;
+        if (!d.present || !d.config.opens) return nullptr;
         ++openHandles;
         return new usb_dev_handle{static_cast<int>(i), d.generation};
     }
@@ -303,7 +306,7 @@ FAKEUSB_EXPORT int usb_get_string_simple(usb_dev_handle* h, int index, char* buf
     std::lock_guard<std::mutex> lock(mutex);
     Device* d = Live(h);
     if (d == nullptr) return kEnodev;
-    if (!d->spec.simpleStrings) return -5;
+    if (!d->config.simpleStrings) return -5;
     std::string text;
     if (StringDescriptor(*d, index, text) != 0 || size == 0) return kEpipe;
     const size_t n = text.size() < size - 1 ? text.size() : size - 1;
@@ -345,9 +348,9 @@ FAKEUSB_EXPORT int usb_reset(usb_dev_handle* h) {
 
 // ---- control interface ----
 
-FAKEUSB_EXPORT FakeUsbDeviceSpec fakeusb_default_spec(uint32_t serial, int channels,
-                                                      const char* product) {
-    FakeUsbDeviceSpec s{};
+FAKEUSB_EXPORT FakeUsbDeviceConfig fakeusb_default_config(uint32_t serial, int channels,
+                                                          const char* product) {
+    FakeUsbDeviceConfig s{};
     s.vendorId = 0x16C0;
     s.manufacturer = "Velmar Devices";
     s.product = product != nullptr ? product : "Tarvi4";
@@ -375,18 +378,18 @@ FAKEUSB_EXPORT void fakeusb_reset(void) {
     record.clear();
 }
 
-FAKEUSB_EXPORT int fakeusb_add_device(const FakeUsbDeviceSpec* spec) {
-    if (spec == nullptr) return -1;
+FAKEUSB_EXPORT int fakeusb_add_device(const FakeUsbDeviceConfig* config) {
+    if (config == nullptr) return -1;
     std::lock_guard<std::mutex> lock(mutex);
     auto d = std::make_unique<Device>();
-    d->spec = *spec;
-    d->manufacturer = spec->manufacturer != nullptr ? spec->manufacturer : "";
-    d->product = spec->product != nullptr ? spec->product : "";
-    d->spec.manufacturer = nullptr;
-    d->spec.product = nullptr;
+    d->config = *config;
+    d->manufacturer = config->manufacturer != nullptr ? config->manufacturer : "";
+    d->product = config->product != nullptr ? config->product : "";
+    d->config.manufacturer = nullptr;
+    d->config.product = nullptr;
     d->node.descriptor.bLength = 18;
     d->node.descriptor.bDescriptorType = 1;
-    d->node.descriptor.idVendor = spec->vendorId;
+    d->node.descriptor.idVendor = config->vendorId;
     d->node.descriptor.idProduct = 0x05DC;
     d->node.descriptor.iManufacturer = 1;
     d->node.descriptor.iProduct = 2;
@@ -398,8 +401,8 @@ FAKEUSB_EXPORT int fakeusb_add_device(const FakeUsbDeviceSpec* spec) {
 }
 
 FAKEUSB_EXPORT int fakeusb_add_converter(uint32_t serial, int channels, const char* product) {
-    const FakeUsbDeviceSpec spec = fakeusb_default_spec(serial, channels, product);
-    return fakeusb_add_device(&spec);
+    const FakeUsbDeviceConfig config = fakeusb_default_config(serial, channels, product);
+    return fakeusb_add_device(&config);
 }
 
 FAKEUSB_EXPORT void fakeusb_unplug(int id) {
@@ -480,7 +483,7 @@ FAKEUSB_EXPORT long fakeusb_baud(int id, int channel) {
     std::lock_guard<std::mutex> lock(mutex);
     Device* d = Find(id);
     if (d == nullptr || divisor < 0) return -1;
-    return static_cast<long>(d->spec.clock / 16 / static_cast<uint32_t>(divisor + 1));
+    return static_cast<long>(d->config.clock / 16 / static_cast<uint32_t>(divisor + 1));
 }
 
 FAKEUSB_EXPORT long fakeusb_format(int id, int channel) {

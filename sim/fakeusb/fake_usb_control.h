@@ -11,7 +11,7 @@
 extern "C" {
 #endif
 
-struct FakeUsbDeviceSpec {
+struct FakeUsbDeviceConfig {
     uint16_t vendorId;        // 0x16C0 for the family
     const char* manufacturer; // "Velmar Devices" for the family
     const char* product;      // "Tarvi4", "Oblen220", "Murik", "Zelta3", ...
@@ -24,14 +24,15 @@ struct FakeUsbDeviceSpec {
     int simpleStrings;        // 0: usb_get_string_simple fails (descriptor fallback needed)
 };
 
-// A spec with the family's defaults for `serial`, `channels` and `product`.
-struct FakeUsbDeviceSpec fakeusb_default_spec(uint32_t serial, int channels, const char* product);
+// A config with the family's defaults for `serial`, `channels` and `product`.
+struct FakeUsbDeviceConfig fakeusb_default_config(uint32_t serial, int channels,
+                                                  const char* product);
 
 // Forgets every device (open handles go dead), failure injections and the request record.
 void fakeusb_reset(void);
 // Plugs a device in; it shows up at the next usb_find_devices. Returns a device id >= 0.
-int fakeusb_add_device(const struct FakeUsbDeviceSpec* spec);
-// Shorthand for a family converter with the default spec.
+int fakeusb_add_device(const struct FakeUsbDeviceConfig* config);
+// Shorthand for a family converter with the default config.
 int fakeusb_add_converter(uint32_t serial, int channels, const char* product);
 // Pulls the device out (its handles fail from now on) or plugs it back in (a new device as far
 // as handles go; channel connections are kept).

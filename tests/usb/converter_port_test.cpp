@@ -18,16 +18,16 @@ std::vector<uint8_t> Pattern(size_t n, int seed) {
 }
 
 TEST_F(ConverterTest, SearchResults) {
-    FakeUsbDeviceSpec spec = fakeusb_default_spec(7, 1, "Tarvi4");
-    spec.opens = 0; // a device of the shared vendor ID that will not open is passed over
-    fakeusb_add_device(&spec);
+    FakeUsbDeviceConfig config = fakeusb_default_config(7, 1, "Tarvi4");
+    config.opens = 0; // a device of the shared vendor ID that will not open is passed over
+    fakeusb_add_device(&config);
     fakeusb_add_converter(1234, 2, "Tarvi4");
-    spec = fakeusb_default_spec(20, 1, "Tarvi4");
-    spec.identifyBytes = 0;
-    fakeusb_add_device(&spec);
-    spec = fakeusb_default_spec(30, 1, "Tarvi4");
-    spec.answersChannelCount = 0;
-    fakeusb_add_device(&spec);
+    config = fakeusb_default_config(20, 1, "Tarvi4");
+    config.identifyBytes = 0;
+    fakeusb_add_device(&config);
+    config = fakeusb_default_config(30, 1, "Tarvi4");
+    config.answersChannelCount = 0;
+    fakeusb_add_device(&config);
     fakeusb_add_converter(40, 0, "Zelta3");
 
     PortSlot slot = 9;
@@ -290,9 +290,9 @@ TEST_F(ConverterTest, ClosingWhileThePumpRunsKeepsTheOtherChannelGoing) {
 }
 
 TEST_F(ConverterTest, ReadUsbStringFallsBackToTheDescriptor) {
-    FakeUsbDeviceSpec spec = fakeusb_default_spec(3, 1, "Oblen220");
-    spec.simpleStrings = 0;
-    fakeusb_add_device(&spec);
+    FakeUsbDeviceConfig config = fakeusb_default_config(3, 1, "Oblen220");
+    config.simpleStrings = 0;
+    fakeusb_add_device(&config);
     StartUsbLibrary();
     UsbFindBusses();
     UsbFindDevices();

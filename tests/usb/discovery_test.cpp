@@ -102,22 +102,22 @@ TEST_F(DiscoveryTest, SixteenSystemPortsMeanNoUsbDeviceIsExamined) {
 }
 
 TEST_F(DiscoveryTest, ForeignAndSilentDevicesAreLeftOut) {
-    FakeUsbDeviceSpec spec = fakeusb_default_spec(1, 1, "Tarvi4");
-    spec.manufacturer = "Someone Else";
-    fakeusb_add_device(&spec);
-    spec = fakeusb_default_spec(2, 1, "Tarvi4");
-    spec.vendorId = 0x1234;
-    fakeusb_add_device(&spec);
-    spec = fakeusb_default_spec(3, 1, "Tarvi4");
-    spec.opens = 0;
-    fakeusb_add_device(&spec);
-    spec = fakeusb_default_spec(4, 1, "Tarvi4");
-    spec.answersChannelCount = 0;
-    fakeusb_add_device(&spec);
-    spec = fakeusb_default_spec(5, 2, "Tarvi4");
-    spec.identifyBytes = 0; // no serial: listed with the all-ones number
-    spec.simpleStrings = 0; // strings only through the descriptor request
-    fakeusb_add_device(&spec);
+    FakeUsbDeviceConfig config = fakeusb_default_config(1, 1, "Tarvi4");
+    config.manufacturer = "Someone Else";
+    fakeusb_add_device(&config);
+    config = fakeusb_default_config(2, 1, "Tarvi4");
+    config.vendorId = 0x1234;
+    fakeusb_add_device(&config);
+    config = fakeusb_default_config(3, 1, "Tarvi4");
+    config.opens = 0;
+    fakeusb_add_device(&config);
+    config = fakeusb_default_config(4, 1, "Tarvi4");
+    config.answersChannelCount = 0;
+    fakeusb_add_device(&config);
+    config = fakeusb_default_config(5, 2, "Tarvi4");
+    config.identifyBytes = 0; // no serial: listed with the all-ones number
+    config.simpleStrings = 0; // strings only through the descriptor request
+    fakeusb_add_device(&config);
     DiscoverPorts();
     EXPECT_EQ(Names(), (std::vector<std::string>{"U_4294967295_1", "U_4294967295_2"}));
     EXPECT_EQ(Entry("U_4294967295_1")->record.serial, 0xFFFFFFFFu);
