@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PortSettingsEntry entry;
     ParsePortSettingsLine(std::string_view(reinterpret_cast<const char*>(data), size), entry);
     if (std::memchr(entry.name, 0, sizeof entry.name) == nullptr) fuzz::Broken("unterminated");
-    if (entry.name[0] != '\0') {
+    // What the writer accepts must read back as written; the rest it refuses.
+    if (CheckPortSettingsWritable(entry) == 0) {
         const std::string line = FormatPortSettingsLine(entry);
         PortSettingsEntry again;
         ParsePortSettingsLine(line, again);

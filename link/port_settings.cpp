@@ -166,16 +166,26 @@ std::string FormatPortSettingsLine(const PortSettingsEntry& e) {
     return buf;
 }
 
-int WritePortSettings(const PortSettingsEntry& entry, const char* path) {
+int CheckPortSettingsWritable(const PortSettingsEntry& entry) {
     const size_t nameLength = strnlen(entry.name, sizeof entry.name);
     if (nameLength == 0 || nameLength == sizeof entry.name) return EINVAL;
     for (size_t i = 0; i < nameLength; ++i) {
         if (IsSpace(entry.name[i])) return EINVAL;
     }
+    // A name starting with a hexadecimal digit (other than "COM...") would read back as a port
+    // number.
+    const char* n = entry.name;
+    const bool comPrefix = (n[0] == 'C' || n[0] == 'c') && (n[1] == 'O' || n[1] == 'o');
+    if (IsHex(n[0]) && !comPrefix) return EINVAL;
     if (IsSpace(entry.parity)) return EINVAL;
-    const std::string line = FormatPortSettingsLine(entry);
     // The reader looks at 79 characters of a line: what it could not read back is not written.
-    if (line.size() > kLineLimit) return ENAMETOOLONG;
+    if (FormatPortSettingsLine(entry).size() > kLineLimit) return ENAMETOOLONG;
+    return 0;
+}
+
+int WritePortSettings(const PortSettingsEntry& entry, const char* path) {
+    if (const int refused = CheckPortSettingsWritable(entry); refused != 0) return refused;
+    const std::string line = FormatPortSettingsLine(entry);
     const std::string temp = std::string(path) + ".tmp";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (f == nullptr) return errno != 0 ? errno : EIO;

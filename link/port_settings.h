@@ -42,5 +42,7 @@ std::string FormatPortSettingsLine(const PortSettingsEntry& entry);
 // hold (empty, or with white space), ENAMETOOLONG when the line would exceed the 79 characters
 // the reader looks at.
 int WritePortSettings(const PortSettingsEntry& entry, const char* path = kPortSettingsFile);
+// The checks of WritePortSettings alone: 0 when the entry can be written and read back.
+int CheckPortSettingsWritable(const PortSettingsEntry& entry);
 
 } // namespace velmar

@@ -170,6 +170,8 @@ TEST_F(PortSettingsTest, WritesTheSingleLineAtomically) {
     std::memset(e.name, 'x', 70);
     e.name[70] = '\0';
     EXPECT_EQ(WritePortSettings(e, path_.c_str()), ENAMETOOLONG); // would not read back whole
+    std::strcpy(e.name, "ACM0"); // would read back as the port number 0xAC
+    EXPECT_EQ(WritePortSettings(e, path_.c_str()), EINVAL);
     std::strcpy(e.name, "COM4");
     EXPECT_NE(WritePortSettings(e, (dir_ / "missing-dir" / "com.ini").c_str()), 0);
     EXPECT_EQ(ReadWholeFile(path_), "COM3 0 9600 -5 1 0 8 E 1");
