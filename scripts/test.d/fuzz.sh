@@ -28,7 +28,8 @@ for target in "$dir"/fuzz/fuzz_*; do
   # Image files are refused above the 18432-byte image buffer: let inputs grow past it.
   [ "$name" = fuzz_image_file ] && extra=(-max_len=19000)
   echo "-- $name (${seconds}s)"
-  if ! "$target" -max_total_time="$seconds" -print_final_stats=1 "${extra[@]}" \
+  # A fixed seed keeps the run repeatable from one CI run to the next.
+  if ! "$target" -seed=1 -max_total_time="$seconds" -print_final_stats=1 "${extra[@]}" \
       -artifact_prefix="$work/$name/artifacts/" "$work/$name/corpus" "$seeds" \
       >"$work/$name/log" 2>&1; then
     status=1
