@@ -329,6 +329,11 @@ PortKind GetPortKind(PortSlot slot) {
     return e != nullptr ? KindOf(*e) : PortKind::ComPort;
 }
 
+uint32_t PortBaud(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    return e != nullptr ? e->baud : 0;
+}
+
 uint32_t PortDroppedBytes(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
     return e != nullptr ? e->droppedBytes.load(std::memory_order_relaxed) : 0;

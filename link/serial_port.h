@@ -46,6 +46,8 @@ void SetLogMask(uint16_t mask);
 uint16_t GetLogMask();
 
 PortKind GetPortKind(PortSlot slot);
+// The baud rate last configured on the slot; 0 when none was.
+uint32_t PortBaud(PortSlot slot);
 // Bytes dropped because the receive ring was full (never more than 255 wait in a ring).
 uint32_t PortDroppedBytes(PortSlot slot);
 // A short text for a failure code of OpenPort/ConfigurePort that an engineer can act on
