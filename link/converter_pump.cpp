@@ -56,16 +56,16 @@ void TransmitPhase(bool& anyConverter) {
         anyConverter = true;
         while (e.tx.Count() != 0 && IsLiveConverter(e) && runFlag.load(std::memory_order_relaxed)) {
             uint8_t b[4] = {};
-            const size_t k = e.tx.Count();
+            // The request says how many bytes it carries: count what was taken, not what was
+            // waiting before, since the GUI thread may add bytes in between.
             const size_t n = e.tx.Take(b, 4);
             int code = kReqTransmit + ChannelBit(e);
-            if (k == 2) code += 0x08;
-            if (k == 3) code += 0x04;
-            if (k >= 4) code += 0x02;
+            if (n == 2) code += 0x08;
+            if (n == 3) code += 0x04;
+            if (n == 4) code += 0x02;
             const int r = UsbControlMsg(e.usb, kVendorIn, code, b[0] + 256 * b[1],
                                         b[2] + 256 * b[3], nullptr, 0, kTimeoutMs);
             CountTransfer(e, r >= 0);
-            (void)n;
             Nap(2);
         }
         Nap(2);

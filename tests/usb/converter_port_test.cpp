@@ -122,6 +122,21 @@ TEST_F(ConverterTest, PumpSendsUpToFourBytesPerRequest) {
     EXPECT_EQ(Sent(dev, 0, big.size()), big);
 }
 
+// The pump takes bytes while the GUI thread is still adding more: each request must carry
+// exactly the bytes taken for it, so a stream of small frames arrives whole and in order.
+TEST_F(ConverterTest, BytesAddedWhileThePumpSendsAreNotLost) {
+    const int dev = fakeusb_add_converter(1234, 1, "Tarvi4");
+    PortSlot slot = 0;
+    ASSERT_EQ(OpenPort(slot, "U_1234_1"), 0);
+    std::vector<uint8_t> all;
+    for (int i = 0; i < 150; ++i) {
+        const auto frame = Pattern(static_cast<size_t>(1 + i % 5), i);
+        WritePort(slot, frame.data(), frame.size());
+        all.insert(all.end(), frame.begin(), frame.end());
+    }
+    EXPECT_EQ(Sent(dev, 0, all.size()), all);
+}
+
 TEST_F(ConverterTest, ReceivesInFetchesOfEightAndWakesTheWaiter) {
     const int dev = fakeusb_add_converter(1234, 2, "Tarvi4");
     PortSlot slot = 0;
