@@ -27,10 +27,9 @@ int ReadIdentText(PortSlot slot, int ctrl, char* text) {
     text[0] = '\0';
     if (slot > kMaxTransactionSlot) return -3;
 
-    std::array<uint8_t, 4> frame{0x60, static_cast<uint8_t>(ctrl & 0xFF), kIdentCmd, 0};
-    frame[3] = ChecksumRot8(frame.data(), 3);
-    PurgePort(slot); // nothing is due before the request; leftovers would corrupt the text
-    WritePort(slot, frame.data(), frame.size());
+    // The command frame purges first: nothing is due before the request, and leftovers would
+    // corrupt the text.
+    SendCtrlrCmd(slot, ctrl, kIdentCmd);
     WritePortByte(slot, kIdentRequest);
 
     // The text ends at its zero byte; a silence of identSilenceMs before it ends it early.

@@ -17,12 +17,10 @@ constexpr uint8_t kPulseSimulatorBit = 0x40;
 } // namespace
 
 int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber) {
-    std::array<uint8_t, 4> frame{0x60, static_cast<uint8_t>(ctrl & 0xFF), kPollCmd, 0};
-    frame[3] = ChecksumRot8(frame.data(), 3);
-    // Stray bytes of an earlier exchange (for instance the tail of a longer reply, which the
-    // exchanges no longer wait for) would otherwise be taken as this reply.
-    PurgePort(slot);
-    WritePort(slot, frame.data(), frame.size());
+    // The command frame purges first: stray bytes of an earlier exchange (for instance the tail
+    // of a longer reply, which the exchanges no longer wait for) would otherwise be taken as this
+    // reply.
+    SendCtrlrCmd(slot, ctrl, kPollCmd);
 
     const int n = detail::AwaitAtLeast(slot, 4, Timeouts().addressPollMs);
     if (n < 4) return -1;
