@@ -1,8 +1,8 @@
 #include "ui/identification.h"
 
 #include "data/memory_map.h"
+#include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
-#include "ui/cp1251.h"
 
 #include <array>
 #include <cstring>
@@ -40,7 +40,8 @@ IdentOutcome IdentifyLive(PortSlot slot, int ctrlrAddress) {
     }
     text.back() = '\0';
     out.stage = IdentOutcome::Stage::Identified;
-    out.text = FromCp1251(std::string_view(text.data(), std::strlen(text.data())));
+    out.text = QString::fromStdString(
+        Cp1251ToUtf8(std::string_view(text.data(), std::strlen(text.data()))));
     out.pulseSimulator = GetPulseSimulator(slot, out.ctrlrAddress);
     return out;
 }
