@@ -29,7 +29,6 @@ void CtrlrSearch::Stop() {
     if (!Running()) return;
     tmFindTrk_.stop();
     RestoreButtons();
-    emit finished();
 }
 
 void CtrlrSearch::RestoreButtons() {

@@ -24,12 +24,10 @@ class CtrlrSearch : public QObject {
     bool Running() const { return tmFindTrk_.isActive(); }
     void Start();
     void Stop();
-    QTimer& Timer() { return tmFindTrk_; }
 
   signals:
     // One line per number: "Трк №N найдено." or "Трк №N не найдено."
     void lineReady(const QString& line);
-    void finished();
 
   private:
     void tmFindTrkTimer();

@@ -177,10 +177,6 @@ QStringList FieldGrid::Cells() const {
     return texts;
 }
 
-void FieldGrid::SetCells(const QStringList& texts) {
-    for (int c = 0; c < columnCount(); ++c) SetCell(c, c < texts.size() ? texts[c] : QString());
-}
-
 void FieldGrid::CommitEdit() {
     if (state() != QAbstractItemView::EditingState) return;
     for (QLineEdit* editor : viewport()->findChildren<QLineEdit*>()) {

@@ -53,7 +53,6 @@ class FieldGrid : public QTableWidget {
     QString Cell(int column) const;
     void SetCell(int column, const QString& text);
     QStringList Cells() const;
-    void SetCells(const QStringList& texts);
     // Closes an open cell editor, keeping what was typed.
     void CommitEdit();
 
