@@ -1,6 +1,5 @@
 #include "ui/com_setting.h"
 
-#include "link/serial_port.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
 #include "ui_com_setting.h"
@@ -44,23 +43,16 @@ void TComSetting::FormShow() {
     session_.SetPortClosed(true);
     ComIniEntry entry;
     if (ReadComIni(entry)) {
-        session_.portName = entry.name;
-        session_.baud = entry.baud;
-        session_.dataBits = entry.dataBits;
-        session_.stopBits = entry.stopBits;
-        session_.parity = entry.parity;
         reserved2_ = entry.reserved2;
         flagA_ = entry.flagA;
         flagB_ = entry.flagB;
     } else {
         session_.Ask().Message(
             this, QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании"));
-        session_.portName.clear();
-        session_.baud = 0;
-        session_.dataBits = 0;
-        session_.stopBits = 0;
-        session_.parity = '\0';
     }
+    // Without the file nothing counts as chosen (no name, speed 0): the lists fall back to
+    // their defaults below.
+    session_.UsePortSettings(entry);
 
     std::vector<std::string> names = DiscoverPortNames();
     for (const std::string& extra : session_.extraPortNames)
@@ -111,11 +103,8 @@ void TComSetting::SaveParamClick() {
 
     const int code = session_.OpenSessionPort();
     if (session_.portSlot == 0) {
-        QString text = QStringLiteral("Ошибка открытия порта");
-        const char* reason = PortErrorReason(code);
-        if (reason != nullptr && *reason != '\0')
-            text += QStringLiteral("\n") + QString::fromUtf8(reason);
-        session_.Ask().Message(this, text);
+        session_.Ask().Message(this,
+                               WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), code));
         session_.SetPortClosed(true);
         return;
     }

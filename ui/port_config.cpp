@@ -2,6 +2,7 @@
 
 #include "link/port_discovery.h"
 #include "link/port_settings.h"
+#include "link/serial_port.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,6 +37,19 @@ bool WriteComIni(const ComIniEntry& first) {
     e.stopBits = first.stopBits;
     PortSettingsTable()[0] = e;
     return WritePortSettings(e) == 0;
+}
+
+ComIniEntry DefaultComIni() {
+    ComIniEntry entry;
+    entry.name = "COM1";
+    entry.baud = 4800;
+    return entry;
+}
+
+QString WithPortErrorReason(const QString& text, int code) {
+    const char* reason = PortErrorReason(code);
+    if (reason == nullptr || *reason == '\0') return text;
+    return text + QStringLiteral("\n") + QString::fromUtf8(reason);
 }
 
 std::vector<std::string> DiscoverPortNames() {

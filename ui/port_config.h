@@ -1,6 +1,7 @@
 // The UI's view of the port settings file "com.ini" and of port discovery.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ struct ComIniEntry {
 bool ReadComIni(ComIniEntry& first);
 // Writes `first` as the file's single line, atomically; false when it could not be written.
 bool WriteComIni(const ComIniEntry& first);
+// The defaults when com.ini cannot be read: COM1 4800 8 1 N.
+ComIniEntry DefaultComIni();
+// `text` followed, on its own line, by the reason of OpenPort's failure `code` when there is one.
+QString WithPortErrorReason(const QString& text, int code);
 // The names of the ports the system offers, in their order (converter names included).
 std::vector<std::string> DiscoverPortNames();
 

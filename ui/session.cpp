@@ -38,6 +38,14 @@ void Session::SetNumberLabel(const QString& text) {
     emit numberLabelChanged(text);
 }
 
+void Session::UsePortSettings(const ComIniEntry& entry) {
+    portName = entry.name;
+    baud = entry.baud;
+    dataBits = entry.dataBits;
+    stopBits = entry.stopBits;
+    parity = entry.parity;
+}
+
 int Session::OpenSessionPort() {
     portSlot = 0;
     const int code = OpenPort(portSlot, portName.c_str());

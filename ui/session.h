@@ -5,6 +5,7 @@
 
 #include "data/record_store.h"
 #include "link/serial_port.h"
+#include "ui/port_config.h"
 #include "ui/prompts.h"
 
 #include <QObject>
@@ -56,6 +57,8 @@ class Session : public QObject {
     // Where the demo image is read from and written to.
     std::string demoImagePath = "demo_trk.bin";
 
+    // Takes the port name and line parameters of a com.ini line.
+    void UsePortSettings(const ComIniEntry& entry);
     // Opens the session's port by name and configures it with the session's line parameters.
     // Returns OpenPort's code (0 = open, `portSlot` set); on failure `portSlot` is 0. Does not
     // touch portClosed: start-up and the port dialog set it with their own texts.

@@ -26,12 +26,10 @@ const QString kPortOpen = QStringLiteral("Соm порт (открыт)"); // "�
 const QString kPortClosed = QStringLiteral("Соm порт (закрыт)");
 
 QString PortFailureText(const std::string& portName, int code) {
-    QString text = QStringLiteral("Ошибка открытия порта") + QString::fromStdString(portName) +
-                   QStringLiteral(". Проверьте настройки");
-    const char* reason = PortErrorReason(code);
-    if (reason != nullptr && *reason != '\0')
-        text += QStringLiteral("\n") + QString::fromUtf8(reason);
-    return text;
+    return WithPortErrorReason(QStringLiteral("Ошибка открытия порта") +
+                                   QString::fromStdString(portName) +
+                                   QStringLiteral(". Проверьте настройки"),
+                               code);
 }
 
 } // namespace
@@ -109,23 +107,14 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     DiscoverPortNames();
 
     ComIniEntry entry;
-    if (ReadComIni(entry)) {
-        session_.portName = entry.name;
-        session_.baud = entry.baud;
-        session_.dataBits = entry.dataBits;
-        session_.stopBits = entry.stopBits;
-        session_.parity = entry.parity;
-    } else {
+    if (!ReadComIni(entry)) {
         if (options.portName.isEmpty())
             session_.Ask().Message(this, QStringLiteral("Ошибка чтения com.ini. Восстановлены "
                                                         "параметры порта по умолчанию (Com1 "
                                                         "4800 8 1 N)"));
-        session_.portName = "COM1";
-        session_.baud = 4800;
-        session_.dataBits = 8;
-        session_.stopBits = 1;
-        session_.parity = 'N';
+        entry = DefaultComIni();
     }
+    session_.UsePortSettings(entry);
     if (!options.portName.isEmpty()) session_.portName = options.portName.toStdString();
     if (options.baud) session_.baud = *options.baud;
 
