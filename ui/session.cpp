@@ -50,9 +50,13 @@ int Session::OpenSessionPort() {
     portSlot = 0;
     const int code = OpenPort(portSlot, portName.c_str());
     if (portSlot == 0) return code != 0 ? code : kPortNoSlot;
+    ConfigureSessionPort();
+    return 0;
+}
+
+void Session::ConfigureSessionPort() {
     // A failed configuration shows up as a controller that does not answer.
     ConfigurePort(portSlot, baud, dataBits, parity, stopBits);
-    return 0;
 }
 
 void Session::CloseSessionPort() {

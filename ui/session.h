@@ -63,6 +63,8 @@ class Session : public QObject {
     // Returns OpenPort's code (0 = open, `portSlot` set); on failure `portSlot` is 0. Does not
     // touch portClosed: start-up and the port dialog set it with their own texts.
     int OpenSessionPort();
+    // Configures the open port with the session's line parameters (after a speed change).
+    void ConfigureSessionPort();
     // Closes the session's port (if any) and sets portSlot to 0.
     void CloseSessionPort();
     // Sets portClosed and tells the window (the caption of the port menu follows it).

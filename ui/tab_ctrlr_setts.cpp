@@ -206,7 +206,6 @@ int TabCtrlrSetts::ReadParams() {
     CtrlrSizes().paramsLength = got;
     shadow_.Assign(bytes.data(), got);
     params_.Assign(bytes.data(), got);
-    speedRead_ = params_.SpeedTrk();
     const ParamsReadCheck check = CheckParamsOnRead(params_);
     ShowBlock(check);
     return 1;
@@ -497,8 +496,8 @@ void TabCtrlrSetts::bSetParamClick() {
     RecordStore& store = session_.Store();
     int newAddress = session_.ctrlrAddress;
     params_.UpdateKsm();
-    if (params_.SpeedTrk() != shadow_.SpeedTrk())
-        session_.RequestReident(Reident::WriteFailedOrSpeed);
+    const bool newSpeed = params_.SpeedTrk() != shadow_.SpeedTrk();
+    if (newSpeed) session_.RequestReident(Reident::WriteFailedOrSpeed);
 
     // A new side-A address: warn when another controller already answers there.
     if (!store.IsDemo() && params_.AdrTrk_1() != shadow_.AdrTrk_1()) {
@@ -531,7 +530,7 @@ void TabCtrlrSetts::bSetParamClick() {
         }
         shadow_ = params_;
         store.Restart();
-        if (params_.SpeedTrk() != speedRead_) FollowNewSpeed();
+        if (newSpeed) FollowNewSpeed();
         if (newAddress != session_.ctrlrAddress) {
             session_.ctrlrAddress = newAddress;
             session_.SetNumberLabel(QString::fromUtf8(kAddressLabel) + QString::number(newAddress));
@@ -580,12 +579,10 @@ int TabCtrlrSetts::WriteBlock() {
 
 // The controller listens at the new speed after its restart; our port follows.
 void TabCtrlrSetts::FollowNewSpeed() {
-    speedRead_ = params_.SpeedTrk();
     if (session_.Store().IsDemo() || static_cast<size_t>(params_.SpeedTrk()) >= kSpeedBauds.size())
         return;
     session_.baud = kSpeedBauds[params_.SpeedTrk()];
-    ConfigurePort(session_.portSlot, session_.baud, session_.dataBits, session_.parity,
-                  session_.stopBits);
+    session_.ConfigureSessionPort();
 }
 
 // ---- Helpers ----------------------------------------------------------------------------------

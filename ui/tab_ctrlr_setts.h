@@ -105,7 +105,6 @@ class TabCtrlrSetts : public Page {
     FieldBinder* binder_;
     CtrlrParams params_;
     CtrlrParams shadow_;
-    uint8_t speedRead_ = 0;
 };
 
 } // namespace velmar::ui
