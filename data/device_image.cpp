@@ -26,11 +26,12 @@ std::vector<ImageRecord> ImageRecords(const uint8_t h[7]) {
 }
 
 int ImageLength(const uint8_t h[7]) {
-    return h[0] + 16 * (h[3] + h[5]) + 2 * (h[4] + h[6]) + 320;
+    return image::kHeaderLength + h[0] + 16 * (h[3] + h[5]) + 2 * (h[4] + h[6]) +
+           image::kMakeRegionLength + image::kBlock3000Length;
 }
 
 int ImageWriteTotal(const uint8_t h[7]) {
-    return 16 * (h[3] + h[5]) + h[0] + 2 * (h[4] + h[6]) + 313;
+    return ImageLength(h) - image::kHeaderLength;
 }
 
 // The largest header (all 255) gives 9755 bytes: every image fits the buffer.

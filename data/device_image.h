@@ -8,6 +8,7 @@
 // or that is longer than the image buffer, so nothing is ever read beyond the data.
 #pragma once
 
+#include "data/memory_map.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
 
@@ -19,10 +20,10 @@
 namespace velmar {
 
 namespace image {
-inline constexpr int kHeaderLength = 7;
+inline constexpr int kHeaderLength = len::kSizes;
 inline constexpr int kBufferLength = 18432; // the image buffer; an image must fit in it
-inline constexpr int kMakeRegionLength = 256;
-inline constexpr int kBlock3000Length = 57;
+inline constexpr int kMakeRegionLength = len::kMakeBlockImage;
+inline constexpr int kBlock3000Length = len::kBlock3000;
 } // namespace image
 
 struct ImageRecord {

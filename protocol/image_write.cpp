@@ -1,4 +1,5 @@
 // Writing a whole saved device image into a controller with acknowledged block writes.
+#include "data/device_image.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/port_wait.h"
@@ -33,13 +34,6 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
 
 namespace {
 
-// Image layout after the 7-byte sizes header, in the order the records follow each other.
-size_t ImageLengthFor(const uint8_t sizes[7]) {
-    return static_cast<size_t>(len::kSizes) + sizes[0] + 16u * sizes[3] + 2u * sizes[4] +
-           2u * sizes[6] + 16u * sizes[5] + static_cast<size_t>(len::kMakeBlockImage) +
-           static_cast<size_t>(len::kBlock3000);
-}
-
 class ImageWriter {
   public:
     ImageWriter(PortSlot slot, int ctrl, const uint8_t* image, const ImageProgress& progress)
@@ -73,13 +67,12 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
                      const ImageProgress& progress) {
     // Refuse an image that does not hold everything its header announces before anything is
     // sent, so a truncated file never leaves a half-written controller.
-    if (image == nullptr || imageLength < static_cast<size_t>(len::kSizes)) return -1;
+    // A zero length in the header (other than the optional blocks') would send zeros over the
+    // controller's records, fiscal totalisers included: such an image is no image of a
+    // controller.
+    if (image == nullptr || CheckImageHeader(image, imageLength) != kImageLoaded) return -1;
     const uint8_t* stored = image; // the sizes the image was saved with
-    if (imageLength < ImageLengthFor(stored)) return -1;
-    // A zero length (other than the optional blocks') would send zeros over the controller's
-    // records, fiscal totalisers included: such an image is no image of a controller.
-    for (int i = 0; i < len::kSizes; ++i)
-        if (i != 4 && stored[i] == 0) return -1;
+    if (imageLength < static_cast<size_t>(ImageLength(stored))) return -1;
 
     if (ReadStructSizes(slot, ctrl) != 1) return -1;
     SizesRecord& sizes = CtrlrSizes();
