@@ -1,15 +1,13 @@
 #include "link/port_settings.h"
 
+#include "data/atomic_file.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace velmar {
 namespace {
@@ -186,19 +184,7 @@ int CheckPortSettingsWritable(const PortSettingsEntry& entry) {
 int WritePortSettings(const PortSettingsEntry& entry, const char* path) {
     if (const int refused = CheckPortSettingsWritable(entry); refused != 0) return refused;
     const std::string line = FormatPortSettingsLine(entry);
-    const std::string temp = std::string(path) + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) return errno != 0 ? errno : EIO;
-    bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-    ok = std::fflush(f) == 0 && ok;
-#ifndef _WIN32
-    ok = fsync(fileno(f)) == 0 && ok;
-#endif
-    int err = ok ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(f) != 0 && err == 0) err = errno != 0 ? errno : EIO;
-    if (err == 0 && std::rename(temp.c_str(), path) != 0) err = errno != 0 ? errno : EIO;
-    if (err != 0) std::remove(temp.c_str());
-    return err;
+    return WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(line.data()), line.size());
 }
 
 } // namespace velmar
