@@ -3,17 +3,14 @@
 // Layout: the 7-byte sizes record S0..S6, then the parameter block (S0), 16 channel settings
 // (S3 each), the two optional blocks (S4 each), the two side states (S6 each), 16 channel
 // registers (S5 each), 256 bytes from 0x5100 and 57 bytes from 0x3000.
+#include "data/atomic_file.h"
 #include "sim/core/bus_simulator.h"
 #include "sim/core/controller_layout.h"
 #include "sim/core/default_memory.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 namespace velmar::sim {
 
@@ -108,22 +105,18 @@ std::unique_ptr<Controller> Controller::FromImage(const std::vector<uint8_t>& im
 }
 
 std::unique_ptr<Controller> Controller::FromImageFile(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::vector<uint8_t> bytes;
+    switch (ReadWholeFile(path, bytes, kMaxImageSize)) {
+    case kFileOk:
+        break;
+    case kFileCannotOpen:
         error = "cannot open device image " + path;
         return nullptr;
-    }
-    std::vector<uint8_t> bytes;
-    char buf[4096];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        bytes.insert(bytes.end(), buf, buf + in.gcount());
-        if (bytes.size() > kMaxImageSize) {
-            error = "device image " + path + " is longer than " + std::to_string(kMaxImageSize) +
-                    " bytes";
-            return nullptr;
-        }
-    }
-    if (in.bad()) {
+    case kFileTooLong:
+        error =
+            "device image " + path + " is longer than " + std::to_string(kMaxImageSize) + " bytes";
+        return nullptr;
+    default:
         error = "cannot read device image " + path;
         return nullptr;
     }
@@ -143,16 +136,7 @@ std::vector<uint8_t> Controller::ImageBytes() const {
 
 int Controller::SaveImageFile(const std::string& path) const {
     const auto image = ImageBytes();
-    const std::string temp = path + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return errno;
-    const bool written = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-    int err = written ? 0 : (errno ? errno : EIO);
-    if (std::fflush(f) != 0 && !err) err = errno;
-    if (std::fclose(f) != 0 && !err) err = errno;
-    if (!err && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err) ::unlink(temp.c_str());
-    return err;
+    return WriteFileAtomically(path, image.data(), image.size());
 }
 
 } // namespace velmar::sim
