@@ -1,5 +1,6 @@
 #include "link/port_discovery.h"
 
+#include "data/record_bytes.h"
 #include "link/converter_pump.h"
 #include "link/usb_library.h"
 
@@ -50,9 +51,7 @@ void ExamineDevice(usb_device* dev) {
     unsigned char ident[8] = {};
     const int got = UsbControlMsg(h, kVendorIn, kReqIdentify, 0, 0, reinterpret_cast<char*>(ident),
                                   sizeof ident, kTimeoutMs);
-    record.serial = got >= 4 ? static_cast<uint32_t>(ident[0] | ident[1] << 8 | ident[2] << 16 |
-                                                     static_cast<uint32_t>(ident[3]) << 24)
-                             : 0xFFFFFFFFu;
+    record.serial = got >= 4 ? GetLE(ident, 4) : 0xFFFFFFFFu;
     unsigned char channels = 0;
     const int counted = UsbControlMsg(h, kVendorIn, kReqChannelCount, 0, 0,
                                       reinterpret_cast<char*>(&channels), 1, kTimeoutMs);

@@ -1,5 +1,6 @@
 #include "link/usb_converter.h"
 
+#include "data/record_bytes.h"
 #include "link/converter_pump.h"
 #include "link/usb_library.h"
 
@@ -67,8 +68,7 @@ int OpenConverter(PortEntry& entry, const char* name) {
                 return -2;
             }
             entry.usb = h;
-            entry.clock = static_cast<uint32_t>(ident[4] | ident[5] << 8 | ident[6] << 16 |
-                                                static_cast<uint32_t>(ident[7]) << 24);
+            entry.clock = GetLE(ident + 4, 4);
             entry.channel = static_cast<uint8_t>(wanted.channel);
             return 0;
         }
