@@ -11,6 +11,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
+enum class PumpPhase : uint8_t { Transmit, PollCount, Fetch, Paused };
+
 constexpr int kTimeoutMs = 1000;
 constexpr int kRunning = 0;
 constexpr int kPauseRequested = 1;
@@ -171,10 +173,6 @@ void ResumeConverterPump() {
 
 bool ConverterPumpInInitialPause() {
     return pauseRequest.load() == kInitialPause;
-}
-
-PumpPhase GetPumpPhase() {
-    return phase.load();
 }
 
 void WaitConverterData(PortEntry& entry, int timeoutMs) {

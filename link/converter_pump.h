@@ -7,8 +7,6 @@
 
 namespace velmar {
 
-enum class PumpPhase : uint8_t { Transmit = 0, PollCount = 1, Fetch = 2, Paused = 0xFF };
-
 void StartConverterPump(); // starts in its initial pause, until the first converter opens
 void StopConverterPump();  // waits for the thread to end
 
@@ -17,7 +15,6 @@ void StopConverterPump();  // waits for the thread to end
 void PauseConverterPump();
 void ResumeConverterPump();
 bool ConverterPumpInInitialPause();
-PumpPhase GetPumpPhase();
 
 // Waits until the pump delivered bytes for `entry` since the GUI last looked, or `timeoutMs`.
 void WaitConverterData(PortEntry& entry, int timeoutMs);
