@@ -58,6 +58,10 @@ void TabIdent::EnableCtrlrFeatures() {
 }
 
 void TabIdent::IdentToForm() {
+    // A quick key or the number menu may identify while the search runs: the search ends first,
+    // so that the buttons it held off follow this identification's outcome instead of being
+    // restored to their earlier state when the scan would have ended.
+    search_->Stop();
     ui_->bGlobalSet->hide();
     ui_->mIdent->clear();
     session_.SetStatus(QString());

@@ -54,5 +54,22 @@ TEST_F(GuiTest, SearchButtonStopsTheSearch) {
     EXPECT_TRUE(Enabled("bSaveImage"));
 }
 
+TEST_F(GuiTest, QuickKeyDuringTheSearchEndsItAndTheButtonsFollowTheIdentification) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    ASSERT_TRUE(Enabled("bSaveImage"));
+    QTest::mouseClick(Find<QPushButton>("bFindCtrlr"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(IdentLines().size() >= 2, 30000);
+
+    QTest::keyClick(window.get(), Qt::Key_F5); // nobody answers at 5
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    EXPECT_FALSE(session->ctrlrIdentified);
+    EXPECT_EQ(IdentLines(), QStringList{QStringLiteral("Нет связи с устройством №5")});
+    // The end of the search does not give the failed controller's buttons back.
+    EXPECT_FALSE(Enabled("bSaveImage"));
+    EXPECT_FALSE(Enabled("bReset"));
+    EXPECT_TRUE(Enabled("bCallIdent"));
+}
+
 } // namespace
 } // namespace velmar::test
