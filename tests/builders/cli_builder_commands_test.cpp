@@ -1,36 +1,23 @@
 // The report, fiscal and defaults commands of the built velmar-cli, against the in-process
 // simulator and against a demo image copy.
+#include "../cli/cli_runner.h"
 #include "data/demo_image.h"
 #include "data/memory_map.h"
 #include "data/memory_store.h"
 #include "sim/core/bus_simulator.h"
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace velmar {
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Outcome = test::CliOutcome;
 
 class BuilderCommands : public ::testing::Test {
   protected:
@@ -57,27 +44,7 @@ class BuilderCommands : public ::testing::Test {
     }
 
     Outcome Run(const std::vector<std::string>& args) {
-        const std::string outPath = workDir + "/stdout", errPath = workDir + "/stderr";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(workDir.c_str()) != 0) _exit(126);
-            const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(binary.c_str(), argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Outcome r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = Slurp(outPath);
-        r.err = Slurp(errPath);
-        return r;
+        return test::RunCliProgram(binary, workDir, args);
     }
     Outcome RunOnPort(int ctrl, std::vector<std::string> args) {
         args.insert(args.begin(),

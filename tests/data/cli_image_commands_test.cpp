@@ -1,22 +1,17 @@
 // velmar-cli's image commands as an engineer runs them: against the simulator over a pseudo-
 // terminal and against a copy of the shipped demo image.
+#include "../cli/cli_runner.h"
 #include "data_test_support.h"
 #include "sim/core/bus_simulator.h"
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace velmar {
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = test::CliOutcome;
 
 class CliImageTest : public ::testing::Test {
   protected:
@@ -31,28 +26,7 @@ class CliImageTest : public ::testing::Test {
 
     // Runs velmar-cli in the temporary directory.
     Outcome Run(const std::vector<std::string>& args) {
-        const std::string outPath = dir.File("stdout"), errPath = dir.File("stderr");
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(dir.Path().c_str()) != 0) _exit(126);
-            const int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(o, 1);
-            ::dup2(e, 2);
-            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(binary.c_str(), argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        Outcome r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        auto out = test::ReadBytes(outPath), err = test::ReadBytes(errPath);
-        r.out.assign(out.begin(), out.end());
-        r.err.assign(err.begin(), err.end());
-        return r;
+        return test::RunCliProgram(binary, dir.Path(), args);
     }
 
     test::TempDir dir;
