@@ -23,6 +23,13 @@ bool IsHex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
+// A line starting with a hexadecimal digit, other than "COM...", gives a port number, not a
+// name.
+bool StartsAsPortNumber(const char* s) {
+    const bool comPrefix = (s[0] == 'C' || s[0] == 'c') && (s[1] == 'O' || s[1] == 'o');
+    return IsHex(s[0]) && !comPrefix;
+}
+
 // Reads whitespace-separated fields like the C scanf family would ("%lu", "%ld", "%c", "%lX"),
 // stopping at the first that does not convert; overflowing numbers saturate instead of being
 // undefined.
@@ -109,8 +116,7 @@ void ParsePortSettingsLine(std::string_view line, PortSettingsEntry& entry) {
     while (pos < text.size() && text[pos] == ' ') ++pos;
     const char* s = text.c_str() + pos;
 
-    const bool comPrefix = (s[0] == 'C' || s[0] == 'c') && (s[1] == 'O' || s[1] == 'o');
-    if (!IsHex(s[0]) || comPrefix) {
+    if (!StartsAsPortNumber(s)) {
         size_t len = 0;
         while (s[len] != '\0' && !IsSpace(s[len])) ++len;
         PortSettingsEntry parsed;
@@ -170,11 +176,8 @@ int CheckPortSettingsWritable(const PortSettingsEntry& entry) {
     for (size_t i = 0; i < nameLength; ++i) {
         if (IsSpace(entry.name[i])) return EINVAL;
     }
-    // A name starting with a hexadecimal digit (other than "COM...") would read back as a port
-    // number.
-    const char* n = entry.name;
-    const bool comPrefix = (n[0] == 'C' || n[0] == 'c') && (n[1] == 'O' || n[1] == 'o');
-    if (IsHex(n[0]) && !comPrefix) return EINVAL;
+    // Such a name would read back as a port number.
+    if (StartsAsPortNumber(entry.name)) return EINVAL;
     if (IsSpace(entry.parity)) return EINVAL;
     // The reader looks at 79 characters of a line: what it could not read back is not written.
     if (FormatPortSettingsLine(entry).size() > kLineLimit) return ENAMETOOLONG;
