@@ -149,8 +149,7 @@ TabCtrlrSetts::~TabCtrlrSetts() = default;
 
 void TabCtrlrSetts::PageShown() {
     if (!session_.ctrlrIdentified) {
-        ShowMessage(kNotIdentified);
-        SetStatusText(kNotIdentified);
+        Report(kNotIdentified);
         ui->bGetParam->setEnabled(false);
         ui->bSetParam->setEnabled(false);
         session_.ctrlrParamsRead = false;
@@ -159,8 +158,7 @@ void TabCtrlrSetts::PageShown() {
         return;
     }
     if (ReadParams() != 1) {
-        ShowMessage(kReadFailed);
-        SetStatusText(kReadFailed);
+        Report(kReadFailed);
         ui->bSetParam->setEnabled(false);
         ui->bGetParam->setEnabled(true);
         setEnabled(true); // a tab locked by an earlier failure would keep bGetParam out of reach
@@ -180,8 +178,7 @@ void TabCtrlrSetts::PageShown() {
 
 void TabCtrlrSetts::bGetParamClick() {
     if (ReadParams() != 1) {
-        ShowMessage(kReadFailed);
-        SetStatusText(kReadFailed);
+        Report(kReadFailed);
         setEnabled(false);
         ui->bSetParam->setEnabled(false);
         session_.ctrlrParamsRead = false;
@@ -499,20 +496,14 @@ void TabCtrlrSetts::bSetParamClick() {
     const bool newSpeed = params_.SpeedTrk() != shadow_.SpeedTrk();
     if (newSpeed) session_.RequestReident(Reident::WriteFailedOrSpeed);
 
-    // A new side-A address: warn when another controller already answers there.
     if (!store.IsDemo() && params_.AdrTrk_1() != shadow_.AdrTrk_1()) {
         session_.RequestReident(Reident::SideAddress);
         newAddress = params_.AdrTrk_1();
-        if (params_.CountSideTrk() == 1) {
-            const bool inUse = AddressAnswers(params_.AdrTrk_1()) ||
-                               AddressAnswers(params_.AdrTrk_1()) ||
-                               AddressAnswers(params_.AdrTrk_2());
-            if (inUse && !session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse))) {
-                // Nothing is written; the identification already requested runs as the window
-                // repaints after the question.
-                emit session_.repaintRequested();
-                return;
-            }
+        if (!NewAddressConfirmed()) {
+            // Nothing is written; the identification already requested runs as the window
+            // repaints after the question.
+            emit session_.repaintRequested();
+            return;
         }
     }
 
@@ -521,11 +512,7 @@ void TabCtrlrSetts::bSetParamClick() {
         SetStatusText(kNoChanges);
     } else {
         if (WriteBlock() != 1) {
-            ShowMessage(kWriteFailed);
-            SetStatusText(kWriteFailed);
-            session_.RequestReident(Reident::WriteFailedOrSpeed);
-            emit session_.showMainTabRequested();
-            emit session_.repaintRequested();
+            WriteFailed(kWriteFailed);
             return;
         }
         shadow_ = params_;
@@ -538,11 +525,7 @@ void TabCtrlrSetts::bSetParamClick() {
         const int channels =
             std::min(params_.CountSideTrk() * params_.CountNozTrk(), kChannelCount);
         if (ConvertMeterSettings(store, params_.MeterType(), params_.PhaseMet(), channels) == -1) {
-            ShowMessage(kChannelWriteFailed);
-            SetStatusText(kChannelWriteFailed);
-            emit session_.showMainTabRequested();
-            session_.RequestReident(Reident::WriteFailedOrSpeed);
-            emit session_.repaintRequested();
+            WriteFailed(kChannelWriteFailed);
             return;
         }
         written = true;
@@ -557,6 +540,23 @@ void TabCtrlrSetts::bSetParamClick() {
     }
     if (written) SetStatusText(kWritten);
     if (reident) emit session_.repaintRequested();
+}
+
+// A new side-A address with one side: when another controller already answers there, the
+// engineer is warned and may decline. True to go on with the write.
+bool TabCtrlrSetts::NewAddressConfirmed() {
+    if (params_.CountSideTrk() != 1) return true;
+    const bool inUse = AddressAnswers(params_.AdrTrk_1()) || AddressAnswers(params_.AdrTrk_1()) ||
+                       AddressAnswers(params_.AdrTrk_2());
+    return !inUse || session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse));
+}
+
+// A write failed: reported, and the controller is identified again from the main tab.
+void TabCtrlrSetts::WriteFailed(const char* text) {
+    Report(text);
+    session_.RequestReident(Reident::WriteFailedOrSpeed);
+    emit session_.showMainTabRequested();
+    emit session_.repaintRequested();
 }
 
 bool TabCtrlrSetts::AddressAnswers(int address) {
@@ -589,6 +589,11 @@ void TabCtrlrSetts::FollowNewSpeed() {
 
 void TabCtrlrSetts::ShowMessage(const char* text) {
     session_.Ask().Message(this, QString::fromUtf8(text));
+}
+
+void TabCtrlrSetts::Report(const char* text) {
+    ShowMessage(text);
+    SetStatusText(text);
 }
 
 // The status line is emptied first, so that a repeated text visibly changes.

@@ -88,12 +88,16 @@ class TabCtrlrSetts : public Page {
     void cbPhaseMetChange(int item);
 
     // Writing.
+    bool NewAddressConfirmed();
     bool AddressAnswers(int address);
     int WriteBlock();
+    void WriteFailed(const char* text);
     void FollowNewSpeed();
 
     void ShowMessage(const char* text);
     void SetStatusText(const char* text);
+    // The message box and the same text in the status line.
+    void Report(const char* text);
     int CountMarked() const;
     int Sides() const;
     FieldGrid* NaraGrid(int side) const;
