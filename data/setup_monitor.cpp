@@ -6,7 +6,6 @@ namespace velmar {
 
 namespace {
 
-constexpr int kSetupTableTypes = 7;
 constexpr uint8_t kSetupTableFallback = 5; // "T_209"
 
 std::string Num(long long v) {
@@ -75,7 +74,8 @@ std::vector<std::string> MonitorListLines(int ctrlrAddress, const CtrlrParams& p
     lines.push_back("Величина таймаута крыльчатки - " + Num(p.MetTOut()) + " сек");
     lines.push_back("Величина старта на пониженной производительности - " +
                     Num(p.SlowStart() * 100));
-    lines.emplace_back(p.TypeTbl() < 7 ? kTables[p.TypeTbl()] : "Тип табло неопределен");
+    lines.emplace_back(p.TypeTbl() < kSetupTableTypes ? kTables[p.TypeTbl()]
+                                                      : "Тип табло неопределен");
     lines.emplace_back();
     lines.emplace_back("     Настройки каналов");
     const int channels = std::min(p.CountNozTrk() * p.CountSideTrk(), kSetupMaxChannels);

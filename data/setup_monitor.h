@@ -14,6 +14,9 @@ namespace velmar {
 
 using ChannelSettsSet = std::array<ChannelSetts, kSetupMaxChannels>;
 
+// Display types the initial setup offers, "T-107" .. "T-209-17".
+inline constexpr int kSetupTableTypes = 7;
+
 struct InitialSetupLoad {
     int sides = 1;   // 1..2
     int nozzles = 1; // per side, at most 16 / sides

@@ -11,7 +11,6 @@ namespace velmar {
 namespace {
 
 constexpr uint16_t kSetupTrkModes = 0x1401;
-constexpr int kSetupTableTypes = 7;
 
 bool AddressOk(int v) {
     return v >= 1 && v <= 255;
