@@ -22,7 +22,6 @@ std::atomic<bool> layerStarted{false};
 std::atomic<uint16_t> logMask{0};
 uint32_t parityErrors = 0; // shutdown line counters, from the drivers' line error counts
 uint32_t frameErrors = 0;
-bool lossLogged[kPortSlotCount] = {};
 
 constexpr size_t kMaxNameLength = 99;
 constexpr int kConverterWriteWaitMs = 2000;
@@ -56,10 +55,9 @@ void Pull(PortEntry& e) {
     if (got > 0) DeliverToRx(e, buf, got);
 }
 
-void ReportLoss(PortSlot slot, int code) {
-    bool& logged = lossLogged[slot - 1];
-    if (logged) return;
-    logged = true;
+void ReportLoss(PortEntry& e, PortSlot slot, int code) {
+    if (e.lossLogged) return;
+    e.lossLogged = true;
     if (Logged(slot)) LogWriteFailure(slot, code);
 }
 
@@ -100,10 +98,10 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
         break;
     }
     case PortKind::ComPort: {
-        if (e->com.lostError != 0 && lossLogged[slot - 1]) return; // gone, said so already
+        if (e->com.lostError != 0 && e->lossLogged) return; // gone, said so already
         const int err = WriteComDevice(e->com, bytes, count);
         if (err != 0 && e->com.lostError != 0) {
-            ReportLoss(slot, err);
+            ReportLoss(*e, slot, err);
         } else if (err != 0 && logFailure && Logged(slot)) {
             LogWriteFailure(slot, err);
         }
@@ -137,7 +135,6 @@ void DeliverToRx(PortEntry& entry, const uint8_t* bytes, size_t count) {
 void StartPortLayer() {
     if (layerStarted.load()) return;
     for (PortEntry& e : portTable) e.Clear();
-    for (bool& b : lossLogged) b = false;
     parityErrors = 0;
     frameErrors = 0;
     StartConverterPump();
@@ -174,7 +171,6 @@ int OpenPort(PortSlot& slot, const char* name) {
     e.Clear();
     std::memcpy(e.name, name, std::strlen(name) + 1);
     e.portNumber = FirstNumber(name);
-    lossLogged[index] = false;
 
     if (std::strcmp(name, "UKEY") == 0) {
         StartUsbLibrary();
@@ -186,7 +182,6 @@ int OpenPort(PortSlot& slot, const char* name) {
             e.Clear();
             return r;
         }
-        e.used = true;
         e.kind.store(PortKind::UsbConverter, std::memory_order_release);
         ResumeConverterPump();
     } else {

@@ -25,7 +25,8 @@ struct PortEntry {
     // written before the kind is published (release).
     std::atomic<PortKind> kind{PortKind::ComPort};
 
-    ComDevice com; // ComPort
+    ComDevice com;           // ComPort
+    bool lossLogged = false; // GUI thread: the loss of the device is in the log already
 
     // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
     // does not see yet); null for a converter that was lost and not found again.
@@ -57,6 +58,7 @@ struct PortEntry {
         portNumber = 0;
         kind.store(PortKind::ComPort, std::memory_order_relaxed);
         com = ComDevice{};
+        lossLogged = false;
         usb = nullptr;
         channel = 0;
         clock = 0;
