@@ -184,11 +184,15 @@ bool TVelmarMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return false;
     if (QGuiApplication::mouseButtons() != Qt::NoButton) return false;
     if (!session_.imageTransferIdle) return false;
-    session_.ctrlrAddress = key - Qt::Key_F1 + 1;
+    IdentifyNumber(key - Qt::Key_F1 + 1);
+    return true;
+}
+
+void TVelmarMain::IdentifyNumber(int number) {
+    session_.ctrlrAddress = number;
     ShowMainTab();
     session_.ctrlrParamsRead = false;
     tabIdent_->IdentToForm();
-    return true;
 }
 
 bool TVelmarMain::eventFilter(QObject* watched, QEvent* event) {
@@ -201,30 +205,31 @@ bool TVelmarMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TVelmarMain::menuChangeNumTrkClick() {
+    const int number = AskNumberTrk();
+    session_.noCtrlrNumber = false;
+    IdentifyNumber(number);
+}
+
+// The number query of the number menu: the number typed, or after a bad entry the number in use
+// (1 when there is none yet).
+int TVelmarMain::AskNumberTrk() {
     const int remembered = session_.ctrlrAddress;
     QString text;
     if (session_.Ask().InputQuery(this, QStringLiteral("Введите номер ТРК(HEX)"),
                                   QStringLiteral("Введите номер ТРК(HEX)"), text)) {
         const std::optional<int> number = ParseHexNumber(text);
-        if (number && *number > 0) {
-            session_.ctrlrAddress = *number;
-        } else if (remembered != 0) {
+        if (number && *number > 0) return *number;
+        if (remembered != 0) {
             session_.Ask().Message(this, QStringLiteral("Введен неправильный номер ТРК!"));
-            session_.ctrlrAddress = remembered;
-        } else {
-            session_.Ask().Message(
-                this, QStringLiteral("Введен неправильный номер ТРК! Номер установлен = 1"));
-            session_.ctrlrAddress = 1;
+            return remembered;
         }
-    } else if (session_.ctrlrAddress <= 0) {
-        session_.Ask().Message(this,
-                               QStringLiteral("Неправильный номер ТРК! Номер установлен = 1"));
-        session_.ctrlrAddress = 1;
+        session_.Ask().Message(
+            this, QStringLiteral("Введен неправильный номер ТРК! Номер установлен = 1"));
+        return 1;
     }
-    session_.noCtrlrNumber = false;
-    ShowMainTab();
-    session_.ctrlrParamsRead = false;
-    tabIdent_->IdentToForm();
+    if (remembered > 0) return remembered;
+    session_.Ask().Message(this, QStringLiteral("Неправильный номер ТРК! Номер установлен = 1"));
+    return 1;
 }
 
 void TVelmarMain::menuWriteLogClick() {

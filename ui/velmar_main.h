@@ -60,6 +60,9 @@ class TVelmarMain : public QMainWindow {
 
   private:
     void ShowMainTab();
+    // Brings the main tab forward and identifies the controller at `number`.
+    void IdentifyNumber(int number);
+    int AskNumberTrk();
     void TabSettsChange(int index);
     void SetPortMenuCaption(bool closed);
     void HideDemoMenus();
