@@ -18,20 +18,19 @@ struct Slot {
 
 // Where an address lives in the demo image. `header` is the image's 7-byte header.
 Slot Locate(int a, const uint8_t* header) {
-    if (a == 0x3100) return {demo::kParamsOffset, header[0], 58};
-    if (a >= 0x1000 && a <= 0x1FFF) {
-        const int n = (a - 0x1000) / 0x100;
-        return {demo::SettsOffset(n), header[3], 19};
-    }
-    if (a >= 0 && a < 0x200) return {0, 0, 0};
-    if (a >= 0x4000 && a <= 0x40FF) return {demo::kSideAOffset, header[6], 12};
-    if (a >= 0x4100 && a <= 0x41FF) return {demo::kSideBOffset, header[6], 12};
-    if (a >= 0x2000 && a <= 0x2FFF) {
-        const int n = (a - 0x2000) / 0x100;
-        return {demo::RegsOffset(n), header[5], 69};
-    }
-    if (a >= 0x5100 && a <= 0x51FF) return {demo::kMakeOffset, demo::kMakeReadLength, 128};
-    if (a >= 0x3000 && a <= 0x3038) return {0, 0, 0};
+    // A channel's or side's record is found by any address within its 0x100 page.
+    const auto page = [a](int base) { return a >= base && a <= base + 0xFF; };
+    const auto channel = [a](int base) { return (a - base) / 0x100; };
+    if (a == addr::kParamsLength) return {demo::kParamsOffset, header[0], len::kParams};
+    if (a >= addr::kChannelSettsBase && a < addr::kChannelRegsBase)
+        return {demo::SettsOffset(channel(addr::kChannelSettsBase)), header[3], len::kChannelSetts};
+    if (a >= addr::kOptionalA && a < addr::kOptionalB + 0x100) return {0, 0, 0};
+    if (page(addr::kSideStateA)) return {demo::kSideAOffset, header[6], len::kSideState};
+    if (page(addr::kSideStateB)) return {demo::kSideBOffset, header[6], len::kSideState};
+    if (a >= addr::kChannelRegsBase && a < addr::kBlock3000)
+        return {demo::RegsOffset(channel(addr::kChannelRegsBase)), header[5], len::kChannelRegs};
+    if (page(addr::kMakeBlock)) return {demo::kMakeOffset, demo::kMakeReadLength, len::kMakeBlock};
+    if (a >= addr::kBlock3000 && a < addr::kBlock3000 + len::kBlock3000) return {0, 0, 0};
     return {};
 }
 
@@ -111,8 +110,9 @@ int DemoRecordStore::ReadSizes() {
 
 bool DemoRecordStore::Holds(int a, uint8_t space) const {
     if (space != 0) return false;
-    return a == 0x3100 || (a >= 0x1000 && a <= 0x2FFF) || (a >= 0x4000 && a <= 0x41FF) ||
-           (a >= 0x5100 && a <= 0x51FF);
+    return a == addr::kParamsLength || (a >= addr::kChannelSettsBase && a < addr::kBlock3000) ||
+           (a >= addr::kSideStateA && a <= addr::kSideStateB + 0xFF) ||
+           (a >= addr::kMakeBlock && a <= addr::kMakeBlock + 0xFF);
 }
 
 std::unique_ptr<DemoRecordStore> MakeDemoRecordStore(const std::string& path, int& result) {
