@@ -33,12 +33,7 @@ int Report(Context& ctx, const std::vector<std::string>& args) {
     if (!ctx.store->IsDemo() && ctx.ctrl == kReserveAddress) {
         // The report names the controller by its own number, which the reserve address does not
         // tell: ask for it as identification does, and go on at that number.
-        uint8_t reply[4] = {};
-        int number = 0;
-        const int poll = PollCtrlrAddress(ctx.slot, ctx.ctrl, reply, number);
-        if (poll == -1) return Fail(kExitNoAnswer, "По резервному каналу связь не установлена");
-        if (poll != 1) return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
-        ctx.ctrl = number;
+        if (const int polled = PollController(ctx); polled != kExitOk) return polled;
     }
     DeviceBuffer buffer;
     const int failed = FillReportBuffer(*ctx.store, buffer);

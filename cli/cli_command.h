@@ -44,6 +44,10 @@ const std::vector<Command>& Commands();
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);
 
+// Polls the controller at ctx.ctrl; at the reserve address ctx.ctrl becomes the number the
+// controller reports. kExitOk, or the exit code of the failure (reported).
+int PollController(Context& ctx);
+
 // The demo image store for --demo (ctx.demoFile); nullptr with `exitCode` set (and the failure
 // reported) when the image cannot be used.
 std::unique_ptr<RecordStore> OpenDemoStore(Context& ctx, int& exitCode);

@@ -59,13 +59,9 @@ std::string IdentForTerminal(const char* text) {
     return out;
 }
 
-const char* kIdentifyUsage = "identify";
-int Identify(Context& ctx, const std::vector<std::string>& args) {
-    if (!args.empty()) return Usage(kIdentifyUsage);
-    if (ctx.store && ctx.store->IsDemo()) {
-        std::cout << "Демонстрационная версия программы\n";
-        return kExitOk;
-    }
+} // namespace
+
+int PollController(Context& ctx) {
     uint8_t reply[4] = {};
     int number = 0;
     const int poll = PollCtrlrAddress(ctx.slot, ctx.ctrl, reply, number);
@@ -76,6 +72,19 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
     }
     if (poll != 1) return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
     if (ctx.ctrl == kReserveAddress) ctx.ctrl = number;
+    return kExitOk;
+}
+
+namespace {
+
+const char* kIdentifyUsage = "identify";
+int Identify(Context& ctx, const std::vector<std::string>& args) {
+    if (!args.empty()) return Usage(kIdentifyUsage);
+    if (ctx.store && ctx.store->IsDemo()) {
+        std::cout << "Демонстрационная версия программы\n";
+        return kExitOk;
+    }
+    if (const int polled = PollController(ctx); polled != kExitOk) return polled;
 
     uint8_t status = 0;
     if (ReadCtrlrMem(ctx.slot, ctx.ctrl, addr::kStatusIR, 1, &status, kSpaceIR) < 1)
