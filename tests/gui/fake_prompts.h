@@ -2,11 +2,13 @@
 #pragma once
 
 #include "ui/prompts.h"
+#include "ui/velmar_application.h"
 
 #include <QDialog>
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 
 namespace velmar::test {
@@ -67,5 +69,13 @@ class FakePrompts : public ui::Prompts {
         return s;
     }
 };
+
+// An exception escaping an event handler fails the running test instead of opening a modal box
+// that nobody closes.
+inline void FailOnEscapedException() {
+    ui::VelmarApplication::SetExceptionHandler([](const QString& text) {
+        ADD_FAILURE() << "exception escaped an event handler: " << text.toStdString();
+    });
+}
 
 } // namespace velmar::test

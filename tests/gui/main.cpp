@@ -1,5 +1,6 @@
 // The GUI tests run with a real application object on the offscreen platform (or on a display
 // when QT_QPA_PLATFORM says so, for screenshots).
+#include "fake_prompts.h"
 #include "ui/velmar_application.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     velmar::ui::VelmarApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
+    velmar::test::FailOnEscapedException();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -130,7 +130,7 @@ TEST(GuiApplication, EscapedExceptionIsShownAndTheLoopGoesOn) {
     QTimer::singleShot(0, [] { throw std::runtime_error("boom"); });
     QTimer::singleShot(5, [&] { after = true; });
     QTRY_VERIFY_WITH_TIMEOUT(after, 5000);
-    ui::VelmarApplication::SetExceptionHandler({});
+    FailOnEscapedException();
     EXPECT_EQ(shown, QStringList{QStringLiteral("boom")});
 }
 
