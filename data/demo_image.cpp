@@ -10,14 +10,8 @@
 
 namespace velmar {
 
-// The demo file is the device buffer behind the 7-byte header.
-static_assert(demo::kParamsOffset == demo::kHeaderLength + DeviceBuffer::kParamsOffset);
-static_assert(demo::kSettsOffset == demo::kHeaderLength + DeviceBuffer::kSettsOffset);
-static_assert(demo::kSideAOffset == demo::kHeaderLength + DeviceBuffer::SideStateOffset(0));
-static_assert(demo::kSideBOffset == demo::kHeaderLength + DeviceBuffer::SideStateOffset(1));
-static_assert(demo::kMakeOffset == demo::kHeaderLength + DeviceBuffer::kMakeOffset);
-static_assert(demo::kRegsOffset == demo::kHeaderLength + DeviceBuffer::kRegsOffset);
-static_assert(demo::kLayoutLength == demo::kHeaderLength + DeviceBuffer::kLength);
+// The shipped demo file's layout: 1625 bytes, channel 0's registers from byte 521.
+static_assert(demo::kLayoutLength == 1625 && demo::kRegsOffset == 521);
 
 namespace {
 

@@ -14,6 +14,7 @@
 //   with -1 instead of rewriting the file and claiming success.
 #pragma once
 
+#include "data/device_buffer.h"
 #include "data/record_store.h"
 
 #include <cstdint>
@@ -24,22 +25,23 @@
 namespace velmar {
 
 namespace demo {
-inline constexpr int kHeaderLength = 7;
-inline constexpr int kParamsOffset = 7;
-inline constexpr int kSettsOffset = 65; // + 19 n
-inline constexpr int kSideAOffset = 369;
-inline constexpr int kSideBOffset = 381;
-inline constexpr int kMakeOffset = 393;
-inline constexpr int kRegsOffset = 521; // + 69 n
-inline constexpr int kLayoutLength = 1625;
+// The file is the device buffer behind the 7-byte sizes header.
+inline constexpr int kHeaderLength = DeviceBuffer::kDemoHeaderLength;
+inline constexpr int kParamsOffset = kHeaderLength + DeviceBuffer::kParamsOffset;
+inline constexpr int kSettsOffset = kHeaderLength + DeviceBuffer::kSettsOffset;
+inline constexpr int kSideAOffset = kHeaderLength + DeviceBuffer::SideStateOffset(0);
+inline constexpr int kSideBOffset = kHeaderLength + DeviceBuffer::SideStateOffset(1);
+inline constexpr int kMakeOffset = kHeaderLength + DeviceBuffer::kMakeOffset;
+inline constexpr int kRegsOffset = kHeaderLength + DeviceBuffer::kRegsOffset;
+inline constexpr int kLayoutLength = kHeaderLength + DeviceBuffer::kLength;
 inline constexpr int kMaxFileLength = 65534;
 inline constexpr int kMakeReadLength = 256; // what a read of 0x5100 may return
 
 inline constexpr int SettsOffset(int n) {
-    return kSettsOffset + 19 * n;
+    return kHeaderLength + DeviceBuffer::SettsOffset(n);
 }
 inline constexpr int RegsOffset(int n) {
-    return kRegsOffset + 69 * n;
+    return kHeaderLength + DeviceBuffer::RegsOffset(n);
 }
 } // namespace demo
 

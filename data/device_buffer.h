@@ -21,7 +21,7 @@ class DeviceBuffer {
     static constexpr int kRegsOffset = 514;
     static constexpr int kLength = 1618;
     // The demo image file: a sizes header, then this buffer.
-    static constexpr int kDemoHeaderLength = 7;
+    static constexpr int kDemoHeaderLength = len::kSizes;
 
     static constexpr int SettsOffset(int n) { return kSettsOffset + setts::kLength * n; }
     static constexpr int SideStateOffset(int s) { return kSideStateOffset + side::kLength * s; }
