@@ -9,6 +9,13 @@
 namespace velmar {
 namespace {
 
+// Appending; on POSIX also close-on-exec, so programs the tool starts do not hold the log open.
+#ifdef _WIN32
+constexpr const char* kAppendMode = "ab";
+#else
+constexpr const char* kAppendMode = "abe";
+#endif
+
 std::mutex logMutex;
 std::FILE* logFile = nullptr;
 std::string logPathOverride;
@@ -93,7 +100,7 @@ void OpenExchangeLog() {
     std::lock_guard<std::mutex> lock(logMutex);
     if (logFile != nullptr) std::fclose(logFile);
     // Without a writable working directory the tool still works, only unlogged.
-    logFile = std::fopen(path.c_str(), "ab");
+    logFile = std::fopen(path.c_str(), kAppendMode);
     Put(Utf8ToCp866("\r\nВход в программу\r\n"));
 }
 

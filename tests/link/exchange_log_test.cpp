@@ -47,6 +47,20 @@ const std::string kShutdown =
 
 using ExchangeLogTest = PortLayerTest;
 
+// The log stays open while the tool runs: programs it starts (a browser for a link) must not
+// inherit it.
+TEST_F(ExchangeLogTest, LogIsNotInheritedByStartedPrograms) {
+    int found = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) != logPath_) continue;
+        ++found;
+        const int flags = fcntl(std::stoi(fd.path().filename().string()), F_GETFD);
+        EXPECT_NE(flags & FD_CLOEXEC, 0);
+    }
+    EXPECT_EQ(found, 1);
+}
+
 TEST_F(ExchangeLogTest, EntriesAreExactAndOnlyForLoggedSlots) {
     PtyPair first;
     PtyPair second;
