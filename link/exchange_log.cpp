@@ -48,36 +48,40 @@ void Put(const std::string& bytes) {
 
 } // namespace
 
+namespace {
+
+char Cp866Of(uint32_t cp) {
+    if (cp < 0x80) return static_cast<char>(cp);
+    if (cp >= 0x410 && cp <= 0x43F) return static_cast<char>(0x80 + (cp - 0x410)); // А..п
+    if (cp >= 0x440 && cp <= 0x44F) return static_cast<char>(0xE0 + (cp - 0x440)); // р..я
+    if (cp == 0x401) return static_cast<char>(0xF0);                               // Ё
+    if (cp == 0x451) return static_cast<char>(0xF1);                               // ё
+    if (cp == 0x2116) return static_cast<char>(0xFC);                              // №
+    return '?';
+}
+
+} // namespace
+
 std::string Utf8ToCp866(const char* text) {
     std::string out;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     while (*p != 0) {
-        if (*p < 0x80) {
-            out.push_back(static_cast<char>(*p++));
-            continue;
+        const unsigned lead = *p++;
+        int extra = 0;
+        uint32_t cp = lead;
+        if (lead >= 0xF0) {
+            extra = 3;
+            cp = lead & 0x07u;
+        } else if (lead >= 0xE0) {
+            extra = 2;
+            cp = lead & 0x0Fu;
+        } else if (lead >= 0xC0) {
+            extra = 1;
+            cp = lead & 0x1Fu;
         }
-        unsigned code = 0;
-        if ((p[0] & 0xE0) == 0xC0 && (p[1] & 0xC0) == 0x80) {
-            code = ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu);
-            p += 2;
-        } else {
-            ++p; // not a two-byte sequence: nothing of ours
-            while ((*p & 0xC0) == 0x80) ++p;
-            out.push_back('?');
-            continue;
-        }
-        unsigned byte = '?';
-        if (code >= 0x410 && code <= 0x42F)
-            byte = 0x80 + (code - 0x410); // А..Я
-        else if (code >= 0x430 && code <= 0x43F)
-            byte = 0xA0 + (code - 0x430); // а..п
-        else if (code >= 0x440 && code <= 0x44F)
-            byte = 0xE0 + (code - 0x440); // р..я
-        else if (code == 0x401)
-            byte = 0xF0; // Ё
-        else if (code == 0x451)
-            byte = 0xF1; // ё
-        out.push_back(static_cast<char>(byte));
+        // A sequence cut short gives '?' and leaves the next character alone.
+        for (; extra > 0 && (*p & 0xC0) == 0x80; --extra) cp = (cp << 6) | (*p++ & 0x3Fu);
+        out.push_back(extra == 0 ? Cp866Of(cp) : '?');
     }
     return out;
 }

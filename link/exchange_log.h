@@ -22,7 +22,8 @@ void CloseExchangeLog(uint32_t parityErrors, uint32_t frameErrors, bool writeShu
 void LogExchange(LogEvent event, int slot, const uint8_t* bytes, size_t count);
 void LogWriteFailure(int slot, int code);
 
-// UTF-8 text (ASCII and Cyrillic) as code page 866 bytes; other characters become '?'.
+// UTF-8 text (ASCII, Cyrillic and the numero sign) as code page 866 bytes; other characters
+// become '?'.
 std::string Utf8ToCp866(const char* text);
 
 } // namespace velmar

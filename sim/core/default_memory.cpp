@@ -1,8 +1,8 @@
 #include "sim/core/default_memory.h"
 
+#include "link/exchange_log.h"
 #include "sim/core/bus_simulator.h"
 #include "sim/core/controller_layout.h"
-#include "sim/core/cp866.h"
 
 #include <cmath>
 #include <cstdint>

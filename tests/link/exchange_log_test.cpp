@@ -121,6 +121,8 @@ TEST_F(ExchangeLogTest, PurgeWithLoggingOffWritesNothingAndShutdownLineNeedsTheM
 TEST(Cp866, CyrillicLettersAndAscii) {
     EXPECT_EQ(Utf8ToCp866("АЯаяпрЁё A1"), "\x80\x9f\xa0\xef\xaf\xe0\xf0\xf1 A1");
     EXPECT_EQ(Utf8ToCp866("€"), "?"); // not in the code page
+    EXPECT_EQ(Utf8ToCp866("№5"), "\xfc\x35");
+    EXPECT_EQ(Utf8ToCp866("\xd0\x41"), "?A"); // a cut sequence keeps what follows
 }
 
 } // namespace
