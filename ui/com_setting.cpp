@@ -4,7 +4,6 @@
 #include "ui/session.h"
 #include "ui_com_setting.h"
 
-#include <QShowEvent>
 #include <algorithm>
 
 namespace velmar::ui {
@@ -34,9 +33,9 @@ TComSetting::TComSetting(Session& session, QWidget* parent)
 
 TComSetting::~TComSetting() = default;
 
-void TComSetting::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+void TComSetting::setVisible(bool visible) {
+    if (visible && !isVisible()) FormShow();
+    QDialog::setVisible(visible);
 }
 
 void TComSetting::FormShow() {

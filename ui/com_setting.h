@@ -22,8 +22,9 @@ class TComSetting : public QDialog {
     void FormShow();
     void SaveParamClick();
 
-  protected:
-    void showEvent(QShowEvent* event) override;
+    // The form is filled before the dialog appears: FormShow may ask a question first, and a
+    // modal box run while the dialog is being shown leaves it at its unlaid-out first size.
+    void setVisible(bool visible) override;
 
   private:
     void FormClose();

@@ -21,13 +21,18 @@ class FakePrompts : public ui::Prompts {
     std::deque<QString> openNames;
     // Runs a modal dialog: gets it shown (not modal) and decides; default: close it.
     std::function<void(QDialog&)> onDialog;
+    // Sees each message as it is shown.
+    std::function<void(const QString&)> onMessage;
 
     QStringList messages;
     QStringList inputCaptions;
     QStringList confirmTexts;
     QStringList fileTitles;
 
-    void Message(QWidget*, const QString& text) override { messages << text; }
+    void Message(QWidget*, const QString& text) override {
+        messages << text;
+        if (onMessage) onMessage(text);
+    }
     bool Confirm(QWidget*, const QString& text) override {
         confirmTexts << text;
         if (confirms.empty()) return false;

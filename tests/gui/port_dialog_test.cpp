@@ -55,6 +55,21 @@ TEST_F(GuiTest, DialogClosedWithoutSavingLeavesThePortClosed) {
     Screenshot(QStringLiteral("port-closed"));
 }
 
+TEST_F(GuiTest, DialogAsksAboutComIniBeforeItAppears) {
+    // A modal box run while the dialog was being shown left it at its unlaid-out first size.
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    std::optional<bool> visibleAtQuestion;
+    prompts->onMessage = [&](const QString&) { visibleAtQuestion = comSetting->isVisible(); };
+    prompts->onDialog = [](QDialog& d) {
+        EXPECT_GE(d.width(), d.sizeHint().width());
+        EXPECT_GE(d.height(), d.sizeHint().height());
+    };
+    MenuAction("Setting1")->trigger();
+    ASSERT_TRUE(visibleAtQuestion.has_value());
+    EXPECT_FALSE(*visibleAtQuestion);
+}
+
 TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
     StartSim({1});
     const QString pty = QString::fromStdString(sim->SlavePath());
