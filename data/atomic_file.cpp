@@ -42,6 +42,17 @@ std::string TempName(const std::string& path) {
     return path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
 }
 
+// Makes a rename in the file's directory durable; a directory that cannot be synced (some
+// file systems) leaves the rename to the system's own schedule.
+void SyncDirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
 int Fail(int err, const char* what, const std::string& path, std::string* error) {
     if (error) *error = std::string(what) + " " + path + ": " + std::strerror(err);
     return err;
@@ -72,6 +83,7 @@ int WriteFileAtomically(const std::string& path, const uint8_t* data, size_t siz
         ::unlink(temp.c_str());
         return Fail(err, "не удалось записать файл", path, error);
     }
+    SyncDirectoryOf(path);
     return 0;
 }
 
