@@ -2,6 +2,7 @@
 
 #include "data/atomic_file.h"
 #include "data/memory_map.h"
+#include "protocol/ctrlr_protocol.h"
 
 #include <algorithm>
 #include <cstring>
@@ -75,7 +76,7 @@ int DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) 
     const Slot s = Locate(address, image_.data());
     if (s.offset < 0) return -1;
     // A self-sized read delivers at most 255 bytes, as on the line.
-    const int limit = length > 0 ? length : 255;
+    const int limit = length > 0 ? length : kSelfSizedMax;
     const int available = static_cast<int>(image_.size()) - s.offset;
     const int count = std::max(0, std::min({s.readLength, limit, available}));
     if (count > 0) std::memcpy(dst, image_.data() + s.offset, static_cast<size_t>(count));
