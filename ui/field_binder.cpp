@@ -1,6 +1,7 @@
 #include "ui/field_binder.h"
 
 #include "ui/field_marks.h"
+#include "ui/session.h"
 
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -17,7 +18,7 @@ bool IsFieldFocusChange(const QFocusEvent* e) {
 } // namespace
 
 FieldBinder::FieldBinder(Session& session, QObject* parent)
-    : QObject(parent), state_(EntryState(session)) {}
+    : QObject(parent), state_(session.fieldEntry) {}
 
 void FieldBinder::BindBytes(QLineEdit* edit, const FieldBinding& binding, uint8_t* record,
                             size_t size, std::function<void()> after) {

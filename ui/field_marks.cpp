@@ -1,7 +1,5 @@
 #include "ui/field_marks.h"
 
-#include "ui/session.h"
-
 #include <QColor>
 #include <QPalette>
 #include <QVariant>
@@ -12,15 +10,6 @@ namespace velmar::ui {
 namespace {
 
 constexpr const char* kMarkProperty = "velmarInvalidMark";
-constexpr const char* kStateName = "velmarFieldEntryState";
-
-// Holds the entry state as a child of the session, so every page of one window shares it.
-class EntryStateHolder : public QObject {
-  public:
-    explicit EntryStateHolder(QObject* parent) : QObject(parent) { setObjectName(kStateName); }
-    FieldEntryState state;
-};
-
 void Paint(QWidget* control, bool invalid, MarkLook look) {
     QPalette palette = control->palette();
     if (look == MarkLook::Background) {
@@ -32,12 +21,6 @@ void Paint(QWidget* control, bool invalid, MarkLook look) {
 }
 
 } // namespace
-
-FieldEntryState& EntryState(Session& session) {
-    auto* holder = session.findChild<EntryStateHolder*>(kStateName, Qt::FindDirectChildrenOnly);
-    if (holder == nullptr) holder = new EntryStateHolder(&session);
-    return holder->state;
-}
 
 bool IsMarked(const QWidget* control) {
     return control->property(kMarkProperty).toBool();

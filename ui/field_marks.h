@@ -7,17 +7,13 @@ class QWidget;
 
 namespace velmar::ui {
 
-class Session;
-
-// One per main window (kept with the session), shared by every page.
+// One per main window (a member of the session), shared by every page.
 struct FieldEntryState {
     // Set when the text of a bound field changes, cleared when a bound field gets the focus.
     bool fieldEdited = false;
     // How many controls are marked invalid.
     int invalidFieldCount = 0;
 };
-
-FieldEntryState& EntryState(Session& session);
 
 enum class MarkLook { Background, Font };
 

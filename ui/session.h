@@ -5,6 +5,7 @@
 
 #include "data/record_store.h"
 #include "link/serial_port.h"
+#include "ui/field_marks.h"
 #include "ui/port_config.h"
 #include "ui/prompts.h"
 
@@ -49,6 +50,9 @@ class Session : public QObject {
     uint8_t dataBits = 8;
     uint8_t stopBits = 1;
     char parity = 'N';
+
+    // The entry checks' shared state: whether a field was typed in, how many controls are red.
+    FieldEntryState fieldEntry;
 
     // Interval of the controller-search timer tmFindTrk in ms ("-tfind").
     int findIntervalMs = 300;

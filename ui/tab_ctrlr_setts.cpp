@@ -80,7 +80,7 @@ void ShowCells(FieldGrid* grid, const TopologyCells& cells) {
 } // namespace
 
 TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
-    : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()), entry_(EntryState(session)),
+    : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()), entry_(session.fieldEntry),
       binder_(new FieldBinder(session, this)) {
     ui->setupUi(this);
 

@@ -155,7 +155,7 @@ class SettsTest : public ::testing::Test {
     QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
     QListWidget* Modes() { return Get<QListWidget>("checkbTrkModes"); }
     bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
-    int InvalidCount() { return ui::EntryState(*session).invalidFieldCount; }
+    int InvalidCount() { return session->fieldEntry.invalidFieldCount; }
 
     // ---- What a person does ----
 
