@@ -4,6 +4,7 @@
 #include "data/live_store.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
+#include "protocol/ctrlr_protocol.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -161,7 +162,7 @@ int Run(int argc, char** argv) {
                 return Fail(kExitUsage, "Неверный номер контроллера: " + v + " (1..255)");
             ctx.ctrl = static_cast<int>(*n);
         } else if (a == "--reserve") {
-            ctx.ctrl = 240;
+            ctx.ctrl = kReserveAddress;
         } else if (a == "--log") {
             ctx.log = true;
         } else if (key == "--demo") {
