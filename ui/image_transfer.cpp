@@ -73,6 +73,11 @@ void ImageTransfer::Advance(int value) {
     QCoreApplication::processEvents();
 }
 
+// The boxes and file dialogs belong to the main window: centred on it and kept in front of it.
+QWidget* ImageTransfer::Window() const {
+    return progrImage_.window();
+}
+
 void ImageTransfer::HideProgress() {
     progrImage_.hide();
     lImageStat_.hide();
@@ -84,7 +89,7 @@ void ImageTransfer::bSaveImageClick() {
     const bool saved = SaveImage(message);
     HideProgress();
     if (saved) message = QStringLiteral("Образ контроллера успешно сохранен");
-    if (!message.isEmpty()) session_.Ask().Message(nullptr, message);
+    if (!message.isEmpty()) session_.Ask().Message(Window(), message);
 }
 
 bool ImageTransfer::SaveImage(QString& message) {
@@ -94,7 +99,7 @@ bool ImageTransfer::SaveImage(QString& message) {
         return false;
     }
     const QString path = session_.Ask().SaveFileName(
-        nullptr, QStringLiteral("Выберите файл для записи образа контроллера"), kImageFilter,
+        Window(), QStringLiteral("Выберите файл для записи образа контроллера"), kImageFilter,
         QStringLiteral("bin"));
     if (path.isEmpty()) return false;
 
@@ -127,7 +132,7 @@ void ImageTransfer::bLoadImageClick() {
         const bool written = LoadImage(message);
         HideProgress();
         if (written) message = QStringLiteral("Образ успешно записан в контроллер");
-        if (!message.isEmpty()) session_.Ask().Message(nullptr, message);
+        if (!message.isEmpty()) session_.Ask().Message(Window(), message);
         session_.RequestReident(Reident::ImageOrDialog);
     }
     emit session_.repaintRequested();
@@ -140,7 +145,7 @@ bool ImageTransfer::LoadImage(QString& message) {
         return false;
     }
     const QString path =
-        session_.Ask().OpenFileName(nullptr, QString(), kImageFilter, QStringLiteral("bin"));
+        session_.Ask().OpenFileName(Window(), QString(), kImageFilter, QStringLiteral("bin"));
     if (path.isEmpty()) return false;
     std::vector<uint8_t> image;
     std::string error;
@@ -152,7 +157,8 @@ bool ImageTransfer::LoadImage(QString& message) {
                                             : QString::fromStdString(ImageLoadErrorText(loaded));
         return false;
     }
-    if (!session_.Ask().Confirm(nullptr, QStringLiteral("Образ считан, записать его в контроллер")))
+    if (!session_.Ask().Confirm(Window(),
+                                QStringLiteral("Образ считан, записать его в контроллер")))
         return false;
 
     progrImage_.setRange(0, ImageWriteTotal(image.data()) + kBarStep);

@@ -8,6 +8,7 @@
 
 class QLabel;
 class QProgressBar;
+class QWidget;
 
 namespace velmar::ui {
 
@@ -29,6 +30,7 @@ class ImageTransfer : public QObject {
     bool LoadImage(QString& message);
     void Advance(int value);
     void HideProgress();
+    QWidget* Window() const;
 
     Session& session_;
     QProgressBar& progrImage_;
