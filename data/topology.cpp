@@ -8,10 +8,8 @@ namespace velmar {
 
 namespace {
 
-constexpr int kNaraFirst = 6; // bytes 6..21
-constexpr int kNaraLast = 21;
-constexpr int kMapFirst = 35; // bytes 35..50
-constexpr int kMapPairs = 8;
+constexpr int kNaraCount = params::kAdrNaraTrk.count;
+constexpr int kMapPairs = params::kPhysToLogTrk.count / 2;
 constexpr int kUnused = params::kUnusedMapEntry;
 
 int Cell(const TopologyCells& cells, size_t i, int missing) {
@@ -122,7 +120,7 @@ void StoreNaraCells(CtrlrParams& p, int side, const TopologyCells& cells) {
     const int n = TopologyNozzles(p);
     for (int j = 0; j < n && j < static_cast<int>(cells.size()); ++j) {
         const int index = side == 0 ? j : n + j;
-        if (kNaraFirst + index > kNaraLast) break;
+        if (index >= kNaraCount) break;
         p.SetAdrNaraTrk(index, Byte(cells[static_cast<size_t>(j)]));
     }
 }
@@ -156,14 +154,13 @@ void PackTopology(CtrlrParams& p, const SideCells& nara, const SideCells& map) {
     }
 
     // Side B's addresses start at 6 + n whatever the side count, as the controller reads them.
-    const int count = kNaraLast - kNaraFirst + 1;
-    std::vector<int> area(static_cast<size_t>(count), 0);
+    std::vector<int> area(static_cast<size_t>(kNaraCount), 0);
     for (int k = 0; k < n; ++k) {
         const size_t ck = static_cast<size_t>(k);
         area[ck] = Cell(nara.sideA, ck, 0);
-        if (n + k < count) area[static_cast<size_t>(n + k)] = Cell(nara.sideB, ck, 0);
+        if (n + k < kNaraCount) area[static_cast<size_t>(n + k)] = Cell(nara.sideB, ck, 0);
     }
-    for (int i = 0; i < count; ++i) p.SetAdrNaraTrk(i, Byte(area[static_cast<size_t>(i)]));
+    for (int i = 0; i < kNaraCount; ++i) p.SetAdrNaraTrk(i, Byte(area[static_cast<size_t>(i)]));
 }
 
 void FillDefaultMap(CtrlrParams& p, int sides, int nozzles) {
