@@ -1,5 +1,6 @@
 // The builders end to end: over a pseudo-terminal against the controller simulator, and against
 // a demo image file; the results are checked in the simulated memory and in the file.
+#include "../data/data_test_support.h"
 #include "data/default_image.h"
 #include "data/demo_image.h"
 #include "data/demo_store.h"
@@ -21,27 +22,7 @@
 namespace velmar {
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/velmar-builders-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path_ = made != nullptr ? made : "/tmp";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::TempDir;
 
 class BuildersOnSimulator : public ::testing::Test {
   protected:
@@ -247,7 +228,7 @@ TEST(BuildersOnDemoImage, DefaultsReplaceTheDemoFileAndTheStoreReloadsIt) {
     EXPECT_EQ(WriteDefaultImage(*store, image, ctrl, ReplaceDemoFile(*store), result), 1);
     EXPECT_EQ(ctrl, 1); // the demo image has no line address to follow
 
-    const std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<uint8_t> file = test::ReadBytes(path);
     ASSERT_EQ(file.size(), 1625u);
     const uint8_t header[] = {58, 3, 1, 19, 0, 69, 12};
     EXPECT_EQ(0, std::memcmp(file.data(), header, 7));
