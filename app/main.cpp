@@ -66,18 +66,23 @@ int main(int argc, char** argv) {
     }
 
     velmar::ui::TVelmarMain mainWindow(session);
+    velmar::ui::VelmarApplication::SetExceptionHandler(
+        [&](const QString& text) { session.Ask().Message(&mainWindow, text); });
     mainWindow.FormCreate(start);
     velmar::ui::TComSetting comSetting(session, &mainWindow);
     velmar::ui::TfAbout about(&mainWindow);
     mainWindow.SetComSetting(&comSetting);
     mainWindow.SetAbout(&about);
 
+    int result = 0;
     if (session.closeOnShow) {
         // The number query was cancelled: the window closes at once, with its clean-up, which
         // ends the port layer's converter thread before the program ends.
         mainWindow.close();
-        return 0;
+    } else {
+        mainWindow.show();
+        result = QApplication::exec();
     }
-    mainWindow.show();
-    return QApplication::exec();
+    velmar::ui::VelmarApplication::SetExceptionHandler({});
+    return result;
 }

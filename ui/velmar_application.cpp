@@ -1,6 +1,6 @@
 #include "ui/velmar_application.h"
 
-#include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 namespace velmar::ui {
@@ -16,7 +16,7 @@ void ShowException(const QString& text) {
     if (ExceptionHandler())
         ExceptionHandler()(text);
     else
-        QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), text);
+        std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// The application object: an exception that escapes an event handler is shown in a message box
-// and the event loop goes on.
+// The application object: an exception that escapes an event handler is reported and the event
+// loop goes on.
 #pragma once
 
 #include <QApplication>
@@ -13,7 +13,8 @@ class VelmarApplication : public QApplication {
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Shows the text of an escaped exception; a message box unless replaced (tests).
+    // Reports the text of an escaped exception: the program shows it in its message box, tests
+    // fail. Without a handler the text goes to stderr.
     static void SetExceptionHandler(std::function<void(const QString&)> handler);
 };
 
