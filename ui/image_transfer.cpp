@@ -73,6 +73,20 @@ void ImageTransfer::Advance(int value) {
     QCoreApplication::processEvents();
 }
 
+// The label and the bar come up, then `transfer` runs with the user's input held off, moving the
+// bar through the progress function it is given. Returns what `transfer` returns.
+int ImageTransfer::RunShowingProgress(const QString& text, int total,
+                                      const std::function<int(const ImageProgressFn&)>& transfer) {
+    lImageStat_.setText(text);
+    lImageStat_.show();
+    progrImage_.setRange(0, total);
+    progrImage_.setValue(0);
+    progrImage_.show();
+    const UserInputBlocker blockInput;
+    Advance(0);
+    return transfer([this](int done, int) { Advance(done); });
+}
+
 // The boxes and file dialogs belong to the main window: centred on it and kept in front of it.
 QWidget* ImageTransfer::Window() const {
     return progrImage_.window();
@@ -103,22 +117,15 @@ bool ImageTransfer::SaveImage(QString& message) {
         QStringLiteral("bin"));
     if (path.isEmpty()) return false;
 
-    lImageStat_.setText(QStringLiteral("Подождите, идет процесс чтения данных из контроллера"));
-    lImageStat_.show();
-    progrImage_.setRange(0, std::max(1, ImageLength(CtrlrSizes().ToBytes().data()) - 7));
-    progrImage_.setValue(0);
-    progrImage_.show();
-
     // Everything is read before the file is written, and the file is replaced atomically: a
     // failed save never leaves an empty or partial image in place of an earlier one.
-    int result = 0;
     std::string error;
-    {
-        const UserInputBlocker blockInput;
-        Advance(0);
-        result = SaveDeviceImage(
-            session_.Store(), path.toStdString(), [this](int done, int) { Advance(done); }, &error);
-    }
+    const int result = RunShowingProgress(
+        QStringLiteral("Подождите, идет процесс чтения данных из контроллера"),
+        std::max(1, ImageLength(CtrlrSizes().ToBytes().data()) - 7),
+        [&](const ImageProgressFn& progress) {
+            return SaveDeviceImage(session_.Store(), path.toStdString(), progress, &error);
+        });
     if (result == kImageSaved) return true;
     message = QString::fromStdString(ImageSaveErrorText(result));
     if (!error.empty()) message += QStringLiteral("\n") + QString::fromStdString(error);
@@ -161,19 +168,12 @@ bool ImageTransfer::LoadImage(QString& message) {
                                 QStringLiteral("Образ считан, записать его в контроллер")))
         return false;
 
-    progrImage_.setRange(0, ImageWriteTotal(image.data()) + kBarStep);
-    progrImage_.setValue(0);
-    progrImage_.show();
-    lImageStat_.setText(QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"));
-    lImageStat_.show();
-
-    int result = 0;
-    {
-        const UserInputBlocker blockInput;
-        Advance(0);
-        result = WriteImageToController(session_.portSlot, session_.ctrlrAddress, image,
-                                        [this](int done, int) { Advance(done); });
-    }
+    const int result = RunShowingProgress(
+        QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
+        ImageWriteTotal(image.data()) + kBarStep, [&](const ImageProgressFn& progress) {
+            return WriteImageToController(session_.portSlot, session_.ctrlrAddress, image,
+                                          progress);
+        });
     if (result != 1) {
         message = QStringLiteral("Образ не записан в контроллер полностью");
         return false;

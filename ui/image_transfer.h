@@ -28,6 +28,9 @@ class ImageTransfer : public QObject {
     // show (empty for a silent end), shown once input is delivered again.
     bool SaveImage(QString& message);
     bool LoadImage(QString& message);
+    int
+    RunShowingProgress(const QString& text, int total,
+                       const std::function<int(const std::function<void(int, int)>&)>& transfer);
     void Advance(int value);
     void HideProgress();
     QWidget* Window() const;
