@@ -13,7 +13,6 @@ bool ReadComIni(ComIniEntry& first) {
     if (ReadPortSettings() != 1) return false;
     const PortSettingsEntry& e = PortSettingsTable()[0];
     first.name.assign(e.name, strnlen(e.name, sizeof e.name));
-    first.reserved1 = e.reserved1;
     first.baud = e.baud;
     first.reserved2 = e.reserved2;
     first.flagA = (e.flagA & 1) != 0;

@@ -8,10 +8,10 @@
 
 namespace velmar::ui {
 
-// The first line of com.ini: the only one the program uses.
+// The first line of com.ini: the only one the program uses. Its second field is always written as
+// 0, so it is not kept.
 struct ComIniEntry {
     std::string name;
-    uint32_t reserved1 = 0;
     uint32_t baud = 0;
     int8_t reserved2 = 0;
     bool flagA = true;
