@@ -193,15 +193,20 @@ void TabIdent::bResetClick() {
 }
 
 void TabIdent::bSimImpClick() {
+    const bool on = simImpMarker_ != 1;
+    if (SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, on) != 1) {
+        // The switch did not reach the controller: the button keeps offering the same action
+        // and the label does not claim a state the controller is not in.
+        ui_->lSimulState->setText(QStringLiteral("Ошибка записи имитатора"));
+        return;
+    }
     // The captions here have no full stop after "Вкл"/"Выкл", unlike those of identification.
-    if (simImpMarker_ == 1) {
-        SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, false);
-        SetSimImpMarker(0, QStringLiteral("Вкл имитатор импульсов"),
-                        QStringLiteral("Имитатор выключен"));
-    } else {
-        SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, true);
+    if (on) {
         SetSimImpMarker(1, QStringLiteral("Выкл имитатор импульсов"),
                         QStringLiteral("Имитатор включен"));
+    } else {
+        SetSimImpMarker(0, QStringLiteral("Вкл имитатор импульсов"),
+                        QStringLiteral("Имитатор выключен"));
     }
 }
 

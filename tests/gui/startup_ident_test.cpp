@@ -156,6 +156,26 @@ TEST_F(GuiTest, PulseSimulatorButtonSwitchesTheController) {
     EXPECT_EQ(restarts(), before + 1);
 }
 
+TEST_F(GuiTest, PulseSimulatorSwitchThatFailsIsNotShownAsDone) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    auto* button = Find<QPushButton>("bSimImp");
+    ASSERT_EQ(button->text(), QStringLiteral("Вкл. имитатор импульсов"));
+    session->ctrlrAddress = 9; // the controller no longer answers at the number in use
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(button->text(), QStringLiteral("Вкл. имитатор импульсов"));
+    EXPECT_EQ(Text("lSimulState"), QStringLiteral("Ошибка записи имитатора"));
+    {
+        auto lock = sim->Lock();
+        EXPECT_EQ(sim->Find(1)->Space(2)[0x24] & 0x40, 0);
+    }
+    // Back at the right number the same click switches it on.
+    session->ctrlrAddress = 1;
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(button->text(), QStringLiteral("Выкл имитатор импульсов"));
+    EXPECT_EQ(Text("lSimulState"), QStringLiteral("Имитатор включен"));
+}
+
 TEST_F(GuiTest, PortThatDoesNotOpenIsReportedWithItsReason) {
     StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
     // The missing com.ini is not reported when the port comes from the command line.
