@@ -73,6 +73,10 @@ void Session::SetPrompts(std::unique_ptr<Prompts> prompts) {
     prompts_ = std::move(prompts);
 }
 
+void Session::SetRunner(std::unique_ptr<ExchangeRunner> runner) {
+    runner_ = std::move(runner);
+}
+
 void Session::LetRepaint() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

@@ -5,6 +5,7 @@
 
 #include "data/record_store.h"
 #include "link/serial_port.h"
+#include "ui/exchange_runner.h"
 #include "ui/field_marks.h"
 #include "ui/port_config.h"
 #include "ui/prompts.h"
@@ -81,6 +82,18 @@ class Session : public QObject {
     // Lets the window repaint in the middle of a long exchange. User input is not delivered.
     static void LetRepaint();
 
+    // Every controller exchange of the window goes through these (see exchange_runner.h).
+    template <class F> int Exchange(F&& work) {
+        return runner_->Run([&]() -> int { return static_cast<int>(work()); });
+    }
+    template <class F> int LongExchange(const QString& what, int total, Cancel cancel, F&& work) {
+        return runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
+            return static_cast<int>(work(p));
+        });
+    }
+    ExchangeRunner& Runner() { return *runner_; }
+    void SetRunner(std::unique_ptr<ExchangeRunner> runner);
+
     // Demo image "demo_trk.bin" at demoImagePath: 1 loaded (or already loaded), -1 the file
     // cannot be opened, -2 it is empty or too long. While loaded, Store() serves it.
     int LoadDemoImage();
@@ -113,6 +126,7 @@ class Session : public QObject {
   private:
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<Prompts> prompts_;
+    std::unique_ptr<ExchangeRunner> runner_ = std::make_unique<DirectRunner>();
     DemoRecordStore* demoStore_ = nullptr; // the store while it is the demo image
 };
 

@@ -1,0 +1,64 @@
+// The one way the window talks to the controller. Every exchange (identification, the search
+// tick, record reads and writes, restarts, image transfers, service commands) is handed over as
+// a plain function and runs away from the window thread; the caller reads as a straight sequence
+// of steps and gets the function's result back.
+//
+//   const int n = session.Exchange([&] { return session.Store().Read(addr, len, buf); });
+//
+// Long reads report progress and may be cancelled between transactions:
+//
+//   const int rc = session.LongExchange("Чтение образа", total, Cancel::Allowed,
+//                                       [&](ExchangeProgress& p) {
+//                                           for (...) { if (p.Cancelled()) return kCancelled; ...
+//                                                       p.Step(done); }
+//                                           return 1; });
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <type_traits>
+
+namespace velmar::ui {
+
+// Result a long exchange returns when the engineer cancelled it.
+inline constexpr int kExchangeCancelled = -100;
+
+enum class Cancel { NotAllowed, Allowed };
+
+// Handed to the work of a long exchange: called from the exchange thread.
+class ExchangeProgress {
+  public:
+    virtual ~ExchangeProgress() = default;
+    // Units done so far (of the total given to LongExchange).
+    virtual void Step(int done) = 0;
+    // True once the engineer asked to cancel; the work stops between transactions.
+    virtual bool Cancelled() const = 0;
+};
+
+class ExchangeRunner {
+  public:
+    virtual ~ExchangeRunner() = default;
+    // Runs `work` and waits for it; the window repaints meanwhile but takes no input.
+    virtual int Run(const std::function<int()>& work) = 0;
+    // As Run, with a progress indication of `total` units and, where allowed, a cancel button.
+    virtual int RunLong(const QString& what, int total, Cancel cancel,
+                        const std::function<int(ExchangeProgress&)>& work) = 0;
+};
+
+// Runs everything at once on the calling thread (velmar-cli style); the window's own runner
+// replaces it.
+class DirectRunner : public ExchangeRunner {
+  public:
+    int Run(const std::function<int()>& work) override { return work(); }
+    int RunLong(const QString&, int, Cancel,
+                const std::function<int(ExchangeProgress&)>& work) override {
+        struct Quiet : ExchangeProgress {
+            void Step(int) override {}
+            bool Cancelled() const override { return false; }
+        } progress;
+        return work(progress);
+    }
+};
+
+} // namespace velmar::ui
