@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
 
     velmar::ui::Session session;
     session.demoMode = cmd.demoMode;
+    session.serviceMode = cmd.service;
     if (session.demoMode) session.demoImagePath = FindDemoImage();
     if (cmd.findIntervalMs) session.findIntervalMs = *cmd.findIntervalMs;
 

@@ -16,6 +16,8 @@ QStringList TakeOwnOptions(const QStringList& args, CommandLine& out) {
                 out.errors << QStringLiteral("--port: не указано имя порта");
         } else if (a.startsWith(QLatin1String("--port="))) {
             out.portName = a.mid(7);
+        } else if (a == QLatin1String("--service")) {
+            out.service = true;
         } else if (a == QLatin1String("--simulate")) {
             out.simulate = true;
         } else if (a.startsWith(QLatin1String("--simulate="))) {

@@ -1,5 +1,5 @@
 // The program's command line: "/i" (any case) for demo mode, "-tfind N" for the search interval,
-// and the options of our own: --port NAME and --simulate[=N,M,...].
+// and the options of our own: --port NAME, --simulate[=N,M,...] and --service.
 #pragma once
 
 #include <QString>
@@ -15,7 +15,8 @@ struct CommandLine {
     QString portName;      // --port NAME: replaces the port of com.ini
     bool simulate = false; // --simulate: built-in simulator on a pseudo-terminal
     std::vector<int> simulatedAddresses{1};
-    QStringList errors; // options we could not understand
+    bool service = false; // --service: the hidden service pages and buttons are shown
+    QStringList errors;   // options we could not understand
 };
 
 // `args` without the program name (Qt's own options already removed).

@@ -44,6 +44,8 @@ class Session : public QObject {
     bool portSettingsChanged = false;
     bool closeOnShow = false;
     bool imageTransferIdle = true;
+    // --service: pages and buttons hidden from everyday use are shown to the engineer.
+    bool serviceMode = false;
 
     // Port parameters (from com.ini, the port dialog or the command line).
     std::string portName = "COM1";

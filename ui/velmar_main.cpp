@@ -53,7 +53,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
         Page* page = entry.make(session_, ui_->TabSetts);
         page->setObjectName(QString::fromUtf8(entry.name));
         const int index = ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
-        ui_->TabSetts->setTabVisible(index, entry.shown);
+        ui_->TabSetts->setTabVisible(index, entry.shown || session_.serviceMode);
         pages_.push_back(page);
         if (auto* ident = qobject_cast<TabIdent*>(page)) tabIdent_ = ident;
     }

@@ -27,8 +27,10 @@ TEST(CommandLine, OwnOptionsDoNotDisturbTheClassicOnes) {
     const CommandLine c = ParseCommandLine({"--port", "/dev/ttyUSB1", "-tfind", "40"});
     EXPECT_EQ(c.portName, QStringLiteral("/dev/ttyUSB1"));
     EXPECT_EQ(c.findIntervalMs, 40);
-    const CommandLine s = ParseCommandLine({"/i", "--simulate=3,17"});
+    const CommandLine s = ParseCommandLine({"/i", "--simulate=3,17", "--service"});
     EXPECT_TRUE(s.demoMode);
+    EXPECT_TRUE(s.service);
+    EXPECT_FALSE(c.service);
     EXPECT_TRUE(s.simulate);
     EXPECT_EQ(s.simulatedAddresses, (std::vector<int>{3, 17}));
     EXPECT_EQ(ParseCommandLine({"--simulate"}).simulatedAddresses, std::vector<int>{1});
