@@ -29,6 +29,8 @@ void PrintHelp() {
                  "      --reserve        резервный канал (адрес 240)\n"
                  "      --log            журнал обмена port.out\n"
                  "      --demo [ФАЙЛ]    демонстрационный режим с образом (demo_trk.bin)\n"
+                 "      --json           результаты identify, scan, sizes, read, backup, verify\n"
+                 "                       в формате JSON\n"
                  "  -h, --help           эта справка\n\n"
                  "Команды:\n";
     for (const Command& c : Commands()) std::cout << "  " << c.usage << '\n';
@@ -165,6 +167,8 @@ int Run(int argc, char** argv) {
             ctx.ctrl = kReserveAddress;
         } else if (a == "--log") {
             ctx.log = true;
+        } else if (a == "--json") {
+            ctx.json = true;
         } else if (key == "--demo") {
             ctx.demo = true;
             if (a.find('=') != std::string::npos) {
