@@ -1,9 +1,9 @@
 // Whole-station backup: every controller that answers on the line saved into one directory with
 // a manifest, and the check of a backup against the controllers as they are now.
+#include "base/atomic_file.h"
 #include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/terminal_progress.h"
-#include "data/atomic_file.h"
 #include "data/ctrlr_params.h"
 #include "data/device_image.h"
 #include "data/live_store.h"

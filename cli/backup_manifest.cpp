@@ -1,6 +1,6 @@
 #include "cli/backup_manifest.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace velmar::cli {
 

@@ -41,9 +41,12 @@ int ImageLoad(Context& ctx, const std::string& path) {
     int written = 0;
     {
         TerminalProgress bar("Запись образа");
-        written = WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback());
+        written =
+            WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback(), &ctx.store->Sizes());
     }
-    if (written != 1) return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");
+    if (written == kImageWrittenNoRestart)
+        return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");
+    if (written != kImageWritten) return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");
     std::cout << "Образ успешно записан в контроллер\n";
     return kExitOk;
 }

@@ -156,7 +156,7 @@ const char* kSizesUsage = "sizes";
 int Sizes(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kSizesUsage);
     if (ctx.store->ReadSizes() != 1) return Fail(kExitNoAnswer, "Нет связи с устройством");
-    const SizesRecord& s = CtrlrSizes();
+    const SizesRecord& s = ctx.store->Sizes();
     if (ctx.json) {
         PrintJson({{"paramsLength", s.paramsLength},
                    {"nozzlesPerSide", s.nozzlesPerSide},
