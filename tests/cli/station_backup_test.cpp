@@ -6,8 +6,11 @@
 #include "sim/core/bus_simulator.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <pty.h>
+#include <sys/wait.h>
 
 namespace velmar::test {
 namespace {
@@ -139,6 +142,39 @@ TEST_F(StationBackupTest, JsonOutputOfTheLineCommands) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Parse(r.out),
               json({{"space", "ER"}, {"address", 0x6000}, {"count", 2}, {"hex", "0AB2"}}));
+}
+
+TEST_F(StationBackupTest, ProgressBarOnlyWhenStderrIsATerminal) {
+    // Redirected, stderr stays clean (the other tests' outputs show it); on a terminal the bar
+    // climbs to 100 % and is wiped at the end.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string port = sim.SlavePath();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(workDir.c_str()) != 0) _exit(126);
+        const int out = open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
+        dup2(slave, 2);
+        execl(binary.c_str(), binary.c_str(), "-p", port.c_str(), "image", "save", "a.bin",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string shown;
+    char buf[512];
+    for (;;) { // until the program closes its end of the terminal
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        shown.append(buf, static_cast<size_t>(n));
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(shown.find("[##############################] 100%"), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
 }
 
 } // namespace
