@@ -39,6 +39,14 @@ TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }
+    // Two columns of five items.
+    QListWidget* bits = ui->checkBitStat;
+    bits->setFlow(QListView::TopToBottom);
+    bits->setWrapping(true);
+    bits->setResizeMode(QListView::Adjust);
+    bits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    bits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    bits->setFixedHeight(5 * bits->sizeHintForRow(0) + 2 * bits->frameWidth() + 2);
 
     binder_->Bind(ui->eSetVol, bind::eSetVol, regs_);
     binder_->Bind(ui->eSetSum, bind::eSetSum, regs_);
