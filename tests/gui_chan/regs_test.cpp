@@ -79,6 +79,10 @@ TEST_F(RegsTest, EveryFieldReadEditedAndWritten) {
     EXPECT_EQ(session->fieldEntry.invalidFieldCount, 0);
     Save();
     EXPECT_EQ(status, U("Запись не произведена. Не было изменений параметров"));
+    prompts->messages.clear();
+    Click(Get<QWidget>("helpLoadVolLo"));
+    EXPECT_EQ(prompts->messages.value(0), U("Милилитровая часть отпущенной дозы по данному "
+                                            "раздаточному рукаву, в hex"));
 }
 
 TEST_F(RegsTest, StatusBitsItemsSixAndSevenShareBitTwo) {
