@@ -31,7 +31,6 @@ TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
     : ChannelPage(session, parent), ui(std::make_unique<Ui::TabNozSetts>()),
       binder_(new FieldBinder(session, this)) {
     ui->setupUi(this);
-    ui->pnlKorr->hide();
 
     for (const char* text : setts::kPhaseTexts)
         ui->cbMeterPhaseNozSets->addItem(QString::fromUtf8(text));
