@@ -25,7 +25,7 @@ int WriteChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n,
                        const uint8_t* record) {
     if (!ChannelNumberValid(n)) return kChannelWriteFailed;
     if (!store.IsDemo() && store.ReadSizes() != 1) return kChannelSizesFailed;
-    const int size = std::clamp(CtrlrSizes().*kind.sized, kind.length, kSlotLength);
+    const int size = std::clamp(store.Sizes().*kind.sized, kind.length, kSlotLength);
     std::array<uint8_t, kSlotLength> buffer{};
     std::memcpy(buffer.data(), record, static_cast<size_t>(kind.length));
     if (store.Write(ChannelAddress(kind.base, n), size, buffer.data(), 0) != 1)
