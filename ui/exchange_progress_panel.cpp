@@ -20,7 +20,7 @@ ExchangeProgressPanel::ExchangeProgressPanel(const QString& what, int total, boo
     label_->setWordWrap(true);
     bar_->setRange(0, std::max(1, total));
     bar_->setValue(0);
-    bar_->setMinimumWidth(320);
+    bar_->setMinimumWidth(400);
     bar_->setAccessibleName(what);
 
     auto* layout = new QVBoxLayout(this);
