@@ -92,13 +92,13 @@ bool ImageTransfer::SaveImage(QString& message) {
     std::string error;
     const std::string file = path.toStdString();
     const QString text = QStringLiteral("Подождите, идет процесс чтения данных из контроллера");
-    const int result =
-        RunShowingProgress(text, std::max(1, ImageLength(CtrlrSizes().ToBytes().data()) - 7), text,
-                           [&](ExchangeProgress& p) {
-                               return SaveDeviceImage(
-                                   session_.Store(), file, [&p](int done, int) { p.Step(done); },
-                                   &error, [&p] { return p.Cancelled(); });
-                           });
+    const int result = RunShowingProgress(
+        text, std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7), text,
+        [&](ExchangeProgress& p) {
+            return SaveDeviceImage(
+                session_.Store(), file, [&p](int done, int) { p.Step(done); }, &error,
+                [&p] { return p.Cancelled(); });
+        });
     if (result == kImageSaved) return true;
     message = QString::fromStdString(ImageSaveErrorText(result));
     if (!error.empty()) message += QStringLiteral("\n") + QString::fromStdString(error);
@@ -146,10 +146,15 @@ bool ImageTransfer::LoadImage(QString& message) {
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
-            return WriteImageToController(session_.portSlot, session_.ctrlrAddress, image,
-                                          [&p](int done, int) { p.Step(done); });
+            return WriteImageToController(
+                session_.portSlot, session_.ctrlrAddress, image,
+                [&p](int done, int) { p.Step(done); }, &session_.Store().Sizes());
         });
-    if (result != 1) {
+    if (result == kImageWrittenNoRestart) {
+        message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
+        return false;
+    }
+    if (result != kImageWritten) {
         message = QStringLiteral("Образ не записан в контроллер полностью");
         return false;
     }

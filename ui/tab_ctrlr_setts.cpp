@@ -208,7 +208,7 @@ int TabCtrlrSetts::ReadParams() {
     if (got < 1) return -1;
     got = std::min(got, params::kAreaLength - 1);
 
-    CtrlrSizes().paramsLength = got;
+    session_.Store().Sizes().paramsLength = got;
     shadow_.Assign(bytes.data(), got);
     params_.Assign(bytes.data(), got);
     const ParamsReadCheck check = CheckParamsOnRead(params_);
@@ -521,7 +521,7 @@ void TabCtrlrSetts::bSetParamClick() {
         const ParamsWriteRequest request{session_.Store(),
                                          session_.portSlot,
                                          {session_.dataBits, session_.parity, session_.stopBits},
-                                         CtrlrSizes().paramsLength,
+                                         session_.Store().Sizes().paramsLength,
                                          session_.ctrlrAddress,
                                          newAddress,
                                          newSpeed};

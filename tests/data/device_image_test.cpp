@@ -37,7 +37,11 @@ class FailingStore final : public RecordStore {
         return inner_.Write(a, n, d, space);
     }
     int Restart() override { return 1; }
-    int ReadSizes() override { return failAt_ == addr::kSizes ? -1 : inner_.ReadSizes(); }
+    int ReadSizes() override {
+        const int r = failAt_ == addr::kSizes ? -1 : inner_.ReadSizes();
+        Sizes() = inner_.Sizes();
+        return r;
+    }
     bool Holds(int, uint8_t) const override { return true; }
     bool IsDemo() const override { return false; }
 
