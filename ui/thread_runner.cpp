@@ -63,7 +63,14 @@ bool IsHeldInput(QEvent::Type type) {
 } // namespace
 
 ThreadRunner::ThreadRunner(QObject* parent)
-    : QObject(parent), worker_(std::make_unique<ExchangeWorker>()) {}
+    : QObject(parent), worker_(std::make_unique<ExchangeWorker>()) {
+    cursorTimer_.setSingleShot(true);
+    cursorTimer_.setInterval(kBusyCursorDelayMs);
+    connect(&cursorTimer_, &QTimer::timeout, this, [this] {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        cursorShown_ = true;
+    });
+}
 
 ThreadRunner::~ThreadRunner() = default;
 
@@ -125,15 +132,12 @@ void ThreadRunner::Progressed(Job* job, int done) {
 
 void ThreadRunner::Begin() {
     qApp->installEventFilter(this);
-    QTimer::singleShot(kBusyCursorDelayMs, this, [this] {
-        if (depth_ == 0 || cursorShown_) return;
-        QApplication::setOverrideCursor(Qt::BusyCursor);
-        cursorShown_ = true;
-    });
+    cursorTimer_.start();
 }
 
 void ThreadRunner::End() {
     qApp->removeEventFilter(this);
+    cursorTimer_.stop();
     if (cursorShown_) QApplication::restoreOverrideCursor();
     cursorShown_ = false;
     DeliverHeldCloses();
@@ -168,7 +172,9 @@ bool ThreadRunner::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = static_cast<QWidget*>(watched);
     const bool onPanel = qobject_cast<ExchangeProgressPanel*>(widget->window()) != nullptr;
 
-    if (type == QEvent::Close && widget->isWindow()) {
+    // Main windows and dialogs; tool tips and popups close as they like.
+    const Qt::WindowType kind = widget->windowType();
+    if (type == QEvent::Close && (kind == Qt::Window || kind == Qt::Dialog)) {
         event->ignore();
         if (!onPanel &&
             std::find(heldCloses_.begin(), heldCloses_.end(), widget) == heldCloses_.end())

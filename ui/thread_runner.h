@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -54,6 +55,7 @@ class ThreadRunner : public QObject, public ExchangeRunner {
     std::unique_ptr<ExchangeWorker> worker_;
     int depth_ = 0;
     std::vector<Job*> stack_; // the exchanges the window thread waits for, innermost last
+    QTimer cursorTimer_;      // brings up the busy cursor once an exchange has run 150 ms
     bool cursorShown_ = false;
     std::vector<QPointer<QWidget>> heldCloses_;
 };

@@ -71,6 +71,7 @@ TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
     timer.stop();
 
     EXPECT_GT(ticksWhileBusy, 1);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr); // the busy cursor went with the exchange
     EXPECT_TRUE(session->ctrlrIdentified);
     EXPECT_EQ(session->ctrlrAddress, 1);
     EXPECT_FALSE(window->Ident().SearchRunning());
