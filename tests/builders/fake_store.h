@@ -40,7 +40,7 @@ class FakeStore final : public RecordStore {
     }
     int Restart() override {
         ++restarts;
-        return 1;
+        return failRestart ? -1 : 1;
     }
     int ReadSizes() override { return 1; }
     bool Holds(int, uint8_t) const override { return true; }
@@ -63,6 +63,7 @@ class FakeStore final : public RecordStore {
     std::vector<int> writes;
     int reads = 0;
     int restarts = 0;
+    bool failRestart = false;
 };
 
 } // namespace velmar::test

@@ -134,6 +134,11 @@ TEST(ConvertMeterSettings, FailuresAreReported) {
                          ChannelAddress(addr::kChannelSettsBase, 2)),
               3);
     EXPECT_EQ(Get(store, 3).ImpLit(), 264u);
+
+    // Written but not restarted: not in effect.
+    store.failWrite.clear();
+    store.failRestart = true;
+    EXPECT_EQ(ConvertMeterSettings(store, 0, 0, 4), -1);
 }
 
 CtrlrParams Block(uint8_t meterType, uint8_t phase) {
