@@ -337,6 +337,38 @@ TEST_F(PeerTest, AddressPollReplies) {
     EXPECT_GE(MsSince(start), Timeouts().addressPollMs - 1.0);
 }
 
+// Leftovers of an earlier exchange (a reply that came too late, line noise) wait in the port when
+// the next request goes out: the address poll and the identification request drop them first,
+// so they are never taken as the start of the new reply.
+TEST_F(PeerTest, PollAndIdentificationDropWhatWaitsBeforeTheirRequest) {
+    const auto strayWaiting = [&] {
+        peer.Write({0x07, 0x21, 0x00, 0xEE, 'X', 'Y'});
+        for (int i = 0; i < 100 && PortAvailable(slot) < 6; ++i) WaitPortData(slot, 50);
+        ASSERT_EQ(PortAvailable(slot), 6);
+    };
+
+    strayWaiting();
+    uint8_t reply[4] = {};
+    int number = -1;
+    Peer([&] {
+        peer.Read(4);
+        peer.Write(WithSum({0x07, 0x21, 0x5A}));
+    });
+    EXPECT_EQ(PollCtrlrAddress(slot, 7, reply, number), 1);
+    JoinPeer();
+    EXPECT_EQ(Bytes(reply, 4), WithSum({0x07, 0x21, 0x5A}));
+
+    strayWaiting();
+    Peer([&] {
+        peer.Read(5);
+        peer.Write({'A', 'B', 0x00});
+    });
+    std::vector<char> text(kIdentTextSize, 'x');
+    EXPECT_EQ(ReadIdentText(slot, 7, text.data()), 1);
+    JoinPeer();
+    EXPECT_STREQ(text.data(), "AB");
+}
+
 TEST_F(PeerTest, IdentTextInPiecesIsAssembledAndConverted) {
     std::vector<uint8_t> sent;
     Peer([&] {
