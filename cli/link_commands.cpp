@@ -3,6 +3,7 @@
 #include "cli/cli_command.h"
 #include "cli/hex_dump.h"
 #include "cli/json_output.h"
+#include "data/ident_sequence.h"
 #include "data/memory_map.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
@@ -94,29 +95,36 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
             std::cout << "Демонстрационная версия программы\n";
         return kExitOk;
     }
-    if (const int polled = PollController(ctx); polled != kExitOk) return polled;
-
-    uint8_t status = 0;
-    if (ReadCtrlrMem(ctx.slot, ctx.ctrl, addr::kStatusIR, 1, &status, kSpaceIR) < 1)
+    const IdentOutcome out = IdentifyController(ctx.slot, ctx.ctrl);
+    using Stage = IdentOutcome::Stage;
+    switch (out.stage) {
+    case Stage::NoAnswer:
+        return Fail(kExitNoAnswer, ctx.ctrl == kReserveAddress
+                                       ? std::string("По резервному каналу связь не установлена")
+                                       : "Нет связи с устройством №" + std::to_string(ctx.ctrl));
+    case Stage::Unsupported:
+        return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
+    case Stage::RegisterFailed:
         return Fail(kExitNoAnswer, "Ошибка чтения регистра IR 24");
-
-    char text[kIdentTextSize];
-    const int ident = ReadIdentText(ctx.slot, ctx.ctrl, text);
-    if (ident != 1 && ident != -2) return Fail(kExitNoAnswer, "Идентификатор не считан");
-    if (ident == -2) std::cerr << "Идентификатор считан не полностью\n";
-    const int simulator = GetPulseSimulator(ctx.slot, ctx.ctrl);
+    case Stage::TimeOut:
+        return Fail(kExitNoAnswer, "Идентификатор не считан");
+    case Stage::Identified:
+        break;
+    }
+    ctx.ctrl = out.ctrlrAddress;
+    if (!out.complete) std::cerr << "Идентификатор считан не полностью\n";
     if (ctx.json) {
-        if (simulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
+        if (out.pulseSimulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
         PrintJson({{"number", ctx.ctrl},
-                   {"ident", IdentText(text)},
-                   {"identComplete", ident == 1},
-                   {"simulator", simulator == 1}});
+                   {"ident", IdentText(out.text.c_str())},
+                   {"identComplete", out.complete},
+                   {"simulator", out.pulseSimulator == 1}});
         return kExitOk;
     }
-    std::cout << IdentForTerminal(text);
+    std::cout << IdentForTerminal(out.text.c_str());
     std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
-    if (simulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
-    std::cout << (simulator == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
+    if (out.pulseSimulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
+    std::cout << (out.pulseSimulator == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
     return kExitOk;
 }
 
