@@ -51,7 +51,7 @@ TformDefSet::TformDefSet(Session& session, QWidget* parent)
                 [this, side](int, int column) { GridCellChanged(side, column); });
         connect(Grid(side), &FieldGrid::left, this, [this, side] { GridExit(side); });
     }
-    connect(ui_->cbTypeTrk, &QComboBox::activated, this, &TformDefSet::cbTypeTrkChange);
+    connect(ui_->cbTypeTrk, &QComboBox::currentIndexChanged, this, &TformDefSet::cbTypeTrkChange);
     connect(ui_->cbCountSize_DS, &QComboBox::currentIndexChanged, this,
             &TformDefSet::cbCountSize_DSChange);
     connect(ui_->cbCountNoz_DS, &QComboBox::currentIndexChanged, this,
