@@ -46,7 +46,11 @@ class VolumeKeyFilter : public QObject {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::KeyPress) {
-            const QString text = static_cast<QKeyEvent*>(event)->text();
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const QString text = key->text();
+            // Shortcuts (select all, copy, paste) are not typing.
+            if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+                return QObject::eventFilter(watched, event);
             if (text.size() == 1 && text[0].isPrint() && !text[0].isDigit() &&
                 text[0] != QLatin1Char(','))
                 return true;
