@@ -93,7 +93,7 @@ void TabIdent::IdentToForm() {
     search_->Stop();
     // Everyday use reaches the initial setup only before the first identification; the engineer
     // of --service keeps it.
-    if (!session_.serviceMode) ui_->bGlobalSet->hide();
+    ui_->bGlobalSet->setVisible(session_.serviceMode);
     ui_->mIdent->clear();
     session_.SetStatus(QString());
     Session::LetRepaint();
