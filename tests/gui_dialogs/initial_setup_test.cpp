@@ -141,5 +141,19 @@ TEST_F(InitialSetupTest, FailedRegisterWriteIsShownAndTheRestStillRuns) {
     EXPECT_TRUE(WriteButton(d)->isEnabled());
 }
 
+// On the demo image the setup reads and writes the image's records and restarts nothing.
+TEST_F(InitialSetupTest, DemoImageIsReadAndRewritten) {
+    StartDemo();
+    auto& d = OpenSetup();
+    EXPECT_TRUE(prompts->messages.isEmpty())
+        << prompts->messages.join(QLatin1Char('|')).toStdString();
+    Choose(Get<QComboBox>(d, "cbNumNozGlobal"), U("3 пистолета"));
+    Click(WriteButton(d));
+    EXPECT_FALSE(d.isVisible());
+    uint8_t block[256] = {};
+    ASSERT_GT(session->Store().Read(addr::kParamsLength, -1, block), 0);
+    EXPECT_EQ(block[4], 3);
+}
+
 } // namespace
 } // namespace velmar::test

@@ -186,5 +186,15 @@ TEST(ReportPagination, PagesAndBrokenLines) {
             << c.lines.join(QLatin1Char('|')).toStdString();
 }
 
+TEST_F(ReportTest, DemoImageReportHasEveryRecord) {
+    StartDemo();
+    auto& dialog = Make<ui::TformViewParam>();
+    Open(dialog);
+    const QStringList lines = dialog.Lines();
+    EXPECT_EQ(lines.first(), U("\tТрк №1"));
+    EXPECT_EQ(lines[1], QString());
+    EXPECT_TRUE(lines.contains(U("\tФискальные счетчики.")));
+}
+
 } // namespace
 } // namespace velmar::test
