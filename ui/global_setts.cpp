@@ -399,7 +399,6 @@ void TfGlobalSetts::bSaveParamGlobalClick() {
     bar->hide();
     if (result.Failed()) ui_->lErrorWriteGlobal->setText(QString::fromUtf8(kSetupWriteFailedText));
     ui_->bSaveParamGlobal->setEnabled(true);
-    FillMonitor();
     if (!result.Failed()) accept();
 }
 

@@ -28,11 +28,6 @@ class DefaultsTest : public DialogsTest {
         Type(text);
         QTest::keyClick(Focus(), Qt::Key_Return);
     }
-    std::vector<uint8_t> SimBytes(uint32_t at, int count, int address) {
-        auto lock = bus->Lock();
-        const auto& m = Memory(address);
-        return {m.begin() + at, m.begin() + at + static_cast<uint32_t>(count)};
-    }
 };
 
 // Each topology is written to a controller answering at 7; the image gives side A address 1, so
@@ -117,6 +112,7 @@ TEST_F(DefaultsTest, DemoWriteReplacesTheImageFile) {
     StartDemo();
     auto& d = OpenDefaults();
     Choose(Get<QComboBox>(d, "cbTypeTrk"), U("Нара"));
+    Screenshot(d, QStringLiteral("factory_defaults"));
     EXPECT_EQ(Get<QPlainTextEdit>(d, "mParamTrk_DS")->toPlainText().split(QLatin1Char('\n'))[1],
               U("100 импульсов на литр, с пересчетом по двум фазам."));
     Choose(Get<QComboBox>(d, "cbCountNoz_DS"), QStringLiteral("3"));

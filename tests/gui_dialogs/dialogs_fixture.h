@@ -96,9 +96,11 @@ class DialogsTest : public ::testing::Test {
         if (c == nullptr) throw std::runtime_error("no controller at that address");
         return c->Space(0);
     }
-    uint8_t SimByte(uint32_t at, int address = 1) {
+    uint8_t SimByte(uint32_t at, int address = 1) { return SimBytes(at, 1, address)[0]; }
+    std::vector<uint8_t> SimBytes(uint32_t at, int count, int address = 1) {
         auto lock = bus->Lock();
-        return Memory(address)[at];
+        const auto& m = Memory(address);
+        return {m.begin() + at, m.begin() + at + static_cast<uint32_t>(count)};
     }
     uint8_t SimParam(int offset, int address = 1) {
         return SimByte(addr::kParams + static_cast<uint32_t>(offset), address);
@@ -149,6 +151,14 @@ class DialogsTest : public ::testing::Test {
         const int item = box->findText(text);
         if (item < 0) throw std::runtime_error("no such item");
         box->setCurrentIndex(item);
+    }
+
+    // Saves a picture of the dialog when VELMAR_SCREENSHOT_DIR is set.
+    static void Screenshot(QWidget& w, const QString& name) {
+        const QString shots = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
+        if (shots.isEmpty()) return;
+        QApplication::processEvents();
+        w.grab().save(shots + QLatin1Char('/') + name + QStringLiteral(".png"));
     }
 
     static QString U(const char* utf8) { return QString::fromUtf8(utf8); }

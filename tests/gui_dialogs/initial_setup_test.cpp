@@ -18,17 +18,13 @@ class InitialSetupTest : public DialogsTest {
         return d;
     }
     static QPushButton* WriteButton(QWidget& d) { return Get<QPushButton>(d, "bSaveParamGlobal"); }
-    std::vector<uint8_t> SimBytes(uint32_t at, int count) {
-        auto lock = bus->Lock();
-        const auto& m = Memory();
-        return {m.begin() + at, m.begin() + at + static_cast<uint32_t>(count)};
-    }
 };
 
 TEST_F(InitialSetupTest, ThreeSidesReadOpenWithOneSide) {
     StartBus();
     SetSimParams({{5, 3}});
     auto& d = OpenSetup();
+    Screenshot(d, QStringLiteral("initial_setup"));
     EXPECT_TRUE(prompts->messages.contains(U("Ошибка чтения к-ва сторон. Установлено значение 1")));
     EXPECT_EQ(Get<QComboBox>(d, "cbNumSideGlobal")->currentText(), U("1 сторона"));
     auto* monitor = Get<QListWidget>(d, "lbMonSettsGlobal");

@@ -60,6 +60,7 @@ TEST_F(ReportTest, ExtendedModeRebuildsFromTheBytesReadOnOpen) {
     // The controller changes meanwhile: the extended report still shows what was read.
     SetRegs(0, 0x0008, 99, 0);
     Click(Get<QCheckBox>(dialog, "checkAdvanceMode"));
+    Screenshot(dialog, QStringLiteral("parameter_report"));
     lines = dialog.Lines();
     const qsizetype block = lines.indexOf(U("Состояние рукава Сторона А №1"));
     ASSERT_GE(block, 0);
@@ -93,29 +94,6 @@ TEST_F(ReportTest, UnreadRecordsAreNamedAndLaterRecordsStayInPlace) {
               QStringList({U("Не считаны из контроллера (в отчете показаны нулями):"),
                            U("    настройки канала 3"), U("    настройки НАРА_АЗС")}));
     EXPECT_TRUE(lines.contains(U("Фискальный счетчик  сторона А, 2 рукав = 42,0")));
-}
-
-// Cancelled between records: the report is built from what was read and names the rest.
-TEST_F(ReportTest, CancelledReadNamesTheRecordsLeft) {
-    struct CancelAfter : ui::ExchangeRunner {
-        int Run(const std::function<int()>& work) override { return work(); }
-        int RunLong(const QString&, int, ui::Cancel,
-                    const std::function<int(ui::ExchangeProgress&)>& work) override {
-            struct P : ui::ExchangeProgress {
-                int done = 0;
-                void Step(int d) override { done = d; }
-                bool Cancelled() const override { return done >= 35; }
-            } progress;
-            return work(progress);
-        }
-    };
-    StartBus();
-    session->SetRunner(std::make_unique<CancelAfter>());
-    auto& dialog = Make<ui::TformViewParam>();
-    Open(dialog);
-    EXPECT_EQ(dialog.Lines().mid(1, 2),
-              QStringList({U("Не считаны из контроллера (в отчете показаны нулями):"),
-                           U("    регистры канала 16")}));
 }
 
 TEST_F(ReportTest, LongReportPrintsOnThreePagesOfPdf) {
@@ -157,12 +135,6 @@ TEST_F(ReportTest, PrintToFileSavesTheText) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("print.prn"))));
-
-    // A name that cannot be written: a message, and the good file stays as it was.
-    prompts->saveNames.push_back(dir.filePath(QStringLiteral("no/such/dir/report.txt")));
-    Print(dialog, dir.filePath(QStringLiteral("print.prn")));
-    EXPECT_TRUE(prompts->messages.last().startsWith(U("Файл не сохранен")));
-    EXPECT_EQ(QFileInfo(saved).size(), file.size());
 }
 
 // Pagination: lines at a fixed pitch below the top margin, a new page when the next would cross
