@@ -187,6 +187,7 @@ void TfGlobalSetts::showEvent(QShowEvent* event) {
 void TfGlobalSetts::FormShow() {
     setWindowTitle(QStringLiteral("Первичная настройка"));
     ui_->lbMonSettsGlobal->clear();
+    loaded_ = false;
     const int got = LoadParams();
     if (got < 1) {
         session_.Ask().Message(this, QString::fromUtf8(kNoLink));
@@ -227,6 +228,7 @@ void TfGlobalSetts::FormShow() {
     ui_->eAdrNaraGlobal->setText(QString::fromStdString(load.channelText));
     ShowFields();
     filling_ = false;
+    loaded_ = true;
     FillMonitor();
     RefreshWrite();
 }
@@ -349,14 +351,16 @@ void TfGlobalSetts::Mark(QWidget* control, bool red, MarkLook look) {
     SetMark(control, red, look, marks_);
 }
 
+// Write is offered only over records that were read: after a failed read, mending a field must
+// not offer to write a block nobody has seen.
 void TfGlobalSetts::RefreshWrite() {
-    ui_->bSaveParamGlobal->setEnabled(marks_.invalidFieldCount == 0);
+    ui_->bSaveParamGlobal->setEnabled(loaded_ && marks_.invalidFieldCount == 0);
 }
 
 // ---- Writing ------------------------------------------------------------------------------
 
 void TfGlobalSetts::bSaveParamGlobalClick() {
-    if (marks_.invalidFieldCount != 0) return;
+    if (!loaded_ || marks_.invalidFieldCount != 0) return;
     InitialSetupChoice choice;
     choice.sides = ui_->cbNumSideGlobal->currentIndex() + 1;
     choice.nozzles = nozzles_;
@@ -398,7 +402,7 @@ void TfGlobalSetts::bSaveParamGlobalClick() {
         });
     bar->hide();
     if (result.Failed()) ui_->lErrorWriteGlobal->setText(QString::fromUtf8(kSetupWriteFailedText));
-    ui_->bSaveParamGlobal->setEnabled(true);
+    RefreshWrite();
     if (!result.Failed()) accept();
 }
 

@@ -76,6 +76,7 @@ class TfGlobalSetts : public QDialog {
     std::vector<DigitField> digits_;
     FieldEntryState marks_;
     bool filling_ = false;
+    bool loaded_ = false; // the block and the channel settings were read at this opening
 
     // The records and the dialog's state, kept for the life of the program.
     CtrlrParams params_;

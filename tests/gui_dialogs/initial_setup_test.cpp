@@ -33,6 +33,21 @@ TEST_F(InitialSetupTest, ThreeSidesReadOpenWithOneSide) {
     EXPECT_TRUE(WriteButton(d)->isEnabled());
 }
 
+// Nothing read, nothing to write: mending a field does not offer Write either.
+TEST_F(InitialSetupTest, NoAnswerLeavesWriteOff) {
+    StartBus();
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().noAnswer = true;
+    }
+    auto& d = OpenSetup();
+    EXPECT_EQ(prompts->messages, QStringList({U("Ошибка связи с ТРК")}));
+    EXPECT_EQ(Get<QListWidget>(d, "lbMonSettsGlobal")->item(0)->text(),
+              U("Связь с контроллером не установлена"));
+    TypeInto(Get<QLineEdit>(d, "ePcTimeoutGlobal"), QStringLiteral("5"));
+    EXPECT_FALSE(WriteButton(d)->isEnabled());
+}
+
 TEST_F(InitialSetupTest, AddressListsAndAutomaticFilling) {
     StartBus(); // two sides
     auto& d = OpenSetup();
