@@ -1,6 +1,6 @@
 #include "ui/report_printing.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <QFont>
 #include <QFontMetrics>
