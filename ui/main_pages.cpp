@@ -1,8 +1,12 @@
 #include "ui/main_pages.h"
 
 #include "ui/placeholder_page.h"
+#include "ui/tab_adv_set.h"
 #include "ui/tab_ctrlr_setts.h"
+#include "ui/tab_dump.h"
 #include "ui/tab_ident.h"
+#include "ui/tab_regs_sides.h"
+#include "ui/tab_temperature_tbl.h"
 
 namespace velmar::ui {
 
@@ -18,12 +22,12 @@ const std::vector<PageEntry>& MainPages() {
     static const std::vector<PageEntry> pages = {
         {"TabIdent", "Основное меню", true, Make<TabIdent>},
         {"TabCtrlrSetts", "Настройки контроллера", true, Make<TabCtrlrSetts>},
-        {"TabAdvSet", "Доп настройки", true, Make<PlaceholderPage>},
+        {"TabAdvSet", "Доп настройки", true, Make<TabAdvSet>},
         {"TabNozzRegs", "Сост канала", false, Make<PlaceholderPage>},
         {"TabNozSetts", "Настройки канала", true, Make<PlaceholderPage>},
-        {"TabRegsSides", "Настройка стороны", true, Make<PlaceholderPage>},
-        {"TabTemperatureTbl", "Таблица температуры", true, Make<PlaceholderPage>},
-        {"TabDump", "Dump", false, Make<PlaceholderPage>},
+        {"TabRegsSides", "Настройка стороны", true, Make<TabRegsSides>},
+        {"TabTemperatureTbl", "Таблица температуры", true, Make<TabTemperatureTbl>},
+        {"TabDump", "Dump", false, Make<TabDump>},
     };
     return pages;
 }
