@@ -49,6 +49,10 @@ TabAdvSet::TabAdvSet(Session& session, QWidget* parent)
     ui->setupUi(this);
     NameInputsByLabels(this);
     ui->checkbTrkModes2->setAccessibleName(QStringLiteral("Режимы работы ТРК 2"));
+    // Long mode names wrap within the group instead of running off its edge.
+    ui->checkbTrkModes2->setWordWrap(true);
+    ui->checkbTrkModes2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->checkbTrkModes2->setResizeMode(QListView::Adjust);
 
     paramsBinder_->Bind(ui->eMinSpeed, bind::eMinSpeed, params_);
     paramsBinder_->Bind(ui->eMinSpTime, bind::eMinSpTime, params_);

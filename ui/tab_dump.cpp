@@ -44,11 +44,19 @@ TabDump::TabDump(Session& session, QWidget* parent)
     NameInputsByLabels(this);
     ui->sg1->setAccessibleName(QStringLiteral("Дамп памяти"));
     ui->sg1->setColumnCount(kDumpColumns);
+    // Columns and rows as narrow as the dump needs (the headers' own minimums are wider).
+    for (QTableWidget* grid : {ui->sg1, ui->sg2}) {
+        grid->horizontalHeader()->setMinimumSectionSize(1);
+        grid->verticalHeader()->setMinimumSectionSize(1);
+        grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+    }
     ui->sg1->horizontalHeader()->hide();
     ui->sg1->verticalHeader()->hide();
     ui->sg1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->sg1->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->sg1->installEventFilter(this);
+    // The digit columns share what the address and text columns leave of the grid's width.
+    ui->sg1->viewport()->installEventFilter(this);
     ui->sg2->setRowCount(1);
     ui->sg2->setColumnCount(3);
     ui->sg2->horizontalHeader()->hide();
@@ -223,7 +231,10 @@ void TabDump::OutputDump() {
 
 void TabDump::SizeColumns() {
     QTableWidget* grid = ui->sg1;
-    const int each = (grid->viewport()->width() - kAddressWidth - kTextWidth) / 48;
+    // A digit stays legible in a narrow window: the grid then scrolls sideways instead.
+    const int legible = grid->fontMetrics().horizontalAdvance(QLatin1Char('0')) + 6;
+    const int each =
+        std::max((grid->viewport()->width() - kAddressWidth - kTextWidth) / 48, legible - 2);
     grid->setColumnWidth(0, kAddressWidth);
     grid->setColumnWidth(kDumpTextColumn, kTextWidth);
     int hexWidth = 0;
@@ -236,11 +247,6 @@ void TabDump::SizeColumns() {
     ui->sg2->setColumnWidth(0, kAddressWidth);
     ui->sg2->setColumnWidth(1, hexWidth);
     ui->sg2->setColumnWidth(2, kTextWidth);
-}
-
-void TabDump::resizeEvent(QResizeEvent* event) {
-    Page::resizeEvent(event);
-    SizeColumns();
 }
 
 void TabDump::sg1SelectCell(int row, int column, int previousRow, int previousColumn) {
@@ -260,6 +266,7 @@ void TabDump::sg1SelectCell(int row, int column, int previousRow, int previousCo
 }
 
 bool TabDump::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->sg1->viewport() && event->type() == QEvent::Resize) SizeColumns();
     if (watched == ui->sg1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

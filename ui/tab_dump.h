@@ -32,7 +32,6 @@ class TabDump : public Page {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void FieldExit(QLineEdit* field);

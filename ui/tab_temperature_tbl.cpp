@@ -34,6 +34,8 @@ TabTemperatureTbl::TabTemperatureTbl(Session& session, QWidget* parent)
     ui->sgTblT->setRowCount(temp::kEntryCount);
     ui->sgTblT->setColumnCount(3);
     ui->sgTblT->verticalHeader()->hide();
+    ui->sgTblT->verticalHeader()->setMinimumSectionSize(1);
+    ui->sgTblT->verticalHeader()->setDefaultSectionSize(ui->sgTblT->fontMetrics().height() + 6);
     ui->sgTblT->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->bRecalcTblT->setEnabled(false);
 

@@ -40,7 +40,8 @@ TEST_F(SvcScreenshot, ServiceTabs) {
     session->serviceMode = true;
     window = std::make_unique<ui::TVelmarMain>(*session);
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     Shoot("TabIdent", "svc_ident");
     Shoot("TabAdvSet", "svc_adv");
     Shoot("TabRegsSides", "svc_sides");
@@ -49,11 +50,11 @@ TEST_F(SvcScreenshot, ServiceTabs) {
     Shoot("TabDump", "svc_dump_empty");
     auto* address = dump->findChild<QLineEdit*>(QStringLiteral("eAdresDump"));
     auto* count = dump->findChild<QLineEdit*>(QStringLiteral("eCountByteDump"));
-    address->setText("3100");
-    count->setText("48");
-    address->setFocus();
-    count->setFocus();
-    address->setFocus();
+    for (QLineEdit* field : {address, count}) {
+        field->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(field, field == address ? "3100" : "48");
+    }
+    QTest::keyClick(count, Qt::Key_Tab);
     dump->findChild<QPushButton*>(QStringLiteral("bReadDump"))->click();
     Shoot("TabDump", "svc_dump");
 }
