@@ -31,6 +31,7 @@ IdentServiceTools::IdentServiceTools(Session& session, Ui::TabIdent& form, QWidg
     ui_.rbStandartTablo->setChecked(true);
     ui_.TestEdit->setText(QStringLiteral("00"));
     ui_.TestEdit->setAccessibleName(ui_.TestButton->text());
+    ui_.mIRsValue->setAccessibleName(ui_.bIrValRead->text());
     // The table-fitting pair is for the controller's makers; --service shows it.
     ui_.TestEdit->setVisible(session_.serviceMode);
     ui_.TestButton->setVisible(session_.serviceMode);

@@ -44,12 +44,14 @@ PanelPasswords::PanelPasswords(QLineEdit* admin, QComboBox* operators, MakeBlock
     });
     connect(new LeaveWatcher(operators_), &LeaveWatcher::left, this,
             &PanelPasswords::StoreOperator);
-    operators_->view()->installEventFilter(this);
+    view_ = operators_->view();
+    view_->installEventFilter(this);
 }
 
 bool PanelPasswords::eventFilter(QObject* watched, QEvent* event) {
     // The drop-down's list becomes visible: the text typed so far goes into its slot first.
-    if (watched == operators_->view() && event->type() == QEvent::Show) StoreOperator();
+    // The view's own pointer: the list may be half destroyed when its view sends its last events.
+    if (event->type() == QEvent::Show && watched == view_) StoreOperator();
     return QObject::eventFilter(watched, event);
 }
 

@@ -36,6 +36,7 @@ class PanelPasswords : public QObject {
 
     QLineEdit* admin_;
     QComboBox* operators_;
+    QObject* view_ = nullptr; // the drop-down's list
     MakeBlock& block_;
     FieldEntryState& entry_;
     int slot_ = 0;

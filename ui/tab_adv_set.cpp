@@ -94,11 +94,13 @@ TabAdvSet::~TabAdvSet() = default;
 // ---- Reading ----------------------------------------------------------------------------------
 
 void TabAdvSet::PageShown() {
-    // The adjustment password has no record field behind it; only --service shows it.
+    // The adjustment password has no record field behind it: --service shows it, locked, so
+    // that nothing typed there seems to be kept.
     for (QWidget* w :
          {static_cast<QWidget*>(ui->lYPasswNara), static_cast<QWidget*>(ui->eYPasswNara),
           static_cast<QWidget*>(ui->helpYPasswNara)})
         w->setVisible(session_.serviceMode);
+    ui->eYPasswNara->setEnabled(false);
     ui->eUpgrCountNara->setReadOnly(true);
 
     if (!session_.ctrlrIdentified) {
