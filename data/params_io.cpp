@@ -18,7 +18,7 @@ int ReadParamsCopies(RecordStore& store, CtrlrParams& working, CtrlrParams& shad
     if (got < 1) return -1;
     got = std::min(got, params::kAreaLength - 1);
 
-    CtrlrSizes().paramsLength = got;
+    store.Sizes().paramsLength = got;
     shadow.Assign(bytes.data(), got);
     working.Assign(bytes.data(), got);
     check = CheckParamsOnRead(working);
@@ -26,7 +26,7 @@ int ReadParamsCopies(RecordStore& store, CtrlrParams& working, CtrlrParams& shad
 }
 
 int WriteParamsSized(RecordStore& store, const CtrlrParams& working) {
-    int size = CtrlrSizes().paramsLength;
+    int size = store.Sizes().paramsLength;
     if (size <= 0 || size >= params::kAreaLength) size = working.Length();
     CtrlrParams out;
     out.SetLength(size);

@@ -13,7 +13,7 @@ namespace velmar {
 inline constexpr int kParamsEmptyReadsAllowed = 3;
 
 // 1: both copies hold the block as read, `working` repaired by the read checks and `check`
-// saying what was repaired; the session's sizes record takes the length. -1: nothing changed.
+// saying what was repaired; the store's sizes record takes the length. -1: nothing changed.
 int ReadParamsCopies(RecordStore& store, CtrlrParams& working, CtrlrParams& shadow,
                      ParamsReadCheck& check);
 

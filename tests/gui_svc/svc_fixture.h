@@ -65,7 +65,7 @@ class SvcTest : public ::testing::Test {
         auto selective = std::make_unique<SelectiveStore>(session->portSlot, session->ctrlrAddress);
         store = selective.get();
         session->SetStore(std::move(selective));
-        CtrlrSizes().paramsLength = len::kParams;
+        session->Store().Sizes().paramsLength = len::kParams;
     }
 
     // The demo image at `imagePath` instead of a controller.
