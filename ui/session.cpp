@@ -13,6 +13,8 @@ namespace velmar::ui {
 Session::Session(QObject* parent)
     : QObject(parent), prompts_(std::make_unique<WidgetPrompts>()),
       runner_(std::make_unique<ThreadRunner>()) {
+    // Made here, on the window thread, so that no exchange thread ever creates it.
+    store_ = std::make_unique<LiveRecordStore>(portSlot, ctrlrAddress);
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
 }
 
