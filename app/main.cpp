@@ -4,6 +4,7 @@
 #include "ui/about_box.h"
 #include "ui/com_setting.h"
 #include "ui/command_line.h"
+#include "ui/read_retry_setting.h"
 #include "ui/session.h"
 #include "ui/velmar_application.h"
 #include "ui/velmar_main.h"
@@ -38,6 +39,9 @@ int main(int argc, char** argv) {
     args.removeFirst();
     const velmar::ui::CommandLine cmd = velmar::ui::ParseCommandLine(args);
     for (const QString& e : cmd.errors) std::fprintf(stderr, "velmar: %s\n", qPrintable(e));
+    // Before the first exchange: the exchanges read it from whichever thread runs them.
+    const QString retryProblem = velmar::ui::ApplyReadRetrySetting(velmar::ui::WindowSettings());
+    if (!retryProblem.isEmpty()) std::fprintf(stderr, "velmar: %s\n", qPrintable(retryProblem));
 
     velmar::ui::Session session;
     session.demoMode = cmd.demoMode;

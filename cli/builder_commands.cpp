@@ -38,6 +38,7 @@ int Report(Context& ctx, const std::vector<std::string>& args) {
     DeviceBuffer buffer;
     const int failed = FillReportBuffer(*ctx.store, buffer);
     std::cout << JoinLines(ReportLines(buffer, ctx.ctrl, extended));
+    PrintRetriedRequests(ctx);
     if (failed > 0) {
         return Fail(kExitNoAnswer, "Ошибка чтения: не считано записей - " + std::to_string(failed) +
                                        ", их значения в отчете равны 0");

@@ -25,6 +25,7 @@ struct Context {
     uint8_t stopBits = 1;
     int ctrl = 1; // controller number (240 with --reserve)
     bool log = false;
+    bool quiet = false; // -q: no closing count of retried requests
     bool demo = false;
     std::string demoFile = "demo_trk.bin";
     PortSlot slot = 0;                  // open port, when not in demo mode
@@ -43,6 +44,11 @@ const std::vector<Command>& Commands();
 
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);
+
+// At the end of a command that reads much from the line: how many read requests had to be
+// repeated (on stderr, so that the command's own output stays clean); nothing with -q or in
+// demo mode.
+void PrintRetriedRequests(const Context& ctx);
 
 // Polls the controller at ctx.ctrl; at the reserve address ctx.ctrl becomes the number the
 // controller reports. kExitOk, or the exit code of the failure (reported).

@@ -129,6 +129,9 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
         found += ok ? 1 : 0;
         std::cout << "Трк №" << n << (ok ? " найдено." : " не найдено.") << std::endl;
     }
+    // The polls of a search are never repeated (their timing is the engineer's): the count
+    // says so.
+    PrintRetriedRequests(ctx);
     if (found == 0) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     return kExitOk;
 }

@@ -27,6 +27,29 @@ class Deadline {
 // equals `want`.
 bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth);
 
+// How a read reply ended.
+enum class ReplyEnd {
+    Complete,    // taken: checked and verified, or (unchecked) exact length followed by silence
+    CheckFailed, // taken at the exact length, but its trailing byte is not the data's checksum
+    NoReply,     // not a byte within the first-byte budget
+    Short,       // bytes came, then stopped short of the expected length
+    TooLong,     // more bytes than expected (taken off the line only by the next purge)
+};
+
+struct ReplyLimits {
+    int firstByteMs; // until the first byte of the reply
+    int stallMs;     // without growth once bytes are arriving
+};
+
+// Waits for a read reply of `want` bytes (data, then the trailing byte) and stores it in `dst`.
+// With `checked`, a reply whose trailing byte is ChecksumRot8 of the data before it is complete
+// the moment its last byte is in (bytes after it are left for the next request's purge); one
+// that fails the check counts as such only after 1.5 character times of silence, so that a longer
+// reply is not mistaken for it. Unchecked replies always wait for that silence. `firstByteUs`
+// receives the time from the call to the first byte (unchanged when none came).
+ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
+                        const ReplyLimits& limits, int& firstByteUs);
+
 // Waits until at least `atLeast` bytes are waiting; returns the count then, or -1 when the
 // budget ran out.
 int AwaitAtLeast(PortSlot slot, int atLeast, int budgetMs);

@@ -2,6 +2,7 @@
 
 #include "data/demo_store.h"
 #include "data/live_store.h"
+#include "protocol/read_retry.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -47,6 +48,8 @@ void Session::UsePortSettings(const ComIniEntry& entry) {
 }
 
 int Session::OpenSessionPort() {
+    // Another port may lead to another controller: what was learnt about its replies goes.
+    ForgetReplyChecks();
     portSlot = 0;
     const int code = OpenPort(portSlot, portName.c_str());
     if (portSlot == 0) return code != 0 ? code : kPortNoSlot;
@@ -60,6 +63,7 @@ void Session::ConfigureSessionPort() {
 }
 
 void Session::CloseSessionPort() {
+    ForgetReplyChecks();
     if (portSlot != 0) ClosePort(portSlot);
     portSlot = 0;
 }
