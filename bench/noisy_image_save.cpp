@@ -8,6 +8,8 @@
 //   - the same clean-line figures for a controller whose trailing reply byte is not a checksum.
 //
 // Usage: noisy_image_save [SAVES [SEED]]   (50 saves, seed 1 by default)
+// The figures are wall times: on a loaded machine run it with a real-time priority
+// (chrt -f 10 noisy_image_save) so that they measure the exchanges rather than the scheduler.
 #include "data/device_image.h"
 #include "data/live_store.h"
 #include "link/serial_port.h"
@@ -167,6 +169,7 @@ int main(int argc, char** argv) {
     std::printf("  saves right %d, saves failed (file kept) %d, saves wrong %d\n", noisy.right,
                 noisy.failedKept, noisy.wrong);
     std::printf("  mean %.1f ms, against the clean line %.3f\n", noisyMean, noisyMean / cleanMean);
+    std::printf("  reply start (slowest recent) %.1f ms\n", ReplyLatencyUs(slot) / 1000.0);
 
     {
         auto lock = bus.Lock();

@@ -86,8 +86,13 @@ int ReplyLatencyUs(PortSlot slot) {
 
 void NoteReplyLatency(PortSlot slot, int microseconds) {
     if (slot >= latencyUs.size()) return;
+    // A slower reply counts at once; faster ones pull the figure down only slowly, so that one
+    // early outlier (the first exchange after opening a port) does not set it for good, and a
+    // controller that is sometimes slow keeps a figure near its slow replies.
     int seen = latencyUs[slot];
-    while (microseconds > seen && !latencyUs[slot].compare_exchange_weak(seen, microseconds)) {
+    for (;;) {
+        const int next = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
+        if (latencyUs[slot].compare_exchange_weak(seen, next)) return;
     }
 }
 

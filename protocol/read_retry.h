@@ -44,9 +44,9 @@ bool NoteReplyRepeatedUnchecked(PortSlot slot, int ctrl);
 // Forget what was learnt about the controller (a port was opened or closed).
 void ForgetReplyChecks();
 
-// Longest wait so far on `slot` from sending a read header to the first byte of its reply, in
-// microseconds (0 when nothing was measured since the port was forgotten). Lets a request that
-// has attempts left give up on a lost reply long before the full budget runs out.
+// How long replies on `slot` take from the read header to their first byte, in microseconds:
+// the slowest recent one (0 when nothing was measured since the port was forgotten). Lets a
+// request that has attempts left give up on a lost reply long before the full budget runs out.
 int ReplyLatencyUs(PortSlot slot);
 void NoteReplyLatency(PortSlot slot, int microseconds);
 

@@ -23,10 +23,10 @@ struct ProtocolTimeouts {
     // port's speed) no further byte may follow before it is taken; a longer reply is refused.
     int replySettlePercent = 150;
     // A read request with attempts left gives up on a reply that has not begun after this
-    // percentage of the longest wait for a first byte seen on the port, plus the margin; the
+    // percentage of the slowest recent wait for a first byte on the port, plus the margin; the
     // last attempt waits the full budget. Nothing learnt yet: the full budget.
     int quickReplyPercent = 200;
-    int quickReplyMarginMs = 20;
+    int quickReplyMarginMs = 10;
 };
 
 // The budgets in force for the whole process; tests may shorten them.
