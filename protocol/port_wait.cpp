@@ -84,20 +84,20 @@ ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
             maxSeen = n;
             deadline.Restart(limits.stallMs);
         }
-        if (n >= want && checked) {
+        if (n > want) {
+            AwaitQuiet(slot, settle, limits.stallMs);
+            return ReplyEnd::TooLong;
+        }
+        if (n == want && checked) {
             if (ReadPort(slot, dst, want) != 1) return ReplyEnd::Short;
-            // Verified at the expected length: complete, whatever may follow it.
+            // Verified at the expected length: complete, whatever may still follow it.
             if (ChecksumRot8(dst, static_cast<size_t>(want - 1)) == dst[want - 1])
                 return ReplyEnd::Complete;
-            if (n > want || !StaysAt(slot, 0, settle)) {
+            if (!StaysAt(slot, 0, settle)) {
                 AwaitQuiet(slot, settle, limits.stallMs);
                 return ReplyEnd::TooLong;
             }
             return ReplyEnd::CheckFailed;
-        }
-        if (n > want) {
-            AwaitQuiet(slot, settle, limits.stallMs);
-            return ReplyEnd::TooLong;
         }
         if (n == want && StaysAt(slot, want, settle)) {
             return ReadPort(slot, dst, want) == 1 ? ReplyEnd::Complete : ReplyEnd::Short;

@@ -43,9 +43,10 @@ struct ReplyLimits {
 
 // Waits for a read reply of `want` bytes (data, then the trailing byte) and stores it in `dst`.
 // With `checked`, a reply whose trailing byte is ChecksumRot8 of the data before it is complete
-// the moment its last byte is in (bytes after it are left for the next request's purge); one
+// the moment its last byte is in (bytes that come after it go in the next request's purge); one
 // that fails the check counts as such only after 1.5 character times of silence, so that a longer
-// reply is not mistaken for it. Unchecked replies always wait for that silence. `firstByteUs`
+// reply is not mistaken for it. Unchecked replies always wait for that silence. More bytes than
+// expected, seen at once, are never taken. `firstByteUs`
 // receives the time from the call to the first byte (unchanged when none came).
 ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
                         const ReplyLimits& limits, int& firstByteUs);
