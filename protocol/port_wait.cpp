@@ -41,8 +41,8 @@ bool StaysAt(PortSlot slot, int want, std::chrono::microseconds settle) {
     }
 }
 
-// Waits until no further byte has come for `settle`, at most `budgetMs`: what is left of a reply
-// that was refused then goes in the next request's purge instead of into its reply.
+} // namespace
+
 void AwaitQuiet(PortSlot slot, std::chrono::microseconds settle, int budgetMs) {
     using Clock = std::chrono::steady_clock;
     const Deadline limit(budgetMs);
@@ -63,8 +63,6 @@ void AwaitQuiet(PortSlot slot, std::chrono::microseconds settle, int budgetMs) {
         }
     }
 }
-
-} // namespace
 
 ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
                         const ReplyLimits& limits, int& firstByteUs) {

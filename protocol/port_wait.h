@@ -51,6 +51,10 @@ struct ReplyLimits {
 ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
                         const ReplyLimits& limits, int& firstByteUs);
 
+// Waits until no further byte has come for `settle`, at most `budgetMs`: what is left of a reply
+// that was refused then goes in the next request's purge instead of into its reply.
+void AwaitQuiet(PortSlot slot, std::chrono::microseconds settle, int budgetMs);
+
 // Waits until at least `atLeast` bytes are waiting; returns the count then, or -1 when the
 // budget ran out.
 int AwaitAtLeast(PortSlot slot, int atLeast, int budgetMs);

@@ -2,6 +2,7 @@
 
 #include "link/exchange_log.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/line_timing.h"
 #include "protocol/port_wait.h"
 #include "protocol/read_retry.h"
 #include "protocol/timeouts.h"
@@ -62,17 +63,33 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
     const auto size = static_cast<size_t>(count);
     std::array<uint8_t, kMaxChunk + 1> reply{};
     std::array<uint8_t, kMaxChunk + 1> unverified{};
-    bool haveUnverified = false;
-    bool confirmGranted = false;
+    int sameInRow = 0;    // failed replies in a row carrying the data in `unverified`
+    int confirmReads = 0; // reads added beyond the retries to compare failed replies
     int limit = ReadRetries() + 1;
+    int gaveUpAfterMs = 0;   // the previous attempt found no reply within a shortened wait
+    int longestGiveUpMs = 0; // the same, longest over all attempts so far
     for (int attempt = 1;; ++attempt) {
+        const bool last = attempt >= limit;
+        // A reply given up on too soon may still be on its way: the last attempt begins only
+        // once the line has been quiet that long, so a late reply cannot spoil its own.
+        if (last && longestGiveUpMs > 0)
+            AwaitQuiet(slot, std::chrono::milliseconds(longestGiveUpMs), firstByteMs);
         SendCtrlrCmd(slot, ctrl, cmd);
         SendReadHeader(slot, lineAddress, static_cast<uint8_t>(count));
         int firstByteUs = -1;
-        const ReplyLimits limits{FirstByteBudgetMs(slot, firstByteMs, attempt >= limit),
+        const ReplyLimits limits{FirstByteBudgetMs(slot, firstByteMs, last),
                                  Timeouts().readChunkStallMs};
         const ReplyEnd end = AwaitReadReply(slot, reply.data(), want, checked, limits, firstByteUs);
-        if (firstByteUs >= 0) NoteReplyLatency(slot, firstByteUs);
+        if (firstByteUs >= 0) {
+            // Bytes sooner than this request could have been answered belong to the reply given
+            // up on: replies take longer than thought.
+            const auto requestUs = static_cast<int>(CharTime(slot).count()) * 12;
+            if (gaveUpAfterMs > 0 && firstByteUs < requestUs) firstByteUs += gaveUpAfterMs * 1000;
+            NoteReplyLatency(slot, firstByteUs);
+        }
+        gaveUpAfterMs =
+            end == ReplyEnd::NoReply && limits.firstByteMs < firstByteMs ? limits.firstByteMs : 0;
+        longestGiveUpMs = std::max(longestGiveUpMs, gaveUpAfterMs);
 
         if (end == ReplyEnd::Complete) {
             if (checked) NoteReplyChecked(slot, ctrl);
@@ -85,12 +102,18 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                              "сумма данных %02X",
                              slot, reply[size], ChecksumRot8(reply.data(), size)));
             }
-            // The same data twice: whatever the trailing byte means, these are the bytes in the
-            // controller (a noisy line does not garble two replies alike).
-            if (haveUnverified && std::memcmp(unverified.data(), reply.data(), size) == 0) {
+            // The same data in kRepliesToTrustUnchecked failed replies in a row: whatever the
+            // trailing byte means, these are the bytes in the controller (noise does not garble
+            // replies alike). Not once replies are known to carry the checksum.
+            sameInRow = sameInRow > 0 && std::memcmp(unverified.data(), reply.data(), size) == 0
+                            ? sameInRow + 1
+                            : 1;
+            unverified = reply;
+            const bool mayTrust = !ChecksumKnown(slot, ctrl);
+            if (mayTrust && sameInRow >= kRepliesToTrustUnchecked) {
                 const bool switchedOff = NoteReplyRepeatedUnchecked(slot, ctrl);
                 if (Logged(slot)) {
-                    LogNote(Line("Порт %d: два одинаковых ответа приняты без проверки", slot));
+                    LogNote(Line("Порт %d: одинаковые ответы приняты без проверки", slot));
                     if (switchedOff) {
                         LogNote(Line("Контроллер %d: последний байт ответа - не контрольная "
                                      "сумма; проверка ответов отключена до смены адреса или порта",
@@ -100,12 +123,10 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                 std::memcpy(dst, reply.data(), size);
                 return true;
             }
-            unverified = reply;
-            haveUnverified = true;
-            // A failed check always gets one read to compare it with, even with no retries:
+            // Failed replies always get the reads needed to compare them, even with no retries:
             // otherwise a controller without the checksum could not be read at all.
-            if (attempt >= limit && !confirmGranted) {
-                confirmGranted = true;
+            if (mayTrust && attempt >= limit && confirmReads < kRepliesToTrustUnchecked - 1) {
+                ++confirmReads;
                 limit = attempt + 1;
             }
         }

@@ -15,6 +15,7 @@ struct CheckState {
     PortSlot slot = 0;
     int ctrl = -1;
     int uncheckedStreak = 0;
+    int passStreak = 0;
     bool off = false;
 };
 std::mutex checkMutex;
@@ -61,12 +62,20 @@ bool ReplyCheckOn(PortSlot slot, int ctrl) {
 
 void NoteReplyChecked(PortSlot slot, int ctrl) {
     std::lock_guard lock(checkMutex);
-    StateFor(slot, ctrl).uncheckedStreak = 0;
+    CheckState& s = StateFor(slot, ctrl);
+    s.uncheckedStreak = 0;
+    if (s.passStreak < kPassesToKnowChecksum) ++s.passStreak;
+}
+
+bool ChecksumKnown(PortSlot slot, int ctrl) {
+    std::lock_guard lock(checkMutex);
+    return StateFor(slot, ctrl).passStreak >= kPassesToKnowChecksum;
 }
 
 bool NoteReplyRepeatedUnchecked(PortSlot slot, int ctrl) {
     std::lock_guard lock(checkMutex);
     CheckState& s = StateFor(slot, ctrl);
+    if (s.passStreak < kPassesToKnowChecksum) s.passStreak = 0;
     if (s.off) return false;
     s.off = ++s.uncheckedStreak >= kUncheckedStreakLimit;
     return s.off;

@@ -21,6 +21,11 @@ inline constexpr int kDefaultReadRetries = 2;
 inline constexpr int kMaxReadRetries = 10;
 // Replies that failed the check but repeated their data, in a row, before the check goes off.
 inline constexpr int kUncheckedStreakLimit = 3;
+// Failed replies in a row with the same data before that data is taken unchecked.
+inline constexpr int kRepliesToTrustUnchecked = 3;
+// Verified replies in a row after which the controller is known to send the checksum: from then
+// on a reply that fails the check is never taken, however often it repeats.
+inline constexpr int kPassesToKnowChecksum = 4;
 
 // Further attempts after a failed read request (no reply, short or long reply, failed check).
 // 0 sends each request once. Values are clamped to 0..kMaxReadRetries.
@@ -36,9 +41,12 @@ void CountRetriedRequest();
 // Whether replies of the controller `ctrl` on `slot` are checked. Talking to another controller
 // or on another slot starts afresh with the check on.
 bool ReplyCheckOn(PortSlot slot, int ctrl);
-// A reply passed the check: the controller does send the checksum; the streak starts again.
+// A reply passed the check; the streak of unchecked replies starts again.
 void NoteReplyChecked(PortSlot slot, int ctrl);
-// Two successive replies failed the check with identical data and were taken. True when this
+// kPassesToKnowChecksum replies in a row passed the check (a controller without the checksum
+// does that by chance once in 2^32).
+bool ChecksumKnown(PortSlot slot, int ctrl);
+// Failed replies with the same data were taken unchecked. True when this
 // event switched the check off (the caller says so once in the exchange log).
 bool NoteReplyRepeatedUnchecked(PortSlot slot, int ctrl);
 // Forget what was learnt about the controller (a port was opened or closed).

@@ -83,12 +83,11 @@ TEST_F(ReadRetryTest, OneBrokenReplyIsAskedForAgain) {
     struct Case {
         const char* fault;
         std::function<void(sim::Faults&)> set;
-        bool readWithoutRetries; // what a single attempt (plus a failed check's comparison) gets
     };
     const Case cases[] = {
-        {"lost", [](sim::Faults& f) { f.dropReplies = 1; }, false},
-        {"cut short", [](sim::Faults& f) { f.truncateReplies = 1; }, false},
-        {"garbled", [](sim::Faults& f) { f.corruptReplies = 1; }, true},
+        {"lost", [](sim::Faults& f) { f.dropReplies = 1; }},
+        {"cut short", [](sim::Faults& f) { f.truncateReplies = 1; }},
+        {"garbled", [](sim::Faults& f) { f.corruptReplies = 1; }},
     };
     const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
     std::vector<uint8_t> got;
@@ -101,11 +100,11 @@ TEST_F(ReadRetryTest, OneBrokenReplyIsAskedForAgain) {
         EXPECT_EQ(got, memory);
         WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
 
+        // No retries: the read fails, and stores nothing.
         SetReadRetries(0);
         WithFaults(c.set);
-        EXPECT_EQ(ReadRegs(got), c.readWithoutRetries ? kRegsLength : -1);
-        EXPECT_EQ(got, c.readWithoutRetries ? memory : std::vector<uint8_t>(kRegsLength, 0xEE))
-            << "a failed read stores nothing";
+        EXPECT_EQ(ReadRegs(got), -1);
+        EXPECT_EQ(got, std::vector<uint8_t>(kRegsLength, 0xEE));
         WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
     }
 
@@ -171,11 +170,12 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadAndThenNoLongerChecked) {
     WithFaults([](sim::Faults& f) { f.trailerNotChecksum = true; });
     const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
     std::vector<uint8_t> got;
-    // Each request is read twice until the check goes off: after kUncheckedStreakLimit requests.
+    // Each request is read three times until the check goes off: after kUncheckedStreakLimit
+    // requests.
     uint64_t frames = sim.FramesSeen();
     EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(got, memory);
-    EXPECT_EQ(sim.FramesSeen() - frames, 4u);
+    EXPECT_EQ(sim.FramesSeen() - frames, 2u * kRepliesToTrustUnchecked);
     EXPECT_TRUE(ReplyCheckOn(slot, 1));
     EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_FALSE(ReplyCheckOn(slot, 1));
@@ -186,13 +186,30 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadAndThenNoLongerChecked) {
     EXPECT_EQ(sim.FramesSeen() - frames, 4u) << "one request a chunk once the check is off";
     const std::string log = Log();
     EXPECT_EQ(Count(log, "проверка ответов отключена"), 1u);
-    EXPECT_EQ(Count(log, "не прошел проверку"), 2u * kUncheckedStreakLimit);
+    EXPECT_EQ(Count(log, "не прошел проверку"),
+              static_cast<size_t>(kRepliesToTrustUnchecked * kUncheckedStreakLimit));
 
     // Another controller number, or another port, starts with the check on again.
     EXPECT_TRUE(ReplyCheckOn(slot, 2));
     EXPECT_TRUE(ReplyCheckOn(slot, 1));
     EXPECT_EQ(ReadRegs(got), kRegsLength);
     ForgetReplyChecks();
+    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+}
+
+TEST_F(ReadRetryTest, RepeatedGarbleIsNeverTakenFromAControllerKnownToSendTheChecksum) {
+    const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
+    std::vector<uint8_t> got;
+    // Two replies garbled alike are not enough to be taken unchecked.
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 2; });
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(got, memory);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
+    ASSERT_TRUE(ChecksumKnown(slot, 1));
+    // Known to send the checksum: no number of identical garbled replies gets through.
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 3; });
+    EXPECT_EQ(ReadRegs(got), -1);
+    EXPECT_EQ(got, std::vector<uint8_t>(kRegsLength, 0xEE));
     EXPECT_TRUE(ReplyCheckOn(slot, 1));
 }
 
