@@ -1,6 +1,6 @@
 #include "data/device_image.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 
@@ -11,17 +11,18 @@ namespace velmar {
 std::vector<ImageRecord> ImageRecords(const uint8_t h[7]) {
     std::vector<ImageRecord> r;
     r.reserve(40);
-    r.push_back({addr::kParams, h[0]});
+    using K = RecordKind;
+    r.push_back({K::Params, addr::kParams, h[0]});
     for (int n = 0; n < kChannelCount; ++n)
-        r.push_back({ChannelAddress(addr::kChannelSettsBase, n), h[3]});
-    r.push_back({addr::kOptionalA, h[4]});
-    r.push_back({addr::kOptionalB, h[4]});
-    r.push_back({addr::kSideStateA, h[6]});
-    r.push_back({addr::kSideStateB, h[6]});
+        r.push_back({K::ChannelSetts, ChannelAddress(addr::kChannelSettsBase, n), h[3]});
+    r.push_back({K::OptionalBlock, addr::kOptionalA, h[4]});
+    r.push_back({K::OptionalBlock, addr::kOptionalB, h[4]});
+    r.push_back({K::SideState, addr::kSideStateA, h[6]});
+    r.push_back({K::SideState, addr::kSideStateB, h[6]});
     for (int n = 0; n < kChannelCount; ++n)
-        r.push_back({ChannelAddress(addr::kChannelRegsBase, n), h[5]});
-    r.push_back({addr::kMakeBlock, image::kMakeRegionLength});
-    r.push_back({addr::kBlock3000, image::kBlock3000Length});
+        r.push_back({K::ChannelRegs, ChannelAddress(addr::kChannelRegsBase, n), h[5]});
+    r.push_back({K::MakeBlock, addr::kMakeBlock, image::kMakeRegionLength});
+    r.push_back({K::Block3000, addr::kBlock3000, image::kBlock3000Length});
     return r;
 }
 
@@ -38,13 +39,13 @@ int ImageWriteTotal(const uint8_t h[7]) {
 static_assert(255 + 16 * 510 + 2 * 510 + 320 <= image::kBufferLength);
 
 int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImageProgressFn& progress,
-                    std::string* error) {
+                    std::string* error, const ImageStopFn& stop) {
     out.clear();
     if (store.ReadSizes() != 1) {
         if (error) *error = ImageSaveErrorText(kImageNoLink);
         return kImageNoLink;
     }
-    const auto header = CtrlrSizes().ToBytes();
+    const auto header = store.Sizes().ToBytes();
     std::vector<uint8_t> img(header.begin(), header.end());
     const int total = ImageLength(header.data()) - image::kHeaderLength;
     img.reserve(static_cast<size_t>(total) + image::kHeaderLength);
@@ -53,6 +54,7 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
     for (const ImageRecord& rec : ImageRecords(header.data())) {
         // A length of 0 means the record is absent; a read of length 0 would be self-sized.
         if (rec.length == 0) continue;
+        if (stop && stop()) return kImageCancelled;
         const size_t at = img.size();
         img.resize(at + static_cast<size_t>(rec.length));
         const int got = store.Read(rec.address, rec.length, img.data() + at, 0);
@@ -73,9 +75,9 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
 }
 
 int SaveDeviceImage(RecordStore& store, const std::string& path, const ImageProgressFn& progress,
-                    std::string* error) {
+                    std::string* error, const ImageStopFn& stop) {
     std::vector<uint8_t> img;
-    const int r = ReadDeviceImage(store, img, progress, error);
+    const int r = ReadDeviceImage(store, img, progress, error, stop);
     if (r != kImageSaved) return r;
     std::string why;
     if (WriteFileAtomically(path, img.data(), img.size(), &why) != 0) {
@@ -134,6 +136,8 @@ std::string ImageSaveErrorText(int result) {
         return "Ошибка чтения образа из контроллера; файл не изменен";
     case kImageFileFailed:
         return "Ошибка записи файла образа; прежний файл не изменен";
+    case kImageCancelled:
+        return "Чтение образа прервано; прежний файл не изменен";
     default:
         return "Ошибка сохранения образа";
     }
@@ -161,14 +165,14 @@ std::string ImageLoadErrorText(int result) {
 }
 
 int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
-                           const ImageProgressFn& progress) {
-    if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return -1;
+                           const ImageProgressFn& progress, SizesRecord* controllerSizes) {
+    if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return kImageNotWritten;
     const int total = ImageWriteTotal(img.data());
     ImageProgress perRecord;
     if (progress) perRecord = [&](int done) { progress(done, total); };
-    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord) != 1) return -1;
-    RestartCtrlr(slot, ctrl);
-    return 1;
+    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes) != 1)
+        return kImageNotWritten;
+    return RestartCtrlr(slot, ctrl) == 1 ? kImageWritten : kImageWrittenNoRestart;
 }
 
 } // namespace velmar

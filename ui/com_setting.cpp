@@ -53,7 +53,7 @@ void TComSetting::FormShow() {
     // their defaults below.
     session_.UsePortSettings(entry);
 
-    std::vector<std::string> names = DiscoverPortNames();
+    std::vector<std::string> names = session_.DiscoverPorts();
     for (const std::string& extra : session_.extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
     ui_->cbComNumber->clear();
@@ -100,7 +100,7 @@ void TComSetting::SaveParamClick() {
                           : ui_->cbPortParity->currentText().at(0).toLatin1();
     session_.portName = ui_->cbComNumber->currentText().toStdString();
 
-    const int code = session_.OpenSessionPort();
+    const int code = session_.OpenSessionPort(this);
     if (session_.portSlot == 0) {
         session_.Ask().Message(this,
                                WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), code));
