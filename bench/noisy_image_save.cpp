@@ -54,7 +54,9 @@ class CountingStore final : public RecordStore {
     int Restart() override { return live_.Restart(); }
     int ReadSizes() override {
         lineBytes += 4 + 8 + len::kSizes + 1;
-        return live_.ReadSizes();
+        const int result = live_.ReadSizes();
+        Sizes() = live_.Sizes();
+        return result;
     }
     bool Holds(int address, uint8_t space) const override { return live_.Holds(address, space); }
     bool IsDemo() const override { return false; }
