@@ -102,11 +102,15 @@ std::string Num(long long v) {
 
 } // namespace
 
-int FillReportBuffer(RecordStore& store, DeviceBuffer& buffer) {
+int FillReportBuffer(RecordStore& store, DeviceBuffer& buffer,
+                     const std::function<void(int done, int total)>& progress) {
     buffer = DeviceBuffer{};
     int failed = 0;
+    int done = 0;
+    constexpr int kRecords = 1 + kChannelCount + 2 + 1 + kChannelCount;
     auto read = [&](int address, int length, int offset, int keep) {
         if (!ReadInto(store, address, length, buffer, offset, keep)) ++failed;
+        if (progress) progress(++done, kRecords);
     };
     read(addr::kParamsLength, -1, DeviceBuffer::kParamsOffset, params::kUsualLength);
     for (int n = 0; n < kChannelCount; ++n) {

@@ -106,6 +106,7 @@ ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
 }
 
 bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth) {
+    budgetMs += PortExtraWaitMs(slot);
     Deadline deadline(budgetMs);
     int maxSeen = 0;
     // A byte that follows the expected ones comes about one character time later; the reply is
@@ -124,6 +125,7 @@ bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth
 }
 
 int AwaitAtLeast(PortSlot slot, int atLeast, int budgetMs) {
+    budgetMs += PortExtraWaitMs(slot);
     Deadline deadline(budgetMs);
     for (;;) {
         const int n = PortAvailable(slot);

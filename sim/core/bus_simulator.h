@@ -58,6 +58,10 @@ struct Faults {
     uint32_t noiseSeed = 1;
     // The trailing byte of a read reply is the plain sum of its data bytes, not the checksum.
     bool trailerNotChecksum = false;
+    // The controller answering at this number leaves reads starting at this memory address
+    // unanswered (a controller that fails half-way through an image read).
+    int mutedReadController = -1;
+    int mutedReadAddress = -1;
 };
 
 // Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.
