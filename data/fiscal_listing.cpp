@@ -7,7 +7,8 @@
 
 namespace velmar {
 
-int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines) {
+int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
+                    const FiscalProgress& progress) {
     lines.clear();
     uint8_t block[256] = {};
     const int got = store.Read(addr::kParamsLength, -1, block, 0);
@@ -31,6 +32,7 @@ int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines) {
         out.push_back("Адрес " + std::to_string(address) + ". Рукав " +
                       std::to_string(i % nozzles + 1) + ". Фискальный сумматор = " +
                       std::to_string(r.FCount()) + "," + std::to_string(r.FCMil()));
+        if (progress && !progress(i + 1)) return kFiscalCancelled;
     }
     lines = std::move(out);
     return 1;

@@ -4,6 +4,7 @@
 
 #include "data/record_store.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,15 @@ inline constexpr const char* kFiscalReadFailedText = "Ошибка чтения 
 inline constexpr const char* kFiscalReadText = "Фискальные сумматоры считаны";
 inline constexpr const char* kFiscalDemoText = "Демонстрационная версия";
 
+inline constexpr int kFiscalCancelled = -2;
+
+// Called after each channel with the channels read so far; false stops the listing.
+using FiscalProgress = std::function<bool(int channelsDone)>;
+
 // Reads the parameter block and the registers of every used channel (at most 16). Returns 1 with
-// one line per channel in `lines`, or -1 when any read failed (then `lines` is left empty).
-int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines);
+// one line per channel in `lines`, -1 when any read failed or kFiscalCancelled when `progress`
+// stopped it (then `lines` is left empty).
+int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
+                    const FiscalProgress& progress = {});
 
 } // namespace velmar

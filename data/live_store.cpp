@@ -1,6 +1,7 @@
 #include "data/live_store.h"
 
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/ctrlr_ready.h"
 
 namespace velmar {
 
@@ -14,6 +15,10 @@ int LiveRecordStore::Write(int address, int length, const uint8_t* data, uint8_t
 
 int LiveRecordStore::Restart() {
     return RestartCtrlr(slot_, ctrl_);
+}
+
+int LiveRecordStore::AwaitAnswer() {
+    return AwaitCtrlrAnswer(slot_, ctrl_);
 }
 
 int LiveRecordStore::ReadSizes() {

@@ -15,6 +15,7 @@ class LiveRecordStore final : public RecordStore {
     int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
     int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
     int Restart() override;
+    int AwaitAnswer() override;
     int ReadSizes() override;
     bool Holds(int, uint8_t) const override { return true; }
     bool IsDemo() const override { return false; }

@@ -18,6 +18,9 @@ class RecordStore {
     virtual int Write(int address, int length, const uint8_t* data, uint8_t space = 0) = 0;
     // Restart after a successful record write; the demo image needs none and returns 1.
     virtual int Restart() = 0;
+    // Waits (bounded) until a just restarted controller answers again; 1, or -1 when it stayed
+    // silent. Stores without a controller behind them are always ready.
+    virtual int AwaitAnswer() { return 1; }
     // Refreshes Sizes() from the controller (or image); 1, or -1 with Sizes() cleared.
     virtual int ReadSizes() = 0;
     // False for what the demo image does not hold (temperature table, live registers, dump):

@@ -15,7 +15,9 @@ class ExchangeWorker {
   public:
     struct Task {
         std::function<int()> work;
-        std::function<void()> done; // called on the worker after `work`, with `result` set
+        // Called on the worker after `work`, with `result` set; the task may be gone as soon as
+        // `done` has told the submitter, so the worker touches it no more afterwards.
+        std::function<void()> done;
         int result = 0;
         std::exception_ptr error; // what `work` threw, handed back to the submitter
     };

@@ -1,10 +1,13 @@
 #include "ui/main_pages.h"
 
-#include "ui/placeholder_page.h"
+#include "ui/tab_adv_set.h"
 #include "ui/tab_ctrlr_setts.h"
+#include "ui/tab_dump.h"
 #include "ui/tab_ident.h"
 #include "ui/tab_noz_setts.h"
 #include "ui/tab_nozz_regs.h"
+#include "ui/tab_regs_sides.h"
+#include "ui/tab_temperature_tbl.h"
 
 namespace velmar::ui {
 
@@ -20,12 +23,12 @@ const std::vector<PageEntry>& MainPages() {
     static const std::vector<PageEntry> pages = {
         {"TabIdent", "Основное меню", true, Make<TabIdent>},
         {"TabCtrlrSetts", "Настройки контроллера", true, Make<TabCtrlrSetts>},
-        {"TabAdvSet", "Доп настройки", true, Make<PlaceholderPage>},
+        {"TabAdvSet", "Доп настройки", true, Make<TabAdvSet>},
         {"TabNozzRegs", "Сост канала", false, Make<TabNozzRegs>},
         {"TabNozSetts", "Настройки канала", true, Make<TabNozSetts>},
-        {"TabRegsSides", "Настройка стороны", true, Make<PlaceholderPage>},
-        {"TabTemperatureTbl", "Таблица температуры", true, Make<PlaceholderPage>},
-        {"TabDump", "Dump", false, Make<PlaceholderPage>},
+        {"TabRegsSides", "Настройка стороны", true, Make<TabRegsSides>},
+        {"TabTemperatureTbl", "Таблица температуры", true, Make<TabTemperatureTbl>},
+        {"TabDump", "Dump", false, Make<TabDump>},
     };
     return pages;
 }

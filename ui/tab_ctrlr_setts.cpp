@@ -19,7 +19,6 @@
 #include <QSignalBlocker>
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 namespace velmar::ui {
 

@@ -5,6 +5,7 @@
 #include "protocol/ctrlr_protocol.h"
 #include "ui/ctrlr_search.h"
 #include "ui/enabling_rules.h"
+#include "ui/ident_service_tools.h"
 #include "ui/image_transfer.h"
 #include "ui/session.h"
 #include "ui_tab_ident.h"
@@ -29,6 +30,7 @@ TabIdent::TabIdent(Session& session, QWidget* parent)
                                ui_->bLoadImage, ui_->bReservCall, ui_->bLoadFisk},
                               this);
     connect(search_, &CtrlrSearch::lineReady, this, &TabIdent::AddIdentLine);
+    new IdentServiceTools(session_, *ui_, this);
     image_ = new ImageTransfer(
         session_, *ui_->progrImage, *ui_->lImageStat, [this] { IdentToForm(); }, this);
 

@@ -18,9 +18,11 @@ struct ThreadRunner::Job final : ExchangeProgress {
     explicit Job(ThreadRunner& r) : runner(r) {}
 
     void Step(int done) override {
-        // Queued behind nothing the worker posts later, so it arrives before the job's end.
-        QMetaObject::invokeMethod(
-            &runner, [this, done] { runner.Progressed(this, done); }, Qt::QueuedConnection);
+        {
+            const std::lock_guard<std::mutex> lock(runner.mutex_);
+            progress.push_back(done);
+        }
+        runner.WakeWindowThread();
     }
     bool Cancelled() const override { return cancelled.load(); }
 
@@ -29,6 +31,9 @@ struct ThreadRunner::Job final : ExchangeProgress {
     bool cancellable = false;
     std::atomic<bool> cancelled{false};
     ExchangeProgressPanel* panel = nullptr;
+    // Handed from the worker under the runner's mutex.
+    std::vector<int> progress;
+    bool workDone = false;
     // Window thread only.
     QEventLoop* loop = nullptr;
     bool finished = false;
@@ -105,11 +110,17 @@ int ThreadRunner::Wait(Job& job) {
     if (depth_++ == 0) Begin();
     stack_.push_back(&job);
     job.task.done = [this, &job] {
-        QMetaObject::invokeMethod(
-            this, [this, &job] { Finished(&job); }, Qt::QueuedConnection);
+        // Once workDone is seen the window thread may return and the job with this closure be
+        // gone: nothing of it is read after the lock is released.
+        ThreadRunner* runner = this;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            job.workDone = true;
+        }
+        runner->WakeWindowThread();
     };
     worker_->Submit(job.task);
-    if (!job.finished) {
+    if (!job.finished) { // the loop is entered before any news can arrive (same thread)
         QEventLoop loop;
         job.loop = &loop;
         loop.exec();
@@ -120,14 +131,30 @@ int ThreadRunner::Wait(Job& job) {
     return job.task.result;
 }
 
-void ThreadRunner::Finished(Job* job) {
-    job->finished = true;
-    if (job->loop != nullptr) job->loop->quit();
+// The worker's news reaches the window thread as a bare queued call: the job's state itself is
+// handed over under the mutex, so nothing but the wake-up depends on Qt's event queue.
+void ThreadRunner::WakeWindowThread() {
+    QMetaObject::invokeMethod(this, "TakeNews", Qt::QueuedConnection);
 }
 
-void ThreadRunner::Progressed(Job* job, int done) {
-    if (job->panel != nullptr) job->panel->SetDone(done);
-    ReportProgress(done);
+void ThreadRunner::TakeNews() {
+    for (Job* job : std::vector<Job*>(stack_)) {
+        std::vector<int> steps;
+        bool done = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            steps.swap(job->progress);
+            done = job->workDone;
+        }
+        for (const int step : steps) {
+            if (job->panel != nullptr) job->panel->SetDone(step);
+            ReportProgress(step);
+        }
+        if (done && !job->finished) {
+            job->finished = true;
+            if (job->loop != nullptr) job->loop->quit();
+        }
+    }
 }
 
 void ThreadRunner::Begin() {

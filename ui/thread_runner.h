@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class QWidget;
@@ -45,14 +46,15 @@ class ThreadRunner : public QObject, public ExchangeRunner {
   private:
     struct Job;
     int Wait(Job& job);
-    void Finished(Job* job);
-    void Progressed(Job* job, int done);
+    void WakeWindowThread();
+    Q_INVOKABLE void TakeNews();
     void Begin();
     void End();
     void RequestCancel();
     void DeliverHeldCloses();
 
     std::unique_ptr<ExchangeWorker> worker_;
+    std::mutex mutex_; // guards what the worker hands over in the jobs
     int depth_ = 0;
     std::vector<Job*> stack_; // the exchanges the window thread waits for, innermost last
     QTimer cursorTimer_;      // brings up the busy cursor once an exchange has run 150 ms

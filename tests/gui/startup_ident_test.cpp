@@ -176,6 +176,17 @@ TEST_F(GuiTest, PulseSimulatorSwitchThatFailsIsNotShownAsDone) {
     EXPECT_EQ(Text("lSimulState"), QStringLiteral("Имитатор включен"));
 }
 
+TEST_F(GuiTest, RestartTheControllerDoesNotTakeIsReported) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    {
+        auto lock = sim->Lock();
+        sim->GetFaults().writeStatusAddress = 0x88FFFF;
+    }
+    QTest::mouseClick(Find<QPushButton>("bReset"), Qt::LeftButton);
+    EXPECT_EQ(Text("lIdentState"), QStringLiteral("Контроллер не ответил на команду рестарта"));
+}
+
 TEST_F(GuiTest, PortThatDoesNotOpenIsReportedWithItsReason) {
     StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
     // The missing com.ini is not reported when the port comes from the command line.

@@ -215,6 +215,25 @@ TEST_F(SettsTest, AFailedWriteIsReportedAndTriedAgainNextTime) {
     EXPECT_EQ(SimParam(27), 33);
 }
 
+// Written but not restarted: the controller still works with its old block and speed, so the
+// port stays where it was and the engineer is told.
+TEST_F(SettsTest, ARestartTheControllerDoesNotTakeIsReported) {
+    StartBus();
+    Show();
+    const uint32_t baud = session->baud;
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().writeStatusAddress = 0x88FFFF;
+    }
+    Choose(Combo("cbSpeedTrk"), "9600");
+    Save();
+    const QString text = U("Параметры записаны, но контроллер не ответил на команду рестарта");
+    EXPECT_EQ(prompts->messages, QStringList{text});
+    EXPECT_EQ(status, text);
+    EXPECT_EQ(session->baud, baud);
+    EXPECT_TRUE(Reident(*session, ui::Reident::WriteFailedOrSpeed));
+}
+
 TEST_F(SettsTest, AFailedChannelConversionIsReported) {
     StartBus();
     Show();

@@ -1,0 +1,175 @@
+// The service tabs on their own, talking over a pseudo-terminal to the in-process controller
+// simulator (or to the demo image), driven by clicks and key presses as an engineer would.
+#pragma once
+
+#include "data/demo_store.h"
+#include "data/live_store.h"
+#include "data/memory_map.h"
+#include "gui/fake_prompts.h"
+#include "link/serial_port.h"
+#include "protocol/ctrlr_protocol.h"
+#include "sim/core/bus_simulator.h"
+#include "ui/field_marks.h"
+#include "ui/page.h"
+#include "ui/session.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+namespace velmar::test {
+
+// The live controller, except that reads at the addresses in `failReads` fail as a silent
+// controller's would.
+class SelectiveStore final : public RecordStore {
+  public:
+    SelectiveStore(const PortSlot& slot, const int& ctrl) : live_(slot, ctrl) {}
+    std::set<int> failReads;
+
+    int Read(int address, int length, uint8_t* dst, uint8_t space) override {
+        return failReads.count(address) != 0 ? -1 : live_.Read(address, length, dst, space);
+    }
+    int Write(int address, int length, const uint8_t* data, uint8_t space) override {
+        return live_.Write(address, length, data, space);
+    }
+    int Restart() override { return live_.Restart(); }
+    int AwaitAnswer() override { return live_.AwaitAnswer(); }
+    int ReadSizes() override { return live_.ReadSizes(); }
+    bool Holds(int address, uint8_t space) const override { return live_.Holds(address, space); }
+    bool IsDemo() const override { return false; }
+
+  private:
+    LiveRecordStore live_;
+};
+
+class SvcTest : public ::testing::Test {
+  protected:
+    // A bus with default controllers and the session identified at the first of them.
+    void StartBus(sim::Options options = {}) {
+        bus = std::make_unique<sim::BusSimulator>(options);
+        ASSERT_EQ(bus->Start(), 0);
+        StartPortLayer();
+        NewSession();
+        session->portName = bus->SlavePath();
+        session->baud = 4800;
+        ASSERT_EQ(session->OpenSessionPort(), 0);
+        session->SetPortClosed(false);
+        session->noCtrlrNumber = false;
+        session->ctrlrAddress = options.addresses.front();
+        auto selective = std::make_unique<SelectiveStore>(session->portSlot, session->ctrlrAddress);
+        store = selective.get();
+        session->SetStore(std::move(selective));
+        session->Store().Sizes().paramsLength = len::kParams;
+    }
+
+    // The demo image at `imagePath` instead of a controller.
+    void StartDemo(const std::string& imagePath) {
+        NewSession();
+        session->demoMode = true;
+        session->demoImagePath = imagePath;
+        int loaded = 0;
+        session->SetStore(MakeDemoRecordStore(imagePath, loaded));
+        ASSERT_EQ(loaded, 1);
+        session->ctrlrAddress = 1;
+    }
+
+    void NewSession() {
+        session = std::make_unique<ui::Session>();
+        prompts = new FakePrompts;
+        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+        session->ctrlrIdentified = true;
+        QObject::connect(session.get(), &ui::Session::statusChanged,
+                         [this](const QString& text) { status = text; });
+    }
+
+    template <class P> P* Make() {
+        auto* p = new P(*session, nullptr);
+        page.reset(p);
+        page->resize(900, 560);
+        page->show();
+        page->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(page.get()));
+        return p;
+    }
+
+    void TearDown() override {
+        page.reset();
+        if (session) {
+            session->ReleaseDemoImage();
+            session->CloseSessionPort();
+        }
+        session.reset();
+        if (bus) {
+            StopPortLayer();
+            bus->Stop();
+        }
+    }
+
+    // ---- The simulator's memory ----
+
+    std::vector<uint8_t>& Memory(int space = 0, int address = 1) {
+        sim::Controller* c = bus->Find(address);
+        if (c == nullptr) throw std::runtime_error("no controller at that address");
+        return c->Space(space);
+    }
+    uint8_t Sim(uint32_t at, int space = 0) {
+        auto lock = bus->Lock();
+        return Memory(space)[at];
+    }
+    void SetSim(uint32_t at, std::initializer_list<uint8_t> bytes, int space = 0) {
+        auto lock = bus->Lock();
+        for (const uint8_t b : bytes) Memory(space)[at++] = b;
+    }
+
+    // ---- Controls ----
+
+    template <class W> W* Get(const char* name) {
+        W* w = page->findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
+    QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
+    bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
+
+    // ---- What a person does ----
+
+    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    void Click(const char* button) { Click(Button(button)); }
+    static QWidget* Focus() { return QApplication::focusWidget(); }
+    void Type(const QString& text) {
+        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
+    }
+    void Key(Qt::Key key) { QTest::keyClick(Focus(), key); }
+    // Clicks into the field, selects its text, types over it and leaves with Tab.
+    void Enter(const char* field, const QString& text) {
+        QLineEdit* edit = Edit(field);
+        Click(edit);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        Key(Qt::Key_Backspace);
+        Type(text);
+        Key(Qt::Key_Tab);
+    }
+    void Show() { page->PageShown(); }
+
+    // The shipped demo image (only read by these tests).
+    static std::string DemoImage() {
+        return qEnvironmentVariable("VELMAR_SOURCE_DIR").toStdString() + "/demo_trk.bin";
+    }
+    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+    std::unique_ptr<sim::BusSimulator> bus;
+    std::unique_ptr<ui::Session> session;
+    FakePrompts* prompts = nullptr;  // owned by the session
+    SelectiveStore* store = nullptr; // owned by the session
+    std::unique_ptr<ui::Page> page;
+    QString status;
+};
+
+} // namespace velmar::test
