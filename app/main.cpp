@@ -6,6 +6,7 @@
 #include "ui/command_line.h"
 #include "ui/def_set.h"
 #include "ui/global_setts.h"
+#include "ui/read_retry_setting.h"
 #include "ui/session.h"
 #include "ui/tab_ident.h"
 #include "ui/velmar_application.h"
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
     args.removeFirst();
     const velmar::ui::CommandLine cmd = velmar::ui::ParseCommandLine(args);
     for (const QString& e : cmd.errors) std::fprintf(stderr, "velmar: %s\n", qPrintable(e));
+    // Before the first exchange: the exchanges read it from whichever thread runs them.
+    const QString retryProblem = velmar::ui::ApplyReadRetrySetting(velmar::ui::WindowSettings());
+    if (!retryProblem.isEmpty()) std::fprintf(stderr, "velmar: %s\n", qPrintable(retryProblem));
 
     velmar::ui::Session session;
     session.demoMode = cmd.demoMode;

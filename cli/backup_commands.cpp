@@ -10,6 +10,7 @@
 #include "data/memory_map.h"
 #include "data/sha256.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/read_retry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -79,10 +80,12 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     std::vector<uint8_t> image;
     std::string error;
     int r = 0;
+    const uint64_t retriedBefore = RetriedRequests();
     {
         TerminalProgress bar("Трк №" + std::to_string(number));
         r = ReadDeviceImage(store, image, bar.Callback(), &error);
     }
+    e.retries = static_cast<int>(RetriedRequests() - retriedBefore);
     if (r != kImageSaved) {
         e.reason = error;
         return e;

@@ -43,6 +43,7 @@ int Report(Context& ctx, const std::vector<std::string>& args) {
         failed = FillReportBuffer(*ctx.store, buffer, bar.Callback());
     }
     std::cout << JoinLines(ReportLines(buffer, ctx.ctrl, extended));
+    PrintRetriedRequests(ctx);
     if (failed > 0) {
         return Fail(kExitNoAnswer, "Ошибка чтения: не считано записей - " + std::to_string(failed) +
                                        ", их значения в отчете равны 0");

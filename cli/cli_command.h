@@ -25,7 +25,8 @@ struct Context {
     uint8_t stopBits = 1;
     int ctrl = 1; // controller number (240 with --reserve)
     bool log = false;
-    bool json = false; // machine-readable results on stdout (messages stay on stderr)
+    bool quiet = false; // -q: no closing count of retried requests
+    bool json = false;  // machine-readable results on stdout (messages stay on stderr)
     bool demo = false;
     std::string demoFile = "demo_trk.bin";
     PortSlot slot = 0;                  // open port, when not in demo mode
@@ -45,6 +46,10 @@ const std::vector<Command>& Commands();
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);
 
+// At the end of a command that reads much from the line: how many read requests had to be
+// repeated (on stderr, so that the command's own output stays clean); nothing with -q or in
+// demo mode.
+void PrintRetriedRequests(const Context& ctx);
 // The identification text (code page 1251) for the terminal: UTF-8 with plain line ends and a
 // line end after the last line.
 std::string IdentForTerminal(const char* text);

@@ -1,4 +1,5 @@
 #include "cli/cli_command.h"
+#include "protocol/read_retry.h"
 
 #include <iostream>
 
@@ -27,6 +28,12 @@ int Fail(int code, const std::string& message) {
     std::cerr << message << '\n';
     std::cerr.flush();
     return code;
+}
+
+void PrintRetriedRequests(const Context& ctx) {
+    if (ctx.quiet || ctx.demo) return;
+    std::cout.flush();
+    std::cerr << "Повторных запросов: " << RetriedRequests() << '\n';
 }
 
 } // namespace velmar::cli

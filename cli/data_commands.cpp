@@ -56,7 +56,9 @@ int Image(Context& ctx, const std::vector<std::string>& args) {
         return Usage(kImageUsage);
     if (ctx.store->IsDemo())
         return Fail(kExitUsage, "В демонстрационном режиме образ контроллера недоступен");
-    return args[0] == "save" ? ImageSave(ctx, args[1]) : ImageLoad(ctx, args[1]);
+    const int code = args[0] == "save" ? ImageSave(ctx, args[1]) : ImageLoad(ctx, args[1]);
+    PrintRetriedRequests(ctx);
+    return code;
 }
 
 int MakeDemo(Context& ctx, const std::vector<std::string>& args) {

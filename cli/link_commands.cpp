@@ -156,6 +156,9 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
             std::cout << "Трк №" << n << (ok ? " найдено." : " не найдено.") << std::endl;
     }
     if (ctx.json) PrintJson({{"first", first}, {"last", last}, {"found", found}});
+    // The polls of a search are never repeated (their timing is the engineer's): the count
+    // says so.
+    PrintRetriedRequests(ctx);
     if (found.empty()) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     return kExitOk;
 }

@@ -5,6 +5,7 @@
 #include "link/port_settings.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/read_retry.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -29,6 +30,8 @@ void PrintHelp() {
                  "  -a, --address N      номер контроллера, десятичный или 0x.. (по умолчанию 1)\n"
                  "      --reserve        резервный канал (адрес 240)\n"
                  "      --log            журнал обмена port.out\n"
+                 "      --retries N      повторы неудачного чтения, 0..10 (по умолчанию 2)\n"
+                 "  -q, --quiet          без итога повторных запросов\n"
                  "      --demo [ФАЙЛ]    демонстрационный режим с образом (demo_trk.bin)\n"
                  "      --net-allowance МС  добавка к ожиданию ответа для сетевого порта tcp:\n"
                  "                       (по умолчанию 50)\n"
@@ -168,6 +171,15 @@ int Run(int argc, char** argv) {
             ctx.ctrl = kReserveAddress;
         } else if (a == "--log") {
             ctx.log = true;
+        } else if (a == "-q" || a == "--quiet") {
+            ctx.quiet = true;
+        } else if (key == "--retries") {
+            if (!value(key, v)) return kExitUsage;
+            const auto n = ParseNumber(v);
+            if (!n || *n > static_cast<unsigned long>(kMaxReadRetries))
+                return Fail(kExitUsage, "Неверное число повторов: " + v + " (0.." +
+                                            std::to_string(kMaxReadRetries) + ")");
+            SetReadRetries(static_cast<int>(*n));
         } else if (key == "--net-allowance") {
             if (!value(key, v)) return kExitUsage;
             const auto n = ParseNumber(v);

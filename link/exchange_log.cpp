@@ -155,4 +155,10 @@ void LogWriteFailure(int slot, int code) {
     Put(Utf8ToCp866(head));
 }
 
+void LogNote(const std::string& text) {
+    const std::string line = Utf8ToCp866(("\r\n " + TimeStamp() + " " + text).c_str());
+    std::lock_guard<std::mutex> lock(logMutex);
+    Put(line);
+}
+
 } // namespace velmar

@@ -21,6 +21,9 @@ void CloseExchangeLog(uint32_t parityErrors, uint32_t frameErrors, bool writeShu
 
 void LogExchange(LogEvent event, int slot, const uint8_t* bytes, size_t count);
 void LogWriteFailure(int slot, int code);
+// One line of plain text (UTF-8) after the time stamp, for what the protocol notices about the
+// exchanges: repeated requests, replies that failed their check. The caller checks the log mask.
+void LogNote(const std::string& text);
 
 // UTF-8 text (ASCII, Cyrillic and the numero sign) as code page 866 bytes; other characters
 // become '?'.

@@ -1,6 +1,8 @@
-// The two memory transactions: chunked reads (explicit length or self-sized) and chunked writes.
+// The two memory transactions: chunked reads (explicit length or self-sized), each request
+// verified and retried as read_retry.h says, and chunked writes, never repeated here.
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/port_wait.h"
+#include "protocol/read_request.h"
 #include "protocol/timeouts.h"
 
 #include <algorithm>
@@ -32,25 +34,21 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
     if (length <= 0) {
         // Self-sized record: its first byte tells how many bytes follow.
         offset = 1;
-        SendCtrlrCmd(slot, ctrl, cmd);
-        SendReadHeader(slot, LineAddress(address, 0), 1);
-        if (!detail::AwaitExactCount(slot, 2, Timeouts().lengthReplyMs, false)) return -1;
-        uint8_t reply[2];
-        if (ReadPort(slot, reply, 2) != 1) return -1;
-        total = reply[0];
+        uint8_t recordLength = 0;
+        if (!detail::ReadRequest(slot, ctrl, cmd, LineAddress(address, 0), 1,
+                                 Timeouts().lengthReplyMs, &recordLength))
+            return -1;
+        total = recordLength;
     }
 
-    // One spare byte: each reply carries a trailing byte after its data, which the next chunk
-    // overwrites and which is never handed out.
-    std::vector<uint8_t> buffer(static_cast<size_t>(total) + 1);
+    // Nothing reaches `dst` unless the whole transfer succeeded.
+    std::vector<uint8_t> buffer(static_cast<size_t>(total));
     int got = 0;
     while (got < total) {
         const int chunk = std::min(total - got, kMaxChunk);
-        SendCtrlrCmd(slot, ctrl, cmd);
-        SendReadHeader(slot, LineAddress(address, offset), static_cast<uint8_t>(chunk));
-        const int want = chunk + 1;
-        if (!detail::AwaitExactCount(slot, want, Timeouts().readChunkStallMs, true)) return -1;
-        if (ReadPort(slot, buffer.data() + got, want) != 1) return -1;
+        if (!detail::ReadRequest(slot, ctrl, cmd, LineAddress(address, offset), chunk,
+                                 Timeouts().readChunkStallMs, buffer.data() + got))
+            return -1;
         got += chunk;
         offset += chunk;
     }

@@ -1,5 +1,6 @@
 #include "protocol/port_wait.h"
 
+#include "protocol/ctrlr_protocol.h"
 #include "protocol/line_timing.h"
 #include "protocol/timeouts.h"
 
@@ -41,6 +42,68 @@ bool StaysAt(PortSlot slot, int want, std::chrono::microseconds settle) {
 }
 
 } // namespace
+
+void AwaitQuiet(PortSlot slot, std::chrono::microseconds settle, int budgetMs) {
+    using Clock = std::chrono::steady_clock;
+    const Deadline limit(budgetMs);
+    int count = PortAvailable(slot);
+    auto quietSince = Clock::now();
+    while (!limit.Expired()) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            settle - (Clock::now() - quietSince));
+        if (left.count() <= 0) return;
+        if (left.count() >= 1000)
+            WaitPortData(slot, static_cast<int>(left.count() / 1000));
+        else
+            std::this_thread::yield();
+        const int now = PortAvailable(slot);
+        if (now != count) {
+            count = now;
+            quietSince = Clock::now();
+        }
+    }
+}
+
+ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
+                        const ReplyLimits& limits, int& firstByteUs) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Deadline deadline(limits.firstByteMs);
+    const auto settle = CharTime(slot) * Timeouts().replySettlePercent / 100;
+    int maxSeen = 0;
+    for (;;) {
+        const int n = PortAvailable(slot);
+        if (n > maxSeen) {
+            if (maxSeen == 0) {
+                firstByteUs = static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)
+                        .count());
+            }
+            maxSeen = n;
+            deadline.Restart(limits.stallMs);
+        }
+        if (n > want) {
+            AwaitQuiet(slot, settle, limits.stallMs);
+            return ReplyEnd::TooLong;
+        }
+        if (n == want && checked) {
+            if (ReadPort(slot, dst, want) != 1) return ReplyEnd::Short;
+            // Verified at the expected length: complete, whatever may still follow it.
+            if (ChecksumRot8(dst, static_cast<size_t>(want - 1)) == dst[want - 1])
+                return ReplyEnd::Complete;
+            if (!StaysAt(slot, 0, settle)) {
+                AwaitQuiet(slot, settle, limits.stallMs);
+                return ReplyEnd::TooLong;
+            }
+            return ReplyEnd::CheckFailed;
+        }
+        if (n == want && StaysAt(slot, want, settle)) {
+            return ReadPort(slot, dst, want) == 1 ? ReplyEnd::Complete : ReplyEnd::Short;
+        }
+        if (deadline.Expired()) return n == 0 ? ReplyEnd::NoReply : ReplyEnd::Short;
+        WaitPortData(slot, deadline.RemainingMs());
+    }
+}
 
 bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth) {
     budgetMs += PortExtraWaitMs(slot);

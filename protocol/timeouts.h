@@ -22,6 +22,11 @@ struct ProtocolTimeouts {
     // Once a reply has the expected length, how long (in percent of one character time at the
     // port's speed) no further byte may follow before it is taken; a longer reply is refused.
     int replySettlePercent = 150;
+    // A read request with attempts left gives up on a reply that has not begun after this
+    // percentage of the slowest recent wait for a first byte on the port, plus the margin; the
+    // last attempt waits the full budget. Nothing learnt yet: the full budget.
+    int quickReplyPercent = 200;
+    int quickReplyMarginMs = 10;
 };
 
 // The budgets in force for the whole process; tests may shorten them.

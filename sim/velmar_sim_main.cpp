@@ -34,7 +34,11 @@ void Usage(std::FILE* to) {
                "  --fault F            inject a fault; repeatable:\n"
                "                       no-answer, drop=N, corrupt=N, truncate=N, extra=N,\n"
                "                       write-status=ADDR[:STATUS], ident-no-zero, wrong-echo,\n"
-               "                       no-ident, deaf-after-restart=MS\n"
+               "                       no-ident, deaf-after-restart=MS,\n"
+               "                       line noise on every reply at a rate 0..1: flip-rate=R\n"
+               "                       (one bit), loss-rate=R, cut-rate=R (last byte missing),\n"
+               "                       add-rate=R (one byte inserted), seed=N for the noise,\n"
+               "                       no-checksum (trailing byte of a read reply is a plain sum)\n"
                "  --help               this text\n",
                to);
 }
@@ -45,6 +49,14 @@ bool ParseNumber(const std::string& text, long& out) {
     errno = 0;
     out = std::strtol(text.c_str(), &end, 0);
     return errno == 0 && *end == '\0';
+}
+
+bool ParseRate(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && out >= 0.0 && out <= 1.0;
 }
 
 bool ParseAddresses(const std::string& text, std::vector<int>& out) {
@@ -77,6 +89,18 @@ bool ParseFault(const std::string& option, Faults& f) {
         f.wrongPollEcho = true;
     } else if (name == "no-ident" && arg.empty()) {
         f.noIdentAnswer = true;
+    } else if (name == "no-checksum" && arg.empty()) {
+        f.trailerNotChecksum = true;
+    } else if (name == "flip-rate") {
+        return ParseRate(arg, f.flipRate);
+    } else if (name == "loss-rate") {
+        return ParseRate(arg, f.lossRate);
+    } else if (name == "cut-rate") {
+        return ParseRate(arg, f.cutRate);
+    } else if (name == "add-rate") {
+        return ParseRate(arg, f.addRate);
+    } else if (name == "seed" && ParseNumber(arg, v) && v >= 0 && v <= 0xFFFFFFFFL) {
+        f.noiseSeed = static_cast<uint32_t>(v);
     } else if (name == "drop" && ParseNumber(arg, v) && v >= 0) {
         f.dropReplies = static_cast<int>(v);
     } else if (name == "corrupt" && ParseNumber(arg, v) && v >= 0) {

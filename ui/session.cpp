@@ -2,6 +2,7 @@
 
 #include "data/demo_store.h"
 #include "data/live_store.h"
+#include "protocol/read_retry.h"
 #include "ui/port_config.h"
 #include "ui/thread_runner.h"
 
@@ -78,6 +79,8 @@ std::vector<std::string> Session::DiscoverPorts() {
 }
 
 int Session::OpenSessionPort(QWidget* parent) {
+    // Another port may lead to another controller: what was learnt about its replies goes.
+    ForgetReplyChecks();
     const std::string name = portName;
     PortSlot slot = 0;
     int configured = 0;
@@ -103,6 +106,7 @@ QString Session::ConfigureFailureText(int code) const {
 }
 
 void Session::CloseSessionPort() {
+    ForgetReplyChecks();
     if (portSlot != 0) Exchange([&] { return ClosePort(portSlot); });
     portSlot = 0;
 }

@@ -19,7 +19,9 @@
 #include <climits>
 #include <deque>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -52,7 +54,10 @@ struct BusSimulator::Impl {
     std::thread thread;
     std::atomic<bool> running{false};
 
-    std::atomic<uint64_t> framesSeen{0}, ignoredForBaud{0}, repliesSent{0}, collisions{0};
+    std::atomic<uint64_t> framesSeen{0}, ignoredForBaud{0}, repliesSent{0}, collisions{0},
+        noisyReplies{0};
+    std::mt19937 noise;
+    std::optional<uint32_t> noiseSeed; // the seed `noise` was started from
 
     // Service-thread state.
     struct InByte {
@@ -75,6 +80,7 @@ struct BusSimulator::Impl {
     void ReadLine();
     void ProcessInput(SimClock::time_point now);
     void Answer(std::vector<std::pair<Controller*, Reply>>& answers, SimClock::time_point at);
+    bool AddNoise(std::vector<uint8_t>& bytes); // false when the reply is lost
     void FlushOutput(SimClock::time_point now);
     void CloseFds();
 };
@@ -233,6 +239,9 @@ uint64_t BusSimulator::RepliesSent() const {
 uint64_t BusSimulator::Collisions() const {
     return impl_->collisions;
 }
+uint64_t BusSimulator::NoisyReplies() const {
+    return impl_->noisyReplies;
+}
 const std::string& BusSimulator::SetupError() const {
     return impl_->setupError;
 }
@@ -354,6 +363,7 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
     if (send)
         bytes.insert(bytes.end(), static_cast<size_t>(std::max(0, faults.extraReplyBytes)),
                      kStrayByte);
+    if (send && !bytes.empty()) send = AddNoise(bytes);
 
     SimClock::time_point end = at;
     if (send && !bytes.empty()) {
@@ -373,6 +383,31 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
         c->Restart();
         c->deafUntilNs_ = ToNs(end + std::chrono::milliseconds(faults.deafAfterRestartMs));
     }
+}
+
+// The random faults of a noisy line; each kind is drawn on its own, so several may hit one reply.
+bool BusSimulator::Impl::AddNoise(std::vector<uint8_t>& bytes) {
+    if (faults.flipRate <= 0 && faults.lossRate <= 0 && faults.cutRate <= 0 && faults.addRate <= 0)
+        return true;
+    if (noiseSeed != faults.noiseSeed) {
+        noise.seed(faults.noiseSeed);
+        noiseSeed = faults.noiseSeed;
+    }
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    auto below = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(noise); };
+    const bool lose = chance(noise) < faults.lossRate;
+    const bool cut = chance(noise) < faults.cutRate;
+    const bool flip = chance(noise) < faults.flipRate;
+    const bool add = chance(noise) < faults.addRate;
+    if (lose || cut || flip || add) ++noisyReplies;
+    if (lose) return false;
+    if (cut) bytes.pop_back();
+    if (flip && !bytes.empty()) bytes[below(bytes.size())] ^= static_cast<uint8_t>(1u << below(8));
+    if (add) {
+        const auto at = static_cast<std::ptrdiff_t>(below(bytes.size() + 1));
+        bytes.insert(bytes.begin() + at, static_cast<uint8_t>(below(256)));
+    }
+    return !bytes.empty();
 }
 
 void BusSimulator::Impl::FlushOutput(SimClock::time_point now) {

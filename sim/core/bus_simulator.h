@@ -19,7 +19,8 @@
 //   speed are taken again from the parameter block (even with a wrong checksum byte), and the
 //   hose and side counts of the sizes record follow it. Other values there answer status 2.
 //   Live registers keep their values over a restart.
-// - The trailing byte of a read reply is the checksum of its data bytes.
+// - The trailing byte of a read reply is the checksum of its data bytes (unless the fault
+//   trailerNotChecksum makes it something else).
 #pragma once
 #pragma once
 
@@ -47,6 +48,16 @@ struct Faults {
     bool noIdentAnswer = false;    // answers the poll but not the identification request
     int extraReplyBytes = 0;       // append this many stray bytes to each reply
     int deafAfterRestartMs = 0;    // a restarted controller hears nothing for this long
+
+    // Line noise on every reply, each kind at its own rate (0..1, drawn per reply) from a
+    // pseudo-random sequence that starts again whenever `noiseSeed` changes.
+    double flipRate = 0; // one bit of one byte inverted
+    double lossRate = 0; // the whole reply lost
+    double cutRate = 0;  // the reply ends one byte early
+    double addRate = 0;  // one random byte inserted at a random place
+    uint32_t noiseSeed = 1;
+    // The trailing byte of a read reply is the plain sum of its data bytes, not the checksum.
+    bool trailerNotChecksum = false;
     // The controller answering at this number leaves reads starting at this memory address
     // unanswered (a controller that fails half-way through an image read).
     int mutedReadController = -1;
@@ -154,6 +165,7 @@ class BusSimulator {
     uint64_t BytesIgnoredForBaud() const; // bytes some controller could not hear (speed/format)
     uint64_t RepliesSent() const;         // replies put on the line (after faults)
     uint64_t Collisions() const;          // requests answered by more than one controller
+    uint64_t NoisyReplies() const;        // replies the line noise of Faults changed or lost
 
     // Error text of the constructor (bad image file); empty when all is well. Start() fails with
     // EINVAL while it is set.

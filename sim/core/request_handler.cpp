@@ -39,7 +39,7 @@ std::optional<Reply> Ident(const Controller& c, const Faults& faults) {
     return r;
 }
 
-std::optional<Reply> Read(Controller& c, const Request& req) {
+std::optional<Reply> Read(Controller& c, const Request& req, const Faults& faults) {
     if (!KnownSpace(req.Space()) || req.count < 1 || req.count > kMaxCount) return std::nullopt;
     const auto& mem = c.Space(req.Space());
     Reply r;
@@ -47,7 +47,10 @@ std::optional<Reply> Read(Controller& c, const Request& req) {
         const uint32_t a = req.address + static_cast<uint32_t>(i);
         r.bytes.push_back(a < L::kSpaceSize ? mem[a] : 0x00); // nothing lives above 64 KiB
     }
-    r.bytes.push_back(SimChecksum(r.bytes.data(), r.bytes.size()));
+    uint8_t sum = 0;
+    for (uint8_t b : r.bytes) sum = static_cast<uint8_t>(sum + b);
+    r.bytes.push_back(faults.trailerNotChecksum ? sum
+                                                : SimChecksum(r.bytes.data(), r.bytes.size()));
     return r;
 }
 
@@ -112,7 +115,7 @@ std::optional<Reply> HandleRequest(Controller& c, const Request& req, const Faul
         if (faults.mutedReadController >= 0 && c.AnswersAt(faults.mutedReadController) &&
             req.address == static_cast<uint32_t>(faults.mutedReadAddress))
             return std::nullopt;
-        return Read(c, req);
+        return Read(c, req, faults);
     case RequestKind::Write:
         return Write(c, req, faults);
     }

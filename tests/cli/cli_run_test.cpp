@@ -193,6 +193,34 @@ TEST_F(CliTest, PortSettingsComeFromComIni) {
     EXPECT_NE(r.out.find("Работа с Адресом №1"), std::string::npos);
 }
 
+TEST_F(CliTest, RetriedRequestsAreCountedUnlessQuiet) {
+    const auto dropOne = [](sim::Faults& f) { f.dropReplies = 1; };
+    WithFaults(dropOne);
+    auto r = RunOnPort({"report"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "Повторных запросов: 1\n");
+    const std::string report = r.out;
+
+    WithFaults(dropOne);
+    r = RunOnPort({"-q", "--retries", "1", "report"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, report);
+
+    // No retries: a lost reply fails the read, as it always did.
+    WithFaults(dropOne);
+    r = RunOnPort({"--retries", "0", "read", "ER", "3040", "7"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Ошибка чтения ER\n");
+
+    r = RunOnPort({"scan", "1", "1"});
+    EXPECT_EQ(r.err, "Повторных запросов: 0\n") << "polls are never repeated";
+
+    r = RunOnPort({"--retries", "11", "report"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "Неверное число повторов: 11 (0..10)\n");
+}
+
 // set-params writes with the settings tab's sequence; bad fields and values change nothing.
 TEST_F(CliTest, SetParamsWritesRestartsAndRefusesBadInput) {
     const std::vector<uint8_t> before = Mem(0x3101, 58);

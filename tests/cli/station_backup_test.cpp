@@ -70,7 +70,8 @@ TEST_F(StationBackupTest, OneControllerFailingMidSaveLeavesTheOthersSaved) {
     for (const json& item : list) {
         const int number = item.at("number").get<int>();
         EXPECT_NE(item.at("ident").get<std::string>().find("Velmar"), std::string::npos);
-        EXPECT_EQ(item.at("retries").get<int>(), 0);
+        // The muted read of controller 3 was asked for once more before it failed.
+        EXPECT_EQ(item.at("retries").get<int>(), number == 3 ? 1 : 0);
         if (number == 3) {
             EXPECT_EQ(item.at("status"), "failed");
             EXPECT_NE(item.at("reason").get<std::string>().find("0x2000"), std::string::npos);
@@ -157,7 +158,7 @@ TEST_F(StationBackupTest, ProgressBarOnlyWhenStderrIsATerminal) {
         const int out = open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, 1);
         dup2(slave, 2);
-        execl(binary.c_str(), binary.c_str(), "-p", port.c_str(), "image", "save", "a.bin",
+        execl(binary.c_str(), binary.c_str(), "-p", port.c_str(), "-q", "image", "save", "a.bin",
               static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -100,7 +100,7 @@ TEST_F(CliImageTest, RefusedFilesAndSilentControllers) {
         auto lock = bus.Lock();
         bus.GetFaults().noAnswer = true;
     }
-    r = Run({"-p", bus.SlavePath(), "-b", "4800", "image", "save", "kept.bin"});
+    r = Run({"-p", bus.SlavePath(), "-b", "4800", "-q", "image", "save", "kept.bin"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "Нет связи с устройством\n");
     EXPECT_EQ(test::ReadBytes(dir.File("kept.bin")), (std::vector<uint8_t>{1, 2, 3}));

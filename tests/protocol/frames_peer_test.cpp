@@ -108,11 +108,11 @@ TEST_F(PeerTest, ReadOf41BytesSendsTwoHeaders) {
         cmd1 = peer.Read(4);
         hdr1 = peer.Read(8);
         std::vector<uint8_t> reply(data.begin(), data.begin() + 40);
-        reply.push_back(0xEE); // trailing byte, not part of the data
+        reply.push_back(ChecksumRot8(reply.data(), 40)); // trailing byte, not part of the data
         peer.Write(reply);
         cmd2 = peer.Read(4);
         hdr2 = peer.Read(8);
-        peer.Write({data[40], 0xEE});
+        peer.Write(WithSum({data[40]}));
     });
     std::array<uint8_t, 41> dst{};
     EXPECT_EQ(ReadCtrlrMem(slot, 3, 0x12F0, 41, dst.data(), kSpaceIM), 41);
@@ -129,10 +129,10 @@ TEST_F(PeerTest, SelfSizedReadTakesLengthFromFirstByte) {
     Peer([&] {
         peer.Read(4);
         hdr1 = peer.Read(8);
-        peer.Write({3, 0x77}); // length byte and the trailing byte
+        peer.Write(WithSum({3})); // length byte and the trailing byte
         peer.Read(4);
         hdr2 = peer.Read(8);
-        peer.Write({0xA1, 0xA2, 0xA3, 0x00});
+        peer.Write(WithSum({0xA1, 0xA2, 0xA3}));
     });
     std::array<uint8_t, kSelfSizedMax> dst{};
     EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x3100, -1, dst.data(), kSpaceER), 3);
@@ -146,7 +146,7 @@ TEST_F(PeerTest, SelfSizedReadOfEmptyRecordSendsOnlyTheLengthRequest) {
     std::vector<uint8_t> after;
     Peer([&] {
         peer.Read(12);
-        peer.Write({0, 0x55});
+        peer.Write(WithSum({0}));
         after = peer.ReadUntilQuiet(200);
     });
     std::array<uint8_t, kSelfSizedMax> dst{};
@@ -202,7 +202,7 @@ TEST_F(PeerTest, SlowReplyKeepsGoingWhileBytesArrive) {
     const int gap = Timeouts().readChunkStallMs * 2 / 3;
     Peer([&] {
         peer.Read(12);
-        for (uint8_t b : {uint8_t{0x10}, uint8_t{0x20}, uint8_t{0x30}, uint8_t{0x40}}) {
+        for (uint8_t b : WithSum({0x10, 0x20, 0x30})) {
             PtyPeer::SleepMs(gap);
             peer.Write({b});
         }
@@ -490,7 +490,7 @@ TEST_F(PeerTest, ServiceExchangesSendTheirFixedFrames) {
     for (const auto& [status, state] : {std::pair<uint8_t, int>{0x41, 1}, {0xBF, 0}}) {
         Peer([&] {
             sent = peer.Read(12);
-            peer.Write({status, 0x00});
+            peer.Write(WithSum({status}));
         });
         EXPECT_EQ(GetPulseSimulator(slot, 9), state);
         JoinPeer();
@@ -501,7 +501,7 @@ TEST_F(PeerTest, ServiceExchangesSendTheirFixedFrames) {
     // Temperature sensor: three bytes from 0x25, space 2.
     Peer([&] {
         sent = peer.Read(12);
-        peer.Write({0x34, 0x02, 0xEC, 0x5A});
+        peer.Write(WithSum({0x34, 0x02, 0xEC}));
     });
     uint8_t adc[3] = {};
     EXPECT_TRUE(ReadTempAdc(slot, 9, adc));
@@ -513,7 +513,7 @@ TEST_F(PeerTest, ServiceExchangesSendTheirFixedFrames) {
     // Sizes record: seven bytes at 0x3040, space 0; a failed read zeroes them.
     Peer([&] {
         sent = peer.Read(12);
-        peer.Write({58, 2, 2, 19, 16, 69, 12, 0x00});
+        peer.Write(WithSum({58, 2, 2, 19, 16, 69, 12}));
     });
     std::array<uint8_t, 7> sizes{};
     EXPECT_EQ(ReadStructSizes(slot, 9, sizes.data()), 1);
@@ -573,9 +573,7 @@ TEST_F(PeerTest, WriteDeviceImageSendsEveryRecordInOrder) {
     std::string fault;
     Peer([&] {
         sizesRequest = peer.Read(12);
-        auto reply = controller;
-        reply.push_back(0x00);
-        peer.Write(reply);
+        peer.Write(WithSum(controller));
         for (;;) {
             const auto cmd = peer.Read(4, 1000);
             if (cmd.empty()) return;

@@ -2,6 +2,7 @@
 #include "sim/core/controller_layout.h"
 #include "sim/sim_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -147,6 +148,86 @@ TEST_F(BusTest, ToolThatDoesNotReadDoesNotStallTheBus) {
     // Once the tool reads again every reply arrives and the line works as before.
     EXPECT_EQ(line->ReadQuiet(300, 20000).size(), 25000u * 4u);
     EXPECT_EQ(Poll(*line, 1).size(), 4u);
+}
+
+} // namespace
+} // namespace velmar::sim::test
+
+namespace velmar::sim::test {
+namespace {
+
+Bytes RawRead(RawLine& line, uint32_t address, uint8_t count) {
+    line.Purge();
+    line.Send(Join(Command(1, 0x48), ReadHeader(address, count)));
+    return line.ReadQuiet();
+}
+
+// Each kind of line noise at rate 1 hits every reply in its own way.
+TEST_F(BusTest, LineNoiseKinds) {
+    StartBus();
+    const Bytes good = RawRead(*line, 0x3101, 8);
+    ASSERT_EQ(good.size(), 9u);
+    struct Case {
+        const char* kind;
+        void (*set)(Faults&);
+        bool (*fits)(const Bytes& good, const Bytes& got);
+    };
+    const Case cases[] = {
+        {"loss", [](Faults& f) { f.lossRate = 1; },
+         [](const Bytes&, const Bytes& got) { return got.empty(); }},
+        {"cut", [](Faults& f) { f.cutRate = 1; },
+         [](const Bytes& g, const Bytes& got) { return got == Bytes(g.begin(), g.end() - 1); }},
+        {"flip", [](Faults& f) { f.flipRate = 1; },
+         [](const Bytes& g, const Bytes& got) {
+             int bits = 0;
+             for (size_t i = 0; got.size() == g.size() && i < g.size(); ++i)
+                 bits += __builtin_popcount(g[i] ^ got[i]);
+             return bits == 1;
+         }},
+        {"add", [](Faults& f) { f.addRate = 1; },
+         [](const Bytes& g, const Bytes& got) {
+             for (size_t i = 0; i < got.size(); ++i) {
+                 Bytes less = got;
+                 less.erase(less.begin() + static_cast<std::ptrdiff_t>(i));
+                 if (less == g) return true;
+             }
+             return false;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        WithFaults([&](Faults& f) {
+            f = Faults{};
+            c.set(f);
+        });
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(c.fits(good, RawRead(*line, 0x3101, 8)));
+    }
+
+    // The same seed gives the same damage again.
+    WithFaults([](Faults& f) {
+        f = Faults{};
+        f.flipRate = 0.5;
+        f.noiseSeed = 11;
+    });
+    std::vector<Bytes> first, again;
+    for (int i = 0; i < 6; ++i) first.push_back(RawRead(*line, 0x3101, 8));
+    WithFaults([](Faults& f) { f.noiseSeed = 12; });
+    RawRead(*line, 0x3101, 8);
+    WithFaults([](Faults& f) { f.noiseSeed = 11; });
+    for (int i = 0; i < 6; ++i) again.push_back(RawRead(*line, 0x3101, 8));
+    EXPECT_EQ(first, again);
+    EXPECT_NE(std::count(first.begin(), first.end(), good), 6);
+}
+
+TEST_F(BusTest, TrailingByteThatIsNotAChecksum) {
+    StartBus();
+    WithFaults([](Faults& f) { f.trailerNotChecksum = true; });
+    const Bytes r = RawRead(*line, 0x3101, 8);
+    ASSERT_EQ(r.size(), 9u);
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 8; ++i) sum = static_cast<uint8_t>(sum + r[i]);
+    EXPECT_EQ(r.back(), sum);
+    EXPECT_EQ(Bytes(r.begin(), r.end() - 1), Peek(1, 0x3101, 8));
 }
 
 } // namespace

@@ -80,7 +80,8 @@ class SimProgram : public ::testing::Test {
 TEST_F(SimProgram, ServesThroughItsLinkUntilTerminated) {
     const std::string link = testing::TempDir() + "velmar_sim_link_" + std::to_string(getpid());
     symlink("/nonexistent", link.c_str()); // a stale link from an earlier run is replaced
-    SimProcess sim({"--address", "3,17", "--link", link, "--fault", "wrong-echo"});
+    SimProcess sim({"--address", "3,17", "--link", link, "--fault", "wrong-echo", "--fault",
+                    "no-checksum", "--fault", "cut-rate=0", "--fault", "seed=9"});
     const std::string first = sim.ReadLine();
     ASSERT_EQ(first.rfind("PTY /dev/", 0), 0u) << first;
     EXPECT_EQ(sim.ReadLine(), "LINK " + link);
@@ -93,6 +94,9 @@ TEST_F(SimProgram, ServesThroughItsLinkUntilTerminated) {
         EXPECT_EQ(r[0], a);
         EXPECT_NE(r[1], 0x21); // the fault from the command line
     }
+    const Bytes m = ReadMem(line, 3, 0x3101, 4);
+    ASSERT_EQ(m.size(), 5u);
+    EXPECT_EQ(m[4], static_cast<uint8_t>(m[0] + m[1] + m[2] + m[3])) << "a sum, not the checksum";
     EXPECT_EQ(sim.Finish(SIGTERM), 0);
     struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0); // the link is gone
@@ -101,6 +105,8 @@ TEST_F(SimProgram, ServesThroughItsLinkUntilTerminated) {
 TEST_F(SimProgram, RefusesBadArguments) {
     EXPECT_EQ(SimProcess({"--address", "240"}).Finish(0), 2);
     EXPECT_EQ(SimProcess({"--fault", "sometimes"}).Finish(0), 2);
+    EXPECT_EQ(SimProcess({"--fault", "flip-rate=1.5"}).Finish(0), 2);
+    EXPECT_EQ(SimProcess({"--fault", "loss-rate=often"}).Finish(0), 2);
     EXPECT_EQ(SimProcess({"--image", "/nonexistent/image.bin"}).Finish(0), 1);
 }
 

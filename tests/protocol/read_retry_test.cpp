@@ -1,0 +1,240 @@
+// Reads over a noisy line against the simulator: verified replies, repeated requests, the
+// controller whose trailing byte is not a checksum, and the exchange log's account of it.
+#include "data/device_image.h"
+#include "data/live_store.h"
+#include "data/memory_map.h"
+#include "link/exchange_log.h"
+#include "protocol/read_retry.h"
+#include "sim/core/bus_simulator.h"
+#include "test_support.h"
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace velmar::test {
+namespace {
+
+constexpr int kRegsLength = 69; // two requests: 40 + 29 bytes
+
+class ReadRetryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(sim.Start(), 0);
+        StartLayerWithTempLog();
+        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
+        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+        ForgetReplyChecks();
+        SetReadRetries(kDefaultReadRetries);
+        ResetRetriedRequests();
+        logStart = FileText(ExchangeLogPath()).size();
+    }
+    void TearDown() override {
+        SetReadRetries(kDefaultReadRetries);
+        SetLogMask(0);
+        ClosePort(slot);
+        StopPortLayer();
+        sim.Stop();
+    }
+    std::vector<uint8_t> Memory(int address, int n) {
+        auto lock = sim.Lock();
+        const auto& m = sim.Find(1)->Space(0);
+        return {m.begin() + address, m.begin() + address + n};
+    }
+    template <class F> void WithFaults(F change) {
+        auto lock = sim.Lock();
+        change(sim.GetFaults());
+    }
+    // Reads channel 5's registers; the bytes read (all 0xEE when the read failed).
+    int ReadRegs(std::vector<uint8_t>& out, int ctrl = 1) {
+        out.assign(kRegsLength, 0xEE);
+        return ReadCtrlrMem(slot, ctrl, RegsAt(), kRegsLength, out.data(), kSpaceER);
+    }
+    static int RegsAt() { return ChannelAddress(addr::kChannelRegsBase, 5); }
+    static std::string FileText(const std::string& path) {
+        std::string text;
+        if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+            char buf[4096];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+            std::fclose(f);
+        }
+        return text;
+    }
+    // What this test added to the exchange log.
+    std::string Log() const { return FileText(ExchangeLogPath()).substr(logStart); }
+    static size_t Count(const std::string& text, const char* utf8) {
+        const std::string needle = Utf8ToCp866(utf8);
+        size_t n = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+
+    sim::BusSimulator sim;
+    PortSlot slot = 0;
+    size_t logStart = 0;
+};
+
+TEST_F(ReadRetryTest, OneBrokenReplyIsAskedForAgain) {
+    struct Case {
+        const char* fault;
+        std::function<void(sim::Faults&)> set;
+    };
+    const Case cases[] = {
+        {"lost", [](sim::Faults& f) { f.dropReplies = 1; }},
+        {"cut short", [](sim::Faults& f) { f.truncateReplies = 1; }},
+        {"garbled", [](sim::Faults& f) { f.corruptReplies = 1; }},
+    };
+    const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
+    std::vector<uint8_t> got;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SetReadRetries(kDefaultReadRetries);
+        ResetRetriedRequests();
+        WithFaults(c.set);
+        EXPECT_EQ(ReadRegs(got), kRegsLength);
+        EXPECT_EQ(got, memory);
+        WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
+
+        // No retries: the read fails, and stores nothing.
+        SetReadRetries(0);
+        WithFaults(c.set);
+        EXPECT_EQ(ReadRegs(got), -1);
+        EXPECT_EQ(got, std::vector<uint8_t>(kRegsLength, 0xEE));
+        WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
+    }
+
+    // A longer reply, here seen whole at once, is never taken: every attempt fails.
+    SetReadRetries(kDefaultReadRetries);
+    WithFaults([](sim::Faults& f) { f.extraReplyBytes = 1; });
+    EXPECT_EQ(ReadRegs(got), -1);
+}
+
+TEST_F(ReadRetryTest, NoFaultMixYieldsWrongBytes) {
+    WithFaults([](sim::Faults& f) {
+        f.flipRate = 0.08;
+        f.lossRate = 0.04;
+        f.cutRate = 0.04;
+        f.addRate = 0.08;
+        f.noiseSeed = 7;
+    });
+    int ctrl = 1;
+    LiveRecordStore store(slot, ctrl);
+    int good = 0;
+    for (int round = 0; round < 12; ++round) {
+        const int address = round % 3 == 0   ? addr::kParamsLength
+                            : round % 3 == 1 ? RegsAt()
+                                             : addr::kMakeBlock;
+        const int length = round % 3 == 0 ? -1 : round % 3 == 1 ? kRegsLength : len::kMakeBlock;
+        std::array<uint8_t, kSelfSizedMax> got{};
+        const int n = store.Read(address, length, got.data());
+        if (n < 0) continue;
+        ++good;
+        const int from = length < 0 ? address + 1 : address;
+        EXPECT_EQ(Bytes(got.data(), static_cast<size_t>(n)), Memory(from, n)) << "round " << round;
+    }
+    EXPECT_GT(good, 6) << "retries get most reads through";
+
+    // A whole image: saved right, or refused with the old file left alone.
+    const std::string path = ExchangeLogPath() + ".image";
+    for (int round = 0; round < 2; ++round) {
+        { std::ofstream(path, std::ios::binary | std::ios::trunc) << "old"; }
+        const int saved = SaveDeviceImage(store, path);
+        const std::string text = FileText(path);
+        const std::vector<uint8_t> file(text.begin(), text.end());
+        if (saved == kImageSaved) {
+            auto lock = sim.Lock();
+            EXPECT_EQ(file, sim.Find(1)->ImageBytes());
+        } else {
+            EXPECT_EQ(file, (std::vector<uint8_t>{'o', 'l', 'd'}));
+        }
+    }
+    EXPECT_GT(RetriedRequests(), 0u);
+}
+
+TEST_F(ReadRetryTest, ControllerThatSendsTheChecksumPaysNothingExtra) {
+    std::vector<uint8_t> got;
+    const uint64_t frames = sim.FramesSeen();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(sim.FramesSeen() - frames, 6u) << "two requests a read";
+    EXPECT_EQ(RetriedRequests(), 0u);
+    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+}
+
+TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadAndThenNoLongerChecked) {
+    SetLogMask(1);
+    WithFaults([](sim::Faults& f) { f.trailerNotChecksum = true; });
+    const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
+    std::vector<uint8_t> got;
+    // Each request is read three times until the check goes off: after kUncheckedStreakLimit
+    // requests.
+    uint64_t frames = sim.FramesSeen();
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(got, memory);
+    EXPECT_EQ(sim.FramesSeen() - frames, 2u * kRepliesToTrustUnchecked);
+    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_FALSE(ReplyCheckOn(slot, 1));
+
+    frames = sim.FramesSeen();
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(got, memory);
+    EXPECT_EQ(sim.FramesSeen() - frames, 4u) << "one request a chunk once the check is off";
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "проверка ответов отключена"), 1u);
+    EXPECT_EQ(Count(log, "не прошел проверку"),
+              static_cast<size_t>(kRepliesToTrustUnchecked * kUncheckedStreakLimit));
+
+    // Another controller number, or another port, starts with the check on again.
+    EXPECT_TRUE(ReplyCheckOn(slot, 2));
+    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    ForgetReplyChecks();
+    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+}
+
+TEST_F(ReadRetryTest, RepeatedGarbleIsNeverTakenFromAControllerKnownToSendTheChecksum) {
+    const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
+    std::vector<uint8_t> got;
+    // Two replies garbled alike are not enough to be taken unchecked.
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 2; });
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(got, memory);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
+    ASSERT_TRUE(ChecksumKnown(slot, 1));
+    // Known to send the checksum: no number of identical garbled replies gets through.
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 3; });
+    EXPECT_EQ(ReadRegs(got), -1);
+    EXPECT_EQ(got, std::vector<uint8_t>(kRegsLength, 0xEE));
+    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+}
+
+TEST_F(ReadRetryTest, RetriesAndFailedChecksAreLogged) {
+    SetLogMask(1);
+    std::vector<uint8_t> got;
+    WithFaults([](sim::Faults& f) { f.dropReplies = 1; });
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "Повтор запроса порта 1 (попытка 2 из 3), адрес 002500, 40 байт: нет "
+                         "ответа"),
+              1u);
+    EXPECT_EQ(Count(log, "контрольная сумма не сошлась"), 0u);
+    EXPECT_EQ(Count(log, "не сошлась контрольная сумма"), 1u);
+    EXPECT_EQ(Count(log, "не прошел проверку"), 1u);
+    EXPECT_EQ(RetriedRequests(), 2u);
+
+    SetLogMask(0);
+    const size_t before = Log().size();
+    WithFaults([](sim::Faults& f) { f.dropReplies = 1; });
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(Log().size(), before) << "nothing logged with the log off";
+}
+
+} // namespace
+} // namespace velmar::test
