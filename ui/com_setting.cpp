@@ -41,7 +41,7 @@ void TComSetting::setVisible(bool visible) {
 void TComSetting::FormShow() {
     session_.SetPortClosed(true);
     ComIniEntry entry;
-    if (ReadComIni(entry)) {
+    if (ReadComIni(session_.comIniPath, entry)) {
         reserved2_ = entry.reserved2;
         flagA_ = entry.flagA;
         flagB_ = entry.flagB;
@@ -49,10 +49,9 @@ void TComSetting::FormShow() {
         session_.Ask().Message(
             this, QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании"));
     }
-    // Without the file nothing counts as chosen (no name, speed 0): the lists fall back to
-    // their defaults below.
-    session_.UsePortSettings(entry);
-
+    // The lists start from the port and line parameters in use, not from the file: a port given
+    // on the command line is not in com.ini, and "Установить" pressed only to change the speed
+    // must not switch to another port. At a start from com.ini the two are the same.
     std::vector<std::string> names = DiscoverPortNames();
     for (const std::string& extra : session_.extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
@@ -118,7 +117,7 @@ void TComSetting::SaveParamClick() {
     entry.dataBits = session_.dataBits;
     entry.parity = session_.parity;
     entry.stopBits = session_.stopBits;
-    if (!WriteComIni(entry))
+    if (!WriteComIni(session_.comIniPath, entry))
         session_.Ask().Message(this, QStringLiteral("Не удалось записать com.ini: параметры "
                                                     "порта действуют до закрытия программы"));
     accept();

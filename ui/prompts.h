@@ -30,6 +30,11 @@ class Prompts {
     virtual int ExecDialog(QDialog& dialog) = 0;
 };
 
+// The window a box or dialog asked for from `requested` belongs to: the modal dialog in front
+// when there is one (a box under it could not be answered), else the nearest shown window from
+// `requested` up; a window not shown yet has no place on the screen to centre a box on.
+QWidget* BoxParent(QWidget* requested);
+
 // The real boxes and dialogs.
 class WidgetPrompts final : public Prompts {
   public:

@@ -44,6 +44,10 @@ bool TabIdent::SearchRunning() const {
     return search_->Running();
 }
 
+void TabIdent::StopSearch() {
+    search_->Stop();
+}
+
 void TabIdent::AddIdentLine(const QString& line) {
     ui_->mIdent->appendPlainText(line);
 }

@@ -26,6 +26,8 @@ class TabIdent : public Page {
     // Runs the identification of the controller at the session's number and shows its outcome.
     void IdentToForm();
     bool SearchRunning() const;
+    // Ends a running controller search; the buttons get back their state from before it.
+    void StopSearch();
 
     void bCallIdentClick();
     void bReservCallClick();

@@ -107,7 +107,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     DiscoverPortNames();
 
     ComIniEntry entry;
-    if (!ReadComIni(entry)) {
+    if (!ReadComIni(session_.comIniPath, entry)) {
         if (options.portName.isEmpty())
             session_.Ask().Message(this, QStringLiteral("Ошибка чтения com.ini. Восстановлены "
                                                         "параметры порта по умолчанию (Com1 "
@@ -169,12 +169,18 @@ void TVelmarMain::FormPaint() {
 }
 
 void TVelmarMain::TabSettsChange(int index) {
-    // Tab guard: the main tab stays in front while the controller search runs.
     const int identIndex = ui_->TabSetts->indexOf(tabIdent_);
-    if (tabIdent_->SearchRunning() && index != identIndex) {
-        ui_->TabSetts->setCurrentIndex(identIndex);
-        tabIdent_->update();
-        return;
+    if (index != identIndex) {
+        // Tab guard: the main tab stays in front while the controller search runs.
+        if (tabIdent_->SearchRunning()) {
+            ui_->TabSetts->setCurrentIndex(identIndex);
+            tabIdent_->update();
+            return;
+        }
+        // A tab change repaints the window: with the port closed the repaint rules bring the
+        // main tab back, so no other tab reads from a port that is not there.
+        FormPaint();
+        if (ui_->TabSetts->currentIndex() != index) return;
     }
     if (auto* page = qobject_cast<Page*>(ui_->TabSetts->widget(index))) page->PageShown();
 }
@@ -240,6 +246,9 @@ void TVelmarMain::menuWriteLogClick() {
 }
 
 void TVelmarMain::Setting1Click() {
+    // The search polls the port: it ends before the port closes, so that its end does not give
+    // back the buttons rule C takes away, nor list answering controllers as not found.
+    tabIdent_->StopSearch();
     session_.CloseSessionPort();
     SetPortMenuCaption(true);
     session_.portSettingsChanged = true;

@@ -7,6 +7,7 @@
 #include "ui/velmar_application.h"
 
 #include <QComboBox>
+#include <QTabBar>
 #include <QTimer>
 #include <stdexcept>
 
@@ -121,6 +122,38 @@ TEST_F(GuiTest, EveryHelpButtonShowsItsFieldsHint) {
     EXPECT_EQ(Find("bReservCall")->toolTip(),
               QStringLiteral("Связаться с устройством по резервному адресу. \n  Внимание! "
                              "Должно быть подключено только одно устройство"));
+}
+
+// With the port closed no other tab can be brought forward: it would read from no port.
+TEST_F(GuiTest, WithThePortClosedTheMainTabStaysInFront) {
+    StartSim({1});
+    auto clickTab = [this](int index) {
+        QTabBar* bar = Tabs()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    };
+    StartApp(QStringLiteral("1"));
+    MenuAction("Setting1")->trigger(); // escaped: the port stays closed
+    ASSERT_TRUE(session->portClosed);
+    prompts->messages.clear();
+    clickTab(1);
+    EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
+    EXPECT_TRUE(prompts->messages.isEmpty()); // no read was tried
+    EXPECT_FALSE(Enabled("bCallIdent"));      // rule C
+
+    // The same after a start whose port did not open.
+    StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
+    clickTab(2);
+    EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
+
+    // With the port open the tabs change as usual.
+    prompts->onDialog = [this](QDialog& d) {
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
+    };
+    session->portName = sim->SlavePath();
+    MenuAction("Setting1")->trigger();
+    ASSERT_FALSE(session->portClosed);
+    clickTab(2);
+    EXPECT_EQ(CurrentTab(), QStringLiteral("TabAdvSet"));
 }
 
 TEST(GuiApplication, EscapedExceptionIsShownAndTheLoopGoesOn) {
