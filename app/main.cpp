@@ -16,6 +16,9 @@
 int main(int argc, char** argv) {
     velmar::ui::VelmarApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
+    if (!app.InstallRussianQtTexts())
+        std::fprintf(stderr, "velmar: Qt's Russian translation is not installed "
+                             "(qt6-translations-l10n): standard buttons stay in English\n");
 
     QStringList args = QApplication::arguments();
     args.removeFirst();

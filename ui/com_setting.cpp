@@ -1,5 +1,6 @@
 #include "ui/com_setting.h"
 
+#include "ui/accessible_names.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
 #include "ui_com_setting.h"
@@ -27,6 +28,7 @@ TComSetting::TComSetting(Session& session, QWidget* parent)
     : QDialog(parent), session_(session), ui_(std::make_unique<Ui::TComSetting>()) {
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    NameInputControls(this);
     connect(ui_->SaveParam, &QPushButton::clicked, this, &TComSetting::SaveParamClick);
     connect(this, &QDialog::finished, this, &TComSetting::FormClose);
 }

@@ -1,6 +1,7 @@
 #include "ui/velmar_main.h"
 
 #include "link/serial_port.h"
+#include "ui/accessible_names.h"
 #include "ui/enabling_rules.h"
 #include "ui/hex_number.h"
 #include "ui/hint_table.h"
@@ -52,8 +53,12 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     for (const PageEntry& entry : MainPages()) {
         Page* page = entry.make(session_, ui_->TabSetts);
         page->setObjectName(QString::fromUtf8(entry.name));
-        const int index = ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
-        ui_->TabSetts->setTabVisible(index, entry.shown || session_.serviceMode);
+        // A page hidden from everyday use gets no tab at all: a hidden tab would still be offered
+        // to screen readers as a page tab. The page itself lives on, hidden.
+        if (entry.shown || session_.serviceMode)
+            ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
+        else
+            page->hide();
         pages_.push_back(page);
         if (auto* ident = qobject_cast<TabIdent*>(page)) tabIdent_ = ident;
     }
@@ -87,6 +92,7 @@ TVelmarMain::~TVelmarMain() {
 }
 
 void TVelmarMain::RefreshHints() {
+    NameInputControls(this);
     EnabledHint(this, true);
     ConnectHelpButtons(this, [this](const QString& text) { session_.Ask().Message(this, text); });
 }
@@ -142,9 +148,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
 }
 
 void TVelmarMain::ShowMainTab() {
-    const int index = ui_->TabSetts->indexOf(tabIdent_);
-    ui_->TabSetts->setTabVisible(index, true);
-    ui_->TabSetts->setCurrentIndex(index);
+    ui_->TabSetts->setCurrentWidget(tabIdent_);
 }
 
 void TVelmarMain::FormPaint() {
@@ -269,6 +273,12 @@ void TVelmarMain::SetPortMenuCaption(bool closed) {
 void TVelmarMain::HideDemoMenus() {
     ui_->menuCom->menuAction()->setVisible(false);
     ui_->menuLog->menuAction()->setVisible(false);
+}
+
+void TVelmarMain::showEvent(QShowEvent* event) {
+    // The dialogs are made after the window's pages: their fields get their names here.
+    NameInputControls(this);
+    QMainWindow::showEvent(event);
 }
 
 void TVelmarMain::closeEvent(QCloseEvent* event) {

@@ -65,6 +65,7 @@ class GuiTest : public ::testing::Test {
         session->SetPrompts(std::move(fake));
         session->findIntervalMs = 5;
         session->demoMode = demoMode;
+        session->serviceMode = serviceMode;
         session->demoImagePath = demoImagePath.toStdString();
         if (sim) session->extraPortNames.push_back(sim->SlavePath());
         prompts->inputs.push_back(number);
@@ -121,6 +122,7 @@ class GuiTest : public ::testing::Test {
     QString TempPath(const QString& name) const { return dir_.filePath(name); }
 
     bool demoMode = false;
+    bool serviceMode = false;
     QString demoImagePath = QStringLiteral("demo_trk.bin");
     std::unique_ptr<sim::BusSimulator> sim;
     std::unique_ptr<ui::Session> session;
