@@ -23,7 +23,7 @@ void PrintHelp() {
                  "  -p, --port ИМЯ       порт (COM3, ttyUSB0, /dev/ttyUSB0, U_1234_1 ...)\n"
                  "  -b, --baud N         скорость (по умолчанию из com.ini, иначе 4800)\n"
                  "      --data-bits N    7 или 8\n"
-                 "      --parity X       N, E, O, M или S\n"
+                 "      --parity X       N, E, O, M, S или Z\n"
                  "      --stop-bits N    1 или 2\n"
                  "  -a, --address N      номер контроллера, десятичный или 0x.. (по умолчанию 1)\n"
                  "      --reserve        резервный канал (адрес 240)\n"
@@ -91,9 +91,6 @@ std::string PortFailureText(const std::string& what, const std::string& name, in
     if (reason != nullptr && *reason != '\0') {
         text += ": ";
         text += reason;
-    } else if (code > 0) {
-        text += ": ";
-        text += std::strerror(code);
     }
     text += " (код " + std::to_string(code) + "). Проверьте настройки";
     return text;
@@ -145,9 +142,10 @@ int Run(int argc, char** argv) {
             given.dataBits = true;
         } else if (key == "--parity") {
             if (!value(key, v)) return kExitUsage;
-            const char p = v.empty() ? '\0' : static_cast<char>(std::toupper(v[0]));
-            if (std::string("NEOMSZ").find(p) == std::string::npos || p == '\0')
-                return Fail(kExitUsage, "Четность: N, E, O, M или S");
+            // Z is the old name of space parity, as in com.ini.
+            const char p = v.size() == 1 ? static_cast<char>(std::toupper(v[0])) : '\0';
+            if (p == '\0' || std::string("NEOMSZ").find(p) == std::string::npos)
+                return Fail(kExitUsage, "Четность: N, E, O, M, S или Z");
             ctx.parity = p;
             given.parity = true;
         } else if (key == "--stop-bits") {

@@ -1,12 +1,16 @@
-// Texts an engineer can act on for the failure codes of OpenPort and ConfigurePort.
+// Texts an engineer can act on for the results of OpenPort and ConfigurePort.
 #include "link/serial_port.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace velmar {
 
-const char* PortErrorReason(int code) {
-    switch (code) {
+const char* SystemErrorReason(int err) {
+    switch (err) {
+    case 0:
+        return "";
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -18,18 +22,45 @@ const char* PortErrorReason(int code) {
         return "порт занят другой программой";
     case EINVAL:
         return "устройство не принимает эти параметры линии";
-    case ENAMETOOLONG:
-        return "слишком длинное имя порта";
-    case -1:
-        return "конвертер не найден";
-    case -2:
-        return "конвертер не ответил или у него нет такого канала";
-    case -3:
-        return "конвертер не сообщил число каналов";
+    case ENOTTY:
+        return "это не последовательный порт";
+    case EIO:
+        return "ошибка ввода-вывода устройства";
+    default: {
+        // Rare causes still name themselves, so the engineer can look them up.
+        thread_local char text[160];
+        std::snprintf(text, sizeof text, "системная ошибка %d (%s)", err, std::strerror(err));
+        return text;
+    }
+    }
+}
+
+const char* PortErrorReason(int result) {
+    switch (result) {
+    case kPortOk:
+        return "";
+    case kPortTableFull:
+        return "открыто слишком много портов";
+    case kPortNoSlot:
+        return "порт не открыт";
+    case kPortEmptyName:
+        return "не указано имя порта";
     case kPortConverterRequestFailed:
         return "конвертер не принял параметры линии";
+    case kPortSystemError:
+        return SystemErrorReason(PortSystemError());
+    case kPortNameTooLong:
+        return "слишком длинное имя порта";
+    case kPortLayerNotStarted:
+        return "порты не инициализированы";
+    case kPortConverterNotFound:
+        return "конвертер не найден";
+    case kPortConverterNoAnswer:
+        return "конвертер не ответил или у него нет такого канала";
+    case kPortConverterNoChannelCount:
+        return "конвертер не сообщил число каналов";
     default:
-        return "";
+        return "неизвестная ошибка порта";
     }
 }
 

@@ -23,6 +23,14 @@ std::atomic<uint16_t> logMask{0};
 uint32_t parityErrors = 0; // shutdown line counters, from the drivers' line error counts
 uint32_t frameErrors = 0;
 
+std::atomic<int> lastSystemError{0};
+
+// Keeps the system's error number apart from the port layer's own results.
+int SystemFailure(int err) {
+    lastSystemError.store(err);
+    return kPortSystemError;
+}
+
 constexpr size_t kMaxNameLength = 99;
 constexpr int kConverterWriteWaitMs = 2000;
 constexpr auto kDetachedRetryInterval = std::chrono::seconds(1);
@@ -157,6 +165,10 @@ bool PortLayerStarted() {
     return layerStarted.load();
 }
 
+int PortSystemError() {
+    return lastSystemError.load();
+}
+
 int OpenPort(PortSlot& slot, const char* name) {
     slot = 0;
     if (!layerStarted.load()) return kPortLayerNotStarted;
@@ -165,7 +177,7 @@ int OpenPort(PortSlot& slot, const char* name) {
     if (it == portTable.end()) return kPortTableFull;
     if (name == nullptr || *name == '\0') return kPortEmptyName;
     // A cut device path could name another device: refuse instead.
-    if (std::strlen(name) > kMaxNameLength) return ENAMETOOLONG;
+    if (std::strlen(name) > kMaxNameLength) return kPortNameTooLong;
     PortEntry& e = *it;
     const auto index = static_cast<PortSlot>(it - portTable.begin());
     e.Clear();
@@ -188,7 +200,7 @@ int OpenPort(PortSlot& slot, const char* name) {
         const int err = OpenComDevice(name, e.com);
         if (err != 0) {
             e.Clear();
-            return err;
+            return SystemFailure(err);
         }
         e.kind.store(PortKind::ComPort, std::memory_order_relaxed);
     }
@@ -207,6 +219,7 @@ int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, u
         return 0;
     case PortKind::ComPort:
         r = ConfigureComDevice(e->com, baud, dataBits, parity, stopBits);
+        if (r != 0) r = SystemFailure(r);
         break;
     case PortKind::UsbConverter:
         r = ConfigureConverter(*e, baud, dataBits, parity, stopBits);

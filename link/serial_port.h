@@ -13,21 +13,29 @@ enum class PortKind : int8_t { ComPort = 0, UsbKey = 1, UsbConverter = 2 };
 
 inline constexpr int kPortSlotCount = 16;
 
-// Result codes of OpenPort / ConfigurePort besides system (errno) codes.
+// Results of OpenPort / ConfigurePort: a closed set, kept apart from the system's error numbers.
+// A device the operating system would not open or set up gives kPortSystemError; its errno is
+// kept for PortSystemError and PortErrorReason.
+inline constexpr int kPortConverterNoChannelCount = -3; // the converter gave no channel count
+inline constexpr int kPortConverterNoAnswer = -2;       // no answer, or no such channel
+inline constexpr int kPortConverterNotFound = -1;
 inline constexpr int kPortOk = 0;
 inline constexpr int kPortTableFull = 1;
 inline constexpr int kPortNoSlot = 2;
 inline constexpr int kPortEmptyName = 3;
 inline constexpr int kPortConverterRequestFailed = 4;
+inline constexpr int kPortSystemError = 5;
+inline constexpr int kPortNameTooLong = 6;
 inline constexpr int kPortLayerNotStarted = 9;
 
 void StartPortLayer();
 void StopPortLayer();
 bool PortLayerStarted();
 
-// 0 on success with `slot` set; 9, 1, 3, an errno value, or -1/-2/-3 from the converter search.
+// kPortOk with `slot` set; else one of the results above (slot 0).
 int OpenPort(PortSlot& slot, const char* name);
-// baud 0 means 4800. 0 on success; 2 for slot 0; an errno value; 4 when a converter request fails.
+// baud 0 means 4800. kPortOk, kPortNoSlot, kPortSystemError (the device refused the settings)
+// or kPortConverterRequestFailed.
 int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
 int ClosePort(PortSlot slot); // always 1
 void WritePort(PortSlot slot, const uint8_t* bytes, size_t count);
@@ -50,9 +58,14 @@ PortKind GetPortKind(PortSlot slot);
 uint32_t PortBaud(PortSlot slot);
 // Bytes dropped because the receive ring was full (never more than 255 wait in a ring).
 uint32_t PortDroppedBytes(PortSlot slot);
-// A short text for a failure code of OpenPort/ConfigurePort that an engineer can act on
-// ("нет такого устройства", "нет доступа ... группа dialout", "порт занят ..."); empty if none.
-const char* PortErrorReason(int code);
+// The system's error number behind the last kPortSystemError of OpenPort or ConfigurePort.
+int PortSystemError();
+// A short text an engineer can act on for any result of OpenPort or ConfigurePort ("нет такого
+// устройства", "нет доступа ... группа dialout", "все порты заняты" ...); empty for kPortOk.
+// For kPortSystemError it explains PortSystemError().
+const char* PortErrorReason(int result);
+// The same for a system error number.
+const char* SystemErrorReason(int err);
 
 // 0 while the slot's device is there; the errno (EIO, ENXIO ...) once it has gone away (a USB
 // adapter pulled out). A gone device fails quietly afterwards; ClosePort and OpenPort again

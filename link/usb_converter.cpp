@@ -54,18 +54,18 @@ int OpenConverter(PortEntry& entry, const char* name) {
             if (UsbControlMsg(h, kVendorIn, kReqIdentify, 0, 0, reinterpret_cast<char*>(ident),
                               sizeof ident, kTimeoutMs) < static_cast<int>(sizeof ident)) {
                 UsbClose(h);
-                return -2;
+                return kPortConverterNoAnswer;
             }
             unsigned char channels = 0;
             if (UsbControlMsg(h, kVendorIn, kReqChannelCount, 0, 0,
                               reinterpret_cast<char*>(&channels), 1, kTimeoutMs) < 1) {
                 UsbClose(h);
-                return -3;
+                return kPortConverterNoChannelCount;
             }
             // Channels are 0 and 1 at most, and only those the converter has.
             if (wanted.channel < 0 || wanted.channel > 1 || wanted.channel >= channels) {
                 UsbClose(h);
-                return -2;
+                return kPortConverterNoAnswer;
             }
             entry.usb = h;
             entry.clock = GetLE(ident + 4, 4);
@@ -73,7 +73,7 @@ int OpenConverter(PortEntry& entry, const char* name) {
             return 0;
         }
     }
-    return -1;
+    return kPortConverterNotFound;
 }
 
 int ConfigureConverter(PortEntry& entry, uint32_t baud, uint8_t dataBits, char parity,

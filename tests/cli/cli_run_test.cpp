@@ -167,11 +167,20 @@ TEST_F(CliTest, UsageErrorsAndPortFailures) {
     EXPECT_EQ(RunOnPort({"read", "XR", "0", "1"}).exitCode, 2);
     EXPECT_EQ(RunOnPort({"write", "ER", "6000", "ABC"}).exitCode, 2);
     EXPECT_EQ(RunOnPort({"scan", "5", "3"}).exitCode, 2);
+    EXPECT_EQ(RunOnPort({"--parity", "X", "sizes"}).exitCode, 2);
+    EXPECT_EQ(RunOnPort({"--parity", "NE", "sizes"}).exitCode, 2);
+    EXPECT_NE(RunOnPort({"--parity", "X", "sizes"}).err.find("S или Z"), std::string::npos);
     EXPECT_EQ(Run({"--help"}).exitCode, 0);
 
+    // The system's reason, never a port-layer code read as an errno.
     const auto r = Run({"-p", workDir + "/no-such-port", "identify"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.rfind("Ошибка открытия порта " + workDir + "/no-such-port", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("Ошибка открытия порта " + workDir +
+                              "/no-such-port: нет такого "
+                              "устройства",
+                          0),
+              0u)
+        << r.err;
 }
 
 TEST_F(CliTest, PortSettingsComeFromComIni) {

@@ -4,6 +4,7 @@
 #include "link_test_support.h"
 
 #include <cerrno>
+#include <gmock/gmock.h>
 #include <memory>
 #include <vector>
 
@@ -44,8 +45,10 @@ TEST_F(PortTableTest, SeventeenthPortEmptyNameAndBadNames) {
     EXPECT_EQ(OpenPort(slot, ""), kPortEmptyName);
     EXPECT_EQ(slot, 0);
     EXPECT_EQ(OpenPort(slot, nullptr), kPortEmptyName);
-    EXPECT_EQ(OpenPort(slot, std::string(100, 'x').c_str()), ENAMETOOLONG);
-    EXPECT_EQ(OpenPort(slot, "/dev/velmar-no-such-device"), ENOENT);
+    EXPECT_EQ(OpenPort(slot, std::string(100, 'x').c_str()), kPortNameTooLong);
+    EXPECT_EQ(OpenPort(slot, "/dev/velmar-no-such-device"), kPortSystemError);
+    EXPECT_EQ(PortSystemError(), ENOENT);
+    EXPECT_STREQ(PortErrorReason(kPortSystemError), "нет такого устройства");
     EXPECT_EQ(slot, 0);
 
     std::vector<std::unique_ptr<PtyPair>> ptys;
@@ -90,13 +93,31 @@ TEST(PortNames, DevicePaths) {
     EXPECT_EQ(ComDevicePath("COMX"), "/dev/COMX");
 }
 
-TEST(PortErrors, ReasonsForTheCommonFailures) {
-    EXPECT_STREQ(PortErrorReason(ENOENT), "нет такого устройства");
-    EXPECT_STREQ(PortErrorReason(ENXIO), "нет такого устройства");
-    EXPECT_STREQ(PortErrorReason(EACCES),
+TEST(PortErrors, EveryResultExplainsItselfAndSystemErrorsStayApart) {
+    // The layer's own results never share a text with a system error of the same number.
+    const struct {
+        int result;
+        const char* text;
+    } cases[] = {
+        {kPortOk, ""},
+        {kPortTableFull, "открыто слишком много портов"},
+        {kPortNoSlot, "порт не открыт"},
+        {kPortEmptyName, "не указано имя порта"},
+        {kPortConverterRequestFailed, "конвертер не принял параметры линии"},
+        {kPortNameTooLong, "слишком длинное имя порта"},
+        {kPortLayerNotStarted, "порты не инициализированы"},
+        {kPortConverterNotFound, "конвертер не найден"},
+        {kPortConverterNoAnswer, "конвертер не ответил или у него нет такого канала"},
+        {kPortConverterNoChannelCount, "конвертер не сообщил число каналов"},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(PortErrorReason(c.result), c.text) << c.result;
+
+    EXPECT_STREQ(SystemErrorReason(ENOENT), "нет такого устройства");
+    EXPECT_STREQ(SystemErrorReason(ENXIO), "нет такого устройства");
+    EXPECT_STREQ(SystemErrorReason(EACCES),
                  "нет доступа к устройству (добавьте пользователя в группу dialout)");
-    EXPECT_STREQ(PortErrorReason(EBUSY), "порт занят другой программой");
-    EXPECT_STREQ(PortErrorReason(0), "");
+    EXPECT_STREQ(SystemErrorReason(EBUSY), "порт занят другой программой");
+    EXPECT_THAT(SystemErrorReason(EMLINK), testing::StartsWith("системная ошибка"));
 }
 
 TEST(ByteRingTest, CountsAcrossTheWrapAndNeverHoldsMoreThan255) {
