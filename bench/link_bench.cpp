@@ -64,9 +64,11 @@ Figures ImageSaveReads(PortSlot slot) {
         f.lineBytes += ReadLineBytes(length);
     };
     const auto start = Clock::now();
-    if (ReadStructSizes(slot, kCtrl) != 1) f.ok = false;
+    uint8_t sizeBytes[len::kSizes];
+    if (ReadStructSizes(slot, kCtrl, sizeBytes) != 1) f.ok = false;
     f.lineBytes += ReadLineBytes(len::kSizes);
-    const SizesRecord s = CtrlrSizes();
+    SizesRecord s;
+    s.SetFromBytes(sizeBytes);
     read(addr::kParams, s.paramsLength);
     for (int ch = 0; ch < kChannelCount; ++ch)
         read(ChannelAddress(addr::kChannelSettsBase, ch), s.settsLength);

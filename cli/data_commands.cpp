@@ -33,8 +33,10 @@ int ImageLoad(Context& ctx, const std::string& path) {
     std::vector<uint8_t> image;
     std::string error;
     if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
-    if (WriteImageToController(ctx.slot, ctx.ctrl, image) != 1)
-        return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");
+    const int written = WriteImageToController(ctx.slot, ctx.ctrl, image, {}, &ctx.store->Sizes());
+    if (written == kImageWrittenNoRestart)
+        return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");
+    if (written != kImageWritten) return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");
     std::cout << "Образ успешно записан в контроллер\n";
     return kExitOk;
 }

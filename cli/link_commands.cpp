@@ -137,7 +137,7 @@ const char* kSizesUsage = "sizes";
 int Sizes(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kSizesUsage);
     if (ctx.store->ReadSizes() != 1) return Fail(kExitNoAnswer, "Нет связи с устройством");
-    const SizesRecord& s = CtrlrSizes();
+    const SizesRecord& s = ctx.store->Sizes();
     std::cout << "Длина блока параметров: " << s.paramsLength << '\n'
               << "Рукавов на сторону: " << s.nozzlesPerSide << '\n'
               << "Сторон: " << s.sides << '\n'

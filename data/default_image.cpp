@@ -1,6 +1,6 @@
 #include "data/default_image.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "data/demo_store.h"
 #include "data/memory_map.h"
 #include "data/topology.h"

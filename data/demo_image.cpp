@@ -1,6 +1,6 @@
 #include "data/demo_image.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "data/demo_store.h"
 #include "data/device_buffer.h"
 #include "data/memory_map.h"
@@ -29,7 +29,7 @@ int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* e
         if (error) *error = "Нет связи с устройством";
         return kDemoNoLink;
     }
-    const SizesRecord sizes = CtrlrSizes();
+    const SizesRecord sizes = store.Sizes();
     if (sizes.paramsLength != len::kParams || sizes.settsLength != len::kChannelSetts ||
         sizes.regsLength != len::kChannelRegs || sizes.sideStateLength != len::kSideState) {
         if (error)

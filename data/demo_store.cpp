@@ -1,6 +1,6 @@
 #include "data/demo_store.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 
@@ -80,7 +80,7 @@ int DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) 
     const int available = static_cast<int>(image_.size()) - s.offset;
     const int count = std::max(0, std::min({s.readLength, limit, available}));
     if (count > 0) std::memcpy(dst, image_.data() + s.offset, static_cast<size_t>(count));
-    CtrlrSizes().SetFromBytes(image_.data());
+    Sizes().SetFromBytes(image_.data());
     return count;
 }
 
@@ -101,12 +101,8 @@ int DemoRecordStore::Write(int address, int length, const uint8_t* data, uint8_t
 }
 
 int DemoRecordStore::ReadSizes() {
-    if (Load() != kDemoLoaded) {
-        CtrlrSizes().Clear();
-        return -1;
-    }
-    CtrlrSizes().SetFromBytes(image_.data());
-    return 1;
+    const bool loaded = Load() == kDemoLoaded;
+    return TakeSizes(loaded ? 1 : -1, image_.data());
 }
 
 bool DemoRecordStore::Holds(int a, uint8_t space) const {

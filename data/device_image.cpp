@@ -1,6 +1,6 @@
 #include "data/device_image.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 
@@ -11,17 +11,18 @@ namespace velmar {
 std::vector<ImageRecord> ImageRecords(const uint8_t h[7]) {
     std::vector<ImageRecord> r;
     r.reserve(40);
-    r.push_back({addr::kParams, h[0]});
+    using K = RecordKind;
+    r.push_back({K::Params, addr::kParams, h[0]});
     for (int n = 0; n < kChannelCount; ++n)
-        r.push_back({ChannelAddress(addr::kChannelSettsBase, n), h[3]});
-    r.push_back({addr::kOptionalA, h[4]});
-    r.push_back({addr::kOptionalB, h[4]});
-    r.push_back({addr::kSideStateA, h[6]});
-    r.push_back({addr::kSideStateB, h[6]});
+        r.push_back({K::ChannelSetts, ChannelAddress(addr::kChannelSettsBase, n), h[3]});
+    r.push_back({K::OptionalBlock, addr::kOptionalA, h[4]});
+    r.push_back({K::OptionalBlock, addr::kOptionalB, h[4]});
+    r.push_back({K::SideState, addr::kSideStateA, h[6]});
+    r.push_back({K::SideState, addr::kSideStateB, h[6]});
     for (int n = 0; n < kChannelCount; ++n)
-        r.push_back({ChannelAddress(addr::kChannelRegsBase, n), h[5]});
-    r.push_back({addr::kMakeBlock, image::kMakeRegionLength});
-    r.push_back({addr::kBlock3000, image::kBlock3000Length});
+        r.push_back({K::ChannelRegs, ChannelAddress(addr::kChannelRegsBase, n), h[5]});
+    r.push_back({K::MakeBlock, addr::kMakeBlock, image::kMakeRegionLength});
+    r.push_back({K::Block3000, addr::kBlock3000, image::kBlock3000Length});
     return r;
 }
 
@@ -44,7 +45,7 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
         if (error) *error = ImageSaveErrorText(kImageNoLink);
         return kImageNoLink;
     }
-    const auto header = CtrlrSizes().ToBytes();
+    const auto header = store.Sizes().ToBytes();
     std::vector<uint8_t> img(header.begin(), header.end());
     const int total = ImageLength(header.data()) - image::kHeaderLength;
     img.reserve(static_cast<size_t>(total) + image::kHeaderLength);
@@ -161,14 +162,14 @@ std::string ImageLoadErrorText(int result) {
 }
 
 int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
-                           const ImageProgressFn& progress) {
-    if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return -1;
+                           const ImageProgressFn& progress, SizesRecord* controllerSizes) {
+    if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return kImageNotWritten;
     const int total = ImageWriteTotal(img.data());
     ImageProgress perRecord;
     if (progress) perRecord = [&](int done) { progress(done, total); };
-    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord) != 1) return -1;
-    RestartCtrlr(slot, ctrl);
-    return 1;
+    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes) != 1)
+        return kImageNotWritten;
+    return RestartCtrlr(slot, ctrl) == 1 ? kImageWritten : kImageWrittenNoRestart;
 }
 
 } // namespace velmar

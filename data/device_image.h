@@ -27,11 +27,13 @@ inline constexpr int kBlock3000Length = len::kBlock3000;
 } // namespace image
 
 struct ImageRecord {
+    RecordKind kind;
     int address;
     int length;
 };
 
-// The records of an image in file order, with the lengths `header` gives.
+// The records of an image in file order, with the lengths `header` gives: the one definition of
+// that order, used by saving, loading and writing an image.
 std::vector<ImageRecord> ImageRecords(const uint8_t header[7]);
 // S0 + 16 (S3 + S5) + 2 (S4 + S6) + 320: the whole file, header included.
 int ImageLength(const uint8_t header[7]);
@@ -71,10 +73,24 @@ int LoadImageFile(const std::string& path, std::vector<uint8_t>& image,
 std::string ImageSaveErrorText(int result);
 std::string ImageLoadErrorText(int result);
 
-// Writes a loaded image into the controller (WriteDeviceImage) and restarts it after a complete
-// write. 1 or -1.
+// Writes a saved image (7-byte sizes header, then the records; `imageLength` bounds every read
+// from it) into the controller with acknowledged block writes, each record brought to the length
+// the controller reports (cut, or followed by zeros). `progress`, when given, is called after
+// each record with the image bytes sent so far (counted after the header). An image shorter than
+// its header announces, or announcing empty records, is refused with -1 before anything is sent.
+// `controllerSizes` (when given) gets the controller's sizes, with the image's settings length.
+using ImageProgress = std::function<void(int bytesDone)>;
+int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t imageLength,
+                     const ImageProgress& progress = {}, SizesRecord* controllerSizes = nullptr);
+
+// WriteDeviceImage, then a restart after a complete write: kImageWritten, kImageNotWritten, or
+// kImageWrittenNoRestart when every record went in but the restart was not confirmed.
+inline constexpr int kImageWritten = 1;
+inline constexpr int kImageNotWritten = -1;
+inline constexpr int kImageWrittenNoRestart = -2;
 int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& image,
-                           const ImageProgressFn& progress = {});
+                           const ImageProgressFn& progress = {},
+                           SizesRecord* controllerSizes = nullptr);
 // The progress total of a write: 16 (S3 + S5) + S0 + 2 (S4 + S6) + 313.
 int ImageWriteTotal(const uint8_t header[7]);
 

@@ -137,14 +137,14 @@ bool CheckEntry(const FieldBinding& b, std::string_view text, uint32_t& stored) 
             stored = value / scale;
             break;
         }
-        stored &= widthMax; // a field "without limit" keeps the low bits of its width
-        return true;
+        // A value wider than its field is refused, never cut to the field's low bits.
+        return stored <= widthMax;
     }
     case EntryKind::Hex: {
         const int flags = kParseHex | (b.limit == kNoLimit ? kParseNoLimit : 0);
         if (ParseField(text, b.limit, flags) != kParseOk) return false;
-        stored = (HexToInt(text) / scale) & widthMax;
-        return true;
+        stored = HexToInt(text) / scale;
+        return stored <= widthMax;
     }
     case EntryKind::Volume: {
         uint32_t value = 0;

@@ -81,7 +81,7 @@ struct FieldBinding {
 };
 
 // Checks `text` against the binding; on success `stored` is the value for the record field
-// (already scaled and truncated to the field width).
+// (already scaled). A value the field's width cannot hold is invalid.
 bool CheckEntry(const FieldBinding& b, std::string_view text, uint32_t& stored);
 // Checks `text` and, when valid, stores it into the field of `record` (`size` bytes). A record
 // too short for the field is never written. Returns true when the text was valid.

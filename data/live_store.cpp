@@ -17,7 +17,8 @@ int LiveRecordStore::Restart() {
 }
 
 int LiveRecordStore::ReadSizes() {
-    return ReadStructSizes(slot_, ctrl_);
+    uint8_t bytes[service::kSizesLength];
+    return TakeSizes(ReadStructSizes(slot_, ctrl_, bytes), bytes);
 }
 
 } // namespace velmar

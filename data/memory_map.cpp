@@ -41,11 +41,6 @@ int SizesRecord::operator[](int i) const {
     }
 }
 
-SizesRecord& CtrlrSizes() {
-    static SizesRecord sizes;
-    return sizes;
-}
-
 const std::vector<MemoryMapEntry>& MemoryMap() {
     static const std::vector<MemoryMapEntry> map = {
         {RecordKind::OptionalBlock, addr::kOptionalA, 2, 0x100, 0, 0, "optional blocks"},

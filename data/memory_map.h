@@ -1,6 +1,8 @@
-// The controller's memory map: where each record lives, its length and memory space, the
-// session-wide sizes record, and the channel numbering.
+// The controller's memory map: where each record lives, its length and memory space, the sizes
+// record, and the channel numbering.
 #pragma once
+
+#include "protocol/ctrlr_protocol.h"
 
 #include <array>
 #include <cstdint>
@@ -25,9 +27,6 @@ struct SizesRecord {
     int operator[](int i) const; // byte i as an integer
 };
 
-// The one session-wide instance.
-SizesRecord& CtrlrSizes();
-
 inline constexpr int kChannelCount = 16;
 
 namespace addr {
@@ -36,22 +35,22 @@ inline constexpr int kOptionalB = 0x0100;
 inline constexpr int kChannelSettsBase = 0x1000;
 inline constexpr int kChannelRegsBase = 0x2000;
 inline constexpr int kBlock3000 = 0x3000;
-inline constexpr int kSizes = 0x3040;
+inline constexpr int kSizes = service::kSizes;
 inline constexpr int kParamsLength = 0x3100;
 inline constexpr int kParams = 0x3101;
 inline constexpr int kSideStateA = 0x4000;
 inline constexpr int kSideStateB = 0x4100;
 inline constexpr int kTempTable = 0x5000;
 inline constexpr int kMakeBlock = 0x5100;
-inline constexpr int kStatusIR = 0x24;  // space 2
-inline constexpr int kTempAdcIR = 0x25; // space 2
-inline constexpr int kRelayIR = 0x27;   // space 2
-inline constexpr int kRunRegsIR = 0x28; // space 2
-inline constexpr int kRestart = 0x88FFFF;
+inline constexpr int kStatusIR = service::kStatusIR;   // space 2
+inline constexpr int kTempAdcIR = service::kTempAdcIR; // space 2
+inline constexpr int kRelayIR = 0x27;                  // space 2
+inline constexpr int kRunRegsIR = 0x28;                // space 2
+inline constexpr int kRestart = service::kRestart;
 } // namespace addr
 
 namespace len {
-inline constexpr int kSizes = 7;
+inline constexpr int kSizes = service::kSizesLength;
 inline constexpr int kParams = 58;
 inline constexpr int kChannelSetts = 19;
 inline constexpr int kChannelRegs = 69;

@@ -49,13 +49,8 @@ int MemoryRecordStore::Write(int address, int length, const uint8_t* data, uint8
 }
 
 int MemoryRecordStore::ReadSizes() {
-    uint8_t sizes[7];
-    if (Read(addr::kSizes, 7, sizes, 0) != 7) {
-        CtrlrSizes().Clear();
-        return -1;
-    }
-    CtrlrSizes().SetFromBytes(sizes);
-    return 1;
+    uint8_t sizes[len::kSizes];
+    return TakeSizes(Read(addr::kSizes, len::kSizes, sizes, 0) == len::kSizes ? 1 : -1, sizes);
 }
 
 } // namespace velmar

@@ -3,6 +3,8 @@
 // written back exactly as they were read.
 #pragma once
 
+#include "base/byte_order.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -22,29 +24,6 @@ struct Field {
     constexpr int End() const { return offset + width * count; }
     constexpr int ElementOffset(int index) const { return offset + width * index; }
 };
-
-inline uint32_t GetLE(const uint8_t* p, int width) {
-    uint32_t v = 0;
-    for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-inline void SetLE(uint8_t* p, int width, uint32_t v) {
-    for (int i = 0; i < width; ++i) {
-        p[i] = static_cast<uint8_t>(v & 0xFF);
-        v >>= 8;
-    }
-}
-
-// Sign-extends a value of `width` bytes.
-inline int32_t SignExtend(uint32_t v, int width) {
-    if (width >= 4) return static_cast<int32_t>(v);
-    const uint32_t sign = 1u << (width * 8 - 1);
-    const uint32_t mask = (1u << (width * 8)) - 1;
-    v &= mask;
-    return (v & sign) ? static_cast<int32_t>(v) - static_cast<int32_t>(mask) - 1
-                      : static_cast<int32_t>(v);
-}
 
 // A record of N bytes held by value.
 template <size_t N> class RecordBytes {

@@ -3,6 +3,8 @@
 // memory transactions: reads return the bytes stored (> 0), 0, -1 or -3; writes 1, -1 or -3.
 #pragma once
 
+#include "data/memory_map.h"
+
 #include <cstdint>
 
 namespace velmar {
@@ -16,12 +18,30 @@ class RecordStore {
     virtual int Write(int address, int length, const uint8_t* data, uint8_t space = 0) = 0;
     // Restart after a successful record write; the demo image needs none and returns 1.
     virtual int Restart() = 0;
-    // Refresh the session's sizes record; 1 or -1.
+    // Refreshes Sizes() from the controller (or image); 1, or -1 with Sizes() cleared.
     virtual int ReadSizes() = 0;
     // False for what the demo image does not hold (temperature table, live registers, dump):
     // screens show their demo text instead of reading.
     virtual bool Holds(int address, uint8_t space) const = 0;
     virtual bool IsDemo() const = 0;
+
+    // The sizes record of this controller as last read (ReadSizes, or a demo read that refreshes
+    // it); screens and builders take record lengths from here.
+    SizesRecord& Sizes() { return sizes_; }
+    const SizesRecord& Sizes() const { return sizes_; }
+
+  protected:
+    // Takes the 7 bytes read, or clears the record when the read failed.
+    int TakeSizes(int result, const uint8_t bytes[7]) {
+        if (result == 1)
+            sizes_.SetFromBytes(bytes);
+        else
+            sizes_.Clear();
+        return result == 1 ? 1 : -1;
+    }
+
+  private:
+    SizesRecord sizes_;
 };
 
 } // namespace velmar

@@ -1,6 +1,6 @@
 #include "link/port_discovery.h"
 
-#include "data/record_bytes.h"
+#include "base/byte_order.h"
 #include "link/converter_pump.h"
 #include "link/usb_library.h"
 

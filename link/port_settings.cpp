@@ -1,6 +1,6 @@
 #include "link/port_settings.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <cctype>
 #include <cerrno>

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace velmar {
 
@@ -20,6 +19,15 @@ inline constexpr PortSlot kMaxTransactionSlot = 4; // transactions refuse higher
 inline constexpr int kSelfSizedMax = 255;          // a self-sized record never exceeds this
 
 enum MemSpace : uint8_t { kSpaceER = 0, kSpaceIR = 2, kSpaceIM = 4 };
+
+// Where the fixed service exchanges reach the controller.
+namespace service {
+inline constexpr int kStatusIR = 0x24;  // space IR: bit 0x40 is the pulse simulator
+inline constexpr int kTempAdcIR = 0x25; // space IR: 3 bytes of the temperature sensor
+inline constexpr int kSizes = 0x3040;   // the 7-byte sizes record
+inline constexpr int kSizesLength = 7;
+inline constexpr int kRestart = 0x88FFFF;
+} // namespace service
 
 uint8_t ChecksumRot8(const uint8_t* bytes, size_t count);
 
@@ -42,16 +50,9 @@ int RestartCtrlr(PortSlot slot, int ctrl);
 int GetPulseSimulator(PortSlot slot, int ctrl);
 int SetPulseSimulator(PortSlot slot, int ctrl, bool on);
 bool ReadTempAdc(PortSlot slot, int ctrl, uint8_t out[3]);
-int ReadStructSizes(PortSlot slot, int ctrl);
+// The 7 bytes of the sizes record: 1, or -1 with `sizes` zeroed.
+int ReadStructSizes(PortSlot slot, int ctrl, uint8_t sizes[service::kSizesLength]);
 int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint8_t* data);
-// `image` is a saved device image (7-byte sizes header, then the records); `imageLength` bounds
-// every read from it.
-// `progress`, when given, is called after each record with the image bytes sent so far
-// (counted after the 7-byte header), so a window can advance its bar and repaint.
-// An image shorter than its header announces is refused with -1 before anything is sent.
-using ImageProgress = std::function<void(int bytesDone)>;
-int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t imageLength,
-                     const ImageProgress& progress = {});
 
 uint8_t Cp866ToCp1251(uint8_t byte);
 

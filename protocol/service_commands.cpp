@@ -1,5 +1,4 @@
 // Fixed service exchanges: address poll, restart, pulse simulator, temperature sensor, sizes.
-#include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
@@ -38,12 +37,12 @@ int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber
 
 int RestartCtrlr(PortSlot slot, int ctrl) {
     const uint8_t request = 0x01;
-    return WriteCtrlrMem(slot, ctrl, addr::kRestart, 1, &request, kSpaceER) == 1 ? 1 : -1;
+    return WriteCtrlrMem(slot, ctrl, service::kRestart, 1, &request, kSpaceER) == 1 ? 1 : -1;
 }
 
 int GetPulseSimulator(PortSlot slot, int ctrl) {
     uint8_t status = 0;
-    if (ReadCtrlrMem(slot, ctrl, addr::kStatusIR, 1, &status, kSpaceIR) < 1) return -1;
+    if (ReadCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR) < 1) return -1;
     return (status & kPulseSimulatorBit) != 0 ? 1 : 0;
 }
 
@@ -51,21 +50,19 @@ int SetPulseSimulator(PortSlot slot, int ctrl, bool on) {
     if (slot > kMaxTransactionSlot) return -3;
     // The other bits of the status byte are not the tool's to keep: it writes the switch alone.
     const uint8_t status = on ? kPulseSimulatorBit : 0;
-    return WriteCtrlrMem(slot, ctrl, addr::kStatusIR, 1, &status, kSpaceIR) == 1 ? 1 : -1;
+    return WriteCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR) == 1 ? 1 : -1;
 }
 
 bool ReadTempAdc(PortSlot slot, int ctrl, uint8_t out[3]) {
-    return ReadCtrlrMem(slot, ctrl, addr::kTempAdcIR, 3, out, kSpaceIR) > 0;
+    return ReadCtrlrMem(slot, ctrl, service::kTempAdcIR, 3, out, kSpaceIR) > 0;
 }
 
-int ReadStructSizes(PortSlot slot, int ctrl) {
-    std::array<uint8_t, len::kSizes> bytes{};
-    if (ReadCtrlrMem(slot, ctrl, addr::kSizes, len::kSizes, bytes.data(), kSpaceER) < 1) {
-        CtrlrSizes().Clear();
-        return -1;
-    }
-    CtrlrSizes().SetFromBytes(bytes.data());
-    return 1;
+int ReadStructSizes(PortSlot slot, int ctrl, uint8_t sizes[service::kSizesLength]) {
+    if (ReadCtrlrMem(slot, ctrl, service::kSizes, service::kSizesLength, sizes, kSpaceER) ==
+        service::kSizesLength)
+        return 1;
+    std::memset(sizes, 0, service::kSizesLength);
+    return -1;
 }
 
 } // namespace velmar

@@ -122,7 +122,7 @@ bool ImageTransfer::SaveImage(QString& message) {
     std::string error;
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс чтения данных из контроллера"),
-        std::max(1, ImageLength(CtrlrSizes().ToBytes().data()) - 7),
+        std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7),
         [&](const ImageProgressFn& progress) {
             return SaveDeviceImage(session_.Store(), path.toStdString(), progress, &error);
         });
@@ -171,10 +171,14 @@ bool ImageTransfer::LoadImage(QString& message) {
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, [&](const ImageProgressFn& progress) {
-            return WriteImageToController(session_.portSlot, session_.ctrlrAddress, image,
-                                          progress);
+            return WriteImageToController(session_.portSlot, session_.ctrlrAddress, image, progress,
+                                          &session_.Store().Sizes());
         });
-    if (result != 1) {
+    if (result == kImageWrittenNoRestart) {
+        message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
+        return false;
+    }
+    if (result != kImageWritten) {
         message = QStringLiteral("Образ не записан в контроллер полностью");
         return false;
     }

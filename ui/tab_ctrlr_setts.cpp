@@ -200,7 +200,7 @@ int TabCtrlrSetts::ReadParams() {
     if (got < 1) return -1;
     got = std::min(got, params::kAreaLength - 1);
 
-    CtrlrSizes().paramsLength = got;
+    session_.Store().Sizes().paramsLength = got;
     shadow_.Assign(bytes.data(), got);
     params_.Assign(bytes.data(), got);
     const ParamsReadCheck check = CheckParamsOnRead(params_);
@@ -568,7 +568,7 @@ bool TabCtrlrSetts::AddressAnswers(int address) {
 // The block goes out with the parameter size of the sizes record: bytes beyond the length
 // received are 0, the last byte is the checksum of the others.
 int TabCtrlrSetts::WriteBlock() {
-    int size = CtrlrSizes().paramsLength;
+    int size = session_.Store().Sizes().paramsLength;
     if (size <= 0 || size >= params::kAreaLength) size = params_.Length();
     CtrlrParams out;
     out.SetLength(size);

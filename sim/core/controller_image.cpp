@@ -3,7 +3,7 @@
 // Layout: the 7-byte sizes record S0..S6, then the parameter block (S0), 16 channel settings
 // (S3 each), the two optional blocks (S4 each), the two side states (S6 each), 16 channel
 // registers (S5 each), 256 bytes from 0x5100 and 57 bytes from 0x3000.
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "sim/core/bus_simulator.h"
 #include "sim/core/controller_layout.h"
 #include "sim/core/default_memory.h"

@@ -74,16 +74,16 @@ TEST_F(DemoStoreTest, MakeBlockReadOf256RunsIntoChannelZeroRegisters) {
 TEST_F(DemoStoreTest, OptionalBlocksAnd3000ReadNothingButRefreshTheSizes) {
     uint8_t buf[8] = {};
     for (int a : {0x0000, 0x0100, 0x01FF, 0x3000, 0x3038}) {
-        CtrlrSizes().Clear();
+        store->Sizes().Clear();
         EXPECT_EQ(store->Read(a, 57, buf), 0) << a;
-        EXPECT_EQ(CtrlrSizes().ToBytes(), (std::array<uint8_t, 7>{58, 4, 2, 19, 0, 69, 12}));
+        EXPECT_EQ(store->Sizes().ToBytes(), (std::array<uint8_t, 7>{58, 4, 2, 19, 0, 69, 12}));
     }
     // An address the image does not serve: -1 and the sizes are left alone.
-    CtrlrSizes().Clear();
+    store->Sizes().Clear();
     for (int a : {0x0200, 0x3039, 0x3040, 0x3101, 0x5000, 0x5200, -1, 0x10000})
         EXPECT_EQ(store->Read(a, 7, buf), -1) << a;
     EXPECT_EQ(store->Read(0x3100, -1, buf, 2), -1) << "live registers are not in the image";
-    EXPECT_EQ(CtrlrSizes().paramsLength, 0);
+    EXPECT_EQ(store->Sizes().paramsLength, 0);
 }
 
 TEST_F(DemoStoreTest, ReadLengthsComeFromTheHeaderButStayInsideTheImage) {
@@ -188,9 +188,9 @@ TEST(DemoStoreLoad, RefusedFiles) {
     EXPECT_FALSE(s->LastError().empty());
     uint8_t buf[256];
     EXPECT_EQ(s->Read(0x3100, -1, buf), -1);
-    CtrlrSizes().paramsLength = 58;
+    s->Sizes().paramsLength = 58;
     EXPECT_EQ(s->ReadSizes(), -1);
-    EXPECT_EQ(CtrlrSizes().paramsLength, 0);
+    EXPECT_EQ(s->Sizes().paramsLength, 0);
 
     const std::string empty = dir.File("empty.bin");
     WriteBytes(empty, {});

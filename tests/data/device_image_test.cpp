@@ -5,7 +5,9 @@
 #include "data/memory_store.h"
 #include "data_test_support.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace velmar {
 namespace {
@@ -37,7 +39,11 @@ class FailingStore final : public RecordStore {
         return inner_.Write(a, n, d, space);
     }
     int Restart() override { return 1; }
-    int ReadSizes() override { return failAt_ == addr::kSizes ? -1 : inner_.ReadSizes(); }
+    int ReadSizes() override {
+        const int r = failAt_ == addr::kSizes ? -1 : inner_.ReadSizes();
+        Sizes() = inner_.Sizes();
+        return r;
+    }
     bool Holds(int, uint8_t) const override { return true; }
     bool IsDemo() const override { return false; }
 
@@ -99,6 +105,34 @@ TEST(DeviceImage, FailedSaveLeavesTheExistingFileUntouched) {
     }
     // An unwritable place: reported, nothing left behind.
     EXPECT_EQ(SaveDeviceImage(inner, dir.File("no/such/dir/image.bin")), kImageFileFailed);
+}
+
+// The file system refuses the file part-way (a full disk, a quota): the save fails and the image
+// saved before stays whole, with no partial file left beside it.
+TEST(DeviceImage, SaveRefusedPartWayThroughTheFileKeepsTheOldOne) {
+    auto mem = PatternMemory({58, 4, 2, 19, 0, 69, 12});
+    MemoryRecordStore store(mem);
+    TempDir dir;
+    const std::string path = dir.File("image.bin");
+    const std::vector<uint8_t> before(600, 0xA5);
+    WriteBytes(path, before);
+
+    // Files may grow to 1000 bytes only: the 1842-byte image is cut off in the middle.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    const int r = SaveDeviceImage(store, path, {}, &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(r, kImageFileFailed);
+    EXPECT_NE(error.find(ImageSaveErrorText(kImageFileFailed)), std::string::npos) << error;
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(test::FileCount(dir.Path()), 1u);
 }
 
 TEST(DeviceImage, HeaderAndLengthChecksOnLoad) {

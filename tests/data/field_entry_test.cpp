@@ -97,9 +97,10 @@ TEST(Bindings, ControllerSettingsFields) {
     EXPECT_TRUE(StoreEntry(bind::eNozzleFat, "2559", p));
     EXPECT_EQ(p.NozzleFat(), 255);
     EXPECT_FALSE(StoreEntry(bind::eNozzleWait, "100", p));
-    // Imp_len has no upper limit and keeps the low 8 bits.
-    EXPECT_TRUE(StoreEntry(bind::eImp_len, "300", p));
-    EXPECT_EQ(p.Imp_len(), 44);
+    // Imp_len has no limit of its own, but the byte's: 300 is refused, never stored as 44.
+    EXPECT_TRUE(StoreEntry(bind::eImp_len, "255", p));
+    EXPECT_FALSE(StoreEntry(bind::eImp_len, "300", p));
+    EXPECT_EQ(p.Imp_len(), 255);
 
     EXPECT_TRUE(StoreEntry(bind::eBitMaskHex, "8a01", p));
     EXPECT_EQ(p.TrkModes(), 0x8A01);
@@ -173,8 +174,11 @@ TEST(Bindings, ChannelFields) {
     EXPECT_EQ(s.ImpLit(), 200);
     EXPECT_TRUE(StoreEntry(bind::eImpLit, "132", s));
     EXPECT_EQ(s.ImpLit(), 264);
-    EXPECT_TRUE(StoreEntry(bind::eImpWHi, "257", s));
-    EXPECT_EQ(s.ImpWHi(), 1);
+    for (const FieldBinding* b : {&bind::eImpWHi, &bind::eImpWkHi}) {
+        EXPECT_TRUE(StoreEntry(*b, "255", s));
+        EXPECT_FALSE(StoreEntry(*b, "257", s));
+    }
+    EXPECT_EQ(s.ImpWHi(), 255);
 }
 
 TEST(Bindings, NeverWritesOutsideTheRecord) {

@@ -37,8 +37,14 @@ TEST_F(SettsTest, BadNumbersAreMarkedAndBlockTheWrite) {
     Tab();
     TypeInto(Edit("eMetTOut"), "");
     Tab();
+    TypeInto(Edit("eImp_len"), "300"); // wider than its byte: refused, not stored as 44
+    Tab();
     EXPECT_TRUE(Marked("eNozzleWait"));
     EXPECT_TRUE(Marked("eMetTOut"));
+    EXPECT_TRUE(Marked("eImp_len"));
+    EXPECT_EQ(InvalidCount(), 3);
+    TypeInto(Edit("eImp_len"), "4");
+    Tab();
     EXPECT_EQ(InvalidCount(), 2);
     EXPECT_EQ(page->Params().NozzleWait(), 3);
 

@@ -179,7 +179,7 @@ TEST_F(SettsTest, ABlockOfAnotherSizeIsReadWithAWarning) {
     ASSERT_FALSE(prompts->messages.isEmpty());
     EXPECT_EQ(prompts->messages.front(), U(msg::kParamsSizeMismatch));
     EXPECT_EQ(status, U("Параметры были успешно считаны"));
-    EXPECT_EQ(CtrlrSizes().paramsLength, 40);
+    EXPECT_EQ(session->Store().Sizes().paramsLength, 40);
 }
 
 } // namespace

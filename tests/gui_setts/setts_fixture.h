@@ -49,7 +49,7 @@ class SettsTest : public ::testing::Test {
         session->noCtrlrNumber = false;
         session->ctrlrAddress = options.addresses.front();
         session->ctrlrIdentified = true;
-        CtrlrSizes().paramsLength = len::kParams;
+        session->Store().Sizes().paramsLength = len::kParams;
         MakePage();
     }
 

@@ -179,7 +179,7 @@ TEST_F(PtyExchangeTest, PurgeDropsRingAndDriverBytes) {
     pty_.Send({9, 8, 7});
     ASSERT_TRUE(AwaitAvailable(3));
     pty_.Send({6, 5});
-    std::this_thread::sleep_for(milliseconds(20)); // let them reach the driver
+    WaitPortData(slot_, 20000); // wakes once they wait in the driver (the ring holds the others)
     PurgePort(slot_);
     EXPECT_EQ(PortAvailable(slot_), 0);
     pty_.Send({1});

@@ -1,5 +1,6 @@
 // Every transaction and service exchange end to end over a pseudo-terminal against the
 // in-process controller simulator, including the faults it can inject.
+#include "data/device_image.h"
 #include "data/memory_map.h"
 #include "sim/core/bus_simulator.h"
 #include "test_support.h"
@@ -192,17 +193,17 @@ TEST_F(SimTest, PulseSimulatorTemperatureRestartAndSizes) {
         EXPECT_EQ(sim.Find(1)->restarts, before + 1);
     }
 
-    CtrlrSizes().Clear();
-    EXPECT_EQ(ReadStructSizes(slot, 1), 1);
+    std::array<uint8_t, 7> sizes{};
+    EXPECT_EQ(ReadStructSizes(slot, 1, sizes.data()), 1);
     std::array<uint8_t, 7> expected{};
     const auto m = MemBytes(addr::kSizes, 7);
     std::copy(m.begin(), m.end(), expected.begin());
-    EXPECT_EQ(CtrlrSizes().ToBytes(), expected);
-    EXPECT_GT(CtrlrSizes().paramsLength, 0);
+    EXPECT_EQ(sizes, expected);
+    EXPECT_GT(sizes[0], 0);
 
     WithFaults([](sim::Faults& f) { f.noAnswer = true; });
-    EXPECT_EQ(ReadStructSizes(slot, 1), -1);
-    EXPECT_EQ(CtrlrSizes().ToBytes(), (std::array<uint8_t, 7>{}));
+    EXPECT_EQ(ReadStructSizes(slot, 1, sizes.data()), -1);
+    EXPECT_EQ(sizes, (std::array<uint8_t, 7>{}));
 }
 
 // The image a controller would give, with its parameter record cut to `paramsLength`.

@@ -181,7 +181,9 @@ TEST_F(ConverterTest, FailedFetchLosesItsBytesOnly) {
     const auto reply = Pattern(10, 2);
     fakeusb_inject(dev, 0, reply.data(), reply.size());
     ASSERT_TRUE(AwaitAvailable(slot, 2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Two more count polls: the pump has looked again and found nothing left to fetch.
+    const size_t polls = RequestsWithCode(0x21, 0x21).size();
+    ASSERT_TRUE(Eventually([&] { return RequestsWithCode(0x21, 0x21).size() >= polls + 2; }));
     EXPECT_EQ(PortAvailable(slot), 2); // the first 8 went with the failed transfer
     uint8_t got[2];
     ASSERT_EQ(ReadPort(slot, got, 2), 1);

@@ -1,4 +1,4 @@
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <atomic>
 #include <cerrno>
