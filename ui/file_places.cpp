@@ -1,6 +1,6 @@
 #include "ui/file_places.h"
 
-#include "data/atomic_file.h"
+#include "base/atomic_file.h"
 #include "link/serial_port.h"
 #include "ui/session.h"
 
