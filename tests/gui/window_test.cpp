@@ -24,38 +24,33 @@ TEST_F(GuiTest, WindowFrameTabsAndMenus) {
     EXPECT_EQ(window->size(), QSize(800, 600));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
 
-    // "Сост канала" and "Dump" have no tab, not even a hidden one a screen reader would offer;
-    // --service shows them in their place.
-    const QStringList names = {"TabIdent",    "TabCtrlrSetts", "TabAdvSet",         "TabNozzRegs",
-                               "TabNozSetts", "TabRegsSides",  "TabTemperatureTbl", "TabDump"};
-    const QStringList captions = {
-        "Основное меню",    "Настройки контроллера", "Доп настройки",       "Сост канала",
-        "Настройки канала", "Настройка стороны",     "Таблица температуры", "Dump"};
+    // The page tabs a screen reader is offered, with the pages behind them: "Сост канала" and
+    // "Dump" have none, not even a hidden one; --service shows them in their place.
     auto offered = [this] {
         QStringList tabs;
         QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(Tabs()->tabBar());
         for (int i = 0; i < bar->childCount(); ++i)
             if (bar->child(i)->role() == QAccessible::PageTab)
-                tabs << bar->child(i)->text(QAccessible::Name);
+                tabs << bar->child(i)->text(QAccessible::Name) + "=" +
+                            Tabs()->widget(i)->objectName();
         return tabs;
     };
-    QStringList tabbed = captions;
-    tabbed.removeAll(QStringLiteral("Сост канала"));
-    tabbed.removeAll(QStringLiteral("Dump"));
-    EXPECT_EQ(offered(), tabbed);
-    for (const char* hidden : {"TabNozzRegs", "TabDump"}) {
-        ASSERT_NE(window->PageByName(QLatin1String(hidden)), nullptr);
-        EXPECT_TRUE(window->PageByName(QLatin1String(hidden))->isHidden());
-    }
-    ASSERT_EQ(Tabs()->count(), tabbed.size());
-    for (int i = 0; i < Tabs()->count(); ++i) {
-        EXPECT_EQ(Tabs()->tabText(i), tabbed[i]);
-        EXPECT_EQ(Tabs()->widget(i)->objectName(), names[captions.indexOf(tabbed[i])]);
-    }
+    const QStringList all = {"Основное меню=TabIdent",
+                             "Настройки контроллера=TabCtrlrSetts",
+                             "Доп настройки=TabAdvSet",
+                             "Сост канала=TabNozzRegs",
+                             "Настройки канала=TabNozSetts",
+                             "Настройка стороны=TabRegsSides",
+                             "Таблица температуры=TabTemperatureTbl",
+                             "Dump=TabDump"};
+    QStringList everyday = all;
+    everyday.removeAt(7);
+    everyday.removeAt(3);
+    EXPECT_EQ(offered(), everyday);
+    EXPECT_TRUE(window->PageByName("TabDump")->isHidden());
     serviceMode = true;
     StartApp(QStringLiteral("1"));
-    EXPECT_EQ(offered(), captions);
-    for (int i = 0; i < names.size(); ++i) EXPECT_EQ(Tabs()->widget(i)->objectName(), names[i]);
+    EXPECT_EQ(offered(), all);
     EXPECT_TRUE(Find("TestEdit")->isHidden());
     EXPECT_TRUE(Find("TestButton")->isHidden());
     EXPECT_EQ(MenuAction("menuExit")->shortcut(), QKeySequence(QStringLiteral("Alt+X")));
@@ -167,16 +162,6 @@ TEST_F(GuiTest, WithThePortClosedTheMainTabStaysInFront) {
     StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
     clickTab(2);
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
-
-    // With the port open the tabs change as usual.
-    prompts->onDialog = [this](QDialog& d) {
-        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
-    };
-    session->portName = sim->SlavePath();
-    MenuAction("Setting1")->trigger();
-    ASSERT_FALSE(session->portClosed);
-    clickTab(2);
-    EXPECT_EQ(CurrentTab(), QStringLiteral("TabAdvSet"));
 }
 
 // Every field of every page and dialog can be found by its caption.
@@ -198,10 +183,7 @@ TEST_F(GuiTest, EveryInputControlHasAnAccessibleName) {
         }
     }
     EXPECT_GE(controls, 7);
-    auto* speed = comSetting->findChild<QWidget*>(QStringLiteral("cbPortBRate"));
-    EXPECT_EQ(speed->accessibleName(), QStringLiteral("Скорость"));
-    EXPECT_EQ(comSetting->findChild<QWidget*>(QStringLiteral("cbComNumber"))->accessibleName(),
-              QStringLiteral("Порт"));
+    EXPECT_EQ(comSetting->findChild<QWidget*>("cbPortBRate")->accessibleName(), "Скорость");
 }
 
 // Qt's own texts speak Russian with the rest of the window.
