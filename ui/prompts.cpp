@@ -12,7 +12,8 @@ QWidget* BoxParent(QWidget* requested) {
     if (QWidget* modal = QApplication::activeModalWidget()) return modal;
     for (QWidget* w = requested; w != nullptr; w = w->parentWidget())
         if (w->window()->isVisible()) return w->window();
-    return requested != nullptr ? requested->window() : QApplication::activeWindow();
+    QWidget* active = QApplication::activeWindow();
+    return active != nullptr && active->isVisible() ? active : nullptr; // else the screen's centre
 }
 
 void WidgetPrompts::Message(QWidget* parent, const QString& text) {
