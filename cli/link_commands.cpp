@@ -2,6 +2,7 @@
 // restart, simulator.
 #include "cli/cli_command.h"
 #include "cli/hex_dump.h"
+#include "data/ident_sequence.h"
 #include "data/memory_map.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
@@ -84,22 +85,28 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
         std::cout << "Демонстрационная версия программы\n";
         return kExitOk;
     }
-    if (const int polled = PollController(ctx); polled != kExitOk) return polled;
-
-    uint8_t status = 0;
-    if (ReadCtrlrMem(ctx.slot, ctx.ctrl, addr::kStatusIR, 1, &status, kSpaceIR) < 1)
+    const IdentOutcome out = IdentifyController(ctx.slot, ctx.ctrl);
+    using Stage = IdentOutcome::Stage;
+    switch (out.stage) {
+    case Stage::NoAnswer:
+        return Fail(kExitNoAnswer, ctx.ctrl == kReserveAddress
+                                       ? std::string("По резервному каналу связь не установлена")
+                                       : "Нет связи с устройством №" + std::to_string(ctx.ctrl));
+    case Stage::Unsupported:
+        return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
+    case Stage::RegisterFailed:
         return Fail(kExitNoAnswer, "Ошибка чтения регистра IR 24");
-
-    char text[kIdentTextSize];
-    const int ident = ReadIdentText(ctx.slot, ctx.ctrl, text);
-    if (ident != 1 && ident != -2) return Fail(kExitNoAnswer, "Идентификатор не считан");
-    std::cout << IdentForTerminal(text);
-    if (ident == -2) std::cerr << "Идентификатор считан не полностью\n";
+    case Stage::TimeOut:
+        return Fail(kExitNoAnswer, "Идентификатор не считан");
+    case Stage::Identified:
+        break;
+    }
+    ctx.ctrl = out.ctrlrAddress;
+    std::cout << IdentForTerminal(out.text.c_str());
+    if (!out.complete) std::cerr << "Идентификатор считан не полностью\n";
     std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
-
-    const int simulator = GetPulseSimulator(ctx.slot, ctx.ctrl);
-    if (simulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
-    std::cout << (simulator == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
+    if (out.pulseSimulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
+    std::cout << (out.pulseSimulator == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
     return kExitOk;
 }
 

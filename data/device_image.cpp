@@ -39,7 +39,7 @@ int ImageWriteTotal(const uint8_t h[7]) {
 static_assert(255 + 16 * 510 + 2 * 510 + 320 <= image::kBufferLength);
 
 int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImageProgressFn& progress,
-                    std::string* error) {
+                    std::string* error, const ImageStopFn& stop) {
     out.clear();
     if (store.ReadSizes() != 1) {
         if (error) *error = ImageSaveErrorText(kImageNoLink);
@@ -54,6 +54,7 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
     for (const ImageRecord& rec : ImageRecords(header.data())) {
         // A length of 0 means the record is absent; a read of length 0 would be self-sized.
         if (rec.length == 0) continue;
+        if (stop && stop()) return kImageCancelled;
         const size_t at = img.size();
         img.resize(at + static_cast<size_t>(rec.length));
         const int got = store.Read(rec.address, rec.length, img.data() + at, 0);
@@ -74,9 +75,9 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
 }
 
 int SaveDeviceImage(RecordStore& store, const std::string& path, const ImageProgressFn& progress,
-                    std::string* error) {
+                    std::string* error, const ImageStopFn& stop) {
     std::vector<uint8_t> img;
-    const int r = ReadDeviceImage(store, img, progress, error);
+    const int r = ReadDeviceImage(store, img, progress, error, stop);
     if (r != kImageSaved) return r;
     std::string why;
     if (WriteFileAtomically(path, img.data(), img.size(), &why) != 0) {
@@ -135,6 +136,8 @@ std::string ImageSaveErrorText(int result) {
         return "Ошибка чтения образа из контроллера; файл не изменен";
     case kImageFileFailed:
         return "Ошибка записи файла образа; прежний файл не изменен";
+    case kImageCancelled:
+        return "Чтение образа прервано; прежний файл не изменен";
     default:
         return "Ошибка сохранения образа";
     }

@@ -46,13 +46,19 @@ inline constexpr int kImageSaved = 1;
 inline constexpr int kImageNoLink = -1;     // the sizes could not be read
 inline constexpr int kImageReadFailed = -2; // a record could not be read
 inline constexpr int kImageFileFailed = -3; // the file could not be written
+inline constexpr int kImageCancelled = -4;  // the engineer stopped the read; no file written
+
+// Asked between records: true stops a read with kImageCancelled.
+using ImageStopFn = std::function<bool()>;
 
 // Reads the sizes and every record into `image` (header first).
 int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& image,
-                    const ImageProgressFn& progress = {}, std::string* error = nullptr);
+                    const ImageProgressFn& progress = {}, std::string* error = nullptr,
+                    const ImageStopFn& stop = {});
 // ReadDeviceImage, then the file, atomically.
 int SaveDeviceImage(RecordStore& store, const std::string& path,
-                    const ImageProgressFn& progress = {}, std::string* error = nullptr);
+                    const ImageProgressFn& progress = {}, std::string* error = nullptr,
+                    const ImageStopFn& stop = {});
 
 // Header check and load results.
 inline constexpr int kImageLoaded = 1;

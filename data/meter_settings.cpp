@@ -89,7 +89,8 @@ int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count
             writeFailed = true;
         }
     }
-    if (changed > 0 && !store.IsDemo()) store.Restart();
+    // Channels written but not restarted are not in effect: that fails the conversion too.
+    if (changed > 0 && !store.IsDemo() && store.Restart() != 1) return -1;
     return writeFailed ? -1 : changed;
 }
 

@@ -19,7 +19,8 @@ void ScaleCounterPair(ChannelSetts& record, int oldFactor, int newFactor);
 // (0..2; 3 leaves the phases) into channels 0..count-1 and writes back each channel that
 // changed (up to three attempts), then restarts a live controller if anything was written.
 // Returns the number of channels changed, or -1 when count is above 16, a channel cannot be
-// read, or a changed channel could not be written (the others are still converted).
+// read, a changed channel could not be written (the others are still converted), or the
+// restart after the writes was not taken.
 int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count);
 
 // DeriveCtrlrMeterSettings results besides the bit set (1 meter type changed, 2 phase changed).

@@ -1,4 +1,4 @@
-// A 256-byte ring with one producer and one consumer, possibly on different threads (the GUI
+// A 256-byte ring with one producer and one consumer, possibly on different threads (the caller
 // thread and the converter pump). Each index has exactly one writer; the producer publishes
 // bytes with a release store of the write index, the consumer frees them with a release store of
 // the read index, so no lock is needed.

@@ -59,7 +59,7 @@ void TransmitPhase(bool& anyConverter) {
         while (e.tx.Count() != 0 && IsLiveConverter(e) && runFlag.load(std::memory_order_relaxed)) {
             uint8_t b[4] = {};
             // The request says how many bytes it carries: count what was taken, not what was
-            // waiting before, since the GUI thread may add bytes in between.
+            // waiting before, since the caller thread may add bytes in between.
             const size_t n = e.tx.Take(b, 4);
             int code = kReqTransmit + ChannelBit(e);
             if (n == 2) code += 0x08;

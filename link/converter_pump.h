@@ -16,7 +16,8 @@ void PauseConverterPump();
 void ResumeConverterPump();
 bool ConverterPumpInInitialPause();
 
-// Waits until the pump delivered bytes for `entry` since the GUI last looked, or `timeoutMs`.
+// Waits until the pump delivered bytes for `entry` since the caller thread last looked, or
+// `timeoutMs`.
 void WaitConverterData(PortEntry& entry, int timeoutMs);
 
 } // namespace velmar

@@ -1,5 +1,7 @@
-// The table of open ports, shared by the port operations (GUI thread) and the converter pump.
-// Internal to link/.
+// The table of open ports, shared by the port operations and the converter pump. The port
+// operations are made by one thread at a time, the caller thread: in the window the exchange
+// thread of its runner (nothing else of the window touches the table), in velmar-cli its main
+// thread. Internal to link/.
 #pragma once
 
 #include "link/byte_ring.h"
@@ -16,7 +18,7 @@ struct usb_dev_handle;
 namespace velmar {
 
 struct PortEntry {
-    // Set and cleared by the GUI thread. A slot is in use while `used` is set: the port number
+    // Set and cleared by the caller thread. A slot is in use while `used` is set: the port number
     // alone cannot mark it, since "ttyUSB0" or "/dev/pts/0" give number 0.
     bool used = false;
     char name[100] = {};
@@ -26,7 +28,7 @@ struct PortEntry {
     std::atomic<PortKind> kind{PortKind::ComPort};
 
     ComDevice com;           // ComPort
-    bool lossLogged = false; // GUI thread: the loss of the device is in the log already
+    bool lossLogged = false; // caller thread: the loss of the device is in the log already
 
     // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
     // does not see yet); null for a converter that was lost and not found again.
@@ -45,11 +47,11 @@ struct PortEntry {
     char parity = 0;
     uint8_t stopBits = 0;
 
-    ByteRing rx; // producer: pull (ComPort, GUI thread) or the pump; consumer: GUI thread
-    ByteRing tx; // UsbConverter: producer GUI thread, consumer the pump
+    ByteRing rx; // producer: pull (ComPort, caller thread) or the pump; consumer: caller thread
+    ByteRing tx; // UsbConverter: producer caller thread, consumer the pump
     std::atomic<uint32_t> droppedBytes{0}; // written by the rx producer only
     std::atomic<uint32_t> delivered{0};    // bytes the pump has put into rx, ever
-    uint32_t deliveredSeen = 0;            // GUI thread: `delivered` at the last look
+    uint32_t deliveredSeen = 0;            // caller thread: `delivered` at the last look
 
     // Only while nobody else looks at the slot (start, or the pump paused / not seeing it).
     void Clear() {

@@ -1,5 +1,5 @@
 // USB-to-RS485 converters of our own family as ports: the search by name, line settings by
-// vendor requests, close and reconnect. GUI thread only; the bytes move in the converter pump.
+// vendor requests, close and reconnect. caller thread only; the bytes move in the converter pump.
 #pragma once
 
 #include "link/port_table.h"

@@ -54,7 +54,7 @@ void TComSetting::FormShow() {
     // The lists start from the port and line parameters in use, not from the file: a port given
     // on the command line is not in com.ini, and "Установить" pressed only to change the speed
     // must not switch to another port. At a start from com.ini the two are the same.
-    std::vector<std::string> names = DiscoverPortNames();
+    std::vector<std::string> names = session_.DiscoverPorts();
     for (const std::string& extra : session_.extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
     ui_->cbComNumber->clear();
@@ -101,7 +101,7 @@ void TComSetting::SaveParamClick() {
                           : ui_->cbPortParity->currentText().at(0).toLatin1();
     session_.portName = ui_->cbComNumber->currentText().toStdString();
 
-    const int code = session_.OpenSessionPort();
+    const int code = session_.OpenSessionPort(this);
     if (session_.portSlot == 0) {
         session_.Ask().Message(this,
                                WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), code));

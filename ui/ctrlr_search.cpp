@@ -37,13 +37,20 @@ void CtrlrSearch::RestoreButtons() {
 }
 
 void CtrlrSearch::tmFindTrkTimer() {
+    // A tick that comes while another exchange runs is left out: one poll per tick, never two
+    // queued behind each other.
+    if (session_.ExchangeBusy()) return;
     if (searchNumber_ > kLastNumber) {
         Stop();
         return;
     }
-    uint8_t reply[4] = {};
-    int number = 0;
-    const int result = PollCtrlrAddress(session_.portSlot, searchNumber_, reply, number);
+    const int polled = searchNumber_;
+    const int result = session_.Exchange([&] {
+        uint8_t reply[4] = {};
+        int number = 0;
+        return PollCtrlrAddress(session_.portSlot, polled, reply, number);
+    });
+
     emit lineReady(QStringLiteral("Трк №") + QString::number(searchNumber_) +
                    (result >= 1 ? QStringLiteral(" найдено.") : QStringLiteral(" не найдено.")));
     ++searchNumber_;

@@ -41,9 +41,29 @@ class ExchangeRunner {
     virtual ~ExchangeRunner() = default;
     // Runs `work` and waits for it; the window repaints meanwhile but takes no input.
     virtual int Run(const std::function<int()>& work) = 0;
-    // As Run, with a progress indication of `total` units and, where allowed, a cancel button.
+    // As Run, with a progress indication of `total` units and, where allowed, a cancel button
+    // ("Прервать", or Esc). With an empty `what` and no cancel the runner shows nothing of its
+    // own: the caller draws its own bar from the session's progress signal.
     virtual int RunLong(const QString& what, int total, Cancel cancel,
                         const std::function<int(ExchangeProgress&)>& work) = 0;
+    // True while an exchange runs (a timer firing meanwhile must not start one of its own).
+    virtual bool Busy() const { return false; }
+    // True when the engineer closed a window during the exchange that just ended: the close
+    // follows as soon as the window thread is back in its event loop, so the caller skips its
+    // closing message.
+    virtual bool CloseRequested() const { return false; }
+
+    // Told the units done of a long exchange, on the window thread (the session passes them on
+    // to the screens that draw their own bar).
+    void SetProgressSink(std::function<void(int)> sink) { progressSink_ = std::move(sink); }
+
+  protected:
+    void ReportProgress(int done) const {
+        if (progressSink_) progressSink_(done);
+    }
+
+  private:
+    std::function<void(int)> progressSink_;
 };
 
 // Runs everything at once on the calling thread (velmar-cli style); the window's own runner
@@ -53,10 +73,12 @@ class DirectRunner : public ExchangeRunner {
     int Run(const std::function<int()>& work) override { return work(); }
     int RunLong(const QString&, int, Cancel,
                 const std::function<int(ExchangeProgress&)>& work) override {
-        struct Quiet : ExchangeProgress {
-            void Step(int) override {}
+        struct Direct : ExchangeProgress {
+            explicit Direct(const DirectRunner& r) : runner(r) {}
+            void Step(int done) override { runner.ReportProgress(done); }
             bool Cancelled() const override { return false; }
-        } progress;
+            const DirectRunner& runner;
+        } progress(*this);
         return work(progress);
     }
 };

@@ -5,8 +5,6 @@
 #include "protocol/ctrlr_protocol.h"
 #include "ui/session.h"
 
-#include <QApplication>
-#include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <algorithm>
@@ -19,38 +17,6 @@ namespace {
 constexpr int kBarStep = 10;
 const QString kImageFilter = QStringLiteral("файл образа (*.bin);;любой файл (*.*)");
 const QString kNoLink = QStringLiteral("Нет связи с устройством");
-
-// While an image goes to or from the controller the window repaints between records, but user
-// input is dropped: a quick key, a click or the close box must not start anything in between.
-class UserInputBlocker : public QObject {
-  public:
-    UserInputBlocker() { qApp->installEventFilter(this); }
-    ~UserInputBlocker() override {
-        QCoreApplication::processEvents(); // drop what arrived during the last record
-        qApp->removeEventFilter(this);
-    }
-    UserInputBlocker(const UserInputBlocker&) = delete;
-    UserInputBlocker& operator=(const UserInputBlocker&) = delete;
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::Wheel:
-        case QEvent::Close:
-            event->ignore();
-            return true;
-        default:
-            return QObject::eventFilter(watched, event);
-        }
-    }
-};
 
 // Sets ImageTransferIdle again however the transfer ends.
 struct TransferRunning {
@@ -68,23 +34,23 @@ ImageTransfer::ImageTransfer(Session& session, QProgressBar& progrImage, QLabel&
     : QObject(parent), session_(session), progrImage_(progrImage), lImageStat_(lImageStat),
       identToForm_(std::move(identToForm)) {}
 
-void ImageTransfer::Advance(int value) {
-    progrImage_.setValue(std::min(value, progrImage_.maximum()));
-    QCoreApplication::processEvents();
-}
-
-// The label and the bar come up, then `transfer` runs with the user's input held off, moving the
-// bar through the progress function it is given. Returns what `transfer` returns.
-int ImageTransfer::RunShowingProgress(const QString& text, int total,
-                                      const std::function<int(const ImageProgressFn&)>& transfer) {
+// The label and the bar come up, then `transfer` runs as a long exchange of the session, moving
+// the bar. The runner's own panel shows only where it offers "Прервать" (`cancelText`): the bar
+// of the main tab already shows how far the transfer is. Returns what `transfer` returns.
+int ImageTransfer::RunShowingProgress(const QString& text, int total, const QString& cancelText,
+                                      const std::function<int(ExchangeProgress&)>& transfer) {
     lImageStat_.setText(text);
     lImageStat_.show();
     progrImage_.setRange(0, total);
     progrImage_.setValue(0);
     progrImage_.show();
-    const UserInputBlocker blockInput;
-    Advance(0);
-    return transfer([this](int done, int) { Advance(done); });
+    const QMetaObject::Connection moving =
+        connect(&session_, &Session::exchangeProgressed, &progrImage_,
+                [this](int done) { progrImage_.setValue(std::min(done, progrImage_.maximum())); });
+    const int result = session_.LongExchange(
+        cancelText, total, cancelText.isEmpty() ? Cancel::NotAllowed : Cancel::Allowed, transfer);
+    disconnect(moving);
+    return result;
 }
 
 // The boxes and file dialogs belong to the main window: centred on it and kept in front of it.
@@ -103,12 +69,15 @@ void ImageTransfer::bSaveImageClick() {
     const bool saved = SaveImage(message);
     HideProgress();
     if (saved) message = QStringLiteral("Образ контроллера успешно сохранен");
-    if (!message.isEmpty()) session_.Ask().Message(Window(), message);
+    // A window closed during the read closes as soon as this returns; no box holds it up.
+    if (!message.isEmpty() && !session_.Runner().CloseRequested())
+        session_.Ask().Message(Window(), message);
 }
 
 bool ImageTransfer::SaveImage(QString& message) {
     identToForm_();
-    if (!session_.ctrlrIdentified || session_.Store().ReadSizes() != 1) {
+    if (!session_.ctrlrIdentified ||
+        session_.Exchange([&] { return session_.Store().ReadSizes(); }) != 1) {
         message = kNoLink;
         return false;
     }
@@ -119,12 +88,16 @@ bool ImageTransfer::SaveImage(QString& message) {
 
     // Everything is read before the file is written, and the file is replaced atomically: a
     // failed save never leaves an empty or partial image in place of an earlier one.
+    // A cancelled read writes nothing, so the earlier file stays as it was.
     std::string error;
+    const std::string file = path.toStdString();
+    const QString text = QStringLiteral("Подождите, идет процесс чтения данных из контроллера");
     const int result = RunShowingProgress(
-        QStringLiteral("Подождите, идет процесс чтения данных из контроллера"),
-        std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7),
-        [&](const ImageProgressFn& progress) {
-            return SaveDeviceImage(session_.Store(), path.toStdString(), progress, &error);
+        text, std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7), text,
+        [&](ExchangeProgress& p) {
+            return SaveDeviceImage(
+                session_.Store(), file, [&p](int done, int) { p.Step(done); }, &error,
+                [&p] { return p.Cancelled(); });
         });
     if (result == kImageSaved) return true;
     message = QString::fromStdString(ImageSaveErrorText(result));
@@ -139,7 +112,8 @@ void ImageTransfer::bLoadImageClick() {
         const bool written = LoadImage(message);
         HideProgress();
         if (written) message = QStringLiteral("Образ успешно записан в контроллер");
-        if (!message.isEmpty()) session_.Ask().Message(Window(), message);
+        if (!message.isEmpty() && !session_.Runner().CloseRequested())
+            session_.Ask().Message(Window(), message);
         session_.RequestReident(Reident::ImageOrDialog);
     }
     emit session_.repaintRequested();
@@ -168,11 +142,13 @@ bool ImageTransfer::LoadImage(QString& message) {
                                 QStringLiteral("Образ считан, записать его в контроллер")))
         return false;
 
+    // A write is never stopped half-way: it offers no "Прервать".
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
-        ImageWriteTotal(image.data()) + kBarStep, [&](const ImageProgressFn& progress) {
-            return WriteImageToController(session_.portSlot, session_.ctrlrAddress, image, progress,
-                                          &session_.Store().Sizes());
+        ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
+            return WriteImageToController(
+                session_.portSlot, session_.ctrlrAddress, image,
+                [&p](int done, int) { p.Step(done); }, &session_.Store().Sizes());
         });
     if (result == kImageWrittenNoRestart) {
         message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");

@@ -12,6 +12,7 @@ class QWidget;
 
 namespace velmar::ui {
 
+class ExchangeProgress;
 class Session;
 
 class ImageTransfer : public QObject {
@@ -28,10 +29,8 @@ class ImageTransfer : public QObject {
     // show (empty for a silent end), shown once input is delivered again.
     bool SaveImage(QString& message);
     bool LoadImage(QString& message);
-    int
-    RunShowingProgress(const QString& text, int total,
-                       const std::function<int(const std::function<void(int, int)>&)>& transfer);
-    void Advance(int value);
+    int RunShowingProgress(const QString& text, int total, const QString& cancelText,
+                           const std::function<int(ExchangeProgress&)>& transfer);
     void HideProgress();
     QWidget* Window() const;
 

@@ -3,6 +3,8 @@
 #include "ui/placeholder_page.h"
 #include "ui/tab_ctrlr_setts.h"
 #include "ui/tab_ident.h"
+#include "ui/tab_noz_setts.h"
+#include "ui/tab_nozz_regs.h"
 
 namespace velmar::ui {
 
@@ -19,8 +21,8 @@ const std::vector<PageEntry>& MainPages() {
         {"TabIdent", "Основное меню", true, Make<TabIdent>},
         {"TabCtrlrSetts", "Настройки контроллера", true, Make<TabCtrlrSetts>},
         {"TabAdvSet", "Доп настройки", true, Make<PlaceholderPage>},
-        {"TabNozzRegs", "Сост канала", false, Make<PlaceholderPage>},
-        {"TabNozSetts", "Настройки канала", true, Make<PlaceholderPage>},
+        {"TabNozzRegs", "Сост канала", false, Make<TabNozzRegs>},
+        {"TabNozSetts", "Настройки канала", true, Make<TabNozSetts>},
         {"TabRegsSides", "Настройка стороны", true, Make<PlaceholderPage>},
         {"TabTemperatureTbl", "Таблица температуры", true, Make<PlaceholderPage>},
         {"TabDump", "Dump", false, Make<PlaceholderPage>},

@@ -2,13 +2,19 @@
 
 #include "data/demo_store.h"
 #include "data/live_store.h"
+#include "ui/port_config.h"
+#include "ui/thread_runner.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
 namespace velmar::ui {
 
-Session::Session(QObject* parent) : QObject(parent), prompts_(std::make_unique<WidgetPrompts>()) {}
+Session::Session(QObject* parent)
+    : QObject(parent), prompts_(std::make_unique<WidgetPrompts>()),
+      runner_(std::make_unique<ThreadRunner>()) {
+    runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
+}
 
 Session::~Session() = default;
 
@@ -46,21 +52,56 @@ void Session::UsePortSettings(const ComIniEntry& entry) {
     parity = entry.parity;
 }
 
-int Session::OpenSessionPort() {
-    portSlot = 0;
-    const int code = OpenPort(portSlot, portName.c_str());
-    if (portSlot == 0) return code != 0 ? code : kPortNoSlot;
-    ConfigureSessionPort();
-    return 0;
+void Session::StartPorts() {
+    Exchange([] {
+        StartPortLayer();
+        return 1;
+    });
 }
 
-void Session::ConfigureSessionPort() {
-    // A failed configuration shows up as a controller that does not answer.
-    ConfigurePort(portSlot, baud, dataBits, parity, stopBits);
+void Session::StopPorts() {
+    Exchange([] {
+        StopPortLayer();
+        return 1;
+    });
+}
+
+std::vector<std::string> Session::DiscoverPorts() {
+    std::vector<std::string> names;
+    Exchange([&] {
+        names = DiscoverPortNames();
+        return 1;
+    });
+    return names;
+}
+
+int Session::OpenSessionPort(QWidget* parent) {
+    const std::string name = portName;
+    PortSlot slot = 0;
+    int configured = 0;
+    const int code = Exchange([&] {
+        const int opened = OpenPort(slot, name.c_str());
+        if (slot == 0) return opened != 0 ? opened : kPortNoSlot;
+        configured = ConfigurePort(slot, baud, dataBits, parity, stopBits);
+        return 0;
+    });
+    portSlot = slot;
+    // Every exchange on such a port would fail or garble: the engineer learns why.
+    if (portSlot != 0 && configured != 0) Ask().Message(parent, ConfigureFailureText(configured));
+    return code;
+}
+
+QString Session::ConfigureFailureText(int code) const {
+    return WithPortErrorReason(
+        QStringLiteral("Порт ") + QString::fromStdString(portName) +
+            QStringLiteral(" не принял параметры линии ") + QString::number(baud) +
+            QLatin1Char(' ') + QString::number(dataBits) + QLatin1Char(' ') + QLatin1Char(parity) +
+            QLatin1Char(' ') + QString::number(stopBits),
+        code);
 }
 
 void Session::CloseSessionPort() {
-    if (portSlot != 0) ClosePort(portSlot);
+    if (portSlot != 0) Exchange([&] { return ClosePort(portSlot); });
     portSlot = 0;
 }
 
@@ -75,6 +116,7 @@ void Session::SetPrompts(std::unique_ptr<Prompts> prompts) {
 
 void Session::SetRunner(std::unique_ptr<ExchangeRunner> runner) {
     runner_ = std::move(runner);
+    runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
 }
 
 void Session::LetRepaint() {

@@ -68,12 +68,18 @@ class Session : public QObject {
 
     // Takes the port name and line parameters of a com.ini line.
     void UsePortSettings(const ComIniEntry& entry);
+    // The port layer's start and stop, and the port names found, through the exchange thread
+    // (the one thread of the window that touches the port table).
+    void StartPorts();
+    void StopPorts();
+    std::vector<std::string> DiscoverPorts();
     // Opens the session's port by name and configures it with the session's line parameters.
-    // Returns OpenPort's code (0 = open, `portSlot` set); on failure `portSlot` is 0. Does not
-    // touch portClosed: start-up and the port dialog set it with their own texts.
-    int OpenSessionPort();
-    // Configures the open port with the session's line parameters (after a speed change).
-    void ConfigureSessionPort();
+    // Returns OpenPort's code (0 = open, `portSlot` set); on failure `portSlot` is 0. A port
+    // that opened but refused the line parameters stays open and is reported with a message
+    // box. Does not touch portClosed: start-up and the port dialog set it with their own texts.
+    int OpenSessionPort(QWidget* parent = nullptr);
+    // The message for a port that refused the line parameters (ConfigurePort's `code`).
+    QString ConfigureFailureText(int code) const;
     // Closes the session's port (if any) and sets portSlot to 0.
     void CloseSessionPort();
     // Sets portClosed and tells the window (the caption of the port menu follows it).
@@ -96,6 +102,8 @@ class Session : public QObject {
         });
     }
     ExchangeRunner& Runner() { return *runner_; }
+    // True while an exchange runs: a timer firing meanwhile waits for its next tick.
+    bool ExchangeBusy() const { return runner_->Busy(); }
     void SetRunner(std::unique_ptr<ExchangeRunner> runner);
 
     // Demo image "demo_trk.bin" at demoImagePath: 1 loaded (or already loaded), -1 the file
@@ -126,11 +134,13 @@ class Session : public QObject {
     void portStateChanged(bool closed);
     // The demo image was loaded by identification: the port and log menus go away.
     void demoImageLoaded();
+    // Units done by the long exchange under way.
+    void exchangeProgressed(int done);
 
   private:
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<ExchangeRunner> runner_ = std::make_unique<DirectRunner>();
+    std::unique_ptr<ExchangeRunner> runner_;
     DemoRecordStore* demoStore_ = nullptr; // the store while it is the demo image
 };
 

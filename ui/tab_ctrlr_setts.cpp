@@ -3,11 +3,13 @@
 #include "data/field_bindings.h"
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
+#include "data/params_write.h"
 #include "data/read_checks.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/field_binder.h"
 #include "ui/field_grid.h"
 #include "ui/field_marks.h"
+#include "ui/port_config.h"
 #include "ui/session.h"
 #include "ui_tab_ctrlr_setts.h"
 
@@ -32,6 +34,9 @@ constexpr const char* kNoChanges = "Запись не произведена. Н
 constexpr const char* kWriteFailed = "Ошибка записи!";
 constexpr const char* kChannelWriteFailed = "Ошибка записи параметров канала";
 constexpr const char* kWritten = "Параметры успешно записаны";
+constexpr const char* kRestartFailed =
+    "Параметры записаны, но контроллер не ответил на команду рестарта";
+constexpr const char* kPortFailed = "Параметры записаны, но порт не переключен на скорость ";
 constexpr const char* kAddressLabel = "Работа с Адресом №";
 constexpr const char* kAddressInUse = "                             ВНИМАНИЕ!\n\r"
                                       " Выбранный вами адрес уже используется!\n\r"
@@ -195,8 +200,11 @@ int TabCtrlrSetts::ReadParams() {
     // again; the third in a row fails the read.
     std::array<uint8_t, params::kAreaLength> bytes{};
     int got = 0;
-    for (int attempt = 0; attempt < kEmptyReadsAllowed && got == 0; ++attempt)
-        got = session_.Store().Read(addr::kParamsLength, -1, bytes.data(), kSpaceER);
+    session_.Exchange([&] {
+        for (int attempt = 0; attempt < kEmptyReadsAllowed && got == 0; ++attempt)
+            got = session_.Store().Read(addr::kParamsLength, -1, bytes.data(), kSpaceER);
+        return got;
+    });
     if (got < 1) return -1;
     got = std::min(got, params::kAreaLength - 1);
 
@@ -490,13 +498,13 @@ void TabCtrlrSetts::bSetParamClick() {
         SetStatusText(kFixErrors);
         return;
     }
-    RecordStore& store = session_.Store();
+    const bool demo = session_.Store().IsDemo();
     int newAddress = session_.ctrlrAddress;
     params_.UpdateKsm();
     const bool newSpeed = params_.SpeedTrk() != shadow_.SpeedTrk();
     if (newSpeed) session_.RequestReident(Reident::WriteFailedOrSpeed);
 
-    if (!store.IsDemo() && params_.AdrTrk_1() != shadow_.AdrTrk_1()) {
+    if (!demo && params_.AdrTrk_1() != shadow_.AdrTrk_1()) {
         session_.RequestReident(Reident::SideAddress);
         newAddress = params_.AdrTrk_1();
         if (!NewAddressConfirmed()) {
@@ -507,28 +515,42 @@ void TabCtrlrSetts::bSetParamClick() {
         }
     }
 
-    bool written = false;
-    if (params_.SameBlock(shadow_)) {
+    const int addressBefore = session_.ctrlrAddress;
+    ParamsWriteOutcome out;
+    session_.Exchange([&] {
+        const ParamsWriteRequest request{session_.Store(),
+                                         session_.portSlot,
+                                         {session_.dataBits, session_.parity, session_.stopBits},
+                                         session_.Store().Sizes().paramsLength,
+                                         session_.ctrlrAddress,
+                                         newAddress,
+                                         newSpeed};
+        out = WriteCtrlrParams(request, params_, shadow_);
+        return 1;
+    });
+    if (out.newBaud != 0) session_.baud = out.newBaud;
+    switch (out.result) {
+    case ParamsWriteResult::WriteFailed:
+        WriteFailed(QString::fromUtf8(kWriteFailed));
+        return;
+    case ParamsWriteResult::RestartFailed:
+        WriteFailed(QString::fromUtf8(kRestartFailed));
+        return;
+    case ParamsWriteResult::PortFailed:
+        WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
+                                            QString::number(kSpeedBauds[params_.SpeedTrk()]),
+                                        out.portCode));
+        return;
+    case ParamsWriteResult::ChannelsFailed:
+        ShowAddressIfChanged(addressBefore);
+        WriteFailed(QString::fromUtf8(kChannelWriteFailed));
+        return;
+    case ParamsWriteResult::NoChanges:
         SetStatusText(kNoChanges);
-    } else {
-        if (WriteBlock() != 1) {
-            WriteFailed(kWriteFailed);
-            return;
-        }
-        shadow_ = params_;
-        store.Restart();
-        if (newSpeed) FollowNewSpeed();
-        if (newAddress != session_.ctrlrAddress) {
-            session_.ctrlrAddress = newAddress;
-            session_.SetNumberLabel(QString::fromUtf8(kAddressLabel) + QString::number(newAddress));
-        }
-        const int channels =
-            std::min(params_.CountSideTrk() * params_.CountNozTrk(), kChannelCount);
-        if (ConvertMeterSettings(store, params_.MeterType(), params_.PhaseMet(), channels) == -1) {
-            WriteFailed(kChannelWriteFailed);
-            return;
-        }
-        written = true;
+        break;
+    case ParamsWriteResult::Written:
+        ShowAddressIfChanged(addressBefore);
+        break;
     }
 
     // Identification runs again at the new address once the window applies its repaint rules,
@@ -538,7 +560,7 @@ void TabCtrlrSetts::bSetParamClick() {
         session_.ctrlrAddress = newAddress;
         emit session_.showMainTabRequested();
     }
-    if (written) SetStatusText(kWritten);
+    if (out.result == ParamsWriteResult::Written) SetStatusText(kWritten);
     if (reident) emit session_.repaintRequested();
 }
 
@@ -546,43 +568,24 @@ void TabCtrlrSetts::bSetParamClick() {
 // engineer is warned and may decline. True to go on with the write.
 bool TabCtrlrSetts::NewAddressConfirmed() {
     if (params_.CountSideTrk() != 1) return true;
-    const bool inUse = AddressAnswers(params_.AdrTrk_1()) || AddressAnswers(params_.AdrTrk_1()) ||
-                       AddressAnswers(params_.AdrTrk_2());
+    const bool inUse =
+        session_.Exchange([&] { return SideAddressInUse(session_.portSlot, params_); }) != 0;
     return !inUse || session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse));
 }
 
 // A write failed: reported, and the controller is identified again from the main tab.
-void TabCtrlrSetts::WriteFailed(const char* text) {
+void TabCtrlrSetts::WriteFailed(const QString& text) {
     Report(text);
     session_.RequestReident(Reident::WriteFailedOrSpeed);
     emit session_.showMainTabRequested();
     emit session_.repaintRequested();
 }
 
-bool TabCtrlrSetts::AddressAnswers(int address) {
-    uint8_t reply[4] = {};
-    int number = 0;
-    return PollCtrlrAddress(session_.portSlot, address, reply, number) == 1;
-}
-
-// The block goes out with the parameter size of the sizes record: bytes beyond the length
-// received are 0, the last byte is the checksum of the others.
-int TabCtrlrSetts::WriteBlock() {
-    int size = session_.Store().Sizes().paramsLength;
-    if (size <= 0 || size >= params::kAreaLength) size = params_.Length();
-    CtrlrParams out;
-    out.SetLength(size);
-    std::memcpy(out.data(), params_.data(), static_cast<size_t>(std::min(size, params_.Length())));
-    out.UpdateKsm();
-    return WriteParamsBlock(session_.Store(), out);
-}
-
-// The controller listens at the new speed after its restart; our port follows.
-void TabCtrlrSetts::FollowNewSpeed() {
-    if (session_.Store().IsDemo() || static_cast<size_t>(params_.SpeedTrk()) >= kSpeedBauds.size())
-        return;
-    session_.baud = kSpeedBauds[params_.SpeedTrk()];
-    session_.ConfigureSessionPort();
+// The number label follows the address the written block took into use.
+void TabCtrlrSetts::ShowAddressIfChanged(int before) {
+    if (session_.ctrlrAddress != before)
+        session_.SetNumberLabel(QString::fromUtf8(kAddressLabel) +
+                                QString::number(session_.ctrlrAddress));
 }
 
 // ---- Helpers ----------------------------------------------------------------------------------
@@ -592,15 +595,23 @@ void TabCtrlrSetts::ShowMessage(const char* text) {
 }
 
 void TabCtrlrSetts::Report(const char* text) {
-    ShowMessage(text);
+    Report(QString::fromUtf8(text));
+}
+
+void TabCtrlrSetts::Report(const QString& text) {
+    session_.Ask().Message(this, text);
     SetStatusText(text);
 }
 
-// The status line is emptied first, so that a repeated text visibly changes.
 void TabCtrlrSetts::SetStatusText(const char* text) {
+    SetStatusText(QString::fromUtf8(text));
+}
+
+// The status line is emptied first, so that a repeated text visibly changes.
+void TabCtrlrSetts::SetStatusText(const QString& text) {
     session_.SetStatus(QString());
     Session::LetRepaint();
-    session_.SetStatus(QString::fromUtf8(text));
+    session_.SetStatus(text);
 }
 
 int TabCtrlrSetts::CountMarked() const {

@@ -58,7 +58,6 @@ class TabCtrlrSetts : public Page {
 
   private:
     // Reading.
-    int ReadBlock();
     void ShowBlock(const ParamsReadCheck& check);
     void ShowTrkModes();
     void ShowMaps();
@@ -89,15 +88,15 @@ class TabCtrlrSetts : public Page {
 
     // Writing.
     bool NewAddressConfirmed();
-    bool AddressAnswers(int address);
-    int WriteBlock();
-    void WriteFailed(const char* text);
-    void FollowNewSpeed();
+    void WriteFailed(const QString& text);
+    void ShowAddressIfChanged(int before);
 
     void ShowMessage(const char* text);
     void SetStatusText(const char* text);
+    void SetStatusText(const QString& text);
     // The message box and the same text in the status line.
     void Report(const char* text);
+    void Report(const QString& text);
     int CountMarked() const;
     int Sides() const;
     FieldGrid* NaraGrid(int side) const;

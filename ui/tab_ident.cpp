@@ -1,9 +1,10 @@
 #include "ui/tab_ident.h"
 
+#include "data/ident_sequence.h"
+#include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/ctrlr_search.h"
 #include "ui/enabling_rules.h"
-#include "ui/identification.h"
 #include "ui/image_transfer.h"
 #include "ui/session.h"
 #include "ui_tab_ident.h"
@@ -79,7 +80,11 @@ void TabIdent::IdentToForm() {
     session_.reidentRequested[static_cast<size_t>(Reident::WriteFailedOrSpeed)] = false;
     ui_->lSimulState->hide();
 
-    const IdentOutcome out = IdentifyLive(session_.portSlot, session_.ctrlrAddress);
+    IdentOutcome out;
+    session_.Exchange([&] {
+        out = IdentifyController(session_.portSlot, session_.ctrlrAddress);
+        return 1;
+    });
     using Stage = IdentOutcome::Stage;
     switch (out.stage) {
     case Stage::NoAnswer:
@@ -110,7 +115,7 @@ void TabIdent::IdentToForm() {
         return;
     }
 
-    QString text = out.text;
+    QString text = QString::fromStdString(Cp1251ToUtf8(out.text));
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     ui_->mIdent->setPlainText(text);
@@ -193,12 +198,15 @@ void TabIdent::bFindCtrlrClick() {
 
 void TabIdent::bResetClick() {
     if (session_.demoMode) return;
-    RestartCtrlr(session_.portSlot, session_.ctrlrAddress);
+    if (session_.Exchange([&] { return RestartCtrlr(session_.portSlot, session_.ctrlrAddress); }) !=
+        1)
+        session_.SetStatus(QStringLiteral("Контроллер не ответил на команду рестарта"));
 }
 
 void TabIdent::bSimImpClick() {
     const bool on = simImpMarker_ != 1;
-    if (SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, on) != 1) {
+    if (session_.Exchange(
+            [&] { return SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, on); }) != 1) {
         // The switch did not reach the controller: the button keeps offering the same action
         // and the label does not claim a state the controller is not in.
         ui_->lSimulState->setText(QStringLiteral("Ошибка записи имитатора"));

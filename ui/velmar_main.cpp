@@ -104,13 +104,13 @@ Page* TVelmarMain::PageByName(const QString& name) const {
 }
 
 void TVelmarMain::FormCreate(const StartOptions& options) {
-    StartPortLayer();
+    session_.StartPorts();
     session_.reidentRequested[static_cast<size_t>(Reident::ImageOrDialog)] = false;
     ShowMainTab();
 
     // Discovery also finds the converters; an empty list is no failure, since a port named on
     // the command line or in com.ini may still open.
-    DiscoverPortNames();
+    session_.DiscoverPorts();
 
     ComIniEntry entry;
     if (!ReadComIni(session_.comIniPath, entry)) {
@@ -124,7 +124,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     if (!options.portName.isEmpty()) session_.portName = options.portName.toStdString();
     if (options.baud) session_.baud = *options.baud;
 
-    const int code = session_.OpenSessionPort();
+    const int code = session_.OpenSessionPort(this);
     if (session_.portSlot != 0) {
         session_.SetPortClosed(false);
         QString text;
@@ -288,7 +288,7 @@ void TVelmarMain::closeEvent(QCloseEvent* event) {
     }
     session_.ReleaseDemoImage();
     session_.CloseSessionPort();
-    StopPortLayer();
+    session_.StopPorts();
     closed_ = true;
     event->accept();
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -31,6 +32,7 @@ class FakeStore final : public RecordStore {
     int Write(int address, int length, const uint8_t* data, uint8_t space) override {
         writes.push_back(address);
         if (space != 0 || failWrite.count(address)) return -1;
+        if (failNextWrites.count(address) && failNextWrites[address]-- > 0) return -1;
         // The demo image keeps the parameter block under its length byte's address.
         if (demo_ && address == addr::kParamsLength) address = addr::kParams;
         std::memcpy(&memory[static_cast<size_t>(address)], data, static_cast<size_t>(length));
@@ -38,7 +40,7 @@ class FakeStore final : public RecordStore {
     }
     int Restart() override {
         ++restarts;
-        return 1;
+        return failRestart ? -1 : 1;
     }
     int ReadSizes() override { return 1; }
     bool Holds(int, uint8_t) const override { return true; }
@@ -57,9 +59,11 @@ class FakeStore final : public RecordStore {
     std::set<int> failRead;
     std::set<int> failWrite;
     std::set<int> shortRead;
+    std::map<int, int> failNextWrites; // address: how many writes there fail before one works
     std::vector<int> writes;
     int reads = 0;
     int restarts = 0;
+    bool failRestart = false;
 };
 
 } // namespace velmar::test

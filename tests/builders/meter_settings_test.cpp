@@ -91,6 +91,19 @@ TEST(ConvertMeterSettings, ScalesChangedChannelsAndRestartsOnce) {
               0);
 }
 
+// A channel write is tried again only after a failure: a written channel is not written twice.
+TEST(ConvertMeterSettings, WriteRetryStopsAfterASuccess) {
+    for (const int failures : {0, 1, 2}) {
+        test::FakeStore store;
+        Put(store, 0, Setts(2000, 4000, 200, 0));
+        const int at = ChannelAddress(addr::kChannelSettsBase, 0);
+        store.failNextWrites[at] = failures;
+        EXPECT_EQ(ConvertMeterSettings(store, 1, 1, 1), 1) << failures;
+        EXPECT_EQ(std::count(store.writes.begin(), store.writes.end(), at), failures + 1)
+            << failures;
+    }
+}
+
 TEST(ConvertMeterSettings, ManualTypeAndPhaseLeaveChannelsAlone) {
     test::FakeStore store;
     Put(store, 0, Setts(2000, 4000, 200, 0));
@@ -121,6 +134,11 @@ TEST(ConvertMeterSettings, FailuresAreReported) {
                          ChannelAddress(addr::kChannelSettsBase, 2)),
               3);
     EXPECT_EQ(Get(store, 3).ImpLit(), 264u);
+
+    // Written but not restarted: not in effect.
+    store.failWrite.clear();
+    store.failRestart = true;
+    EXPECT_EQ(ConvertMeterSettings(store, 0, 0, 4), -1);
 }
 
 CtrlrParams Block(uint8_t meterType, uint8_t phase) {

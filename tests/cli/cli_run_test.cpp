@@ -193,5 +193,27 @@ TEST_F(CliTest, PortSettingsComeFromComIni) {
     EXPECT_NE(r.out.find("Работа с Адресом №1"), std::string::npos);
 }
 
+// set-params writes with the settings tab's sequence; bad fields and values change nothing.
+TEST_F(CliTest, SetParamsWritesRestartsAndRefusesBadInput) {
+    const std::vector<uint8_t> before = Mem(0x3101, 58);
+    for (const char* bad : {"NoSuchField=1", "MetTOut=256", "MetTOut=x", "Ksm=1", "MetTOut"}) {
+        const auto r = RunOnPort({"set-params", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_EQ(Mem(0x3101, 58), before) << bad;
+    }
+    auto r = RunOnPort({"set-params", "MetTOut=" + std::to_string(before[27] ^ 1)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Параметры успешно записаны\n");
+    EXPECT_EQ(Mem(0x3101 + 27, 1)[0], before[27] ^ 1);
+    {
+        auto lock = sim.Lock();
+        EXPECT_EQ(sim.Find(1)->restarts, 1);
+    }
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = 0x88FFFF; });
+    r = RunOnPort({"set-params", "MetTOut=" + std::to_string(before[27])});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("не ответил на команду рестарта"), std::string::npos) << r.err;
+}
+
 } // namespace
 } // namespace velmar::test

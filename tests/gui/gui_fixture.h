@@ -47,6 +47,7 @@ class GuiTest : public ::testing::Test {
         sim::Options options;
         options.addresses = std::move(addresses);
         options.sides = sides;
+        options.emulateBaud = lineTiming;
         sim = std::make_unique<sim::BusSimulator>(options);
         ASSERT_EQ(sim->Start(), 0);
     }
@@ -123,6 +124,7 @@ class GuiTest : public ::testing::Test {
 
     bool demoMode = false;
     bool serviceMode = false;
+    uint32_t lineTiming = 0; // the simulator's line speed emulation (0: replies at once)
     QString demoImagePath = QStringLiteral("demo_trk.bin");
     std::unique_ptr<sim::BusSimulator> sim;
     std::unique_ptr<ui::Session> session;

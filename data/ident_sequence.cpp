@@ -1,15 +1,14 @@
-#include "ui/identification.h"
+#include "data/ident_sequence.h"
 
 #include "data/memory_map.h"
-#include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
 
 #include <array>
 #include <cstring>
 
-namespace velmar::ui {
+namespace velmar {
 
-IdentOutcome IdentifyLive(PortSlot slot, int ctrlrAddress) {
+IdentOutcome IdentifyController(PortSlot slot, int ctrlrAddress) {
     IdentOutcome out;
     out.ctrlrAddress = ctrlrAddress;
 
@@ -40,10 +39,10 @@ IdentOutcome IdentifyLive(PortSlot slot, int ctrlrAddress) {
     }
     text.back() = '\0';
     out.stage = IdentOutcome::Stage::Identified;
-    out.text = QString::fromStdString(
-        Cp1251ToUtf8(std::string_view(text.data(), std::strlen(text.data()))));
+    out.complete = ident == 1;
+    out.text.assign(text.data(), std::strlen(text.data()));
     out.pulseSimulator = GetPulseSimulator(slot, out.ctrlrAddress);
     return out;
 }
 
-} // namespace velmar::ui
+} // namespace velmar

@@ -1,0 +1,76 @@
+#include "data/params_write.h"
+
+#include "data/memory_map.h"
+#include "data/meter_settings.h"
+#include "protocol/ctrlr_protocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmar {
+
+namespace {
+
+bool Answers(PortSlot slot, int address) {
+    uint8_t reply[4] = {};
+    int number = 0;
+    return PollCtrlrAddress(slot, address, reply, number) == 1;
+}
+
+// The block goes out with the length last received: bytes beyond the working copy are 0, the
+// last byte is the checksum of the others.
+int WriteBlock(RecordStore& store, int paramsLength, const CtrlrParams& params) {
+    int size = paramsLength;
+    if (size <= 0 || size >= params::kAreaLength) size = params.Length();
+    CtrlrParams out;
+    out.SetLength(size);
+    std::memcpy(out.data(), params.data(), static_cast<size_t>(std::min(size, params.Length())));
+    out.UpdateKsm();
+    return WriteParamsBlock(store, out);
+}
+
+} // namespace
+
+bool SideAddressInUse(PortSlot slot, const CtrlrParams& params) {
+    for (int attempt = 0; attempt < kAddressProbeAttempts; ++attempt)
+        if (Answers(slot, params.AdrTrk_1())) return true;
+    return Answers(slot, params.AdrTrk_2());
+}
+
+ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const CtrlrParams& params,
+                                    CtrlrParams& shadow) {
+    ParamsWriteOutcome out;
+    RecordStore& store = request.store;
+    if (params.SameBlock(shadow)) return out;
+    if (WriteBlock(store, request.paramsLength, params) != 1) {
+        out.result = ParamsWriteResult::WriteFailed;
+        return out;
+    }
+    shadow = params;
+    // Without the restart the controller still works with its old block: following a new
+    // speed or address now would lose it.
+    if (store.Restart() != 1) {
+        out.result = ParamsWriteResult::RestartFailed;
+        return out;
+    }
+    if (request.followSpeed && !store.IsDemo() && params.SpeedTrk() < kSpeedBauds.size()) {
+        const uint32_t baud = kSpeedBauds[params.SpeedTrk()];
+        out.portCode = ConfigurePort(request.slot, baud, request.line.dataBits, request.line.parity,
+                                     request.line.stopBits);
+        if (out.portCode != 0) {
+            out.result = ParamsWriteResult::PortFailed;
+            return out;
+        }
+        out.newBaud = baud;
+    }
+    request.ctrlrAddress = request.newAddress;
+    const int channels = std::min(params.CountSideTrk() * params.CountNozTrk(), kChannelCount);
+    if (ConvertMeterSettings(store, params.MeterType(), params.PhaseMet(), channels) == -1) {
+        out.result = ParamsWriteResult::ChannelsFailed;
+        return out;
+    }
+    out.result = ParamsWriteResult::Written;
+    return out;
+}
+
+} // namespace velmar

@@ -1,0 +1,64 @@
+// Writing the controller parameter block and what follows it: the restart, the port following
+// a new line speed, the new side-A address taken into use, and the channels' meter settings
+// brought in line. The check whether a new side-A address is already answered comes before, as
+// its own step, since the engineer is asked in between. No widgets: the settings tab and
+// velmar-cli both run it and word the outcome.
+#pragma once
+
+#include "data/ctrlr_params.h"
+#include "data/record_store.h"
+#include "link/serial_port.h"
+
+#include <cstdint>
+
+namespace velmar {
+
+// The port's line parameters besides the speed the write may change.
+struct LineFormat {
+    uint8_t dataBits = 8;
+    char parity = 'N';
+    uint8_t stopBits = 1;
+};
+
+// Attempts at the new side-A address before it counts as free; the first answer ends them.
+inline constexpr int kAddressProbeAttempts = 2;
+
+// Whether a controller already answers at the block's new side-A address, or at its side-B
+// address. Only asked with one side.
+bool SideAddressInUse(PortSlot slot, const CtrlrParams& params);
+
+enum class ParamsWriteResult {
+    NoChanges,      // the working copy equals the shadow copy: nothing written
+    WriteFailed,    // the block was not taken; the shadow copy is unchanged
+    RestartFailed,  // written, but the controller did not take the restart; nothing followed
+    PortFailed,     // written and restarted, but the port could not switch to the new speed
+    ChannelsFailed, // written, but the channels' meter settings could not all be converted
+    Written,
+};
+
+struct ParamsWriteOutcome {
+    ParamsWriteResult result = ParamsWriteResult::NoChanges;
+    uint32_t newBaud = 0; // the port's new speed once it followed the controller's; else 0
+    int portCode = 0;     // ConfigurePort's failure code (PortFailed)
+};
+
+struct ParamsWriteRequest {
+    RecordStore& store;
+    PortSlot slot = 0;
+    LineFormat line;
+    // The block last received (its length, the checksum byte's place) is `paramsLength`
+    // bytes; 0 or out of range takes the working copy's own length.
+    int paramsLength = 0;
+    // The controller number in use: set to `newAddress` once the written block is in effect,
+    // so the channels are converted at the address the controller now answers.
+    int& ctrlrAddress;
+    int newAddress = 0;
+    bool followSpeed = false; // the speed changed: the port follows after the restart
+};
+
+// Sends `params` when it differs from `shadow` (which then takes it), restarts the controller
+// and carries out what follows, stopping at the first step that fails.
+ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const CtrlrParams& params,
+                                    CtrlrParams& shadow);
+
+} // namespace velmar

@@ -1,0 +1,179 @@
+// Identification and the settings write sequence, end to end over a pseudo-terminal against the
+// controller simulator: what they report and what the controller and the port hold afterwards.
+#include "../data/data_test_support.h"
+#include "data/ident_sequence.h"
+#include "data/live_store.h"
+#include "data/memory_map.h"
+#include "data/params_write.h"
+#include "link/serial_port.h"
+#include "protocol/ctrlr_protocol.h"
+#include "sim/core/bus_simulator.h"
+
+#include <gtest/gtest.h>
+
+namespace velmar {
+namespace {
+
+using Stage = IdentOutcome::Stage;
+
+class WorkflowsOnSimulator : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetExchangeLogPath(dir.File("port.out").c_str());
+        StartPortLayer();
+    }
+    void TearDown() override {
+        if (slot != 0) ClosePort(slot);
+        bus.reset();
+        StopPortLayer();
+    }
+
+    // One-sided controllers at `addresses`; the tool's end at 4800 baud.
+    void StartBus(std::vector<int> addresses) {
+        sim::Options options;
+        options.addresses = std::move(addresses);
+        options.sides = 1;
+        bus = std::make_unique<sim::BusSimulator>(options);
+        ASSERT_EQ(bus->Start(), 0);
+        ASSERT_EQ(OpenPort(slot, bus->SlavePath().c_str()), 0);
+        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+    }
+
+    CtrlrParams ReadBlock() {
+        uint8_t bytes[params::kAreaLength] = {};
+        const int got = store.Read(addr::kParamsLength, -1, bytes, 0);
+        EXPECT_GT(got, 0);
+        return CtrlrParams(bytes, got);
+    }
+
+    ParamsWriteOutcome Write(const CtrlrParams& params, CtrlrParams& shadow, int newAddress) {
+        const ParamsWriteRequest request{store,
+                                         slot,
+                                         {},
+                                         shadow.Length(),
+                                         ctrl,
+                                         newAddress,
+                                         params.SpeedTrk() != shadow.SpeedTrk()};
+        return WriteCtrlrParams(request, params, shadow);
+    }
+
+    void Fault(auto&& change) {
+        auto lock = bus->Lock();
+        change(bus->GetFaults());
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<sim::BusSimulator> bus;
+    PortSlot slot = 0;
+    int ctrl = 1;
+    LiveRecordStore store{slot, ctrl};
+};
+
+TEST_F(WorkflowsOnSimulator, IdentificationStopsAtTheFirstFailingStep) {
+    struct Case {
+        const char* name;
+        int address;
+        void (*fault)(sim::Faults&);
+        Stage stage;
+        int ctrlrAddress;
+        bool complete;
+    };
+    const Case cases[] = {
+        {"plain", 5, [](sim::Faults&) {}, Stage::Identified, 5, true},
+        {"reserve", kReserveAddress, [](sim::Faults&) {}, Stage::Identified, 5, true},
+        {"no zero", 5, [](sim::Faults& f) { f.identWithoutZero = true; }, Stage::Identified, 5,
+         false},
+        {"silent", 5, [](sim::Faults& f) { f.noAnswer = true; }, Stage::NoAnswer, 5, false},
+        {"echo", 5, [](sim::Faults& f) { f.wrongPollEcho = true; }, Stage::Unsupported, 5, false},
+        {"no text", 5, [](sim::Faults& f) { f.noIdentAnswer = true; }, Stage::TimeOut, 5, false},
+    };
+    StartBus({5});
+    for (const Case& c : cases) {
+        Fault([&](sim::Faults& f) {
+            f = {};
+            c.fault(f);
+        });
+        const IdentOutcome out = IdentifyController(slot, c.address);
+        EXPECT_EQ(out.stage, c.stage) << c.name;
+        EXPECT_EQ(out.ctrlrAddress, c.ctrlrAddress) << c.name;
+        EXPECT_EQ(out.complete, c.complete) << c.name;
+        EXPECT_EQ(out.text.empty(), c.stage != Stage::Identified) << c.name;
+        EXPECT_EQ(out.pulseSimulator, c.stage == Stage::Identified ? 0 : -1) << c.name;
+    }
+}
+
+// The probe asks the new side-A address again only while it is silent: an answer ends it.
+TEST_F(WorkflowsOnSimulator, AddressProbeStopsAtTheFirstAnswer) {
+    StartBus({1, 9});
+    CtrlrParams params = ReadBlock();
+    params.SetAdrTrk_1(9);
+    uint64_t before = bus->FramesSeen();
+    EXPECT_TRUE(SideAddressInUse(slot, params));
+    EXPECT_EQ(bus->FramesSeen() - before, 1u);
+
+    params.SetAdrTrk_1(20);
+    params.SetAdrTrk_2(21);
+    before = bus->FramesSeen();
+    EXPECT_FALSE(SideAddressInUse(slot, params));
+    EXPECT_EQ(bus->FramesSeen() - before, static_cast<uint64_t>(kAddressProbeAttempts + 1));
+}
+
+TEST_F(WorkflowsOnSimulator, WriteFollowsTheNewSpeedAndAddress) {
+    StartBus({1});
+    CtrlrParams shadow = ReadBlock();
+    CtrlrParams params = shadow;
+
+    uint64_t before = bus->FramesSeen();
+    EXPECT_EQ(Write(params, shadow, ctrl).result, ParamsWriteResult::NoChanges);
+    EXPECT_EQ(bus->FramesSeen(), before);
+
+    {
+        auto lock = bus->Lock();
+        bus->Find(1)->Space(0)[addr::kChannelSettsBase + 14] = 200; // meter factor 200
+        bus->Find(1)->Space(0)[addr::kChannelSettsBase + 15] = 0;
+    }
+    params.SetSpeedTrk(2); // 9600
+    params.SetAdrTrk_1(12);
+    params.SetMeterType(1);
+    params.UpdateKsm();
+    const ParamsWriteOutcome out = Write(params, shadow, 12);
+    EXPECT_EQ(out.result, ParamsWriteResult::Written);
+    EXPECT_EQ(out.newBaud, 9600u);
+    EXPECT_EQ(PortBaud(slot), 9600u);
+    EXPECT_EQ(ctrl, 12);
+    EXPECT_TRUE(shadow.SameBlock(params));
+    {
+        auto lock = bus->Lock();
+        const sim::Controller* c = bus->Find(12);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->LineBaud(), 9600u);
+        EXPECT_GE(c->restarts, 2); // the block's, then the converted channels'
+        EXPECT_EQ(c->Space(0)[addr::kChannelSettsBase + 14], 0x00); // factor 512 for 256 imp
+        EXPECT_EQ(c->Space(0)[addr::kChannelSettsBase + 15], 0x02);
+    }
+    EXPECT_EQ(IdentifyController(slot, ctrl).stage, Stage::Identified);
+}
+
+TEST_F(WorkflowsOnSimulator, FailedStepsStopTheSequence) {
+    StartBus({1});
+    CtrlrParams shadow = ReadBlock();
+    const CtrlrParams read = shadow;
+    CtrlrParams params = shadow;
+    params.SetSpeedTrk(2);
+    params.UpdateKsm();
+
+    Fault([](sim::Faults& f) { f.writeStatusAddress = addr::kParams; });
+    EXPECT_EQ(Write(params, shadow, ctrl).result, ParamsWriteResult::WriteFailed);
+    EXPECT_TRUE(shadow.SameBlock(read));
+
+    // Written but not restarted: the controller still listens at the old speed, so the port
+    // stays there too.
+    Fault([](sim::Faults& f) { f.writeStatusAddress = addr::kRestart; });
+    EXPECT_EQ(Write(params, shadow, 7).result, ParamsWriteResult::RestartFailed);
+    EXPECT_TRUE(shadow.SameBlock(params));
+    EXPECT_EQ(PortBaud(slot), 4800u);
+    EXPECT_EQ(ctrl, 1);
+}
+
+} // namespace
+} // namespace velmar

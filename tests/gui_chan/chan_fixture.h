@@ -1,0 +1,193 @@
+// The two channel tabs inside the main window, talking over a pseudo-terminal to the in-process
+// controller simulator (or to a demo image), driven by clicks and key presses as an engineer
+// would. The window runs with --service so that the register tab is shown.
+#pragma once
+
+#include "data/demo_store.h"
+#include "data/memory_map.h"
+#include "gui/fake_prompts.h"
+#include "link/serial_port.h"
+#include "sim/core/bus_simulator.h"
+#include "ui/field_marks.h"
+#include "ui/page.h"
+#include "ui/session.h"
+#include "ui/velmar_main.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace velmar::test {
+
+inline constexpr uint32_t kSettsAt = 0x1000;
+inline constexpr uint32_t kRegsAt = 0x2000;
+inline constexpr uint32_t kParamsAt = 0x3101;
+
+class ChanTest : public ::testing::Test {
+  protected:
+    // A default controller (two sides with two hoses each unless `options` say otherwise).
+    void StartBus(sim::Options options = {}) {
+        bus = std::make_unique<sim::BusSimulator>(options);
+        ASSERT_EQ(bus->Start(), 0);
+        StartPortLayer();
+        MakeSession();
+        session->portName = bus->SlavePath();
+        session->baud = 4800;
+        ASSERT_EQ(session->OpenSessionPort(), 0);
+        session->SetPortClosed(false);
+        session->noCtrlrNumber = false;
+        session->ctrlrAddress = options.addresses.front();
+        session->ctrlrIdentified = true;
+        MakeWindow();
+    }
+
+    // The demo image copied from the source tree into a fresh directory.
+    void StartDemo() {
+        ASSERT_TRUE(dir.isValid());
+        const QString source = qEnvironmentVariable("VELMAR_SOURCE_DIR") + "/demo_trk.bin";
+        imagePath = dir.filePath("demo_trk.bin");
+        ASSERT_TRUE(QFile::copy(source, imagePath)) << source.toStdString();
+        QFile::setPermissions(imagePath, QFile::ReadOwner | QFile::WriteOwner);
+        MakeSession();
+        session->demoMode = true;
+        session->demoImagePath = imagePath.toStdString();
+        ASSERT_EQ(session->LoadDemoImage(), 1);
+        session->ctrlrAddress = 1;
+        session->ctrlrIdentified = true;
+        MakeWindow();
+    }
+
+    void MakeSession() {
+        session = std::make_unique<ui::Session>();
+        prompts = new FakePrompts;
+        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+        session->serviceMode = true;
+        QObject::connect(session.get(), &ui::Session::statusChanged,
+                         [this](const QString& text) { status = text; });
+        QObject::connect(session.get(), &ui::Session::showMainTabRequested,
+                         [this] { ++mainTabRequests; });
+    }
+
+    void MakeWindow() {
+        FailOnEscapedException();
+        window = std::make_unique<ui::TVelmarMain>(*session);
+        tabs = window->findChild<QTabWidget*>(QStringLiteral("TabSetts"));
+        ASSERT_NE(tabs, nullptr);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    // The parameter tab is read first (as the engineer's first visit does), then `name` shown.
+    void Open(const char* name) {
+        tabs->setCurrentWidget(window->PageByName(QStringLiteral("TabCtrlrSetts")));
+        ASSERT_TRUE(session->ctrlrParamsRead);
+        page = window->PageByName(QLatin1String(name));
+        tabs->setCurrentWidget(page);
+    }
+
+    void TearDown() override {
+        window.reset();
+        if (session) {
+            session->ReleaseDemoImage();
+            session->CloseSessionPort();
+        }
+        session.reset();
+        if (bus) {
+            StopPortLayer();
+            bus->Stop();
+        }
+    }
+
+    // ---- The simulator's memory ----
+
+    std::vector<uint8_t>& Memory() { return bus->Find(1)->Space(0); }
+    uint32_t Sim(uint32_t address, int width) {
+        auto lock = bus->Lock();
+        uint32_t v = 0;
+        for (int i = width - 1; i >= 0; --i)
+            v = (v << 8) | Memory()[address + static_cast<uint32_t>(i)];
+        return v;
+    }
+    void SetSim(uint32_t address, int width, uint32_t value) {
+        auto lock = bus->Lock();
+        for (int i = 0; i < width; ++i)
+            Memory()[address + static_cast<uint32_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    std::vector<uint8_t> SimBytes(uint32_t address, int length) {
+        auto lock = bus->Lock();
+        return {Memory().begin() + address, Memory().begin() + address + length};
+    }
+    int Restarts() {
+        auto lock = bus->Lock();
+        return bus->Find(1)->restarts;
+    }
+
+    // ---- Controls ----
+
+    template <class W> W* Get(const char* name) {
+        W* w = page->findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
+    QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
+    QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
+    QString Text(const char* name) { return Edit(name)->text(); }
+    bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
+
+    // ---- What a person does ----
+
+    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    static QWidget* Focus() { return QApplication::focusWidget(); }
+    void Type(const QString& text) {
+        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
+    }
+    void Tab() { QTest::keyClick(Focus(), Qt::Key_Tab); }
+    // Clicks into the field, types over its text and leaves it with Tab.
+    void Enter(const char* name, const QString& text) {
+        QLineEdit* edit = Edit(name);
+        Click(edit);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        Type(text);
+        Tab();
+    }
+    void Choose(const char* combo, int item) {
+        QComboBox* box = Combo(combo);
+        box->setFocus(Qt::MouseFocusReason);
+        box->setCurrentIndex(item);
+    }
+    void ClickItem(QListWidget* list, int item) {
+        const QRect rect = list->visualItemRect(list->item(item));
+        // The check box sits at the start of the item.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(rect.left() + 10, rect.center().y()));
+    }
+
+    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+    std::unique_ptr<sim::BusSimulator> bus;
+    std::unique_ptr<ui::Session> session;
+    FakePrompts* prompts = nullptr; // owned by the session
+    std::unique_ptr<ui::TVelmarMain> window;
+    QTabWidget* tabs = nullptr;
+    ui::Page* page = nullptr;
+    QTemporaryDir dir;
+    QString imagePath;
+    QString status;
+    int mainTabRequests = 0;
+};
+
+} // namespace velmar::test
