@@ -182,9 +182,12 @@ void TVelmarMain::TabSettsChange(int index) {
             return;
         }
         // A tab change repaints the window: with the port closed the repaint rules bring the
-        // main tab back, so no other tab reads from a port that is not there.
-        FormPaint();
-        if (ui_->TabSetts->currentIndex() != index) return;
+        // main tab back, so no other tab reads from a port that is not there. The demo image
+        // needs no port.
+        if (!session_.demoMode) {
+            FormPaint();
+            if (ui_->TabSetts->currentIndex() != index) return;
+        }
     }
     if (auto* page = qobject_cast<Page*>(ui_->TabSetts->widget(index))) page->PageShown();
 }
