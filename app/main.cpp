@@ -4,10 +4,14 @@
 #include "ui/about_box.h"
 #include "ui/com_setting.h"
 #include "ui/command_line.h"
+#include "ui/def_set.h"
 #include "ui/file_places.h"
+#include "ui/global_setts.h"
 #include "ui/session.h"
+#include "ui/tab_ident.h"
 #include "ui/velmar_application.h"
 #include "ui/velmar_main.h"
+#include "ui/view_param.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -64,9 +68,13 @@ int main(int argc, char** argv) {
         [&](const QString& text) { session.Ask().Message(&mainWindow, text); });
     mainWindow.FormCreate(start);
     velmar::ui::TComSetting comSetting(session, &mainWindow);
+    velmar::ui::TfGlobalSetts globalSetts(session, &mainWindow);
     velmar::ui::TfAbout about(&mainWindow);
+    velmar::ui::TformDefSet defSet(session, &mainWindow);
+    velmar::ui::TformViewParam viewParam(session, &mainWindow);
     mainWindow.SetComSetting(&comSetting);
     mainWindow.SetAbout(&about);
+    mainWindow.Ident().SetDialogs(&globalSetts, &defSet, &viewParam);
 
     int result = 0;
     if (session.closeOnShow) {

@@ -1,6 +1,7 @@
 // Commands built on whole sets of records: the parameter report, the fiscal totaliser listing
 // and the factory default image.
 #include "cli/cli_command.h"
+#include "cli/terminal_progress.h"
 #include "data/default_image.h"
 #include "data/fiscal_listing.h"
 #include "data/report.h"
@@ -36,7 +37,11 @@ int Report(Context& ctx, const std::vector<std::string>& args) {
         if (const int polled = PollController(ctx); polled != kExitOk) return polled;
     }
     DeviceBuffer buffer;
-    const int failed = FillReportBuffer(*ctx.store, buffer);
+    int failed = 0;
+    {
+        TerminalProgress bar("Чтение параметров");
+        failed = FillReportBuffer(*ctx.store, buffer, bar.Callback());
+    }
     std::cout << JoinLines(ReportLines(buffer, ctx.ctrl, extended));
     if (failed > 0) {
         return Fail(kExitNoAnswer, "Ошибка чтения: не считано записей - " + std::to_string(failed) +

@@ -25,6 +25,7 @@ struct Context {
     uint8_t stopBits = 1;
     int ctrl = 1; // controller number (240 with --reserve)
     bool log = false;
+    bool json = false; // machine-readable results on stdout (messages stay on stderr)
     bool demo = false;
     std::string demoFile = "demo_trk.bin";
     PortSlot slot = 0;                  // open port, when not in demo mode
@@ -43,6 +44,12 @@ const std::vector<Command>& Commands();
 
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);
+
+// The identification text (code page 1251) for the terminal: UTF-8 with plain line ends and a
+// line end after the last line.
+std::string IdentForTerminal(const char* text);
+// The same without the last line end, for JSON and manifests.
+std::string IdentText(const char* text);
 
 // Polls the controller at ctx.ctrl; at the reserve address ctx.ctrl becomes the number the
 // controller reports. kExitOk, or the exit code of the failure (reported).

@@ -1,6 +1,7 @@
 // Device images on the command line: saving a controller's image to a file, writing a saved
 // image into a controller, and making a demo image from the records in use.
 #include "cli/cli_command.h"
+#include "cli/terminal_progress.h"
 #include "data/demo_image.h"
 #include "data/device_image.h"
 
@@ -22,7 +23,11 @@ int Usage(const char* usage) {
 
 int ImageSave(Context& ctx, const std::string& path) {
     std::string error;
-    const int r = SaveDeviceImage(*ctx.store, path, {}, &error);
+    int r = 0;
+    {
+        TerminalProgress bar("Сохранение образа");
+        r = SaveDeviceImage(*ctx.store, path, bar.Callback(), &error);
+    }
     if (r == kImageFileFailed) return Fail(kExitFile, error);
     if (r != kImageSaved) return Fail(kExitNoAnswer, error);
     std::cout << ImageSaveErrorText(kImageSaved) << '\n';
@@ -33,7 +38,12 @@ int ImageLoad(Context& ctx, const std::string& path) {
     std::vector<uint8_t> image;
     std::string error;
     if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
-    const int written = WriteImageToController(ctx.slot, ctx.ctrl, image, {}, &ctx.store->Sizes());
+    int written = 0;
+    {
+        TerminalProgress bar("Запись образа");
+        written =
+            WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback(), &ctx.store->Sizes());
+    }
     if (written == kImageWrittenNoRestart)
         return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");
     if (written != kImageWritten) return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");

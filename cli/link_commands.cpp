@@ -2,6 +2,7 @@
 // restart, simulator.
 #include "cli/cli_command.h"
 #include "cli/hex_dump.h"
+#include "cli/json_output.h"
 #include "data/ident_sequence.h"
 #include "data/memory_map.h"
 #include "protocol/cp1251_text.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -44,7 +46,8 @@ bool ParseSpace(const std::string& text, uint8_t& space, std::string& label) {
     return true;
 }
 
-// The identification text (code page 1251) for the terminal: UTF-8 with plain line ends.
+} // namespace
+
 std::string IdentForTerminal(const char* text) {
     std::string lines;
     for (const char* p = text; *p != '\0'; ++p) {
@@ -60,7 +63,11 @@ std::string IdentForTerminal(const char* text) {
     return out;
 }
 
-} // namespace
+std::string IdentText(const char* text) {
+    std::string lines = IdentForTerminal(text);
+    if (!lines.empty()) lines.pop_back();
+    return lines;
+}
 
 int PollController(Context& ctx) {
     uint8_t reply[4] = {};
@@ -82,7 +89,10 @@ const char* kIdentifyUsage = "identify";
 int Identify(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kIdentifyUsage);
     if (ctx.store && ctx.store->IsDemo()) {
-        std::cout << "Демонстрационная версия программы\n";
+        if (ctx.json)
+            PrintJson({{"demo", true}});
+        else
+            std::cout << "Демонстрационная версия программы\n";
         return kExitOk;
     }
     const IdentOutcome out = IdentifyController(ctx.slot, ctx.ctrl);
@@ -102,8 +112,16 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
         break;
     }
     ctx.ctrl = out.ctrlrAddress;
-    std::cout << IdentForTerminal(out.text.c_str());
     if (!out.complete) std::cerr << "Идентификатор считан не полностью\n";
+    if (ctx.json) {
+        if (out.pulseSimulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
+        PrintJson({{"number", ctx.ctrl},
+                   {"ident", IdentText(out.text.c_str())},
+                   {"identComplete", out.complete},
+                   {"simulator", out.pulseSimulator == 1}});
+        return kExitOk;
+    }
+    std::cout << IdentForTerminal(out.text.c_str());
     std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
     if (out.pulseSimulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");
     std::cout << (out.pulseSimulator == 1 ? "Имитатор включен" : "Имитатор выключен") << '\n';
@@ -128,15 +146,17 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
     if (args.size() == 1) last = std::max(first, last);
     if (last < first) return Usage(kScanUsage);
 
-    int found = 0;
+    std::vector<int> found;
     for (int n = first; n <= last; ++n) {
         uint8_t reply[4] = {};
         int answered = 0;
         const bool ok = PollCtrlrAddress(ctx.slot, n, reply, answered) >= 1;
-        found += ok ? 1 : 0;
-        std::cout << "Трк №" << n << (ok ? " найдено." : " не найдено.") << std::endl;
+        if (ok) found.push_back(n);
+        if (!ctx.json)
+            std::cout << "Трк №" << n << (ok ? " найдено." : " не найдено.") << std::endl;
     }
-    if (found == 0) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
+    if (ctx.json) PrintJson({{"first", first}, {"last", last}, {"found", found}});
+    if (found.empty()) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     return kExitOk;
 }
 
@@ -145,6 +165,16 @@ int Sizes(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kSizesUsage);
     if (ctx.store->ReadSizes() != 1) return Fail(kExitNoAnswer, "Нет связи с устройством");
     const SizesRecord& s = ctx.store->Sizes();
+    if (ctx.json) {
+        PrintJson({{"paramsLength", s.paramsLength},
+                   {"nozzlesPerSide", s.nozzlesPerSide},
+                   {"sides", s.sides},
+                   {"settsLength", s.settsLength},
+                   {"optionalLength", s.optionalLength},
+                   {"regsLength", s.regsLength},
+                   {"sideStateLength", s.sideStateLength}});
+        return kExitOk;
+    }
     std::cout << "Длина блока параметров: " << s.paramsLength << '\n'
               << "Рукавов на сторону: " << s.nozzlesPerSide << '\n'
               << "Сторон: " << s.sides << '\n'
@@ -179,6 +209,16 @@ int Read(Context& ctx, const std::vector<std::string>& args) {
                              ? static_cast<size_t>(got)
                              : std::min(static_cast<size_t>(got), static_cast<size_t>(*count));
     const auto first = static_cast<uint32_t>(*address + (selfSized ? 1 : 0));
+    if (ctx.json) {
+        std::string hex;
+        char digits[3];
+        for (size_t i = 0; i < shown; ++i) {
+            std::snprintf(digits, sizeof digits, "%02X", buffer[i]);
+            hex += digits;
+        }
+        PrintJson({{"space", label}, {"address", first}, {"count", shown}, {"hex", hex}});
+        return kExitOk;
+    }
     std::cout << HexDump(first, buffer.data(), shown);
     return kExitOk;
 }

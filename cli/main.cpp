@@ -20,7 +20,8 @@ namespace {
 void PrintHelp() {
     std::cout << "Использование: velmar-cli [параметры] КОМАНДА [аргументы]\n\n"
                  "Параметры:\n"
-                 "  -p, --port ИМЯ       порт (COM3, ttyUSB0, /dev/ttyUSB0, U_1234_1 ...)\n"
+                 "  -p, --port ИМЯ       порт (COM3, ttyUSB0, /dev/ttyUSB0, U_1234_1,\n"
+                 "                       tcp:АДРЕС:ПОРТ ...)\n"
                  "  -b, --baud N         скорость (по умолчанию из com.ini, иначе 4800)\n"
                  "      --data-bits N    7 или 8\n"
                  "      --parity X       N, E, O, M, S или Z\n"
@@ -29,6 +30,10 @@ void PrintHelp() {
                  "      --reserve        резервный канал (адрес 240)\n"
                  "      --log            журнал обмена port.out\n"
                  "      --demo [ФАЙЛ]    демонстрационный режим с образом (demo_trk.bin)\n"
+                 "      --net-allowance МС  добавка к ожиданию ответа для сетевого порта tcp:\n"
+                 "                       (по умолчанию 50)\n"
+                 "      --json           результаты identify, scan, sizes, read, backup, verify\n"
+                 "                       в формате JSON\n"
                  "  -h, --help           эта справка\n\n"
                  "Команды:\n";
     for (const Command& c : Commands()) std::cout << "  " << c.usage << '\n';
@@ -163,6 +168,14 @@ int Run(int argc, char** argv) {
             ctx.ctrl = kReserveAddress;
         } else if (a == "--log") {
             ctx.log = true;
+        } else if (key == "--net-allowance") {
+            if (!value(key, v)) return kExitUsage;
+            const auto n = ParseNumber(v);
+            if (!n || *n > 10000)
+                return Fail(kExitUsage, "Неверная добавка для сети: " + v + " (0..10000 мс)");
+            SetNetworkAllowanceMs(static_cast<int>(*n));
+        } else if (a == "--json") {
+            ctx.json = true;
         } else if (key == "--demo") {
             ctx.demo = true;
             if (a.find('=') != std::string::npos) {

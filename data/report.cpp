@@ -102,23 +102,76 @@ std::string Num(long long v) {
 
 } // namespace
 
-int FillReportBuffer(RecordStore& store, DeviceBuffer& buffer) {
+namespace {
+
+struct ReportRecord {
+    int address;
+    int length; // as asked; -1 is the self-sized parameter block
+    int offset;
+    int keep;
+};
+
+ReportRecord RecordAt(int index) {
+    if (index == 0)
+        return {addr::kParamsLength, -1, DeviceBuffer::kParamsOffset, params::kUsualLength};
+    if (index <= kChannelCount) {
+        const int n = index - 1;
+        return {ChannelAddress(addr::kChannelSettsBase, n), setts::kLength,
+                DeviceBuffer::SettsOffset(n), setts::kLength};
+    }
+    switch (index - kChannelCount - 1) {
+    case 0:
+        return {addr::kSideStateA, side::kLength, DeviceBuffer::SideStateOffset(0), side::kLength};
+    case 1:
+        return {addr::kSideStateB, side::kLength, DeviceBuffer::SideStateOffset(1), side::kLength};
+    case 2:
+        return {addr::kMakeBlock, make::kLength, DeviceBuffer::kMakeOffset, make::kLength};
+    default:
+        break;
+    }
+    const int n = index - kChannelCount - 4;
+    return {ChannelAddress(addr::kChannelRegsBase, n), regs::kLength, DeviceBuffer::RegsOffset(n),
+            regs::kLength};
+}
+
+} // namespace
+
+bool ReadReportRecord(RecordStore& store, DeviceBuffer& buffer, int index) {
+    if (index < 0 || index >= kReportRecordCount) return false;
+    const ReportRecord r = RecordAt(index);
+    return ReadInto(store, r.address, r.length, buffer, r.offset, r.keep);
+}
+
+std::string ReportRecordName(int index) {
+    if (index == 0) return "параметры контроллера";
+    if (index <= kChannelCount) return "настройки канала " + Num(index);
+    switch (index - kChannelCount - 1) {
+    case 0:
+        return "состояние стороны А";
+    case 1:
+        return "состояние стороны Б";
+    case 2:
+        return "настройки НАРА_АЗС";
+    default:
+        return "регистры канала " + Num(index - kChannelCount - 3);
+    }
+}
+
+std::vector<std::string> UnreadRecordLines(const std::vector<int>& unread) {
+    std::vector<std::string> lines;
+    if (unread.empty()) return lines;
+    lines.emplace_back("Не считаны из контроллера (в отчете показаны нулями):");
+    for (const int index : unread) lines.push_back("    " + ReportRecordName(index));
+    return lines;
+}
+
+int FillReportBuffer(RecordStore& store, DeviceBuffer& buffer,
+                     const std::function<void(int done, int total)>& progress) {
     buffer = DeviceBuffer{};
     int failed = 0;
-    auto read = [&](int address, int length, int offset, int keep) {
-        if (!ReadInto(store, address, length, buffer, offset, keep)) ++failed;
-    };
-    read(addr::kParamsLength, -1, DeviceBuffer::kParamsOffset, params::kUsualLength);
-    for (int n = 0; n < kChannelCount; ++n) {
-        read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength,
-             DeviceBuffer::SettsOffset(n), setts::kLength);
-    }
-    read(addr::kSideStateA, side::kLength, DeviceBuffer::SideStateOffset(0), side::kLength);
-    read(addr::kSideStateB, side::kLength, DeviceBuffer::SideStateOffset(1), side::kLength);
-    read(addr::kMakeBlock, make::kLength, DeviceBuffer::kMakeOffset, make::kLength);
-    for (int n = 0; n < kChannelCount; ++n) {
-        read(ChannelAddress(addr::kChannelRegsBase, n), regs::kLength, DeviceBuffer::RegsOffset(n),
-             regs::kLength);
+    for (int index = 0; index < kReportRecordCount; ++index) {
+        if (!ReadReportRecord(store, buffer, index)) ++failed;
+        if (progress) progress(index + 1, kReportRecordCount);
     }
     return failed;
 }

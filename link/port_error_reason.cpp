@@ -26,6 +26,13 @@ const char* SystemErrorReason(int err) {
         return "это не последовательный порт";
     case EIO:
         return "ошибка ввода-вывода устройства";
+    case ECONNREFUSED:
+        return "шлюз не принимает соединение (проверьте адрес и порт)";
+    case ETIMEDOUT:
+        return "шлюз не отвечает";
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return "нет пути к шлюзу в сети";
     default: {
         // Rare causes still name themselves, so the engineer can look them up.
         thread_local char text[160];
@@ -51,6 +58,10 @@ const char* PortErrorReason(int result) {
         return SystemErrorReason(PortSystemError());
     case kPortNameTooLong:
         return "слишком длинное имя порта";
+    case kPortBadNetworkName:
+        return "сетевой порт задается как tcp:АДРЕС:ПОРТ";
+    case kPortHostNotFound:
+        return "адрес шлюза не найден в сети";
     case kPortLayerNotStarted:
         return "порты не инициализированы";
     case kPortConverterNotFound:

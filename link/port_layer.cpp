@@ -2,6 +2,7 @@
 #include "link/converter_pump.h"
 #include "link/exchange_log.h"
 #include "link/port_table.h"
+#include "link/tcp_link.h"
 #include "link/usb_converter.h"
 #include "link/usb_library.h"
 
@@ -24,6 +25,7 @@ uint32_t parityErrors = 0; // shutdown line counters, from the drivers' line err
 uint32_t frameErrors = 0;
 
 std::atomic<int> lastSystemError{0};
+std::atomic<int> networkAllowanceMs{50};
 
 // Keeps the system's error number apart from the port layer's own results.
 int SystemFailure(int err) {
@@ -54,24 +56,46 @@ PortKind KindOf(const PortEntry& e) {
 // Moves what the device holds into the ring, as much as fits; the rest waits in the driver
 // for the next call, so nothing is lost to a full ring. A device that has gone is recorded in
 // the slot (PortLastError); reading then returns nothing.
-void Pull(PortEntry& e) {
-    const unsigned room = e.rx.Free();
-    if (room == 0) return;
-    uint8_t buf[ByteRing::kSize];
-    size_t got = 0;
-    (void)ReadComDevice(e.com, buf, room, got);
-    if (got > 0) DeliverToRx(e, buf, got);
-}
-
 void ReportLoss(PortEntry& e, PortSlot slot, int code) {
     if (e.lossLogged) return;
     e.lossLogged = true;
     if (Logged(slot)) LogWriteFailure(slot, code);
 }
 
+void Pull(PortEntry& e, PortSlot slot) {
+    const unsigned room = e.rx.Free();
+    if (room == 0) return;
+    uint8_t buf[ByteRing::kSize];
+    size_t got = 0;
+    if (KindOf(e) == PortKind::TcpGateway) {
+        if (const int err = ReadTcpLink(e.tcp, buf, room, got); err != 0) ReportLoss(e, slot, err);
+    } else {
+        (void)ReadComDevice(e.com, buf, room, got);
+    }
+    if (got > 0) DeliverToRx(e, buf, got);
+}
+
+// A network port whose connection dropped connects again before it sends, so one lost
+// connection costs at most the exchange under way when it went.
+void WriteTcp(PortEntry& e, PortSlot slot, const uint8_t* bytes, size_t count, bool logFailure) {
+    if (TcpLinkDropped(e.tcp)) ReportLoss(e, slot, e.tcp.lostError);
+    if (e.tcp.fd < 0) {
+        if (OpenTcpLink(e.name, e.tcp) != 0) return;
+        e.lossLogged = false;
+    }
+    const int err = WriteTcpLink(e.tcp, bytes, count);
+    if (err != 0 && e.tcp.fd < 0) {
+        ReportLoss(e, slot, err);
+    } else if (err != 0 && logFailure && Logged(slot)) {
+        LogWriteFailure(slot, err);
+    }
+}
+
 void ClosePortEntry(PortEntry& e) {
     if (KindOf(e) == PortKind::UsbConverter) {
         CloseConverter(e);
+    } else if (KindOf(e) == PortKind::TcpGateway) {
+        CloseTcpLink(e.tcp);
     } else if (KindOf(e) == PortKind::ComPort) {
         uint32_t p = 0;
         uint32_t f = 0;
@@ -105,6 +129,9 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
         if (done < count && logFailure && Logged(slot)) LogWriteFailure(slot, ETIMEDOUT);
         break;
     }
+    case PortKind::TcpGateway:
+        WriteTcp(*e, slot, bytes, count, logFailure);
+        break;
     case PortKind::ComPort: {
         if (e->com.lostError != 0 && e->lossLogged) return; // gone, said so already
         const int err = WriteComDevice(e->com, bytes, count);
@@ -196,6 +223,15 @@ int OpenPort(PortSlot& slot, const char* name) {
         }
         e.kind.store(PortKind::UsbConverter, std::memory_order_release);
         ResumeConverterPump();
+    } else if (IsTcpPortName(name)) {
+        const int r = OpenTcpLink(name, e.tcp);
+        if (r != 0) {
+            e.Clear();
+            return r == kTcpBadName        ? kPortBadNetworkName
+                   : r == kTcpHostNotFound ? kPortHostNotFound
+                                           : SystemFailure(r);
+        }
+        e.kind.store(PortKind::TcpGateway, std::memory_order_relaxed);
     } else {
         const int err = OpenComDevice(name, e.com);
         if (err != 0) {
@@ -217,6 +253,8 @@ int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, u
     switch (KindOf(*e)) {
     case PortKind::UsbKey:
         return 0;
+    case PortKind::TcpGateway:
+        break; // the gateway's serial port keeps its own settings; the speed is noted for timing
     case PortKind::ComPort:
         r = ConfigureComDevice(e->com, baud, dataBits, parity, stopBits);
         if (r != 0) r = SystemFailure(r);
@@ -265,7 +303,8 @@ int PortAvailable(PortSlot slot) {
         break;
     }
     case PortKind::ComPort:
-        Pull(*e);
+    case PortKind::TcpGateway:
+        Pull(*e, slot);
         break;
     }
     return static_cast<int>(e->rx.Count());
@@ -276,7 +315,7 @@ int ReadPort(PortSlot slot, uint8_t* dst, int count) {
     if (e == nullptr || count < 0 || (dst == nullptr && count > 0)) return 0;
     const PortKind kind = KindOf(*e);
     if (kind == PortKind::UsbKey) return 0;
-    if (kind == PortKind::ComPort) Pull(*e);
+    if (kind == PortKind::ComPort || kind == PortKind::TcpGateway) Pull(*e, slot);
     if (kind == PortKind::UsbConverter) {
         e->deliveredSeen = e->delivered.load(std::memory_order_acquire);
     }
@@ -293,12 +332,15 @@ void PurgePort(PortSlot slot) {
     std::vector<uint8_t> dropped(ByteRing::kSize);
     size_t n = e->rx.Take(dropped.data(), ByteRing::kCapacity);
     dropped.resize(n);
-    if (KindOf(*e) == PortKind::ComPort) {
+    if (KindOf(*e) == PortKind::ComPort || KindOf(*e) == PortKind::TcpGateway) {
         // Whatever the driver holds right now; bounded, in case the line keeps talking.
         uint8_t buf[ByteRing::kSize];
         for (int round = 0; round < 64; ++round) {
             size_t got = 0;
-            ReadComDevice(e->com, buf, sizeof buf, got);
+            if (KindOf(*e) == PortKind::TcpGateway)
+                (void)ReadTcpLink(e->tcp, buf, sizeof buf, got);
+            else
+                ReadComDevice(e->com, buf, sizeof buf, got);
             if (got == 0) break;
             dropped.insert(dropped.end(), buf, buf + got);
         }
@@ -319,10 +361,24 @@ void WaitPortData(PortSlot slot, int timeoutMs) {
     case PortKind::UsbConverter:
         WaitConverterData(*e, timeoutMs);
         break;
+    case PortKind::TcpGateway:
+        WaitTcpLink(e->tcp, timeoutMs);
+        break;
     case PortKind::UsbKey:
         std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
         break;
     }
+}
+
+void SetNetworkAllowanceMs(int ms) {
+    networkAllowanceMs.store(ms < 0 ? 0 : ms);
+}
+int NetworkAllowanceMs() {
+    return networkAllowanceMs.load();
+}
+int PortExtraWaitMs(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    return e != nullptr && KindOf(*e) == PortKind::TcpGateway ? networkAllowanceMs.load() : 0;
 }
 
 void SetLogMask(uint16_t mask) {
@@ -351,6 +407,7 @@ int PortLastError(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
     if (e == nullptr) return 0;
     if (KindOf(*e) == PortKind::ComPort) return e->com.lostError;
+    if (KindOf(*e) == PortKind::TcpGateway) return e->tcp.fd < 0 ? e->tcp.lostError : 0;
     if (KindOf(*e) == PortKind::UsbConverter && e->usb == nullptr) return ENODEV;
     return 0;
 }

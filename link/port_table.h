@@ -7,6 +7,7 @@
 #include "link/byte_ring.h"
 #include "link/com_device.h"
 #include "link/serial_port.h"
+#include "link/tcp_link.h"
 
 #include <array>
 #include <atomic>
@@ -28,6 +29,7 @@ struct PortEntry {
     std::atomic<PortKind> kind{PortKind::ComPort};
 
     ComDevice com;           // ComPort
+    TcpLink tcp;             // TcpGateway
     bool lossLogged = false; // caller thread: the loss of the device is in the log already
 
     // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
@@ -60,6 +62,7 @@ struct PortEntry {
         portNumber = 0;
         kind.store(PortKind::ComPort, std::memory_order_relaxed);
         com = ComDevice{};
+        tcp = TcpLink{};
         lossLogged = false;
         usb = nullptr;
         channel = 0;

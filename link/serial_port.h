@@ -9,7 +9,8 @@ namespace velmar {
 
 using PortSlot = uint16_t;
 
-enum class PortKind : int8_t { ComPort = 0, UsbKey = 1, UsbConverter = 2 };
+// TcpGateway: "tcp:HOST:PORT", a raw TCP connection to a serial device server.
+enum class PortKind : int8_t { ComPort = 0, UsbKey = 1, UsbConverter = 2, TcpGateway = 3 };
 
 inline constexpr int kPortSlotCount = 16;
 
@@ -26,6 +27,8 @@ inline constexpr int kPortEmptyName = 3;
 inline constexpr int kPortConverterRequestFailed = 4;
 inline constexpr int kPortSystemError = 5;
 inline constexpr int kPortNameTooLong = 6;
+inline constexpr int kPortBadNetworkName = 7; // "tcp:" without a host and a port 1..65535
+inline constexpr int kPortHostNotFound = 8;   // the network name of the gateway is unknown
 inline constexpr int kPortLayerNotStarted = 9;
 
 void StartPortLayer();
@@ -49,6 +52,13 @@ void PurgePort(PortSlot slot);
 // fixed sleeps, so an exchange goes on as soon as its reply is there.
 void WaitPortData(PortSlot slot, int timeoutMs);
 
+// Network ports: each reply may take this much longer than the protocol's budgets allow for the
+// line itself (the gateway's own buffering and the network's round trip). 50 ms unless set.
+void SetNetworkAllowanceMs(int ms);
+int NetworkAllowanceMs();
+// The allowance that applies to `slot`: NetworkAllowanceMs() for a network port, else 0.
+int PortExtraWaitMs(PortSlot slot);
+
 // Exchange log switch: bit n-1 enables logging for slot n.
 void SetLogMask(uint16_t mask);
 uint16_t GetLogMask();
@@ -69,7 +79,8 @@ const char* SystemErrorReason(int err);
 
 // 0 while the slot's device is there; the errno (EIO, ENXIO ...) once it has gone away (a USB
 // adapter pulled out). A gone device fails quietly afterwards; ClosePort and OpenPort again
-// after re-plugging it.
+// after re-plugging it. A network port whose connection was lost connects again by itself at
+// the next write, and reads 0 from then on.
 int PortLastError(PortSlot slot);
 
 // Where StartPortLayer opens the exchange log: `path` when set (null or "" restores the

@@ -36,7 +36,8 @@ int ReadIdentText(PortSlot slot, int ctrl, char* text) {
     constexpr int kCapacity = kIdentTextSize - 1; // room for the terminating zero
     int length = 0;
     std::array<uint8_t, 256> piece{};
-    detail::Deadline silence(Timeouts().identSilenceMs);
+    const int silenceMs = Timeouts().identSilenceMs + PortExtraWaitMs(slot);
+    detail::Deadline silence(silenceMs);
     for (;;) {
         const int n = PortAvailable(slot);
         if (n > 0 && ReadPort(slot, piece.data(), n) == 1) {
@@ -54,7 +55,7 @@ int ReadIdentText(PortSlot slot, int ctrl, char* text) {
                 // CR and LF pass unchanged (the conversion leaves them alone as well).
                 text[length++] = static_cast<char>(Cp866ToCp1251(b));
             }
-            silence.Restart(Timeouts().identSilenceMs);
+            silence.Restart(silenceMs);
             continue;
         }
         if (silence.Expired()) {

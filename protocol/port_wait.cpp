@@ -43,6 +43,7 @@ bool StaysAt(PortSlot slot, int want, std::chrono::microseconds settle) {
 } // namespace
 
 bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth) {
+    budgetMs += PortExtraWaitMs(slot);
     Deadline deadline(budgetMs);
     int maxSeen = 0;
     // A byte that follows the expected ones comes about one character time later; the reply is
@@ -61,6 +62,7 @@ bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth
 }
 
 int AwaitAtLeast(PortSlot slot, int atLeast, int budgetMs) {
+    budgetMs += PortExtraWaitMs(slot);
     Deadline deadline(budgetMs);
     for (;;) {
         const int n = PortAvailable(slot);

@@ -7,7 +7,8 @@ packages=(build-essential cmake ninja-build ccache pkg-config
   libserialport-dev libusb-0.1-4
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
-  xvfb xauth)
+  xvfb xauth poppler-utils
+  nlohmann-json3-dev lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,7 @@
 // The first line printed is "PTY <slave path>" so that scripts can pick up the port; the program
 // then serves until SIGINT or SIGTERM and removes its --link on the way out.
 #include "sim/core/bus_simulator.h"
+#include "sim/core/tcp_bridge.h"
 
 #include <csignal>
 #include <cstdio>
@@ -28,6 +29,8 @@ void Usage(std::FILE* to) {
                "  --baud B             emulate the line time at B baud (default: answer at once)\n"
                "  --no-baud-check      hear the tool whatever speed its port is set to\n"
                "  --link PATH          symlink PATH to the pseudo-terminal (replaces a symlink)\n"
+               "  --tcp PORT           also serve the line on 127.0.0.1:PORT, as a serial device\n"
+               "                       server does (0: any free port; printed as TCP ADDR:PORT)\n"
                "  --fault F            inject a fault; repeatable:\n"
                "                       no-answer, drop=N, corrupt=N, truncate=N, extra=N,\n"
                "                       write-status=ADDR[:STATUS], ident-no-zero, wrong-echo,\n"
@@ -105,6 +108,7 @@ int main(int argc, char** argv) {
     Options options;
     Faults faults;
     std::string link;
+    long tcpPort = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -135,6 +139,8 @@ int main(int argc, char** argv) {
             options.checkBaud = false;
         } else if (arg == "--link") {
             ok = value(link) && !link.empty();
+        } else if (arg == "--tcp") {
+            ok = value(v) && ParseNumber(v, tcpPort) && tcpPort >= 0 && tcpPort <= 65535;
         } else if (arg == "--fault") {
             ok = value(v) && ParseFault(v, faults);
         } else {
@@ -174,6 +180,16 @@ int main(int argc, char** argv) {
         }
         std::printf("LINK %s\n", link.c_str());
     }
+    velmar::sim::TcpBridge bridge;
+    if (tcpPort >= 0) {
+        if (const int err = bridge.Start(bus.SlavePath(), static_cast<uint16_t>(tcpPort));
+            err != 0) {
+            std::fprintf(stderr, "velmar-sim: cannot serve TCP port %ld: %s\n", tcpPort,
+                         std::strerror(err));
+            return 1;
+        }
+        std::printf("TCP 127.0.0.1:%u\n", bridge.Port());
+    }
     {
         auto lock = bus.Lock();
         for (const auto& c : bus.Controllers()) {
@@ -186,6 +202,7 @@ int main(int argc, char** argv) {
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    bridge.Stop();
     bus.Stop(); // also removes the link
     return 0;
 }

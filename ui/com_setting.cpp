@@ -1,5 +1,6 @@
 #include "ui/com_setting.h"
 
+#include "link/tcp_link.h"
 #include "ui/accessible_names.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
@@ -29,6 +30,9 @@ TComSetting::TComSetting(Session& session, QWidget* parent)
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     NameInputControls(this);
+    // A serial device server on the network is not discovered: its name (tcp:HOST:PORT) is typed.
+    ui_->cbComNumber->setEditable(true);
+    ui_->cbComNumber->setInsertPolicy(QComboBox::NoInsert);
     connect(ui_->SaveParam, &QPushButton::clicked, this, &TComSetting::SaveParamClick);
     connect(this, &QDialog::finished, this, &TComSetting::FormClose);
 }
@@ -57,6 +61,7 @@ void TComSetting::FormShow() {
     std::vector<std::string> names = session_.DiscoverPorts();
     for (const std::string& extra : session_.extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
+    if (IsTcpPortName(session_.portName.c_str())) names.push_back(session_.portName);
     ui_->cbComNumber->clear();
     for (const std::string& name : names)
         if (name != "UKEY") ui_->cbComNumber->addItem(QString::fromStdString(name));

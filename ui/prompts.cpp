@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 
 namespace velmar::ui {
 
@@ -76,6 +78,12 @@ QString WidgetPrompts::OpenFileName(QWidget* parent, const QString& title, const
 
 int WidgetPrompts::ExecDialog(QDialog& dialog) {
     return dialog.exec();
+}
+
+bool Prompts::PrintSetup(QWidget* parent, QPrinter& printer) {
+    QPrintDialog dialog(&printer, parent);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 } // namespace velmar::ui

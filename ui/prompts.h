@@ -5,6 +5,7 @@
 #include <QString>
 
 class QDialog;
+class QPrinter;
 class QWidget;
 
 namespace velmar::ui {
@@ -28,6 +29,8 @@ class Prompts {
                                  const QString& defaultSuffix) = 0;
     // Shows a dialog modally; returns its result code.
     virtual int ExecDialog(QDialog& dialog) = 0;
+    // The system's print dialog (print to file offered) for `printer`; true for Print.
+    virtual bool PrintSetup(QWidget* parent, QPrinter& printer);
 };
 
 // The window a box or dialog asked for from `requested` belongs to: the modal dialog in front

@@ -9,6 +9,8 @@
 #include "ui/session.h"
 #include "ui_tab_ident.h"
 
+#include <QDialog>
+
 namespace velmar::ui {
 
 TabIdent::TabIdent(Session& session, QWidget* parent)
@@ -37,6 +39,9 @@ TabIdent::TabIdent(Session& session, QWidget* parent)
     connect(ui_->bSimImp, &QPushButton::clicked, this, &TabIdent::bSimImpClick);
     connect(ui_->bSaveImage, &QPushButton::clicked, image_, &ImageTransfer::bSaveImageClick);
     connect(ui_->bLoadImage, &QPushButton::clicked, image_, &ImageTransfer::bLoadImageClick);
+    connect(ui_->bGlobalSet, &QPushButton::clicked, this, &TabIdent::bGlobalSetClick);
+    connect(ui_->bGlobalDefaultSet, &QPushButton::clicked, this, &TabIdent::bGlobalDefaultSetClick);
+    connect(ui_->bSaveParamToText, &QPushButton::clicked, this, &TabIdent::bSaveParamToTextClick);
 }
 
 TabIdent::~TabIdent() = default;
@@ -47,6 +52,30 @@ bool TabIdent::SearchRunning() const {
 
 void TabIdent::StopSearch() {
     search_->Stop();
+}
+
+void TabIdent::SetDialogs(QDialog* globalSetts, QDialog* defSet, QDialog* viewParam) {
+    globalSetts_ = globalSetts;
+    defSet_ = defSet;
+    viewParam_ = viewParam;
+}
+
+void TabIdent::RunDialog(QDialog* dialog) {
+    if (dialog == nullptr) return;
+    session_.Ask().ExecDialog(*dialog);
+    emit session_.repaintRequested();
+}
+
+void TabIdent::bGlobalSetClick() {
+    RunDialog(globalSetts_);
+}
+
+void TabIdent::bGlobalDefaultSetClick() {
+    RunDialog(defSet_);
+}
+
+void TabIdent::bSaveParamToTextClick() {
+    RunDialog(viewParam_);
 }
 
 void TabIdent::AddIdentLine(const QString& line) {
@@ -67,7 +96,9 @@ void TabIdent::IdentToForm() {
     // so that the buttons it held off follow this identification's outcome instead of being
     // restored to their earlier state when the scan would have ended.
     search_->Stop();
-    ui_->bGlobalSet->hide();
+    // Everyday use reaches the initial setup only before the first identification; the engineer
+    // of --service keeps it.
+    ui_->bGlobalSet->setVisible(session_.serviceMode);
     ui_->mIdent->clear();
     session_.SetStatus(QString());
     Session::LetRepaint();

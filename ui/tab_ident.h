@@ -7,6 +7,7 @@
 #include <memory>
 
 class QAction;
+class QDialog;
 
 namespace Ui {
 class TabIdent;
@@ -28,12 +29,17 @@ class TabIdent : public Page {
     bool SearchRunning() const;
     // Ends a running controller search; the buttons get back their state from before it.
     void StopSearch();
+    // The setup dialogs the main tab's buttons open; they live as long as the program.
+    void SetDialogs(QDialog* globalSetts, QDialog* defSet, QDialog* viewParam);
 
     void bCallIdentClick();
     void bReservCallClick();
     void bFindCtrlrClick();
     void bResetClick();
     void bSimImpClick();
+    void bGlobalSetClick();
+    void bGlobalDefaultSetClick();
+    void bSaveParamToTextClick();
 
   private:
     void IdentifyDemo();
@@ -42,11 +48,17 @@ class TabIdent : public Page {
     void EnableCtrlrFeatures();
     void AddIdentLine(const QString& line);
     void SetSimImpMarker(int marker, const QString& caption, const QString& state);
+    // Shows a setup dialog modally; on close the window repaints, which serves a
+    // re-identification the dialog asked for.
+    void RunDialog(QDialog* dialog);
 
     std::unique_ptr<Ui::TabIdent> ui_;
     CtrlrSearch* search_ = nullptr;
     ImageTransfer* image_ = nullptr;
     int simImpMarker_ = 0; // 1 = the pulse simulator is on
+    QDialog* globalSetts_ = nullptr;
+    QDialog* defSet_ = nullptr;
+    QDialog* viewParam_ = nullptr;
 };
 
 } // namespace velmar::ui

@@ -47,6 +47,10 @@ struct Faults {
     bool noIdentAnswer = false;    // answers the poll but not the identification request
     int extraReplyBytes = 0;       // append this many stray bytes to each reply
     int deafAfterRestartMs = 0;    // a restarted controller hears nothing for this long
+    // The controller answering at this number leaves reads starting at this memory address
+    // unanswered (a controller that fails half-way through an image read).
+    int mutedReadController = -1;
+    int mutedReadAddress = -1;
 };
 
 // Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.

@@ -109,6 +109,9 @@ std::optional<Reply> HandleRequest(Controller& c, const Request& req, const Faul
     case RequestKind::Ident:
         return Ident(c, faults);
     case RequestKind::Read:
+        if (faults.mutedReadController >= 0 && c.AnswersAt(faults.mutedReadController) &&
+            req.address == static_cast<uint32_t>(faults.mutedReadAddress))
+            return std::nullopt;
         return Read(c, req);
     case RequestKind::Write:
         return Write(c, req, faults);

@@ -23,6 +23,8 @@ class FakePrompts : public ui::Prompts {
     std::function<void(QDialog&)> onDialog;
     // Sees each message as it is shown.
     std::function<void(const QString&)> onMessage;
+    // Answers the print dialog: sets up the printer and returns true for Print; default: Cancel.
+    std::function<bool(QPrinter&)> onPrint;
 
     QStringList messages;
     QStringList inputCaptions;
@@ -58,6 +60,9 @@ class FakePrompts : public ui::Prompts {
     QString OpenFileName(QWidget*, const QString& title, const QString&, const QString&) override {
         fileTitles << title;
         return Take(openNames);
+    }
+    bool PrintSetup(QWidget*, QPrinter& printer) override {
+        return onPrint ? onPrint(printer) : false;
     }
     int ExecDialog(QDialog& dialog) override {
         dialog.show();

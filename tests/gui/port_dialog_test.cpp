@@ -1,8 +1,10 @@
 // The port settings dialog, com.ini, and the enabling rules after it closes.
 #include "gui_fixture.h"
+#include "sim/core/tcp_bridge.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 
 namespace velmar::test {
 namespace {
@@ -101,6 +103,36 @@ TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
     prompts->onDialog = Choose(pty, QStringLiteral("9600"), QStringLiteral("None"));
     MenuAction("Setting1")->trigger();
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), pty + QStringLiteral(" 0 9600 5 0 1 8 N 1"));
+}
+
+TEST_F(GuiTest, DialogTakesATypedNetworkPortAndOffersItAgain) {
+    StartSim({1});
+    sim::TcpBridge gateway;
+    ASSERT_EQ(gateway.Start(sim->SlavePath(), 0), 0);
+    const QString name = QStringLiteral("tcp:127.0.0.1:%1").arg(gateway.Port());
+    StartApp(QStringLiteral("1"));
+
+    prompts->onDialog = [&](QDialog& d) {
+        auto* ports = d.findChild<QComboBox*>(QStringLiteral("cbComNumber"));
+        ports->lineEdit()->clear();
+        QTest::keyClicks(ports, name);
+        ScreenshotOf(d, QStringLiteral("port-dialog-network"));
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
+    };
+    MenuAction("Setting1")->trigger();
+    EXPECT_NE(session->portSlot, 0);
+    EXPECT_EQ(GetPortKind(session->portSlot), PortKind::TcpGateway);
+    EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), name + QStringLiteral(" 0 4800 0 1 0 8 N 1"));
+    EXPECT_EQ(gateway.Connections(), 1);
+
+    // Not discovered, yet offered again as the port in use.
+    QString shown;
+    prompts->onDialog = [&](QDialog& d) {
+        shown = d.findChild<QComboBox*>(QStringLiteral("cbComNumber"))->currentText();
+        d.reject();
+    };
+    MenuAction("Setting1")->trigger();
+    EXPECT_EQ(shown, name);
 }
 
 TEST_F(GuiTest, DialogAfterFailedStartLeavesOnlyReserveAndNumberMenu) {

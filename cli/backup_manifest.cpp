@@ -1,0 +1,93 @@
+#include "cli/backup_manifest.h"
+
+#include "base/atomic_file.h"
+
+namespace velmar::cli {
+
+namespace {
+constexpr size_t kManifestMaxBytes = 1 << 20;
+constexpr int kManifestVersion = 1;
+} // namespace
+
+Json ManifestToJson(const BackupManifest& m) {
+    Json list = Json::array();
+    for (const BackupEntry& e : m.controllers) {
+        Json item = {{"number", e.number}, {"ident", e.ident}};
+        if (e.saved) {
+            item["status"] = "saved";
+            item["file"] = e.file;
+            item["size"] = e.size;
+            item["sha256"] = e.sha256;
+        } else {
+            item["status"] = "failed";
+            item["reason"] = e.reason;
+        }
+        item["time"] = e.time;
+        item["retries"] = e.retries;
+        list.push_back(std::move(item));
+    }
+    return {{"version", kManifestVersion},
+            {"port", m.port},
+            {"created", m.created},
+            {"first", m.first},
+            {"last", m.last},
+            {"controllers", std::move(list)}};
+}
+
+bool WriteManifest(const std::string& dir, const BackupManifest& manifest, std::string& error) {
+    const std::string text =
+        ManifestToJson(manifest).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::string why;
+    if (WriteFileAtomically(dir + "/" + kManifestName,
+                            reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                            &why) != 0) {
+        error = "Список копий " + dir + "/" + kManifestName + " не записан: " + why;
+        return false;
+    }
+    return true;
+}
+
+bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string& error) {
+    const std::string path = dir + "/" + kManifestName;
+    std::vector<uint8_t> bytes;
+    if (ReadWholeFile(path, bytes, kManifestMaxBytes) != kFileOk) {
+        error = "Не удалось прочитать список копий " + path;
+        return false;
+    }
+    const Json doc = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    try {
+        if (doc.is_discarded() || !doc.is_object()) throw std::invalid_argument("not an object");
+        manifest = {};
+        manifest.port = doc.value("port", "");
+        manifest.created = doc.value("created", "");
+        manifest.first = doc.at("first").get<int>();
+        manifest.last = doc.at("last").get<int>();
+        for (const Json& item : doc.at("controllers")) {
+            BackupEntry e;
+            e.number = item.at("number").get<int>();
+            e.ident = item.value("ident", "");
+            e.saved = item.at("status").get<std::string>() == "saved";
+            e.time = item.value("time", "");
+            e.retries = item.value("retries", 0);
+            if (e.saved) {
+                e.file = item.at("file").get<std::string>();
+                e.size = item.at("size").get<int>();
+                e.sha256 = item.at("sha256").get<std::string>();
+                // The file must lie in the backup directory itself.
+                if (e.file.empty() || e.file.find('/') != std::string::npos || e.file == "." ||
+                    e.file == "..")
+                    throw std::invalid_argument("file name");
+            } else {
+                e.reason = item.value("reason", "");
+            }
+            if (e.number < 1 || e.number > 255) throw std::invalid_argument("number");
+            manifest.controllers.push_back(std::move(e));
+        }
+    } catch (const std::exception&) {
+        error = "Список копий " + path + " поврежден";
+        return false;
+    }
+    return true;
+}
+
+} // namespace velmar::cli

@@ -1,0 +1,43 @@
+// The manifest of a station backup (manifest.json in the backup directory): one entry per
+// controller that answered, saved or not, so that a script and `verify` know what the directory
+// holds and how each image file must hash.
+#pragma once
+
+#include "cli/json_output.h"
+
+#include <string>
+#include <vector>
+
+namespace velmar::cli {
+
+inline constexpr const char* kManifestName = "manifest.json";
+
+struct BackupEntry {
+    int number = 0;    // controller number it answered at
+    std::string ident; // identification text (UTF-8, lines joined by '\n')
+    bool saved = false;
+    std::string file;   // image file name inside the directory (saved only)
+    int size = 0;       // bytes of the image file
+    std::string sha256; // of the image file
+    std::string time;   // when it was read, ISO 8601 local time with offset
+    int retries = 0;    // repeated exchanges the read needed
+    std::string reason; // why it was not saved
+};
+
+struct BackupManifest {
+    std::string port;
+    std::string created;
+    int first = 0;
+    int last = 0;
+    std::vector<BackupEntry> controllers;
+};
+
+Json ManifestToJson(const BackupManifest& manifest);
+
+// Reads DIR/manifest.json; false with `error` set when it is missing, unreadable or malformed
+// (a field of the wrong type, a file name leading out of the directory).
+bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string& error);
+// Writes DIR/manifest.json atomically; false with `error` set.
+bool WriteManifest(const std::string& dir, const BackupManifest& manifest, std::string& error);
+
+} // namespace velmar::cli

@@ -1,0 +1,181 @@
+// Whole-station backup and verify, and the --json output, run as a script would run them: the
+// built velmar-cli against a simulated bus of three two-sided controllers (numbers 1, 3, 5; their
+// second sides answer at 2, 4, 6).
+#include "cli_runner.h"
+#include "data/sha256.h"
+#include "sim/core/bus_simulator.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pty.h>
+#include <sys/wait.h>
+
+namespace velmar::test {
+namespace {
+
+using nlohmann::json;
+
+class StationBackupTest : public ::testing::Test {
+  protected:
+    static sim::Options ThreeControllers() {
+        sim::Options options;
+        options.addresses = {1, 3, 5};
+        return options;
+    }
+    StationBackupTest() : sim(ThreeControllers()) {}
+    void SetUp() override {
+        const char* dir = std::getenv("VELMAR_BINARY_DIR");
+        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
+        binary = std::string(dir) + "/cli/velmar-cli";
+        char tmpl[] = "/tmp/velmar-backup-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        workDir = tmpl;
+        ASSERT_EQ(sim.Start(), 0);
+    }
+    void TearDown() override {
+        sim.Stop();
+        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
+    }
+    CliOutcome Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"-p", sim.SlavePath(), "-b", "4800"});
+        return RunCliProgram(binary, workDir, args);
+    }
+    static json Parse(const std::string& text) {
+        json doc = json::parse(text, nullptr, false);
+        EXPECT_FALSE(doc.is_discarded()) << text;
+        return doc;
+    }
+
+    sim::BusSimulator sim;
+    std::string binary, workDir;
+};
+
+TEST_F(StationBackupTest, OneControllerFailingMidSaveLeavesTheOthersSaved) {
+    {
+        auto lock = sim.Lock();
+        // Controller 3 stops answering once the image read reaches its channel registers.
+        sim.GetFaults().mutedReadController = 3;
+        sim.GetFaults().mutedReadAddress = 0x2000;
+    }
+    const auto r = Run({"--json", "backup", "st", "1", "6"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Трк №3: не сохранен"), std::string::npos) << r.err;
+
+    const json manifest = Parse(SlurpFile(workDir + "/st/manifest.json"));
+    EXPECT_EQ(Parse(r.out), manifest); // --json prints the manifest it wrote
+    const json& list = manifest.at("controllers");
+    ASSERT_EQ(list.size(), 3u) << manifest.dump(2); // second sides are not saved again
+    for (const json& item : list) {
+        const int number = item.at("number").get<int>();
+        EXPECT_NE(item.at("ident").get<std::string>().find("Velmar"), std::string::npos);
+        EXPECT_EQ(item.at("retries").get<int>(), 0);
+        if (number == 3) {
+            EXPECT_EQ(item.at("status"), "failed");
+            EXPECT_NE(item.at("reason").get<std::string>().find("0x2000"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(item.at("status"), "saved") << item.dump();
+        const std::string bytes = SlurpFile(workDir + "/st/" + item.at("file").get<std::string>());
+        auto lock = sim.Lock();
+        const auto image = sim.Find(number)->ImageBytes();
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), image) << number;
+        EXPECT_EQ(item.at("size").get<size_t>(), image.size());
+        EXPECT_EQ(item.at("sha256"), Sha256Hex(image.data(), image.size()));
+    }
+}
+
+TEST_F(StationBackupTest, VerifyNamesTheControllerAndRecordThatChanged) {
+    ASSERT_EQ(Run({"backup", "st", "1", "6"}).exitCode, 0);
+    auto r = Run({"verify", "st"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Трк №1: совпадает с копией\nТрк №3: совпадает с копией\n"
+                     "Трк №5: совпадает с копией\n");
+
+    {
+        auto lock = sim.Lock();
+        sim.Find(5)->Space(0)[0x1000 + 0x100 * 2 + 4] ^= 0x01; // channel settings 2
+    }
+    r = Run({"--json", "verify", "st"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const json verified = Parse(r.out);
+    const json& list = verified.at("controllers");
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].at("status"), "same");
+    EXPECT_EQ(list[1].at("status"), "same");
+    EXPECT_EQ(list[2].at("status"), "differs");
+    EXPECT_EQ(list[2].at("records"), json::array({"0x1200"}));
+
+    // A damaged copy is told apart from a changed controller.
+    std::system(
+        ("truncate -s 100 '" + workDir + "/st/" + list[0].at("file").get<std::string>() + "'")
+            .c_str());
+    r = Run({"verify", "st"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out.rfind("Трк №1: копия повреждена", 0), 0u) << r.out;
+}
+
+TEST_F(StationBackupTest, JsonOutputOfTheLineCommands) {
+    auto r = Run({"--json", "-a", "3", "identify"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    json doc = Parse(r.out);
+    EXPECT_EQ(doc.at("number"), 3);
+    EXPECT_EQ(doc.at("ident"), "ТРК контроллер Velmar-K2 v3.14\nЗаводской №000123");
+    EXPECT_EQ(doc.at("simulator"), false);
+
+    r = Run({"--json", "scan", "2", "8"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Parse(r.out).at("found"), json::array({2, 3, 4, 5, 6}));
+
+    r = Run({"--json", "sizes"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Parse(r.out).at("paramsLength"), 58);
+
+    {
+        auto lock = sim.Lock();
+        auto& mem = sim.Find(1)->Space(0);
+        mem[0x6000] = 0x0A;
+        mem[0x6001] = 0xB2;
+    }
+    r = Run({"--json", "read", "ER", "6000", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Parse(r.out),
+              json({{"space", "ER"}, {"address", 0x6000}, {"count", 2}, {"hex", "0AB2"}}));
+}
+
+TEST_F(StationBackupTest, ProgressBarOnlyWhenStderrIsATerminal) {
+    // Redirected, stderr stays clean (the other tests' outputs show it); on a terminal the bar
+    // climbs to 100 % and is wiped at the end.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string port = sim.SlavePath();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(workDir.c_str()) != 0) _exit(126);
+        const int out = open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
+        dup2(slave, 2);
+        execl(binary.c_str(), binary.c_str(), "-p", port.c_str(), "image", "save", "a.bin",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string shown;
+    char buf[512];
+    for (;;) { // until the program closes its end of the terminal
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        shown.append(buf, static_cast<size_t>(n));
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(shown.find("[##############################] 100%"), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
+}
+
+} // namespace
+} // namespace velmar::test

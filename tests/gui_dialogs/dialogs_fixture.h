@@ -1,0 +1,174 @@
+// The setup dialogs on their own, talking over a pseudo-terminal to the in-process controller
+// simulator (or to a demo image), driven by clicks and key presses as an engineer would.
+#pragma once
+
+#include "data/demo_store.h"
+#include "data/memory_map.h"
+#include "gui/fake_prompts.h"
+#include "link/serial_port.h"
+#include "sim/core/bus_simulator.h"
+#include "ui/field_marks.h"
+#include "ui/session.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace velmar::test {
+
+class DialogsTest : public ::testing::Test {
+  protected:
+    // A bus with default controllers and the session talking to the first of them.
+    void StartBus(sim::Options options = {}) {
+        bus = std::make_unique<sim::BusSimulator>(options);
+        ASSERT_EQ(bus->Start(), 0);
+        StartPortLayer();
+        MakeSession();
+        session->portName = bus->SlavePath();
+        session->baud = 4800;
+        ASSERT_EQ(session->OpenSessionPort(), 0);
+        session->SetPortClosed(false);
+        session->noCtrlrNumber = false;
+        session->ctrlrAddress = options.addresses.front();
+        session->ctrlrIdentified = true;
+    }
+
+    // The session on a copy of the shipped demo image instead of a controller.
+    void StartDemo() {
+        demoPath = dir.filePath(QStringLiteral("demo_trk.bin"));
+        const QString source = qEnvironmentVariable("VELMAR_SOURCE_DIR");
+        ASSERT_TRUE(QFile::copy(QDir(source).filePath(QStringLiteral("demo_trk.bin")), demoPath));
+        QFile::setPermissions(demoPath, QFile::ReadOwner | QFile::WriteOwner);
+        MakeSession();
+        session->demoMode = true;
+        session->demoImagePath = demoPath.toStdString();
+        ASSERT_EQ(session->LoadDemoImage(), 1);
+        session->ctrlrAddress = 1;
+        session->ctrlrIdentified = true;
+    }
+
+    void MakeSession() {
+        session = std::make_unique<ui::Session>();
+        prompts = new FakePrompts;
+        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+    }
+
+    // Shows a dialog as the main tab's button does (its opening runs), without a modal loop.
+    static void Open(QDialog& dialog) {
+        dialog.show();
+        dialog.activateWindow();
+        QApplication::processEvents();
+    }
+
+    void TearDown() override {
+        dialogs.clear();
+        if (session) {
+            session->ReleaseDemoImage();
+            session->CloseSessionPort();
+        }
+        session.reset();
+        if (bus) {
+            StopPortLayer();
+            bus->Stop();
+        }
+    }
+
+    template <class D> D& Make() {
+        auto d = std::make_unique<D>(*session);
+        D& ref = *d;
+        dialogs.push_back(std::move(d));
+        return ref;
+    }
+
+    // ---- The simulator's memory ----
+
+    std::vector<uint8_t>& Memory(int address = 1) {
+        sim::Controller* c = bus->Find(address);
+        if (c == nullptr) throw std::runtime_error("no controller at that address");
+        return c->Space(0);
+    }
+    uint8_t SimByte(uint32_t at, int address = 1) { return SimBytes(at, 1, address)[0]; }
+    std::vector<uint8_t> SimBytes(uint32_t at, int count, int address = 1) {
+        auto lock = bus->Lock();
+        const auto& m = Memory(address);
+        return {m.begin() + at, m.begin() + at + static_cast<uint32_t>(count)};
+    }
+    uint8_t SimParam(int offset, int address = 1) {
+        return SimByte(addr::kParams + static_cast<uint32_t>(offset), address);
+    }
+    void SetSimBytes(uint32_t at, std::initializer_list<uint8_t> bytes, int address = 1) {
+        auto lock = bus->Lock();
+        for (const uint8_t b : bytes) Memory(address)[at++] = b;
+    }
+    void SetSimParams(std::initializer_list<std::pair<int, uint8_t>> bytes, int address = 1) {
+        auto lock = bus->Lock();
+        for (const auto& [offset, value] : bytes)
+            Memory(address)[addr::kParams + static_cast<uint32_t>(offset)] = value;
+        bus->Find(address)->FixParamsChecksum();
+    }
+    int Restarts(int address = 1) {
+        auto lock = bus->Lock();
+        return bus->Find(address)->restarts;
+    }
+    static uint32_t RegsAt(int n) {
+        return static_cast<uint32_t>(ChannelAddress(addr::kChannelRegsBase, n));
+    }
+
+    // ---- Controls ----
+
+    template <class W> static W* Get(QWidget& dialog, const char* name) {
+        W* w = dialog.findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+
+    // ---- What a person does ----
+
+    static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    static QWidget* Focus() { return QApplication::focusWidget(); }
+    static void Type(const QString& text) {
+        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
+    }
+    // Clicks into the field, selects its text and types over it; Tab leaves it.
+    static void TypeInto(QLineEdit* edit, const QString& text, bool leave = true) {
+        Click(edit);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        Type(text);
+        if (leave) QTest::keyClick(Focus(), Qt::Key_Tab);
+    }
+    static void Choose(QComboBox* box, const QString& text) {
+        box->setFocus(Qt::MouseFocusReason);
+        const int item = box->findText(text);
+        if (item < 0) throw std::runtime_error("no such item");
+        box->setCurrentIndex(item);
+    }
+
+    // Saves a picture of the dialog when VELMAR_SCREENSHOT_DIR is set.
+    static void Screenshot(QWidget& w, const QString& name) {
+        const QString shots = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
+        if (shots.isEmpty()) return;
+        QApplication::processEvents();
+        w.grab().save(shots + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
+
+    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+    QTemporaryDir dir;
+    QString demoPath;
+    std::unique_ptr<sim::BusSimulator> bus;
+    std::unique_ptr<ui::Session> session;
+    FakePrompts* prompts = nullptr; // owned by the session
+    std::vector<std::unique_ptr<QDialog>> dialogs;
+};
+
+} // namespace velmar::test

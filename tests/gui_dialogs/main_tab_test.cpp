@@ -1,0 +1,63 @@
+// The main tab's setup buttons: which dialog each opens, the initial setup button under
+// --service, and the repaint that serves a dialog's re-identification request.
+#include "gui/gui_fixture.h"
+#include "ui/def_set.h"
+#include "ui/global_setts.h"
+#include "ui/tab_ident.h"
+#include "ui/view_param.h"
+
+namespace velmar::test {
+namespace {
+
+class SetupButtonsTest : public GuiTest {
+  protected:
+    void StartWithDialogs(bool service) {
+        StartSim({1});
+        StartApp(QStringLiteral("1"));
+        session->serviceMode = service;
+        globalSetts = std::make_unique<ui::TfGlobalSetts>(*session, window.get());
+        defSet = std::make_unique<ui::TformDefSet>(*session, window.get());
+        viewParam = std::make_unique<ui::TformViewParam>(*session, window.get());
+        window->Ident().SetDialogs(globalSetts.get(), defSet.get(), viewParam.get());
+        prompts->onDialog = [this](QDialog& d) { opened << d.windowTitle(); };
+    }
+    void TearDown() override {
+        globalSetts.reset();
+        defSet.reset();
+        viewParam.reset();
+        GuiTest::TearDown();
+    }
+
+    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+    std::unique_ptr<ui::TfGlobalSetts> globalSetts;
+    std::unique_ptr<ui::TformDefSet> defSet;
+    std::unique_ptr<ui::TformViewParam> viewParam;
+    QStringList opened;
+};
+
+TEST_F(SetupButtonsTest, ButtonsOpenTheirDialogs) {
+    StartWithDialogs(false);
+    EXPECT_FALSE(Find("bGlobalSet")->isVisible()); // identification hid it
+    QTest::mouseClick(Find("bGlobalDefaultSet"), Qt::LeftButton);
+    QTest::mouseClick(Find("bSaveParamToText"), Qt::LeftButton);
+    EXPECT_EQ(opened, QStringList({U("Заводские установки"), U("Параметры устройства")}));
+}
+
+// With --service the initial setup stays reachable after identification; its write asks for a
+// new identification, which the window runs when the dialog closes.
+TEST_F(SetupButtonsTest, ServiceKeepsTheInitialSetupAndItsWriteReidentifies) {
+    StartWithDialogs(true);
+    QTest::mouseClick(Find("bCallIdent"), Qt::LeftButton);
+    ASSERT_TRUE(Find("bGlobalSet")->isVisible());
+    prompts->onDialog = [](QDialog& d) {
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("bSaveParamGlobal")),
+                          Qt::LeftButton);
+    };
+    QTest::mouseClick(Find("bGlobalSet"), Qt::LeftButton);
+    EXPECT_FALSE(session->AnyReidentRequested());
+    EXPECT_EQ(Text("lIdentState"), U("Идентификатор считан"));
+}
+
+} // namespace
+} // namespace velmar::test
