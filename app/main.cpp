@@ -5,6 +5,7 @@
 #include "ui/com_setting.h"
 #include "ui/command_line.h"
 #include "ui/def_set.h"
+#include "ui/file_places.h"
 #include "ui/global_setts.h"
 #include "ui/read_retry_setting.h"
 #include "ui/session.h"
@@ -14,30 +15,15 @@
 #include "ui/view_param.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <cstdio>
 #include <memory>
-
-namespace {
-
-// The demo image: in the working directory, else next to the program, else in the source tree.
-std::string FindDemoImage() {
-    const QString name = QStringLiteral("demo_trk.bin");
-    const QStringList places = {QDir::currentPath(), QCoreApplication::applicationDirPath(),
-                                QStringLiteral(VELMAR_SOURCE_DIR)};
-    for (const QString& dir : places) {
-        const QString path = QDir(dir).filePath(name);
-        if (QFileInfo::exists(path)) return path.toStdString();
-    }
-    return name.toStdString();
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     velmar::ui::VelmarApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
+    if (!app.InstallRussianQtTexts())
+        std::fprintf(stderr, "velmar: Qt's Russian translation is not installed "
+                             "(qt6-translations-l10n): standard buttons stay in English\n");
 
     QStringList args = QApplication::arguments();
     args.removeFirst();
@@ -50,7 +36,14 @@ int main(int argc, char** argv) {
     velmar::ui::Session session;
     session.demoMode = cmd.demoMode;
     session.serviceMode = cmd.service;
-    if (session.demoMode) session.demoImagePath = FindDemoImage();
+    // com.ini, port.out and the demo image: the working directory, or the user's folders when
+    // the program is installed.
+    const velmar::ui::FilePlaces places =
+        velmar::ui::ChooseFilePlaces(QCoreApplication::applicationDirPath());
+    if (const QString error = velmar::ui::PrepareFilePlaces(places, session.demoMode);
+        !error.isEmpty())
+        std::fprintf(stderr, "velmar: %s\n", qPrintable(error));
+    velmar::ui::UseFilePlaces(places, session);
     if (cmd.findIntervalMs) session.findIntervalMs = *cmd.findIntervalMs;
 
     velmar::ui::StartOptions start;

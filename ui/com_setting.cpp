@@ -1,6 +1,7 @@
 #include "ui/com_setting.h"
 
 #include "link/tcp_link.h"
+#include "ui/accessible_names.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
 #include "ui_com_setting.h"
@@ -28,6 +29,7 @@ TComSetting::TComSetting(Session& session, QWidget* parent)
     : QDialog(parent), session_(session), ui_(std::make_unique<Ui::TComSetting>()) {
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    NameInputControls(this);
     // A serial device server on the network is not discovered: its name (tcp:HOST:PORT) is typed.
     ui_->cbComNumber->setEditable(true);
     ui_->cbComNumber->setInsertPolicy(QComboBox::NoInsert);
@@ -45,7 +47,7 @@ void TComSetting::setVisible(bool visible) {
 void TComSetting::FormShow() {
     session_.SetPortClosed(true);
     ComIniEntry entry;
-    if (ReadComIni(entry)) {
+    if (ReadComIni(session_.comIniPath, entry)) {
         reserved2_ = entry.reserved2;
         flagA_ = entry.flagA;
         flagB_ = entry.flagB;
@@ -53,10 +55,9 @@ void TComSetting::FormShow() {
         session_.Ask().Message(
             this, QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании"));
     }
-    // Without the file nothing counts as chosen (no name, speed 0): the lists fall back to
-    // their defaults below.
-    session_.UsePortSettings(entry);
-
+    // The lists start from the port and line parameters in use, not from the file: a port given
+    // on the command line is not in com.ini, and "Установить" pressed only to change the speed
+    // must not switch to another port. At a start from com.ini the two are the same.
     std::vector<std::string> names = session_.DiscoverPorts();
     for (const std::string& extra : session_.extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
@@ -123,7 +124,7 @@ void TComSetting::SaveParamClick() {
     entry.dataBits = session_.dataBits;
     entry.parity = session_.parity;
     entry.stopBits = session_.stopBits;
-    if (!WriteComIni(entry))
+    if (!WriteComIni(session_.comIniPath, entry))
         session_.Ask().Message(this, QStringLiteral("Не удалось записать com.ini: параметры "
                                                     "порта действуют до закрытия программы"));
     accept();

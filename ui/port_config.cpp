@@ -9,8 +9,8 @@
 
 namespace velmar::ui {
 
-bool ReadComIni(ComIniEntry& first) {
-    if (ReadPortSettings() != 1) return false;
+bool ReadComIni(const std::string& path, ComIniEntry& first) {
+    if (ReadPortSettings(path.c_str()) != 1) return false;
     const PortSettingsEntry& e = PortSettingsTable()[0];
     first.name.assign(e.name, strnlen(e.name, sizeof e.name));
     first.baud = e.baud;
@@ -23,7 +23,7 @@ bool ReadComIni(ComIniEntry& first) {
     return true;
 }
 
-bool WriteComIni(const ComIniEntry& first) {
+bool WriteComIni(const std::string& path, const ComIniEntry& first) {
     PortSettingsEntry e;
     const size_t n = std::min(first.name.size(), sizeof e.name - 1);
     std::memcpy(e.name, first.name.data(), n);
@@ -35,7 +35,7 @@ bool WriteComIni(const ComIniEntry& first) {
     e.parity = first.parity;
     e.stopBits = first.stopBits;
     PortSettingsTable()[0] = e;
-    return WritePortSettings(e) == 0;
+    return WritePortSettings(e, path.c_str()) == 0;
 }
 
 ComIniEntry DefaultComIni() {

@@ -21,10 +21,10 @@ struct ComIniEntry {
     uint8_t stopBits = 1;
 };
 
-// True when "com.ini" in the working directory could be opened (even if no line was usable).
-bool ReadComIni(ComIniEntry& first);
+// True when the port settings file at `path` could be opened (even if no line was usable).
+bool ReadComIni(const std::string& path, ComIniEntry& first);
 // Writes `first` as the file's single line, atomically; false when it could not be written.
-bool WriteComIni(const ComIniEntry& first);
+bool WriteComIni(const std::string& path, const ComIniEntry& first);
 // The defaults when com.ini cannot be read: COM1 4800 8 1 N.
 ComIniEntry DefaultComIni();
 // `text` followed, on its own line, by the reason of OpenPort's failure `code` when there is one.

@@ -10,9 +10,17 @@
 
 namespace velmar::ui {
 
+QWidget* BoxParent(QWidget* requested) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    for (QWidget* w = requested; w != nullptr; w = w->parentWidget())
+        if (w->window()->isVisible()) return w->window();
+    QWidget* active = QApplication::activeWindow();
+    return active != nullptr && active->isVisible() ? active : nullptr; // else the screen's centre
+}
+
 void WidgetPrompts::Message(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
-                    parent);
+                    BoxParent(parent));
     box.exec();
 }
 
@@ -20,7 +28,7 @@ namespace {
 
 bool AskOkCancel(QWidget* parent, const QString& text, QMessageBox::Icon icon) {
     QMessageBox box(icon, QApplication::applicationName(), text,
-                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+                    QMessageBox::Ok | QMessageBox::Cancel, BoxParent(parent));
     return box.exec() == QMessageBox::Ok;
 }
 
@@ -38,7 +46,7 @@ bool WidgetPrompts::InputQuery(QWidget* parent, const QString& caption, const QS
                                QString& value) {
     bool ok = false;
     const QString text =
-        QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+        QInputDialog::getText(BoxParent(parent), caption, prompt, QLineEdit::Normal, value, &ok);
     if (ok) value = text;
     return ok;
 }
@@ -47,7 +55,7 @@ namespace {
 
 QString RunFileDialog(QWidget* parent, const QString& title, const QString& filter,
                       const QString& defaultSuffix, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent, title, QString(), filter);
+    QFileDialog dialog(BoxParent(parent), title, QString(), filter);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);

@@ -33,6 +33,12 @@ class Prompts {
     virtual bool PrintSetup(QWidget* parent, QPrinter& printer);
 };
 
+// The window a box or dialog asked for from `requested` belongs to: the modal dialog in front
+// when there is one (a box under it could not be answered), else the nearest shown window from
+// `requested` up (a window not shown yet has no place on the screen to centre a box on); with no
+// window shown at all, none, so that the box appears in the middle of the screen.
+QWidget* BoxParent(QWidget* requested);
+
 // The real boxes and dialogs.
 class WidgetPrompts final : public Prompts {
   public:

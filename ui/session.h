@@ -61,7 +61,9 @@ class Session : public QObject {
     int findIntervalMs = 300;
     // Port names offered by the port dialog besides the discovered ones (--port, --simulate).
     std::vector<std::string> extraPortNames;
-    // Where the demo image is read from and written to.
+    // Where the port settings and the demo image are read from and written to (the working
+    // directory, or the user's folders when the tool is installed; see file_places.h).
+    std::string comIniPath = "com.ini";
     std::string demoImagePath = "demo_trk.bin";
 
     // Takes the port name and line parameters of a com.ini line.

@@ -43,6 +43,7 @@ TabDump::TabDump(Session& session, QWidget* parent)
     ui->setupUi(this);
     NameInputsByLabels(this);
     ui->sg1->setAccessibleName(QStringLiteral("Дамп памяти"));
+    ui->sg2->setAccessibleName(QStringLiteral("Заголовок дампа"));
     ui->sg1->setColumnCount(kDumpColumns);
     // Columns and rows as narrow as the dump needs (the headers' own minimums are wider).
     for (QTableWidget* grid : {ui->sg1, ui->sg2}) {

@@ -52,6 +52,10 @@ bool TabIdent::SearchRunning() const {
     return search_->Running();
 }
 
+void TabIdent::StopSearch() {
+    search_->Stop();
+}
+
 void TabIdent::SetDialogs(QDialog* globalSetts, QDialog* defSet, QDialog* viewParam) {
     globalSetts_ = globalSetts;
     defSet_ = defSet;

@@ -27,6 +27,8 @@ class TabIdent : public Page {
     // Runs the identification of the controller at the session's number and shows its outcome.
     void IdentToForm();
     bool SearchRunning() const;
+    // Ends a running controller search; the buttons get back their state from before it.
+    void StopSearch();
     // The setup dialogs the main tab's buttons open; they live as long as the program.
     void SetDialogs(QDialog* globalSetts, QDialog* defSet, QDialog* viewParam);
 

@@ -1,5 +1,7 @@
 #include "ui/velmar_application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <cstdio>
 #include <exception>
 
@@ -23,6 +25,13 @@ void ShowException(const QString& text) {
 
 void VelmarApplication::SetExceptionHandler(std::function<void(const QString&)> handler) {
     ExceptionHandler() = std::move(handler);
+}
+
+bool VelmarApplication::InstallRussianQtTexts() {
+    if (!qtTexts_.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                       QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return installTranslator(&qtTexts_);
 }
 
 bool VelmarApplication::notify(QObject* receiver, QEvent* event) {

@@ -1,6 +1,7 @@
 #include "ui/velmar_main.h"
 
 #include "link/serial_port.h"
+#include "ui/accessible_names.h"
 #include "ui/enabling_rules.h"
 #include "ui/hex_number.h"
 #include "ui/hint_table.h"
@@ -52,8 +53,12 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     for (const PageEntry& entry : MainPages()) {
         Page* page = entry.make(session_, ui_->TabSetts);
         page->setObjectName(QString::fromUtf8(entry.name));
-        const int index = ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
-        ui_->TabSetts->setTabVisible(index, entry.shown || session_.serviceMode);
+        // A page hidden from everyday use gets no tab at all: a hidden tab would still be offered
+        // to screen readers as a page tab. The page itself lives on, hidden.
+        if (entry.shown || session_.serviceMode)
+            ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
+        else
+            page->hide();
         pages_.push_back(page);
         if (auto* ident = qobject_cast<TabIdent*>(page)) tabIdent_ = ident;
     }
@@ -87,6 +92,7 @@ TVelmarMain::~TVelmarMain() {
 }
 
 void TVelmarMain::RefreshHints() {
+    NameInputControls(this);
     EnabledHint(this, true);
     ConnectHelpButtons(this, [this](const QString& text) { session_.Ask().Message(this, text); });
 }
@@ -107,7 +113,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     session_.DiscoverPorts();
 
     ComIniEntry entry;
-    if (!ReadComIni(entry)) {
+    if (!ReadComIni(session_.comIniPath, entry)) {
         if (options.portName.isEmpty())
             session_.Ask().Message(this, QStringLiteral("Ошибка чтения com.ini. Восстановлены "
                                                         "параметры порта по умолчанию (Com1 "
@@ -142,9 +148,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
 }
 
 void TVelmarMain::ShowMainTab() {
-    const int index = ui_->TabSetts->indexOf(tabIdent_);
-    ui_->TabSetts->setTabVisible(index, true);
-    ui_->TabSetts->setCurrentIndex(index);
+    ui_->TabSetts->setCurrentWidget(tabIdent_);
 }
 
 void TVelmarMain::FormPaint() {
@@ -169,12 +173,21 @@ void TVelmarMain::FormPaint() {
 }
 
 void TVelmarMain::TabSettsChange(int index) {
-    // Tab guard: the main tab stays in front while the controller search runs.
     const int identIndex = ui_->TabSetts->indexOf(tabIdent_);
-    if (tabIdent_->SearchRunning() && index != identIndex) {
-        ui_->TabSetts->setCurrentIndex(identIndex);
-        tabIdent_->update();
-        return;
+    if (index != identIndex) {
+        // Tab guard: the main tab stays in front while the controller search runs.
+        if (tabIdent_->SearchRunning()) {
+            ui_->TabSetts->setCurrentIndex(identIndex);
+            tabIdent_->update();
+            return;
+        }
+        // A tab change repaints the window: with the port closed the repaint rules bring the
+        // main tab back, so no other tab reads from a port that is not there. The demo image
+        // needs no port.
+        if (!session_.demoMode) {
+            FormPaint();
+            if (ui_->TabSetts->currentIndex() != index) return;
+        }
     }
     if (auto* page = qobject_cast<Page*>(ui_->TabSetts->widget(index))) page->PageShown();
 }
@@ -240,6 +253,9 @@ void TVelmarMain::menuWriteLogClick() {
 }
 
 void TVelmarMain::Setting1Click() {
+    // The search polls the port: it ends before the port closes, so that its end does not give
+    // back the buttons rule C takes away, nor list answering controllers as not found.
+    tabIdent_->StopSearch();
     session_.CloseSessionPort();
     SetPortMenuCaption(true);
     session_.portSettingsChanged = true;
@@ -260,6 +276,12 @@ void TVelmarMain::SetPortMenuCaption(bool closed) {
 void TVelmarMain::HideDemoMenus() {
     ui_->menuCom->menuAction()->setVisible(false);
     ui_->menuLog->menuAction()->setVisible(false);
+}
+
+void TVelmarMain::showEvent(QShowEvent* event) {
+    // The dialogs are made after the window's pages: their fields get their names here.
+    NameInputControls(this);
+    QMainWindow::showEvent(event);
 }
 
 void TVelmarMain::closeEvent(QCloseEvent* event) {

@@ -51,10 +51,12 @@ class TVelmarMain : public QMainWindow {
 
     TabIdent& Ident() { return *tabIdent_; }
     Page* PageByName(const QString& name) const;
-    // Gives every control its hint and binds every "?" button (again after a page changed).
+    // Gives every control its hint and accessible name and binds every "?" button (again after
+    // a page changed).
     void RefreshHints();
 
   protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

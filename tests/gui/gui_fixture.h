@@ -66,6 +66,7 @@ class GuiTest : public ::testing::Test {
         session->SetPrompts(std::move(fake));
         session->findIntervalMs = 5;
         session->demoMode = demoMode;
+        session->serviceMode = serviceMode;
         session->demoImagePath = demoImagePath.toStdString();
         if (sim) session->extraPortNames.push_back(sim->SlavePath());
         prompts->inputs.push_back(number);
@@ -122,6 +123,7 @@ class GuiTest : public ::testing::Test {
     QString TempPath(const QString& name) const { return dir_.filePath(name); }
 
     bool demoMode = false;
+    bool serviceMode = false;
     uint32_t lineTiming = 0; // the simulator's line speed emulation (0: replies at once)
     QString demoImagePath = QStringLiteral("demo_trk.bin");
     std::unique_ptr<sim::BusSimulator> sim;

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     velmar::ui::VelmarApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
+    app.InstallRussianQtTexts(); // checked by a test
     velmar::test::FailOnEscapedException();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

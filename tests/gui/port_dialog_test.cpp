@@ -174,5 +174,45 @@ TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
     EXPECT_TRUE(session->portClosed);
 }
 
+// Started on a port given on the command line: the dialog offers that port and its speed, so
+// "Установить" keeps them, instead of the port com.ini names.
+TEST_F(GuiTest, DialogStartsFromThePortInUse) {
+    StartSim({1});
+    const QString pty = QString::fromStdString(sim->SlavePath());
+    WriteFile(QStringLiteral("com.ini"), "/dev/velmar-no-such-port 0 9600 0 1 0 8 N 1");
+    StartApp(QStringLiteral("1"), pty);
+    ASSERT_TRUE(session->ctrlrIdentified);
+    session->extraPortNames.push_back("/dev/velmar-no-such-port");
+    const QString speed = QString::number(session->baud);
+    prompts->onDialog = [&](QDialog& d) {
+        EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbComNumber"))->currentText(), pty);
+        EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbPortBRate"))->currentText(), speed);
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
+    };
+    MenuAction("Setting1")->trigger();
+    EXPECT_EQ(session->portName, pty.toStdString());
+    EXPECT_EQ(ReadFile(QStringLiteral("com.ini")),
+              pty + QStringLiteral(" 0 ") + speed + QStringLiteral(" 0 1 0 8 N 1"));
+    QTest::mouseClick(Find<QPushButton>("bCallIdent"), Qt::LeftButton);
+    EXPECT_EQ(Text("lIdentState"), QStringLiteral("Идентификатор считан"));
+}
+
+// A box asked for by a dialog not shown yet goes over the window the dialog will appear on; a
+// box raised while a modal dialog is open goes over that dialog.
+TEST_F(GuiTest, BoxesGoOverTheWindowInFront) {
+    StartSim({1});
+    StartApp(QStringLiteral("1"));
+    ASSERT_FALSE(comSetting->isVisible());
+    EXPECT_EQ(ui::BoxParent(comSetting->findChild<QComboBox*>(QStringLiteral("cbPortBRate"))),
+              window.get());
+    comSetting->show();
+    EXPECT_EQ(ui::BoxParent(window.get()), comSetting.get());
+    EXPECT_EQ(ui::BoxParent(nullptr), comSetting.get());
+    comSetting->reject();
+    EXPECT_EQ(ui::BoxParent(Find("bCallIdent")), window.get());
+    window->hide(); // as at start-up: the box goes to the middle of the screen
+    EXPECT_EQ(ui::BoxParent(Find("bCallIdent")), nullptr);
+}
+
 } // namespace
 } // namespace velmar::test

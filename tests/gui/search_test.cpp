@@ -71,5 +71,27 @@ TEST_F(GuiTest, QuickKeyDuringTheSearchEndsItAndTheButtonsFollowTheIdentificatio
     EXPECT_TRUE(Enabled("bCallIdent"));
 }
 
+// The port dialog closes the port: the search ends first, and rule C is what holds afterwards.
+TEST_F(GuiTest, OpeningThePortDialogEndsTheSearch) {
+    StartSim({1, 2});
+    StartApp(QStringLiteral("1"));
+    QTest::mouseClick(Find<QPushButton>("bFindCtrlr"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty(), 30000);
+
+    QStringList linesAtClose;
+    prompts->onDialog = [&](QDialog&) {
+        linesAtClose = IdentLines();
+        EXPECT_FALSE(window->Ident().SearchRunning());
+    };
+    MenuAction("Setting1")->trigger(); // escaped: the port stays closed
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    EXPECT_EQ(IdentLines(), linesAtClose); // nothing polled on the closed port
+    EXPECT_EQ(linesAtClose.value(0), QStringLiteral("Трк №1 найдено."));
+    for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bReservCall", "bSaveImage",
+                          "bLoadImage", "bGlobalDefaultSet"})
+        EXPECT_FALSE(Enabled(b)) << b;
+    EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (закрыт)"));
+}
+
 } // namespace
 } // namespace velmar::test
