@@ -64,6 +64,12 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
         out.newBaud = baud;
     }
     request.ctrlrAddress = request.newAddress;
+    // The controller is deaf while it starts: the channel writes wait (bounded) until it answers
+    // at its new speed and address.
+    if (store.AwaitAnswer() != 1) {
+        out.result = ParamsWriteResult::ChannelsFailed;
+        return out;
+    }
     const int channels = std::min(params.CountSideTrk() * params.CountNozTrk(), kChannelCount);
     if (ConvertMeterSettings(store, params.MeterType(), params.PhaseMet(), channels) == -1) {
         out.result = ParamsWriteResult::ChannelsFailed;

@@ -136,6 +136,8 @@ TEST_F(WorkflowsOnSimulator, WriteFollowsTheNewSpeedAndAddress) {
     params.SetAdrTrk_1(12);
     params.SetMeterType(1);
     params.UpdateKsm();
+    // While it starts again the controller hears nothing: the channel writes wait for it.
+    Fault([](sim::Faults& f) { f.deafAfterRestartMs = 400; });
     const ParamsWriteOutcome out = Write(params, shadow, 12);
     EXPECT_EQ(out.result, ParamsWriteResult::Written);
     EXPECT_EQ(out.newBaud, 9600u);
@@ -151,6 +153,7 @@ TEST_F(WorkflowsOnSimulator, WriteFollowsTheNewSpeedAndAddress) {
         EXPECT_EQ(c->Space(0)[addr::kChannelSettsBase + 14], 0x00); // factor 512 for 256 imp
         EXPECT_EQ(c->Space(0)[addr::kChannelSettsBase + 15], 0x02);
     }
+    EXPECT_EQ(store.AwaitAnswer(), 1); // deaf once more after the channels' restart
     EXPECT_EQ(IdentifyController(slot, ctrl).stage, Stage::Identified);
 }
 
