@@ -18,7 +18,8 @@ TEST(Sha256, PublishedVectors) {
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
-        {std::string(1000, 'a'), "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
+        {std::string(1000, 'a'),
+         "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(c.message.data()), c.message.size()),
