@@ -48,9 +48,11 @@ TEST_F(GuiTest, WindowFrameTabsAndMenus) {
     everyday.removeAt(3);
     EXPECT_EQ(offered(), everyday);
     EXPECT_TRUE(window->PageByName("TabDump")->isHidden());
+    Screenshot(QStringLiteral("window_everyday_tabs"));
     serviceMode = true;
     StartApp(QStringLiteral("1"));
     EXPECT_EQ(offered(), all);
+    Screenshot(QStringLiteral("window_service_tabs"));
     EXPECT_FALSE(Find("TestEdit")->isHidden()); // the hidden test pair is a service tool
     EXPECT_FALSE(Find("TestButton")->isHidden());
     EXPECT_EQ(MenuAction("menuExit")->shortcut(), QKeySequence(QStringLiteral("Alt+X")));
