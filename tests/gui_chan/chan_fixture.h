@@ -6,6 +6,7 @@
 #include "data/demo_store.h"
 #include "data/memory_map.h"
 #include "gui/fake_prompts.h"
+#include "gui_session_support.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/field_marks.h"
@@ -43,13 +44,7 @@ class ChanTest : public ::testing::Test {
         ASSERT_EQ(bus->Start(), 0);
         StartPortLayer();
         MakeSession();
-        session->portName = bus->SlavePath();
-        session->baud = 4800;
-        ASSERT_EQ(session->OpenSessionPort(), 0);
-        session->SetPortClosed(false);
-        session->noCtrlrNumber = false;
-        session->ctrlrAddress = options.addresses.front();
-        session->ctrlrIdentified = true;
+        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
         MakeWindow();
     }
 
@@ -100,15 +95,7 @@ class ChanTest : public ::testing::Test {
 
     void TearDown() override {
         window.reset();
-        if (session) {
-            session->ReleaseDemoImage();
-            session->CloseSessionPort();
-        }
-        session.reset();
-        if (bus) {
-            StopPortLayer();
-            bus->Stop();
-        }
+        EndSessionAndBus(session, bus);
     }
 
     // ---- The simulator's memory ----

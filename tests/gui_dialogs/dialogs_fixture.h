@@ -5,6 +5,7 @@
 #include "data/demo_store.h"
 #include "data/memory_map.h"
 #include "gui/fake_prompts.h"
+#include "gui_session_support.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/field_marks.h"
@@ -33,13 +34,7 @@ class DialogsTest : public ::testing::Test {
         ASSERT_EQ(bus->Start(), 0);
         StartPortLayer();
         MakeSession();
-        session->portName = bus->SlavePath();
-        session->baud = 4800;
-        ASSERT_EQ(session->OpenSessionPort(), 0);
-        session->SetPortClosed(false);
-        session->noCtrlrNumber = false;
-        session->ctrlrAddress = options.addresses.front();
-        session->ctrlrIdentified = true;
+        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
     }
 
     // The session on a copy of the shipped demo image instead of a controller.
@@ -71,15 +66,7 @@ class DialogsTest : public ::testing::Test {
 
     void TearDown() override {
         dialogs.clear();
-        if (session) {
-            session->ReleaseDemoImage();
-            session->CloseSessionPort();
-        }
-        session.reset();
-        if (bus) {
-            StopPortLayer();
-            bus->Stop();
-        }
+        EndSessionAndBus(session, bus);
     }
 
     template <class D> D& Make() {

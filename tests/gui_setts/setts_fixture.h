@@ -5,6 +5,7 @@
 #include "data/demo_store.h"
 #include "data/memory_map.h"
 #include "gui/fake_prompts.h"
+#include "gui_session_support.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "sim/core/bus_simulator.h"
@@ -42,13 +43,7 @@ class SettsTest : public ::testing::Test {
         session = std::make_unique<ui::Session>();
         prompts = new FakePrompts;
         session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
-        session->portName = bus->SlavePath();
-        session->baud = 4800;
-        ASSERT_EQ(session->OpenSessionPort(), 0);
-        session->SetPortClosed(false);
-        session->noCtrlrNumber = false;
-        session->ctrlrAddress = options.addresses.front();
-        session->ctrlrIdentified = true;
+        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
         session->Store().Sizes().paramsLength = len::kParams;
         MakePage();
     }
@@ -107,15 +102,7 @@ class SettsTest : public ::testing::Test {
             window.reset();
         }
         page.reset();
-        if (session) {
-            session->ReleaseDemoImage();
-            session->CloseSessionPort();
-        }
-        session.reset();
-        if (bus) {
-            StopPortLayer();
-            bus->Stop();
-        }
+        EndSessionAndBus(session, bus);
     }
 
     // ---- The simulator's memory ----

@@ -6,6 +6,7 @@
 #include "data/live_store.h"
 #include "data/memory_map.h"
 #include "gui/fake_prompts.h"
+#include "gui_session_support.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "sim/core/bus_simulator.h"
@@ -56,12 +57,7 @@ class SvcTest : public ::testing::Test {
         ASSERT_EQ(bus->Start(), 0);
         StartPortLayer();
         NewSession();
-        session->portName = bus->SlavePath();
-        session->baud = 4800;
-        ASSERT_EQ(session->OpenSessionPort(), 0);
-        session->SetPortClosed(false);
-        session->noCtrlrNumber = false;
-        session->ctrlrAddress = options.addresses.front();
+        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
         auto selective = std::make_unique<SelectiveStore>(session->portSlot, session->ctrlrAddress);
         store = selective.get();
         session->SetStore(std::move(selective));
@@ -100,15 +96,7 @@ class SvcTest : public ::testing::Test {
 
     void TearDown() override {
         page.reset();
-        if (session) {
-            session->ReleaseDemoImage();
-            session->CloseSessionPort();
-        }
-        session.reset();
-        if (bus) {
-            StopPortLayer();
-            bus->Stop();
-        }
+        EndSessionAndBus(session, bus);
     }
 
     // ---- The simulator's memory ----
