@@ -34,21 +34,22 @@ int main(int argc, char** argv) {
     if (!retryProblem.isEmpty()) std::fprintf(stderr, "velmar: %s\n", qPrintable(retryProblem));
 
     velmar::ui::Session session;
-    session.demoMode = cmd.demoMode;
-    session.serviceMode = cmd.service;
+    session.Modes().demoMode = cmd.demoMode;
+    session.Modes().serviceMode = cmd.service;
     // com.ini, port.out and the demo image: the working directory, or the user's folders when
     // the program is installed.
     const velmar::ui::FilePlaces places =
         velmar::ui::ChooseFilePlaces(QCoreApplication::applicationDirPath());
-    if (const QString error = velmar::ui::PrepareFilePlaces(places, session.demoMode);
+    if (const QString error = velmar::ui::PrepareFilePlaces(places, session.Modes().demoMode);
         !error.isEmpty())
         std::fprintf(stderr, "velmar: %s\n", qPrintable(error));
     velmar::ui::UseFilePlaces(places, session);
-    if (cmd.findIntervalMs) session.findIntervalMs = *cmd.findIntervalMs;
+    if (cmd.findIntervalMs) session.Options().findIntervalMs = *cmd.findIntervalMs;
 
     velmar::ui::StartOptions start;
     start.portName = cmd.portName;
-    if (!cmd.portName.isEmpty()) session.extraPortNames.push_back(cmd.portName.toStdString());
+    if (!cmd.portName.isEmpty())
+        session.Options().extraPortNames.push_back(cmd.portName.toStdString());
 
     std::unique_ptr<velmar::sim::BusSimulator> simulator;
     if (cmd.simulate) {
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
         start.portName = QString::fromStdString(simulator->SlavePath());
         if (auto* first = simulator->Find(cmd.simulatedAddresses.front()))
             start.baud = first->LineBaud();
-        session.extraPortNames.push_back(simulator->SlavePath());
+        session.Options().extraPortNames.push_back(simulator->SlavePath());
         std::fprintf(stderr, "velmar: simulated controller(s) on %s\n",
                      simulator->SlavePath().c_str());
     }
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     mainWindow.Ident().SetDialogs(&globalSetts, &defSet, &viewParam);
 
     int result = 0;
-    if (session.closeOnShow) {
+    if (session.Modes().closeOnShow) {
         // The number query was cancelled: the window closes at once, with its clean-up, which
         // ends the port layer's converter thread before the program ends.
         mainWindow.close();

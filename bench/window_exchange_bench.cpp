@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     start.baud = 4800;
     window.FormCreate(start);
     window.show();
-    if (!session.ctrlrIdentified) {
+    if (!session.Modes().ctrlrIdentified) {
         std::fprintf(stderr, "the window did not identify the controller\n");
         return 1;
     }
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     };
     const std::vector<Case> cases = {
         {"identification", [&] { ident->click(); },
-         [&] { IdentifyController(session.portSlot, session.ctrlrAddress); }},
+         [&] { IdentifyController(session.Slot(), session.Address()); }},
         {"settings read",
          [&] {
              tabs->setCurrentIndex(0);
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         // path does the same steps.
         {"image save", [&] { save->click(); },
          [&] {
-             IdentifyController(session.portSlot, session.ctrlrAddress);
+             IdentifyController(session.Slot(), session.Address());
              session.Store().ReadSizes();
              SaveDeviceImage(session.Store(), imagePath.toStdString());
          }},

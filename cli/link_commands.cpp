@@ -79,7 +79,10 @@ int PollController(Context& ctx) {
                                        : "Нет связи с устройством №" + std::to_string(ctx.ctrl));
     }
     if (poll != 1) return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
-    if (ctx.ctrl == kReserveAddress) ctx.ctrl = number;
+    if (ctx.ctrl == kReserveAddress) {
+        ctx.ctrl = number;
+        if (ctx.store) ctx.store->FollowAddress(number);
+    }
     return kExitOk;
 }
 
@@ -112,6 +115,7 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
         break;
     }
     ctx.ctrl = out.ctrlrAddress;
+    if (ctx.store) ctx.store->FollowAddress(ctx.ctrl);
     if (!out.complete) std::cerr << "Идентификатор считан не полностью\n";
     if (ctx.json) {
         if (out.pulseSimulator < 0) return Fail(kExitNoAnswer, "Ошибка чтения имитатора");

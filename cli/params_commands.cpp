@@ -77,6 +77,8 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     case ParamsWriteResult::NoChanges:
         std::cout << "Запись не произведена. Не было изменений параметров\n";
         return kExitOk;
+    case ParamsWriteResult::NotRead:
+    case ParamsWriteResult::SizesFailed:
     case ParamsWriteResult::WriteFailed:
         return Fail(kExitNoAnswer, "Ошибка записи!");
     case ParamsWriteResult::RestartFailed:
@@ -89,6 +91,7 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     case ParamsWriteResult::Written:
         break;
     }
+    ctx.ctrl = out.address;
     std::cout << "Параметры успешно записаны\n";
     if (ctx.ctrl != before) std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
     if (out.newBaud != 0) std::cout << "Скорость порта: " << out.newBaud << '\n';

@@ -253,6 +253,7 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
     result.restartSent = store.Restart() == 1;
     if (paramsWritten && ctrlrAddress != p.AdrTrk_1() && ctrlrAddress != p.AdrTrk_2()) {
         ctrlrAddress = p.AdrTrk_1();
+        store.FollowAddress(ctrlrAddress);
         result.addressChanged = true;
     }
     return result.failedSteps == 0 ? 1 : -1;

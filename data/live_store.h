@@ -1,5 +1,6 @@
-// Records of a controller on the line, reached through the memory transactions on the session's
-// port slot and controller number (followed by reference, so a changed number takes effect).
+// Records of a controller on the line, reached through the memory transactions on a port slot
+// and controller number. The owner retargets it between exchanges; a write sequence that moves
+// the controller to a new number follows it with FollowAddress on the exchange thread.
 #pragma once
 
 #include "data/record_store.h"
@@ -9,8 +10,15 @@ namespace velmar {
 
 class LiveRecordStore final : public RecordStore {
   public:
-    LiveRecordStore(const PortSlot& slot, const int& ctrlrAddress)
-        : slot_(slot), ctrl_(ctrlrAddress) {}
+    LiveRecordStore(PortSlot slot, int ctrlrAddress) : slot_(slot), ctrl_(ctrlrAddress) {}
+
+    void Retarget(PortSlot slot, int ctrlrAddress) {
+        slot_ = slot;
+        ctrl_ = ctrlrAddress;
+    }
+    void FollowAddress(int ctrlrAddress) override { ctrl_ = ctrlrAddress; }
+    PortSlot Slot() const { return slot_; }
+    int Address() const { return ctrl_; }
 
     int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
     int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
@@ -21,8 +29,8 @@ class LiveRecordStore final : public RecordStore {
     bool IsDemo() const override { return false; }
 
   private:
-    const PortSlot& slot_;
-    const int& ctrl_;
+    PortSlot slot_;
+    int ctrl_;
 };
 
 } // namespace velmar

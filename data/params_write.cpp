@@ -40,6 +40,7 @@ bool SideAddressInUse(PortSlot slot, const CtrlrParams& params) {
 ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const CtrlrParams& params,
                                     CtrlrParams& shadow) {
     ParamsWriteOutcome out;
+    out.address = request.ctrlrAddress;
     RecordStore& store = request.store;
     if (params.SameBlock(shadow)) return out;
     if (WriteBlock(store, request.paramsLength, params) != 1) {
@@ -63,7 +64,8 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
         }
         out.newBaud = baud;
     }
-    request.ctrlrAddress = request.newAddress;
+    out.address = request.newAddress;
+    store.FollowAddress(request.newAddress);
     // The controller is deaf while it starts: the channel writes wait (bounded) until it answers
     // at its new speed and address.
     if (store.AwaitAnswer() != 1) {

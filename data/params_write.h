@@ -27,19 +27,26 @@ inline constexpr int kAddressProbeAttempts = 2;
 // address. Only asked with one side.
 bool SideAddressInUse(PortSlot slot, const CtrlrParams& params);
 
-enum class ParamsWriteResult {
+// The one result of every record write sequence (here and in model_writes.h).
+enum class WriteResult {
     NoChanges,      // the working copy equals the shadow copy: nothing written
-    WriteFailed,    // the block was not taken; the shadow copy is unchanged
+    NotRead,        // the record was never read from this controller: nothing written
+    SizesFailed,    // the sizes record could not be refreshed before the write
+    WriteFailed,    // the record was not taken; the shadow copy is unchanged
     RestartFailed,  // written, but the controller did not take the restart; nothing followed
     PortFailed,     // written and restarted, but the port could not switch to the new speed
-    ChannelsFailed, // written, but the channels' meter settings could not all be converted
+    ChannelsFailed, // written, but what follows it (channels, second record) failed
     Written,
 };
+using ParamsWriteResult = WriteResult;
 
 struct ParamsWriteOutcome {
     ParamsWriteResult result = ParamsWriteResult::NoChanges;
     uint32_t newBaud = 0; // the port's new speed once it followed the controller's; else 0
     int portCode = 0;     // ConfigurePort's failure code (PortFailed)
+    // The number the controller answers at once the written block is in effect (the old one
+    // when the write did not get that far).
+    int address = 0;
 };
 
 struct ParamsWriteRequest {
@@ -49,9 +56,9 @@ struct ParamsWriteRequest {
     // The block last received (its length, the checksum byte's place) is `paramsLength`
     // bytes; 0 or out of range takes the working copy's own length.
     int paramsLength = 0;
-    // The controller number in use: set to `newAddress` once the written block is in effect,
-    // so the channels are converted at the address the controller now answers.
-    int& ctrlrAddress;
+    // The controller number in use, and the one it answers at once the written block is in
+    // effect (the store follows it there, so the channels are converted at the new number).
+    int ctrlrAddress = 0;
     int newAddress = 0;
     bool followSpeed = false; // the speed changed: the port follows after the restart
 };

@@ -27,6 +27,9 @@ class RecordStore {
     // screens show their demo text instead of reading.
     virtual bool Holds(int address, uint8_t space) const = 0;
     virtual bool IsDemo() const = 0;
+    // A write moved the controller to another number: the rest of the sequence talks to it
+    // there. Stores without a controller behind them ignore it.
+    virtual void FollowAddress(int /*ctrlrAddress*/) {}
 
     // The sizes record of this controller as last read (ReadSizes, or a demo read that refreshes
     // it); screens and builders take record lengths from here.

@@ -13,13 +13,13 @@ namespace velmar::test {
 // Opens the bus's line at 4800 baud in `session` and takes controller `address` as identified.
 // Call through ASSERT_NO_FATAL_FAILURE.
 inline void ConnectSessionToBus(ui::Session& session, const sim::BusSimulator& bus, int address) {
-    session.portName = bus.SlavePath();
-    session.baud = 4800;
+    session.Line().portName = bus.SlavePath();
+    session.Line().baud = 4800;
     ASSERT_EQ(session.OpenSessionPort(), 0);
     session.SetPortClosed(false);
-    session.noCtrlrNumber = false;
-    session.ctrlrAddress = address;
-    session.ctrlrIdentified = true;
+    session.Modes().noCtrlrNumber = false;
+    session.SetAddress(address);
+    session.Modes().ctrlrIdentified = true;
 }
 
 // Releases the demo image and the port, then ends the port layer and the bus.

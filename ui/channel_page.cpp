@@ -3,7 +3,6 @@
 #include "data/channel_io.h"
 #include "data/memory_map.h"
 #include "ui/session.h"
-#include "ui/tab_ctrlr_setts.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -34,7 +33,8 @@ void ChannelPage::Wire(QComboBox* list, QPushButton* read, QPushButton* save) {
 }
 
 void ChannelPage::PageShown() {
-    if (!session_.ctrlrParamsRead) {
+    const HeldRecord<CtrlrParams>& params = session_.Model().Params();
+    if (!params.wasRead) {
         ShowMessage(kParamsNotRead);
         SetStatusText(kParamsNotRead);
         setEnabled(false);
@@ -43,16 +43,14 @@ void ChannelPage::PageShown() {
     setEnabled(true);
     // Unsaved edits of the parameter tab are dropped: the channel list follows the block as the
     // controller holds it.
-    TabCtrlrSetts* params = ParamsTab();
-    if (params != nullptr) params->Params() = params->Shadow();
+    session_.Model().Params().Revert();
 
     {
         const QSignalBlocker block(list_);
         list_->clear();
-        if (params != nullptr)
-            for (const std::string& text :
-                 ChannelListTexts(params->Shadow().CountSideTrk(), params->Shadow().CountNozTrk()))
-                list_->addItem(QString::fromStdString(text));
+        for (const std::string& text :
+             ChannelListTexts(params.read.CountSideTrk(), params.read.CountNozTrk()))
+            list_->addItem(QString::fromStdString(text));
     }
     save_->setEnabled(false);
     if (list_->count() == 0) return;
@@ -65,17 +63,29 @@ void ChannelPage::PageShown() {
 
 void ChannelPage::ChannelChosen(int item) {
     if (item < 0) return;
-    const int previous = channelShown_;
+    const int previous = ChannelShown();
     if (previous >= 0 && previous != item && Unsaved() &&
-        session_.Ask().Warn(this, QString::fromUtf8(kUnsavedQuestion)) &&
-        SaveChannel(previous) != 0) {
-        // The edits were not written: the list goes back to their channel, so that they are not
-        // replaced by the next channel's record and the question comes again.
-        const QSignalBlocker block(list_);
-        list_->setCurrentIndex(previous);
-        return;
+        session_.Ask().Warn(this, QString::fromUtf8(kUnsavedQuestion))) {
+        const int saved = SaveChannel(previous);
+        AfterSave();
+        if (saved != 0) {
+            // The edits were not written: the list goes back to their channel, so that they are
+            // not replaced by the next channel's record and the question comes again.
+            const QSignalBlocker block(list_);
+            list_->setCurrentIndex(previous);
+            return;
+        }
     }
     ReadAndEnable(item);
+}
+
+int ChannelPage::ChannelShown() const {
+    return shownGeneration_ == session_.Model().Generation() ? channelShown_ : -1;
+}
+
+void ChannelPage::SetChannelShown(int n) {
+    channelShown_ = n;
+    shownGeneration_ = session_.Model().Generation();
 }
 
 void ChannelPage::ReadClick() {
@@ -88,7 +98,7 @@ void ChannelPage::ReadAndEnable(int n) {
 
 void ChannelPage::SaveClick() {
     session_.SetStatus(QString());
-    if (SaveChannel(channelShown_) == -1) {
+    if (SaveChannel(ChannelShown()) == -1) {
         ShowMessage(kSaveFailed);
         // A demo image that could not be written is unchanged in memory: identifying it again
         // would only wipe the status line that says so.
@@ -98,17 +108,13 @@ void ChannelPage::SaveClick() {
             emit session_.repaintRequested();
         }
     }
-    AfterSaveClick();
+    AfterSave();
 }
 
 bool ChannelPage::CheckChannelNumber(int n) {
     if (ChannelNumberValid(n)) return true;
     Report(kBadChannel);
     return false;
-}
-
-TabCtrlrSetts* ChannelPage::ParamsTab() const {
-    return window()->findChild<TabCtrlrSetts*>();
 }
 
 void ChannelPage::ShowMessage(const char* text) {

@@ -6,12 +6,12 @@
 
 #include "ui/page.h"
 
+#include <cstdint>
+
 class QComboBox;
 class QPushButton;
 
 namespace velmar::ui {
-
-class TabCtrlrSetts;
 
 class ChannelPage : public Page {
     Q_OBJECT
@@ -20,8 +20,9 @@ class ChannelPage : public Page {
 
     // The tab's show handler.
     void PageShown() override;
-    // The channel whose record the working copy holds; -1 before the first successful read.
-    int ChannelShown() const { return channelShown_; }
+    // The channel whose record the working copy holds; -1 before the first successful read and
+    // once the model forgot the controller it was read from.
+    int ChannelShown() const;
 
   protected:
     // Connects the channel list and the read and save buttons.
@@ -33,17 +34,14 @@ class ChannelPage : public Page {
     virtual int SaveChannel(int n) = 0;
     // The working copy differs from the ShadowCopy.
     virtual bool Unsaved() const = 0;
-    // Runs after every press of the save button, whatever the outcome.
-    virtual void AfterSaveClick() {}
+    // Runs after every press of the save button, whatever the outcome, and after a save the
+    // question on choosing another channel asked for.
+    virtual void AfterSave() {}
 
     // A read of channel n succeeded: n is the channel the copies belong to.
-    void SetChannelShown(int n) { channelShown_ = n; }
+    void SetChannelShown(int n);
     // "Ошибка номера канала" for a channel that does not exist; true when n is one.
     bool CheckChannelNumber(int n);
-    // The parameter tab holding the working copy and ShadowCopy of the parameter block; nullptr
-    // when the page lives outside the main window.
-    TabCtrlrSetts* ParamsTab() const;
-
     void ShowMessage(const char* text);
     // The status line is emptied first, so that a repeated text visibly changes.
     void SetStatusText(const char* text);
@@ -59,6 +57,7 @@ class ChannelPage : public Page {
     QComboBox* list_ = nullptr;
     QPushButton* save_ = nullptr;
     int channelShown_ = -1;
+    uint64_t shownGeneration_ = 0; // the model's generation when channelShown_ was read
 };
 
 } // namespace velmar::ui

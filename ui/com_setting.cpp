@@ -47,7 +47,7 @@ void TComSetting::setVisible(bool visible) {
 void TComSetting::FormShow() {
     session_.SetPortClosed(true);
     ComIniEntry entry;
-    if (ReadComIni(session_.comIniPath, entry)) {
+    if (ReadComIni(session_.Options().comIniPath, entry)) {
         reserved2_ = entry.reserved2;
         flagA_ = entry.flagA;
         flagB_ = entry.flagB;
@@ -59,55 +59,57 @@ void TComSetting::FormShow() {
     // on the command line is not in com.ini, and "Установить" pressed only to change the speed
     // must not switch to another port. At a start from com.ini the two are the same.
     std::vector<std::string> names = session_.DiscoverPorts();
-    for (const std::string& extra : session_.extraPortNames)
+    for (const std::string& extra : session_.Options().extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
-    if (IsTcpPortName(session_.portName.c_str())) names.push_back(session_.portName);
+    if (IsTcpPortName(session_.Line().portName.c_str())) names.push_back(session_.Line().portName);
     ui_->cbComNumber->clear();
     for (const std::string& name : names)
         if (name != "UKEY") ui_->cbComNumber->addItem(QString::fromStdString(name));
-    const QString current = QString::fromStdString(session_.portName);
+    const QString current = QString::fromStdString(session_.Line().portName);
     const int portIndex = ui_->cbComNumber->findText(current);
     if (portIndex >= 0) {
         ui_->cbComNumber->setCurrentIndex(portIndex);
     } else {
-        session_.portName = "COM1";
+        session_.Line().portName = "COM1";
         ui_->cbComNumber->setCurrentIndex(ui_->cbComNumber->count() > 0 ? 0 : -1);
     }
 
     auto number = [](const QString& text) { return text.toUInt(); };
     if (!SelectItem(
-            ui_->cbPortBRate, [&](const QString& t) { return number(t) == session_.baud; },
+            ui_->cbPortBRate, [&](const QString& t) { return number(t) == session_.Line().baud; },
             QStringLiteral("4800")))
-        session_.baud = 4800;
+        session_.Line().baud = 4800;
     if (!SelectItem(
-            ui_->cbPortDataBits, [&](const QString& t) { return number(t) == session_.dataBits; },
+            ui_->cbPortDataBits,
+            [&](const QString& t) { return number(t) == session_.Line().dataBits; },
             QStringLiteral("8")))
-        session_.dataBits = 8;
+        session_.Line().dataBits = 8;
     if (!SelectItem(
-            ui_->cbPortStopBits, [&](const QString& t) { return number(t) == session_.stopBits; },
+            ui_->cbPortStopBits,
+            [&](const QString& t) { return number(t) == session_.Line().stopBits; },
             QStringLiteral("1")))
-        session_.stopBits = 1;
+        session_.Line().stopBits = 1;
     if (!SelectItem(
             ui_->cbPortParity,
-            [&](const QString& t) { return t.at(0) == QLatin1Char(session_.parity); },
+            [&](const QString& t) { return t.at(0) == QLatin1Char(session_.Line().parity); },
             QStringLiteral("None")))
-        session_.parity = 'N';
+        session_.Line().parity = 'N';
 }
 
 void TComSetting::SaveParamClick() {
     auto numberOr = [](QComboBox* box, unsigned fallback) {
         return box->currentIndex() < 0 ? fallback : box->currentText().toUInt();
     };
-    session_.baud = numberOr(ui_->cbPortBRate, 4800);
-    session_.dataBits = static_cast<uint8_t>(numberOr(ui_->cbPortDataBits, 8));
-    session_.stopBits = static_cast<uint8_t>(numberOr(ui_->cbPortStopBits, 1));
-    session_.parity = ui_->cbPortParity->currentIndex() < 0
-                          ? 'N'
-                          : ui_->cbPortParity->currentText().at(0).toLatin1();
-    session_.portName = ui_->cbComNumber->currentText().toStdString();
+    session_.Line().baud = numberOr(ui_->cbPortBRate, 4800);
+    session_.Line().dataBits = static_cast<uint8_t>(numberOr(ui_->cbPortDataBits, 8));
+    session_.Line().stopBits = static_cast<uint8_t>(numberOr(ui_->cbPortStopBits, 1));
+    session_.Line().parity = ui_->cbPortParity->currentIndex() < 0
+                                 ? 'N'
+                                 : ui_->cbPortParity->currentText().at(0).toLatin1();
+    session_.Line().portName = ui_->cbComNumber->currentText().toStdString();
 
     const int code = session_.OpenSessionPort(this);
-    if (session_.portSlot == 0) {
+    if (session_.Slot() == 0) {
         session_.Ask().Message(this,
                                WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), code));
         session_.SetPortClosed(true);
@@ -116,15 +118,15 @@ void TComSetting::SaveParamClick() {
     session_.SetPortClosed(false);
 
     ComIniEntry entry;
-    entry.name = session_.portName;
-    entry.baud = session_.baud;
+    entry.name = session_.Line().portName;
+    entry.baud = session_.Line().baud;
     entry.reserved2 = reserved2_;
     entry.flagA = flagA_;
     entry.flagB = flagB_;
-    entry.dataBits = session_.dataBits;
-    entry.parity = session_.parity;
-    entry.stopBits = session_.stopBits;
-    if (!WriteComIni(session_.comIniPath, entry))
+    entry.dataBits = session_.Line().dataBits;
+    entry.parity = session_.Line().parity;
+    entry.stopBits = session_.Line().stopBits;
+    if (!WriteComIni(session_.Options().comIniPath, entry))
         session_.Ask().Message(this, QStringLiteral("Не удалось записать com.ini: параметры "
                                                     "порта действуют до закрытия программы"));
     accept();

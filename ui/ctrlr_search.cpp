@@ -21,7 +21,7 @@ void CtrlrSearch::Start() {
         buttons_[i]->setEnabled(false);
     }
     searchNumber_ = 1;
-    tmFindTrk_.setInterval(session_.findIntervalMs);
+    tmFindTrk_.setInterval(session_.Options().findIntervalMs);
     tmFindTrk_.start();
 }
 
@@ -48,7 +48,7 @@ void CtrlrSearch::tmFindTrkTimer() {
     const int result = session_.Exchange([&] {
         uint8_t reply[4] = {};
         int number = 0;
-        return PollCtrlrAddress(session_.portSlot, polled, reply, number);
+        return PollCtrlrAddress(session_.Slot(), polled, reply, number);
     });
 
     emit lineReady(QStringLiteral("Трк №") + QString::number(searchNumber_) +

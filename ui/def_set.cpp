@@ -86,7 +86,7 @@ void TformDefSet::showEvent(QShowEvent* event) {
 }
 
 void TformDefSet::FormShow() {
-    if (!session_.demoMode) {
+    if (!session_.Modes().demoMode) {
         RecordStore& store = session_.Store();
         const int got = session_.Exchange([&] { return DefaultsDeviceCheck(store); });
         if (got == 0) {
@@ -315,7 +315,7 @@ void TformDefSet::bSaveParam_DSClick() {
     bar->setValue(0);
     if (!store.IsDemo()) bar->show();
     ui_->bSaveParam_DS->setEnabled(false);
-    int address = session_.ctrlrAddress;
+    int address = session_.Address();
     DefaultsWriteResult result;
     const int rc = session_.LongExchange(
         QStringLiteral("Запись заводских установок"), DeviceBuffer::kLength, Cancel::NotAllowed,
@@ -335,7 +335,9 @@ void TformDefSet::bSaveParam_DSClick() {
     }
     for (const std::string& message : result.messages)
         session_.Ask().Message(this, QString::fromStdString(message));
-    session_.ctrlrAddress = address;
+    session_.SetAddress(address);
+    // The controller (or the demo image) holds the defaults now, not what the window read.
+    session_.Model().ForgetRecords();
     session_.RequestReident(Reident::ImageOrDialog);
     bar->hide();
     accept();

@@ -18,11 +18,12 @@ bool IsFieldFocusChange(const QFocusEvent* e) {
 } // namespace
 
 FieldBinder::FieldBinder(Session& session, QObject* parent)
-    : QObject(parent), state_(session.fieldEntry) {}
+    : QObject(parent), state_(session.FieldEntry()) {}
 
-void FieldBinder::BindBytes(QLineEdit* edit, const FieldBinding& binding, uint8_t* record,
-                            size_t size, std::function<void()> after) {
-    fields_.push_back({edit, binding, record, size, std::move(after)});
+void FieldBinder::BindBytes(QLineEdit* edit, const FieldBinding& binding,
+                            std::function<uint8_t*()> record, size_t size,
+                            std::function<void()> after) {
+    fields_.push_back({edit, binding, std::move(record), size, std::move(after)});
     edit->setReadOnly(binding.readOnly);
     edit->installEventFilter(this);
     connect(edit, &QLineEdit::textEdited, this, [this] { state_.fieldEdited = true; });
@@ -53,7 +54,7 @@ void FieldBinder::Exit(Bound& field) {
     if (!state_.fieldEdited) return;
     const QByteArray text = field.edit->text().toUtf8();
     const bool valid = StoreEntry(field.binding, std::string_view(text.constData(), text.size()),
-                                  field.record, field.size);
+                                  field.record(), field.size);
     SetMark(field.edit, !valid, MarkLook::Background, state_);
     if (valid && field.after) field.after();
 }
@@ -61,7 +62,7 @@ void FieldBinder::Exit(Bound& field) {
 void FieldBinder::Show(QLineEdit* edit) {
     if (const Bound* field = Find(edit))
         edit->setText(
-            QString::fromStdString(FormatEntry(field->binding, field->record, field->size)));
+            QString::fromStdString(FormatEntry(field->binding, field->record(), field->size)));
 }
 
 void FieldBinder::ShowAll() {

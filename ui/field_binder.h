@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 class QLineEdit;
@@ -31,7 +32,19 @@ class FieldBinder : public QObject {
     template <size_t N>
     void Bind(QLineEdit* edit, const FieldBinding& binding, RecordBytes<N>& record,
               std::function<void()> after = {}) {
-        BindBytes(edit, binding, record.data(), N, std::move(after));
+        BindBytes(
+            edit, binding, [&record] { return record.data(); }, N, std::move(after));
+    }
+    // For a page whose record changes with a choice (the channel shown): `record` names the
+    // record the fields stand for at the moment.
+    template <class Get>
+    requires std::is_invocable_v<Get&>
+    void Bind(QLineEdit* edit, const FieldBinding& binding, Get record,
+              std::function<void()> after = {}) {
+        using R = std::remove_cvref_t<std::invoke_result_t<Get&>>;
+        BindBytes(
+            edit, binding, [record]() mutable { return record().data(); }, R::kSize,
+            std::move(after));
     }
 
     // A record was read: every bound field shows its value, white and unmarked.
@@ -47,13 +60,13 @@ class FieldBinder : public QObject {
     struct Bound {
         QLineEdit* edit;
         FieldBinding binding;
-        uint8_t* record;
+        std::function<uint8_t*()> record;
         size_t size;
         std::function<void()> after;
     };
 
-    void BindBytes(QLineEdit* edit, const FieldBinding& binding, uint8_t* record, size_t size,
-                   std::function<void()> after);
+    void BindBytes(QLineEdit* edit, const FieldBinding& binding, std::function<uint8_t*()> record,
+                   size_t size, std::function<void()> after);
     void Exit(Bound& field);
     Bound* Find(const QObject* edit);
 

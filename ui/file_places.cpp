@@ -76,8 +76,8 @@ QString PrepareFilePlaces(const FilePlaces& places, bool demoMode) {
 }
 
 void UseFilePlaces(const FilePlaces& places, Session& session) {
-    session.comIniPath = places.comIni.toStdString();
-    session.demoImagePath = places.demoImage.toStdString();
+    session.Options().comIniPath = places.comIni.toStdString();
+    session.Options().demoImagePath = places.demoImage.toStdString();
     if (!places.exchangeLog.isEmpty()) SetExchangeLogPath(places.exchangeLog.toUtf8().constData());
 }
 

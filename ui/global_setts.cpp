@@ -1,6 +1,7 @@
 #include "ui/global_setts.h"
 
 #include "data/memory_map.h"
+#include "data/model_writes.h"
 #include "data/setup_write.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/field_grid.h"
@@ -195,11 +196,10 @@ void TfGlobalSetts::FormShow() {
         if (got < 0) ui_->lbMonSettsGlobal->addItem(QString::fromUtf8(kNoLinkLine));
         return;
     }
-    shadow_ = params_;
     if (got != params::kUsualLength) session_.Ask().Message(this, QString::fromUtf8(kSizeMismatch));
-    if (!params_.KsmValid()) {
+    if (!Work().KsmValid()) {
         session_.Ask().Message(this, QString::fromUtf8(kKsmRecomputed));
-        params_.UpdateKsm();
+        Work().UpdateKsm();
     }
     if (LoadChannelSetts() != 1) {
         session_.Ask().Message(this, QString::fromUtf8(kReadFailed));
@@ -208,7 +208,7 @@ void TfGlobalSetts::FormShow() {
     }
     // Bad counts, meter, phase and display values are replaced here (a side count of 0, which
     // has no item either, becomes 1 as well); they reach the controller only with a write.
-    const InitialSetupLoad load = LoadInitialSetup(params_);
+    const InitialSetupLoad load = LoadInitialSetup(Work());
     for (const std::string& message : load.messages)
         session_.Ask().Message(this, QString::fromStdString(message));
     sides_ = load.sides;
@@ -244,13 +244,13 @@ int TfGlobalSetts::LoadParams() {
     }
     if (got < 1) return got;
     got = std::min(got, params::kAreaLength - 1);
-    params_.Assign(bytes.data(), got);
+    session_.Model().Params().Take(CtrlrParams(bytes.data(), got));
     return got;
 }
 
 int TfGlobalSetts::LoadChannelSetts() {
     RecordStore& store = session_.Store();
-    ChannelSettsSet& setts = setts_;
+    ChannelSettsSet setts{};
     const int rc = session_.Exchange([&] {
         int failures = 0;
         for (int n = 0; n < kChannelCount; ++n) {
@@ -264,19 +264,21 @@ int TfGlobalSetts::LoadChannelSetts() {
         }
         return 1;
     });
-    if (rc == 1) settsShadow_ = setts_;
+    if (rc == 1)
+        for (int n = 0; n < kChannelCount; ++n)
+            session_.Model().Setts(n).Take(setts[static_cast<size_t>(n)]);
     return rc;
 }
 
 void TfGlobalSetts::ShowFields() {
     for (const DigitField& f : digits_)
-        f.edit->setText(QString::number(params_.Get(f.field) * f.scale));
-    ui_->eHydroHitGlobal->setText(HydroHitText(params_.HydroHit()));
+        f.edit->setText(QString::number(Work().Get(f.field) * f.scale));
+    ui_->eHydroHitGlobal->setText(HydroHitText(Work().HydroHit()));
 }
 
 void TfGlobalSetts::FillMonitor() {
     ui_->lbMonSettsGlobal->clear();
-    for (const std::string& line : MonitorListLines(session_.ctrlrAddress, params_, setts_))
+    for (const std::string& line : MonitorListLines(session_.Address(), Work(), WorkingSetts()))
         ui_->lbMonSettsGlobal->addItem(QString::fromStdString(line));
 }
 
@@ -329,7 +331,7 @@ bool TfGlobalSetts::StoreDigit(const DigitField& f) {
     // The byte holds at most 255: an entry of 256 (or 25600 for 25600 / 100) is refused rather
     // than stored as 0.
     if (value / f.scale > kByteMax) return false;
-    params_.Set(f.field, value / f.scale);
+    Work().Set(f.field, value / f.scale);
     return true;
 }
 
@@ -341,7 +343,7 @@ void TfGlobalSetts::DigitExit(const DigitField& f) {
 void TfGlobalSetts::HydroHitExit() {
     int hundredths = 0;
     const bool ok = ParseHydroHit(ui_->eHydroHitGlobal->text(), hundredths);
-    if (ok) params_.SetHydroHit(static_cast<uint8_t>(hundredths));
+    if (ok) Work().SetHydroHit(static_cast<uint8_t>(hundredths));
     // Counted like every other field, so that Write is not offered over a bad value.
     Mark(ui_->eHydroHitGlobal, !ok, MarkLook::Background);
     RefreshWrite();
@@ -378,7 +380,7 @@ void TfGlobalSetts::bSaveParamGlobalClick() {
     }
     for (const DigitField& f : digits_) StoreDigit(f);
 
-    const int total = params_.Length() + kChannelCount * (setts::kLength + regs::kLength);
+    const int total = Work().Length() + kChannelCount * (setts::kLength + regs::kLength);
     QProgressBar* bar = ui_->progrSave;
     bar->setRange(0, total);
     bar->setValue(0);
@@ -387,23 +389,40 @@ void TfGlobalSetts::bSaveParamGlobalClick() {
     ui_->lErrorWriteGlobal->clear();
     session_.RequestReident(Reident::ImageOrDialog);
 
-    ApplyInitialSetup(choice, params_, setts_);
+    ControllerModel& model = session_.Model();
+    ChannelSettsSet setts = WorkingSetts();
+    ApplyInitialSetup(choice, Work(), setts);
+    for (int n = 0; n < kChannelCount; ++n) model.Setts(n).working = setts[static_cast<size_t>(n)];
     RecordStore& store = session_.Store();
     SetupWriteResult result;
     session_.LongExchange(
         QStringLiteral("Запись первичной настройки"), total, Cancel::NotAllowed,
         [&](ExchangeProgress& progress) {
-            return WriteInitialSetup(
-                store, params_, shadow_, setts_, settsShadow_, result, [&](int done, int) {
-                    progress.Step(done);
-                    QMetaObject::invokeMethod(
-                        bar, [bar, done] { bar->setValue(done); }, Qt::QueuedConnection);
-                });
+            return WriteModelInitialSetup(model, store, result, [&](int done, int) {
+                progress.Step(done);
+                QMetaObject::invokeMethod(
+                    bar, [bar, done] { bar->setValue(done); }, Qt::QueuedConnection);
+            });
         });
     bar->hide();
     if (result.Failed()) ui_->lErrorWriteGlobal->setText(QString::fromUtf8(kSetupWriteFailedText));
     RefreshWrite();
     if (!result.Failed()) accept();
+}
+
+const CtrlrParams& TfGlobalSetts::Params() const {
+    return session_.Model().Params().working;
+}
+
+CtrlrParams& TfGlobalSetts::Work() {
+    return session_.Model().Params().working;
+}
+
+ChannelSettsSet TfGlobalSetts::WorkingSetts() const {
+    ChannelSettsSet setts{};
+    for (int n = 0; n < kChannelCount; ++n)
+        setts[static_cast<size_t>(n)] = session_.Model().Setts(n).working;
+    return setts;
 }
 
 } // namespace velmar::ui

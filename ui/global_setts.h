@@ -39,7 +39,7 @@ class TfGlobalSetts : public QDialog {
 
     // This dialog's own count of red fields (kept, with the marks, between openings).
     int InvalidFieldCount() const { return marks_.invalidFieldCount; }
-    const CtrlrParams& Params() const { return params_; }
+    const CtrlrParams& Params() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -78,11 +78,11 @@ class TfGlobalSetts : public QDialog {
     bool filling_ = false;
     bool loaded_ = false; // the block and the channel settings were read at this opening
 
-    // The records and the dialog's state, kept for the life of the program.
-    CtrlrParams params_;
-    CtrlrParams shadow_;
-    ChannelSettsSet setts_{};
-    ChannelSettsSet settsShadow_{};
+    // The working copies in the model: the parameter block and the sixteen channel settings.
+    CtrlrParams& Work();
+    ChannelSettsSet WorkingSetts() const;
+
+    // The dialog's state, kept for the life of the program.
     int sides_ = 1;
     int nozzles_ = 1;
     SideAddressList sideAddresses_{1, 2};

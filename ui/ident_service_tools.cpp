@@ -33,8 +33,8 @@ IdentServiceTools::IdentServiceTools(Session& session, Ui::TabIdent& form, QWidg
     ui_.TestEdit->setAccessibleName(ui_.TestButton->text());
     ui_.mIRsValue->setAccessibleName(ui_.bIrValRead->text());
     // The table-fitting pair is for the controller's makers; --service shows it.
-    ui_.TestEdit->setVisible(session_.serviceMode);
-    ui_.TestButton->setVisible(session_.serviceMode);
+    ui_.TestEdit->setVisible(session_.Modes().serviceMode);
+    ui_.TestButton->setVisible(session_.Modes().serviceMode);
 
     connect(ui_.bIrValRead, &QPushButton::clicked, this, &IdentServiceTools::bIrValReadClick);
     connect(ui_.bReadTemper, &QPushButton::clicked, this, &IdentServiceTools::bReadTemperClick);
@@ -66,7 +66,7 @@ void IdentServiceTools::bIrValReadClick() {
 void IdentServiceTools::bReadTemperClick() {
     std::array<uint8_t, 3> adc{};
     const int rc = session_.Exchange(
-        [&] { return ReadTempAdc(session_.portSlot, session_.ctrlrAddress, adc.data()) ? 1 : -1; });
+        [&] { return ReadTempAdc(session_.Slot(), session_.Address(), adc.data()) ? 1 : -1; });
     if (rc != 1) {
         session_.SetStatus(QString::fromUtf8(kTemperatureFailed));
         ui_.lTemperature->setText(QString::fromUtf8(kTemperatureFailed));

@@ -20,8 +20,8 @@ const QString kNoLink = QStringLiteral("Нет связи с устройств�
 
 // Sets ImageTransferIdle again however the transfer ends.
 struct TransferRunning {
-    explicit TransferRunning(Session& s) : session(s) { session.imageTransferIdle = false; }
-    ~TransferRunning() { session.imageTransferIdle = true; }
+    explicit TransferRunning(Session& s) : session(s) { session.Modes().imageTransferIdle = false; }
+    ~TransferRunning() { session.Modes().imageTransferIdle = true; }
     TransferRunning(const TransferRunning&) = delete;
     TransferRunning& operator=(const TransferRunning&) = delete;
     Session& session;
@@ -76,7 +76,7 @@ void ImageTransfer::bSaveImageClick() {
 
 bool ImageTransfer::SaveImage(QString& message) {
     identToForm_();
-    if (!session_.ctrlrIdentified ||
+    if (!session_.Modes().ctrlrIdentified ||
         session_.Exchange([&] { return session_.Store().ReadSizes(); }) != 1) {
         message = kNoLink;
         return false;
@@ -121,7 +121,7 @@ void ImageTransfer::bLoadImageClick() {
 
 bool ImageTransfer::LoadImage(QString& message) {
     identToForm_();
-    if (!session_.ctrlrIdentified) {
+    if (!session_.Modes().ctrlrIdentified) {
         message = kNoLink;
         return false;
     }
@@ -143,13 +143,18 @@ bool ImageTransfer::LoadImage(QString& message) {
         return false;
 
     // A write is never stopped half-way: it offers no "Прервать".
+    const PortSlot slot = session_.Slot();
+    const int address = session_.Address();
+    SizesRecord* sizes = &session_.Store().Sizes();
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
             return WriteImageToController(
-                session_.portSlot, session_.ctrlrAddress, image,
-                [&p](int done, int) { p.Step(done); }, &session_.Store().Sizes());
+                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes);
         });
+    // Whatever got written, the records the window read before are no longer what the
+    // controller holds.
+    session_.Model().ForgetRecords();
     if (result == kImageWrittenNoRestart) {
         message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
         return false;

@@ -15,28 +15,63 @@ Session::Session(QObject* parent)
     : QObject(parent), prompts_(std::make_unique<WidgetPrompts>()),
       runner_(std::make_unique<ThreadRunner>()) {
     // Made here, on the window thread, so that no exchange thread ever creates it.
-    store_ = std::make_unique<LiveRecordStore>(portSlot, ctrlrAddress);
+    auto live = std::make_unique<LiveRecordStore>(portSlot_, address_);
+    liveStore_ = live.get();
+    store_ = std::move(live);
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
 }
 
 Session::~Session() = default;
 
 RecordStore& Session::Store() {
-    if (!store_) store_ = std::make_unique<LiveRecordStore>(portSlot, ctrlrAddress);
     return *store_;
 }
 
 void Session::SetStore(std::unique_ptr<RecordStore> store) {
     store_ = std::move(store);
     demoStore_ = nullptr;
+    liveStore_ = dynamic_cast<LiveRecordStore*>(store_.get());
+    Retarget();
+    model_.Clear();
+}
+
+void Session::SetAddress(int address) {
+    if (address != address_) model_.Clear();
+    address_ = address;
+    Retarget();
+}
+
+void Session::SetSlot(PortSlot slot) {
+    if (slot != portSlot_) model_.Clear();
+    portSlot_ = slot;
+    Retarget();
+}
+
+void Session::Retarget() {
+    if (liveStore_ != nullptr) liveStore_->Retarget(portSlot_, address_);
+}
+
+void Session::Identified(const std::string& identText) {
+    ControllerIdentity identity;
+    identity.port = modes_.demoMode ? std::string() : line_.portName;
+    identity.address = address_;
+    identity.identText = identText;
+    identity.demo = Store().IsDemo();
+    model_.SetIdentity(identity);
+    model_.Sizes() = Store().Sizes();
+}
+
+void Session::ForgetController() {
+    model_.Clear();
 }
 
 void Session::RequestReident(Reident which) {
-    reidentRequested[static_cast<size_t>(which)] = true;
+    modes_.reidentRequested[static_cast<size_t>(which)] = true;
 }
 
 bool Session::AnyReidentRequested() const {
-    return reidentRequested[0] || reidentRequested[1] || reidentRequested[2];
+    const auto& r = modes_.reidentRequested;
+    return r[0] || r[1] || r[2];
 }
 
 void Session::SetStatus(const QString& text) {
@@ -48,11 +83,11 @@ void Session::SetNumberLabel(const QString& text) {
 }
 
 void Session::UsePortSettings(const ComIniEntry& entry) {
-    portName = entry.name;
-    baud = entry.baud;
-    dataBits = entry.dataBits;
-    stopBits = entry.stopBits;
-    parity = entry.parity;
+    line_.portName = entry.name;
+    line_.baud = entry.baud;
+    line_.dataBits = entry.dataBits;
+    line_.stopBits = entry.stopBits;
+    line_.parity = entry.parity;
 }
 
 void Session::StartPorts() {
@@ -81,38 +116,40 @@ std::vector<std::string> Session::DiscoverPorts() {
 int Session::OpenSessionPort(QWidget* parent) {
     // Another port may lead to another controller: what was learnt about its replies goes.
     ForgetReplyChecks();
-    const std::string name = portName;
+    const LineSettings line = line_;
     PortSlot slot = 0;
     int configured = 0;
     const int code = Exchange([&] {
-        const int opened = OpenPort(slot, name.c_str());
+        const int opened = OpenPort(slot, line.portName.c_str());
         if (slot == 0) return opened != 0 ? opened : kPortNoSlot;
-        configured = ConfigurePort(slot, baud, dataBits, parity, stopBits);
+        configured = ConfigurePort(slot, line.baud, line.dataBits, line.parity, line.stopBits);
         return 0;
     });
-    portSlot = slot;
+    SetSlot(slot);
+    model_.Clear(); // another port may lead to another controller
     // Every exchange on such a port would fail or garble: the engineer learns why.
-    if (portSlot != 0 && configured != 0) Ask().Message(parent, ConfigureFailureText(configured));
+    if (portSlot_ != 0 && configured != 0) Ask().Message(parent, ConfigureFailureText(configured));
     return code;
 }
 
 QString Session::ConfigureFailureText(int code) const {
     return WithPortErrorReason(
-        QStringLiteral("Порт ") + QString::fromStdString(portName) +
-            QStringLiteral(" не принял параметры линии ") + QString::number(baud) +
-            QLatin1Char(' ') + QString::number(dataBits) + QLatin1Char(' ') + QLatin1Char(parity) +
-            QLatin1Char(' ') + QString::number(stopBits),
+        QStringLiteral("Порт ") + QString::fromStdString(line_.portName) +
+            QStringLiteral(" не принял параметры линии ") + QString::number(line_.baud) +
+            QLatin1Char(' ') + QString::number(line_.dataBits) + QLatin1Char(' ') +
+            QLatin1Char(line_.parity) + QLatin1Char(' ') + QString::number(line_.stopBits),
         code);
 }
 
 void Session::CloseSessionPort() {
     ForgetReplyChecks();
-    if (portSlot != 0) Exchange([&] { return ClosePort(portSlot); });
-    portSlot = 0;
+    const PortSlot slot = portSlot_;
+    if (slot != 0) Exchange([slot] { return ClosePort(slot); });
+    SetSlot(0);
 }
 
 void Session::SetPortClosed(bool closed) {
-    portClosed = closed;
+    modes_.portClosed = closed;
     emit portStateChanged(closed);
 }
 
@@ -132,9 +169,11 @@ void Session::LetRepaint() {
 int Session::LoadDemoImage() {
     if (demoStore_ == nullptr) {
         int result = 0;
-        auto store = MakeDemoRecordStore(demoImagePath, result);
+        auto store = MakeDemoRecordStore(options_.demoImagePath, result);
         demoStore_ = store.get();
         store_ = std::move(store);
+        liveStore_ = nullptr;
+        model_.Clear();
         return result;
     }
     return demoStore_->Load();
@@ -142,6 +181,7 @@ int Session::LoadDemoImage() {
 
 void Session::ReleaseDemoImage() {
     if (demoStore_ != nullptr) demoStore_->Release();
+    model_.Clear();
 }
 
 } // namespace velmar::ui

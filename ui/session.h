@@ -1,8 +1,10 @@
-// The session of the main window: the controller in use, the open port, the session flags every
-// page reads, and the record store (live controller or demo image). One instance, shared by the
-// main window, its pages and the dialogs.
+// The session of the main window: the port and its line settings, the session flags, the
+// controller model (what is known of the controller in use), the record store that reaches it
+// (live controller or demo image), the exchange runner and the prompts. One instance, shared by
+// the main window, its pages and the dialogs.
 #pragma once
 
+#include "data/controller_model.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
 #include "ui/exchange_runner.h"
@@ -16,28 +18,31 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace velmar {
 class DemoRecordStore;
-}
+class LiveRecordStore;
+} // namespace velmar
 
 namespace velmar::ui {
 
 enum class Reident { ImageOrDialog = 0, SideAddress = 1, WriteFailedOrSpeed = 2 };
 
-class Session : public QObject {
-    Q_OBJECT
-  public:
-    explicit Session(QObject* parent = nullptr);
-    ~Session() override;
+// The port name and line parameters (from com.ini, the port dialog or the command line).
+struct LineSettings {
+    std::string portName = "COM1";
+    uint32_t baud = 4800;
+    uint8_t dataBits = 8;
+    uint8_t stopBits = 1;
+    char parity = 'N';
+};
 
-    // Controller and port.
-    int ctrlrAddress = 0;
-    PortSlot portSlot = 0;
+// The window's session flags.
+struct SessionModes {
     bool demoMode = false;
     bool ctrlrIdentified = false;
-    bool ctrlrParamsRead = false;
     bool portClosed = true;
     bool noCtrlrNumber = true;
     std::array<bool, 3> reidentRequested{};
@@ -46,17 +51,10 @@ class Session : public QObject {
     bool imageTransferIdle = true;
     // --service: pages and buttons hidden from everyday use are shown to the engineer.
     bool serviceMode = false;
+};
 
-    // Port parameters (from com.ini, the port dialog or the command line).
-    std::string portName = "COM1";
-    uint32_t baud = 4800;
-    uint8_t dataBits = 8;
-    uint8_t stopBits = 1;
-    char parity = 'N';
-
-    // The entry checks' shared state: whether a field was typed in, how many controls are red.
-    FieldEntryState fieldEntry;
-
+// What the command line and the installation decide once at start-up.
+struct SessionOptions {
     // Interval of the controller-search timer tmFindTrk in ms ("-tfind").
     int findIntervalMs = 300;
     // Port names offered by the port dialog besides the discovered ones (--port, --simulate).
@@ -65,6 +63,39 @@ class Session : public QObject {
     // directory, or the user's folders when the tool is installed; see file_places.h).
     std::string comIniPath = "com.ini";
     std::string demoImagePath = "demo_trk.bin";
+};
+
+class Session : public QObject {
+    Q_OBJECT
+  public:
+    explicit Session(QObject* parent = nullptr);
+    ~Session() override;
+
+    // ---- Port and line -------------------------------------------------------------------
+    const LineSettings& Line() const { return line_; }
+    LineSettings& Line() { return line_; }
+    // The open port's slot (0: none).
+    PortSlot Slot() const { return portSlot_; }
+    // The controller number in use. A new number is another controller: the model forgets
+    // everything it held.
+    int Address() const { return address_; }
+    void SetAddress(int address);
+
+    // ---- Modes and start-up options -----------------------------------------------------
+    SessionModes& Modes() { return modes_; }
+    const SessionModes& Modes() const { return modes_; }
+    SessionOptions& Options() { return options_; }
+    const SessionOptions& Options() const { return options_; }
+    // The entry checks' shared state: whether a field was typed in, how many controls are red.
+    FieldEntryState& FieldEntry() { return fieldEntry_; }
+
+    // ---- The controller in use ----------------------------------------------------------
+    ControllerModel& Model() { return model_; }
+    const ControllerModel& Model() const { return model_; }
+    // An identification succeeded: the model starts afresh for this controller.
+    void Identified(const std::string& identText);
+    // Identification failed or the controller is gone: nothing is known of any controller.
+    void ForgetController();
 
     // Takes the port name and line parameters of a com.ini line.
     void UsePortSettings(const ComIniEntry& entry);
@@ -74,13 +105,13 @@ class Session : public QObject {
     void StopPorts();
     std::vector<std::string> DiscoverPorts();
     // Opens the session's port by name and configures it with the session's line parameters.
-    // Returns OpenPort's code (0 = open, `portSlot` set); on failure `portSlot` is 0. A port
+    // Returns OpenPort's code (0 = open, Slot() set); on failure Slot() is 0. A port
     // that opened but refused the line parameters stays open and is reported with a message
     // box. Does not touch portClosed: start-up and the port dialog set it with their own texts.
     int OpenSessionPort(QWidget* parent = nullptr);
     // The message for a port that refused the line parameters (ConfigurePort's `code`).
     QString ConfigureFailureText(int code) const;
-    // Closes the session's port (if any) and sets portSlot to 0.
+    // Closes the session's port (if any); Slot() is 0 after it.
     void CloseSessionPort();
     // Sets portClosed and tells the window (the caption of the port menu follows it).
     void SetPortClosed(bool closed);
@@ -95,6 +126,15 @@ class Session : public QObject {
     // Every controller exchange of the window goes through these (see exchange_runner.h).
     template <class F> int Exchange(F&& work) {
         return runner_->Run([&]() -> int { return static_cast<int>(work()); });
+    }
+    // As Exchange, for work whose result is not a number (an outcome struct, an enum).
+    template <class F> auto ExchangeFor(F&& work) {
+        std::invoke_result_t<F&> result{};
+        runner_->Run([&]() -> int {
+            result = work();
+            return 1;
+        });
+        return result;
     }
     template <class F> int LongExchange(const QString& what, int total, Cancel cancel, F&& work) {
         return runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
@@ -138,6 +178,17 @@ class Session : public QObject {
     void exchangeProgressed(int done);
 
   private:
+    void SetSlot(PortSlot slot);
+    void Retarget();
+
+    LineSettings line_;
+    PortSlot portSlot_ = 0;
+    int address_ = 0;
+    SessionModes modes_;
+    SessionOptions options_;
+    FieldEntryState fieldEntry_;
+    ControllerModel model_;
+    LiveRecordStore* liveStore_ = nullptr; // the store while it is the controller on the line
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<ExchangeRunner> runner_;

@@ -2,6 +2,7 @@
 
 #include "data/field_bindings.h"
 #include "data/memory_map.h"
+#include "data/model_writes.h"
 #include "data/params_io.h"
 #include "data/restart_wait.h"
 #include "protocol/ctrlr_protocol.h"
@@ -37,14 +38,10 @@ constexpr const char* kRelayFailed = "Ошибка";
 
 const QString kHeatKeys = QStringLiteral("0123456789,-");
 
-bool SameBytes(const MakeBlock& a, const MakeBlock& b) {
-    return std::equal(a.data(), a.data() + make::kLength, b.data());
-}
-
 } // namespace
 
 TabAdvSet::TabAdvSet(Session& session, QWidget* parent)
-    : Page(session, parent), ui(std::make_unique<Ui::TabAdvSet>()), entry_(session.fieldEntry),
+    : Page(session, parent), ui(std::make_unique<Ui::TabAdvSet>()), entry_(session.FieldEntry()),
       paramsBinder_(new FieldBinder(session, this)), makeBinder_(new FieldBinder(session, this)) {
     ui->setupUi(this);
     NameInputsByLabels(this);
@@ -54,17 +51,17 @@ TabAdvSet::TabAdvSet(Session& session, QWidget* parent)
     ui->checkbTrkModes2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->checkbTrkModes2->setResizeMode(QListView::Adjust);
 
-    paramsBinder_->Bind(ui->eMinSpeed, bind::eMinSpeed, params_);
-    paramsBinder_->Bind(ui->eMinSpTime, bind::eMinSpTime, params_);
-    paramsBinder_->Bind(ui->eHydroHit, bind::eHydroHit, params_);
-    paramsBinder_->Bind(ui->ePcTimeout, bind::ePcTimeout, params_);
-    makeBinder_->Bind(ui->eShimDuration, bind::eShimDuration, make_);
-    makeBinder_->Bind(ui->eMinVolNara, bind::eMinVolNara, make_);
-    makeBinder_->Bind(ui->eStWaitForceNara, bind::eStWaitForceNara, make_);
-    makeBinder_->Bind(ui->eStopTimeNara, bind::eStopTimeNara, make_);
-    makeBinder_->Bind(ui->ePbTimeoutNara, bind::ePbTimeoutNara, make_);
-    makeBinder_->Bind(ui->eUpgrCountNara, bind::eUpgrCountNara, make_);
-    passwords_ = new PanelPasswords(ui->eBmuPAdm, ui->cbBmuPUser, make_, entry_, this);
+    paramsBinder_->Bind(ui->eMinSpeed, bind::eMinSpeed, Params());
+    paramsBinder_->Bind(ui->eMinSpTime, bind::eMinSpTime, Params());
+    paramsBinder_->Bind(ui->eHydroHit, bind::eHydroHit, Params());
+    paramsBinder_->Bind(ui->ePcTimeout, bind::ePcTimeout, Params());
+    makeBinder_->Bind(ui->eShimDuration, bind::eShimDuration, Make());
+    makeBinder_->Bind(ui->eMinVolNara, bind::eMinVolNara, Make());
+    makeBinder_->Bind(ui->eStWaitForceNara, bind::eStWaitForceNara, Make());
+    makeBinder_->Bind(ui->eStopTimeNara, bind::eStopTimeNara, Make());
+    makeBinder_->Bind(ui->ePbTimeoutNara, bind::ePbTimeoutNara, Make());
+    makeBinder_->Bind(ui->eUpgrCountNara, bind::eUpgrCountNara, Make());
+    passwords_ = new PanelPasswords(ui->eBmuPAdm, ui->cbBmuPUser, Make(), entry_, this);
 
     new CharKeyFilter(ui->eHydroHit, kDigits);
     new CharKeyFilter(ui->eTemp_heat_low, kHeatKeys);
@@ -99,15 +96,15 @@ void TabAdvSet::PageShown() {
     for (QWidget* w :
          {static_cast<QWidget*>(ui->lYPasswNara), static_cast<QWidget*>(ui->eYPasswNara),
           static_cast<QWidget*>(ui->helpYPasswNara)})
-        w->setVisible(session_.serviceMode);
+        w->setVisible(session_.Modes().serviceMode);
     ui->eYPasswNara->setEnabled(false);
     ui->eUpgrCountNara->setReadOnly(true);
 
-    if (!session_.ctrlrIdentified) {
+    if (!session_.Modes().ctrlrIdentified) {
         ReportFailure(session_, this, kNotIdentified);
         ui->bGetAdvSetTrk->setEnabled(false);
         ui->bSetAdvSetTrk->setEnabled(false);
-        session_.ctrlrParamsRead = false;
+        session_.Model().Params().Forget();
         emit session_.repaintRequested();
         return;
     }
@@ -115,19 +112,18 @@ void TabAdvSet::PageShown() {
         ReportFailure(session_, this, kReadFailed);
         ui->bSetAdvSetTrk->setEnabled(false);
         ui->bGetAdvSetTrk->setEnabled(true);
-        session_.ctrlrParamsRead = false;
+        session_.Model().Params().Forget();
         return;
     }
     FreshStatus(session_, kReadOnShow);
     ui->bGetAdvSetTrk->setEnabled(true);
     ui->bSetAdvSetTrk->setEnabled(true);
-    session_.ctrlrParamsRead = true;
     if (ReadNaraSpecific() != 1) {
         session_.Ask().Message(this, QString::fromUtf8(kReadFailed));
         FreshStatus(session_, kNaraReadFailed);
         ui->bSetAdvSetTrk->setEnabled(false);
         ui->bGetAdvSetTrk->setEnabled(true);
-        session_.ctrlrParamsRead = false;
+        session_.Model().Params().Forget();
     }
 }
 
@@ -143,9 +139,15 @@ void TabAdvSet::bGetAdvSetTrkClick() {
 
 int TabAdvSet::ReadParams() {
     ParamsReadCheck check;
-    const int rc = session_.Exchange(
-        [&] { return ReadParamsCopies(session_.Store(), params_, paramsShadow_, check); });
+    CtrlrParams working;
+    CtrlrParams read;
+    RecordStore& store = session_.Store();
+    const int rc = session_.Exchange([&] { return ReadParamsCopies(store, working, read, check); });
     if (rc != 1) return -1;
+    session_.Model().Sizes().paramsLength = store.Sizes().paramsLength;
+    HeldRecord<CtrlrParams>& held = session_.Model().Params();
+    held.Take(read);
+    held.working = working; // with the read checks' repairs
     for (const std::string& text : check.Messages())
         session_.Ask().Message(this, QString::fromStdString(text));
     ShowParams();
@@ -154,31 +156,31 @@ int TabAdvSet::ReadParams() {
 
 int TabAdvSet::ReadNaraSpecific() {
     MakeBlock read;
+    RecordStore& store = session_.Store();
     const int got = session_.Exchange(
-        [&] { return session_.Store().Read(addr::kMakeBlock, make::kLength, read.data(), 0); });
+        [&] { return store.Read(addr::kMakeBlock, make::kLength, read.data(), 0); });
     // A short block is not shown either: its missing bytes would be written back as zeros.
     if (got < make::kLength) {
         ui->gbSetNaraTrk->setEnabled(false);
         return -1;
     }
     ui->gbSetNaraTrk->setEnabled(true);
-    make_ = read;
-    makeShadow_ = read;
+    session_.Model().Make().Take(read);
     ShowMakeBlock();
     return 1;
 }
 
 void TabAdvSet::ShowParams() {
     paramsBinder_->ShowAll();
-    ui->eTemp_heat_low->setText(QString::number(params_.Temp_heat_low()));
-    ui->eTemp_heat_high->setText(QString::number(params_.Temp_heat_high()));
+    ui->eTemp_heat_low->setText(QString::number(Params().Temp_heat_low()));
+    ui->eTemp_heat_high->setText(QString::number(Params().Temp_heat_high()));
     ResetMark(ui->eTemp_heat_low, MarkLook::Background);
     ResetMark(ui->eTemp_heat_high, MarkLook::Background);
     {
         const QSignalBlocker block(ui->checkbTrkModes2);
         for (int i = 0; i < ui->checkbTrkModes2->count(); ++i)
             ui->checkbTrkModes2->item(i)->setCheckState(
-                ((params_.TrkModes2() >> i) & 1u) != 0 ? Qt::Checked : Qt::Unchecked);
+                ((Params().TrkModes2() >> i) & 1u) != 0 ? Qt::Checked : Qt::Unchecked);
     }
     entry_.invalidFieldCount = CountMarked();
 }
@@ -197,7 +199,7 @@ void TabAdvSet::TempHeatLowExit() {
     uint32_t stored = 0;
     const bool valid = CheckEntry(bind::eTemp_heat_low, text.toStdString(), stored);
     SetMark(ui->eTemp_heat_low, !valid, MarkLook::Background, entry_);
-    if (valid) params_.Set(params::kTemp_heat_low, stored);
+    if (valid) Params().Set(params::kTemp_heat_low, stored);
 }
 
 // Any value of a signed byte; a number outside -128..127 is marked instead of being stored
@@ -208,7 +210,7 @@ void TabAdvSet::TempHeatHighExit() {
     uint32_t stored = 0;
     const bool valid = CheckEntry(bind::eTemp_heat_high, text.toStdString(), stored);
     SetMark(ui->eTemp_heat_high, !valid, MarkLook::Background, entry_);
-    if (valid) params_.Set(params::kTemp_heat_high, stored);
+    if (valid) Params().Set(params::kTemp_heat_high, stored);
 }
 
 // Every click rebuilds the mask from the items: bits 12..15, which have no item, become 0.
@@ -217,7 +219,7 @@ void TabAdvSet::checkbTrkModes2ClickCheck() {
     for (int i = 0; i < ui->checkbTrkModes2->count(); ++i)
         if (ui->checkbTrkModes2->item(i)->checkState() == Qt::Checked)
             modes = static_cast<uint16_t>(modes | (1u << i));
-    params_.SetTrkModes2(modes);
+    Params().SetTrkModes2(modes);
 }
 
 // ---- Writing ----------------------------------------------------------------------------------
@@ -229,31 +231,30 @@ void TabAdvSet::bSetAdvSetTrkClick() {
         FreshStatus(session_, kFixErrors);
         return;
     }
-    const bool makeChanged = !SameBytes(make_, makeShadow_);
-    if (params_.SameBlock(paramsShadow_)) {
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const bool makeChanged = model.Make().Unsaved();
+    const WriteResult params =
+        session_.ExchangeFor([&] { return WriteModelParamsSized(model, store); });
+    if (params == WriteResult::NoChanges) {
         FreshStatus(session_, kNoChanges);
     } else {
-        params_.UpdateKsm();
-        const int rc =
-            session_.Exchange([&] { return WriteParamsSized(session_.Store(), params_); });
-        if (rc != 1) {
+        if (params != WriteResult::Written) {
             ReportFailure(session_, this, kWriteFailed);
             session_.RequestReident(Reident::WriteFailedOrSpeed);
             emit session_.showMainTabRequested();
             emit session_.repaintRequested();
             return;
         }
-        paramsShadow_ = params_;
-        if (!session_.Store().IsDemo()) {
+        if (!store.IsDemo()) {
             // A make-specific write follows: it waits until the restarted controller listens.
-            session_.Exchange([&] {
-                return makeChanged ? RestartAndAwait(session_.Store()) : session_.Store().Restart();
-            });
+            session_.Exchange(
+                [&] { return makeChanged ? RestartAndAwait(store) : store.Restart(); });
         }
         FreshStatus(session_, kWritten);
     }
-    switch (WriteNaraSpecific()) {
-    case 1:
+    const WriteResult make = session_.ExchangeFor([&] { return WriteModelMake(model, store); });
+    if (make == WriteResult::Written) {
         if (ReadNaraSpecific() == 1) {
             FreshStatus(session_, kWritten);
             ui->bSetAdvSetTrk->setEnabled(true);
@@ -261,27 +262,24 @@ void TabAdvSet::bSetAdvSetTrkClick() {
             FreshStatus(session_, kReadFailed);
             ui->bSetAdvSetTrk->setEnabled(false);
         }
-        break;
-    case -1:
+    } else if (make != WriteResult::NoChanges) {
         ReportFailure(session_, this, kNaraWriteFailed);
-        break;
-    default:
-        break;
     }
-}
-
-int TabAdvSet::WriteNaraSpecific() {
-    if (SameBytes(make_, makeShadow_)) return 0;
-    const int rc = session_.Exchange(
-        [&] { return session_.Store().Write(addr::kMakeBlock, make::kLength, make_.data(), 0); });
-    return rc == 1 ? 1 : -1;
 }
 
 void TabAdvSet::bTestReleTClick() {
     const uint8_t on = 1;
-    const int rc =
-        session_.Exchange([&] { return session_.Store().Write(addr::kRelayIR, 1, &on, kSpaceIR); });
+    RecordStore& store = session_.Store();
+    const int rc = session_.Exchange([&] { return store.Write(addr::kRelayIR, 1, &on, kSpaceIR); });
     if (rc != 1) session_.Ask().Message(this, QString::fromUtf8(kRelayFailed));
+}
+
+CtrlrParams& TabAdvSet::Params() {
+    return session_.Model().Params().working;
+}
+
+MakeBlock& TabAdvSet::Make() {
+    return session_.Model().Make().working;
 }
 
 int TabAdvSet::CountMarked() const {

@@ -37,8 +37,6 @@ class TabAdvSet : public Page {
     int ReadParams();
     // 1, or -1 when the block could not be read (the Nara group is then disabled).
     int ReadNaraSpecific();
-    // 1 written, -1 write failed, 0 nothing to write.
-    int WriteNaraSpecific();
     void ShowParams();
     void ShowMakeBlock();
     void TempHeatLowExit();
@@ -51,10 +49,9 @@ class TabAdvSet : public Page {
     FieldBinder* paramsBinder_;
     FieldBinder* makeBinder_;
     PanelPasswords* passwords_;
-    CtrlrParams params_;
-    CtrlrParams paramsShadow_;
-    MakeBlock make_;
-    MakeBlock makeShadow_;
+    // The records in the model that this tab edits.
+    CtrlrParams& Params();
+    MakeBlock& Make();
 };
 
 } // namespace velmar::ui

@@ -3,6 +3,7 @@
 #include "data/field_bindings.h"
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
+#include "data/model_writes.h"
 #include "data/params_write.h"
 #include "data/read_checks.h"
 #include "protocol/ctrlr_protocol.h"
@@ -84,8 +85,8 @@ void ShowCells(FieldGrid* grid, const TopologyCells& cells) {
 } // namespace
 
 TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
-    : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()), entry_(session.fieldEntry),
-      binder_(new FieldBinder(session, this)) {
+    : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()),
+      entry_(session.FieldEntry()), binder_(new FieldBinder(session, this)) {
     ui->setupUi(this);
 
     FillList(ui->cbSpeedTrk, kSpeedTexts);
@@ -102,18 +103,18 @@ TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
     }
 
     // Numeric fields: checked on leaving, stored into the working copy.
-    binder_->Bind(ui->eImp_len, bind::eImp_len, params_);
-    binder_->Bind(ui->eNozzleWait, bind::eNozzleWait, params_);
-    binder_->Bind(ui->eNozzleFat, bind::eNozzleFat, params_);
-    binder_->Bind(ui->eSlowStart, bind::eSlowStart, params_);
-    binder_->Bind(ui->eMetTOut, bind::eMetTOut, params_);
-    binder_->Bind(ui->eSlowLoad, bind::eSlowLoad, params_);
-    binder_->Bind(ui->eBitMaskHex, bind::eBitMaskHex, params_, [this] { TrkModesEntered(); });
+    binder_->Bind(ui->eImp_len, bind::eImp_len, Work());
+    binder_->Bind(ui->eNozzleWait, bind::eNozzleWait, Work());
+    binder_->Bind(ui->eNozzleFat, bind::eNozzleFat, Work());
+    binder_->Bind(ui->eSlowStart, bind::eSlowStart, Work());
+    binder_->Bind(ui->eMetTOut, bind::eMetTOut, Work());
+    binder_->Bind(ui->eSlowLoad, bind::eSlowLoad, Work());
+    binder_->Bind(ui->eBitMaskHex, bind::eBitMaskHex, Work(), [this] { TrkModesEntered(); });
 
     // Lists whose item index is the field.
     const auto storeIndex = [this](QComboBox* box, const Field& field) {
         connect(box, &QComboBox::currentIndexChanged, this, [this, field](int item) {
-            if (item >= 0) params_.Set(field, item);
+            if (item >= 0) Work().Set(field, item);
         });
     };
     storeIndex(ui->cbSpeedTrk, params::kSpeedTrk);
@@ -152,11 +153,11 @@ TabCtrlrSetts::~TabCtrlrSetts() = default;
 // ---- Reading ----------------------------------------------------------------------------------
 
 void TabCtrlrSetts::PageShown() {
-    if (!session_.ctrlrIdentified) {
+    if (!session_.Modes().ctrlrIdentified) {
         Report(kNotIdentified);
         ui->bGetParam->setEnabled(false);
         ui->bSetParam->setEnabled(false);
-        session_.ctrlrParamsRead = false;
+        session_.Model().Params().Forget();
         setEnabled(false);
         emit session_.repaintRequested();
         return;
@@ -166,14 +167,13 @@ void TabCtrlrSetts::PageShown() {
         ui->bSetParam->setEnabled(false);
         ui->bGetParam->setEnabled(true);
         setEnabled(true); // a tab locked by an earlier failure would keep bGetParam out of reach
-        session_.ctrlrParamsRead = false;
+        session_.Model().Params().Forget();
         return;
     }
     SetStatusText(kReadOnShow);
     ui->bGetParam->setEnabled(true);
     ui->bSetParam->setEnabled(true);
     setEnabled(true);
-    session_.ctrlrParamsRead = true;
     for (int side = 0; side < kTopologyMaxSides; ++side) {
         NaraGrid(side)->clearSelection();
         MapGrid(side)->clearSelection();
@@ -185,13 +185,12 @@ void TabCtrlrSetts::bGetParamClick() {
         Report(kReadFailed);
         setEnabled(false);
         ui->bSetParam->setEnabled(false);
-        session_.ctrlrParamsRead = false;
+        session_.Model().Params().Forget();
         return;
     }
     SetStatusText(kReadOnButton);
     setEnabled(true);
     ui->bSetParam->setEnabled(true);
-    session_.ctrlrParamsRead = true;
 }
 
 int TabCtrlrSetts::ReadParams() {
@@ -208,9 +207,9 @@ int TabCtrlrSetts::ReadParams() {
     got = std::min(got, params::kAreaLength - 1);
 
     session_.Store().Sizes().paramsLength = got;
-    shadow_.Assign(bytes.data(), got);
-    params_.Assign(bytes.data(), got);
-    const ParamsReadCheck check = CheckParamsOnRead(params_);
+    session_.Model().Sizes().paramsLength = got;
+    session_.Model().Params().Take(CtrlrParams(bytes.data(), got));
+    const ParamsReadCheck check = CheckParamsOnRead(Work());
     ShowBlock(check);
     return 1;
 }
@@ -220,19 +219,19 @@ void TabCtrlrSetts::ShowBlock(const ParamsReadCheck& check) {
     for (const Repair& repair : check.repairs)
         if (!repair.message.empty()) ShowMessage(repair.message.c_str());
 
-    Select(ui->cbSpeedTrk, params_.SpeedTrk());
-    Select(ui->cbSpeed2CnlTrk, params_.Speed2CnlTrk());
-    Select(ui->cbMeterType, params_.MeterType());
-    Select(ui->cbPhaseMet, params_.PhaseMet());
-    Select(ui->cbTypeTbl, params_.TypeTbl());
+    Select(ui->cbSpeedTrk, Work().SpeedTrk());
+    Select(ui->cbSpeed2CnlTrk, Work().Speed2CnlTrk());
+    Select(ui->cbMeterType, Work().MeterType());
+    Select(ui->cbPhaseMet, Work().PhaseMet());
+    Select(ui->cbTypeTbl, Work().TypeTbl());
     binder_->ShowAll();
     if (!check.trkModesUnreadable) ShowTrkModes();
-    const int sides = params_.CountSideTrk();
+    const int sides = Work().CountSideTrk();
     Select(ui->cbCountSideTrk, sides == 1 ? 0 : sides - 1);
     ui->gbSide2->setVisible(ui->cbCountSideTrk->currentIndex() != 0);
     for (int side = 0; side < kTopologyMaxSides; ++side) {
         QLineEdit* adr = AdrEdit(side);
-        adr->setText(QString::number(side == 0 ? params_.AdrTrk_1() : params_.AdrTrk_2()));
+        adr->setText(QString::number(side == 0 ? Work().AdrTrk_1() : Work().AdrTrk_2()));
         ResetMark(adr, MarkLook::Font);
         ResetMark(NaraGrid(side), MarkLook::Font);
         ResetMark(MapGrid(side), MarkLook::Font);
@@ -254,7 +253,7 @@ void TabCtrlrSetts::ShowBlock(const ParamsReadCheck& check) {
 
 void TabCtrlrSetts::ShowTrkModes() {
     const QSignalBlocker block(ui->checkbTrkModes);
-    const uint16_t modes = params_.TrkModes();
+    const uint16_t modes = Work().TrkModes();
     for (int i = 0; i < static_cast<int>(kTrkModesItemBits.size()); ++i) {
         const bool on = (modes >> kTrkModesItemBits[static_cast<size_t>(i)]) & 1u;
         ui->checkbTrkModes->item(i)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
@@ -262,7 +261,7 @@ void TabCtrlrSetts::ShowTrkModes() {
 }
 
 void TabCtrlrSetts::ShowMaps() {
-    const SideCells map = MapFromBlock(params_, TopologyNozzles(params_), params_.CountSideTrk());
+    const SideCells map = MapFromBlock(Work(), TopologyNozzles(Work()), Work().CountSideTrk());
     ShowCells(MapGrid(0), map.sideA);
     ShowCells(MapGrid(1), map.sideB);
 }
@@ -272,7 +271,7 @@ void TabCtrlrSetts::ShowMaps() {
 // `severSelectsOne`; then "1" is selected.
 void TabCtrlrSetts::RebuildNozzleList(int previous, bool severSelectsOne) {
     QComboBox* box = ui->cbCountNozTrk;
-    const bool sever = SeverMode(params_);
+    const bool sever = SeverMode(Work());
     int item = previous;
     {
         const QSignalBlocker block(box);
@@ -281,7 +280,7 @@ void TabCtrlrSetts::RebuildNozzleList(int previous, bool severSelectsOne) {
     }
     if (sever && (severSelectsOne || previous > 1 || (previous == 1 && Sides() == 2))) {
         item = 0;
-        params_.SetCountNozTrk(1);
+        Work().SetCountNozTrk(1);
     }
     Select(box, std::max(item, 0));
 }
@@ -290,10 +289,10 @@ void TabCtrlrSetts::RebuildNozzleList(int previous, bool severSelectsOne) {
 
 void TabCtrlrSetts::cbCountSideTrkChange() {
     const int item = ui->cbCountSideTrk->currentIndex();
-    params_.SetCountSideTrk(static_cast<uint8_t>(item + 1));
+    Work().SetCountSideTrk(static_cast<uint8_t>(item + 1));
     if (item == 1) {
         ui->gbSide2->setVisible(true);
-        if (SeverMode(params_) && ui->cbCountNozTrk->currentIndex() > 0) {
+        if (SeverMode(Work()) && ui->cbCountNozTrk->currentIndex() > 0) {
             Select(ui->cbCountNozTrk, 0);
             cbCountNozTrkChange();
         }
@@ -305,8 +304,8 @@ void TabCtrlrSetts::cbCountSideTrkChange() {
 
 void TabCtrlrSetts::cbCountNozTrkChange() {
     int nozzles = ui->cbCountNozTrk->currentIndex() + 1;
-    params_.SetCountNozTrk(static_cast<uint8_t>(nozzles));
-    if (SeverMode(params_)) {
+    Work().SetCountNozTrk(static_cast<uint8_t>(nozzles));
+    if (SeverMode(Work())) {
         int sides = Sides();
         SeverOnNozzlesChange(sides, nozzles);
         if (sides != Sides()) {
@@ -315,10 +314,10 @@ void TabCtrlrSetts::cbCountNozTrkChange() {
         }
         if (nozzles != ui->cbCountNozTrk->currentIndex() + 1) {
             Select(ui->cbCountNozTrk, nozzles - 1);
-            params_.SetCountNozTrk(static_cast<uint8_t>(nozzles));
+            Work().SetCountNozTrk(static_cast<uint8_t>(nozzles));
         }
     }
-    SetGridColumns(TopologyNozzles(params_));
+    SetGridColumns(TopologyNozzles(Work()));
     RefillGrids();
 }
 
@@ -338,17 +337,17 @@ void TabCtrlrSetts::RefillGrids() {
         SetMark(MapGrid(side), false, MarkLook::Font, entry_);
     }
     if (!CheckNaraSide(0)) return;
-    if (params_.CountSideTrk() == 2) CheckNaraSide(1);
+    if (Work().CountSideTrk() == 2) CheckNaraSide(1);
 }
 
 void TabCtrlrSetts::FillNaraAuto() {
-    const SideCells nara = NaraAutoNumber(params_, TopologyNozzles(params_));
+    const SideCells nara = NaraAutoNumber(Work(), TopologyNozzles(Work()));
     ShowCells(NaraGrid(0), nara.sideA);
     ShowCells(NaraGrid(1), nara.sideB);
 }
 
 void TabCtrlrSetts::FillIdentityMaps() {
-    const SideCells map = IdentityMap(TopologyNozzles(params_));
+    const SideCells map = IdentityMap(TopologyNozzles(Work()));
     ShowCells(MapGrid(0), map.sideA);
     ShowCells(MapGrid(1), map.sideB);
 }
@@ -374,7 +373,7 @@ void TabCtrlrSetts::NaraGridExit(int side) {
     const TopologyTexts other = Sides() == 2 ? Texts(NaraGrid(1 - side)) : TopologyTexts{};
     const GridCheck check = CheckNaraGrid(Texts(grid), other);
     SetMark(grid, !check.ok(), MarkLook::Font, entry_);
-    if (check.ok()) StoreNaraCells(params_, side, check.values);
+    if (check.ok()) StoreNaraCells(Work(), side, check.values);
 }
 
 void TabCtrlrSetts::MapGridExit(int side) {
@@ -383,7 +382,7 @@ void TabCtrlrSetts::MapGridExit(int side) {
     const TopologyTexts other = Sides() == 2 ? Texts(MapGrid(1 - side)) : TopologyTexts{};
     const GridCheck check = CheckMapGrid(Texts(grid), other);
     SetMark(grid, !check.ok(), MarkLook::Font, entry_);
-    if (check.ok()) StoreMapCells(params_, side, check.values);
+    if (check.ok()) StoreMapCells(Work(), side, check.values);
 }
 
 void TabCtrlrSetts::AdrTrkExit(int side) {
@@ -401,9 +400,9 @@ void TabCtrlrSetts::AdrTrkExit(int side) {
     SetMark(other, check.equalText || !ParseTopologyNumber(otherText, otherValue), MarkLook::Font,
             entry_);
     if (side == 0) {
-        params_.SetAdrTrk_1(static_cast<uint8_t>(check.value));
+        Work().SetAdrTrk_1(static_cast<uint8_t>(check.value));
     } else {
-        params_.SetAdrTrk_2(static_cast<uint8_t>(check.value));
+        Work().SetAdrTrk_2(static_cast<uint8_t>(check.value));
     }
 }
 
@@ -434,7 +433,7 @@ bool TabCtrlrSetts::PackGrids() {
     ok = cells(MapGrid(0), true, map.sideA) && ok;
     ok = cells(MapGrid(1), sideB, map.sideB) && ok;
     if (!ok) return false;
-    PackTopology(params_, nara, map);
+    PackTopology(Work(), nara, map);
     return true;
 }
 
@@ -448,7 +447,7 @@ void TabCtrlrSetts::checkbTrkModesClickCheck() {
         if (ui->checkbTrkModes->item(i)->checkState() == Qt::Checked) modes |= bit;
         bit = bit == 128 ? 512 : bit * 2;
     }
-    params_.SetTrkModes(static_cast<uint16_t>(modes));
+    Work().SetTrkModes(static_cast<uint16_t>(modes));
     AfterTrkModesChange(false);
     binder_->Show(ui->eBitMaskHex);
 }
@@ -471,22 +470,22 @@ void TabCtrlrSetts::AfterTrkModesChange(bool severSelectsOne) {
 
 void TabCtrlrSetts::cbMeterTypeChange(int item) {
     if (item < 0) return;
-    if (params_.MeterType() == kManual && item != kManual &&
+    if (Work().MeterType() == kManual && item != kManual &&
         !session_.Ask().Warn(this, QString::fromUtf8(kLeaveManualMeterType))) {
         Select(ui->cbMeterType, kManual);
         return;
     }
-    params_.SetMeterType(static_cast<uint8_t>(item));
+    Work().SetMeterType(static_cast<uint8_t>(item));
 }
 
 void TabCtrlrSetts::cbPhaseMetChange(int item) {
     if (item < 0) return;
-    if (params_.PhaseMet() == kManual && item != kManual &&
+    if (Work().PhaseMet() == kManual && item != kManual &&
         !session_.Ask().Warn(this, QString::fromUtf8(kLeaveManualPhase))) {
         Select(ui->cbPhaseMet, kManual);
         return;
     }
-    params_.SetPhaseMet(static_cast<uint8_t>(item));
+    Work().SetPhaseMet(static_cast<uint8_t>(item));
 }
 
 // ---- Writing ----------------------------------------------------------------------------------
@@ -498,14 +497,14 @@ void TabCtrlrSetts::bSetParamClick() {
         return;
     }
     const bool demo = session_.Store().IsDemo();
-    int newAddress = session_.ctrlrAddress;
-    params_.UpdateKsm();
-    const bool newSpeed = params_.SpeedTrk() != shadow_.SpeedTrk();
+    int newAddress = session_.Address();
+    Work().UpdateKsm();
+    const bool newSpeed = Work().SpeedTrk() != Read().SpeedTrk();
     if (newSpeed) session_.RequestReident(Reident::WriteFailedOrSpeed);
 
-    if (!demo && params_.AdrTrk_1() != shadow_.AdrTrk_1()) {
+    if (!demo && Work().AdrTrk_1() != Read().AdrTrk_1()) {
         session_.RequestReident(Reident::SideAddress);
-        newAddress = params_.AdrTrk_1();
+        newAddress = Work().AdrTrk_1();
         if (!NewAddressConfirmed()) {
             // Nothing is written; the identification already requested runs as the window
             // repaints after the question.
@@ -514,21 +513,25 @@ void TabCtrlrSetts::bSetParamClick() {
         }
     }
 
-    const int addressBefore = session_.ctrlrAddress;
-    ParamsWriteOutcome out;
-    session_.Exchange([&] {
-        const ParamsWriteRequest request{session_.Store(),
-                                         session_.portSlot,
-                                         {session_.dataBits, session_.parity, session_.stopBits},
-                                         session_.Store().Sizes().paramsLength,
-                                         session_.ctrlrAddress,
-                                         newAddress,
-                                         newSpeed};
-        out = WriteCtrlrParams(request, params_, shadow_);
-        return 1;
-    });
-    if (out.newBaud != 0) session_.baud = out.newBaud;
+    const int addressBefore = session_.Address();
+    const LineSettings& line = session_.Line();
+    const ParamsWriteRequest request{session_.Store(),
+                                     session_.Slot(),
+                                     {line.dataBits, line.parity, line.stopBits},
+                                     session_.Store().Sizes().paramsLength,
+                                     addressBefore,
+                                     newAddress,
+                                     newSpeed};
+    ControllerModel& model = session_.Model();
+    const ParamsWriteOutcome out =
+        session_.ExchangeFor([&model, request] { return WriteModelParams(model, request); });
+    if (out.newBaud != 0) session_.Line().baud = out.newBaud;
+    // The controller now answers at its new number: that is another identity, and the model
+    // starts afresh there (identification follows).
+    if (out.address != addressBefore) session_.SetAddress(out.address);
     switch (out.result) {
+    case ParamsWriteResult::NotRead:
+    case ParamsWriteResult::SizesFailed:
     case ParamsWriteResult::WriteFailed:
         WriteFailed(QString::fromUtf8(kWriteFailed));
         return;
@@ -537,7 +540,7 @@ void TabCtrlrSetts::bSetParamClick() {
         return;
     case ParamsWriteResult::PortFailed:
         WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
-                                            QString::number(kSpeedBauds[params_.SpeedTrk()]),
+                                            QString::number(kSpeedBauds[Work().SpeedTrk()]),
                                         out.portCode));
         return;
     case ParamsWriteResult::ChannelsFailed:
@@ -556,7 +559,7 @@ void TabCtrlrSetts::bSetParamClick() {
     // after this write has reported.
     const bool reident = session_.AnyReidentRequested();
     if (reident) {
-        session_.ctrlrAddress = newAddress;
+        session_.SetAddress(newAddress);
         emit session_.showMainTabRequested();
     }
     if (out.result == ParamsWriteResult::Written) SetStatusText(kWritten);
@@ -566,9 +569,11 @@ void TabCtrlrSetts::bSetParamClick() {
 // A new side-A address with one side: when another controller already answers there, the
 // engineer is warned and may decline. True to go on with the write.
 bool TabCtrlrSetts::NewAddressConfirmed() {
-    if (params_.CountSideTrk() != 1) return true;
+    if (Work().CountSideTrk() != 1) return true;
+    const PortSlot slot = session_.Slot();
+    const CtrlrParams block = Work();
     const bool inUse =
-        session_.Exchange([&] { return SideAddressInUse(session_.portSlot, params_); }) != 0;
+        session_.Exchange([slot, &block] { return SideAddressInUse(slot, block); }) != 0;
     return !inUse || session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse));
 }
 
@@ -582,9 +587,9 @@ void TabCtrlrSetts::WriteFailed(const QString& text) {
 
 // The number label follows the address the written block took into use.
 void TabCtrlrSetts::ShowAddressIfChanged(int before) {
-    if (session_.ctrlrAddress != before)
+    if (session_.Address() != before)
         session_.SetNumberLabel(QString::fromUtf8(kAddressLabel) +
-                                QString::number(session_.ctrlrAddress));
+                                QString::number(session_.Address()));
 }
 
 // ---- Helpers ----------------------------------------------------------------------------------
@@ -611,6 +616,14 @@ void TabCtrlrSetts::SetStatusText(const QString& text) {
     session_.SetStatus(QString());
     Session::LetRepaint();
     session_.SetStatus(text);
+}
+
+CtrlrParams& TabCtrlrSetts::Work() {
+    return session_.Model().Params().working;
+}
+
+const CtrlrParams& TabCtrlrSetts::Read() const {
+    return session_.Model().Params().read;
 }
 
 int TabCtrlrSetts::CountMarked() const {

@@ -4,9 +4,9 @@
 // writing it back.
 //
 // How a settings page is built (the later tabs follow the same shape):
-//   - the record lives twice: the working copy the controls edit and its ShadowCopy, the bytes
-//     last read from or written to the controller; a write sends the working copy only when the
-//     two differ;
+//   - the record lives in the session's controller model, twice: the working copy the controls
+//     edit and its ShadowCopy, the bytes last read from or written to the controller; a write
+//     sends the working copy only when the two differ;
 //   - numeric fields are declared one line each with their binding (FieldBinder); the binder
 //     checks a field when it is left, marks it red and counts it, or stores it;
 //   - combo boxes store their item index on change; controls with rules of their own (here the
@@ -46,11 +46,6 @@ class TabCtrlrSetts : public Page {
     // Reads the block into both copies and fills the controls: 1, or -1 when the read failed
     // (the controls then keep what they showed). Also used by the advanced settings tab.
     int ReadParams();
-
-    // The working copy and the ShadowCopy (shared with the tabs that edit other fields of the
-    // same block).
-    CtrlrParams& Params() { return params_; }
-    CtrlrParams& Shadow() { return shadow_; }
 
   public slots:
     void bGetParamClick();
@@ -103,11 +98,13 @@ class TabCtrlrSetts : public Page {
     FieldGrid* MapGrid(int side) const;
     QLineEdit* AdrEdit(int side) const;
 
+    // The block in the model: the working copy the controls edit, and the copy as read.
+    CtrlrParams& Work();
+    const CtrlrParams& Read() const;
+
     std::unique_ptr<Ui::TabCtrlrSetts> ui;
     FieldEntryState& entry_;
     FieldBinder* binder_;
-    CtrlrParams params_;
-    CtrlrParams shadow_;
 };
 
 } // namespace velmar::ui

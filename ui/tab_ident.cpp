@@ -85,12 +85,12 @@ void TabIdent::AddIdentLine(const QString& line) {
 }
 
 void TabIdent::DisableCtrlrFeatures() {
-    ApplyEnablingRule(EnablingRule::B, this, nullptr, session_.demoMode);
-    session_.ctrlrIdentified = false;
+    ApplyEnablingRule(EnablingRule::B, this, nullptr, session_.Modes().demoMode);
+    session_.Modes().ctrlrIdentified = false;
 }
 
 void TabIdent::EnableCtrlrFeatures() {
-    ApplyEnablingRule(EnablingRule::A, this, nullptr, session_.demoMode);
+    ApplyEnablingRule(EnablingRule::A, this, nullptr, session_.Modes().demoMode);
 }
 
 void TabIdent::IdentToForm() {
@@ -100,31 +100,31 @@ void TabIdent::IdentToForm() {
     search_->Stop();
     // Everyday use reaches the initial setup only before the first identification; the engineer
     // of --service keeps it.
-    ui_->bGlobalSet->setVisible(session_.serviceMode);
+    ui_->bGlobalSet->setVisible(session_.Modes().serviceMode);
     ui_->mIdent->clear();
     session_.SetStatus(QString());
     Session::LetRepaint();
 
-    if (session_.demoMode) {
+    if (session_.Modes().demoMode) {
         IdentifyDemo();
         return;
     }
-    session_.ctrlrParamsRead = false;
-    session_.reidentRequested[static_cast<size_t>(Reident::WriteFailedOrSpeed)] = false;
+    // Whatever was known belongs to the controller identified before.
+    session_.ForgetController();
+    session_.Modes().reidentRequested[static_cast<size_t>(Reident::WriteFailedOrSpeed)] = false;
     ui_->lSimulState->hide();
 
-    IdentOutcome out;
-    session_.Exchange([&] {
-        out = IdentifyController(session_.portSlot, session_.ctrlrAddress);
-        return 1;
-    });
+    const PortSlot slot = session_.Slot();
+    const int address = session_.Address();
+    const IdentOutcome out =
+        session_.ExchangeFor([slot, address] { return IdentifyController(slot, address); });
     using Stage = IdentOutcome::Stage;
     switch (out.stage) {
     case Stage::NoAnswer:
-        ShowIdentFailure(session_.ctrlrAddress == kReserveAddress
+        ShowIdentFailure(session_.Address() == kReserveAddress
                              ? QStringLiteral("По резервному каналу связь не установлена")
                              : QStringLiteral("Нет связи с устройством №") +
-                                   QString::number(session_.ctrlrAddress));
+                                   QString::number(session_.Address()));
         return;
     case Stage::Unsupported:
         // The first letter is a Latin C, as the controller family has always shown it.
@@ -133,7 +133,7 @@ void TabIdent::IdentToForm() {
     default:
         break;
     }
-    session_.ctrlrAddress = out.ctrlrAddress;
+    session_.SetAddress(out.ctrlrAddress);
     if (out.stage == Stage::RegisterFailed) {
         session_.SetStatus(QStringLiteral("Ошибка чтения регистра IR 24"));
         DisableCtrlrFeatures();
@@ -152,13 +152,14 @@ void TabIdent::IdentToForm() {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     ui_->mIdent->setPlainText(text);
-    session_.ctrlrIdentified = true;
+    session_.Modes().ctrlrIdentified = true;
+    session_.Identified(text.toStdString());
     ui_->lSimulState->show();
     EnableCtrlrFeatures();
     ui_->bReadTemper->setEnabled(true);
     session_.SetStatus(QStringLiteral("Идентификатор считан"));
     session_.SetNumberLabel(QStringLiteral("Работа с Адресом №") +
-                            QString::number(session_.ctrlrAddress));
+                            QString::number(session_.Address()));
     switch (out.pulseSimulator) {
     case 1:
         SetSimImpMarker(1, QStringLiteral("Выкл. имитатор импульсов"),
@@ -188,8 +189,8 @@ void TabIdent::IdentifyDemo() {
           static_cast<QWidget*>(ui_->bLoadImage), static_cast<QWidget*>(ui_->bReadTemper)})
         w->hide();
     AddIdentLine(QStringLiteral("Демонстрационная версия программы"));
-    session_.ctrlrParamsRead = false;
-    session_.ctrlrIdentified = true;
+    session_.Modes().ctrlrIdentified = true;
+    session_.Identified("Демонстрационная версия программы");
     emit session_.demoImageLoaded();
     EnableCtrlrFeatures();
 }
@@ -216,7 +217,7 @@ void TabIdent::bReservCallClick() {
             this, QStringLiteral("Внимание, если подключено более одного устройства, не "
                                  "пользуйтесь этой функцией. Вы хотите использовать эту функцию?")))
         return;
-    session_.ctrlrAddress = kReserveAddress;
+    session_.SetAddress(kReserveAddress);
     IdentToForm();
 }
 
@@ -230,16 +231,15 @@ void TabIdent::bFindCtrlrClick() {
 }
 
 void TabIdent::bResetClick() {
-    if (session_.demoMode) return;
-    if (session_.Exchange([&] { return RestartCtrlr(session_.portSlot, session_.ctrlrAddress); }) !=
-        1)
+    if (session_.Modes().demoMode) return;
+    if (session_.Exchange([&] { return RestartCtrlr(session_.Slot(), session_.Address()); }) != 1)
         session_.SetStatus(QStringLiteral("Контроллер не ответил на команду рестарта"));
 }
 
 void TabIdent::bSimImpClick() {
     const bool on = simImpMarker_ != 1;
     if (session_.Exchange(
-            [&] { return SetPulseSimulator(session_.portSlot, session_.ctrlrAddress, on); }) != 1) {
+            [&] { return SetPulseSimulator(session_.Slot(), session_.Address(), on); }) != 1) {
         // The switch did not reach the controller: the button keeps offering the same action
         // and the label does not claim a state the controller is not in.
         ui_->lSimulState->setText(QStringLiteral("Ошибка записи имитатора"));

@@ -3,14 +3,15 @@
 #include "data/channel_io.h"
 #include "data/field_bindings.h"
 #include "data/meter_settings.h"
+#include "data/model_writes.h"
 #include "data/read_checks.h"
 #include "ui/field_binder.h"
 #include "ui/session.h"
-#include "ui/tab_ctrlr_setts.h"
 #include "ui_tab_noz_setts.h"
 
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <algorithm>
 
 namespace velmar::ui {
 
@@ -35,17 +36,18 @@ TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
     for (const char* text : setts::kPhaseTexts)
         ui->cbMeterPhaseNozSets->addItem(QString::fromUtf8(text));
 
-    binder_->Bind(ui->eImpWLo, bind::eImpWLo, setts_);
-    binder_->Bind(ui->eImpWHi, bind::eImpWHi, setts_);
-    binder_->Bind(ui->eImpWkLo, bind::eImpWkLo, setts_);
-    binder_->Bind(ui->eImpWkHi, bind::eImpWkHi, setts_);
-    binder_->Bind(ui->eImpWkWLo, bind::eImpWkWLo, setts_);
-    binder_->Bind(ui->eImpLit, bind::eImpLit, setts_, [this] { eImpLitEntered(); });
-    binder_->Bind(ui->eCountKor, bind::eCountKor, setts_);
+    const auto shown = [this]() -> ChannelSetts& { return Setts(); };
+    binder_->Bind(ui->eImpWLo, bind::eImpWLo, shown);
+    binder_->Bind(ui->eImpWHi, bind::eImpWHi, shown);
+    binder_->Bind(ui->eImpWkLo, bind::eImpWkLo, shown);
+    binder_->Bind(ui->eImpWkHi, bind::eImpWkHi, shown);
+    binder_->Bind(ui->eImpWkWLo, bind::eImpWkWLo, shown);
+    binder_->Bind(ui->eImpLit, bind::eImpLit, shown, [this] { eImpLitEntered(); });
+    binder_->Bind(ui->eCountKor, bind::eCountKor, shown);
 
     // cbMeterPhaseNozSetsExit: the item index is the phase byte.
     connect(ui->cbMeterPhaseNozSets, &QComboBox::currentIndexChanged, this, [this](int item) {
-        if (item >= 0) setts_.SetMeterPhase(static_cast<uint8_t>(item));
+        if (item >= 0) Setts().SetMeterPhase(static_cast<uint8_t>(item));
     });
     Wire(ui->cbNumNozSets, ui->bCallNozSets, ui->bSaveNozSets);
 }
@@ -61,61 +63,65 @@ int TabNozSetts::ReadChannel(int n) {
         Report(kReadFailed);
         return -1;
     }
+    session_.Model().Setts(n).Take(read);
     SetChannelShown(n);
-    shadow_ = read;
-    setts_ = read;
-    factor_ = setts_.ImpLit();
+    factor_ = Setts().ImpLit();
     binder_->ShowAll();
-    const std::vector<Repair> repairs = CheckSettsOnRead(setts_);
+    const std::vector<Repair> repairs = CheckSettsOnRead(Setts());
     for (const Repair& repair : repairs) ShowMessage(repair.message.c_str());
     {
         const QSignalBlocker block(ui->cbMeterPhaseNozSets);
-        ui->cbMeterPhaseNozSets->setCurrentIndex(setts_.MeterPhase());
+        ui->cbMeterPhaseNozSets->setCurrentIndex(Setts().MeterPhase());
     }
-    session_.fieldEntry.invalidFieldCount = 0;
+    session_.FieldEntry().invalidFieldCount = 0;
     SetStatusText(kRead);
     return 1;
 }
 
 int TabNozSetts::SaveChannel(int n) {
     if (!CheckChannelNumber(n)) return -1;
-    if (!Unsaved()) {
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    switch (session_.ExchangeFor([&] { return WriteModelChannelSetts(model, store, n); })) {
+    case WriteResult::NoChanges:
         SetStatusText(kNoChanges);
         return 0;
-    }
-    RecordStore& store = session_.Store();
-    const ChannelSetts out = setts_;
-    const int rc =
-        session_.Exchange([&] { return WriteChannelRecord(store, kSettsRecord, n, out.data()); });
-    if (rc == kChannelOk) {
-        shadow_ = out;
+    case WriteResult::Written:
         SetStatusText(kWritten);
         return 0;
-    }
-    if (rc == kChannelSizesFailed) {
+    case WriteResult::SizesFailed:
         Report(kSizesFailed);
         return -1;
+    default:
+        ShowMessage(kWriteFailedBox);
+        SetStatusText(store.IsDemo() ? kDemoWriteFailed : kWriteFailed);
+        return -1;
     }
-    ShowMessage(kWriteFailedBox);
-    SetStatusText(store.IsDemo() ? kDemoWriteFailed : kWriteFailed);
-    return -1;
 }
 
-// The parameter block's meter type and phase follow the channels ("ручное" when they differ).
-void TabNozSetts::AfterSaveClick() {
-    TabCtrlrSetts* params = ParamsTab();
-    if (params == nullptr) return;
+bool TabNozSetts::Unsaved() const {
+    return ChannelShown() >= 0 && session_.Model().Setts(ChannelShown()).Unsaved();
+}
+
+ChannelSetts& TabNozSetts::Setts() {
+    return session_.Model().Setts(std::max(ChannelShown(), 0)).working;
+}
+
+// The parameter block's meter type and phase follow the channels ("ручное" when they differ),
+// after every save, whether it was asked for with the button or with the question on leaving a
+// channel.
+void TabNozSetts::AfterSave() {
+    ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     const int channels = ui->cbNumNozSets->count();
-    const int rc = session_.Exchange([&] {
-        return DeriveCtrlrMeterSettings(store, channels, params->Params(), params->Shadow());
-    });
+    const int rc =
+        session_.Exchange([&] { return DeriveModelMeterSettings(model, store, channels); });
     if (rc == kDeriveWriteFailed) ShowMessage(kDeriveWriteFailedText);
 }
 
 void TabNozSetts::eImpLitEntered() {
-    const int factor = setts_.ImpLit();
-    ScaleCounterPair(setts_, factor_, factor);
+    const int factor = Setts().ImpLit();
+    ScaleCounterPair(Setts(), factor_, factor);
     factor_ = factor;
     ShowCalibration();
 }

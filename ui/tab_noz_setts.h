@@ -22,13 +22,14 @@ class TabNozSetts : public ChannelPage {
     explicit TabNozSetts(Session& session, QWidget* parent = nullptr);
     ~TabNozSetts() override;
 
-    const ChannelSetts& Setts() const { return setts_; }
+    // The record of the channel shown, as the controls edit it (in the model).
+    ChannelSetts& Setts();
 
   protected:
     int ReadChannel(int n) override;
     int SaveChannel(int n) override;
-    bool Unsaved() const override { return setts_ != shadow_; }
-    void AfterSaveClick() override;
+    bool Unsaved() const override;
+    void AfterSave() override;
 
   private:
     // A valid pulses-per-litre entry was stored: W and K * L follow the new factor.
@@ -37,8 +38,6 @@ class TabNozSetts : public ChannelPage {
 
     std::unique_ptr<Ui::TabNozSetts> ui;
     FieldBinder* binder_;
-    ChannelSetts setts_;
-    ChannelSetts shadow_;
     // The meter factor the working copy held before the last pulses-per-litre entry.
     int factor_ = 0;
 };

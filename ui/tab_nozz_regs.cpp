@@ -3,6 +3,7 @@
 #include "data/channel_io.h"
 #include "data/field_bindings.h"
 #include "data/field_entry.h"
+#include "data/model_writes.h"
 #include "data/read_checks.h"
 #include "ui/field_binder.h"
 #include "ui/session.h"
@@ -10,6 +11,7 @@
 
 #include <QListWidget>
 #include <QSignalBlocker>
+#include <algorithm>
 
 namespace velmar::ui {
 
@@ -48,24 +50,25 @@ TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
     bits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     bits->setFixedHeight(5 * bits->sizeHintForRow(0) + 2 * bits->frameWidth() + 2);
 
-    binder_->Bind(ui->eSetVol, bind::eSetVol, regs_);
-    binder_->Bind(ui->eSetSum, bind::eSetSum, regs_);
-    binder_->Bind(ui->eLoadVol, bind::eLoadVol, regs_);
-    binder_->Bind(ui->eLoadVolLo, bind::eLoadVolLo, regs_);
-    binder_->Bind(ui->eKVol, bind::eKVol, regs_);
-    binder_->Bind(ui->eKVolLo, bind::eKVolLo, regs_);
-    binder_->Bind(ui->eLastVol, bind::eLastVol, regs_);
-    binder_->Bind(ui->ePrice, bind::ePrice, regs_);
-    binder_->Bind(ui->eVolStart, bind::eVolStart, regs_);
-    binder_->Bind(ui->eVolEnd, bind::eVolEnd, regs_);
-    binder_->Bind(ui->eDCount, bind::eDCount, regs_);
-    binder_->Bind(ui->eFCount, bind::eFCount, regs_);
-    binder_->Bind(ui->eFCMil, bind::eFCMil, regs_);
-    binder_->Bind(ui->eLCount, bind::eLCount, regs_);
-    binder_->Bind(ui->eSCount, bind::eSCount, regs_);
-    binder_->Bind(ui->eBCount, bind::eBCount, regs_);
-    binder_->Bind(ui->eMCount, bind::eMCount, regs_);
-    binder_->Bind(ui->eBitStatHex, bind::eBitStatHex, regs_, [this] { ShowBitStat(); });
+    const auto shown = [this]() -> ChannelRegs& { return Regs(); };
+    binder_->Bind(ui->eSetVol, bind::eSetVol, shown);
+    binder_->Bind(ui->eSetSum, bind::eSetSum, shown);
+    binder_->Bind(ui->eLoadVol, bind::eLoadVol, shown);
+    binder_->Bind(ui->eLoadVolLo, bind::eLoadVolLo, shown);
+    binder_->Bind(ui->eKVol, bind::eKVol, shown);
+    binder_->Bind(ui->eKVolLo, bind::eKVolLo, shown);
+    binder_->Bind(ui->eLastVol, bind::eLastVol, shown);
+    binder_->Bind(ui->ePrice, bind::ePrice, shown);
+    binder_->Bind(ui->eVolStart, bind::eVolStart, shown);
+    binder_->Bind(ui->eVolEnd, bind::eVolEnd, shown);
+    binder_->Bind(ui->eDCount, bind::eDCount, shown);
+    binder_->Bind(ui->eFCount, bind::eFCount, shown);
+    binder_->Bind(ui->eFCMil, bind::eFCMil, shown);
+    binder_->Bind(ui->eLCount, bind::eLCount, shown);
+    binder_->Bind(ui->eSCount, bind::eSCount, shown);
+    binder_->Bind(ui->eBCount, bind::eBCount, shown);
+    binder_->Bind(ui->eMCount, bind::eMCount, shown);
+    binder_->Bind(ui->eBitStatHex, bind::eBitStatHex, shown, [this] { ShowBitStat(); });
 
     connect(ui->cbState, &QComboBox::currentIndexChanged, this, &TabNozzRegs::cbStateChange);
     connect(ui->checkBitStat, &QListWidget::itemChanged, this,
@@ -85,61 +88,66 @@ int TabNozzRegs::ReadChannel(int n) {
         return -1;
     }
     SetChannelShown(n);
-    shadow_ = read;
-    regs_ = read;
-    const std::vector<Repair> repairs = CheckRegsOnRead(regs_);
+    session_.Model().Regs(n).Take(read);
+    const std::vector<Repair> repairs = CheckRegsOnRead(Regs());
 
     binder_->ShowAll();
     {
         const QSignalBlocker block(ui->cbState);
-        ui->cbState->setCurrentIndex(regs::StateItem(regs_.State()));
+        ui->cbState->setCurrentIndex(regs::StateItem(Regs().State()));
     }
     // A status read as 0xFFFF is shown as read but leaves the list as it was and 0 in the
     // working copy.
-    ui->eBitStatHex->setText(QString::fromStdString(Hex4(shadow_.BitStat())));
+    ui->eBitStatHex->setText(QString::fromStdString(Hex4(session_.Model().Regs(n).read.BitStat())));
     for (const Repair& repair : repairs) ShowMessage(repair.message.c_str());
     if (repairs.empty()) ShowBitStat();
 
-    session_.fieldEntry.invalidFieldCount = 0;
+    session_.FieldEntry().invalidFieldCount = 0;
     SetStatusText(kRead);
     return 1;
 }
 
 int TabNozzRegs::SaveChannel(int n) {
     if (!CheckChannelNumber(n)) return -1;
-    if (!Unsaved()) {
-        SetStatusText(kNoChanges);
-        return 0;
-    }
+    ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    const ChannelRegs out = regs_;
     // The demo image is written once; a controller gets up to three attempts.
     const int attempts = store.IsDemo() ? 1 : kWriteAttempts;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        const int rc = session_.Exchange(
-            [&] { return WriteChannelRecord(store, kRegsRecord, n, out.data()); });
-        if (rc == kChannelOk) {
-            shadow_ = out;
+        switch (session_.ExchangeFor([&] { return WriteModelChannelRegs(model, store, n); })) {
+        case WriteResult::NoChanges:
+            SetStatusText(kNoChanges);
+            return 0;
+        case WriteResult::Written:
             SetStatusText(kWritten);
             return 0;
-        }
-        if (rc == kChannelSizesFailed) {
+        case WriteResult::SizesFailed:
             Report(kSizesFailed);
             return -1;
+        default:
+            ShowMessage(kAttemptFailed);
+            break;
         }
-        ShowMessage(kAttemptFailed);
     }
     SetStatusText(store.IsDemo() ? kDemoWriteFailed : kWriteFailed);
     return -1;
 }
 
+bool TabNozzRegs::Unsaved() const {
+    return ChannelShown() >= 0 && session_.Model().Regs(ChannelShown()).Unsaved();
+}
+
+ChannelRegs& TabNozzRegs::Regs() {
+    return session_.Model().Regs(std::max(ChannelShown(), 0)).working;
+}
+
 void TabNozzRegs::cbStateChange(int item) {
-    if (item >= 0) regs_.SetState(static_cast<uint8_t>(regs::StateCode(item)));
+    if (item >= 0) Regs().SetState(static_cast<uint8_t>(regs::StateCode(item)));
 }
 
 void TabNozzRegs::checkBitStatClickCheck() {
     // Items in order 0..9: items 6 and 7 share bit 2, so item 7's check decides it.
-    uint16_t bits = regs_.BitStat();
+    uint16_t bits = Regs().BitStat();
     for (int i = 0; i < ui->checkBitStat->count(); ++i) {
         const auto bit =
             static_cast<uint16_t>(1u << regs::kBitStatItemBits[static_cast<size_t>(i)]);
@@ -149,13 +157,13 @@ void TabNozzRegs::checkBitStatClickCheck() {
             bits &= static_cast<uint16_t>(~bit);
         }
     }
-    regs_.SetBitStat(bits);
+    Regs().SetBitStat(bits);
     binder_->Show(ui->eBitStatHex);
 }
 
 void TabNozzRegs::ShowBitStat() {
     const QSignalBlocker block(ui->checkBitStat);
-    const uint16_t bits = regs_.BitStat();
+    const uint16_t bits = Regs().BitStat();
     for (int i = 0; i < ui->checkBitStat->count(); ++i) {
         const bool on = (bits >> regs::kBitStatItemBits[static_cast<size_t>(i)]) & 1u;
         ui->checkBitStat->item(i)->setCheckState(on ? Qt::Checked : Qt::Unchecked);

@@ -22,12 +22,13 @@ class TabNozzRegs : public ChannelPage {
     explicit TabNozzRegs(Session& session, QWidget* parent = nullptr);
     ~TabNozzRegs() override;
 
-    const ChannelRegs& Regs() const { return regs_; }
+    // The record of the channel shown, as the controls edit it (in the model).
+    ChannelRegs& Regs();
 
   protected:
     int ReadChannel(int n) override;
     int SaveChannel(int n) override;
-    bool Unsaved() const override { return regs_ != shadow_; }
+    bool Unsaved() const override;
 
   private:
     void cbStateChange(int item);
@@ -37,8 +38,6 @@ class TabNozzRegs : public ChannelPage {
 
     std::unique_ptr<Ui::TabNozzRegs> ui;
     FieldBinder* binder_;
-    ChannelRegs regs_;
-    ChannelRegs shadow_;
 };
 
 } // namespace velmar::ui

@@ -1,6 +1,7 @@
 #include "ui/tab_regs_sides.h"
 
 #include "data/memory_map.h"
+#include "data/model_writes.h"
 #include "ui/accessible_names.h"
 #include "ui/char_key_filter.h"
 #include "ui/field_grid.h"
@@ -90,8 +91,8 @@ void TabRegsSides::PageShown() {
     // The records are shown read-only; --service keeps them editable and writable.
     for (const SideControls& c : sides_)
         for (QLineEdit* e : {c.countKor, c.date, c.countTranz})
-            e->setReadOnly(!session_.serviceMode);
-    ui->bWriteRegsSides->setVisible(session_.serviceMode);
+            e->setReadOnly(!session_.Modes().serviceMode);
+    ui->bWriteRegsSides->setVisible(session_.Modes().serviceMode);
     ApplyReadResult(ReadSidesSetts(), true);
 }
 
@@ -105,8 +106,10 @@ int TabRegsSides::ReadSidesSetts() {
     // Both sides, whatever the number of sides configured.
     for (int side = 0; side < 2; ++side) {
         SideState record;
-        const int got = session_.Exchange(
-            [&] { return session_.Store().Read(Address(side), side::kLength, record.data(), 0); });
+        RecordStore& store = session_.Store();
+        const int address = Address(side);
+        const int got =
+            session_.Exchange([&] { return store.Read(address, side::kLength, record.data(), 0); });
         const SideTexts& t = kSideTexts[static_cast<size_t>(side)];
         // A short record would show bytes that were never read.
         if (got < side::kLength) {
@@ -114,7 +117,7 @@ int TabRegsSides::ReadSidesSetts() {
             failed[side] = true;
             continue;
         }
-        held_[static_cast<size_t>(side)] = record;
+        session_.Model().Side(side).Take(record);
         FreshStatus(session_, demo ? t.readDemo : t.read);
         ShowSide(side);
     }
@@ -135,7 +138,7 @@ void TabRegsSides::ApplyReadResult(int result, bool onShow) {
 }
 
 void TabRegsSides::ShowSide(int side) {
-    const SideState& r = held_[static_cast<size_t>(side)];
+    const SideState& r = Held(side);
     const SideControls& c = sides_[static_cast<size_t>(side)];
     c.activeNoz->setText(QString::number(r.ActiveNoz()));
     c.countKor->setText(QString::number(r.CountKor()));
@@ -148,7 +151,7 @@ void TabRegsSides::ShowSide(int side) {
 
 void TabRegsSides::CountKorExit(int side) {
     QLineEdit* e = sides_[static_cast<size_t>(side)].countKor;
-    SideState& r = held_[static_cast<size_t>(side)];
+    SideState& r = Held(side);
     bool ok = false;
     const qulonglong value = e->text().toULongLong(&ok);
     if (!ok) {
@@ -169,7 +172,7 @@ void TabRegsSides::DateExit(int side) {
     static const QRegularExpression kDate(QStringLiteral("^\\s*(\\d+)\\.\\s*(\\d+)\\.\\s*(\\d+)"));
     const QRegularExpressionMatch m = kDate.match(sides_[static_cast<size_t>(side)].date->text());
     if (!m.hasMatch()) return;
-    SideState& r = held_[static_cast<size_t>(side)];
+    SideState& r = Held(side);
     r.SetDateLastKorDay(static_cast<uint8_t>(m.captured(1).toUInt()));
     r.SetDateLastKorMonth(static_cast<uint8_t>(m.captured(2).toUInt()));
     r.SetDateLastKorYear(static_cast<uint8_t>(m.captured(3).toUInt()));
@@ -183,7 +186,7 @@ void TabRegsSides::CountTranzExit(int side) {
         if (!c.isDigit()) break;
         value = value * 10 + static_cast<uint32_t>(c.digitValue());
     }
-    held_[static_cast<size_t>(side)].SetCountTranz(value);
+    Held(side).SetCountTranz(value);
 }
 
 // ---- Writing ----------------------------------------------------------------------------------
@@ -217,10 +220,17 @@ void TabRegsSides::bWriteRegsSidesClick() {
 }
 
 int TabRegsSides::WriteSideSetts(int side) {
-    const SideState& r = held_[static_cast<size_t>(side)];
-    const int rc = session_.Exchange(
-        [&] { return session_.Store().Write(Address(side), side::kLength, r.data(), 0); });
-    return rc == 1 ? 1 : -1;
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const int address = Address(side);
+    return session_.ExchangeFor([&] { return WriteModelSide(model, store, side, address); }) ==
+                   WriteResult::Written
+               ? 1
+               : -1;
+}
+
+SideState& TabRegsSides::Held(int side) {
+    return session_.Model().Side(side).working;
 }
 
 } // namespace velmar::ui

@@ -54,10 +54,11 @@ class TabRegsSides : public Page {
     void DateExit(int side);
     void CountTranzExit(int side);
     int Address(int side) const;
+    // Side 0 or 1's record in the model, as the controls edit it.
+    SideState& Held(int side);
 
     std::unique_ptr<Ui::TabRegsSides> ui;
     std::array<SideControls, 2> sides_{};
-    std::array<SideState, 2> held_{};
 };
 
 } // namespace velmar::ui

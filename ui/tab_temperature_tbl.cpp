@@ -1,6 +1,7 @@
 #include "ui/tab_temperature_tbl.h"
 
 #include "data/memory_map.h"
+#include "data/model_writes.h"
 #include "data/temp_table_calc.h"
 #include "ui/accessible_names.h"
 #include "ui/char_key_filter.h"
@@ -101,7 +102,10 @@ void TabTemperatureTbl::bRecalcTblTClick() {
         const TempTableRow& r = rows[static_cast<size_t>(k)];
         SetRow(k, r.degrees, QString::fromStdString(FormatTempResistance(r.resistanceKOhm)), r.adc);
     }
-    table_ = TempTableFromRows(rows);
+    // A computed table is what "Записать" sends, as a read one would be.
+    HeldRecord<TempTable>& held = session_.Model().Temperatures();
+    held.working = TempTableFromRows(rows);
+    held.wasRead = true;
 }
 
 void TabTemperatureTbl::bReadTblTClick() {
@@ -112,15 +116,16 @@ void TabTemperatureTbl::bReadTblTClick() {
     session_.SetStatus(QString());
     Session::LetRepaint();
     TempTable read;
+    RecordStore& store = session_.Store();
     const int got = session_.Exchange(
-        [&] { return session_.Store().Read(addr::kTempTable, temp::kLength, read.data(), 0); });
+        [&] { return store.Read(addr::kTempTable, temp::kLength, read.data(), 0); });
     if (got < temp::kLength) {
         session_.SetStatus(QString::fromUtf8(kNotRead));
         return;
     }
-    table_ = read;
+    session_.Model().Temperatures().Take(read);
     for (int k = 0; k < temp::kEntryCount; ++k)
-        SetRow(k, temp::EntryDegrees(k), QStringLiteral("---"), table_.Entry(k));
+        SetRow(k, temp::EntryDegrees(k), QStringLiteral("---"), read.Entry(k));
     session_.SetStatus(QString::fromUtf8(kRead));
 }
 
@@ -131,9 +136,11 @@ void TabTemperatureTbl::bWriteTblTClick() {
     }
     session_.SetStatus(QString());
     Session::LetRepaint();
-    const int rc = session_.Exchange(
-        [&] { return session_.Store().Write(addr::kTempTable, temp::kLength, table_.data(), 0); });
-    session_.SetStatus(QString::fromUtf8(rc == 1 ? kWritten : kNotWritten));
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const WriteResult rc =
+        session_.ExchangeFor([&] { return WriteModelTemperatures(model, store); });
+    session_.SetStatus(QString::fromUtf8(rc == WriteResult::Written ? kWritten : kNotWritten));
 }
 
 } // namespace velmar::ui

@@ -33,7 +33,6 @@ class TabTemperatureTbl : public Page {
     void SetRow(int k, int degrees, const QString& resistance, uint16_t adc);
 
     std::unique_ptr<Ui::TabTemperatureTbl> ui;
-    TempTable table_; // what "Записать" sends: the last table read or computed
 };
 
 } // namespace velmar::ui

@@ -55,7 +55,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
         page->setObjectName(QString::fromUtf8(entry.name));
         // A page hidden from everyday use gets no tab at all: a hidden tab would still be offered
         // to screen readers as a page tab. The page itself lives on, hidden.
-        if (entry.shown || session_.serviceMode)
+        if (entry.shown || session_.Modes().serviceMode)
             ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
         else
             page->hide();
@@ -105,7 +105,7 @@ Page* TVelmarMain::PageByName(const QString& name) const {
 
 void TVelmarMain::FormCreate(const StartOptions& options) {
     session_.StartPorts();
-    session_.reidentRequested[static_cast<size_t>(Reident::ImageOrDialog)] = false;
+    session_.Modes().reidentRequested[static_cast<size_t>(Reident::ImageOrDialog)] = false;
     ShowMainTab();
 
     // Discovery also finds the converters; an empty list is no failure, since a port named on
@@ -113,7 +113,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     session_.DiscoverPorts();
 
     ComIniEntry entry;
-    if (!ReadComIni(session_.comIniPath, entry)) {
+    if (!ReadComIni(session_.Options().comIniPath, entry)) {
         if (options.portName.isEmpty())
             session_.Ask().Message(this, QStringLiteral("Ошибка чтения com.ini. Восстановлены "
                                                         "параметры порта по умолчанию (Com1 "
@@ -121,28 +121,28 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
         entry = DefaultComIni();
     }
     session_.UsePortSettings(entry);
-    if (!options.portName.isEmpty()) session_.portName = options.portName.toStdString();
-    if (options.baud) session_.baud = *options.baud;
+    if (!options.portName.isEmpty()) session_.Line().portName = options.portName.toStdString();
+    if (options.baud) session_.Line().baud = *options.baud;
 
     const int code = session_.OpenSessionPort(this);
-    if (session_.portSlot != 0) {
+    if (session_.Slot() != 0) {
         session_.SetPortClosed(false);
         QString text;
         if (session_.Ask().InputQuery(this, QStringLiteral("Введите номер Контроллера(HEX)"),
                                       QStringLiteral("Введите номер Контроллера(HEX)"), text)) {
             const std::optional<int> number = ParseHexNumber(text);
-            session_.ctrlrAddress = number && *number > 0 ? *number : 1;
-            session_.noCtrlrNumber = false;
+            session_.SetAddress(number && *number > 0 ? *number : 1);
+            session_.Modes().noCtrlrNumber = false;
             tabIdent_->IdentToForm();
         } else {
-            session_.closeOnShow = true;
+            session_.Modes().closeOnShow = true;
         }
         return;
     }
-    session_.Ask().Message(this, PortFailureText(session_.portName, code));
+    session_.Ask().Message(this, PortFailureText(session_.Line().portName, code));
     session_.SetPortClosed(true);
     session_.SetNumberLabel(QStringLiteral("Номер контроллера не введен"));
-    session_.noCtrlrNumber = true;
+    session_.Modes().noCtrlrNumber = true;
     // The window's first paint: without a port only the port settings are of use.
     FormPaint();
 }
@@ -157,17 +157,18 @@ void TVelmarMain::FormPaint() {
     if (session_.AnyReidentRequested()) {
         ShowMainTab();
         tabIdent_->IdentToForm();
-        session_.reidentRequested = {};
+        session_.Modes().reidentRequested = {};
     }
-    if (session_.portClosed) {
+    if (session_.Modes().portClosed) {
         ShowMainTab();
-        ApplyEnablingRule(EnablingRule::C, tabIdent_, ui_->menuChangeNumTrk, session_.demoMode);
-        session_.portSettingsChanged = false;
-    } else if (session_.portSettingsChanged) {
+        ApplyEnablingRule(EnablingRule::C, tabIdent_, ui_->menuChangeNumTrk,
+                          session_.Modes().demoMode);
+        session_.Modes().portSettingsChanged = false;
+    } else if (session_.Modes().portSettingsChanged) {
         ShowMainTab();
-        ApplyEnablingRule(session_.noCtrlrNumber ? EnablingRule::D : EnablingRule::E, tabIdent_,
-                          ui_->menuChangeNumTrk, session_.demoMode);
-        session_.portSettingsChanged = false;
+        ApplyEnablingRule(session_.Modes().noCtrlrNumber ? EnablingRule::D : EnablingRule::E,
+                          tabIdent_, ui_->menuChangeNumTrk, session_.Modes().demoMode);
+        session_.Modes().portSettingsChanged = false;
     }
     inFormPaint_ = false;
 }
@@ -184,7 +185,7 @@ void TVelmarMain::TabSettsChange(int index) {
         // A tab change repaints the window: with the port closed the repaint rules bring the
         // main tab back, so no other tab reads from a port that is not there. The demo image
         // needs no port.
-        if (!session_.demoMode) {
+        if (!session_.Modes().demoMode) {
             FormPaint();
             if (ui_->TabSetts->currentIndex() != index) return;
         }
@@ -196,15 +197,15 @@ bool TVelmarMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (key < Qt::Key_F1 || key > Qt::Key_F9) return false;
     if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return false;
     if (QGuiApplication::mouseButtons() != Qt::NoButton) return false;
-    if (!session_.imageTransferIdle) return false;
+    if (!session_.Modes().imageTransferIdle) return false;
     IdentifyNumber(key - Qt::Key_F1 + 1);
     return true;
 }
 
 void TVelmarMain::IdentifyNumber(int number) {
-    session_.ctrlrAddress = number;
+    session_.SetAddress(number);
+    session_.ForgetController();
     ShowMainTab();
-    session_.ctrlrParamsRead = false;
     tabIdent_->IdentToForm();
 }
 
@@ -219,14 +220,14 @@ bool TVelmarMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TVelmarMain::menuChangeNumTrkClick() {
     const int number = AskNumberTrk();
-    session_.noCtrlrNumber = false;
+    session_.Modes().noCtrlrNumber = false;
     IdentifyNumber(number);
 }
 
 // The number query of the number menu: the number typed, or after a bad entry the number in use
 // (1 when there is none yet).
 int TVelmarMain::AskNumberTrk() {
-    const int remembered = session_.ctrlrAddress;
+    const int remembered = session_.Address();
     QString text;
     if (session_.Ask().InputQuery(this, QStringLiteral("Введите номер ТРК(HEX)"),
                                   QStringLiteral("Введите номер ТРК(HEX)"), text)) {
@@ -258,7 +259,7 @@ void TVelmarMain::Setting1Click() {
     tabIdent_->StopSearch();
     session_.CloseSessionPort();
     SetPortMenuCaption(true);
-    session_.portSettingsChanged = true;
+    session_.Modes().portSettingsChanged = true;
     if (comSetting_)
         session_.Ask().ExecDialog(*comSetting_);
     else
@@ -285,7 +286,7 @@ void TVelmarMain::showEvent(QShowEvent* event) {
 }
 
 void TVelmarMain::closeEvent(QCloseEvent* event) {
-    if (!session_.imageTransferIdle) {
+    if (!session_.Modes().imageTransferIdle) {
         event->ignore();
         return;
     }

@@ -88,7 +88,7 @@ void TformViewParam::ShowText() {
     ui_->mParam1->clear();
     if (!buffer_) return;
     std::vector<std::string> lines =
-        ReportLines(*buffer_, session_.ctrlrAddress, ui_->checkAdvanceMode->isChecked());
+        ReportLines(*buffer_, session_.Address(), ui_->checkAdvanceMode->isChecked());
     const std::vector<std::string> unread = UnreadRecordLines(unread_);
     lines.insert(lines.begin() + 1, unread.begin(), unread.end());
     QStringList text;

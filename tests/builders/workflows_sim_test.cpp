@@ -37,6 +37,7 @@ class WorkflowsOnSimulator : public ::testing::Test {
         ASSERT_EQ(bus->Start(), 0);
         ASSERT_EQ(OpenPort(slot, bus->SlavePath().c_str()), 0);
         ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+        store.Retarget(slot, ctrl);
     }
 
     CtrlrParams ReadBlock() {
@@ -142,7 +143,9 @@ TEST_F(WorkflowsOnSimulator, WriteFollowsTheNewSpeedAndAddress) {
     EXPECT_EQ(out.result, ParamsWriteResult::Written);
     EXPECT_EQ(out.newBaud, 9600u);
     EXPECT_EQ(PortBaud(slot), 9600u);
-    EXPECT_EQ(ctrl, 12);
+    EXPECT_EQ(out.address, 12);
+    EXPECT_EQ(store.Address(), 12);
+    ctrl = out.address;
     EXPECT_TRUE(shadow.SameBlock(params));
     {
         auto lock = bus->Lock();
@@ -172,10 +175,12 @@ TEST_F(WorkflowsOnSimulator, FailedStepsStopTheSequence) {
     // Written but not restarted: the controller still listens at the old speed, so the port
     // stays there too.
     Fault([](sim::Faults& f) { f.writeStatusAddress = addr::kRestart; });
-    EXPECT_EQ(Write(params, shadow, 7).result, ParamsWriteResult::RestartFailed);
+    const ParamsWriteOutcome out = Write(params, shadow, 7);
+    EXPECT_EQ(out.result, ParamsWriteResult::RestartFailed);
     EXPECT_TRUE(shadow.SameBlock(params));
     EXPECT_EQ(PortBaud(slot), 4800u);
-    EXPECT_EQ(ctrl, 1);
+    EXPECT_EQ(out.address, 1);
+    EXPECT_EQ(store.Address(), 1);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ class ExchangeRunnerTest : public GuiTest {
 TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
     StartSim({1});
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->ctrlrIdentified);
+    ASSERT_TRUE(session->Modes().ctrlrIdentified);
     ASSERT_TRUE(Enabled("bReset"));
 
     int ticksWhileBusy = 0;
@@ -72,8 +72,8 @@ TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
 
     EXPECT_GT(ticksWhileBusy, 1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr); // the busy cursor went with the exchange
-    EXPECT_TRUE(session->ctrlrIdentified);
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_EQ(session->Address(), 1);
     EXPECT_FALSE(window->Ident().SearchRunning());
     auto lock = sim->Lock();
     EXPECT_EQ(sim->Find(1)->restarts, 0);
@@ -83,7 +83,7 @@ TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
 TEST_F(ExchangeRunnerTest, CancelledImageSaveKeepsTheOldFile) {
     StartSim({1}, 2);
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->ctrlrIdentified);
+    ASSERT_TRUE(session->Modes().ctrlrIdentified);
     const QString path = WriteOldImage();
     for (const bool button : {true, false}) {
         const auto cancel = OnFirstProgress([&] {
@@ -106,7 +106,7 @@ TEST_F(ExchangeRunnerTest, CancelledImageSaveKeepsTheOldFile) {
         EXPECT_EQ(ReadAll(path), QByteArray("old image")) << button;
         EXPECT_TRUE(Find<QProgressBar>("progrImage")->isHidden());
         EXPECT_EQ(ProgressPanel(), nullptr);
-        EXPECT_TRUE(session->imageTransferIdle);
+        EXPECT_TRUE(session->Modes().imageTransferIdle);
     }
 }
 
@@ -115,7 +115,7 @@ TEST_F(ExchangeRunnerTest, CancelledImageSaveKeepsTheOldFile) {
 TEST_F(ExchangeRunnerTest, ClosingDuringAnImageSaveEndsCleanly) {
     StartSim({1}, 2);
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->ctrlrIdentified);
+    ASSERT_TRUE(session->Modes().ctrlrIdentified);
     const QString path = WriteOldImage();
     prompts->saveNames.push_back(path);
     OnFirstProgress([&] {
@@ -126,7 +126,7 @@ TEST_F(ExchangeRunnerTest, ClosingDuringAnImageSaveEndsCleanly) {
     EXPECT_TRUE(prompts->messages.isEmpty());
     QCoreApplication::processEvents(); // the close held back during the exchange
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(session->portSlot, 0);
+    EXPECT_EQ(session->Slot(), 0);
     EXPECT_EQ(ReadAll(path), QByteArray("old image"));
 }
 

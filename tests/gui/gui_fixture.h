@@ -64,11 +64,11 @@ class GuiTest : public ::testing::Test {
         auto fake = std::make_unique<FakePrompts>();
         prompts = fake.get();
         session->SetPrompts(std::move(fake));
-        session->findIntervalMs = 5;
-        session->demoMode = demoMode;
-        session->serviceMode = serviceMode;
-        session->demoImagePath = demoImagePath.toStdString();
-        if (sim) session->extraPortNames.push_back(sim->SlavePath());
+        session->Options().findIntervalMs = 5;
+        session->Modes().demoMode = demoMode;
+        session->Modes().serviceMode = serviceMode;
+        session->Options().demoImagePath = demoImagePath.toStdString();
+        if (sim) session->Options().extraPortNames.push_back(sim->SlavePath());
         prompts->inputs.push_back(number);
         window = std::make_unique<ui::TVelmarMain>(*session);
         ui::StartOptions start;

@@ -45,8 +45,8 @@ TEST_F(GuiTest, DialogClosedWithoutSavingLeavesThePortClosed) {
     MenuAction("Setting1")->trigger();
     EXPECT_TRUE(prompts->messages.contains(
         QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании")));
-    EXPECT_TRUE(session->portClosed);
-    EXPECT_EQ(session->portSlot, 0);
+    EXPECT_TRUE(session->Modes().portClosed);
+    EXPECT_EQ(session->Slot(), 0);
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
     // Rule C.
     for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bReservCall", "bSaveImage",
@@ -78,7 +78,7 @@ TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
     // Reserved fields are written back as they were read.
     WriteFile(QStringLiteral("com.ini"), "COM7 0 2400 5 0 1 8 N 1\r\nCOM8 0 1200\r\n");
     StartApp(QStringLiteral("1"), pty);
-    ASSERT_TRUE(session->ctrlrIdentified);
+    ASSERT_TRUE(session->Modes().ctrlrIdentified);
 
     prompts->onDialog = [&](QDialog& d) {
         // The stored speed 2400 is not in the list: 4800 is shown.
@@ -91,8 +91,8 @@ TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
     };
     MenuAction("Setting1")->trigger();
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), pty + QStringLiteral(" 0 4800 5 0 1 8 E 1"));
-    EXPECT_FALSE(session->portClosed);
-    EXPECT_NE(session->portSlot, 0);
+    EXPECT_FALSE(session->Modes().portClosed);
+    EXPECT_NE(session->Slot(), 0);
     EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (открыт)"));
     // Rule E: everything back on, the number is known.
     for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bReservCall", "bSaveImage"})
@@ -120,8 +120,8 @@ TEST_F(GuiTest, DialogTakesATypedNetworkPortAndOffersItAgain) {
         QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
     };
     MenuAction("Setting1")->trigger();
-    EXPECT_NE(session->portSlot, 0);
-    EXPECT_EQ(GetPortKind(session->portSlot), PortKind::TcpGateway);
+    EXPECT_NE(session->Slot(), 0);
+    EXPECT_EQ(GetPortKind(session->Slot()), PortKind::TcpGateway);
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), name + QStringLiteral(" 0 4800 0 1 0 8 N 1"));
     EXPECT_EQ(gateway.Connections(), 1);
 
@@ -138,11 +138,11 @@ TEST_F(GuiTest, DialogTakesATypedNetworkPortAndOffersItAgain) {
 TEST_F(GuiTest, DialogAfterFailedStartLeavesOnlyReserveAndNumberMenu) {
     StartSim({1});
     StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
-    ASSERT_TRUE(session->noCtrlrNumber);
+    ASSERT_TRUE(session->Modes().noCtrlrNumber);
     const QString pty = QString::fromStdString(sim->SlavePath());
     prompts->onDialog = Choose(pty, QStringLiteral("4800"), QStringLiteral("None"));
     MenuAction("Setting1")->trigger();
-    ASSERT_FALSE(session->portClosed);
+    ASSERT_FALSE(session->Modes().portClosed);
     // Rule D.
     EXPECT_TRUE(Enabled("bReservCall"));
     EXPECT_TRUE(MenuAction("menuChangeNumTrk")->isEnabled());
@@ -161,7 +161,7 @@ TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
     StartSim({1});
     WriteFile(QStringLiteral("com.ini"), "COM3 0 9600 0 1 0 8 N 1");
     StartApp(QStringLiteral("1"));
-    session->extraPortNames.push_back("/dev/velmar-no-such-port");
+    session->Options().extraPortNames.push_back("/dev/velmar-no-such-port");
     prompts->onDialog = [&](QDialog& d) {
         Choose(QStringLiteral("/dev/velmar-no-such-port"), QStringLiteral("9600"),
                QStringLiteral("None"))(d);
@@ -171,7 +171,7 @@ TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
     ASSERT_FALSE(prompts->messages.isEmpty());
     EXPECT_TRUE(prompts->messages.last().startsWith(QStringLiteral("Ошибка открытия порта")));
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), QStringLiteral("COM3 0 9600 0 1 0 8 N 1"));
-    EXPECT_TRUE(session->portClosed);
+    EXPECT_TRUE(session->Modes().portClosed);
 }
 
 // Started on a port given on the command line: the dialog offers that port and its speed, so
@@ -181,16 +181,16 @@ TEST_F(GuiTest, DialogStartsFromThePortInUse) {
     const QString pty = QString::fromStdString(sim->SlavePath());
     WriteFile(QStringLiteral("com.ini"), "/dev/velmar-no-such-port 0 9600 0 1 0 8 N 1");
     StartApp(QStringLiteral("1"), pty);
-    ASSERT_TRUE(session->ctrlrIdentified);
-    session->extraPortNames.push_back("/dev/velmar-no-such-port");
-    const QString speed = QString::number(session->baud);
+    ASSERT_TRUE(session->Modes().ctrlrIdentified);
+    session->Options().extraPortNames.push_back("/dev/velmar-no-such-port");
+    const QString speed = QString::number(session->Line().baud);
     prompts->onDialog = [&](QDialog& d) {
         EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbComNumber"))->currentText(), pty);
         EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbPortBRate"))->currentText(), speed);
         QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
     };
     MenuAction("Setting1")->trigger();
-    EXPECT_EQ(session->portName, pty.toStdString());
+    EXPECT_EQ(session->Line().portName, pty.toStdString());
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")),
               pty + QStringLiteral(" 0 ") + speed + QStringLiteral(" 0 1 0 8 N 1"));
     QTest::mouseClick(Find<QPushButton>("bCallIdent"), Qt::LeftButton);

@@ -33,7 +33,7 @@ TEST_F(GuiTest, FullSearchListsEveryNumberAndRestoresTheButtons) {
     EXPECT_TRUE(Enabled("bCallIdent"));
     EXPECT_TRUE(Enabled("bReservCall"));
     EXPECT_FALSE(Enabled("bSaveImage")); // disabled before the search, so it stays disabled
-    EXPECT_EQ(session->ctrlrAddress, 5); // the search does not choose a controller
+    EXPECT_EQ(session->Address(), 5);    // the search does not choose a controller
 
     Tabs()->setCurrentIndex(1);
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabCtrlrSetts"));
@@ -44,7 +44,7 @@ TEST_F(GuiTest, FullSearchListsEveryNumberAndRestoresTheButtons) {
 TEST_F(GuiTest, SearchButtonStopsTheSearch) {
     StartSim({1});
     StartApp(QStringLiteral("1"));
-    session->findIntervalMs = 50;
+    session->Options().findIntervalMs = 50;
     auto* button = Find<QPushButton>("bFindCtrlr");
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(IdentLines().size() >= 2, 30000);
@@ -63,7 +63,7 @@ TEST_F(GuiTest, QuickKeyDuringTheSearchEndsItAndTheButtonsFollowTheIdentificatio
 
     QTest::keyClick(window.get(), Qt::Key_F5); // nobody answers at 5
     QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
-    EXPECT_FALSE(session->ctrlrIdentified);
+    EXPECT_FALSE(session->Modes().ctrlrIdentified);
     EXPECT_EQ(IdentLines(), QStringList{QStringLiteral("Нет связи с устройством №5")});
     // The end of the search does not give the failed controller's buttons back.
     EXPECT_FALSE(Enabled("bSaveImage"));

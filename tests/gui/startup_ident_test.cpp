@@ -15,8 +15,8 @@ TEST_F(GuiTest, StartupNumberIsHexadecimal) {
     EXPECT_EQ(prompts->inputCaptions,
               QStringList{QStringLiteral("Введите номер Контроллера(HEX)|Введите номер "
                                          "Контроллера(HEX)")});
-    EXPECT_TRUE(session->ctrlrIdentified);
-    EXPECT_FALSE(session->noCtrlrNumber);
+    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Modes().noCtrlrNumber);
     EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (открыт)"));
     // Rule A, and bGlobalSet is hidden by every identification.
     for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bSaveImage", "bLoadImage",
@@ -33,7 +33,7 @@ TEST_F(GuiTest, StartupNumberZeroGarbageOrEmptyIsOne) {
     StartSim({1});
     for (const QString& typed : {QStringLiteral("0"), QStringLiteral("zz"), QString()}) {
         StartApp(typed);
-        EXPECT_EQ(session->ctrlrAddress, 1) << typed.toStdString();
+        EXPECT_EQ(session->Address(), 1) << typed.toStdString();
         EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №1"));
         window->close();
     }
@@ -42,12 +42,12 @@ TEST_F(GuiTest, StartupNumberZeroGarbageOrEmptyIsOne) {
 TEST_F(GuiTest, CancelledNumberQueryClosesOnShow) {
     StartSim({1});
     StartApp(std::nullopt, {}, false);
-    EXPECT_TRUE(session->closeOnShow);
+    EXPECT_TRUE(session->Modes().closeOnShow);
     // Closing the window that was never shown still ends the port layer and its thread.
     ASSERT_TRUE(PortLayerStarted());
     window->close();
     EXPECT_FALSE(PortLayerStarted());
-    EXPECT_EQ(session->portSlot, 0);
+    EXPECT_EQ(session->Slot(), 0);
 }
 
 TEST_F(GuiTest, PollAnsweredButNoIdentificationShowsTimeOut) {
@@ -60,7 +60,7 @@ TEST_F(GuiTest, PollAnsweredButNoIdentificationShowsTimeOut) {
     EXPECT_TRUE(IdentLines().contains(QStringLiteral("TimeOut")));
     EXPECT_EQ(Text("lIdentState"), QStringLiteral("Идентификатор не считан"));
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Связь не установлена"));
-    EXPECT_FALSE(session->ctrlrIdentified);
+    EXPECT_FALSE(session->Modes().ctrlrIdentified);
     // Rule B: controller functions off, the ways to retry stay on.
     for (const char* b : {"bSimImp", "bReset", "bSaveImage", "bLoadImage", "bGlobalDefaultSet",
                           "bIrValRead", "bLoadFisk", "bSaveParamToText"})
@@ -83,17 +83,17 @@ TEST_F(GuiTest, NoControllerAtTheNumber) {
 TEST_F(GuiTest, ReserveChannelAdoptsTheAnsweringNumber) {
     StartSim({0x85});
     StartApp(QStringLiteral("1"));
-    EXPECT_FALSE(session->ctrlrIdentified);
+    EXPECT_FALSE(session->Modes().ctrlrIdentified);
     prompts->confirms.push_back(true);
     QTest::mouseClick(Find<QPushButton>("bReservCall"), Qt::LeftButton);
     EXPECT_EQ(prompts->confirmTexts.size(), 1);
-    EXPECT_EQ(session->ctrlrAddress, 133);
+    EXPECT_EQ(session->Address(), 133);
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №133"));
-    EXPECT_TRUE(session->ctrlrIdentified);
+    EXPECT_TRUE(session->Modes().ctrlrIdentified);
 
     // Cancel leaves the number alone.
     QTest::mouseClick(Find<QPushButton>("bReservCall"), Qt::LeftButton);
-    EXPECT_EQ(session->ctrlrAddress, 133);
+    EXPECT_EQ(session->Address(), 133);
 }
 
 TEST_F(GuiTest, FunctionKeysSwitchTheController) {
@@ -103,19 +103,19 @@ TEST_F(GuiTest, FunctionKeysSwitchTheController) {
     ASSERT_NE(CurrentTab(), QStringLiteral("TabIdent"));
 
     QTest::keyClick(Tabs()->currentWidget(), Qt::Key_F3, Qt::ShiftModifier);
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_EQ(session->Address(), 1);
     QTest::keyClick(Tabs()->currentWidget(), Qt::Key_F10);
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_EQ(session->Address(), 1);
 
     QTest::keyClick(Tabs()->currentWidget(), Qt::Key_F3);
-    EXPECT_EQ(session->ctrlrAddress, 3);
+    EXPECT_EQ(session->Address(), 3);
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №3"));
 
     // Ignored while an image goes to or from the controller.
-    session->imageTransferIdle = false;
+    session->Modes().imageTransferIdle = false;
     QTest::keyClick(Find("mIdent"), Qt::Key_F1);
-    EXPECT_EQ(session->ctrlrAddress, 3);
+    EXPECT_EQ(session->Address(), 3);
 }
 
 TEST_F(GuiTest, NumberMenuChecksTheEnteredNumber) {
@@ -128,7 +128,7 @@ TEST_F(GuiTest, NumberMenuChecksTheEnteredNumber) {
     prompts->inputs.push_back(QStringLiteral("zz"));
     MenuAction("menuChangeNumTrk")->trigger();
     EXPECT_EQ(prompts->messages.value(0), QStringLiteral("Введен неправильный номер ТРК!"));
-    EXPECT_EQ(session->ctrlrAddress, 2);
+    EXPECT_EQ(session->Address(), 2);
 }
 
 TEST_F(GuiTest, PulseSimulatorButtonSwitchesTheController) {
@@ -161,7 +161,7 @@ TEST_F(GuiTest, PulseSimulatorSwitchThatFailsIsNotShownAsDone) {
     StartApp(QStringLiteral("1"));
     auto* button = Find<QPushButton>("bSimImp");
     ASSERT_EQ(button->text(), QStringLiteral("Вкл. имитатор импульсов"));
-    session->ctrlrAddress = 9; // the controller no longer answers at the number in use
+    session->SetAddress(9); // the controller no longer answers at the number in use
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(button->text(), QStringLiteral("Вкл. имитатор импульсов"));
     EXPECT_EQ(Text("lSimulState"), QStringLiteral("Ошибка записи имитатора"));
@@ -170,7 +170,7 @@ TEST_F(GuiTest, PulseSimulatorSwitchThatFailsIsNotShownAsDone) {
         EXPECT_EQ(sim->Find(1)->Space(2)[0x24] & 0x40, 0);
     }
     // Back at the right number the same click switches it on.
-    session->ctrlrAddress = 1;
+    session->SetAddress(1);
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(button->text(), QStringLiteral("Выкл имитатор импульсов"));
     EXPECT_EQ(Text("lSimulState"), QStringLiteral("Имитатор включен"));
@@ -200,8 +200,8 @@ TEST_F(GuiTest, PortThatDoesNotOpenIsReportedWithItsReason) {
                                .size());
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Номер контроллера не введен"));
     EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (закрыт)"));
-    EXPECT_TRUE(session->portClosed);
-    EXPECT_TRUE(session->noCtrlrNumber);
+    EXPECT_TRUE(session->Modes().portClosed);
+    EXPECT_TRUE(session->Modes().noCtrlrNumber);
     EXPECT_TRUE(prompts->inputCaptions.isEmpty());
     // Rule C from the first paint on: only the port settings lead anywhere.
     for (const char* b : {"bCallIdent", "bSimImp", "bGlobalSet", "bGlobalDefaultSet", "bReset",

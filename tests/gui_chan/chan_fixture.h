@@ -56,11 +56,11 @@ class ChanTest : public ::testing::Test {
         ASSERT_TRUE(QFile::copy(source, imagePath)) << source.toStdString();
         QFile::setPermissions(imagePath, QFile::ReadOwner | QFile::WriteOwner);
         MakeSession();
-        session->demoMode = true;
-        session->demoImagePath = imagePath.toStdString();
+        session->Modes().demoMode = true;
+        session->Options().demoImagePath = imagePath.toStdString();
         ASSERT_EQ(session->LoadDemoImage(), 1);
-        session->ctrlrAddress = 1;
-        session->ctrlrIdentified = true;
+        session->SetAddress(1);
+        session->Modes().ctrlrIdentified = true;
         MakeWindow();
     }
 
@@ -68,7 +68,7 @@ class ChanTest : public ::testing::Test {
         session = std::make_unique<ui::Session>();
         prompts = new FakePrompts;
         session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
-        session->serviceMode = true;
+        session->Modes().serviceMode = true;
         QObject::connect(session.get(), &ui::Session::statusChanged,
                          [this](const QString& text) { status = text; });
         QObject::connect(session.get(), &ui::Session::showMainTabRequested,
@@ -88,7 +88,7 @@ class ChanTest : public ::testing::Test {
     // The parameter tab is read first (as the engineer's first visit does), then `name` shown.
     void Open(const char* name) {
         tabs->setCurrentWidget(window->PageByName(QStringLiteral("TabCtrlrSetts")));
-        ASSERT_TRUE(session->ctrlrParamsRead);
+        ASSERT_TRUE(session->Model().Params().wasRead);
         page = window->PageByName(QLatin1String(name));
         tabs->setCurrentWidget(page);
     }

@@ -18,7 +18,7 @@ class RegsTest : public ChanTest {
 TEST_F(RegsTest, ShownOnlyWithTheServiceSwitch) {
     for (const bool service : {false, true}) {
         ui::Session s;
-        s.serviceMode = service;
+        s.Modes().serviceMode = service;
         ui::TVelmarMain w(s);
         auto* t = w.findChild<QTabWidget*>(QStringLiteral("TabSetts"));
         EXPECT_EQ(t->isTabVisible(t->indexOf(w.PageByName(QStringLiteral("TabNozzRegs")))),
@@ -76,7 +76,7 @@ TEST_F(RegsTest, EveryFieldReadEditedAndWritten) {
     Click(Button("bCallNozRegs"));
     EXPECT_EQ(Text("ePrice"), U("12,34"));
     EXPECT_FALSE(Marked("eFCMil"));
-    EXPECT_EQ(session->fieldEntry.invalidFieldCount, 0);
+    EXPECT_EQ(session->FieldEntry().invalidFieldCount, 0);
     Save();
     EXPECT_EQ(status, U("Запись не произведена. Не было изменений параметров"));
     prompts->messages.clear();

@@ -58,7 +58,7 @@ TEST_F(DefaultsTest, WritesTheTopologyAndFollowsTheNewAddress) {
         Click(WriteButton(d));
 
         EXPECT_FALSE(d.isVisible());
-        EXPECT_EQ(session->ctrlrAddress, 1);
+        EXPECT_EQ(session->Address(), 1);
         EXPECT_TRUE(session->AnyReidentRequested());
         EXPECT_EQ(Restarts(1), 1);
         EXPECT_EQ(SimBytes(addr::kParams + 35, 16, 1), c.map);

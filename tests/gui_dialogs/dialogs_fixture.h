@@ -44,11 +44,11 @@ class DialogsTest : public ::testing::Test {
         ASSERT_TRUE(QFile::copy(QDir(source).filePath(QStringLiteral("demo_trk.bin")), demoPath));
         QFile::setPermissions(demoPath, QFile::ReadOwner | QFile::WriteOwner);
         MakeSession();
-        session->demoMode = true;
-        session->demoImagePath = demoPath.toStdString();
+        session->Modes().demoMode = true;
+        session->Options().demoImagePath = demoPath.toStdString();
         ASSERT_EQ(session->LoadDemoImage(), 1);
-        session->ctrlrAddress = 1;
-        session->ctrlrIdentified = true;
+        session->SetAddress(1);
+        session->Modes().ctrlrIdentified = true;
     }
 
     void MakeSession() {

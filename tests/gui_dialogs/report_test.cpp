@@ -85,7 +85,7 @@ TEST_F(ReportTest, UnreadRecordsAreNamedAndLaterRecordsStayInPlace) {
     fake.failRead.insert(ChannelAddress(addr::kChannelSettsBase, 2));
     fake.shortRead.insert(addr::kMakeBlock);
     session->SetStore(std::move(store));
-    session->ctrlrAddress = 1;
+    session->SetAddress(1);
 
     auto& dialog = Make<ui::TformViewParam>();
     Open(dialog);

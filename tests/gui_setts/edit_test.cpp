@@ -13,7 +13,7 @@ TEST_F(SettsTest, SlowStartKeeps255Unscaled) {
 
     TypeInto(Edit("eSlowStart"), "25500");
     Tab();
-    EXPECT_EQ(page->Params().SlowStart(), 255);
+    EXPECT_EQ(session->Model().Params().working.SlowStart(), 255);
     EXPECT_FALSE(Marked("eSlowStart"));
 
     TypeInto(Edit("eSlowStart"), "300");
@@ -46,7 +46,7 @@ TEST_F(SettsTest, BadNumbersAreMarkedAndBlockTheWrite) {
     TypeInto(Edit("eImp_len"), "4");
     Tab();
     EXPECT_EQ(InvalidCount(), 2);
-    EXPECT_EQ(page->Params().NozzleWait(), 3);
+    EXPECT_EQ(session->Model().Params().working.NozzleWait(), 3);
 
     Click(Edit("eMetTOut"));
     Tab(); // left without typing: still red
@@ -85,22 +85,22 @@ TEST_F(SettsTest, ModeMaskListAndHexField) {
     Show();
     TypeInto(Edit("eBitMaskHex"), "0103");
     Tab();
-    EXPECT_EQ(page->Params().TrkModes(), 0x0103);
+    EXPECT_EQ(session->Model().Params().working.TrkModes(), 0x0103);
     EXPECT_EQ(Modes()->item(0)->checkState(), Qt::Checked);
     EXPECT_EQ(Modes()->item(9)->checkState(), Qt::Unchecked);
 
     Modes()->item(14)->setCheckState(Qt::Checked); // "Север"
-    EXPECT_EQ(page->Params().TrkModes(), 0x8003);
+    EXPECT_EQ(session->Model().Params().working.TrkModes(), 0x8003);
     EXPECT_EQ(Edit("eBitMaskHex")->text(), "8003");
     // Two sides with two hoses is more than "Север" allows: one hose per side remains.
     EXPECT_EQ(Combo("cbCountNozTrk")->count(), 2);
     EXPECT_EQ(Combo("cbCountNozTrk")->currentText(), "1");
-    EXPECT_EQ(page->Params().CountNozTrk(), 1);
+    EXPECT_EQ(session->Model().Params().working.CountNozTrk(), 1);
 
     TypeInto(Edit("eBitMaskHex"), "G1");
     Tab();
     EXPECT_TRUE(Marked("eBitMaskHex"));
-    EXPECT_EQ(page->Params().TrkModes(), 0x8003);
+    EXPECT_EQ(session->Model().Params().working.TrkModes(), 0x8003);
     TypeInto(Edit("eBitMaskHex"), "0002");
     Tab();
     EXPECT_FALSE(Marked("eBitMaskHex"));
@@ -191,8 +191,8 @@ TEST_F(SettsTest, GridKeysDigitsOnlyEnterMovesOnAndWraps) {
     Tab();
     EXPECT_NE(Focus(), nara);
     EXPECT_FALSE(Marked("sgAdrNaraTrk_2"));
-    EXPECT_EQ(page->Params().AdrNaraTrk(2), 7);
-    EXPECT_EQ(page->Params().AdrNaraTrk(3), 8);
+    EXPECT_EQ(session->Model().Params().working.AdrNaraTrk(2), 7);
+    EXPECT_EQ(session->Model().Params().working.AdrNaraTrk(3), 8);
 
     TypeInto(Edit("eAdrTrk_1"), "1b2");
     EXPECT_EQ(Edit("eAdrTrk_1")->text(), "12");
@@ -218,8 +218,8 @@ TEST_F(SettsTest, SideAddressesEqualAsText) {
     EXPECT_FALSE(Marked("eAdrTrk_1"));
     EXPECT_FALSE(Marked("eAdrTrk_2"));
     EXPECT_EQ(InvalidCount(), 0);
-    EXPECT_EQ(page->Params().AdrTrk_1(), 7);
-    EXPECT_EQ(page->Params().AdrTrk_2(), 7);
+    EXPECT_EQ(session->Model().Params().working.AdrTrk_1(), 7);
+    EXPECT_EQ(session->Model().Params().working.AdrTrk_2(), 7);
 
     // Out of a byte, or empty: only that field is marked.
     TypeInto(Edit("eAdrTrk_2"), "256");
@@ -229,7 +229,7 @@ TEST_F(SettsTest, SideAddressesEqualAsText) {
     TypeInto(Edit("eAdrTrk_1"), "9");
     Tab();
     EXPECT_TRUE(Marked("eAdrTrk_2")) << "a bad text stays marked";
-    EXPECT_EQ(page->Params().AdrTrk_2(), 7);
+    EXPECT_EQ(session->Model().Params().working.AdrTrk_2(), 7);
 }
 
 // Counts: the grids follow the hose count, Nara addresses are numbered, the maps reset.
@@ -238,7 +238,7 @@ TEST_F(SettsTest, CountChangesReshapeTheGrids) {
     SetSimParams({{6, 0}, {7, 0}, {8, 0}, {9, 0}});
     Show();
     Choose(Combo("cbCountNozTrk"), "3");
-    EXPECT_EQ(page->Params().CountNozTrk(), 3);
+    EXPECT_EQ(session->Model().Params().working.CountNozTrk(), 3);
     for (const char* grid :
          {"sgAdrNaraTrk_1", "sgAdrNaraTrk_2", "sgPhysToLogTrk_1", "sgPhysToLogTrk_2"}) {
         EXPECT_EQ(Grid(grid)->columnCount(), 3) << grid;
@@ -296,13 +296,13 @@ TEST_F(SettsTest, LeavingManualMeterModesAsks) {
                 "типов датчиков.\n\r Типы будут изменены для всех "
                 "каналов.\n\r               Вы хотите продолжить?"));
     EXPECT_EQ(Combo("cbMeterType")->currentText(), U("ручное"));
-    EXPECT_EQ(page->Params().MeterType(), 3);
+    EXPECT_EQ(session->Model().Params().working.MeterType(), 3);
 
     prompts->confirms = {true};
     Choose(Combo("cbPhaseMet"), U("одна фаза(2)"));
     ASSERT_EQ(prompts->confirmTexts.size(), 2);
     EXPECT_TRUE(prompts->confirmTexts[1].contains(U("ручной режим пересчета фаз")));
-    EXPECT_EQ(page->Params().PhaseMet(), 2);
+    EXPECT_EQ(session->Model().Params().working.PhaseMet(), 2);
 }
 
 } // namespace

@@ -14,7 +14,7 @@ TEST_F(SettsTest, ShowingTheTabFillsEveryControlFromTheController) {
     Show();
     EXPECT_TRUE(prompts->messages.isEmpty()) << prompts->messages.join('|').toStdString();
     EXPECT_EQ(status, U("Параметры были успешно считаны"));
-    EXPECT_TRUE(session->ctrlrParamsRead);
+    EXPECT_TRUE(session->Model().Params().wasRead);
     EXPECT_TRUE(Button("bSetParam")->isEnabled());
 
     EXPECT_EQ(Combo("cbSpeedTrk")->currentText(), "4800");
@@ -56,13 +56,13 @@ TEST_F(SettsTest, ShowingTheTabFillsEveryControlFromTheController) {
 
 TEST_F(SettsTest, WithoutIdentificationTheTabIsLockedAndNothingIsRead) {
     StartBus();
-    session->ctrlrIdentified = false;
+    session->Modes().ctrlrIdentified = false;
     Show();
     EXPECT_EQ(prompts->messages, QStringList{U("Идентификатор не считан! Считайте идентификатор")});
     EXPECT_EQ(status, U("Идентификатор не считан! Считайте идентификатор"));
     EXPECT_FALSE(page->isEnabled());
     EXPECT_FALSE(Button("bGetParam")->isEnabled());
-    EXPECT_FALSE(session->ctrlrParamsRead);
+    EXPECT_FALSE(session->Model().Params().wasRead);
 }
 
 TEST_F(SettsTest, AFailedReadIsReportedAndLeavesTheControlsAlone) {
@@ -75,7 +75,7 @@ TEST_F(SettsTest, AFailedReadIsReportedAndLeavesTheControlsAlone) {
     Click(Button("bGetParam"));
     EXPECT_EQ(prompts->messages, QStringList{U("Ошибка чтения параметров")});
     EXPECT_EQ(status, U("Ошибка чтения параметров"));
-    EXPECT_FALSE(session->ctrlrParamsRead);
+    EXPECT_FALSE(session->Model().Params().wasRead);
     EXPECT_FALSE(Button("bSetParam")->isEnabled());
     EXPECT_EQ(Edit("eMetTOut")->text(), "15");
 }

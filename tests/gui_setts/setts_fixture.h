@@ -53,13 +53,13 @@ class SettsTest : public ::testing::Test {
         session = std::make_unique<ui::Session>();
         prompts = new FakePrompts;
         session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
-        session->demoMode = true;
-        session->demoImagePath = imagePath;
+        session->Modes().demoMode = true;
+        session->Options().demoImagePath = imagePath;
         int loaded = 0;
         session->SetStore(MakeDemoRecordStore(imagePath, loaded));
         ASSERT_EQ(loaded, 1);
-        session->ctrlrAddress = 1;
-        session->ctrlrIdentified = true;
+        session->SetAddress(1);
+        session->Modes().ctrlrIdentified = true;
         MakePage();
     }
 
@@ -142,7 +142,7 @@ class SettsTest : public ::testing::Test {
     QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
     QListWidget* Modes() { return Get<QListWidget>("checkbTrkModes"); }
     bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
-    int InvalidCount() { return session->fieldEntry.invalidFieldCount; }
+    int InvalidCount() { return session->FieldEntry().invalidFieldCount; }
 
     // ---- What a person does ----
 

@@ -21,7 +21,7 @@ int ReadBlockThroughSession(ui::Session& session) {
 }
 
 bool Reident(const ui::Session& s, ui::Reident which) {
-    return s.reidentRequested[static_cast<size_t>(which)];
+    return s.Modes().reidentRequested[static_cast<size_t>(which)];
 }
 
 TEST_F(SettsTest, ANewSpeedIsFollowedOnOurPort) {
@@ -36,7 +36,7 @@ TEST_F(SettsTest, ANewSpeedIsFollowedOnOurPort) {
         auto lock = bus->Lock();
         EXPECT_EQ(bus->Find(1)->LineBaud(), 9600u);
     }
-    EXPECT_EQ(session->baud, 9600u);
+    EXPECT_EQ(session->Line().baud, 9600u);
     EXPECT_TRUE(Reident(*session, ui::Reident::WriteFailedOrSpeed));
     EXPECT_GE(mainTabRequests, 1);
     EXPECT_EQ(ReadBlockThroughSession(*session), 58);
@@ -61,13 +61,13 @@ TEST_F(SettsTest, ANewAddressInUseWarnsAndTheSessionFollows) {
                 "            с этими ТРК пропадет!\n\r                    Вы хотите продолжить?"));
     EXPECT_EQ(SimParam(2), 1);
     EXPECT_EQ(status, before);
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_EQ(session->Address(), 1);
     EXPECT_TRUE(Reident(*session, ui::Reident::SideAddress));
 
     prompts->confirms = {true};
     Save();
     EXPECT_EQ(status, U("Параметры успешно записаны"));
-    EXPECT_EQ(session->ctrlrAddress, 7);
+    EXPECT_EQ(session->Address(), 7);
     EXPECT_EQ(numberLabel, U("Работа с Адресом №7"));
     auto lock = bus->Lock();
     sim::Controller& first = *bus->Controllers()[0];
@@ -89,8 +89,8 @@ TEST_F(SettsTest, ACancelledAddressChangeIdentifiesAgainAtTheAddressInUse) {
     ASSERT_EQ(prompts->confirmTexts.size(), 1);
     EXPECT_EQ(SimParam(2), 1);
     EXPECT_EQ(tabs->currentWidget(), static_cast<QWidget*>(&window->Ident()));
-    EXPECT_TRUE(session->ctrlrIdentified);
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_EQ(session->Address(), 1);
     EXPECT_EQ(numberLabel, U("Работа с Адресом №1"));
     EXPECT_FALSE(session->AnyReidentRequested());
 }
@@ -105,7 +105,7 @@ TEST_F(SettsTest, AFreeNewAddressIsTakenWithoutAQuestion) {
     Save();
     EXPECT_TRUE(prompts->confirmTexts.isEmpty());
     EXPECT_EQ(status, U("Параметры успешно записаны"));
-    EXPECT_EQ(session->ctrlrAddress, 9);
+    EXPECT_EQ(session->Address(), 9);
     EXPECT_EQ(ReadBlockThroughSession(*session), 58);
     EXPECT_EQ(SimParam(2, 9), 9);
 }
@@ -124,9 +124,9 @@ TEST_F(SettsTest, TheWindowIdentifiesAgainAtTheNewSpeedAndAddress) {
     Save();
     EXPECT_TRUE(prompts->confirmTexts.isEmpty());
     EXPECT_EQ(tabs->currentWidget(), static_cast<QWidget*>(&window->Ident()));
-    EXPECT_TRUE(session->ctrlrIdentified);
-    EXPECT_EQ(session->ctrlrAddress, 12);
-    EXPECT_EQ(session->baud, 19200u);
+    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_EQ(session->Address(), 12);
+    EXPECT_EQ(session->Line().baud, 19200u);
     EXPECT_FALSE(session->AnyReidentRequested());
 
     // Back on the tab, the block comes from the controller at its new place.
@@ -145,7 +145,7 @@ TEST_F(SettsTest, SideBAddressAloneIsWrittenInPlace) {
     Save();
     EXPECT_TRUE(prompts->confirmTexts.isEmpty());
     EXPECT_EQ(status, U("Параметры успешно записаны"));
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_EQ(session->Address(), 1);
     EXPECT_FALSE(session->AnyReidentRequested());
     EXPECT_EQ(SimParam(3), 20);
 }
@@ -220,7 +220,7 @@ TEST_F(SettsTest, AFailedWriteIsReportedAndTriedAgainNextTime) {
 TEST_F(SettsTest, ARestartTheControllerDoesNotTakeIsReported) {
     StartBus();
     Show();
-    const uint32_t baud = session->baud;
+    const uint32_t baud = session->Line().baud;
     {
         auto lock = bus->Lock();
         bus->GetFaults().writeStatusAddress = 0x88FFFF;
@@ -230,7 +230,7 @@ TEST_F(SettsTest, ARestartTheControllerDoesNotTakeIsReported) {
     const QString text = U("Параметры записаны, но контроллер не ответил на команду рестарта");
     EXPECT_EQ(prompts->messages, QStringList{text});
     EXPECT_EQ(status, text);
-    EXPECT_EQ(session->baud, baud);
+    EXPECT_EQ(session->Line().baud, baud);
     EXPECT_TRUE(Reident(*session, ui::Reident::WriteFailedOrSpeed));
 }
 
@@ -266,7 +266,7 @@ TEST_F(SettsTest, DemoImageIsReadAndWritten) {
     Save();
     EXPECT_TRUE(prompts->confirmTexts.isEmpty());
     EXPECT_EQ(status, U("Параметры успешно записаны"));
-    EXPECT_EQ(session->ctrlrAddress, 1);
+    EXPECT_EQ(session->Address(), 1);
 
     QFile file(image);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

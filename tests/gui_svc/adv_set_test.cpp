@@ -132,7 +132,7 @@ TEST_F(SvcTest, PanelPasswordsMustFitThirtyTwoBits) {
     Show();
     Enter("eBmuPAdm", "4294967296");
     EXPECT_TRUE(Marked("eBmuPAdm"));
-    EXPECT_EQ(session->fieldEntry.invalidFieldCount, 1);
+    EXPECT_EQ(session->FieldEntry().invalidFieldCount, 1);
     Enter("eBmuPAdm", "999999999");
     EXPECT_FALSE(Marked("eBmuPAdm"));
     Enter("eBmuPAdm", "4294967295");
@@ -155,7 +155,7 @@ TEST_F(SvcTest, PanelPasswordsMustFitThirtyTwoBits) {
 
 TEST_F(SvcTest, BeforeIdentificationNothingIsRead) {
     StartBus();
-    session->ctrlrIdentified = false;
+    session->Modes().ctrlrIdentified = false;
     Make<ui::TabAdvSet>();
     Show();
     EXPECT_EQ(status, U("Идентификатор не считан! Считайте идентификатор"));

@@ -37,7 +37,7 @@ class SvcScreenshot : public SvcTest {
 
 TEST_F(SvcScreenshot, ServiceTabs) {
     StartBus();
-    session->serviceMode = true;
+    session->Modes().serviceMode = true;
     window = std::make_unique<ui::TVelmarMain>(*session);
     window->show();
     window->activateWindow();

@@ -38,7 +38,7 @@ TEST_F(SvcTest, SideBFailingWhileSideAIsReadDisablesOnlySideB) {
 // With only side A readable, a write sends side A alone and ends with its own text.
 TEST_F(SvcTest, AWriteWithOnlySideAEnabledSendsSideA) {
     StartBus();
-    session->serviceMode = true;
+    session->Modes().serviceMode = true;
     store->failReads = {0x4100};
     SetSim(0x4100, {9, 9, 9});
     SetSim(0x4001, {0x10, 0x27});

@@ -58,7 +58,7 @@ class SvcTest : public ::testing::Test {
         StartPortLayer();
         NewSession();
         ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
-        auto selective = std::make_unique<SelectiveStore>(session->portSlot, session->ctrlrAddress);
+        auto selective = std::make_unique<SelectiveStore>(session->Slot(), session->Address());
         store = selective.get();
         session->SetStore(std::move(selective));
         session->Store().Sizes().paramsLength = len::kParams;
@@ -67,19 +67,19 @@ class SvcTest : public ::testing::Test {
     // The demo image at `imagePath` instead of a controller.
     void StartDemo(const std::string& imagePath) {
         NewSession();
-        session->demoMode = true;
-        session->demoImagePath = imagePath;
+        session->Modes().demoMode = true;
+        session->Options().demoImagePath = imagePath;
         int loaded = 0;
         session->SetStore(MakeDemoRecordStore(imagePath, loaded));
         ASSERT_EQ(loaded, 1);
-        session->ctrlrAddress = 1;
+        session->SetAddress(1);
     }
 
     void NewSession() {
         session = std::make_unique<ui::Session>();
         prompts = new FakePrompts;
         session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
-        session->ctrlrIdentified = true;
+        session->Modes().ctrlrIdentified = true;
         QObject::connect(session.get(), &ui::Session::statusChanged,
                          [this](const QString& text) { status = text; });
     }
