@@ -1,18 +1,18 @@
 // velmar: the service tool's window. Start-up order: the main window (which opens the port and
 // identifies the controller), then the dialogs, then the event loop.
 #include "sim/core/bus_simulator.h"
-#include "ui/about_box.h"
-#include "ui/com_setting.h"
+#include "ui/dialogs/about_box.h"
+#include "ui/dialogs/com_setting.h"
 #include "ui/command_line.h"
-#include "ui/def_set.h"
+#include "ui/dialogs/def_set.h"
 #include "ui/file_places.h"
-#include "ui/global_setts.h"
+#include "ui/dialogs/global_setts.h"
 #include "ui/read_retry_setting.h"
 #include "ui/session.h"
-#include "ui/tab_ident.h"
+#include "ui/pages/tab_ident.h"
 #include "ui/velmar_application.h"
 #include "ui/velmar_main.h"
-#include "ui/view_param.h"
+#include "ui/dialogs/view_param.h"
 
 #include <QApplication>
 #include <cstdio>

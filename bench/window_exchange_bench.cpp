@@ -14,9 +14,9 @@
 #include "data/memory_map.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/prompts.h"
+#include "ui/dialogs/prompts.h"
 #include "ui/session.h"
-#include "ui/thread_runner.h"
+#include "ui/exchange/thread_runner.h"
 #include "ui/velmar_main.h"
 
 #include <QApplication>

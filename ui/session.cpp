@@ -4,7 +4,7 @@
 #include "data/live_store.h"
 #include "protocol/read_retry.h"
 #include "ui/port_config.h"
-#include "ui/thread_runner.h"
+#include "ui/exchange/thread_runner.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -7,10 +7,10 @@
 #include "data/controller_model.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
-#include "ui/exchange_runner.h"
-#include "ui/field_marks.h"
+#include "ui/exchange/exchange_runner.h"
+#include "ui/fields/field_marks.h"
 #include "ui/port_config.h"
-#include "ui/prompts.h"
+#include "ui/dialogs/prompts.h"
 
 #include <QObject>
 #include <QString>

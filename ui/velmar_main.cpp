@@ -1,15 +1,15 @@
 #include "ui/velmar_main.h"
 
 #include "link/serial_port.h"
-#include "ui/accessible_names.h"
-#include "ui/enabling_rules.h"
-#include "ui/hex_number.h"
-#include "ui/hint_table.h"
-#include "ui/main_pages.h"
-#include "ui/page.h"
+#include "ui/fields/accessible_names.h"
+#include "ui/fields/enabling_rules.h"
+#include "ui/fields/hex_number.h"
+#include "ui/fields/hint_table.h"
+#include "ui/pages/main_pages.h"
+#include "ui/pages/page.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
-#include "ui/tab_ident.h"
+#include "ui/pages/tab_ident.h"
 #include "ui_velmar_main.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The command line and the hexadecimal controller number.
 #include "ui/command_line.h"
-#include "ui/hex_number.h"
+#include "ui/fields/hex_number.h"
 
 #include <gtest/gtest.h>
 

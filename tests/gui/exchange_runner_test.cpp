@@ -1,7 +1,7 @@
 // The window while it talks to the controller: exchanges run off the window thread, against a
 // simulator that takes the line's real time at 4800 baud.
 #include "gui_fixture.h"
-#include "ui/tab_ident.h"
+#include "ui/pages/tab_ident.h"
 
 #include <QFile>
 #include <QProgressBar>

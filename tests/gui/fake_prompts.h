@@ -1,7 +1,7 @@
 // Answers the program's questions from scripts set up by a test and records what it showed.
 #pragma once
 
-#include "ui/prompts.h"
+#include "ui/dialogs/prompts.h"
 #include "ui/velmar_application.h"
 
 #include <QDialog>

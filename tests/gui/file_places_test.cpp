@@ -3,7 +3,7 @@
 #include "data/demo_store.h"
 #include "gui_fixture.h"
 #include "ui/file_places.h"
-#include "ui/page.h"
+#include "ui/pages/page.h"
 
 #include <QFile>
 #include <QLineEdit>

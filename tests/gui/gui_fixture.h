@@ -4,8 +4,8 @@
 
 #include "fake_prompts.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/about_box.h"
-#include "ui/com_setting.h"
+#include "ui/dialogs/about_box.h"
+#include "ui/dialogs/com_setting.h"
 #include "ui/session.h"
 #include "ui/velmar_main.h"
 

@@ -1,6 +1,6 @@
 // The controller search and the tab guard that keeps its list in view.
 #include "gui_fixture.h"
-#include "ui/tab_ident.h"
+#include "ui/pages/tab_ident.h"
 
 namespace velmar::test {
 namespace {

@@ -2,9 +2,9 @@
 // application's handling of an escaped exception.
 #include "gui_fixture.h"
 #include "link/serial_port.h"
-#include "ui/accessible_names.h"
-#include "ui/hint_table.h"
-#include "ui/page.h"
+#include "ui/fields/accessible_names.h"
+#include "ui/fields/hint_table.h"
+#include "ui/pages/page.h"
 #include "ui/velmar_application.h"
 
 #include <QAccessible>

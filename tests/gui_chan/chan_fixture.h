@@ -9,8 +9,8 @@
 #include "gui_session_support.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/field_marks.h"
-#include "ui/page.h"
+#include "ui/fields/field_marks.h"
+#include "ui/pages/page.h"
 #include "ui/session.h"
 #include "ui/velmar_main.h"
 

@@ -3,7 +3,7 @@
 #include "chan_fixture.h"
 #include "data/channel_io.h"
 #include "data/read_checks.h"
-#include "ui/tab_nozz_regs.h"
+#include "ui/pages/tab_nozz_regs.h"
 
 namespace velmar::test {
 namespace {

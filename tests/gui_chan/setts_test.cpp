@@ -5,8 +5,8 @@
 #include "data/channel_setts.h"
 #include "data/ctrlr_params.h"
 #include "data/read_checks.h"
-#include "ui/tab_noz_setts.h"
-#include "ui/tab_nozz_regs.h"
+#include "ui/pages/tab_noz_setts.h"
+#include "ui/pages/tab_nozz_regs.h"
 
 #include <cmath>
 

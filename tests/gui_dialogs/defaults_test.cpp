@@ -1,8 +1,8 @@
 // The factory defaults dialog: the topology the engineer sets, its address rules, the live write
 // with the address follow-up, and the demo image write.
 #include "dialogs_fixture.h"
-#include "ui/def_set.h"
-#include "ui/field_grid.h"
+#include "ui/dialogs/def_set.h"
+#include "ui/fields/field_grid.h"
 
 #include <QPlainTextEdit>
 

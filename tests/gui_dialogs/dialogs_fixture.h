@@ -8,7 +8,7 @@
 #include "gui_session_support.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/field_marks.h"
+#include "ui/fields/field_marks.h"
 #include "ui/session.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // write of the whole configuration with the fiscal totalisers kept, and a write that fails part
 // way.
 #include "dialogs_fixture.h"
-#include "ui/global_setts.h"
+#include "ui/dialogs/global_setts.h"
 
 #include <QLabel>
 #include <QListWidget>

@@ -1,10 +1,10 @@
 // The main tab's setup buttons: which dialog each opens, the initial setup button under
 // --service, and the repaint that serves a dialog's re-identification request.
 #include "gui/gui_fixture.h"
-#include "ui/def_set.h"
-#include "ui/global_setts.h"
-#include "ui/tab_ident.h"
-#include "ui/view_param.h"
+#include "ui/dialogs/def_set.h"
+#include "ui/dialogs/global_setts.h"
+#include "ui/pages/tab_ident.h"
+#include "ui/dialogs/view_param.h"
 
 namespace velmar::test {
 namespace {

@@ -2,8 +2,8 @@
 // that could not be read, printing to PDF and saving the text.
 #include "builders/fake_store.h"
 #include "dialogs_fixture.h"
-#include "ui/report_printing.h"
-#include "ui/view_param.h"
+#include "ui/dialogs/report_printing.h"
+#include "ui/dialogs/view_param.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -9,10 +9,10 @@
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/field_grid.h"
-#include "ui/field_marks.h"
+#include "ui/fields/field_grid.h"
+#include "ui/fields/field_marks.h"
 #include "ui/session.h"
-#include "ui/tab_ctrlr_setts.h"
+#include "ui/pages/tab_ctrlr_setts.h"
 #include "ui/velmar_main.h"
 
 #include <QApplication>

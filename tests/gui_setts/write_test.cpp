@@ -3,8 +3,8 @@
 #include "data/channel_setts.h"
 #include "data/demo_store.h"
 #include "setts_fixture.h"
-#include "ui/hint_table.h"
-#include "ui/tab_ident.h"
+#include "ui/fields/hint_table.h"
+#include "ui/pages/tab_ident.h"
 
 #include <QDir>
 #include <QFile>

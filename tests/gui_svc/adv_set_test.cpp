@@ -2,7 +2,7 @@
 // passwords, and the two-step save (parameter block, then the make-specific block once the
 // restarted controller answers).
 #include "svc_fixture.h"
-#include "ui/tab_adv_set.h"
+#include "ui/pages/tab_adv_set.h"
 
 #include <QComboBox>
 #include <QListWidget>

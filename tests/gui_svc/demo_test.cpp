@@ -3,9 +3,9 @@
 #include "data/demo_store.h"
 #include "data/dump_layout.h"
 #include "svc_fixture.h"
-#include "ui/tab_adv_set.h"
-#include "ui/tab_dump.h"
-#include "ui/tab_regs_sides.h"
+#include "ui/pages/tab_adv_set.h"
+#include "ui/pages/tab_dump.h"
+#include "ui/pages/tab_regs_sides.h"
 
 #include <QFile>
 #include <QTableWidget>

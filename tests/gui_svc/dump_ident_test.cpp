@@ -1,8 +1,8 @@
 // The memory dump tab and the service tools of the main tab against the simulator.
 #include "data/dump_layout.h"
 #include "svc_fixture.h"
-#include "ui/tab_dump.h"
-#include "ui/tab_ident.h"
+#include "ui/pages/tab_dump.h"
+#include "ui/pages/tab_ident.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

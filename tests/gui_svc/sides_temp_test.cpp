@@ -1,7 +1,7 @@
 // The side state tab and the temperature table tab against the simulator's memory.
 #include "svc_fixture.h"
-#include "ui/tab_regs_sides.h"
-#include "ui/tab_temperature_tbl.h"
+#include "ui/pages/tab_regs_sides.h"
+#include "ui/pages/tab_temperature_tbl.h"
 
 #include <QGroupBox>
 #include <QTableWidget>

@@ -10,8 +10,8 @@
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/field_marks.h"
-#include "ui/page.h"
+#include "ui/fields/field_marks.h"
+#include "ui/pages/page.h"
 #include "ui/session.h"
 
 #include <QApplication>

@@ -1,0 +1,428 @@
+#include "ui/dialogs/global_setts.h"
+
+#include "data/memory_map.h"
+#include "data/model_writes.h"
+#include "data/setup_write.h"
+#include "protocol/ctrlr_protocol.h"
+#include "ui/fields/field_grid.h"
+#include "ui/session.h"
+#include "ui_global_setts.h"
+
+#include <QButtonGroup>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <array>
+
+namespace velmar::ui {
+
+namespace {
+
+constexpr const char* kNoLink = "Ошибка связи с ТРК";
+constexpr const char* kNoLinkLine = "Связь с контроллером не установлена";
+constexpr const char* kReadFailed = "Ошибка чтения";
+constexpr const char* kSizeMismatch =
+    "Внимание: размер структуры параметров не совпадает с размером считанной информации";
+constexpr const char* kKsmRecomputed = "Внимание!!! КСМ не верна! КСМ была пересчитана";
+constexpr int kEmptyReadsAllowed = 3;    // of the parameter block, in a row
+constexpr int kSettsFailuresAllowed = 3; // of the channel settings, in all
+constexpr uint32_t kByteMax = 255;
+constexpr int kHydroHitMax = 50; // hundredths of a litre
+
+constexpr std::array<const char*, 7> kTableItems{"T_107     ", "T_105     ", "T_202     ",
+                                                 "T_217     ", "T_218     ", "T_209     ",
+                                                 "T_209_17 "};
+constexpr std::array<const char*, 8> kNozzleItems{"1 пистолет",   "2 пистолета",  "3 пистолета",
+                                                  "4 пистолета",  "5 пистолетов", "6 пистолетов",
+                                                  "7 пистолетов", "8 пистолетов"};
+
+// Digits, the comma, Enter, Backspace and moving about; everything else typed is dropped.
+class VolumeKeyFilter : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const QString text = key->text();
+            // Shortcuts (select all, copy, paste) are not typing.
+            if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+                return QObject::eventFilter(watched, event);
+            if (text.size() == 1 && text[0].isPrint() && !text[0].isDigit() &&
+                text[0] != QLatin1Char(','))
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// "0,5" -> 50 hundredths (a further fraction is dropped); false for an empty or unreadable text
+// or a value above 0,50.
+bool ParseHydroHit(const QString& text, int& hundredths) {
+    const qsizetype comma = text.indexOf(QLatin1Char(','));
+    const QString whole = comma < 0 ? text : text.left(comma);
+    const QString fraction = comma < 0 ? QString() : text.mid(comma + 1);
+    if (whole.isEmpty() && fraction.isEmpty()) return false;
+    for (const QChar c : whole + fraction)
+        if (!c.isDigit()) return false;
+    if (whole.toInt() != 0 && !whole.isEmpty()) return false; // one litre and more
+    const QString two = (fraction + QStringLiteral("00")).left(2);
+    hundredths = two.toInt();
+    // Any further digit makes the value larger than its hundredths show.
+    const bool beyond = fraction.size() > 2 && fraction.mid(2).toInt() != 0;
+    return hundredths < kHydroHitMax || (hundredths == kHydroHitMax && !beyond);
+}
+
+QString HydroHitText(int hundredths) {
+    if (hundredths % 100 == 0) return QString::number(hundredths / 100);
+    QString fraction = QStringLiteral("%1").arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+    if (fraction.endsWith(QLatin1Char('0'))) fraction.chop(1);
+    return QString::number(hundredths / 100) + QLatin1Char(',') + fraction;
+}
+
+bool ZeroOrBetween(uint32_t v, uint32_t low, uint32_t high) {
+    return v == 0 || (v >= low && v <= high);
+}
+
+} // namespace
+
+TfGlobalSetts::TfGlobalSetts(Session& session, QWidget* parent)
+    : QDialog(parent), session_(session), ui_(std::make_unique<Ui::TfGlobalSetts>()),
+      meterGroup_(new QButtonGroup(this)), phaseGroup_(new QButtonGroup(this)) {
+    ui_->setupUi(this);
+    ui_->cbNumSideGlobal->addItems({QStringLiteral("1 сторона"), QStringLiteral("2 стороны")});
+    for (const char* item : kNozzleItems) ui_->cbNumNozGlobal->addItem(QString::fromUtf8(item));
+    for (const char* item : kTableItems) ui_->cbTblTypeGlobal->addItem(QString::fromUtf8(item));
+    meterGroup_->addButton(ui_->rbMeter100Global, 0);
+    meterGroup_->addButton(ui_->rbMeter256Global, 1);
+    phaseGroup_->addButton(ui_->rbPhase1Global, 0);
+    phaseGroup_->addButton(ui_->rbPhase2Global, 1);
+    phaseGroup_->addButton(ui_->rbPhase3Global, 2);
+    ui_->rbMeter100Global->setChecked(true);
+    ui_->rbPhase2Global->setChecked(true);
+    ui_->progrSave->hide();
+
+    digits_ = {
+        {ui_->eSlowLoadGlobal, params::kSlowLoad, 25600, 100, {}},
+        {ui_->eSlowStartGlobal, params::kSlowStart, 25600, 100, {}},
+        {ui_->eNozzleFatGlobal, params::kNozzleFat, 256, 10, {}},
+        {ui_->eMetTimeoutGlobal, params::kMetTOut, 256, 1, {}},
+        {ui_->ePcTimeoutGlobal, params::kPcTimeout, 256, 1,
+         [](uint32_t v) { return ZeroOrBetween(v, 3, 60); }},
+        {ui_->eMinSpeedGlobal, params::kMinSpeed, 256, 1, [](uint32_t v) { return v <= 30; }},
+        {ui_->eMinSpTimeGlobal, params::kMinSpTime, 256, 1,
+         [](uint32_t v) { return ZeroOrBetween(v, 3, 180); }},
+        {ui_->eNozzleWaitGlobal, params::kNozzleWait, 256, 1, [](uint32_t v) { return v <= 20; }},
+    };
+    for (const DigitField& f : digits_) {
+        f.edit->installEventFilter(new DigitKeyFilter(f.edit));
+        connect(new LeaveWatcher(f.edit), &LeaveWatcher::left, this, [this, &f] { DigitExit(f); });
+    }
+    ui_->eHydroHitGlobal->installEventFilter(new VolumeKeyFilter(ui_->eHydroHitGlobal));
+    connect(new LeaveWatcher(ui_->eHydroHitGlobal), &LeaveWatcher::left, this,
+            &TfGlobalSetts::HydroHitExit);
+    connect(new LeaveWatcher(ui_->eAdrUtrkGlobal), &LeaveWatcher::left, this,
+            [this] { AddressExit(ui_->eAdrUtrkGlobal, true); });
+    connect(new LeaveWatcher(ui_->eAdrNaraGlobal), &LeaveWatcher::left, this,
+            [this] { AddressExit(ui_->eAdrNaraGlobal, false); });
+
+    // Every input control is named by its caption.
+    const auto name = [](QWidget* control, const QLabel* caption) {
+        control->setAccessibleName(caption->text());
+    };
+    name(ui_->cbNumSideGlobal, ui_->lNumSideGlobal);
+    name(ui_->cbNumNozGlobal, ui_->lNumNozGlobal);
+    name(ui_->eAdrUtrkGlobal, ui_->lAdrUtrkGlobal);
+    name(ui_->eAdrNaraGlobal, ui_->lAdrNaraGlobal);
+    name(ui_->cbTblTypeGlobal, ui_->lTblTypeGlobal);
+    name(ui_->eSlowLoadGlobal, ui_->lSlowLoadGlobal);
+    name(ui_->eSlowStartGlobal, ui_->lSlowStartGlobal);
+    name(ui_->eNozzleFatGlobal, ui_->lNozzleFatGlobal);
+    name(ui_->eMetTimeoutGlobal, ui_->lMetTimeoutGlobal);
+    name(ui_->ePcTimeoutGlobal, ui_->lPcTimeoutGlobal);
+    name(ui_->eMinSpeedGlobal, ui_->lMinSpeedGlobal);
+    name(ui_->eMinSpTimeGlobal, ui_->lMinSpTimeGlobal);
+    name(ui_->eNozzleWaitGlobal, ui_->lNozzleWaitGlobal);
+    name(ui_->eHydroHitGlobal, ui_->lHydroHitGlobal);
+    for (QAbstractButton* b : meterGroup_->buttons()) b->setAccessibleName(b->text());
+    for (QAbstractButton* b : phaseGroup_->buttons()) b->setAccessibleName(b->text());
+
+    connect(ui_->cbNumSideGlobal, &QComboBox::currentIndexChanged, this,
+            &TfGlobalSetts::cbNumSideGlobalChange);
+    connect(ui_->cbNumNozGlobal, &QComboBox::currentIndexChanged, this,
+            &TfGlobalSetts::cbNumNozGlobalChange);
+    connect(ui_->bSaveParamGlobal, &QPushButton::clicked, this,
+            &TfGlobalSetts::bSaveParamGlobalClick);
+    connect(ui_->helpSideGlobal, &QToolButton::clicked, this, [this] {
+        Help("Количество сторон, обслуживаемых контроллером. Выберите из списка или вызовите "
+             "контексное меню");
+    });
+    connect(ui_->helpNozGlobal, &QToolButton::clicked, this, [this] {
+        Help("Количество пистолетов, обслуживаемых контроллером. Выберите из списка или "
+             "вызовите контексное меню");
+    });
+    connect(ui_->helpUtrkGlobal, &QToolButton::clicked, this,
+            [this] { Help("Адреса сторон контроллера. Вводятся через запятую"); });
+    connect(ui_->helpNaraGlobal, &QToolButton::clicked, this,
+            [this] { Help("Адреса каналов(пистолетов) контроллера. Вводятся через запятую"); });
+    connect(ui_->helpTblGlobal, &QToolButton::clicked, this, [this] { Help("Тип табло."); });
+}
+
+TfGlobalSetts::~TfGlobalSetts() = default;
+
+void TfGlobalSetts::Help(const char* text) {
+    session_.Ask().Message(this, QString::fromUtf8(text));
+}
+
+void TfGlobalSetts::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+// ---- Loading ----------------------------------------------------------------------------------
+
+void TfGlobalSetts::FormShow() {
+    setWindowTitle(QStringLiteral("Первичная настройка"));
+    ui_->lbMonSettsGlobal->clear();
+    loaded_ = false;
+    const int got = LoadParams();
+    if (got < 1) {
+        session_.Ask().Message(this, QString::fromUtf8(kNoLink));
+        ui_->bSaveParamGlobal->setEnabled(false);
+        if (got < 0) ui_->lbMonSettsGlobal->addItem(QString::fromUtf8(kNoLinkLine));
+        return;
+    }
+    if (got != params::kUsualLength) session_.Ask().Message(this, QString::fromUtf8(kSizeMismatch));
+    if (!Work().KsmValid()) {
+        session_.Ask().Message(this, QString::fromUtf8(kKsmRecomputed));
+        Work().UpdateKsm();
+    }
+    if (LoadChannelSetts() != 1) {
+        session_.Ask().Message(this, QString::fromUtf8(kReadFailed));
+        ui_->bSaveParamGlobal->setEnabled(false);
+        return;
+    }
+    // Bad counts, meter, phase and display values are replaced here (a side count of 0, which
+    // has no item either, becomes 1 as well); they reach the controller only with a write.
+    const InitialSetupLoad load = LoadInitialSetup(Work());
+    for (const std::string& message : load.messages)
+        session_.Ask().Message(this, QString::fromStdString(message));
+    sides_ = load.sides;
+    nozzles_ = load.nozzles;
+    sideAddresses_ = load.sideAddresses;
+    for (int i = 0; i < sides_ * nozzles_; ++i)
+        channelAddresses_[static_cast<size_t>(i)] = load.channelAddresses[static_cast<size_t>(i)];
+
+    filling_ = true;
+    ui_->cbNumSideGlobal->setCurrentIndex(load.sidesItem);
+    // Hose counts 9..15 of one side have no item: the list shows none and the count read stays.
+    ui_->cbNumNozGlobal->setCurrentIndex(load.nozzlesItem);
+    ui_->cbTblTypeGlobal->setCurrentIndex(load.tableItem);
+    meterGroup_->button(load.meterItem)->setChecked(true);
+    phaseGroup_->button(load.phaseItem)->setChecked(true);
+    ui_->eAdrUtrkGlobal->setText(QString::fromStdString(load.sideText));
+    ui_->eAdrNaraGlobal->setText(QString::fromStdString(load.channelText));
+    ShowFields();
+    filling_ = false;
+    loaded_ = true;
+    FillMonitor();
+    RefreshWrite();
+}
+
+int TfGlobalSetts::LoadParams() {
+    RecordStore& store = session_.Store();
+    std::array<uint8_t, params::kAreaLength> bytes{};
+    const int attempts = store.IsDemo() ? 1 : kEmptyReadsAllowed;
+    int got = 0;
+    for (int attempt = 0; attempt < attempts && got == 0; ++attempt) {
+        got = session_.Exchange(
+            [&] { return store.Read(addr::kParamsLength, -1, bytes.data(), kSpaceER); });
+    }
+    if (got < 1) return got;
+    got = std::min(got, params::kAreaLength - 1);
+    session_.Model().Params().Take(CtrlrParams(bytes.data(), got));
+    return got;
+}
+
+int TfGlobalSetts::LoadChannelSetts() {
+    RecordStore& store = session_.Store();
+    ChannelSettsSet setts{};
+    const int rc = session_.Exchange([&] {
+        int failures = 0;
+        for (int n = 0; n < kChannelCount; ++n) {
+            std::array<uint8_t, 256> bytes{};
+            while (store.Read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength,
+                              bytes.data(), kSpaceER) < 1) {
+                if (++failures >= kSettsFailuresAllowed) return -1;
+            }
+            setts[static_cast<size_t>(n)] =
+                ChannelSetts(std::span<const uint8_t>(bytes.data(), setts::kLength));
+        }
+        return 1;
+    });
+    if (rc == 1)
+        for (int n = 0; n < kChannelCount; ++n)
+            session_.Model().Setts(n).Take(setts[static_cast<size_t>(n)]);
+    return rc;
+}
+
+void TfGlobalSetts::ShowFields() {
+    for (const DigitField& f : digits_)
+        f.edit->setText(QString::number(Work().Get(f.field) * f.scale));
+    ui_->eHydroHitGlobal->setText(HydroHitText(Work().HydroHit()));
+}
+
+void TfGlobalSetts::FillMonitor() {
+    ui_->lbMonSettsGlobal->clear();
+    for (const std::string& line : MonitorListLines(session_.Address(), Work(), WorkingSetts()))
+        ui_->lbMonSettsGlobal->addItem(QString::fromStdString(line));
+}
+
+// ---- Entry --------------------------------------------------------------------------------
+
+void TfGlobalSetts::cbNumSideGlobalChange(int item) {
+    if (filling_ || item < 0) return;
+    sides_ = item + 1;
+    AutoFillUtrkAdr(sides_, sideAddresses_);
+    ui_->eAdrUtrkGlobal->setText(
+        QString::fromStdString(JoinAddressList(sideAddresses_.data(), sides_)));
+    AutoFillNara();
+}
+
+void TfGlobalSetts::cbNumNozGlobalChange(int item) {
+    if (filling_ || item < 0) return;
+    nozzles_ = item + 1;
+    AutoFillNara();
+}
+
+// Side B is numbered so that no two channels share an address (see AutoFillNaraAdr).
+void TfGlobalSetts::AutoFillNara() {
+    nozzles_ = AutoFillNaraAdr(sides_, nozzles_, channelAddresses_);
+    {
+        const QSignalBlocker block(ui_->cbNumNozGlobal);
+        ui_->cbNumNozGlobal->setCurrentIndex(nozzles_ <= 8 ? nozzles_ - 1 : -1);
+    }
+    ui_->eAdrNaraGlobal->setText(
+        QString::fromStdString(JoinAddressList(channelAddresses_.data(), sides_ * nozzles_)));
+}
+
+void TfGlobalSetts::AddressExit(QLineEdit* edit, bool sides) {
+    const int n = sides ? sides_ : sides_ * nozzles_;
+    const AddressListParse parse = ParseAddressList(edit->text().toStdString(), n);
+    for (size_t i = 0; i < parse.values.size() && i < static_cast<size_t>(n); ++i) {
+        if (sides)
+            sideAddresses_[i] = parse.values[i];
+        else
+            channelAddresses_[i] = parse.values[i];
+    }
+    Mark(edit, !parse.valid, MarkLook::Font);
+    RefreshWrite();
+}
+
+bool TfGlobalSetts::StoreDigit(const DigitField& f) {
+    const std::string text = f.edit->text().toStdString();
+    if (ParseField(text, f.maximum, 0) != kParseOk) return false;
+    const uint32_t value = DecimalToInt(text);
+    if (f.rule && !f.rule(value)) return false;
+    // The byte holds at most 255: an entry of 256 (or 25600 for 25600 / 100) is refused rather
+    // than stored as 0.
+    if (value / f.scale > kByteMax) return false;
+    Work().Set(f.field, value / f.scale);
+    return true;
+}
+
+void TfGlobalSetts::DigitExit(const DigitField& f) {
+    Mark(f.edit, !StoreDigit(f), MarkLook::Background);
+    RefreshWrite();
+}
+
+void TfGlobalSetts::HydroHitExit() {
+    int hundredths = 0;
+    const bool ok = ParseHydroHit(ui_->eHydroHitGlobal->text(), hundredths);
+    if (ok) Work().SetHydroHit(static_cast<uint8_t>(hundredths));
+    // Counted like every other field, so that Write is not offered over a bad value.
+    Mark(ui_->eHydroHitGlobal, !ok, MarkLook::Background);
+    RefreshWrite();
+}
+
+void TfGlobalSetts::Mark(QWidget* control, bool red, MarkLook look) {
+    SetMark(control, red, look, marks_);
+}
+
+// Write is offered only over records that were read: after a failed read, mending a field must
+// not offer to write a block nobody has seen.
+void TfGlobalSetts::RefreshWrite() {
+    ui_->bSaveParamGlobal->setEnabled(loaded_ && marks_.invalidFieldCount == 0);
+}
+
+// ---- Writing ------------------------------------------------------------------------------
+
+void TfGlobalSetts::bSaveParamGlobalClick() {
+    if (!loaded_ || marks_.invalidFieldCount != 0) return;
+    InitialSetupChoice choice;
+    choice.sides = ui_->cbNumSideGlobal->currentIndex() + 1;
+    choice.nozzles = nozzles_;
+    choice.sideAddresses = sideAddresses_;
+    choice.channelAddresses = channelAddresses_;
+    choice.tableType = ui_->cbTblTypeGlobal->currentIndex();
+    choice.meterType = meterGroup_->checkedId();
+    choice.phase = phaseGroup_->checkedId();
+    if (!InitialSetupChoiceValid(choice)) {
+        // Lists the engineer has not left since the counts changed: their check shows what is
+        // wrong.
+        AddressExit(ui_->eAdrUtrkGlobal, true);
+        AddressExit(ui_->eAdrNaraGlobal, false);
+        return;
+    }
+    for (const DigitField& f : digits_) StoreDigit(f);
+
+    const int total = Work().Length() + kChannelCount * (setts::kLength + regs::kLength);
+    QProgressBar* bar = ui_->progrSave;
+    bar->setRange(0, total);
+    bar->setValue(0);
+    bar->show();
+    ui_->bSaveParamGlobal->setEnabled(false);
+    ui_->lErrorWriteGlobal->clear();
+    session_.RequestReident(Reident::ImageOrDialog);
+
+    ControllerModel& model = session_.Model();
+    ChannelSettsSet setts = WorkingSetts();
+    ApplyInitialSetup(choice, Work(), setts);
+    for (int n = 0; n < kChannelCount; ++n) model.Setts(n).working = setts[static_cast<size_t>(n)];
+    RecordStore& store = session_.Store();
+    SetupWriteResult result;
+    session_.LongExchange(
+        QStringLiteral("Запись первичной настройки"), total, Cancel::NotAllowed,
+        [&](ExchangeProgress& progress) {
+            return WriteModelInitialSetup(model, store, result, [&](int done, int) {
+                progress.Step(done);
+                QMetaObject::invokeMethod(
+                    bar, [bar, done] { bar->setValue(done); }, Qt::QueuedConnection);
+            });
+        });
+    bar->hide();
+    if (result.Failed()) ui_->lErrorWriteGlobal->setText(QString::fromUtf8(kSetupWriteFailedText));
+    RefreshWrite();
+    if (!result.Failed()) accept();
+}
+
+const CtrlrParams& TfGlobalSetts::Params() const {
+    return session_.Model().Params().working;
+}
+
+CtrlrParams& TfGlobalSetts::Work() {
+    return session_.Model().Params().working;
+}
+
+ChannelSettsSet TfGlobalSetts::WorkingSetts() const {
+    ChannelSettsSet setts{};
+    for (int n = 0; n < kChannelCount; ++n)
+        setts[static_cast<size_t>(n)] = session_.Model().Setts(n).working;
+    return setts;
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,135 @@
+#include "ui/pages/channel_page.h"
+
+#include "data/channel_io.h"
+#include "data/memory_map.h"
+#include "ui/session.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace velmar::ui {
+
+namespace {
+
+constexpr const char* kParamsNotRead = "Ошибка. Не считаны параметры ТРК";
+constexpr const char* kBadChannel = "Ошибка номера канала";
+constexpr const char* kSaveFailed = "Ошибка записи";
+constexpr const char* kUnsavedQuestion =
+    "Данные о состоянии были изменены, но не записаны в контроллер!\n"
+    "Вы хотите сохранить данные в контроллер";
+
+} // namespace
+
+ChannelPage::ChannelPage(Session& session, QWidget* parent) : Page(session, parent) {}
+
+void ChannelPage::Wire(QComboBox* list, QPushButton* read, QPushButton* save) {
+    list_ = list;
+    save_ = save;
+    save_->setEnabled(false);
+    connect(list_, &QComboBox::currentIndexChanged, this, &ChannelPage::ChannelChosen);
+    connect(read, &QPushButton::clicked, this, &ChannelPage::ReadClick);
+    connect(save, &QPushButton::clicked, this, &ChannelPage::SaveClick);
+}
+
+void ChannelPage::PageShown() {
+    const HeldRecord<CtrlrParams>& params = session_.Model().Params();
+    if (!params.wasRead) {
+        ShowMessage(kParamsNotRead);
+        SetStatusText(kParamsNotRead);
+        setEnabled(false);
+        return;
+    }
+    setEnabled(true);
+    // Unsaved edits of the parameter tab are dropped: the channel list follows the block as the
+    // controller holds it.
+    session_.Model().Params().Revert();
+
+    {
+        const QSignalBlocker block(list_);
+        list_->clear();
+        for (const std::string& text :
+             ChannelListTexts(params.read.CountSideTrk(), params.read.CountNozTrk()))
+            list_->addItem(QString::fromStdString(text));
+    }
+    save_->setEnabled(false);
+    if (list_->count() == 0) return;
+    {
+        const QSignalBlocker block(list_);
+        list_->setCurrentIndex(0);
+    }
+    ReadAndEnable(0);
+}
+
+void ChannelPage::ChannelChosen(int item) {
+    if (item < 0) return;
+    const int previous = ChannelShown();
+    if (previous >= 0 && previous != item && Unsaved() &&
+        session_.Ask().Warn(this, QString::fromUtf8(kUnsavedQuestion))) {
+        const int saved = SaveChannel(previous);
+        AfterSave();
+        if (saved != 0) {
+            // The edits were not written: the list goes back to their channel, so that they are
+            // not replaced by the next channel's record and the question comes again.
+            const QSignalBlocker block(list_);
+            list_->setCurrentIndex(previous);
+            return;
+        }
+    }
+    ReadAndEnable(item);
+}
+
+int ChannelPage::ChannelShown() const {
+    return shownGeneration_ == session_.Model().Generation() ? channelShown_ : -1;
+}
+
+void ChannelPage::SetChannelShown(int n) {
+    channelShown_ = n;
+    shownGeneration_ = session_.Model().Generation();
+}
+
+void ChannelPage::ReadClick() {
+    ReadAndEnable(list_->currentIndex());
+}
+
+void ChannelPage::ReadAndEnable(int n) {
+    save_->setEnabled(ReadChannel(n) == 1);
+}
+
+void ChannelPage::SaveClick() {
+    session_.SetStatus(QString());
+    if (SaveChannel(ChannelShown()) == -1) {
+        ShowMessage(kSaveFailed);
+        // A demo image that could not be written is unchanged in memory: identifying it again
+        // would only wipe the status line that says so.
+        if (!session_.Store().IsDemo()) {
+            emit session_.showMainTabRequested();
+            session_.RequestReident(Reident::WriteFailedOrSpeed);
+            emit session_.repaintRequested();
+        }
+    }
+    AfterSave();
+}
+
+bool ChannelPage::CheckChannelNumber(int n) {
+    if (ChannelNumberValid(n)) return true;
+    Report(kBadChannel);
+    return false;
+}
+
+void ChannelPage::ShowMessage(const char* text) {
+    session_.Ask().Message(this, QString::fromUtf8(text));
+}
+
+void ChannelPage::SetStatusText(const char* text) {
+    session_.SetStatus(QString());
+    Session::LetRepaint();
+    session_.SetStatus(QString::fromUtf8(text));
+}
+
+void ChannelPage::Report(const char* text) {
+    ShowMessage(text);
+    SetStatusText(text);
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,169 @@
+#include "ui/pages/image_transfer.h"
+
+#include "data/device_image.h"
+#include "data/memory_map.h"
+#include "protocol/ctrlr_protocol.h"
+#include "ui/session.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <algorithm>
+#include <vector>
+
+namespace velmar::ui {
+
+namespace {
+
+constexpr int kBarStep = 10;
+const QString kImageFilter = QStringLiteral("файл образа (*.bin);;любой файл (*.*)");
+const QString kNoLink = QStringLiteral("Нет связи с устройством");
+
+// Sets ImageTransferIdle again however the transfer ends.
+struct TransferRunning {
+    explicit TransferRunning(Session& s) : session(s) { session.Modes().imageTransferIdle = false; }
+    ~TransferRunning() { session.Modes().imageTransferIdle = true; }
+    TransferRunning(const TransferRunning&) = delete;
+    TransferRunning& operator=(const TransferRunning&) = delete;
+    Session& session;
+};
+
+} // namespace
+
+ImageTransfer::ImageTransfer(Session& session, QProgressBar& progrImage, QLabel& lImageStat,
+                             std::function<void()> identToForm, QObject* parent)
+    : QObject(parent), session_(session), progrImage_(progrImage), lImageStat_(lImageStat),
+      identToForm_(std::move(identToForm)) {}
+
+// The label and the bar come up, then `transfer` runs as a long exchange of the session, moving
+// the bar. The runner's own panel shows only where it offers "Прервать" (`cancelText`): the bar
+// of the main tab already shows how far the transfer is. Returns what `transfer` returns.
+int ImageTransfer::RunShowingProgress(const QString& text, int total, const QString& cancelText,
+                                      const std::function<int(ExchangeProgress&)>& transfer) {
+    lImageStat_.setText(text);
+    lImageStat_.show();
+    progrImage_.setRange(0, total);
+    progrImage_.setValue(0);
+    progrImage_.show();
+    const QMetaObject::Connection moving =
+        connect(&session_, &Session::exchangeProgressed, &progrImage_,
+                [this](int done) { progrImage_.setValue(std::min(done, progrImage_.maximum())); });
+    const int result = session_.LongExchange(
+        cancelText, total, cancelText.isEmpty() ? Cancel::NotAllowed : Cancel::Allowed, transfer);
+    disconnect(moving);
+    return result;
+}
+
+// The boxes and file dialogs belong to the main window: centred on it and kept in front of it.
+QWidget* ImageTransfer::Window() const {
+    return progrImage_.window();
+}
+
+void ImageTransfer::HideProgress() {
+    progrImage_.hide();
+    lImageStat_.hide();
+}
+
+void ImageTransfer::bSaveImageClick() {
+    TransferRunning running(session_);
+    QString message;
+    const bool saved = SaveImage(message);
+    HideProgress();
+    if (saved) message = QStringLiteral("Образ контроллера успешно сохранен");
+    // A window closed during the read closes as soon as this returns; no box holds it up.
+    if (!message.isEmpty() && !session_.Runner().CloseRequested())
+        session_.Ask().Message(Window(), message);
+}
+
+bool ImageTransfer::SaveImage(QString& message) {
+    identToForm_();
+    if (!session_.Modes().ctrlrIdentified ||
+        session_.Exchange([&] { return session_.Store().ReadSizes(); }) != 1) {
+        message = kNoLink;
+        return false;
+    }
+    const QString path = session_.Ask().SaveFileName(
+        Window(), QStringLiteral("Выберите файл для записи образа контроллера"), kImageFilter,
+        QStringLiteral("bin"));
+    if (path.isEmpty()) return false;
+
+    // Everything is read before the file is written, and the file is replaced atomically: a
+    // failed save never leaves an empty or partial image in place of an earlier one.
+    // A cancelled read writes nothing, so the earlier file stays as it was.
+    std::string error;
+    const std::string file = path.toStdString();
+    const QString text = QStringLiteral("Подождите, идет процесс чтения данных из контроллера");
+    const int result = RunShowingProgress(
+        text, std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7), text,
+        [&](ExchangeProgress& p) {
+            return SaveDeviceImage(
+                session_.Store(), file, [&p](int done, int) { p.Step(done); }, &error,
+                [&p] { return p.Cancelled(); });
+        });
+    if (result == kImageSaved) return true;
+    message = QString::fromStdString(ImageSaveErrorText(result));
+    if (!error.empty()) message += QStringLiteral("\n") + QString::fromStdString(error);
+    return false;
+}
+
+void ImageTransfer::bLoadImageClick() {
+    {
+        TransferRunning running(session_);
+        QString message;
+        const bool written = LoadImage(message);
+        HideProgress();
+        if (written) message = QStringLiteral("Образ успешно записан в контроллер");
+        if (!message.isEmpty() && !session_.Runner().CloseRequested())
+            session_.Ask().Message(Window(), message);
+        session_.RequestReident(Reident::ImageOrDialog);
+    }
+    emit session_.repaintRequested();
+}
+
+bool ImageTransfer::LoadImage(QString& message) {
+    identToForm_();
+    if (!session_.Modes().ctrlrIdentified) {
+        message = kNoLink;
+        return false;
+    }
+    const QString path =
+        session_.Ask().OpenFileName(Window(), QString(), kImageFilter, QStringLiteral("bin"));
+    if (path.isEmpty()) return false;
+    std::vector<uint8_t> image;
+    std::string error;
+    const int loaded = LoadImageFile(path.toStdString(), image, &error);
+    if (loaded == kImageBadHeader || loaded == kImageTooShort || loaded == kImageCannotOpen)
+        return false; // refused without a word, as the engineer's tools always did
+    if (loaded != kImageLoaded) {
+        message = loaded == kImageReadError ? QStringLiteral("Ошибка чения файла")
+                                            : QString::fromStdString(ImageLoadErrorText(loaded));
+        return false;
+    }
+    if (!session_.Ask().Confirm(Window(),
+                                QStringLiteral("Образ считан, записать его в контроллер")))
+        return false;
+
+    // A write is never stopped half-way: it offers no "Прервать".
+    const PortSlot slot = session_.Slot();
+    const int address = session_.Address();
+    SizesRecord* sizes = &session_.Store().Sizes();
+    const int result = RunShowingProgress(
+        QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
+        ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
+            return WriteImageToController(
+                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes);
+        });
+    // Whatever got written, the records the window read before are no longer what the
+    // controller holds.
+    session_.Model().ForgetRecords();
+    if (result == kImageWrittenNoRestart) {
+        message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
+        return false;
+    }
+    if (result != kImageWritten) {
+        message = QStringLiteral("Образ не записан в контроллер полностью");
+        return false;
+    }
+    return true;
+}
+
+} // namespace velmar::ui

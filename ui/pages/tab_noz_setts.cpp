@@ -1,0 +1,134 @@
+#include "ui/pages/tab_noz_setts.h"
+
+#include "data/channel_io.h"
+#include "data/field_bindings.h"
+#include "data/meter_settings.h"
+#include "data/model_writes.h"
+#include "data/read_checks.h"
+#include "ui/fields/field_binder.h"
+#include "ui/session.h"
+#include "ui_tab_noz_setts.h"
+
+#include <QComboBox>
+#include <QSignalBlocker>
+#include <algorithm>
+
+namespace velmar::ui {
+
+namespace {
+
+constexpr const char* kReadFailed = "Ошибка чтения настроек канала";
+constexpr const char* kRead = "Настройки канала считаны";
+constexpr const char* kNoChanges = "Запись не произведена. Не было изменений параметров";
+constexpr const char* kSizesFailed = "Ошибка чтения размеров параметров";
+constexpr const char* kWriteFailedBox = "Ошибка записи!";
+constexpr const char* kWriteFailed = "Ошибка записи";
+constexpr const char* kDemoWriteFailed = "Ошибка записи демонстрационного образа demo_trk.bin";
+constexpr const char* kWritten = "Настройки канала записаны";
+
+} // namespace
+
+TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
+    : ChannelPage(session, parent), ui(std::make_unique<Ui::TabNozSetts>()),
+      binder_(new FieldBinder(session, this)) {
+    ui->setupUi(this);
+
+    for (const char* text : setts::kPhaseTexts)
+        ui->cbMeterPhaseNozSets->addItem(QString::fromUtf8(text));
+
+    const auto shown = [this]() -> ChannelSetts& { return Setts(); };
+    binder_->Bind(ui->eImpWLo, bind::eImpWLo, shown);
+    binder_->Bind(ui->eImpWHi, bind::eImpWHi, shown);
+    binder_->Bind(ui->eImpWkLo, bind::eImpWkLo, shown);
+    binder_->Bind(ui->eImpWkHi, bind::eImpWkHi, shown);
+    binder_->Bind(ui->eImpWkWLo, bind::eImpWkWLo, shown);
+    binder_->Bind(ui->eImpLit, bind::eImpLit, shown, [this] { eImpLitEntered(); });
+    binder_->Bind(ui->eCountKor, bind::eCountKor, shown);
+
+    // cbMeterPhaseNozSetsExit: the item index is the phase byte.
+    connect(ui->cbMeterPhaseNozSets, &QComboBox::currentIndexChanged, this, [this](int item) {
+        if (item >= 0) Setts().SetMeterPhase(static_cast<uint8_t>(item));
+    });
+    Wire(ui->cbNumNozSets, ui->bCallNozSets, ui->bSaveNozSets);
+}
+
+TabNozSetts::~TabNozSetts() = default;
+
+int TabNozSetts::ReadChannel(int n) {
+    if (!CheckChannelNumber(n)) return -1;
+    ChannelSetts read;
+    RecordStore& store = session_.Store();
+    if (session_.Exchange([&] { return ReadChannelRecord(store, kSettsRecord, n, read.data()); }) !=
+        kChannelOk) {
+        Report(kReadFailed);
+        return -1;
+    }
+    session_.Model().Setts(n).Take(read);
+    SetChannelShown(n);
+    factor_ = Setts().ImpLit();
+    binder_->ShowAll();
+    const std::vector<Repair> repairs = CheckSettsOnRead(Setts());
+    for (const Repair& repair : repairs) ShowMessage(repair.message.c_str());
+    {
+        const QSignalBlocker block(ui->cbMeterPhaseNozSets);
+        ui->cbMeterPhaseNozSets->setCurrentIndex(Setts().MeterPhase());
+    }
+    session_.FieldEntry().invalidFieldCount = 0;
+    SetStatusText(kRead);
+    return 1;
+}
+
+int TabNozSetts::SaveChannel(int n) {
+    if (!CheckChannelNumber(n)) return -1;
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    switch (session_.ExchangeFor([&] { return WriteModelChannelSetts(model, store, n); })) {
+    case WriteResult::NoChanges:
+        SetStatusText(kNoChanges);
+        return 0;
+    case WriteResult::Written:
+        SetStatusText(kWritten);
+        return 0;
+    case WriteResult::SizesFailed:
+        Report(kSizesFailed);
+        return -1;
+    default:
+        ShowMessage(kWriteFailedBox);
+        SetStatusText(store.IsDemo() ? kDemoWriteFailed : kWriteFailed);
+        return -1;
+    }
+}
+
+bool TabNozSetts::Unsaved() const {
+    return ChannelShown() >= 0 && session_.Model().Setts(ChannelShown()).Unsaved();
+}
+
+ChannelSetts& TabNozSetts::Setts() {
+    return session_.Model().Setts(std::max(ChannelShown(), 0)).working;
+}
+
+// The parameter block's meter type and phase follow the channels ("ручное" when they differ),
+// after every save, whether it was asked for with the button or with the question on leaving a
+// channel.
+void TabNozSetts::AfterSave() {
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const int channels = ui->cbNumNozSets->count();
+    const int rc =
+        session_.Exchange([&] { return DeriveModelMeterSettings(model, store, channels); });
+    if (rc == kDeriveWriteFailed) ShowMessage(kDeriveWriteFailedText);
+}
+
+void TabNozSetts::eImpLitEntered() {
+    const int factor = Setts().ImpLit();
+    ScaleCounterPair(Setts(), factor_, factor);
+    factor_ = factor;
+    ShowCalibration();
+}
+
+void TabNozSetts::ShowCalibration() {
+    for (QLineEdit* edit : {ui->eImpWLo, ui->eImpWHi, ui->eImpWkLo, ui->eImpWkHi, ui->eImpWkWLo})
+        binder_->Show(edit);
+}
+
+} // namespace velmar::ui

@@ -1,0 +1,236 @@
+#include "ui/pages/tab_regs_sides.h"
+
+#include "data/memory_map.h"
+#include "data/model_writes.h"
+#include "ui/fields/accessible_names.h"
+#include "ui/fields/char_key_filter.h"
+#include "ui/fields/field_grid.h"
+#include "ui/session.h"
+#include "ui/exchange/status_line.h"
+#include "ui_tab_regs_sides.h"
+
+#include <QRegularExpression>
+
+namespace velmar::ui {
+
+namespace {
+
+struct SideTexts {
+    const char* readFailed;
+    const char* readFailedDemo;
+    const char* read;
+    const char* readDemo;
+    const char* written;
+    const char* writeFailed;
+};
+
+constexpr std::array<SideTexts, 2> kSideTexts{{
+    {"Ошибка чтения состояния стороны А", "Ошибка чтения состояния стороны 1",
+     "Чтения состояния стороны А произведено", "Чтения состояния стороны 1 произведено",
+     "Запись состояния стороны 1 произведена", "Ошибка записи состояния стороны 1"},
+    {"Ошибка чтения состояния стороны 2", "Ошибка чтения состояния стороны 2",
+     "Чтения состояния стороны Б произведено", "Чтения состояния стороны 2 произведено",
+     "Запись состояния стороны 2 произведена", "Ошибка записи состояния стороны 2"},
+}};
+
+// Status texts of a read by its result (1, -1, -2, -3): on showing the tab and on the button.
+// They differ in one word ("считаны" / "считано"); both are kept as the controller's makers wrote
+// them.
+constexpr std::array<const char*, 4> kShowTexts{
+    "Состояния первой и второй стороны считаны", "Состояние первой стороны не считаны!",
+    "Состояние второй стороны не считаны!", "Состояния первой и второй стороны не считаны!"};
+constexpr std::array<const char*, 4> kButtonTexts{
+    "Состояния первой и второй стороны считаны", "Состояние первой стороны не считано!",
+    "Состояние второй стороны не считано!", "Состояния первой и второй стороны не считаны!"};
+
+constexpr const char* kTooManyCorrections =
+    "Введено число превышающее максимальное количество корректировок";
+
+QString Two(int value) {
+    return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+TabRegsSides::TabRegsSides(Session& session, QWidget* parent)
+    : Page(session, parent), ui(std::make_unique<Ui::TabRegsSides>()) {
+    ui->setupUi(this);
+    NameInputsByLabels(this);
+    sides_[0] = {ui->gbRegsSide1, ui->eActiveNoz_s1, ui->eCountKor_s1, ui->maskDateLastKor_s1,
+                 ui->eCountTranz_s1};
+    sides_[1] = {ui->gbRegsSide2, ui->eActiveNoz_s2, ui->eCountKor_s2, ui->maskDateLastKor_s2,
+                 ui->eCountTranz_s2};
+    for (int side = 0; side < 2; ++side) {
+        const SideControls& c = sides_[static_cast<size_t>(side)];
+        c.activeNoz->setReadOnly(true);
+        c.activeNoz->setMaxLength(2);
+        c.countKor->setMaxLength(5);
+        c.countTranz->setMaxLength(8);
+        c.date->setInputMask(QStringLiteral("99.99.99; "));
+        for (QLineEdit* e : {c.countKor, c.date, c.countTranz}) new CharKeyFilter(e, kDigits);
+        connect(new LeaveWatcher(c.countKor), &LeaveWatcher::left, this,
+                [this, side] { CountKorExit(side); });
+        connect(new LeaveWatcher(c.date), &LeaveWatcher::left, this,
+                [this, side] { DateExit(side); });
+        connect(new LeaveWatcher(c.countTranz), &LeaveWatcher::left, this,
+                [this, side] { CountTranzExit(side); });
+    }
+    connect(ui->bCallRegsSides, &QPushButton::clicked, this, &TabRegsSides::bCallRegsSidesClick);
+    connect(ui->bWriteRegsSides, &QPushButton::clicked, this, &TabRegsSides::bWriteRegsSidesClick);
+}
+
+TabRegsSides::~TabRegsSides() = default;
+
+int TabRegsSides::Address(int side) const {
+    return side == 0 ? addr::kSideStateA : addr::kSideStateB;
+}
+
+// ---- Reading ----------------------------------------------------------------------------------
+
+void TabRegsSides::PageShown() {
+    // The records are shown read-only; --service keeps them editable and writable.
+    for (const SideControls& c : sides_)
+        for (QLineEdit* e : {c.countKor, c.date, c.countTranz})
+            e->setReadOnly(!session_.Modes().serviceMode);
+    ui->bWriteRegsSides->setVisible(session_.Modes().serviceMode);
+    ApplyReadResult(ReadSidesSetts(), true);
+}
+
+void TabRegsSides::bCallRegsSidesClick() {
+    ApplyReadResult(ReadSidesSetts(), false);
+}
+
+int TabRegsSides::ReadSidesSetts() {
+    const bool demo = session_.Store().IsDemo();
+    bool failed[2] = {false, false};
+    // Both sides, whatever the number of sides configured.
+    for (int side = 0; side < 2; ++side) {
+        SideState record;
+        RecordStore& store = session_.Store();
+        const int address = Address(side);
+        const int got =
+            session_.Exchange([&] { return store.Read(address, side::kLength, record.data(), 0); });
+        const SideTexts& t = kSideTexts[static_cast<size_t>(side)];
+        // A short record would show bytes that were never read.
+        if (got < side::kLength) {
+            ReportFailure(session_, this, demo ? t.readFailedDemo : t.readFailed);
+            failed[side] = true;
+            continue;
+        }
+        session_.Model().Side(side).Take(record);
+        FreshStatus(session_, demo ? t.readDemo : t.read);
+        ShowSide(side);
+    }
+    if (failed[0] && failed[1]) return kBothSidesFailed;
+    if (failed[0]) return kSideAFailed;
+    if (failed[1]) return kSideBFailed;
+    return kSidesRead;
+}
+
+void TabRegsSides::ApplyReadResult(int result, bool onShow) {
+    const bool a = result == kSidesRead || result == kSideBFailed;
+    const bool b = result == kSidesRead || result == kSideAFailed;
+    ui->gbRegsSide1->setEnabled(a);
+    ui->gbRegsSide2->setEnabled(b);
+    ui->bWriteRegsSides->setEnabled(a || b);
+    const size_t row = result == kSidesRead ? 0 : static_cast<size_t>(-result);
+    FreshStatus(session_, (onShow ? kShowTexts : kButtonTexts)[row]);
+}
+
+void TabRegsSides::ShowSide(int side) {
+    const SideState& r = Held(side);
+    const SideControls& c = sides_[static_cast<size_t>(side)];
+    c.activeNoz->setText(QString::number(r.ActiveNoz()));
+    c.countKor->setText(QString::number(r.CountKor()));
+    c.date->setText(Two(r.DateLastKorDay()) + QLatin1Char('.') + Two(r.DateLastKorMonth()) +
+                    QLatin1Char('.') + Two(r.DateLastKorYear()));
+    c.countTranz->setText(QString::number(r.CountTranz()));
+}
+
+// ---- Fields -----------------------------------------------------------------------------------
+
+void TabRegsSides::CountKorExit(int side) {
+    QLineEdit* e = sides_[static_cast<size_t>(side)].countKor;
+    SideState& r = Held(side);
+    bool ok = false;
+    const qulonglong value = e->text().toULongLong(&ok);
+    if (!ok) {
+        session_.Ask().Message(this,
+                               QStringLiteral("\"%1\" не является целым числом").arg(e->text()));
+        return;
+    }
+    if (value > 65535) {
+        session_.Ask().Message(this, QString::fromUtf8(kTooManyCorrections));
+        e->setText(QString::number(r.CountKor()));
+        return;
+    }
+    r.SetCountKor(static_cast<uint16_t>(value));
+}
+
+// Three numbers separated by points; anything else leaves the held date as it was.
+void TabRegsSides::DateExit(int side) {
+    static const QRegularExpression kDate(QStringLiteral("^\\s*(\\d+)\\.\\s*(\\d+)\\.\\s*(\\d+)"));
+    const QRegularExpressionMatch m = kDate.match(sides_[static_cast<size_t>(side)].date->text());
+    if (!m.hasMatch()) return;
+    SideState& r = Held(side);
+    r.SetDateLastKorDay(static_cast<uint8_t>(m.captured(1).toUInt()));
+    r.SetDateLastKorMonth(static_cast<uint8_t>(m.captured(2).toUInt()));
+    r.SetDateLastKorYear(static_cast<uint8_t>(m.captured(3).toUInt()));
+}
+
+// The leading digits count (none: 0); the field holds at most eight, which always fit.
+void TabRegsSides::CountTranzExit(int side) {
+    const QString text = sides_[static_cast<size_t>(side)].countTranz->text();
+    uint32_t value = 0;
+    for (const QChar c : text) {
+        if (!c.isDigit()) break;
+        value = value * 10 + static_cast<uint32_t>(c.digitValue());
+    }
+    Held(side).SetCountTranz(value);
+}
+
+// ---- Writing ----------------------------------------------------------------------------------
+
+void TabRegsSides::bWriteRegsSidesClick() {
+    int a = 0;
+    int written = 0;
+    for (int side = 0; side < 2; ++side) {
+        if (!sides_[static_cast<size_t>(side)].group->isEnabled()) continue;
+        const int rc = WriteSideSetts(side);
+        const SideTexts& t = kSideTexts[static_cast<size_t>(side)];
+        FreshStatus(session_, rc == 1 ? t.written : t.writeFailed);
+        a = a * 10 + rc;
+        ++written;
+    }
+    if (written < 2) return;
+    switch (a) {
+    case 11:
+        FreshStatus(session_, "Состояния первой и второй стороны записаны");
+        break;
+    case 9:
+        FreshStatus(session_, "Состояние второй стороны не записано!");
+        break;
+    case -9:
+        FreshStatus(session_, "Состояние первой стороны не записано!");
+        break;
+    default:
+        FreshStatus(session_, "Состояния первой и второй стороны не записаны!");
+        break;
+    }
+}
+
+int TabRegsSides::WriteSideSetts(int side) {
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const int address = Address(side);
+    return session_.ExchangeFor([&] { return WriteModelSide(model, store, side, address); }) ==
+                   WriteResult::Written
+               ? 1
+               : -1;
+}
+
+SideState& TabRegsSides::Held(int side) {
+    return session_.Model().Side(side).working;
+}
+
+} // namespace velmar::ui
