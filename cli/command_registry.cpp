@@ -12,6 +12,11 @@ std::vector<Command>& Registry() {
     return commands;
 }
 
+std::vector<std::pair<std::string, OfflineTest>>& OfflineTests() {
+    static std::vector<std::pair<std::string, OfflineTest>> tests;
+    return tests;
+}
+
 } // namespace
 
 bool RegisterCommand(const Command& command) {
@@ -21,6 +26,17 @@ bool RegisterCommand(const Command& command) {
 
 const std::vector<Command>& Commands() {
     return Registry();
+}
+
+bool RegisterOffline(const char* name, OfflineTest test) {
+    OfflineTests().emplace_back(name, test);
+    return true;
+}
+
+bool RunsOffline(const std::string& name, const std::vector<std::string>& args) {
+    for (const auto& [command, test] : OfflineTests())
+        if (command == name && test(args)) return true;
+    return false;
 }
 
 int Fail(int code, const std::string& message) {
