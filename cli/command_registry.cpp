@@ -2,6 +2,7 @@
 #include "protocol/read_retry.h"
 
 #include <iostream>
+#include <utility>
 
 namespace velmar::cli {
 
