@@ -20,10 +20,10 @@ std::vector<ImageSpan> ImageSpans(const uint8_t header[7]) {
     return spans;
 }
 
-const ImageSpan* FindImageSpan(const std::vector<ImageSpan>& spans, RecordKind kind, int index) {
-    for (const ImageSpan& s : spans)
-        if (s.kind == kind && s.index == index) return s.length > 0 ? &s : nullptr;
-    return nullptr;
+std::optional<ImageSpan> FindImageSpan(const uint8_t header[7], RecordKind kind, int index) {
+    for (const ImageSpan& s : ImageSpans(header))
+        if (s.kind == kind && s.index == index && s.length > 0) return s;
+    return std::nullopt;
 }
 
 int CheckSavedImage(const std::vector<uint8_t>& image) {

@@ -6,6 +6,7 @@
 #include "data/device_image.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,9 @@ struct ImageSpan {
 
 // The sizes header (RecordKind::Sizes, offset 0) and every record in file order.
 std::vector<ImageSpan> ImageSpans(const uint8_t header[7]);
-// The span of `kind` instance `index`; nullptr when the image has no such record.
-const ImageSpan* FindImageSpan(const std::vector<ImageSpan>& spans, RecordKind kind, int index);
+// The span of `kind` instance `index` in an image with `header`; none when the image has no such
+// record (or the controller reported it empty).
+std::optional<ImageSpan> FindImageSpan(const uint8_t header[7], RecordKind kind, int index);
 
 // Results of checking an image beyond those of LoadImageFile (device_image.h).
 inline constexpr int kImageLonger = -7;     // longer than its header announces

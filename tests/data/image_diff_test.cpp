@@ -29,8 +29,8 @@ std::vector<uint8_t> PatternImage(std::array<uint8_t, 7> sizes = {58, 2, 2, 19, 
 // Sets `bytes` into record `kind`/`index` of `image` from `offset` on.
 void Put(std::vector<uint8_t>& image, RecordKind kind, int index, int offset,
          std::vector<uint8_t> bytes) {
-    const ImageSpan* span = FindImageSpan(ImageSpans(image.data()), kind, index);
-    ASSERT_NE(span, nullptr);
+    const auto span = FindImageSpan(image.data(), kind, index);
+    ASSERT_TRUE(span.has_value());
     std::copy(bytes.begin(), bytes.end(), image.begin() + span->offset + offset);
 }
 
