@@ -6,6 +6,7 @@
 #include "cli/terminal_progress.h"
 #include "data/ctrlr_params.h"
 #include "data/device_image.h"
+#include "data/image_diff.h"
 #include "data/live_store.h"
 #include "data/memory_map.h"
 #include "data/sha256.h"
@@ -164,23 +165,6 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
     return fileFailed ? kExitFile : kExitNoAnswer;
 }
 
-// Names the records of the image whose bytes differ between `a` and `b` (same header).
-std::vector<std::string> DifferingRecords(const std::vector<uint8_t>& a,
-                                          const std::vector<uint8_t>& b) {
-    std::vector<std::string> names;
-    size_t at = image::kHeaderLength;
-    for (const ImageRecord& rec : ImageRecords(a.data())) {
-        const auto length = static_cast<size_t>(rec.length);
-        if (std::memcmp(a.data() + at, b.data() + at, length) != 0) {
-            char name[16];
-            std::snprintf(name, sizeof name, "0x%04X", rec.address);
-            names.emplace_back(name);
-        }
-        at += length;
-    }
-    return names;
-}
-
 int Verify(Context& ctx, const std::vector<std::string>& args) {
     if (ctx.store->IsDemo())
         return Fail(kExitUsage, "Команда verify недоступна в демонстрационном режиме");
@@ -197,6 +181,7 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
         Json item = {{"number", e.number}, {"file", e.file}};
         std::string status;
         std::string detail;
+        std::vector<std::string> fields;
         std::vector<uint8_t> saved;
         std::vector<uint8_t> now;
         int ctrl = e.number;
@@ -219,17 +204,17 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
                 detail = r == kImageNoLink ? "нет связи" : error;
             } else if (now == saved) {
                 status = "same";
-            } else if (now.size() != saved.size() ||
-                       !std::equal(now.begin(), now.begin() + image::kHeaderLength,
-                                   saved.begin())) {
-                status = "differs";
-                detail = "другие размеры записей";
             } else {
+                // Named as `diff` names them: record, the screen's caption, both values.
                 status = "differs";
-                const auto records = DifferingRecords(saved, now);
+                std::vector<std::string> records;
+                for (const ImageDifference& d : DiffImages(saved, now)) {
+                    const std::string address = RecordAddressText(d.address);
+                    if (records.empty() || records.back() != address) records.push_back(address);
+                    fields.push_back(DifferenceLine(d));
+                }
                 item["records"] = records;
-                for (const auto& name : records)
-                    detail += (detail.empty() ? "записи " : ", ") + name;
+                item["fields"] = fields;
             }
             if (status != "same" && exitCode == kExitOk) exitCode = kExitNoAnswer;
         }
@@ -242,6 +227,7 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
                           : status == "failed"  ? "не считан"
                                                 : "копия повреждена")
                       << (detail.empty() ? "" : " (" + detail + ")") << '\n';
+            for (const std::string& field : fields) std::cout << "    " << field << '\n';
         }
         results.push_back(std::move(item));
     }

@@ -42,6 +42,10 @@ struct Command {
 // Registers a command; call from a static initialiser in the command's source file.
 bool RegisterCommand(const Command& command);
 const std::vector<Command>& Commands();
+// A command that, with some arguments, works on files alone: then no port is opened for it.
+using OfflineTest = bool (*)(const std::vector<std::string>& args);
+bool RegisterOffline(const char* name, OfflineTest test);
+bool RunsOffline(const std::string& name, const std::vector<std::string>& args);
 
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);

@@ -2,6 +2,7 @@
 #include "protocol/read_retry.h"
 
 #include <iostream>
+#include <utility>
 
 namespace velmar::cli {
 
@@ -10,6 +11,11 @@ namespace {
 std::vector<Command>& Registry() {
     static std::vector<Command> commands;
     return commands;
+}
+
+std::vector<std::pair<std::string, OfflineTest>>& OfflineTests() {
+    static std::vector<std::pair<std::string, OfflineTest>> tests;
+    return tests;
 }
 
 } // namespace
@@ -21,6 +27,17 @@ bool RegisterCommand(const Command& command) {
 
 const std::vector<Command>& Commands() {
     return Registry();
+}
+
+bool RegisterOffline(const char* name, OfflineTest test) {
+    OfflineTests().emplace_back(name, test);
+    return true;
+}
+
+bool RunsOffline(const std::string& name, const std::vector<std::string>& args) {
+    for (const auto& [command, test] : OfflineTests())
+        if (command == name && test(args)) return true;
+    return false;
 }
 
 int Fail(int code, const std::string& message) {

@@ -35,8 +35,8 @@ void PrintHelp() {
                  "      --demo [ФАЙЛ]    демонстрационный режим с образом (demo_trk.bin)\n"
                  "      --net-allowance МС  добавка к ожиданию ответа для сетевого порта tcp:\n"
                  "                       (по умолчанию 50)\n"
-                 "      --json           результаты identify, scan, sizes, read, backup, verify\n"
-                 "                       в формате JSON\n"
+                 "      --json           результаты identify, scan, sizes, read, backup, verify,\n"
+                 "                       diff в формате JSON\n"
                  "  -h, --help           эта справка\n\n"
                  "Команды:\n";
     for (const Command& c : Commands()) std::cout << "  " << c.usage << '\n';
@@ -210,6 +210,7 @@ int Run(int argc, char** argv) {
     if (command == nullptr)
         return Fail(kExitUsage, "Неизвестная команда: " + commandName + " (velmar-cli --help)");
 
+    if (RunsOffline(commandName, commandArgs)) return command->run(ctx, commandArgs);
     int exitCode = kExitOk;
     if (ctx.demo) {
         ctx.store = OpenDemoStore(ctx, exitCode);

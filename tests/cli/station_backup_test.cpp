@@ -107,6 +107,12 @@ TEST_F(StationBackupTest, VerifyNamesTheControllerAndRecordThatChanged) {
     EXPECT_EQ(list[1].at("status"), "same");
     EXPECT_EQ(list[2].at("status"), "differs");
     EXPECT_EQ(list[2].at("records"), json::array({"0x1200"}));
+    // Named as diff names them: the record as the engineer knows it and the screen's caption.
+    ASSERT_EQ(list[2].at("fields").size(), 1u);
+    EXPECT_EQ(list[2].at("fields")[0].get<std::string>().rfind(
+                  "Настройки канала 3 (Сторона Б. Рукав 1): Старший 1 бит цены импульса: ", 0),
+              0u)
+        << list[2].dump();
 
     // A damaged copy is told apart from a changed controller.
     std::system(

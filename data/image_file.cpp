@@ -1,0 +1,95 @@
+#include "data/image_file.h"
+
+#include "base/atomic_file.h"
+#include "data/demo_store.h"
+
+namespace velmar {
+
+std::vector<ImageSpan> ImageSpans(const uint8_t header[7]) {
+    std::vector<ImageSpan> spans;
+    spans.push_back({RecordKind::Sizes, 0, addr::kSizes, 0, image::kHeaderLength});
+    int offset = image::kHeaderLength;
+    RecordKind previous = RecordKind::Sizes;
+    int index = 0;
+    for (const ImageRecord& rec : ImageRecords(header)) {
+        index = rec.kind == previous ? index + 1 : 0;
+        previous = rec.kind;
+        spans.push_back({rec.kind, index, rec.address, offset, rec.length});
+        offset += rec.length;
+    }
+    return spans;
+}
+
+std::optional<ImageSpan> FindImageSpan(const uint8_t header[7], RecordKind kind, int index) {
+    for (const ImageSpan& s : ImageSpans(header))
+        if (s.kind == kind && s.index == index && s.length > 0) return s;
+    return std::nullopt;
+}
+
+int CheckSavedImage(const std::vector<uint8_t>& image) {
+    const int header = CheckImageHeader(image.data(), image.size());
+    if (header != kImageLoaded) return header;
+    const uint8_t* h = image.data();
+    if (h[2] > 2 || h[1] * h[2] > kChannelCount) return kImageOddHeader;
+    const auto expected = static_cast<size_t>(ImageLength(h));
+    if (image.size() == expected) return kImageLoaded;
+    // A demo image starts with the same header but lays the records out in less room.
+    if (image.size() == static_cast<size_t>(demo::kLayoutLength)) return kImageDemoLayout;
+    return image.size() < expected ? kImageTruncated : kImageLonger;
+}
+
+int OpenImageFile(const std::string& path, std::vector<uint8_t>& image, std::string* error) {
+    image.clear();
+    std::vector<uint8_t> bytes;
+    int result = kImageLoaded;
+    switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
+    case kFileCannotOpen:
+        result = kImageCannotOpen;
+        break;
+    case kFileTooLong:
+        result = kImageTooLong;
+        break;
+    case kFileReadError:
+        result = kImageReadError;
+        break;
+    default:
+        result = CheckSavedImage(bytes);
+    }
+    if (result != kImageLoaded) {
+        if (error) *error = ImageFileErrorText(result) + ": " + path;
+        return result;
+    }
+    image = std::move(bytes);
+    return kImageLoaded;
+}
+
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& image,
+                    std::string* error) {
+    const int check = CheckSavedImage(image);
+    if (check != kImageLoaded) {
+        if (error) *error = ImageFileErrorText(check) + "; файл " + path + " не изменен";
+        return false;
+    }
+    std::string why;
+    if (WriteFileAtomically(path, image.data(), image.size(), &why) != 0) {
+        if (error) *error = ImageSaveErrorText(kImageFileFailed) + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+std::string ImageFileErrorText(int result) {
+    switch (result) {
+    case kImageLonger:
+        return "Файл образа длиннее, чем указано в его заголовке";
+    case kImageDemoLayout:
+        return "Это демонстрационный образ (формат demo_trk.bin), а не сохраненный образ "
+               "контроллера";
+    case kImageOddHeader:
+        return "Неверный заголовок образа (больше двух сторон или 16 каналов)";
+    default:
+        return ImageLoadErrorText(result);
+    }
+}
+
+} // namespace velmar
