@@ -75,7 +75,7 @@ pid_t TempOwner(const std::string& name, const std::string& base) {
 // that file behind; the next write of the same target removes those of processes that are gone.
 void RemoveStaleTemps(const std::string& path) {
     const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string dir = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr) return;
