@@ -119,6 +119,7 @@ int ConnectTcp(PortEntry& e, PortSlot slot, bool patient) {
         err = OpenTcpLink(e.name, e.tcp);
         if (err == 0) {
             e.reconnectFailed = false;
+            ++e.reconnects;
             PurgeAfterConnect(e, slot);
             return 0;
         }
@@ -451,6 +452,11 @@ PortKind GetPortKind(PortSlot slot) {
 uint32_t PortBaud(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
     return e != nullptr ? e->baud : 0;
+}
+
+uint32_t PortReconnects(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    return e != nullptr ? e->reconnects : 0;
 }
 
 uint32_t PortDroppedBytes(PortSlot slot) {

@@ -32,6 +32,7 @@ struct PortEntry {
     TcpLink tcp;                  // TcpGateway
     bool lossLogged = false;      // caller thread: the loss of the device is in the log already
     bool reconnectFailed = false; // TcpGateway: the last series of connection attempts failed
+    uint32_t reconnects = 0;      // TcpGateway: connections made again since the port was opened
 
     // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
     // does not see yet); null for a converter that was lost and not found again.
@@ -66,6 +67,7 @@ struct PortEntry {
         tcp = TcpLink{};
         lossLogged = false;
         reconnectFailed = false;
+        reconnects = 0;
         usb = nullptr;
         channel = 0;
         clock = 0;

@@ -35,9 +35,13 @@ SearchAnswer SearchPoll(PortSlot slot, int ctrl, bool thorough, int& number) {
     if (thorough) {
         answer = FullPoll(slot, ctrl, number);
     } else {
+        const uint32_t reconnects = PortReconnects(slot);
         SendCtrlrCmd(slot, ctrl, kPollCmd);
-        if (detail::AwaitAtLeast(slot, 4, SearchBudgetMs(slot)) >= 4 || PortAvailable(slot) > 0)
-            answer = FullPoll(slot, ctrl, number); // confirm, or give a slow reply its full time
+        // Confirm an answer, or give a slow reply its full time; so too the first poll on a
+        // connection the gateway has just accepted again, which it may pass on only late.
+        if (detail::AwaitAtLeast(slot, 4, SearchBudgetMs(slot)) >= 4 || PortAvailable(slot) > 0 ||
+            PortReconnects(slot) != reconnects)
+            answer = FullPoll(slot, ctrl, number);
         else if (PortLastError(slot) != 0)
             answer = SearchAnswer::NotReached;
     }
