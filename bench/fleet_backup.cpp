@@ -1,5 +1,5 @@
 // Backups of many lines at once. Starts N simulated serial device servers (velmar-sim --tcp,
-// line time of 38400 baud, two controllers each) for N = 1, 8 and 32, backs all of them up with
+// line time of 38400 baud, two controllers each) for N = 1, 8, 16 and 32, backs all of them up with
 // one velmar-cli run (--ports-file, --jobs 16) and prints its wall time against one line's, and
 // the peak memory of velmar-cli with its line processes (summed resident sizes). Then it prints
 // the time of `scan 1 255` on a simulated line of three controllers at 38400 and 4800 baud, and
@@ -42,6 +42,7 @@ Sim StartSim(const std::string& binary, uint32_t baud, const std::string& addres
     int out[2];
     if (::pipe(out) != 0) return {};
     Sim sim;
+    std::fflush(stdout);
     sim.pid = ::fork();
     if (sim.pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
@@ -119,6 +120,7 @@ RunResult RunCli(const std::string& binary, const std::vector<std::string>& args
     RunResult r;
     const std::string outPath = workDir + "/cli.out";
     const auto start = Clock::now();
+    std::fflush(stdout);
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(workDir.c_str()) != 0) _exit(126);
@@ -166,7 +168,7 @@ int main(int argc, char** argv) {
     std::printf("%6s %10s %10s %8s %10s %6s\n", "lines", "fleet s", "one s", "ratio", "peak MB",
                 "exit");
     double oneLine = 0;
-    for (const int n : {1, 8, 32}) {
+    for (const int n : {1, 8, 16, 32}) {
         std::vector<Sim> sims;
         std::ofstream ports(work + "/ports");
         for (int i = 0; i < n; ++i) {
@@ -185,7 +187,13 @@ int main(int argc, char** argv) {
                    {"-q", "-b", "38400", "--jobs", std::to_string(jobs), "--ports-file", "ports",
                     "--json", "backup", "fleet" + std::to_string(n)},
                    work);
-        if (fleet.exitCode != 0) status = 1;
+        if (fleet.exitCode != 0) {
+            status = 1;
+            std::istringstream lines(fleet.out);
+            for (std::string line; std::getline(lines, line);)
+                if (line.find("\"message\"") != std::string::npos)
+                    std::printf("  failed line:%s\n", line.c_str());
+        }
         std::printf("%6d %10.2f %10.2f %8.2f %10.1f %6d\n", n, fleet.seconds, oneLine,
                     fleet.seconds / oneLine, static_cast<double>(fleet.peakKb) / 1024,
                     fleet.exitCode);

@@ -14,6 +14,8 @@ constexpr int kSearchChars = 8;
 // How long a controller may take between the end of the poll frame and its reply, plus the
 // adapter's delivery of the reply (a USB serial adapter hands bytes on every millisecond or so).
 constexpr int kTurnaroundMs = 6;
+// How long a garbled reply may go on before the search polls that number again.
+constexpr int kQuietLimitMs = 200;
 
 SearchAnswer FullPoll(PortSlot slot, int ctrl, int& number) {
     uint8_t reply[4] = {};
@@ -48,6 +50,13 @@ SearchAnswer SearchPoll(PortSlot slot, int ctrl, bool thorough, int& number) {
     // A connection lost under the poll is made again by the next frame (waiting for a gateway
     // that is back within seconds): one more full poll tells whether the number is there.
     if (answer == SearchAnswer::NotReached) answer = FullPoll(slot, ctrl, number);
+    // A garbled reply is asked for once more after the line has gone quiet: the late tail of an
+    // earlier reply or a burst of noise is not a controller that answers wrongly, and would fail
+    // a whole backup.
+    if (answer == SearchAnswer::BadReply) {
+        detail::AwaitQuiet(slot, detail::CharTime(slot) * 3, kQuietLimitMs);
+        answer = FullPoll(slot, ctrl, number);
+    }
     return answer;
 }
 
