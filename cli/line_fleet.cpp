@@ -81,6 +81,8 @@ bool Spawn(Line& line, const std::vector<std::string>& argv) {
         ::close(err[0]);
         return false;
     }
+    // The parent reads whatever each line has written without waiting on any one of them.
+    for (const int fd : {out[0], err[0]}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     line.outFd = out[0];
     line.errFd = err[0];
     line.start = Clock::now();
