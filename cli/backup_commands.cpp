@@ -10,6 +10,7 @@
 #include "data/live_store.h"
 #include "data/memory_map.h"
 #include "data/sha256.h"
+#include "protocol/address_search.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/read_retry.h"
 
@@ -19,15 +20,17 @@
 #include <iostream>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmar::cli {
 namespace {
 
 constexpr const char* kBackupUsage =
     "backup КАТАЛОГ [ПЕРВЫЙ [ПОСЛЕДНИЙ]]  образы всех ответивших контроллеров (1..31) и "
-    "manifest.json";
+    "manifest.json в новом подкаталоге КАТАЛОГ/ДАТА-ВРЕМЯ; КАТАЛОГ/latest - последняя полная копия";
 constexpr const char* kVerifyUsage =
-    "verify КАТАЛОГ        сравнить контроллеры с их копиями в каталоге";
+    "verify КАТАЛОГ        сравнить контроллеры с их копиями в каталоге (или в КАТАЛОГ/latest)";
+constexpr const char* kLatestName = "latest";
 
 int Usage(const char* usage) {
     return Fail(kExitUsage, std::string("Использование: ") + usage);
@@ -49,12 +52,57 @@ bool ParseNumberArg(const std::string& s, int& out) {
     return out >= 1 && out <= 255;
 }
 
-// Poll result of a number: 1 answered, 0 nobody there, -1 answered but not as our controllers do.
-int Poll(PortSlot slot, int number) {
-    uint8_t reply[4] = {};
+// The search poll of a number, with the reason when the line failed under it.
+SearchAnswer Poll(Context& ctx, int number, std::string& loss) {
     int answered = 0;
-    const int r = PollCtrlrAddress(slot, number, reply, answered);
-    return r == 1 ? 1 : (r == -1 ? 0 : -1);
+    const SearchAnswer a = SearchPoll(ctx.slot, number, ctx.thorough, answered);
+    if (a == SearchAnswer::NotReached) loss = LinkLossText(ctx);
+    return a;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Creates DIR (when missing) and a new run folder in it named by the local time; the folder's
+// name, or empty with `error` set. Made before the first read, so that an unusable DIR fails at
+// once instead of after every controller was read.
+std::string MakeRunFolder(const std::string& dir, std::string& error) {
+    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = "Каталог " + dir + " не создан: " + std::strerror(errno);
+        return {};
+    }
+    if (!IsDirectory(dir)) {
+        error = "Каталог " + dir + " не создан: это не каталог";
+        return {};
+    }
+    const std::string stamp = LocalTime("%Y%m%d-%H%M%S");
+    for (int n = 1; n < 100; ++n) {
+        const std::string name = n == 1 ? stamp : stamp + "-" + std::to_string(n);
+        if (::mkdir((dir + "/" + name).c_str(), 0777) == 0) return name;
+        if (errno != EEXIST) {
+            error = "Каталог " + dir + "/" + name + " не создан: " + std::strerror(errno);
+            return {};
+        }
+    }
+    error = "Каталог копии в " + dir + " не создан: слишком много копий за одну секунду";
+    return {};
+}
+
+// Points DIR/latest at `folder`: a new link renamed over the old one, so it always names a
+// complete backup.
+bool PointLatestAt(const std::string& dir, const std::string& folder, std::string& error) {
+    const std::string link = dir + "/" + kLatestName;
+    const std::string temp = link + ".new" + std::to_string(::getpid());
+    ::unlink(temp.c_str());
+    if (::symlink(folder.c_str(), temp.c_str()) != 0 ||
+        std::rename(temp.c_str(), link.c_str()) != 0) {
+        error = "Ссылка " + link + " не обновлена: " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 // The number of the controller's second side when it serves two, else 0: read from its parameter
@@ -89,6 +137,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     e.retries = static_cast<int>(RetriedRequests() - retriedBefore);
     if (r != kImageSaved) {
         e.reason = error;
+        if (const std::string loss = LinkLossText(ctx); !loss.empty()) e.reason += "; " + loss;
         return e;
     }
     e.file = "trk" + std::to_string(number) + "_" + LocalTime("%Y%m%d-%H%M%S") + ".bin";
@@ -115,29 +164,36 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
     if (args.size() > 2 && !ParseNumberArg(args[2], manifest.last)) return Usage(kBackupUsage);
     if (args.size() == 2) manifest.last = std::max(manifest.first, manifest.last);
     if (manifest.last < manifest.first) return Usage(kBackupUsage);
-    const std::string& dir = args[0];
-    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
-        return Fail(kExitFile, "Каталог " + dir + " не создан: " + std::strerror(errno));
+    const std::string& top = args[0];
+    std::string error;
+    manifest.folder = MakeRunFolder(top, error);
+    if (manifest.folder.empty()) return Fail(kExitFile, error);
+    const std::string dir = top + "/" + manifest.folder;
     manifest.port = ctx.portName;
     manifest.created = LocalTime("%Y-%m-%dT%H:%M:%S%z");
 
     std::map<int, int> sideOf; // second-side numbers of the controllers met so far -> side A
     bool fileFailed = false;
     for (int n = manifest.first; n <= manifest.last; ++n) {
+        // Every controller answers the reserve address: in a range it would be saved twice.
+        if (n == kReserveAddress && !ctx.reserve) continue;
         if (const auto owner = sideOf.find(n); owner != sideOf.end()) {
             if (!ctx.json)
                 std::cout << "Трк №" << n << ": вторая сторона контроллера №" << owner->second
                           << '\n';
             continue;
         }
-        const int poll = Poll(ctx.slot, n);
-        if (poll == 0) continue;
+        std::string loss;
+        const SearchAnswer poll = Poll(ctx, n, loss);
+        if (poll == SearchAnswer::Absent) continue;
         BackupEntry e;
         int b = 0;
-        if (poll < 0) {
+        if (poll != SearchAnswer::Answered) {
             e.number = n;
             e.time = LocalTime("%Y-%m-%dT%H:%M:%S%z");
-            e.reason = "C данным устройством не поддерживается работа";
+            e.unreached = poll == SearchAnswer::NotReached;
+            e.reason = e.unreached ? "не опрошен: " + loss
+                                   : "C данным устройством не поддерживается работа";
         } else {
             e = SaveOne(ctx, n, dir, b);
         }
@@ -151,16 +207,21 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
         }
         manifest.controllers.push_back(std::move(e));
     }
-    if (manifest.controllers.empty()) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
+    if (manifest.controllers.empty()) {
+        ::rmdir(dir.c_str());
+        return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
+    }
 
-    std::string error;
     if (!WriteManifest(dir, manifest, error)) return Fail(kExitFile, error);
-    if (ctx.json) PrintJson(ManifestToJson(manifest));
     int saved = 0;
     for (const BackupEntry& e : manifest.controllers) saved += e.saved ? 1 : 0;
     const int failed = static_cast<int>(manifest.controllers.size()) - saved;
+    // Only a complete backup becomes the one `latest` names; an incomplete one stays beside it.
+    if (failed == 0 && !PointLatestAt(top, manifest.folder, error)) return Fail(kExitFile, error);
+    if (ctx.json) PrintJson(ManifestToJson(manifest));
     if (!ctx.json)
-        std::cout << "Сохранено контроллеров: " << saved << ", не сохранено: " << failed << '\n';
+        std::cout << "Сохранено контроллеров: " << saved << ", не сохранено: " << failed << " ("
+                  << dir << ")\n";
     if (failed == 0) return kExitOk;
     return fileFailed ? kExitFile : kExitNoAnswer;
 }
@@ -169,10 +230,17 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
     if (ctx.store->IsDemo())
         return Fail(kExitUsage, "Команда verify недоступна в демонстрационном режиме");
     if (args.size() != 1 || args[0].empty()) return Usage(kVerifyUsage);
-    const std::string& dir = args[0];
+    // The top folder of `backup` holds its runs: the last complete one is checked.
+    std::string dir = args[0];
+    if (::access((dir + "/" + kManifestName).c_str(), F_OK) != 0 &&
+        IsDirectory(dir + "/" + kLatestName))
+        dir += std::string("/") + kLatestName;
     BackupManifest manifest;
     std::string error;
     if (!ReadManifest(dir, manifest, error)) return Fail(kExitFile, error);
+    if (std::none_of(manifest.controllers.begin(), manifest.controllers.end(),
+                     [](const BackupEntry& e) { return e.saved; }))
+        return Fail(kExitFile, "В копии " + dir + " нет сохраненных образов: проверять нечего");
 
     Json results = Json::array();
     int exitCode = kExitOk;
@@ -195,13 +263,16 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
             int r = 0;
             {
                 TerminalProgress bar("Трк №" + std::to_string(e.number));
-                r = Poll(ctx.slot, e.number) == 1
+                std::string loss;
+                r = Poll(ctx, e.number, loss) == SearchAnswer::Answered
                         ? ReadDeviceImage(store, now, bar.Callback(), &error)
                         : kImageNoLink;
             }
             if (r != kImageSaved) {
                 status = "failed";
                 detail = r == kImageNoLink ? "нет связи" : error;
+                if (const std::string loss = LinkLossText(ctx); !loss.empty())
+                    detail += "; " + loss;
             } else if (now == saved) {
                 status = "same";
             } else {

@@ -19,7 +19,7 @@ Json ManifestToJson(const BackupManifest& m) {
             item["size"] = e.size;
             item["sha256"] = e.sha256;
         } else {
-            item["status"] = "failed";
+            item["status"] = e.unreached ? "unreached" : "failed";
             item["reason"] = e.reason;
         }
         item["time"] = e.time;
@@ -29,6 +29,7 @@ Json ManifestToJson(const BackupManifest& m) {
     return {{"version", kManifestVersion},
             {"port", m.port},
             {"created", m.created},
+            {"folder", m.folder},
             {"first", m.first},
             {"last", m.last},
             {"controllers", std::move(list)}};
@@ -60,18 +61,27 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
         manifest = {};
         manifest.port = doc.value("port", "");
         manifest.created = doc.value("created", "");
+        manifest.folder = doc.value("folder", "");
         manifest.first = doc.at("first").get<int>();
         manifest.last = doc.at("last").get<int>();
         for (const Json& item : doc.at("controllers")) {
             BackupEntry e;
-            e.number = item.at("number").get<int>();
+            // Read wide: a number beyond the int range must not wrap into a valid one.
+            const auto number = item.at("number").get<int64_t>();
+            if (!item.at("number").is_number_integer() || number < 1 || number > 255)
+                throw std::invalid_argument("number");
+            e.number = static_cast<int>(number);
             e.ident = item.value("ident", "");
-            e.saved = item.at("status").get<std::string>() == "saved";
+            const auto status = item.at("status").get<std::string>();
+            e.saved = status == "saved";
+            e.unreached = status == "unreached";
             e.time = item.value("time", "");
             e.retries = item.value("retries", 0);
             if (e.saved) {
                 e.file = item.at("file").get<std::string>();
-                e.size = item.at("size").get<int>();
+                const auto size = item.at("size").get<int64_t>();
+                if (size < 0 || size > (1 << 20)) throw std::invalid_argument("size");
+                e.size = static_cast<int>(size);
                 e.sha256 = item.at("sha256").get<std::string>();
                 // The file must lie in the backup directory itself.
                 if (e.file.empty() || e.file.find('/') != std::string::npos || e.file == "." ||
@@ -80,7 +90,6 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
             } else {
                 e.reason = item.value("reason", "");
             }
-            if (e.number < 1 || e.number > 255) throw std::invalid_argument("number");
             manifest.controllers.push_back(std::move(e));
         }
     } catch (const std::exception&) {

@@ -16,17 +16,19 @@ struct BackupEntry {
     int number = 0;    // controller number it answered at
     std::string ident; // identification text (UTF-8, lines joined by '\n')
     bool saved = false;
-    std::string file;   // image file name inside the directory (saved only)
-    int size = 0;       // bytes of the image file
-    std::string sha256; // of the image file
-    std::string time;   // when it was read, ISO 8601 local time with offset
-    int retries = 0;    // repeated exchanges the read needed
-    std::string reason; // why it was not saved
+    std::string file;       // image file name inside the directory (saved only)
+    int size = 0;           // bytes of the image file
+    std::string sha256;     // of the image file
+    std::string time;       // when it was read, ISO 8601 local time with offset
+    int retries = 0;        // repeated exchanges the read needed
+    std::string reason;     // why it was not saved
+    bool unreached = false; // the line failed under the poll: nothing is known of the number
 };
 
 struct BackupManifest {
     std::string port;
     std::string created;
+    std::string folder; // the run's own folder inside the backup directory
     int first = 0;
     int last = 0;
     std::vector<BackupEntry> controllers;

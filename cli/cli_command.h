@@ -23,7 +23,9 @@ struct Context {
     uint8_t dataBits = 8;
     char parity = 'N';
     uint8_t stopBits = 1;
-    int ctrl = 1; // controller number (240 with --reserve)
+    int ctrl = 1;          // controller number (240 with --reserve)
+    bool reserve = false;  // --reserve: also the searches of a range include 240
+    bool thorough = false; // --thorough: every search poll waits the full budget
     bool log = false;
     bool quiet = false; // -q: no closing count of retried requests
     bool json = false;  // machine-readable results on stdout (messages stay on stderr)
@@ -59,6 +61,10 @@ void PrintRetriedRequests(const Context& ctx);
 std::string IdentForTerminal(const char* text);
 // The same without the last line end, for JSON and manifests.
 std::string IdentText(const char* text);
+
+// Why the line failed under the last exchange ("нет связи со шлюзом tcp:...: reason"), or empty
+// while the port's device or connection is there.
+std::string LinkLossText(const Context& ctx);
 
 // Polls the controller at ctx.ctrl; at the reserve address ctx.ctrl becomes the number the
 // controller reports. kExitOk, or the exit code of the failure (reported).

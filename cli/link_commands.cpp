@@ -5,6 +5,7 @@
 #include "cli/json_output.h"
 #include "data/ident_sequence.h"
 #include "data/memory_map.h"
+#include "protocol/address_search.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
 
@@ -69,14 +70,33 @@ std::string IdentText(const char* text) {
     return lines;
 }
 
+std::string LinkLossText(const Context& ctx) {
+    const int err = PortLastError(ctx.slot);
+    if (err == 0) return {};
+    const bool network = GetPortKind(ctx.slot) == PortKind::TcpGateway;
+    return std::string(network ? "нет связи со шлюзом " : "нет связи с портом ") + ctx.portName +
+           ": " + SystemErrorReason(err);
+}
+
+namespace {
+
+std::string WithLinkLoss(const Context& ctx, std::string message) {
+    const std::string loss = LinkLossText(ctx);
+    return loss.empty() ? message : message + " (" + loss + ")";
+}
+
+} // namespace
+
 int PollController(Context& ctx) {
     uint8_t reply[4] = {};
     int number = 0;
     const int poll = PollCtrlrAddress(ctx.slot, ctx.ctrl, reply, number);
     if (poll == -1) {
-        return Fail(kExitNoAnswer, ctx.ctrl == kReserveAddress
-                                       ? std::string("По резервному каналу связь не установлена")
-                                       : "Нет связи с устройством №" + std::to_string(ctx.ctrl));
+        return Fail(
+            kExitNoAnswer,
+            WithLinkLoss(ctx, ctx.ctrl == kReserveAddress
+                                  ? std::string("По резервному каналу связь не установлена")
+                                  : "Нет связи с устройством №" + std::to_string(ctx.ctrl)));
     }
     if (poll != 1) return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
     if (ctx.ctrl == kReserveAddress) {
@@ -102,9 +122,11 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
     using Stage = IdentOutcome::Stage;
     switch (out.stage) {
     case Stage::NoAnswer:
-        return Fail(kExitNoAnswer, ctx.ctrl == kReserveAddress
-                                       ? std::string("По резервному каналу связь не установлена")
-                                       : "Нет связи с устройством №" + std::to_string(ctx.ctrl));
+        return Fail(
+            kExitNoAnswer,
+            WithLinkLoss(ctx, ctx.ctrl == kReserveAddress
+                                  ? std::string("По резервному каналу связь не установлена")
+                                  : "Нет связи с устройством №" + std::to_string(ctx.ctrl)));
     case Stage::Unsupported:
         return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
     case Stage::RegisterFailed:
@@ -132,7 +154,9 @@ int Identify(Context& ctx, const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-const char* kScanUsage = "scan [ПЕРВЫЙ [ПОСЛЕДНИЙ]]   (номера 1..255, по умолчанию 1..31)";
+const char* kScanUsage =
+    "scan [ПЕРВЫЙ [ПОСЛЕДНИЙ]]   (номера 1..255, по умолчанию 1..31; 240 только "
+    "с --reserve)";
 int Scan(Context& ctx, const std::vector<std::string>& args) {
     if (ctx.store && ctx.store->IsDemo()) return NotInDemo("scan");
     if (args.size() > 2) return Usage(kScanUsage);
@@ -151,18 +175,36 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
     if (last < first) return Usage(kScanUsage);
 
     std::vector<int> found;
+    std::vector<int> unreached;
+    std::string loss;
     for (int n = first; n <= last; ++n) {
-        uint8_t reply[4] = {};
+        // Every controller answers the reserve address: in a range it would be found again.
+        if (n == kReserveAddress && !ctx.reserve) continue;
         int answered = 0;
-        const bool ok = PollCtrlrAddress(ctx.slot, n, reply, answered) >= 1;
-        if (ok) found.push_back(n);
+        const SearchAnswer a = SearchPoll(ctx.slot, n, ctx.thorough, answered);
+        if (a == SearchAnswer::Answered) found.push_back(n);
+        if (a == SearchAnswer::NotReached) {
+            unreached.push_back(n);
+            loss = LinkLossText(ctx);
+        }
         if (!ctx.json)
-            std::cout << "Трк №" << n << (ok ? " найдено." : " не найдено.") << std::endl;
+            std::cout << "Трк №" << n
+                      << (a == SearchAnswer::Answered     ? " найдено."
+                          : a == SearchAnswer::NotReached ? " не опрошено: " + loss
+                                                          : " не найдено.")
+                      << std::endl;
     }
-    if (ctx.json) PrintJson({{"first", first}, {"last", last}, {"found", found}});
+    if (ctx.json) {
+        Json doc = {{"first", first}, {"last", last}, {"found", found}};
+        if (!unreached.empty()) doc["unreached"] = unreached;
+        PrintJson(doc);
+    }
     // The polls of a search are never repeated (their timing is the engineer's): the count
     // says so.
     PrintRetriedRequests(ctx);
+    if (!unreached.empty())
+        return Fail(kExitNoAnswer,
+                    "Не опрошено номеров: " + std::to_string(unreached.size()) + " (" + loss + ")");
     if (found.empty()) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     return kExitOk;
 }

@@ -1,6 +1,8 @@
 // velmar-cli: the command-line companion. Parses the options, opens the port (or the demo
 // image) and runs one command.
 #include "cli/cli_command.h"
+#include "cli/line_fleet.h"
+#include "cli/terminal_progress.h"
 #include "data/live_store.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
@@ -8,6 +10,7 @@
 #include "protocol/read_retry.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -22,13 +25,18 @@ void PrintHelp() {
     std::cout << "Использование: velmar-cli [параметры] КОМАНДА [аргументы]\n\n"
                  "Параметры:\n"
                  "  -p, --port ИМЯ       порт (COM3, ttyUSB0, /dev/ttyUSB0, U_1234_1,\n"
-                 "                       tcp:АДРЕС:ПОРТ ...)\n"
+                 "                       tcp:АДРЕС:ПОРТ ...); для scan, backup и verify\n"
+                 "                       можно несколько: линии опрашиваются одновременно\n"
+                 "      --ports-file ФАЙЛ  порты линий, по одному в строке (# - комментарий)\n"
+                 "      --jobs N         линий одновременно, 1..64 (по умолчанию 16)\n"
                  "  -b, --baud N         скорость (по умолчанию из com.ini, иначе 4800)\n"
                  "      --data-bits N    7 или 8\n"
                  "      --parity X       N, E, O, M, S или Z\n"
                  "      --stop-bits N    1 или 2\n"
                  "  -a, --address N      номер контроллера, десятичный или 0x.. (по умолчанию 1)\n"
-                 "      --reserve        резервный канал (адрес 240)\n"
+                 "      --reserve        резервный канал (адрес 240); scan и backup\n"
+                 "                       включают 240 в диапазон только с ним\n"
+                 "      --thorough       поиск ждет каждый номер полное время опроса\n"
                  "      --log            журнал обмена port.out\n"
                  "      --retries N      повторы неудачного чтения, 0..10 (по умолчанию 2)\n"
                  "  -q, --quiet          без итога повторных запросов\n"
@@ -110,6 +118,8 @@ int Run(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string commandName;
     std::vector<std::string> commandArgs;
+    Fleet fleet;        // the lines of a multi-line run
+    bool local = false; // the option is the multi-line run's own, not handed to line processes
 
     size_t i = 0;
     auto value = [&](const std::string& option, std::string& out) {
@@ -128,6 +138,8 @@ int Run(int argc, char** argv) {
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         const std::string key = a.substr(0, a.find('='));
+        const size_t optionStart = i;
+        local = false;
         std::string v;
         if (a == "-h" || a == "--help") {
             PrintHelp();
@@ -137,6 +149,27 @@ int Run(int argc, char** argv) {
             if (v.empty()) return Fail(kExitUsage, "Пустое имя порта");
             ctx.portName = v;
             given.port = true;
+            fleet.ports.push_back(v);
+            local = true;
+        } else if (key == "--ports-file") {
+            if (!value(key, v)) return kExitUsage;
+            std::string error;
+            if (!ReadPortsFile(v, fleet.ports, error)) return Fail(kExitUsage, error);
+            fleet.fromFile = true;
+            given.port = true;
+            local = true;
+        } else if (key == "--jobs") {
+            if (!value(key, v)) return kExitUsage;
+            const auto n = ParseNumber(v);
+            if (!n || *n < 1 || *n > static_cast<unsigned long>(kMaxJobs))
+                return Fail(kExitUsage, "Неверное число линий: " + v + " (1.." +
+                                            std::to_string(kMaxJobs) + ")");
+            fleet.jobs = static_cast<int>(*n);
+            local = true;
+        } else if (a == "--line-progress") {
+            TerminalProgress::SetLineMode(true);
+        } else if (a == "--thorough") {
+            ctx.thorough = true;
         } else if (key == "-b" || key == "--baud") {
             if (!value(key, v)) return kExitUsage;
             const auto n = ParseNumber(v);
@@ -169,6 +202,7 @@ int Run(int argc, char** argv) {
             ctx.ctrl = static_cast<int>(*n);
         } else if (a == "--reserve") {
             ctx.ctrl = kReserveAddress;
+            ctx.reserve = true;
         } else if (a == "--log") {
             ctx.log = true;
         } else if (a == "-q" || a == "--quiet") {
@@ -188,6 +222,7 @@ int Run(int argc, char** argv) {
             SetNetworkAllowanceMs(static_cast<int>(*n));
         } else if (a == "--json") {
             ctx.json = true;
+            local = true;
         } else if (key == "--demo") {
             ctx.demo = true;
             if (a.find('=') != std::string::npos) {
@@ -204,6 +239,10 @@ int Run(int argc, char** argv) {
             commandArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
         }
+        if (!local)
+            fleet.passOn.insert(fleet.passOn.end(),
+                                args.begin() + static_cast<std::ptrdiff_t>(optionStart),
+                                args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
     }
     if (commandName.empty()) return Fail(kExitUsage, "Не задана команда (velmar-cli --help)");
     const Command* command = FindCommand(commandName);
@@ -211,6 +250,12 @@ int Run(int argc, char** argv) {
         return Fail(kExitUsage, "Неизвестная команда: " + commandName + " (velmar-cli --help)");
 
     if (RunsOffline(commandName, commandArgs)) return command->run(ctx, commandArgs);
+    if (fleet.fromFile || fleet.ports.size() > 1) {
+        if (ctx.demo)
+            return Fail(kExitUsage, "Несколько линий недоступны в демонстрационном режиме");
+        return RunFleet(fleet, ctx.json, commandName, commandArgs);
+    }
+
     int exitCode = kExitOk;
     if (ctx.demo) {
         ctx.store = OpenDemoStore(ctx, exitCode);
@@ -247,5 +292,8 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(true);
+    // A file size limit (ulimit -f) must fail the write with EFBIG, which the atomic save reports
+    // and cleans up after, instead of killing the program with its temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     return velmar::cli::Run(argc, argv);
 }

@@ -8,10 +8,16 @@ namespace velmar::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
+constexpr int kLineStepPercent = 10;
+bool lineMode = false;
+} // namespace
+
+void TerminalProgress::SetLineMode(bool on) {
+    lineMode = on;
 }
 
 TerminalProgress::TerminalProgress(std::string label)
-    : label_(std::move(label)), shown_(::isatty(STDERR_FILENO) == 1) {}
+    : label_(std::move(label)), shown_(lineMode || ::isatty(STDERR_FILENO) == 1) {}
 
 TerminalProgress::~TerminalProgress() {
     if (drawn_) {
@@ -24,6 +30,14 @@ void TerminalProgress::Update(int done, int total) {
     if (!shown_ || total <= 0) return;
     const int percent = std::clamp(static_cast<int>(100LL * done / total), 0, 100);
     if (percent == lastPercent_) return; // a redraw per record would flood a slow terminal
+    if (lineMode) {
+        if (lastPercent_ >= 0 && percent / kLineStepPercent == lastPercent_ / kLineStepPercent)
+            return;
+        lastPercent_ = percent;
+        std::fprintf(stderr, "%s%s %d%%\n", kLinePrefix, label_.c_str(), percent);
+        std::fflush(stderr);
+        return;
+    }
     lastPercent_ = percent;
     const int filled = percent * kBarWidth / 100;
     const std::string bar = std::string(static_cast<size_t>(filled), '#') +

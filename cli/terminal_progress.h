@@ -15,6 +15,10 @@ class TerminalProgress {
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 
     void Update(int done, int total);
+    // For a line process of a multi-line run: progress as whole lines "@ LABEL NN%" on stderr
+    // (every 10 %), which the parent process shows, whether or not stderr is a terminal.
+    static void SetLineMode(bool on);
+    static constexpr const char* kLinePrefix = "@ ";
     // Update as a callback for the image and report functions.
     std::function<void(int, int)> Callback();
 

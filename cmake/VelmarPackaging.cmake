@@ -40,6 +40,10 @@ install(FILES ${VELMAR_PACKAGING_DIR}/velmar.svg
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 # udev reads its packaged rules from /lib/udev/rules.d on Debian 12.
 install(FILES ${VELMAR_PACKAGING_DIR}/60-velmar.rules DESTINATION /lib/udev/rules.d)
+# The nightly backup of the lines in /etc/velmar/ports; shipped disabled (no maintainer script
+# enables it): `systemctl enable --now velmar-backup.timer` switches it on.
+install(FILES ${VELMAR_PACKAGING_DIR}/systemd/velmar-backup.service
+  ${VELMAR_PACKAGING_DIR}/systemd/velmar-backup.timer DESTINATION /lib/systemd/system)
 
 set(CPACK_PACKAGE_NAME velmar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -46,6 +46,15 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
         return kImageNoLink;
     }
     const auto header = store.Sizes().ToBytes();
+    if (CheckImageHeader(header.data(), header.size()) != kImageLoaded) {
+        if (error) {
+            char sizes[64];
+            std::snprintf(sizes, sizeof sizes, " (%d %d %d %d %d %d %d)", header[0], header[1],
+                          header[2], header[3], header[4], header[5], header[6]);
+            *error = ImageSaveErrorText(kImageBadSizes) + sizes;
+        }
+        return kImageBadSizes;
+    }
     std::vector<uint8_t> img(header.begin(), header.end());
     const int total = ImageLength(header.data()) - image::kHeaderLength;
     img.reserve(static_cast<size_t>(total) + image::kHeaderLength);
@@ -76,6 +85,10 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
 
 int SaveDeviceImage(RecordStore& store, const std::string& path, const ImageProgressFn& progress,
                     std::string* error, const ImageStopFn& stop) {
+    if (const std::string refusal = ReplaceRefusal(path); !refusal.empty()) {
+        if (error) *error = ImageSaveErrorText(kImageFileFailed) + ": " + path + ": " + refusal;
+        return kImageFileFailed;
+    }
     std::vector<uint8_t> img;
     const int r = ReadDeviceImage(store, img, progress, error, stop);
     if (r != kImageSaved) return r;
@@ -138,6 +151,8 @@ std::string ImageSaveErrorText(int result) {
         return "Ошибка записи файла образа; прежний файл не изменен";
     case kImageCancelled:
         return "Чтение образа прервано; прежний файл не изменен";
+    case kImageBadSizes:
+        return "Контроллер сообщил неверные размеры записей; файл не изменен";
     default:
         return "Ошибка сохранения образа";
     }

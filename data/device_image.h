@@ -47,15 +47,19 @@ inline constexpr int kImageNoLink = -1;     // the sizes could not be read
 inline constexpr int kImageReadFailed = -2; // a record could not be read
 inline constexpr int kImageFileFailed = -3; // the file could not be written
 inline constexpr int kImageCancelled = -4;  // the engineer stopped the read; no file written
+inline constexpr int kImageBadSizes = -5;   // the controller reported sizes no image can have
 
 // Asked between records: true stops a read with kImageCancelled.
 using ImageStopFn = std::function<bool()>;
 
-// Reads the sizes and every record into `image` (header first).
+// Reads the sizes and every record into `image` (header first). Sizes that fail the header check
+// of a load (a zero where a record is required) give kImageBadSizes before any record is read:
+// such a file could never be loaded again.
 int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& image,
                     const ImageProgressFn& progress = {}, std::string* error = nullptr,
                     const ImageStopFn& stop = {});
-// ReadDeviceImage, then the file, atomically.
+// ReadDeviceImage, then the file, atomically. A target that is not a regular file (a symbolic
+// link, a FIFO, a device) is refused with kImageFileFailed before anything is read.
 int SaveDeviceImage(RecordStore& store, const std::string& path,
                     const ImageProgressFn& progress = {}, std::string* error = nullptr,
                     const ImageStopFn& stop = {});

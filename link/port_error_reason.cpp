@@ -15,6 +15,8 @@ const char* SystemErrorReason(int err) {
     case ENODEV:
     case ENXIO:
         return "нет такого устройства";
+    case EISDIR:
+        return "это каталог, а не порт";
     case EACCES:
     case EPERM:
         return "нет доступа к устройству (добавьте пользователя в группу dialout)";
@@ -31,8 +33,15 @@ const char* SystemErrorReason(int err) {
     case ETIMEDOUT:
         return "шлюз не отвечает";
     case EHOSTUNREACH:
+        return "шлюз недоступен в сети";
     case ENETUNREACH:
-        return "нет пути к шлюзу в сети";
+        return "нет пути к сети шлюза";
+    case ENETDOWN:
+        return "сеть этого компьютера не подключена";
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EPIPE:
+        return "шлюз разорвал соединение";
     default: {
         // Rare causes still name themselves, so the engineer can look them up.
         thread_local char text[160];

@@ -75,12 +75,67 @@ void Pull(PortEntry& e, PortSlot slot) {
     if (got > 0) DeliverToRx(e, buf, got);
 }
 
+// Bytes the gateway still held from before the connection (the tail of a reply to the previous
+// session, line noise it buffered) arrive right after connecting: they are taken off once,
+// before the first frame, so no reply is mistaken for them. Waits until the connection has been
+// quiet for a moment, bounded in case the gateway keeps talking.
+constexpr auto kConnectQuiet = std::chrono::milliseconds(20);
+constexpr auto kConnectPurgeLimit = std::chrono::milliseconds(300);
+
+void PurgeAfterConnect(PortEntry& e, PortSlot slot) {
+    e.rx.Reset();
+    std::vector<uint8_t> dropped;
+    uint8_t buf[ByteRing::kSize];
+    const auto start = std::chrono::steady_clock::now();
+    auto quietSince = start;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - quietSince >= kConnectQuiet || now - start >= kConnectPurgeLimit) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kConnectQuiet -
+                                                                                (now - quietSince));
+        WaitTcpLink(e.tcp, static_cast<int>(std::max<long long>(1, left.count())));
+        size_t got = 0;
+        if (ReadTcpLink(e.tcp, buf, sizeof buf, got) != 0) break;
+        if (got > 0) {
+            dropped.insert(dropped.end(), buf, buf + got);
+            quietSince = std::chrono::steady_clock::now();
+        }
+    }
+    if (!dropped.empty() && Logged(slot))
+        LogExchange(LogEvent::Purge, slot, dropped.data(), dropped.size());
+}
+
+// A gateway that refused or reset the connection is often back within a second or two (it was
+// restarted, or the previous client was still being let go): connecting again waits between a
+// few attempts before the exchange is given up. Once such a series failed, later exchanges try
+// once each until a connection is made again, so a dead gateway does not cost every exchange
+// the whole series.
+constexpr int kReconnectPauseMs[] = {0, 250, 500, 1000, 1500};
+
+int ConnectTcp(PortEntry& e, PortSlot slot, bool patient) {
+    int err = 0;
+    for (const int pause : kReconnectPauseMs) {
+        if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        err = OpenTcpLink(e.name, e.tcp);
+        if (err == 0) {
+            e.reconnectFailed = false;
+            ++e.reconnects;
+            PurgeAfterConnect(e, slot);
+            return 0;
+        }
+        if (!patient || err == kTcpBadName || err == kTcpHostNotFound) break;
+    }
+    e.reconnectFailed = true;
+    e.tcp.lostError = err > 0 ? err : ECONNREFUSED;
+    return err;
+}
+
 // A network port whose connection dropped connects again before it sends, so one lost
 // connection costs at most the exchange under way when it went.
 void WriteTcp(PortEntry& e, PortSlot slot, const uint8_t* bytes, size_t count, bool logFailure) {
     if (TcpLinkDropped(e.tcp)) ReportLoss(e, slot, e.tcp.lostError);
     if (e.tcp.fd < 0) {
-        if (OpenTcpLink(e.name, e.tcp) != 0) return;
+        if (ConnectTcp(e, slot, !e.reconnectFailed) != 0) return;
         e.lossLogged = false;
     }
     const int err = WriteTcpLink(e.tcp, bytes, count);
@@ -232,6 +287,7 @@ int OpenPort(PortSlot& slot, const char* name) {
                                            : SystemFailure(r);
         }
         e.kind.store(PortKind::TcpGateway, std::memory_order_relaxed);
+        PurgeAfterConnect(e, static_cast<PortSlot>(index + 1));
     } else {
         const int err = OpenComDevice(name, e.com);
         if (err != 0) {
@@ -396,6 +452,11 @@ PortKind GetPortKind(PortSlot slot) {
 uint32_t PortBaud(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
     return e != nullptr ? e->baud : 0;
+}
+
+uint32_t PortReconnects(PortSlot slot) {
+    const PortEntry* e = UsedEntry(slot);
+    return e != nullptr ? e->reconnects : 0;
 }
 
 uint32_t PortDroppedBytes(PortSlot slot) {

@@ -28,9 +28,11 @@ struct PortEntry {
     // written before the kind is published (release).
     std::atomic<PortKind> kind{PortKind::ComPort};
 
-    ComDevice com;           // ComPort
-    TcpLink tcp;             // TcpGateway
-    bool lossLogged = false; // caller thread: the loss of the device is in the log already
+    ComDevice com;                // ComPort
+    TcpLink tcp;                  // TcpGateway
+    bool lossLogged = false;      // caller thread: the loss of the device is in the log already
+    bool reconnectFailed = false; // TcpGateway: the last series of connection attempts failed
+    uint32_t reconnects = 0;      // TcpGateway: connections made again since the port was opened
 
     // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
     // does not see yet); null for a converter that was lost and not found again.
@@ -64,6 +66,8 @@ struct PortEntry {
         com = ComDevice{};
         tcp = TcpLink{};
         lossLogged = false;
+        reconnectFailed = false;
+        reconnects = 0;
         usb = nullptr;
         channel = 0;
         clock = 0;

@@ -66,6 +66,9 @@ uint16_t GetLogMask();
 PortKind GetPortKind(PortSlot slot);
 // The baud rate last configured on the slot; 0 when none was.
 uint32_t PortBaud(PortSlot slot);
+// How often a network port's connection was made again since the port was opened (0 for other
+// kinds): a gateway may need a moment before it passes bytes on a new connection.
+uint32_t PortReconnects(PortSlot slot);
 // Bytes dropped because the receive ring was full (never more than 255 wait in a ring).
 uint32_t PortDroppedBytes(PortSlot slot);
 // The system's error number behind the last kPortSystemError of OpenPort or ConfigurePort.

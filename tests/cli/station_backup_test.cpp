@@ -63,7 +63,9 @@ TEST_F(StationBackupTest, OneControllerFailingMidSaveLeavesTheOthersSaved) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("Трк №3: не сохранен"), std::string::npos) << r.err;
 
-    const json manifest = Parse(SlurpFile(workDir + "/st/manifest.json"));
+    // Each run writes into its own folder, named in the manifest.
+    const std::string run = workDir + "/st/" + Parse(r.out).value("folder", "?");
+    const json manifest = Parse(SlurpFile(run + "/manifest.json"));
     EXPECT_EQ(Parse(r.out), manifest); // --json prints the manifest it wrote
     const json& list = manifest.at("controllers");
     ASSERT_EQ(list.size(), 3u) << manifest.dump(2); // second sides are not saved again
@@ -78,7 +80,7 @@ TEST_F(StationBackupTest, OneControllerFailingMidSaveLeavesTheOthersSaved) {
             continue;
         }
         EXPECT_EQ(item.at("status"), "saved") << item.dump();
-        const std::string bytes = SlurpFile(workDir + "/st/" + item.at("file").get<std::string>());
+        const std::string bytes = SlurpFile(run + "/" + item.at("file").get<std::string>());
         auto lock = sim.Lock();
         const auto image = sim.Find(number)->ImageBytes();
         EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), image) << number;
@@ -115,9 +117,9 @@ TEST_F(StationBackupTest, VerifyNamesTheControllerAndRecordThatChanged) {
         << list[2].dump();
 
     // A damaged copy is told apart from a changed controller.
-    std::system(
-        ("truncate -s 100 '" + workDir + "/st/" + list[0].at("file").get<std::string>() + "'")
-            .c_str());
+    std::system(("truncate -s 100 '" + workDir + "/st/latest/" +
+                 list[0].at("file").get<std::string>() + "'")
+                    .c_str());
     r = Run({"verify", "st"});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.out.rfind("Трк №1: копия повреждена", 0), 0u) << r.out;

@@ -1,0 +1,133 @@
+// A serial device server that misbehaves, for tests (its sockets are close-on-exec, so that the
+// programs a test starts do not keep its listener alive during an outage): it passes bytes between
+// its client and a gateway on 127.0.0.1 (the simulated line's TcpBridge), but can greet every new
+// connection with stale bytes, and can go down (connection closed, new ones refused) when the
+// client polls a given controller number, for a while or for good.
+#pragma once
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace velmar::test {
+
+class GatewayStandIn {
+  public:
+    std::vector<uint8_t> staleOnConnect; // sent 5 ms after each connection is accepted
+    int outageAtPoll = -1;               // going down when the client polls this number
+    int outageMs = -1;                   // for this long; -1: for good
+
+    explicit GatewayStandIn(uint16_t target) : target_(target) {}
+    ~GatewayStandIn() { Stop(); }
+    bool Start() {
+        listen_ = Listen(0);
+        if (listen_ < 0) return false;
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        running_ = true;
+        thread_ = std::thread([this] { Run(); });
+        return true;
+    }
+    void Stop() {
+        running_ = false;
+        if (thread_.joinable()) thread_.join();
+        for (int* fd : {&listen_, &client_, &upstream_}) CloseFd(*fd);
+    }
+    uint16_t Port() const { return port_; }
+    int Connections() const { return connections_; }
+
+  private:
+    static void CloseFd(int& fd) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    static int Connect(uint16_t port) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) CloseFd(fd);
+        return fd;
+    }
+    static int Listen(uint16_t port) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    bool PollsOutageNumber(const uint8_t* b, ssize_t n) const {
+        for (ssize_t i = 0; i + 2 < n; ++i)
+            if (b[i] == 0x60 && b[i + 1] == outageAtPoll && b[i + 2] == 0x21) return true;
+        return false;
+    }
+    void Run() {
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point reopenAt{};
+        bool down = false;
+        while (running_) {
+            if (down && outageMs >= 0 && Clock::now() >= reopenAt) {
+                listen_ = Listen(port_);
+                down = listen_ < 0;
+            }
+            pollfd fds[3] = {{listen_, POLLIN, 0}, {client_, POLLIN, 0}, {upstream_, POLLIN, 0}};
+            ::poll(fds, 3, 10);
+            if (listen_ >= 0 && (fds[0].revents & POLLIN) && client_ < 0) {
+                client_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+                upstream_ = Connect(target_);
+                ++connections_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (!staleOnConnect.empty())
+                    (void)::send(client_, staleOnConnect.data(), staleOnConnect.size(), 0);
+            }
+            uint8_t buf[512];
+            if (client_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+                const ssize_t n = ::recv(client_, buf, sizeof buf, 0);
+                if (n > 0 && PollsOutageNumber(buf, n)) {
+                    outageAtPoll = -1; // once
+                    for (int* fd : {&listen_, &client_, &upstream_}) CloseFd(*fd);
+                    down = true;
+                    reopenAt = Clock::now() + std::chrono::milliseconds(outageMs);
+                    continue;
+                }
+                if (n <= 0) {
+                    CloseFd(client_);
+                    CloseFd(upstream_);
+                } else if (upstream_ >= 0) {
+                    (void)::send(upstream_, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
+                }
+            }
+            if (upstream_ >= 0 && client_ >= 0 && (fds[2].revents & POLLIN)) {
+                const ssize_t n = ::recv(upstream_, buf, sizeof buf, 0);
+                if (n > 0) (void)::send(client_, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
+            }
+        }
+    }
+
+    uint16_t target_;
+    uint16_t port_ = 0;
+    int listen_ = -1;
+    int client_ = -1;
+    int upstream_ = -1;
+    std::atomic<bool> running_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
+} // namespace velmar::test
