@@ -24,6 +24,7 @@ Json ManifestToJson(const BackupManifest& m) {
         }
         item["time"] = e.time;
         item["retries"] = e.retries;
+        item["confirmed_by_rereading"] = e.reread;
         list.push_back(std::move(item));
     }
     return {{"version", kManifestVersion},
@@ -69,6 +70,7 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
             e.saved = item.at("status").get<std::string>() == "saved";
             e.time = item.value("time", "");
             e.retries = item.value("retries", 0);
+            e.reread = item.value("confirmed_by_rereading", false);
             if (e.saved) {
                 e.file = item.at("file").get<std::string>();
                 e.size = item.at("size").get<int>();

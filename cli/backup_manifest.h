@@ -22,6 +22,8 @@ struct BackupEntry {
     std::string time;   // when it was read, ISO 8601 local time with offset
     int retries = 0;    // repeated exchanges the read needed
     std::string reason; // why it was not saved
+    // Its replies were confirmed by rereading (its trailing reply byte is not a checksum).
+    bool reread = false;
 };
 
 struct BackupManifest {
