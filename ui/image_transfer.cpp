@@ -1,6 +1,7 @@
 #include "ui/image_transfer.h"
 
 #include "data/device_image.h"
+#include "data/image_write_report.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/session.h"
@@ -143,19 +144,20 @@ bool ImageTransfer::LoadImage(QString& message) {
         return false;
 
     // A write is never stopped half-way: it offers no "Прервать".
+    ImageWriteReport report;
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
             return WriteImageToController(
                 session_.portSlot, session_.ctrlrAddress, image,
-                [&p](int done, int) { p.Step(done); }, &session_.Store().Sizes());
+                [&p](int done, int) { p.Step(done); }, &session_.Store().Sizes(), &report);
         });
     if (result == kImageWrittenNoRestart) {
         message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
         return false;
     }
     if (result != kImageWritten) {
-        message = QStringLiteral("Образ не записан в контроллер полностью");
+        message = QString::fromStdString(ImageWriteFailureText(report));
         return false;
     }
     return true;
