@@ -97,7 +97,9 @@ ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
             }
             return ReplyEnd::CheckFailed;
         }
-        if (n == want) return ReadPort(slot, dst, want) == 1 ? ReplyEnd::Complete : ReplyEnd::Short;
+        if (n == want && StaysAt(slot, want, settle)) {
+            return ReadPort(slot, dst, want) == 1 ? ReplyEnd::Complete : ReplyEnd::Short;
+        }
         if (deadline.Expired()) return n == 0 ? ReplyEnd::NoReply : ReplyEnd::Short;
         WaitPortData(slot, deadline.RemainingMs());
     }

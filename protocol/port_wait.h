@@ -29,7 +29,7 @@ bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth
 
 // How a read reply ended.
 enum class ReplyEnd {
-    Complete,    // taken: checked and verified, or (unchecked) at the exact length
+    Complete,    // taken: checked and verified, or (unchecked) exact length followed by silence
     CheckFailed, // taken at the exact length, but its trailing byte is not the data's checksum
     NoReply,     // not a byte within the first-byte budget
     Short,       // bytes came, then stopped short of the expected length
@@ -46,10 +46,9 @@ struct ReplyLimits {
 // With `checked`, a reply whose trailing byte is ChecksumRot8 of the data before it is complete
 // the moment its last byte is in (bytes that come after it go in the next request's purge); one
 // that fails the check counts as such only after 1.5 character times of silence, so that a longer
-// reply is not mistaken for it. Unchecked replies are complete the moment they have their length:
-// the caller confirms them by reading them again, and a longer reply whose first bytes are not
-// right does not match a right one. More bytes than expected, seen at once, are never taken.
-// `firstByteUs` receives the time from the call to the first byte (unchanged when none came).
+// reply is not mistaken for it. Unchecked replies always wait for that silence. More bytes than
+// expected, seen at once, are never taken. `firstByteUs`
+// receives the time from the call to the first byte (unchanged when none came).
 ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
                         const ReplyLimits& limits, int& firstByteUs);
 
