@@ -135,6 +135,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
         r = ReadDeviceImage(store, image, bar.Callback(), &error);
     }
     e.retries = static_cast<int>(RetriedRequests() - retriedBefore);
+    e.reread = RepliesConfirmedByRereading(ctx.slot, number);
     if (r != kImageSaved) {
         e.reason = error;
         if (const std::string loss = LinkLossText(ctx); !loss.empty()) e.reason += "; " + loss;

@@ -24,6 +24,7 @@ Json ManifestToJson(const BackupManifest& m) {
         }
         item["time"] = e.time;
         item["retries"] = e.retries;
+        item["confirmed_by_rereading"] = e.reread;
         list.push_back(std::move(item));
     }
     return {{"version", kManifestVersion},
@@ -77,6 +78,7 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
             e.unreached = status == "unreached";
             e.time = item.value("time", "");
             e.retries = item.value("retries", 0);
+            e.reread = item.value("confirmed_by_rereading", false);
             if (e.saved) {
                 e.file = item.at("file").get<std::string>();
                 const auto size = item.at("size").get<int64_t>();

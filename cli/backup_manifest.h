@@ -23,6 +23,8 @@ struct BackupEntry {
     int retries = 0;        // repeated exchanges the read needed
     std::string reason;     // why it was not saved
     bool unreached = false; // the line failed under the poll: nothing is known of the number
+    // Its replies were confirmed by rereading (its trailing reply byte is not a checksum).
+    bool reread = false;
 };
 
 struct BackupManifest {

@@ -56,6 +56,9 @@ int Fail(int code, const std::string& message);
 // repeated (on stderr, so that the command's own output stays clean); nothing with -q or in
 // demo mode.
 void PrintRetriedRequests(const Context& ctx);
+// One line on stderr for each controller met whose replies had to be confirmed by rereading
+// (its trailing reply byte is not a checksum).
+void PrintRereadNotes(const Context& ctx);
 // The identification text (code page 1251) for the terminal: UTF-8 with plain line ends and a
 // line end after the last line.
 std::string IdentForTerminal(const char* text);

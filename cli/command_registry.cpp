@@ -53,4 +53,15 @@ void PrintRetriedRequests(const Context& ctx) {
     std::cerr << "Повторных запросов: " << RetriedRequests() << '\n';
 }
 
+void PrintRereadNotes(const Context& ctx) {
+    const std::vector<int> numbers = ControllersConfirmedByRereading(ctx.slot);
+    if (numbers.empty()) return;
+    std::cout.flush();
+    for (const int n : numbers) {
+        std::cerr << "Трк №" << n
+                  << ": последний байт ответа - не контрольная сумма; каждый ответ подтвержден "
+                     "повторным чтением\n";
+    }
+}
+
 } // namespace velmar::cli

@@ -4,6 +4,7 @@
 #include "cli/terminal_progress.h"
 #include "data/demo_image.h"
 #include "data/device_image.h"
+#include "data/image_write_report.h"
 
 #include <iostream>
 #include <string>
@@ -39,14 +40,15 @@ int ImageLoad(Context& ctx, const std::string& path) {
     std::string error;
     if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
     int written = 0;
+    ImageWriteReport report;
     {
         TerminalProgress bar("Запись образа");
-        written =
-            WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback(), &ctx.store->Sizes());
+        written = WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback(),
+                                         &ctx.store->Sizes(), &report);
     }
     if (written == kImageWrittenNoRestart)
         return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");
-    if (written != kImageWritten) return Fail(kExitNoAnswer, "Ошибка записи образа в контроллер");
+    if (written != kImageWritten) return Fail(kExitNoAnswer, ImageWriteFailureText(report));
     std::cout << "Образ успешно записан в контроллер\n";
     return kExitOk;
 }

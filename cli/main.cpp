@@ -280,6 +280,7 @@ int Run(int argc, char** argv) {
     } else {
         ctx.store = std::make_unique<LiveRecordStore>(ctx.slot, ctx.ctrl);
         exitCode = command->run(ctx, commandArgs);
+        PrintRereadNotes(ctx);
     }
     ctx.store.reset();
     ClosePort(ctx.slot);

@@ -1,6 +1,7 @@
 #include "data/device_image.h"
 
 #include "base/atomic_file.h"
+#include "data/image_write_report.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 
@@ -180,12 +181,15 @@ std::string ImageLoadErrorText(int result) {
 }
 
 int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
-                           const ImageProgressFn& progress, SizesRecord* controllerSizes) {
+                           const ImageProgressFn& progress, SizesRecord* controllerSizes,
+                           ImageWriteReport* report) {
+    if (report != nullptr) *report = {};
     if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return kImageNotWritten;
     const int total = ImageWriteTotal(img.data());
     ImageProgress perRecord;
     if (progress) perRecord = [&](int done) { progress(done, total); };
-    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes) != 1)
+    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes, report) !=
+        1)
         return kImageNotWritten;
     return RestartCtrlr(slot, ctrl) == 1 ? kImageWritten : kImageWrittenNoRestart;
 }

@@ -89,9 +89,12 @@ std::string ImageLoadErrorText(int result);
 // each record with the image bytes sent so far (counted after the header). An image shorter than
 // its header announces, or announcing empty records, is refused with -1 before anything is sent.
 // `controllerSizes` (when given) gets the controller's sizes, with the image's settings length.
+// `report` (when given) tells which records were written (image_write_report.h).
 using ImageProgress = std::function<void(int bytesDone)>;
+struct ImageWriteReport;
 int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t imageLength,
-                     const ImageProgress& progress = {}, SizesRecord* controllerSizes = nullptr);
+                     const ImageProgress& progress = {}, SizesRecord* controllerSizes = nullptr,
+                     ImageWriteReport* report = nullptr);
 
 // WriteDeviceImage, then a restart after a complete write: kImageWritten, kImageNotWritten, or
 // kImageWrittenNoRestart when every record went in but the restart was not confirmed.
@@ -100,7 +103,8 @@ inline constexpr int kImageNotWritten = -1;
 inline constexpr int kImageWrittenNoRestart = -2;
 int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& image,
                            const ImageProgressFn& progress = {},
-                           SizesRecord* controllerSizes = nullptr);
+                           SizesRecord* controllerSizes = nullptr,
+                           ImageWriteReport* report = nullptr);
 // The progress total of a write: 16 (S3 + S5) + S0 + 2 (S4 + S6) + 313.
 int ImageWriteTotal(const uint8_t header[7]);
 

@@ -1,5 +1,6 @@
 // Writing a whole saved device image into a controller, record by record in the image's order.
 #include "data/device_image.h"
+#include "data/image_write_report.h"
 #include "protocol/ctrlr_protocol.h"
 
 #include <algorithm>
@@ -38,7 +39,11 @@ Target TargetOf(const ImageRecord& rec, const uint8_t* stored, const SizesRecord
 } // namespace
 
 int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t imageLength,
-                     const ImageProgress& progress, SizesRecord* controllerSizes) {
+                     const ImageProgress& progress, SizesRecord* controllerSizes,
+                     ImageWriteReport* report) {
+    ImageWriteReport unused;
+    ImageWriteReport& done = report != nullptr ? *report : unused;
+    done = {};
     // Refuse an image that does not hold everything its header announces before anything is
     // sent, so a truncated file never leaves a half-written controller. A zero length in the
     // header (other than the optional blocks') would send zeros over the controller's records,
@@ -56,17 +61,30 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
     sizes.settsLength = stored[3];
     if (controllerSizes != nullptr) *controllerSizes = sizes;
 
-    size_t pos = len::kSizes;
+    // Every record with its target length; the report lists only those to be written.
+    std::vector<std::pair<ImageRecord, Target>> records;
     for (const ImageRecord& rec : ImageRecords(stored)) {
         const Target target = TargetOf(rec, stored, sizes);
-        if (target.length < 0) continue;
+        records.emplace_back(rec, target);
+        if (target.length >= 0) done.notWritten.push_back(rec);
+    }
+
+    size_t pos = len::kSizes;
+    for (const auto& [rec, target] : records) {
+        if (target.length < 0) {
+            pos += static_cast<size_t>(rec.length);
+            continue;
+        }
         // The stored bytes brought to the target length, in a copy: the image stays as it is.
         std::vector<uint8_t> block(static_cast<size_t>(target.length), 0);
         const int take = std::min(rec.length, target.length);
         if (take > 0) std::memcpy(block.data(), image + pos, static_cast<size_t>(take));
         if (target.freshChecksum && target.length > 0)
             block.back() = ChecksumRot8(block.data(), block.size() - 1);
+        done.anythingSent = true;
         if (BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data()) != 1) return -1;
+        done.written.push_back(rec);
+        done.notWritten.erase(done.notWritten.begin());
         pos += static_cast<size_t>(rec.length);
         if (progress) progress(static_cast<int>(pos) - len::kSizes);
     }

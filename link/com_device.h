@@ -32,6 +32,8 @@ int ConfigureComDevice(ComDevice& dev, uint32_t baud, uint8_t dataBits, char par
 
 // Writes all `count` bytes, waiting a bounded time when the driver takes them in parts.
 int WriteComDevice(ComDevice& dev, const uint8_t* bytes, size_t count);
+// Waits until the driver's output queue is empty, at most `timeoutMs`.
+void AwaitComDeviceSent(ComDevice& dev, int timeoutMs);
 
 // Reads what the driver holds now, at most `max` bytes, without waiting; `got` = bytes read.
 // A device that has gone returns its errno (and records it in lostError) once; afterwards

@@ -58,6 +58,9 @@ void TransmitPhase(bool& anyConverter) {
         anyConverter = true;
         while (e.tx.Count() != 0 && IsLiveConverter(e) && runFlag.load(std::memory_order_relaxed)) {
             uint8_t b[4] = {};
+            // In flight before the bytes leave the ring: the caller never sees the ring empty
+            // while its bytes have not reached the converter.
+            e.txInFlight.store(true);
             // The request says how many bytes it carries: count what was taken, not what was
             // waiting before, since the caller thread may add bytes in between.
             const size_t n = e.tx.Take(b, 4);
@@ -68,6 +71,10 @@ void TransmitPhase(bool& anyConverter) {
             const int r = UsbControlMsg(e.usb, kVendorIn, code, b[0] + 256 * b[1],
                                         b[2] + 256 * b[3], nullptr, 0, kTimeoutMs);
             CountTransfer(e, r >= 0);
+            e.txHandedNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+            e.txInFlight.store(false);
             Nap(2);
         }
         Nap(2);

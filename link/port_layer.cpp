@@ -173,6 +173,7 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
             return e->usb != nullptr && !e->reconnectWanted.load(std::memory_order_acquire);
         };
         size_t done = e->usb != nullptr ? e->tx.Push(bytes, count) : 0;
+        e->txUnsent += static_cast<uint32_t>(count);
         // The pump empties the ring a few bytes per transfer; wait for room rather than lose the
         // end of a frame, but never for long.
         const auto deadline =
@@ -403,6 +404,41 @@ void PurgePort(PortSlot slot) {
     }
     if (!dropped.empty() && Logged(slot)) {
         LogExchange(LogEvent::Purge, slot, dropped.data(), dropped.size());
+    }
+}
+
+void AwaitPortSent(PortSlot slot, int timeoutMs) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr || timeoutMs <= 0) return;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    switch (KindOf(*e)) {
+    case PortKind::UsbConverter: {
+        const uint32_t unsent = e->txUnsent;
+        e->txUnsent = 0;
+        // The ring first, then the flag: the pump raises the flag before it empties the ring.
+        while ((e->tx.Count() != 0 || e->txInFlight.load()) && Clock::now() < deadline &&
+               e->usb != nullptr)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The converter sends what it was handed at the line's pace: when the pump handed the
+        // bytes over faster than that, the last of them leave up to this long after the last
+        // transfer.
+        const Clock::time_point handed{
+            std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(e->txHandedNs))};
+        const int64_t bits = 2 + (e->dataBits > 0 ? e->dataBits : 8) +
+                             (e->parity != 0 && e->parity != 'N' ? 1 : 0) +
+                             (e->stopBits > 1 ? 1 : 0);
+        const auto lineTime = std::chrono::microseconds(
+            e->baud > 0 ? static_cast<int64_t>(unsent) * bits * 1'000'000 / e->baud : 0);
+        std::this_thread::sleep_until(std::min(handed + lineTime, deadline));
+        break;
+    }
+    case PortKind::ComPort:
+        AwaitComDeviceSent(e->com, timeoutMs);
+        break;
+    case PortKind::TcpGateway: // the gateway's own queue cannot be seen from here
+    case PortKind::UsbKey:
+        break;
     }
 }
 

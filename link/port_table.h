@@ -56,6 +56,12 @@ struct PortEntry {
     std::atomic<uint32_t> droppedBytes{0}; // written by the rx producer only
     std::atomic<uint32_t> delivered{0};    // bytes the pump has put into rx, ever
     uint32_t deliveredSeen = 0;            // caller thread: `delivered` at the last look
+    // Pump: set before it takes bytes from `tx`, cleared once their transfer has returned, with
+    // the time it returned in `txHandedNs` (steady clock), so that the caller can tell when the
+    // bytes it queued have reached the converter.
+    std::atomic<bool> txInFlight{false};
+    std::atomic<int64_t> txHandedNs{0};
+    uint32_t txUnsent = 0; // caller thread: bytes queued since the last AwaitPortSent
 
     // Only while nobody else looks at the slot (start, or the pump paused / not seeing it).
     void Clear() {
@@ -84,6 +90,9 @@ struct PortEntry {
         droppedBytes.store(0, std::memory_order_relaxed);
         delivered.store(0, std::memory_order_relaxed);
         deliveredSeen = 0;
+        txInFlight.store(false, std::memory_order_relaxed);
+        txHandedNs.store(0, std::memory_order_relaxed);
+        txUnsent = 0;
     }
 };
 

@@ -47,6 +47,13 @@ int PortAvailable(PortSlot slot);                     // bytes waiting, 0..255
 int ReadPort(PortSlot slot, uint8_t* dst, int count); // 1 when `count` bytes were taken, else 0
 void PurgePort(PortSlot slot);
 
+// Waits until the bytes written to `slot` have left for the line, at most `timeoutMs`, so that a
+// pause the controller needs after a frame counts from its end, not from when it was queued:
+// a converter until the pump has handed every byte over and the converter has had the line time
+// to send them; a serial device until the driver's output queue is empty. A network port cannot
+// tell and returns at once.
+void AwaitPortSent(PortSlot slot, int timeoutMs);
+
 // Waits until bytes may have arrived for `slot` or `timeoutMs` has passed, whichever is first.
 // Returns at once when data is already waiting in the device. Used by the protocol instead of
 // fixed sleeps, so an exchange goes on as soon as its reply is there.

@@ -1,7 +1,9 @@
 // Acknowledged block writes: each chunk is answered with a status block whose first byte is 0.
+// Image records are memory: a chunk whose status was lost or garbled is sent again.
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
+#include "protocol/write_chunk.h"
 
 #include <algorithm>
 
@@ -11,18 +13,27 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
     if (slot > kMaxTransactionSlot) return -3;
     for (int done = 0; done < length;) {
         const int chunk = std::min(length - done, kMaxChunk);
-        SendCtrlrCmd(slot, ctrl, 0x40);
-        detail::SleepMs(kBlockCmdPauseMs);
         const auto lineAddress = static_cast<uint32_t>(address + done) & 0xFFFFFFu;
-        if (SendWriteFrames(slot, lineAddress, static_cast<unsigned>(chunk), data + done) != 1)
-            return -1;
-        if (detail::AwaitAtLeast(slot, 1, Timeouts().blockAckMs) < 1) return -1;
-        uint8_t status = 0;
-        if (ReadPort(slot, &status, 1) != 1 || status != 0) return -1;
-        // Only the first byte counts; the rest of the status block is dropped.
-        uint8_t rest[256];
-        const int more = PortAvailable(slot);
-        if (more > 0) ReadPort(slot, rest, more);
+        bool framesSent = true;
+        const auto sendOnce = [&](uint8_t& status) {
+            SendCtrlrCmd(slot, ctrl, 0x40);
+            AwaitPortSent(slot, kFrameSentBudgetMs);
+            detail::SleepMs(kBlockCmdPauseMs);
+            if (SendWriteFrames(slot, lineAddress, static_cast<unsigned>(chunk), data + done) !=
+                1) {
+                framesSent = false;
+                return detail::ChunkStatus::Accepted; // ends the loop; reported below
+            }
+            uint8_t block[256] = {};
+            const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block),
+                                                   Timeouts().blockAckMs);
+            if (n == 0) return detail::ChunkStatus::NoStatus;
+            // Only the first byte counts, whatever the length of the block.
+            if (block[0] == 0) return detail::ChunkStatus::Accepted;
+            status = block[0];
+            return detail::ChunkStatus::Refused;
+        };
+        if (!detail::WriteChunk(slot, lineAddress, chunk, true, sendOnce) || !framesSent) return -1;
         done += chunk;
     }
     return 1;

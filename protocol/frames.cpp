@@ -59,7 +59,8 @@ int SendWriteFrames(PortSlot slot, uint32_t address, unsigned count, const uint8
     WritePort(slot, header.data(), header.size());
     if (count <= 1) return 1;
 
-    // The controller needs this pause between the header and the data frame.
+    // The controller needs this pause between the header and the data frame, on the line.
+    AwaitPortSent(slot, kFrameSentBudgetMs);
     detail::SleepMs(kDataFramePauseMs);
     std::array<uint8_t, kMaxWriteFrame> frame{};
     const size_t rest = count - 1;

@@ -1,9 +1,11 @@
 // The two memory transactions: chunked reads (explicit length or self-sized), each request
-// verified and retried as read_retry.h says, and chunked writes, never repeated here.
+// verified and retried as read_retry.h says, and chunked writes, each chunk of a stored record
+// sent again when its status was lost or garbled (write_chunk.h).
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/port_wait.h"
 #include "protocol/read_request.h"
 #include "protocol/timeouts.h"
+#include "protocol/write_chunk.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +19,8 @@ constexpr uint8_t kReadCmd = 0x48;
 constexpr uint8_t kWriteCmd = 0x40;
 // Addresses have 24 bits: no transfer can be longer.
 constexpr int kMaxTransfer = 0x1000000;
+// The stored records of space ER lie below this; the special targets (restart) above it.
+constexpr int kRecordSpace = 0x10000;
 
 uint32_t LineAddress(int address, int offset) {
     return static_cast<uint32_t>(address + offset) & 0xFFFFFFu;
@@ -63,18 +67,31 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
     if (length < 0 || length > kMaxTransfer) return -1;
     const auto cmd = static_cast<uint8_t>(kWriteCmd + space);
 
+    // Stored records may be written again; the live registers and the targets above them act.
+    const bool repeatable = space == kSpaceER && address >= 0 && address + length <= kRecordSpace;
     for (int done = 0; done < length;) {
         const int chunk = std::min(length - done, kMaxChunk);
-        SendCtrlrCmd(slot, ctrl, cmd);
-        if (SendWriteFrames(slot, LineAddress(address, done), static_cast<unsigned>(chunk),
-                            data + done) != 1)
+        const uint32_t lineAddress = LineAddress(address, done);
+        bool framesSent = true;
+        const auto sendOnce = [&](uint8_t& status) {
+            SendCtrlrCmd(slot, ctrl, cmd);
+            if (SendWriteFrames(slot, lineAddress, static_cast<unsigned>(chunk), data + done) !=
+                1) {
+                framesSent = false;
+                return detail::ChunkStatus::Accepted; // ends the loop; reported below
+            }
+            // A 1-byte chunk is answered by a 2-byte status block; its last byte is the status.
+            const int expected = chunk == 1 ? 2 : 1;
+            uint8_t block[kMaxWriteFrame] = {};
+            const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block),
+                                                   Timeouts().writeStatusMs);
+            if (n == 0) return detail::ChunkStatus::NoStatus;
+            if (n != expected) return detail::ChunkStatus::Garbled;
+            status = block[expected - 1];
+            return status == 0 ? detail::ChunkStatus::Accepted : detail::ChunkStatus::Refused;
+        };
+        if (!detail::WriteChunk(slot, lineAddress, chunk, repeatable, sendOnce) || !framesSent)
             return -1;
-        // A 1-byte chunk is answered by a 2-byte status block; its last byte is the status.
-        const int expected = chunk == 1 ? 2 : 1;
-        if (!detail::AwaitExactCount(slot, expected, Timeouts().writeStatusMs, false)) return -1;
-        uint8_t status[2] = {0, 0};
-        if (ReadPort(slot, status, expected) != 1) return -1;
-        if (status[expected - 1] != 0) return -1;
         done += chunk;
     }
     return 1;

@@ -34,6 +34,7 @@ enum class ReplyEnd {
     NoReply,     // not a byte within the first-byte budget
     Short,       // bytes came, then stopped short of the expected length
     TooLong,     // more bytes than expected (taken off the line only by the next purge)
+    Unconfirmed, // complete, but not yet confirmed by a second read (not returned by a wait)
 };
 
 struct ReplyLimits {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace velmar::detail {
 namespace {
@@ -30,6 +31,8 @@ const char* EndText(ReplyEnd end) {
         return "ответ длиннее ожидаемого";
     case ReplyEnd::CheckFailed:
         return "не сошлась контрольная сумма";
+    case ReplyEnd::Unconfirmed:
+        return "ответ не подтвержден повторным чтением";
     case ReplyEnd::Complete:
         break;
     }
@@ -54,18 +57,42 @@ int FirstByteBudgetMs(PortSlot slot, int fullMs, bool lastAttempt) {
     return static_cast<int>(std::min<long>(fullMs, quickMs));
 }
 
+// The distinct complete replies of one request, each with how often it came.
+class ReplyTally {
+  public:
+    // Counts `reply` in; returns how often these exact bytes have come so far.
+    int Add(const uint8_t* reply, size_t size) {
+        for (Entry& e : entries_) {
+            if (std::memcmp(e.bytes.data(), reply, size) == 0) return ++e.times;
+        }
+        Entry& e = entries_.emplace_back();
+        std::memcpy(e.bytes.data(), reply, size);
+        return e.times = 1;
+    }
+
+  private:
+    struct Entry {
+        std::array<uint8_t, kMaxChunk + 1> bytes{};
+        int times = 0;
+    };
+    std::vector<Entry> entries_;
+};
+
 } // namespace
 
 bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int count,
                  int firstByteMs, uint8_t* dst) {
-    const bool checked = ReplyCheckOn(slot, ctrl);
+    const Trailer trailer = ReplyTrailer(slot, ctrl);
+    const bool checked = trailer != Trailer::NotChecksum;
     const int want = count + 1;
     const auto size = static_cast<size_t>(count);
     std::array<uint8_t, kMaxChunk + 1> reply{};
-    std::array<uint8_t, kMaxChunk + 1> unverified{};
-    int sameInRow = 0;    // failed replies in a row carrying the data in `unverified`
-    int confirmReads = 0; // reads added beyond the retries to compare failed replies
-    int limit = ReadRetries() + 1;
+    ReplyTally tally;
+    // Reads this request needs on a clean line: one once the checksum is known, else two.
+    const int base = trailer == Trailer::Checksum ? 1 : kConfirmingReads;
+    int limit = base + ReadRetries();
+    bool revealRead = false; // the read added to learn that the trailer is not a checksum
+    bool counted = false;    // counted among the retried requests
     int gaveUpAfterMs = 0;   // the previous attempt found no reply within a shortened wait
     int longestGiveUpMs = 0; // the same, longest over all attempts so far
     for (int attempt = 1;; ++attempt) {
@@ -79,7 +106,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
         int firstByteUs = -1;
         const ReplyLimits limits{FirstByteBudgetMs(slot, firstByteMs, last),
                                  Timeouts().readChunkStallMs};
-        const ReplyEnd end = AwaitReadReply(slot, reply.data(), want, checked, limits, firstByteUs);
+        ReplyEnd end = AwaitReadReply(slot, reply.data(), want, checked, limits, firstByteUs);
         if (firstByteUs >= 0) {
             // Bytes sooner than this request could have been answered belong to the reply given
             // up on: replies take longer than thought.
@@ -91,47 +118,54 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             end == ReplyEnd::NoReply && limits.firstByteMs < firstByteMs ? limits.firstByteMs : 0;
         longestGiveUpMs = std::max(longestGiveUpMs, gaveUpAfterMs);
 
-        if (end == ReplyEnd::Complete) {
-            if (checked) NoteReplyChecked(slot, ctrl);
-            std::memcpy(dst, reply.data(), size);
-            return true;
-        }
-        if (end == ReplyEnd::CheckFailed) {
-            if (Logged(slot)) {
+        if (end == ReplyEnd::Complete || end == ReplyEnd::CheckFailed) {
+            const bool passed = end == ReplyEnd::Complete && checked;
+            const int times = tally.Add(reply.data(), static_cast<size_t>(want));
+            bool take = false;
+            switch (trailer) {
+            case Trailer::Checksum:
+                take = passed;
+                break;
+            case Trailer::NotChecksum:
+                take = times >= kConfirmingReads;
+                break;
+            case Trailer::Unknown:
+                if (passed) {
+                    take = NoteReplyPassed(slot, ctrl, reply.data(), static_cast<size_t>(want)) ||
+                           times >= kConfirmingReads;
+                } else if (times >= kRepliesToRevealTrailer) {
+                    take = true;
+                    if (NoteTrailerNotChecksum(slot, ctrl) && Logged(slot)) {
+                        LogNote(Line("Контроллер %d: последний байт ответа - не контрольная "
+                                     "сумма; каждый ответ подтверждается повторным чтением",
+                                     ctrl & 0xFF));
+                    }
+                } else if (times == kRepliesToRevealTrailer - 1 && last && !revealRead) {
+                    // The read that tells such a controller from noise is always made, even
+                    // with no retries: otherwise it could never be read at all.
+                    revealRead = true;
+                    ++limit;
+                }
+                break;
+            }
+            if (take) {
+                std::memcpy(dst, reply.data(), size);
+                return true;
+            }
+            if (end == ReplyEnd::CheckFailed && Logged(slot)) {
                 LogNote(Line("Ответ порта %d не прошел проверку: последний байт %02X, контрольная "
                              "сумма данных %02X",
                              slot, reply[size], ChecksumRot8(reply.data(), size)));
             }
-            // The same data in kRepliesToTrustUnchecked failed replies in a row: whatever the
-            // trailing byte means, these are the bytes in the controller (noise does not garble
-            // replies alike). Not once replies are known to carry the checksum.
-            sameInRow = sameInRow > 0 && std::memcmp(unverified.data(), reply.data(), size) == 0
-                            ? sameInRow + 1
-                            : 1;
-            unverified = reply;
-            const bool mayTrust = !ChecksumKnown(slot, ctrl);
-            if (mayTrust && sameInRow >= kRepliesToTrustUnchecked) {
-                const bool switchedOff = NoteReplyRepeatedUnchecked(slot, ctrl);
-                if (Logged(slot)) {
-                    LogNote(Line("Порт %d: одинаковые ответы приняты без проверки", slot));
-                    if (switchedOff) {
-                        LogNote(Line("Контроллер %d: последний байт ответа - не контрольная "
-                                     "сумма; проверка ответов отключена до смены адреса или порта",
-                                     ctrl & 0xFF));
-                    }
-                }
-                std::memcpy(dst, reply.data(), size);
-                return true;
-            }
-            // Failed replies always get the reads needed to compare them, even with no retries:
-            // otherwise a controller without the checksum could not be read at all.
-            if (mayTrust && attempt >= limit && confirmReads < kRepliesToTrustUnchecked - 1) {
-                ++confirmReads;
-                limit = attempt + 1;
-            }
+            if (end == ReplyEnd::Complete) end = ReplyEnd::Unconfirmed;
         }
         if (attempt >= limit) return false;
-        if (attempt == 1) CountRetriedRequest();
+        // A reply that came whole but is not yet confirmed asks for the confirming read, which
+        // is no repetition; anything else is.
+        const bool repeated = end != ReplyEnd::Unconfirmed || attempt >= base;
+        if (!repeated) continue;
+        if (!counted) CountRetriedRequest();
+        counted = true;
         if (Logged(slot)) {
             LogNote(Line("Повтор запроса порта %d (попытка %d из %d), адрес %06X, %d байт: %s",
                          slot, attempt + 1, limit, static_cast<unsigned>(lineAddress), count,

@@ -1,6 +1,6 @@
 // One read request of the memory transactions (command frame, read header, reply), repeated as
-// the retry policy allows: a lost, short, overlong or unverified reply is asked for again, since
-// reading changes nothing in the controller.
+// read_retry.h says: a lost, short, overlong, unverified or unconfirmed reply is asked for again,
+// since reading changes nothing in the controller.
 #pragma once
 
 #include "link/serial_port.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <map>
 #include <mutex>
 
 namespace velmar {
@@ -12,23 +13,15 @@ std::atomic<int> readRetries{kDefaultReadRetries};
 std::atomic<uint64_t> retriedRequests{0};
 
 struct CheckState {
-    PortSlot slot = 0;
-    int ctrl = -1;
-    int uncheckedStreak = 0;
-    int passStreak = 0;
-    bool off = false;
+    Trailer trailer = Trailer::Unknown;
+    std::vector<std::vector<uint8_t>> passes; // distinct passing replies, while Unknown
 };
 std::mutex checkMutex;
-CheckState checkState;
+std::map<std::pair<PortSlot, int>, CheckState> checkStates;
 
-// Caller holds checkMutex. The state belongs to one controller on one slot.
+// Caller holds checkMutex.
 CheckState& StateFor(PortSlot slot, int ctrl) {
-    if (checkState.slot != slot || checkState.ctrl != (ctrl & 0xFF)) {
-        checkState = CheckState{};
-        checkState.slot = slot;
-        checkState.ctrl = ctrl & 0xFF;
-    }
-    return checkState;
+    return checkStates[{slot, ctrl & 0xFF}];
 }
 
 std::array<std::atomic<int>, kPortSlotCount + 1> latencyUs{};
@@ -55,36 +48,50 @@ void CountRetriedRequest() {
     ++retriedRequests;
 }
 
-bool ReplyCheckOn(PortSlot slot, int ctrl) {
+Trailer ReplyTrailer(PortSlot slot, int ctrl) {
     std::lock_guard lock(checkMutex);
-    return !StateFor(slot, ctrl).off;
+    return StateFor(slot, ctrl).trailer;
 }
 
-void NoteReplyChecked(PortSlot slot, int ctrl) {
+bool NoteReplyPassed(PortSlot slot, int ctrl, const uint8_t* reply, size_t size) {
     std::lock_guard lock(checkMutex);
     CheckState& s = StateFor(slot, ctrl);
-    s.uncheckedStreak = 0;
-    if (s.passStreak < kPassesToKnowChecksum) ++s.passStreak;
+    if (s.trailer != Trailer::Unknown) return s.trailer == Trailer::Checksum;
+    std::vector<uint8_t> bytes(reply, reply + size);
+    if (std::find(s.passes.begin(), s.passes.end(), bytes) == s.passes.end())
+        s.passes.push_back(std::move(bytes));
+    if (static_cast<int>(s.passes.size()) < kPassesToKnowChecksum) return false;
+    s.trailer = Trailer::Checksum;
+    s.passes.clear();
+    return true;
 }
 
-bool ChecksumKnown(PortSlot slot, int ctrl) {
-    std::lock_guard lock(checkMutex);
-    return StateFor(slot, ctrl).passStreak >= kPassesToKnowChecksum;
-}
-
-bool NoteReplyRepeatedUnchecked(PortSlot slot, int ctrl) {
+bool NoteTrailerNotChecksum(PortSlot slot, int ctrl) {
     std::lock_guard lock(checkMutex);
     CheckState& s = StateFor(slot, ctrl);
-    if (s.passStreak < kPassesToKnowChecksum) s.passStreak = 0;
-    if (s.off) return false;
-    s.off = ++s.uncheckedStreak >= kUncheckedStreakLimit;
-    return s.off;
+    if (s.trailer == Trailer::NotChecksum) return false;
+    s.trailer = Trailer::NotChecksum;
+    s.passes.clear();
+    return true;
+}
+
+bool RepliesConfirmedByRereading(PortSlot slot, int ctrl) {
+    return ReplyTrailer(slot, ctrl) == Trailer::NotChecksum;
+}
+
+std::vector<int> ControllersConfirmedByRereading(PortSlot slot) {
+    std::lock_guard lock(checkMutex);
+    std::vector<int> numbers;
+    for (const auto& [key, state] : checkStates)
+        if (key.first == slot && state.trailer == Trailer::NotChecksum)
+            numbers.push_back(key.second);
+    return numbers;
 }
 
 void ForgetReplyChecks() {
     {
         std::lock_guard lock(checkMutex);
-        checkState = CheckState{};
+        checkStates.clear();
     }
     for (auto& l : latencyUs) l = 0;
 }

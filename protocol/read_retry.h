@@ -1,55 +1,71 @@
 // How memory reads stand up to a noisy line: the retry count, the count of retried requests, and
-// whether a controller's trailing reply byte is taken as the checksum of the data before it.
+// what is known of a controller's trailing reply byte.
 //
 // Every read reply carries one byte after its data; the controllers put ChecksumRot8 of the data
-// there, and a reply whose byte does not match is not taken. A controller whose trailing byte
-// means something else is recognised by replies that fail the check yet repeat the same data when
-// read again: after kUncheckedStreakLimit such replies in a row (with no reply passing between
-// them) the check is switched off for that controller until the address or the port changes.
+// there. What a controller does is learnt from its replies, and until it is known no reply is
+// taken on its own:
+// - Unknown: a reply is taken when a second read returns it again (a passing reply too), or when
+//   it is the kPassesToKnowChecksum-th reply with new data to pass the check.
+// - Checksum: a reply is taken when it passes the check; one that fails is never taken.
+// - NotChecksum: learnt from kRepliesToRevealTrailer replies in a row that fail the check with
+//   identical bytes. Every reply is then confirmed by a second read returning identical bytes;
+//   when two reads differ a further read decides. This stays so for the controller until the
+//   port is forgotten: a right file is worth the doubled line time.
+//
+// The retry count bounds the reads of each request: one plus the retries once the checksum is
+// known, two plus the retries otherwise. Writes of memory records are repeated within the same
+// count (mem_transactions.cpp, block_write.cpp).
 //
 // All of it may be read from the thread that runs the exchanges while the window thread sets the
-// retry count or forgets the controller: the count is atomic, the controller state guarded.
+// retry count or forgets the controllers: the count is atomic, the controller states guarded.
 #pragma once
 
 #include "link/serial_port.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace velmar {
 
 inline constexpr int kDefaultReadRetries = 2;
 inline constexpr int kMaxReadRetries = 10;
-// Replies that failed the check but repeated their data, in a row, before the check goes off.
-inline constexpr int kUncheckedStreakLimit = 3;
-// Failed replies in a row with the same data before that data is taken unchecked.
-inline constexpr int kRepliesToTrustUnchecked = 3;
-// Verified replies in a row after which the controller is known to send the checksum: from then
-// on a reply that fails the check is never taken, however often it repeats.
-inline constexpr int kPassesToKnowChecksum = 4;
+// Passing replies with different data after which the trailing byte is known to be the checksum
+// (a controller without it passes that often by chance about once in 2^24).
+inline constexpr int kPassesToKnowChecksum = 3;
+// Failing replies in a row with identical bytes that show the trailing byte is not a checksum
+// (a controller with the checksum whose reply noise garbled twice alike is not taken for one).
+inline constexpr int kRepliesToRevealTrailer = 3;
+// Identical replies that confirm a chunk of a controller without the checksum.
+inline constexpr int kConfirmingReads = 2;
 
-// Further attempts after a failed read request (no reply, short or long reply, failed check).
-// 0 sends each request once. Values are clamped to 0..kMaxReadRetries.
+// Further attempts after a failed read request (no reply, short or long reply, failed check,
+// replies that differ) or a write chunk whose status was lost or garbled. 0 sends each request
+// as often as confirmation needs and no more. Values are clamped to 0..kMaxReadRetries.
 void SetReadRetries(int retries);
 int ReadRetries();
 
-// Read requests that needed at least one further attempt since the last reset (whatever their
-// outcome).
+// Requests (reads or write chunks) that needed a further attempt since the last reset, whatever
+// their outcome.
 uint64_t RetriedRequests();
 void ResetRetriedRequests();
 void CountRetriedRequest();
 
-// Whether replies of the controller `ctrl` on `slot` are checked. Talking to another controller
-// or on another slot starts afresh with the check on.
-bool ReplyCheckOn(PortSlot slot, int ctrl);
-// A reply passed the check; the streak of unchecked replies starts again.
-void NoteReplyChecked(PortSlot slot, int ctrl);
-// kPassesToKnowChecksum replies in a row passed the check (a controller without the checksum
-// does that by chance once in 2^32).
-bool ChecksumKnown(PortSlot slot, int ctrl);
-// Failed replies with the same data were taken unchecked. True when this
-// event switched the check off (the caller says so once in the exchange log).
-bool NoteReplyRepeatedUnchecked(PortSlot slot, int ctrl);
-// Forget what was learnt about the controller (a port was opened or closed).
+enum class Trailer { Unknown, Checksum, NotChecksum };
+// What is known of the trailing byte of the replies of controller `ctrl` on `slot`.
+Trailer ReplyTrailer(PortSlot slot, int ctrl);
+// A reply passed the check. It counts towards knowing the checksum only when its bytes differ
+// from every pass counted before (the same data passes or fails alike each time). True when the
+// trailing byte is now known to be the checksum.
+bool NoteReplyPassed(PortSlot slot, int ctrl, const uint8_t* reply, size_t size);
+// The controller's trailing byte is not a checksum. True the first time for this controller
+// (the caller says so once in the exchange log).
+bool NoteTrailerNotChecksum(PortSlot slot, int ctrl);
+// ReplyTrailer() == NotChecksum: each reply of this controller is confirmed by reading it again.
+bool RepliesConfirmedByRereading(PortSlot slot, int ctrl);
+// The numbers (low byte) of the controllers on `slot` whose replies are confirmed by rereading.
+std::vector<int> ControllersConfirmedByRereading(PortSlot slot);
+// Forget what was learnt about the controllers (a port was opened or closed).
 void ForgetReplyChecks();
 
 // How long replies on `slot` take from the read header to their first byte, in microseconds:

@@ -35,5 +35,7 @@ ProtocolTimeouts& Timeouts();
 // Fixed pauses the controller needs; not tunable.
 inline constexpr int kDataFramePauseMs = 50; // between a write header and its data frame
 inline constexpr int kBlockCmdPauseMs = 20;  // between command and header in acknowledged writes
+// How long a frame may take to leave before a pause after it: 9 bytes at 1200 baud and more.
+inline constexpr int kFrameSentBudgetMs = 200;
 
 } // namespace velmar

@@ -274,6 +274,15 @@ int ConfigureComDevice(ComDevice& dev, uint32_t baud, uint8_t dataBits, char par
     return 0;
 }
 
+void AwaitComDeviceSent(ComDevice& dev, int timeoutMs) {
+    if (dev.fd < 0 || dev.lostError != 0) return;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Polled rather than tcdrain(): that has no time limit.
+    int queued = 0;
+    while (::ioctl(dev.fd, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 int WriteComDevice(ComDevice& dev, const uint8_t* bytes, size_t count) {
     if (dev.fd < 0) return EBADF;
     if (dev.lostError != 0) return dev.lostError;

@@ -2,6 +2,7 @@
 #include "link/usb_library.h"
 #include "sim/fakeusb/fake_usb_control.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -60,6 +62,7 @@ int scans = 0;
 int openHandles = 0;
 int failRequest = -1;
 int failCount = 0;
+std::atomic<int> transferDelayMs{0};
 std::deque<FakeUsbRequest> record;
 char errorText[] = "fake usb error";
 
@@ -234,7 +237,10 @@ int Control(Device& d, int type, int request, int value, int index, char* bytes,
 }
 
 void Record(int device, int type, int request, int value, int index, int size, int result) {
-    record.push_back(FakeUsbRequest{device, type, request, value, index, size, result});
+    const long long atUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+    record.push_back(FakeUsbRequest{device, type, request, value, index, size, result, atUs});
     if (record.size() > kRequestRecord) record.pop_front();
 }
 
@@ -318,6 +324,8 @@ FAKEUSB_EXPORT int usb_get_string_simple(usb_dev_handle* h, int index, char* buf
 FAKEUSB_EXPORT int usb_control_msg(usb_dev_handle* h, int type, int request, int value, int index,
                                    char* bytes, int size, int timeout) {
     (void)timeout;
+    if (const int delay = transferDelayMs.load(); delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     std::lock_guard<std::mutex> lock(mutex);
     Device* d = Live(h);
     const int device = h != nullptr ? h->device : -1;
@@ -375,6 +383,7 @@ FAKEUSB_EXPORT void fakeusb_reset(void) {
     bus.devices = nullptr;
     failRequest = -1;
     failCount = 0;
+    transferDelayMs = 0;
     record.clear();
 }
 
@@ -500,6 +509,10 @@ FAKEUSB_EXPORT void fakeusb_fail_requests(int request, int count) {
 
 FAKEUSB_EXPORT void fakeusb_fail_transfers(int count) {
     fakeusb_fail_requests(-1, count);
+}
+
+FAKEUSB_EXPORT void fakeusb_set_transfer_delay_ms(int ms) {
+    transferDelayMs = ms > 0 ? ms : 0;
 }
 
 FAKEUSB_EXPORT size_t fakeusb_requests(FakeUsbRequest* out, size_t max) {

@@ -60,6 +60,9 @@ long fakeusb_format(int device, int channel);
 // (0x22) still takes its bytes out of the converter, as when the reply is lost on the cable.
 void fakeusb_fail_requests(int request, int count);
 void fakeusb_fail_transfers(int count);
+// Every control transfer from now on takes `ms` before it acts, as on a host too busy to keep
+// up; 0 ends that.
+void fakeusb_set_transfer_delay_ms(int ms);
 
 struct FakeUsbRequest {
     int device;
@@ -69,6 +72,7 @@ struct FakeUsbRequest {
     int index;
     int size;
     int result;
+    long long atUs; // steady clock, microseconds: when the transfer acted (bytes sent, say)
 };
 // The control transfers seen since the last clear (the most recent 65536 at most).
 size_t fakeusb_requests(struct FakeUsbRequest* out, size_t max);

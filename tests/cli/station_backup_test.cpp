@@ -74,6 +74,7 @@ TEST_F(StationBackupTest, OneControllerFailingMidSaveLeavesTheOthersSaved) {
         EXPECT_NE(item.at("ident").get<std::string>().find("Velmar"), std::string::npos);
         // The muted read of controller 3 was asked for once more before it failed.
         EXPECT_EQ(item.at("retries").get<int>(), number == 3 ? 1 : 0);
+        EXPECT_FALSE(item.at("confirmed_by_rereading").get<bool>()) << "they send the checksum";
         if (number == 3) {
             EXPECT_EQ(item.at("status"), "failed");
             EXPECT_NE(item.at("reason").get<std::string>().find("0x2000"), std::string::npos);

@@ -107,5 +107,30 @@ TEST_F(CliImageTest, RefusedFilesAndSilentControllers) {
     bus.Stop();
 }
 
+TEST_F(CliImageTest, RereadControllerAndFailedLoadAreToldOnStderr) {
+    sim::BusSimulator bus;
+    ASSERT_EQ(bus.Start(), 0);
+    {
+        auto lock = bus.Lock();
+        bus.GetFaults().trailerNotChecksum = true;
+    }
+    auto r = Run({"-p", bus.SlavePath(), "-b", "4800", "-q", "image", "save", "saved.bin"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "Трк №1: последний байт ответа - не контрольная сумма; каждый ответ "
+                     "подтвержден повторным чтением\n");
+    {
+        auto lock = bus.Lock();
+        EXPECT_EQ(test::ReadBytes(dir.File("saved.bin")), bus.Find(1)->ImageBytes());
+        bus.GetFaults().writeStatusAddress = 0x2400; // channel 5's registers refuse
+    }
+    r = Run({"-p", bus.SlavePath(), "-b", "4800", "-q", "image", "load", "saved.bin"});
+    EXPECT_EQ(r.exitCode, 1);
+    for (const char* part :
+         {"Образ записан в контроллер не полностью", "регистры каналов 1–4.",
+          "Не записаны: регистры каналов 5–16", "смесь двух образов", "Загрузите тот же образ"})
+        EXPECT_NE(r.err.find(part), std::string::npos) << part << "\n" << r.err;
+    bus.Stop();
+}
+
 } // namespace
 } // namespace velmar

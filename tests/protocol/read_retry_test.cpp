@@ -55,6 +55,17 @@ class ReadRetryTest : public ::testing::Test {
         return ReadCtrlrMem(slot, ctrl, RegsAt(), kRegsLength, out.data(), kSpaceER);
     }
     static int RegsAt() { return ChannelAddress(addr::kChannelRegsBase, 5); }
+    // Reads records with different data until the controller is known to send the checksum.
+    void LearnChecksum() {
+        std::array<uint8_t, 256> buf{};
+        for (int address : {addr::kSizes, addr::kParams, addr::kMakeBlock}) {
+            if (ReplyTrailer(slot, 1) == Trailer::Checksum) break;
+            ASSERT_GT(ReadCtrlrMem(slot, 1, address, 7, buf.data(), kSpaceER), 0);
+        }
+        ASSERT_EQ(ReplyTrailer(slot, 1), Trailer::Checksum);
+        ResetRetriedRequests();
+        logStart = FileText(ExchangeLogPath()).size();
+    }
     static std::string FileText(const std::string& path) {
         std::string text;
         if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
@@ -156,45 +167,112 @@ TEST_F(ReadRetryTest, NoFaultMixYieldsWrongBytes) {
     EXPECT_GT(RetriedRequests(), 0u);
 }
 
+TEST_F(ReadRetryTest, ControllerWithoutChecksumOnANoisyLineSavesItsImageRight) {
+    WithFaults([](sim::Faults& f) {
+        f.trailerNotChecksum = true;
+        f.flipRate = 0.03;
+        f.lossRate = 0.02;
+        f.cutRate = 0.01;
+        f.addRate = 0.01;
+        f.noiseSeed = 11;
+    });
+    int ctrl = 1;
+    LiveRecordStore store(slot, ctrl);
+    std::vector<uint8_t> memory;
+    {
+        auto lock = sim.Lock();
+        memory = sim.Find(1)->ImageBytes();
+    }
+    int saved = 0;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<uint8_t> image;
+        if (ReadDeviceImage(store, image) != kImageSaved) continue;
+        ++saved;
+        EXPECT_EQ(image, memory) << "round " << round;
+    }
+    EXPECT_GE(saved, 2);
+    EXPECT_TRUE(RepliesConfirmedByRereading(slot, 1));
+}
+
 TEST_F(ReadRetryTest, ControllerThatSendsTheChecksumPaysNothingExtra) {
     std::vector<uint8_t> got;
-    const uint64_t frames = sim.FramesSeen();
+    // Until the checksum is known each request is confirmed: the first read costs two more.
+    uint64_t frames = sim.FramesSeen();
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(sim.FramesSeen() - frames, 4u);
+    EXPECT_EQ(ReplyTrailer(slot, 1), Trailer::Unknown);
+    std::array<uint8_t, 7> sizes{};
+    EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, sizes.data(), kSpaceER), 7);
+    EXPECT_EQ(ReplyTrailer(slot, 1), Trailer::Checksum);
+
+    frames = sim.FramesSeen();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(sim.FramesSeen() - frames, 6u) << "two requests a read";
     EXPECT_EQ(RetriedRequests(), 0u);
-    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+    EXPECT_FALSE(RepliesConfirmedByRereading(slot, 1));
 }
 
-TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadAndThenNoLongerChecked) {
+TEST_F(ReadRetryTest, ControllerWithoutChecksumHasEveryReplyConfirmed) {
     SetLogMask(1);
     WithFaults([](sim::Faults& f) { f.trailerNotChecksum = true; });
     const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
     std::vector<uint8_t> got;
-    // Each request is read three times until the check goes off: after kUncheckedStreakLimit
-    // requests.
+    // Three identical failed replies show what the controller is; from then on two a request.
     uint64_t frames = sim.FramesSeen();
     EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(got, memory);
-    EXPECT_EQ(sim.FramesSeen() - frames, 2u * kRepliesToTrustUnchecked);
-    EXPECT_TRUE(ReplyCheckOn(slot, 1));
-    EXPECT_EQ(ReadRegs(got), kRegsLength);
-    EXPECT_FALSE(ReplyCheckOn(slot, 1));
+    EXPECT_EQ(sim.FramesSeen() - frames, 5u);
+    EXPECT_TRUE(RepliesConfirmedByRereading(slot, 1));
 
     frames = sim.FramesSeen();
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(got, memory);
-    EXPECT_EQ(sim.FramesSeen() - frames, 4u) << "one request a chunk once the check is off";
+    EXPECT_EQ(sim.FramesSeen() - frames, 12u) << "confirmation is never switched off";
+    EXPECT_EQ(RetriedRequests(), 1u) << "only the first request needed a read beyond two";
     const std::string log = Log();
-    EXPECT_EQ(Count(log, "проверка ответов отключена"), 1u);
-    EXPECT_EQ(Count(log, "не прошел проверку"),
-              static_cast<size_t>(kRepliesToTrustUnchecked * kUncheckedStreakLimit));
+    EXPECT_EQ(Count(log, "каждый ответ подтверждается повторным чтением"), 1u);
+    EXPECT_EQ(Count(log, "не прошел проверку"), 2u);
 
-    // Another controller number, or another port, starts with the check on again.
-    EXPECT_TRUE(ReplyCheckOn(slot, 2));
-    EXPECT_TRUE(ReplyCheckOn(slot, 1));
-    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    // Another controller number starts unknown; forgetting the port forgets the controller.
+    EXPECT_EQ(ReplyTrailer(slot, 2), Trailer::Unknown);
+    EXPECT_EQ(ControllersConfirmedByRereading(slot), std::vector<int>{1});
     ForgetReplyChecks();
-    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+    EXPECT_EQ(ReplyTrailer(slot, 1), Trailer::Unknown);
+}
+
+TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadWithoutRetriesAndDecidedByAThirdRead) {
+    WithFaults([](sim::Faults& f) { f.trailerNotChecksum = true; });
+    const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
+    std::vector<uint8_t> got;
+    SetReadRetries(0);
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(got, memory);
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+
+    // Two reads that differ: a third decides, within the retries.
+    struct Case {
+        int retries;
+        std::function<void(sim::Faults&)> fault;
+        int result;
+    };
+    const Case cases[] = {
+        {0, [](sim::Faults& f) { f.corruptReplies = 1; }, -1},
+        {1, [](sim::Faults& f) { f.corruptReplies = 1; }, kRegsLength},
+        {1, [](sim::Faults& f) { f.dropReplies = 1; }, kRegsLength},
+        {1, [](sim::Faults& f) { f.dropReplies = 2; }, -1},
+    };
+    for (const Case& c : cases) {
+        SetReadRetries(c.retries);
+        WithFaults(c.fault);
+        EXPECT_EQ(ReadRegs(got), c.result) << "retries " << c.retries;
+        if (c.result > 0) {
+            EXPECT_EQ(got, memory);
+        }
+        WithFaults([](sim::Faults& f) {
+            f = sim::Faults{};
+            f.trailerNotChecksum = true;
+        });
+    }
 }
 
 TEST_F(ReadRetryTest, RepeatedGarbleIsNeverTakenFromAControllerKnownToSendTheChecksum) {
@@ -204,16 +282,16 @@ TEST_F(ReadRetryTest, RepeatedGarbleIsNeverTakenFromAControllerKnownToSendTheChe
     WithFaults([](sim::Faults& f) { f.corruptReplies = 2; });
     EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(got, memory);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
-    ASSERT_TRUE(ChecksumKnown(slot, 1));
+    LearnChecksum();
     // Known to send the checksum: no number of identical garbled replies gets through.
     WithFaults([](sim::Faults& f) { f.corruptReplies = 3; });
     EXPECT_EQ(ReadRegs(got), -1);
     EXPECT_EQ(got, std::vector<uint8_t>(kRegsLength, 0xEE));
-    EXPECT_TRUE(ReplyCheckOn(slot, 1));
+    EXPECT_EQ(ReplyTrailer(slot, 1), Trailer::Checksum);
 }
 
 TEST_F(ReadRetryTest, RetriesAndFailedChecksAreLogged) {
+    LearnChecksum();
     SetLogMask(1);
     std::vector<uint8_t> got;
     WithFaults([](sim::Faults& f) { f.dropReplies = 1; });

@@ -2,6 +2,7 @@
 // in-process controller simulator, including the faults it can inject.
 #include "data/device_image.h"
 #include "data/memory_map.h"
+#include "protocol/read_retry.h"
 #include "sim/core/bus_simulator.h"
 #include "test_support.h"
 
@@ -127,10 +128,15 @@ TEST_F(SimTest, AddressPollAndCorruptedReplies) {
     EXPECT_EQ(PollCtrlrAddress(slot, 1, reply, number), -2);
     EXPECT_EQ(PollCtrlrAddress(slot, 1, reply, number), 1);
 
-    // A corrupted status block reads as a refusal.
+    // A corrupted status block reads as a refusal until the chunk, sent again, is accepted;
+    // with no retries the write fails.
     const uint8_t two[] = {1, 2};
     WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
+    EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), 1);
+    SetReadRetries(0);
+    WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), -1);
+    SetReadRetries(kDefaultReadRetries);
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), 1);
 }
 

@@ -1,5 +1,7 @@
 // Converters as ports: the search, line settings, the pump's requests, receiving, failures,
 // reconnecting and closing while the pump runs.
+#include "protocol/ctrlr_protocol.h"
+#include "protocol/timeouts.h"
 #include "usb_test_support.h"
 
 #include <atomic>
@@ -135,6 +137,24 @@ TEST_F(ConverterTest, BytesAddedWhileThePumpSendsAreNotLost) {
         all.insert(all.end(), frame.begin(), frame.end());
     }
     EXPECT_EQ(Sent(dev, 0, all.size()), all);
+}
+
+// On a host too busy to keep up every transfer is late: the pause the controller needs between
+// a write header and its data frame must still be whole where the bytes leave the converter.
+TEST_F(ConverterTest, DataFramePauseCountsFromTheHeaderLeavingTheConverter) {
+    fakeusb_add_converter(77, 1, "Tarvi4");
+    PortSlot slot = 0;
+    ASSERT_EQ(OpenPort(slot, "U_77"), 0);
+    ASSERT_EQ(ConfigurePort(slot, 38400, 8, 'N', 1), 0);
+    fakeusb_set_transfer_delay_ms(15);
+    fakeusb_clear_requests();
+    const auto data = Pattern(10, 3);
+    ASSERT_EQ(SendWriteFrames(slot, 0x5100, 10, data.data()), 1);
+    // The header goes in two transfers, the data frame in three.
+    ASSERT_TRUE(Eventually([] { return RequestsWithCode(0x30, 0x3F).size() >= 5; }));
+    fakeusb_set_transfer_delay_ms(0);
+    const auto sent = RequestsWithCode(0x30, 0x3F);
+    EXPECT_GE(static_cast<double>(sent[2].atUs - sent[1].atUs) / 1000.0, kDataFramePauseMs);
 }
 
 TEST_F(ConverterTest, ReceivesInFetchesOfEightAndWakesTheWaiter) {

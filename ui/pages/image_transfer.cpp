@@ -1,6 +1,7 @@
 #include "ui/pages/image_transfer.h"
 
 #include "data/device_image.h"
+#include "data/image_write_report.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/session.h"
@@ -146,6 +147,7 @@ bool ImageTransfer::LoadImage(QString& message) {
     const PortSlot slot = session_.Slot();
     const int address = session_.Address();
     SizesRecord* sizes = &session_.Store().Sizes();
+    ImageWriteReport report;
     const int result = RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
@@ -160,7 +162,7 @@ bool ImageTransfer::LoadImage(QString& message) {
         return false;
     }
     if (result != kImageWritten) {
-        message = QStringLiteral("Образ не записан в контроллер полностью");
+        message = QString::fromStdString(ImageWriteFailureText(report));
         return false;
     }
     return true;

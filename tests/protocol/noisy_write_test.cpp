@@ -1,0 +1,182 @@
+// Writes over a noisy line against the simulator: memory chunks sent again when their status was
+// lost or garbled, refusals and acting commands never repeated blindly, and the account of an
+// image load that stopped part-way.
+#include "data/device_image.h"
+#include "data/image_write_report.h"
+#include "data/memory_map.h"
+#include "protocol/read_retry.h"
+#include "sim/core/bus_simulator.h"
+#include "test_support.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace velmar::test {
+namespace {
+
+class NoisyWriteTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(sim.Start(), 0);
+        StartLayerWithTempLog();
+        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
+        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
+        ForgetReplyChecks();
+        SetReadRetries(kDefaultReadRetries);
+    }
+    void TearDown() override {
+        SetReadRetries(kDefaultReadRetries);
+        ClosePort(slot);
+        StopPortLayer();
+        sim.Stop();
+    }
+    template <class F> void WithFaults(F change) {
+        auto lock = sim.Lock();
+        change(sim.GetFaults());
+    }
+    std::vector<uint8_t> Image() {
+        auto lock = sim.Lock();
+        return sim.Find(1)->ImageBytes();
+    }
+    std::vector<uint8_t> Memory(int address, int n) {
+        auto lock = sim.Lock();
+        const auto& m = sim.Find(1)->Space(0);
+        return {m.begin() + address, m.begin() + address + n};
+    }
+    // The controller's image with every channel register changed: what a load must leave.
+    std::vector<uint8_t> OtherImage() {
+        std::vector<uint8_t> image = Image();
+        const size_t regs = image.size() - 256 - 57 - 16u * image[5];
+        for (size_t i = regs; i < regs + 16u * image[5]; ++i) image[i] ^= 0x3C;
+        return image;
+    }
+
+    sim::BusSimulator sim;
+    PortSlot slot = 0;
+};
+
+using WriteFn = std::function<int(PortSlot, const std::vector<uint8_t>&)>;
+
+TEST_F(NoisyWriteTest, MemoryChunkIsSentAgainUntilItsStatusIsClear) {
+    const std::vector<uint8_t> data(40, 0x5A);
+    const struct {
+        const char* name;
+        WriteFn write;
+    } writes[] = {
+        {"WriteCtrlrMem",
+         [](PortSlot s, const std::vector<uint8_t>& d) {
+             return WriteCtrlrMem(s, 1, addr::kMakeBlock, 40, d.data(), kSpaceER);
+         }},
+        {"BlockWriteAcked",
+         [](PortSlot s, const std::vector<uint8_t>& d) {
+             return BlockWriteAcked(s, 1, addr::kMakeBlock, 40, d.data());
+         }},
+    };
+    const struct {
+        const char* fault;
+        int retries;
+        std::function<void(sim::Faults&)> set;
+        int result;
+        uint64_t sends;
+    } cases[] = {
+        {"status lost", 2, [](sim::Faults& f) { f.dropReplies = 1; }, 1, 2},
+        {"status garbled", 2, [](sim::Faults& f) { f.corruptReplies = 1; }, 1, 2},
+        {"stray byte after the status", 2, [](sim::Faults& f) { f.extraReplyBytes = 1; }, -1, 3},
+        {"refused twice", 2, [](sim::Faults& f) { f.writeStatusAddress = addr::kMakeBlock; }, -1,
+         2},
+        {"no retries", 0, [](sim::Faults& f) { f.dropReplies = 1; }, -1, 1},
+    };
+    for (const auto& w : writes) {
+        for (const auto& c : cases) {
+            // The acknowledged block write takes any status length with a first byte 0.
+            const bool anyLength = std::string(w.name) == "BlockWriteAcked" &&
+                                   std::string(c.fault) == "stray byte after the status";
+            SCOPED_TRACE(std::string(w.name) + ": " + c.fault);
+            SetReadRetries(c.retries);
+            WithFaults(c.set);
+            const uint64_t frames = sim.FramesSeen();
+            EXPECT_EQ(w.write(slot, data), anyLength ? 1 : c.result);
+            EXPECT_EQ(sim.FramesSeen() - frames, anyLength ? 1u : c.sends);
+            if (c.result == 1) {
+                EXPECT_EQ(Memory(addr::kMakeBlock, 40), data);
+            }
+            WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
+        }
+    }
+}
+
+TEST_F(NoisyWriteTest, ActingCommandsAreNeverRepeated) {
+    const struct {
+        const char* name;
+        std::function<int()> run;
+    } commands[] = {
+        {"restart", [this] { return RestartCtrlr(slot, 1); }},
+        {"pulse simulator", [this] { return SetPulseSimulator(slot, 1, true); }},
+        {"relay test",
+         [this] {
+             const uint8_t one = 1;
+             return WriteCtrlrMem(slot, 1, addr::kRelayIR, 1, &one, kSpaceIR);
+         }},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.name);
+        WithFaults([](sim::Faults& f) { f.dropReplies = 1; });
+        const uint64_t frames = sim.FramesSeen();
+        EXPECT_EQ(c.run(), -1);
+        EXPECT_EQ(sim.FramesSeen() - frames, 1u);
+    }
+    auto lock = sim.Lock();
+    EXPECT_EQ(sim.Find(1)->restarts, 1);
+    EXPECT_EQ(sim.Find(1)->relayTests, 1);
+}
+
+TEST_F(NoisyWriteTest, ImageLoadCompletesOnANoisyLine) {
+    const std::vector<uint8_t> image = OtherImage();
+    WithFaults([](sim::Faults& f) {
+        f.flipRate = 0.05;
+        f.lossRate = 0.05;
+        f.noiseSeed = 3;
+    });
+    ImageWriteReport report;
+    const int r = WriteImageToController(slot, 1, image, {}, nullptr, &report);
+    // The closing restart is an acting command: sent once, its status may be lost.
+    EXPECT_TRUE(r == kImageWritten || r == kImageWrittenNoRestart) << r;
+    EXPECT_TRUE(report.notWritten.empty());
+    WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
+    EXPECT_EQ(Image(), image);
+}
+
+TEST_F(NoisyWriteTest, FailedImageLoadTellsWhatTheControllerHolds) {
+    const std::vector<uint8_t> image = OtherImage();
+    WithFaults(
+        [](sim::Faults& f) { f.writeStatusAddress = ChannelAddress(addr::kChannelRegsBase, 4); });
+    ImageWriteReport report;
+    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report), kImageNotWritten);
+    ASSERT_FALSE(report.notWritten.empty());
+    EXPECT_EQ(report.notWritten.front().address, ChannelAddress(addr::kChannelRegsBase, 4));
+    const std::string text = ImageWriteFailureText(report);
+    for (const char* part :
+         {"Записаны: параметры контроллера, настройки каналов 1–16, состояние стороны А, "
+          "состояние стороны Б, регистры каналов 1–4.",
+          "Не записаны: регистры каналов 5–16, настройки марки ТРК (0x5100), блок 0x3000.",
+          "(«регистры канала 5»)", "смесь двух образов", "Загрузите тот же образ"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    // Records before the refused one hold the new image, those after it the old one.
+    EXPECT_EQ(Memory(ChannelAddress(addr::kChannelRegsBase, 3), 4),
+              std::vector<uint8_t>(image.end() - 313 - 13 * image[5],
+                                   image.end() - 313 - 13 * image[5] + 4));
+
+    WithFaults([](sim::Faults& f) {
+        f = sim::Faults{};
+        f.noAnswer = true;
+    });
+    SetReadRetries(0);
+    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report), kImageNotWritten);
+    EXPECT_FALSE(report.anythingSent);
+    EXPECT_NE(ImageWriteFailureText(report).find("контроллер не изменен"), std::string::npos);
+}
+
+} // namespace
+} // namespace velmar::test
