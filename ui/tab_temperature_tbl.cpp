@@ -110,7 +110,7 @@ void TabTemperatureTbl::bReadTblTClick() {
         return;
     }
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
     TempTable read;
     const int got = session_.Exchange(
         [&] { return session_.Store().Read(addr::kTempTable, temp::kLength, read.data(), 0); });
@@ -130,7 +130,7 @@ void TabTemperatureTbl::bWriteTblTClick() {
         return;
     }
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
     const int rc = session_.Exchange(
         [&] { return session_.Store().Write(addr::kTempTable, temp::kLength, table_.data(), 0); });
     session_.SetStatus(QString::fromUtf8(rc == 1 ? kWritten : kNotWritten));
