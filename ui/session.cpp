@@ -6,9 +6,6 @@
 #include "ui/port_config.h"
 #include "ui/exchange/thread_runner.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
 namespace velmar::ui {
 
 Session::Session(QObject* parent)
@@ -76,6 +73,10 @@ bool Session::AnyReidentRequested() const {
 
 void Session::SetStatus(const QString& text) {
     emit statusChanged(text);
+}
+
+void Session::RepaintStatus() {
+    emit statusRepaintRequested();
 }
 
 void Session::SetNumberLabel(const QString& text) {
@@ -160,10 +161,6 @@ void Session::SetPrompts(std::unique_ptr<Prompts> prompts) {
 void Session::SetRunner(std::unique_ptr<ExchangeRunner> runner) {
     runner_ = std::move(runner);
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
-}
-
-void Session::LetRepaint() {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 int Session::LoadDemoImage() {

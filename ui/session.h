@@ -120,9 +120,6 @@ class Session : public QObject {
     Prompts& Ask() { return *prompts_; }
     void SetPrompts(std::unique_ptr<Prompts> prompts);
 
-    // Lets the window repaint in the middle of a long exchange. User input is not delivered.
-    static void LetRepaint();
-
     // Every controller exchange of the window goes through these (see exchange_runner.h).
     template <class F> int Exchange(F&& work) {
         return runner_->Run([&]() -> int { return static_cast<int>(work()); });
@@ -160,11 +157,15 @@ class Session : public QObject {
 
     // The one-line status text of the main window (lIdentState).
     void SetStatus(const QString& text);
+    // Paints the status line now, so that an emptied line is seen before the next text; no other
+    // event is delivered meanwhile.
+    void RepaintStatus();
     // The text of the controller-number label (lNumberCtrlr).
     void SetNumberLabel(const QString& text);
 
   signals:
     void statusChanged(const QString& text);
+    void statusRepaintRequested();
     void numberLabelChanged(const QString& text);
     // A page asks the main window to apply its repaint rules now (re-identification, port state).
     void repaintRequested();

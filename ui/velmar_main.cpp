@@ -73,6 +73,8 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     connect(ui_->menuAbout, &QAction::triggered, this, &TVelmarMain::menuAboutClick);
 
     connect(&session_, &Session::statusChanged, ui_->lIdentState, &QLabel::setText);
+    connect(&session_, &Session::statusRepaintRequested, ui_->lIdentState,
+            qOverload<>(&QWidget::repaint));
     connect(&session_, &Session::numberLabelChanged, ui_->lNumberCtrlr, &QLabel::setText);
     connect(&session_, &Session::repaintRequested, this, &TVelmarMain::FormPaint);
     connect(&session_, &Session::showMainTabRequested, this, &TVelmarMain::ShowMainTab);

@@ -2,7 +2,7 @@
 // questions answered by the test. Each test runs in its own empty working directory.
 #pragma once
 
-#include "fake_prompts.h"
+#include "gui_common/fake_prompts.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/com_setting.h"

@@ -5,8 +5,7 @@
 
 #include "data/demo_store.h"
 #include "data/memory_map.h"
-#include "gui/fake_prompts.h"
-#include "gui_session_support.h"
+#include "gui_common/page_fixture.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/fields/field_marks.h"
@@ -36,26 +35,18 @@ inline constexpr uint32_t kSettsAt = 0x1000;
 inline constexpr uint32_t kRegsAt = 0x2000;
 inline constexpr uint32_t kParamsAt = 0x3101;
 
-class ChanTest : public ::testing::Test {
+class ChanTest : public PageTestBase {
   protected:
     // A default controller (two sides with two hoses each unless `options` say otherwise).
     void StartBus(sim::Options options = {}) {
-        bus = std::make_unique<sim::BusSimulator>(options);
-        ASSERT_EQ(bus->Start(), 0);
-        StartPortLayer();
-        MakeSession();
-        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
+        ASSERT_NO_FATAL_FAILURE(StartBusSession(options));
         MakeWindow();
     }
 
     // The demo image copied from the source tree into a fresh directory.
     void StartDemo() {
-        ASSERT_TRUE(dir.isValid());
-        const QString source = qEnvironmentVariable("VELMAR_SOURCE_DIR") + "/demo_trk.bin";
-        imagePath = dir.filePath("demo_trk.bin");
-        ASSERT_TRUE(QFile::copy(source, imagePath)) << source.toStdString();
-        QFile::setPermissions(imagePath, QFile::ReadOwner | QFile::WriteOwner);
-        MakeSession();
+        imagePath = CopyDemoImage();
+        NewSession();
         session->Modes().demoMode = true;
         session->Options().demoImagePath = imagePath.toStdString();
         ASSERT_EQ(session->LoadDemoImage(), 1);
@@ -64,19 +55,10 @@ class ChanTest : public ::testing::Test {
         MakeWindow();
     }
 
-    void MakeSession() {
-        session = std::make_unique<ui::Session>();
-        prompts = new FakePrompts;
-        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+    void MakeWindow() {
         session->Modes().serviceMode = true;
-        QObject::connect(session.get(), &ui::Session::statusChanged,
-                         [this](const QString& text) { status = text; });
         QObject::connect(session.get(), &ui::Session::showMainTabRequested,
                          [this] { ++mainTabRequests; });
-    }
-
-    void MakeWindow() {
-        FailOnEscapedException();
         window = std::make_unique<ui::TVelmarMain>(*session);
         tabs = window->findChild<QTabWidget*>(QStringLiteral("TabSetts"));
         ASSERT_NE(tabs, nullptr);
@@ -95,7 +77,7 @@ class ChanTest : public ::testing::Test {
 
     void TearDown() override {
         window.reset();
-        EndSessionAndBus(session, bus);
+        PageTestBase::TearDown();
     }
 
     // ---- The simulator's memory ----
@@ -117,10 +99,6 @@ class ChanTest : public ::testing::Test {
         auto lock = bus->Lock();
         return {Memory().begin() + address, Memory().begin() + address + length};
     }
-    int Restarts() {
-        auto lock = bus->Lock();
-        return bus->Find(1)->restarts;
-    }
 
     // ---- Controls ----
 
@@ -137,11 +115,6 @@ class ChanTest : public ::testing::Test {
 
     // ---- What a person does ----
 
-    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-    static QWidget* Focus() { return QApplication::focusWidget(); }
-    void Type(const QString& text) {
-        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
-    }
     void Tab() { QTest::keyClick(Focus(), Qt::Key_Tab); }
     // Clicks into the field, types over its text and leaves it with Tab.
     void Enter(const char* name, const QString& text) {
@@ -163,17 +136,10 @@ class ChanTest : public ::testing::Test {
                           QPoint(rect.left() + 10, rect.center().y()));
     }
 
-    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-    std::unique_ptr<sim::BusSimulator> bus;
-    std::unique_ptr<ui::Session> session;
-    FakePrompts* prompts = nullptr; // owned by the session
     std::unique_ptr<ui::TVelmarMain> window;
     QTabWidget* tabs = nullptr;
     ui::Page* page = nullptr;
-    QTemporaryDir dir;
     QString imagePath;
-    QString status;
     int mainTabRequests = 0;
 };
 

@@ -4,8 +4,7 @@
 
 #include "data/demo_store.h"
 #include "data/memory_map.h"
-#include "gui/fake_prompts.h"
-#include "gui_session_support.h"
+#include "gui_common/page_fixture.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/fields/field_marks.h"
@@ -26,35 +25,20 @@
 
 namespace velmar::test {
 
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public PageTestBase {
   protected:
     // A bus with default controllers and the session talking to the first of them.
-    void StartBus(sim::Options options = {}) {
-        bus = std::make_unique<sim::BusSimulator>(options);
-        ASSERT_EQ(bus->Start(), 0);
-        StartPortLayer();
-        MakeSession();
-        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
-    }
+    void StartBus(sim::Options options = {}) { ASSERT_NO_FATAL_FAILURE(StartBusSession(options)); }
 
     // The session on a copy of the shipped demo image instead of a controller.
     void StartDemo() {
-        demoPath = dir.filePath(QStringLiteral("demo_trk.bin"));
-        const QString source = qEnvironmentVariable("VELMAR_SOURCE_DIR");
-        ASSERT_TRUE(QFile::copy(QDir(source).filePath(QStringLiteral("demo_trk.bin")), demoPath));
-        QFile::setPermissions(demoPath, QFile::ReadOwner | QFile::WriteOwner);
-        MakeSession();
+        demoPath = CopyDemoImage();
+        NewSession();
         session->Modes().demoMode = true;
         session->Options().demoImagePath = demoPath.toStdString();
         ASSERT_EQ(session->LoadDemoImage(), 1);
         session->SetAddress(1);
         session->Modes().ctrlrIdentified = true;
-    }
-
-    void MakeSession() {
-        session = std::make_unique<ui::Session>();
-        prompts = new FakePrompts;
-        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
     }
 
     // Shows a dialog as the main tab's button does (its opening runs), without a modal loop.
@@ -66,7 +50,7 @@ class DialogsTest : public ::testing::Test {
 
     void TearDown() override {
         dialogs.clear();
-        EndSessionAndBus(session, bus);
+        PageTestBase::TearDown();
     }
 
     template <class D> D& Make() {
@@ -102,10 +86,6 @@ class DialogsTest : public ::testing::Test {
             Memory(address)[addr::kParams + static_cast<uint32_t>(offset)] = value;
         bus->Find(address)->FixParamsChecksum();
     }
-    int Restarts(int address = 1) {
-        auto lock = bus->Lock();
-        return bus->Find(address)->restarts;
-    }
     static uint32_t RegsAt(int n) {
         return static_cast<uint32_t>(ChannelAddress(addr::kChannelRegsBase, n));
     }
@@ -120,11 +100,6 @@ class DialogsTest : public ::testing::Test {
 
     // ---- What a person does ----
 
-    static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-    static QWidget* Focus() { return QApplication::focusWidget(); }
-    static void Type(const QString& text) {
-        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
-    }
     // Clicks into the field, selects its text and types over it; Tab leaves it.
     static void TypeInto(QLineEdit* edit, const QString& text, bool leave = true) {
         Click(edit);
@@ -140,21 +115,7 @@ class DialogsTest : public ::testing::Test {
         box->setCurrentIndex(item);
     }
 
-    // Saves a picture of the dialog when VELMAR_SCREENSHOT_DIR is set.
-    static void Screenshot(QWidget& w, const QString& name) {
-        const QString shots = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
-        if (shots.isEmpty()) return;
-        QApplication::processEvents();
-        w.grab().save(shots + QLatin1Char('/') + name + QStringLiteral(".png"));
-    }
-
-    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-    QTemporaryDir dir;
     QString demoPath;
-    std::unique_ptr<sim::BusSimulator> bus;
-    std::unique_ptr<ui::Session> session;
-    FakePrompts* prompts = nullptr; // owned by the session
     std::vector<std::unique_ptr<QDialog>> dialogs;
 };
 

@@ -73,7 +73,7 @@ TEST_F(ReportTest, ExtendedModeRebuildsFromTheBytesReadOnOpen) {
 // A record that cannot be read (or comes short) is named in the report; the records after it
 // stay at their own places.
 TEST_F(ReportTest, UnreadRecordsAreNamedAndLaterRecordsStayInPlace) {
-    MakeSession();
+    NewSession();
     auto store = std::make_unique<FakeStore>();
     FakeStore& fake = *store;
     uint8_t block[58] = {};

@@ -10,17 +10,17 @@ namespace {
 class SettsScreenshot : public SettsTest {
   protected:
     void SetUp() override {
-        dir = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
-        if (dir.isEmpty()) GTEST_SKIP() << "VELMAR_SCREENSHOT_DIR not set";
-        QDir().mkpath(dir);
+        shots = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
+        if (shots.isEmpty()) GTEST_SKIP() << "VELMAR_SCREENSHOT_DIR not set";
+        QDir().mkpath(shots);
     }
 
     void Shoot(const char* name) {
         QApplication::processEvents();
-        ASSERT_TRUE(window->grab().save(dir + "/" + name + ".png"));
+        ASSERT_TRUE(window->grab().save(shots + "/" + name + ".png"));
     }
 
-    QString dir;
+    QString shots;
 };
 
 TEST_F(SettsScreenshot, TwoSidesTwoHoses) {

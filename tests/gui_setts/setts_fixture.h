@@ -4,8 +4,7 @@
 
 #include "data/demo_store.h"
 #include "data/memory_map.h"
-#include "gui/fake_prompts.h"
-#include "gui_session_support.h"
+#include "gui_common/page_fixture.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "sim/core/bus_simulator.h"
@@ -32,27 +31,19 @@ namespace velmar::test {
 inline constexpr uint32_t kParamsAt = 0x3101;
 inline constexpr uint32_t kSettsAt = 0x1000;
 
-class SettsTest : public ::testing::Test {
+class SettsTest : public PageTestBase {
   protected:
     // A bus with default controllers (two sides, two hoses each unless `options` say otherwise)
     // and the tab connected to the first of them, identified.
     void StartBus(sim::Options options = {}) {
-        bus = std::make_unique<sim::BusSimulator>(options);
-        ASSERT_EQ(bus->Start(), 0);
-        StartPortLayer();
-        session = std::make_unique<ui::Session>();
-        prompts = new FakePrompts;
-        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
-        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
+        ASSERT_NO_FATAL_FAILURE(StartBusSession(options));
         session->Store().Sizes().paramsLength = len::kParams;
         MakePage();
     }
 
     // The tab on the demo image at `imagePath` instead of a controller.
     void StartDemo(const std::string& imagePath) {
-        session = std::make_unique<ui::Session>();
-        prompts = new FakePrompts;
-        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
+        NewSession();
         session->Modes().demoMode = true;
         session->Options().demoImagePath = imagePath;
         int loaded = 0;
@@ -64,8 +55,6 @@ class SettsTest : public ::testing::Test {
     }
 
     void MakePage() {
-        QObject::connect(session.get(), &ui::Session::statusChanged,
-                         [this](const QString& text) { status = text; });
         QObject::connect(session.get(), &ui::Session::numberLabelChanged,
                          [this](const QString& text) { numberLabel = text; });
         QObject::connect(session.get(), &ui::Session::showMainTabRequested,
@@ -102,7 +91,7 @@ class SettsTest : public ::testing::Test {
             window.reset();
         }
         page.reset();
-        EndSessionAndBus(session, bus);
+        PageTestBase::TearDown();
     }
 
     // ---- The simulator's memory ----
@@ -124,10 +113,6 @@ class SettsTest : public ::testing::Test {
             Memory(address)[kParamsAt + static_cast<uint32_t>(offset)] = value;
         if (fixKsm) bus->Find(address)->FixParamsChecksum();
     }
-    int Restarts(int address = 1) {
-        auto lock = bus->Lock();
-        return bus->Find(address)->restarts;
-    }
 
     // ---- Controls ----
 
@@ -146,16 +131,10 @@ class SettsTest : public ::testing::Test {
 
     // ---- What a person does ----
 
-    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
     void ClickCell(ui::FieldGrid* grid, int column) {
         const QRect cell = grid->visualRect(grid->model()->index(0, column));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     }
-    static QWidget* Focus() { return QApplication::focusWidget(); }
-    void Type(const QString& text) {
-        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
-    }
-    void Key(Qt::Key key) { QTest::keyClick(Focus(), key); }
     void Tab() { Key(Qt::Key_Tab); }
     // Clicks into the field, selects its text and types over it.
     void TypeInto(QLineEdit* edit, const QString& text) {
@@ -179,15 +158,9 @@ class SettsTest : public ::testing::Test {
     void Show() { page->PageShown(); }
     void Save() { Click(Button("bSetParam")); }
 
-    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-    std::unique_ptr<sim::BusSimulator> bus;
-    std::unique_ptr<ui::Session> session;
-    FakePrompts* prompts = nullptr; // owned by the session
     std::unique_ptr<ui::TabCtrlrSetts> page;
     std::unique_ptr<ui::TVelmarMain> window;
     QTabWidget* tabs = nullptr;
-    QString status;
     QString numberLabel;
     int mainTabRequests = 0;
 };

@@ -251,12 +251,7 @@ TEST_F(SettsTest, AFailedChannelConversionIsReported) {
 
 // Demo mode: the block comes from and goes into the demo image; no address probe.
 TEST_F(SettsTest, DemoImageIsReadAndWritten) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString source = qEnvironmentVariable("VELMAR_SOURCE_DIR") + "/demo_trk.bin";
-    const QString image = dir.filePath("demo_trk.bin");
-    ASSERT_TRUE(QFile::copy(source, image)) << source.toStdString();
-    QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner);
+    const QString image = CopyDemoImage();
     StartDemo(image.toStdString());
     Show();
     EXPECT_EQ(status, U("Параметры были успешно считаны"));

@@ -17,10 +17,7 @@ namespace {
 class SvcDemoTest : public SvcTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        path = dir.filePath("demo_trk.bin");
-        ASSERT_TRUE(QFile::copy(QString::fromStdString(DemoImage()), path));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        path = CopyDemoImage();
         StartDemo(path.toStdString());
     }
     uint8_t ImageByte(int offset) {
@@ -29,7 +26,6 @@ class SvcDemoTest : public SvcTest {
         return static_cast<uint8_t>(file.readAll().at(offset));
     }
 
-    QTemporaryDir dir;
     QString path;
 };
 

@@ -13,9 +13,9 @@ namespace {
 class SvcScreenshot : public SvcTest {
   protected:
     void SetUp() override {
-        dir = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
-        if (dir.isEmpty()) GTEST_SKIP() << "VELMAR_SCREENSHOT_DIR not set";
-        QDir().mkpath(dir);
+        shots = qEnvironmentVariable("VELMAR_SCREENSHOT_DIR");
+        if (shots.isEmpty()) GTEST_SKIP() << "VELMAR_SCREENSHOT_DIR not set";
+        QDir().mkpath(shots);
     }
     void TearDown() override {
         window.reset();
@@ -28,10 +28,10 @@ class SvcScreenshot : public SvcTest {
         ASSERT_NE(tabs, nullptr);
         tabs->setCurrentWidget(window->PageByName(QString::fromLatin1(tab)));
         QApplication::processEvents();
-        ASSERT_TRUE(window->grab().save(dir + "/" + name + ".png"));
+        ASSERT_TRUE(window->grab().save(shots + "/" + name + ".png"));
     }
 
-    QString dir;
+    QString shots;
     std::unique_ptr<ui::TVelmarMain> window;
 };
 

@@ -5,8 +5,7 @@
 #include "data/demo_store.h"
 #include "data/live_store.h"
 #include "data/memory_map.h"
-#include "gui/fake_prompts.h"
-#include "gui_session_support.h"
+#include "gui_common/page_fixture.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "sim/core/bus_simulator.h"
@@ -49,15 +48,11 @@ class SelectiveStore final : public RecordStore {
     LiveRecordStore live_;
 };
 
-class SvcTest : public ::testing::Test {
+class SvcTest : public PageTestBase {
   protected:
     // A bus with default controllers and the session identified at the first of them.
     void StartBus(sim::Options options = {}) {
-        bus = std::make_unique<sim::BusSimulator>(options);
-        ASSERT_EQ(bus->Start(), 0);
-        StartPortLayer();
-        NewSession();
-        ASSERT_NO_FATAL_FAILURE(ConnectSessionToBus(*session, *bus, options.addresses.front()));
+        ASSERT_NO_FATAL_FAILURE(StartBusSession(options));
         auto selective = std::make_unique<SelectiveStore>(session->Slot(), session->Address());
         store = selective.get();
         session->SetStore(std::move(selective));
@@ -67,21 +62,13 @@ class SvcTest : public ::testing::Test {
     // The demo image at `imagePath` instead of a controller.
     void StartDemo(const std::string& imagePath) {
         NewSession();
+        session->Modes().ctrlrIdentified = true;
         session->Modes().demoMode = true;
         session->Options().demoImagePath = imagePath;
         int loaded = 0;
         session->SetStore(MakeDemoRecordStore(imagePath, loaded));
         ASSERT_EQ(loaded, 1);
         session->SetAddress(1);
-    }
-
-    void NewSession() {
-        session = std::make_unique<ui::Session>();
-        prompts = new FakePrompts;
-        session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
-        session->Modes().ctrlrIdentified = true;
-        QObject::connect(session.get(), &ui::Session::statusChanged,
-                         [this](const QString& text) { status = text; });
     }
 
     template <class P> P* Make() {
@@ -96,7 +83,7 @@ class SvcTest : public ::testing::Test {
 
     void TearDown() override {
         page.reset();
-        EndSessionAndBus(session, bus);
+        PageTestBase::TearDown();
     }
 
     // ---- The simulator's memory ----
@@ -128,13 +115,8 @@ class SvcTest : public ::testing::Test {
 
     // ---- What a person does ----
 
-    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    using PageTestBase::Click;
     void Click(const char* button) { Click(Button(button)); }
-    static QWidget* Focus() { return QApplication::focusWidget(); }
-    void Type(const QString& text) {
-        for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
-    }
-    void Key(Qt::Key key) { QTest::keyClick(Focus(), key); }
     // Clicks into the field, selects its text, types over it and leaves with Tab.
     void Enter(const char* field, const QString& text) {
         QLineEdit* edit = Edit(field);
@@ -150,14 +132,9 @@ class SvcTest : public ::testing::Test {
     static std::string DemoImage() {
         return qEnvironmentVariable("VELMAR_SOURCE_DIR").toStdString() + "/demo_trk.bin";
     }
-    static QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
-    std::unique_ptr<sim::BusSimulator> bus;
-    std::unique_ptr<ui::Session> session;
-    FakePrompts* prompts = nullptr;  // owned by the session
     SelectiveStore* store = nullptr; // owned by the session
     std::unique_ptr<ui::Page> page;
-    QString status;
 };
 
 } // namespace velmar::test

@@ -39,7 +39,8 @@ class ExchangeProgress {
 class ExchangeRunner {
   public:
     virtual ~ExchangeRunner() = default;
-    // Runs `work` and waits for it; the window repaints meanwhile but takes no input.
+    // Runs `work` and waits for it, also when the application is quitting; the window repaints
+    // meanwhile but takes no input.
     virtual int Run(const std::function<int()>& work) = 0;
     // As Run, with a progress indication of `total` units and, where allowed, a cancel button
     // ("Прервать", or Esc). With an empty `what` and no cancel the runner shows nothing of its
@@ -48,8 +49,8 @@ class ExchangeRunner {
                         const std::function<int(ExchangeProgress&)>& work) = 0;
     // True while an exchange runs (a timer firing meanwhile must not start one of its own).
     virtual bool Busy() const { return false; }
-    // True when the engineer closed a window during the exchange that just ended: the close
-    // follows as soon as the window thread is back in its event loop, so the caller skips its
+    // True when the engineer closed a window during an exchange of the handler under way: the
+    // close follows once the handler has returned to its event loop, so the caller skips its
     // closing message.
     virtual bool CloseRequested() const { return false; }
 

@@ -6,7 +6,7 @@ namespace velmar::ui {
 
 void FreshStatus(Session& session, const char* utf8) {
     session.SetStatus(QString());
-    Session::LetRepaint();
+    session.RepaintStatus();
     session.SetStatus(QString::fromUtf8(utf8));
 }
 

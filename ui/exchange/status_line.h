@@ -8,7 +8,7 @@ namespace velmar::ui {
 
 class Session;
 
-// Empties the status line, lets the window repaint, then shows `utf8`.
+// Empties the status line, repaints it, then shows `utf8`.
 void FreshStatus(Session& session, const char* utf8);
 // A message box with `utf8`, then the same text in the status line.
 void ReportFailure(Session& session, QWidget* parent, const char* utf8);

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -117,6 +118,7 @@ int ThreadRunner::Wait(Job& job) {
             const std::lock_guard<std::mutex> lock(mutex_);
             job.workDone = true;
         }
+        runner->ended_.notify_all();
         runner->WakeWindowThread();
     };
     worker_->Submit(job.task);
@@ -124,6 +126,14 @@ int ThreadRunner::Wait(Job& job) {
         QEventLoop loop;
         job.loop = &loop;
         loop.exec();
+        job.loop = nullptr;
+    }
+    if (!job.finished) {
+        // Once the application was asked to quit, exec returns at once: the work still uses the
+        // job and the caller's locals, so wait for it without the window.
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait(lock, [&job] { return job.workDone; });
+        job.finished = true;
     }
     stack_.pop_back();
     if (--depth_ == 0) End();
@@ -158,6 +168,8 @@ void ThreadRunner::TakeNews() {
 }
 
 void ThreadRunner::Begin() {
+    const int level = QThread::currentThread()->loopLevel();
+    closeLevel_ = heldCloses_.empty() ? level : std::min(closeLevel_, level);
     qApp->installEventFilter(this);
     cursorTimer_.start();
 }
@@ -167,7 +179,8 @@ void ThreadRunner::End() {
     cursorTimer_.stop();
     if (cursorShown_) QApplication::restoreOverrideCursor();
     cursorShown_ = false;
-    DeliverHeldCloses();
+    if (!heldCloses_.empty())
+        QMetaObject::invokeMethod(this, &ThreadRunner::DeliverHeldCloses, Qt::QueuedConnection);
 }
 
 // Stops every cancellable exchange of the stack after its current transaction.
@@ -179,17 +192,19 @@ void ThreadRunner::RequestCancel() {
     }
 }
 
+// Runs as a queued call or from a timer, so only once the handler has given control back to an
+// event loop; a nested loop (a message box of the handler, its next exchange) is not the
+// handler's end: the closes wait for the loop the handler was called from.
 void ThreadRunner::DeliverHeldCloses() {
     if (heldCloses_.empty()) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            const auto windows = std::move(heldCloses_);
-            heldCloses_.clear();
-            for (const QPointer<QWidget>& w : windows)
-                if (w) w->close();
-        },
-        Qt::QueuedConnection);
+    if (depth_ > 0 || QThread::currentThread()->loopLevel() > closeLevel_) {
+        closeTimer_.start(kCloseRetryMs);
+        return;
+    }
+    const auto windows = std::move(heldCloses_);
+    heldCloses_.clear();
+    for (const QPointer<QWidget>& w : windows)
+        if (w) w->close();
 }
 
 bool ThreadRunner::eventFilter(QObject* watched, QEvent* event) {

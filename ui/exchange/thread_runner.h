@@ -5,7 +5,9 @@
 // exchange shows its progress with "Прервать" (or Esc) where cancelling is allowed.
 //
 // Exchanges queue on the worker one at a time in the order they were started. A close asked
-// for during an exchange is held back and delivered once the exchange has ended.
+// for during an exchange is held back and delivered once the handler that ran the exchange has
+// returned to the event loop it was called from, so no handler sees its window close half-way.
+// Run returns only when its work has ended, also once the application was asked to quit.
 #pragma once
 
 #include "ui/exchange/exchange_runner.h"
@@ -13,6 +15,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -27,6 +30,7 @@ class ThreadRunner : public QObject, public ExchangeRunner {
     Q_OBJECT
   public:
     static constexpr int kBusyCursorDelayMs = 150;
+    static constexpr int kCloseRetryMs = 20;
 
     explicit ThreadRunner(QObject* parent = nullptr);
     ~ThreadRunner() override; // lets the exchange under way finish, then ends the worker
@@ -53,13 +57,18 @@ class ThreadRunner : public QObject, public ExchangeRunner {
     void RequestCancel();
     void DeliverHeldCloses();
 
+    // Declared before the worker: the worker's last task still signals through them.
+    std::mutex mutex_;              // guards what the worker hands over in the jobs
+    std::condition_variable ended_; // a job's work has ended
     std::unique_ptr<ExchangeWorker> worker_;
-    std::mutex mutex_; // guards what the worker hands over in the jobs
     int depth_ = 0;
     std::vector<Job*> stack_; // the exchanges the window thread waits for, innermost last
     QTimer cursorTimer_;      // brings up the busy cursor once an exchange has run 150 ms
     bool cursorShown_ = false;
     std::vector<QPointer<QWidget>> heldCloses_;
+    // The event-loop depth the held closes wait for: that of the handler's first exchange.
+    int closeLevel_ = 0;
+    QTimer closeTimer_; // tries again to deliver the held closes
 };
 
 } // namespace velmar::ui

@@ -123,7 +123,7 @@ void ChannelPage::ShowMessage(const char* text) {
 
 void ChannelPage::SetStatusText(const char* text) {
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
     session_.SetStatus(QString::fromUtf8(text));
 }
 

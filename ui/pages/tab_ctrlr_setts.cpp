@@ -614,7 +614,7 @@ void TabCtrlrSetts::SetStatusText(const char* text) {
 // The status line is emptied first, so that a repeated text visibly changes.
 void TabCtrlrSetts::SetStatusText(const QString& text) {
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
     session_.SetStatus(text);
 }
 

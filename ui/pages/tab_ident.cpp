@@ -103,7 +103,7 @@ void TabIdent::IdentToForm() {
     ui_->bGlobalSet->setVisible(session_.Modes().serviceMode);
     ui_->mIdent->clear();
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
 
     if (session_.Modes().demoMode) {
         IdentifyDemo();

@@ -114,7 +114,7 @@ void TabTemperatureTbl::bReadTblTClick() {
         return;
     }
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
     TempTable read;
     RecordStore& store = session_.Store();
     const int got = session_.Exchange(
@@ -135,7 +135,7 @@ void TabTemperatureTbl::bWriteTblTClick() {
         return;
     }
     session_.SetStatus(QString());
-    Session::LetRepaint();
+    session_.RepaintStatus();
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     const WriteResult rc =

@@ -1,11 +1,15 @@
-// Answers the program's questions from scripts set up by a test and records what it showed.
+// Answers the program's questions from scripts set up by a test and records what it showed. Like
+// a real box, each prompt runs a nested event loop before it answers, so that whatever a box
+// would deliver (queued calls, timers, held closes) is delivered in the tests too.
 #pragma once
 
 #include "ui/dialogs/prompts.h"
 #include "ui/velmar_application.h"
 
 #include <QDialog>
+#include <QEventLoop>
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -32,10 +36,12 @@ class FakePrompts : public ui::Prompts {
     QStringList fileTitles;
 
     void Message(QWidget*, const QString& text) override {
+        RunNestedLoop();
         messages << text;
         if (onMessage) onMessage(text);
     }
     bool Confirm(QWidget*, const QString& text) override {
+        RunNestedLoop();
         confirmTexts << text;
         if (confirms.empty()) return false;
         const bool ok = confirms.front();
@@ -44,6 +50,7 @@ class FakePrompts : public ui::Prompts {
     }
     bool InputQuery(QWidget*, const QString& caption, const QString& prompt,
                     QString& value) override {
+        RunNestedLoop();
         inputCaptions << caption + QLatin1Char('|') + prompt;
         if (inputs.empty() || !inputs.front()) {
             if (!inputs.empty()) inputs.pop_front();
@@ -54,10 +61,12 @@ class FakePrompts : public ui::Prompts {
         return true;
     }
     QString SaveFileName(QWidget*, const QString& title, const QString&, const QString&) override {
+        RunNestedLoop();
         fileTitles << title;
         return Take(saveNames);
     }
     QString OpenFileName(QWidget*, const QString& title, const QString&, const QString&) override {
+        RunNestedLoop();
         fileTitles << title;
         return Take(openNames);
     }
@@ -72,6 +81,11 @@ class FakePrompts : public ui::Prompts {
     }
 
   private:
+    static void RunNestedLoop() {
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     static QString Take(std::deque<QString>& q) {
         if (q.empty()) return {};
         QString s = q.front();

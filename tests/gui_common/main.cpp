@@ -1,6 +1,7 @@
-// The GUI tests run with a real application object on the offscreen platform (or on a display
-// when QT_QPA_PLATFORM says so, for screenshots).
-#include "fake_prompts.h"
+// Every GUI test program runs with the program's own application object on the offscreen
+// platform (or on a display when QT_QPA_PLATFORM says so, for screenshots); an exception that
+// escapes an event handler fails the running test.
+#include "gui_common/fake_prompts.h"
 #include "ui/velmar_application.h"
 
 #include <gtest/gtest.h>
