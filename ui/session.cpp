@@ -3,8 +3,8 @@
 #include "data/demo_store.h"
 #include "data/live_store.h"
 #include "protocol/read_retry.h"
-#include "ui/port_config.h"
 #include "ui/exchange/thread_runner.h"
+#include "ui/port_config.h"
 
 namespace velmar::ui {
 
@@ -33,13 +33,13 @@ void Session::SetStore(std::unique_ptr<RecordStore> store) {
 }
 
 void Session::SetAddress(int address) {
-    if (address != address_) model_.Clear();
+    if (address != address_) ForgetController();
     address_ = address;
     Retarget();
 }
 
 void Session::SetSlot(PortSlot slot) {
-    if (slot != portSlot_) model_.Clear();
+    if (slot != portSlot_) ForgetController();
     portSlot_ = slot;
     Retarget();
 }
@@ -60,6 +60,8 @@ void Session::Identified(const std::string& identText) {
 
 void Session::ForgetController() {
     model_.Clear();
+    // Nothing is known of whatever answers now until it is identified.
+    if (!modes_.demoMode) modes_.ctrlrIdentified = false;
 }
 
 void Session::RequestReident(Reident which) {
@@ -127,7 +129,7 @@ int Session::OpenSessionPort(QWidget* parent) {
         return 0;
     });
     SetSlot(slot);
-    model_.Clear(); // another port may lead to another controller
+    ForgetController(); // another port may lead to another controller
     // Every exchange on such a port would fail or garble: the engineer learns why.
     if (portSlot_ != 0 && configured != 0) Ask().Message(parent, ConfigureFailureText(configured));
     return code;
