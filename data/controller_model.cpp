@@ -22,6 +22,7 @@ void ControllerModel::ForgetRecords() {
     for (auto& r : setts_) r.Forget();
     for (auto& r : regs_) r.Forget();
     for (auto& r : sides_) r.Forget();
+    dump_.Forget();
     ++generation_;
 }
 

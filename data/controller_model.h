@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmar {
 
@@ -22,6 +23,14 @@ struct ControllerIdentity {
     int address = 0;       // the controller number frames carry
     std::string identText; // the identification text as shown
     bool demo = false;     // the demo image (or an image file) stands in for a controller
+};
+
+// A block of raw memory the dump tab read: where it came from and its bytes.
+struct MemoryBlock {
+    uint32_t address = 0;
+    uint8_t space = 0;
+    std::vector<uint8_t> bytes;
+    bool operator==(const MemoryBlock&) const = default;
 };
 
 // One record as the window holds it.
@@ -78,6 +87,10 @@ class ControllerModel {
         return sides_.at(static_cast<size_t>(side));
     }
 
+    // The memory block of the dump tab.
+    HeldRecord<MemoryBlock>& Dump() { return dump_; }
+    const HeldRecord<MemoryBlock>& Dump() const { return dump_; }
+
     // The channel list of the parameter block as read: sides x hoses, at most 16.
     int ChannelCount() const;
 
@@ -93,6 +106,7 @@ class ControllerModel {
     std::array<HeldRecord<ChannelSetts>, kChannelCount> setts_{};
     std::array<HeldRecord<ChannelRegs>, kChannelCount> regs_{};
     std::array<HeldRecord<SideState>, 2> sides_{};
+    HeldRecord<MemoryBlock> dump_;
 };
 
 } // namespace velmar

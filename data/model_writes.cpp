@@ -104,6 +104,13 @@ WriteResult WriteModelTemperatures(ControllerModel& model, RecordStore& store) {
     });
 }
 
+WriteResult WriteModelDump(ControllerModel& model, RecordStore& store) {
+    return WriteHeld(model.Dump(), true, [&](const MemoryBlock& out) {
+        return store.Write(static_cast<int>(out.address), static_cast<int>(out.bytes.size()),
+                           out.bytes.data(), out.space);
+    });
+}
+
 int WriteModelInitialSetup(ControllerModel& model, RecordStore& store, SetupWriteResult& result,
                            const SetupProgress& progress) {
     ChannelSettsSet setts{};

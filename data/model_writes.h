@@ -41,6 +41,10 @@ WriteResult WriteModelSide(ControllerModel& model, RecordStore& store, int side,
 // The temperature table. NotRead, WriteFailed or Written.
 WriteResult WriteModelTemperatures(ControllerModel& model, RecordStore& store);
 
+// The dump tab's memory block, whole, into the space it was read from (written whether or not
+// it changed). NotRead, WriteFailed or Written.
+WriteResult WriteModelDump(ControllerModel& model, RecordStore& store);
+
 // The initial setup: the working block and the sixteen working channel settings as the dialog
 // set them up, and the register records cleared but for their fiscal totalisers
 // (setup_write.h). What was written becomes the copy as read; the registers are forgotten.

@@ -1,13 +1,14 @@
 #include "ui/pages/tab_dump.h"
 
 #include "data/dump_layout.h"
+#include "data/model_writes.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
+#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
 #include "ui/fields/field_grid.h"
 #include "ui/session.h"
-#include "ui/exchange/status_line.h"
 #include "ui_tab_dump.h"
 
 #include <QHeaderView>
@@ -125,8 +126,7 @@ void TabDump::bReadDumpClick() {
     }
     if (range == kDumpRangeEmpty) {
         // Nothing to read (a length of 0 would ask for a self-sized record instead).
-        buffer_.clear();
-        address_ = address;
+        Take(address, SelectedSpace(), {});
         OutputDump();
         ui->bWriteDump->setEnabled(false);
         return;
@@ -135,9 +135,7 @@ void TabDump::bReadDumpClick() {
     std::vector<uint8_t> bytes(count);
     if (session_.Store().IsDemo()) {
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(demoBytes_() % 255);
-        buffer_ = std::move(bytes);
-        address_ = address;
-        space_ = kSpaceER;
+        Take(address, kSpaceER, std::move(bytes));
         OutputDump();
         ui->bWriteDump->setEnabled(true);
         return;
@@ -170,9 +168,7 @@ void TabDump::bReadDumpClick() {
         session_.SetStatus(QStringLiteral("Ошибка чтения %1").arg(name));
         return;
     }
-    buffer_ = std::move(bytes);
-    address_ = address;
-    space_ = space;
+    Take(address, space, std::move(bytes));
     OutputDump();
     ui->bWriteDump->setEnabled(true);
     session_.SetStatus(QStringLiteral("Чтение(%1) прошло успешно.").arg(name));
@@ -185,36 +181,56 @@ void TabDump::bWriteDumpClick() {
         session_.SetStatus(QString::fromUtf8(kDemoWrite));
         return;
     }
-    const int rc = session_.LongExchange(
-        QStringLiteral("Запись памяти"), static_cast<int>(buffer_.size()), Cancel::NotAllowed,
-        [&](ExchangeProgress&) {
-            return session_.Store().Write(static_cast<int>(address_),
-                                          static_cast<int>(buffer_.size()), buffer_.data(), space_);
-        });
-    const QString name = QString::fromLatin1(SpaceName(space_));
+    // A block read from another controller (the model forgot it since) is never written here.
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const MemoryBlock& block = model.Dump().working;
+    const QString name = QString::fromLatin1(SpaceName(block.space));
+    WriteResult result = WriteResult::NotRead;
+    session_.LongExchange(QStringLiteral("Запись памяти"), static_cast<int>(block.bytes.size()),
+                          Cancel::NotAllowed, [&](ExchangeProgress&) {
+                              result = WriteModelDump(model, store);
+                              return 1;
+                          });
+    const int rc = result == WriteResult::Written ? 1 : -1;
     session_.SetStatus(rc == 1 ? QStringLiteral("Запись(%1) прошла успешно.").arg(name)
                                : QStringLiteral("Ошибка записи %1").arg(name));
 }
 
 // ---- The grid ---------------------------------------------------------------------------------
 
+MemoryBlock& TabDump::Block() {
+    return session_.Model().Dump().working;
+}
+
+void TabDump::Take(uint32_t address, uint8_t space, std::vector<uint8_t> bytes) {
+    session_.Model().Dump().Take(MemoryBlock{address, space, std::move(bytes)});
+}
+
+void TabDump::PageShown() {
+    if (shownGeneration_ == session_.Model().Generation()) return;
+    OutputDump();
+    ui->bWriteDump->setEnabled(false);
+}
+
 void TabDump::OutputDump() {
+    shownGeneration_ = session_.Model().Generation();
     editable_ = false;
     QTableWidget* grid = ui->sg1;
     const QSignalBlocker block(grid);
     grid->clearContents();
-    const int rows = DumpRows(static_cast<uint32_t>(buffer_.size()));
+    const int rows = DumpRows(static_cast<uint32_t>(Block().bytes.size()));
     grid->setRowCount(rows);
     SizeColumns();
     for (int r = 0; r < rows; ++r) {
         const int first = r * kDumpBytesPerRow;
-        const int n = std::min(kDumpBytesPerRow, static_cast<int>(buffer_.size()) - first);
+        const int n = std::min(kDumpBytesPerRow, static_cast<int>(Block().bytes.size()) - first);
         grid->setItem(r, 0,
                       new QTableWidgetItem(QString::fromStdString(
-                          DumpRowAddress(address_ + static_cast<uint32_t>(first)))));
+                          DumpRowAddress(Block().address + static_cast<uint32_t>(first)))));
         QString text;
         for (int k = 0; k < n; ++k) {
-            const uint8_t b = buffer_[static_cast<size_t>(first + k)];
+            const uint8_t b = Block().bytes[static_cast<size_t>(first + k)];
             grid->setItem(r, DumpDigitColumn(k, true),
                           new QTableWidgetItem(QString(QLatin1Char(DumpHighDigit(b)))));
             grid->setItem(r, DumpDigitColumn(k, false),
@@ -304,11 +320,11 @@ void TabDump::UpdateByte(int row, int column) {
     uint32_t value = 0;
     if (pair.size() != 2 || !ParseDumpHex(pair.toStdString(), value)) return;
     const size_t index = static_cast<size_t>(row * kDumpBytesPerRow + digit.byte);
-    if (index >= buffer_.size()) return;
-    buffer_[index] = static_cast<uint8_t>(value);
+    if (index >= Block().bytes.size()) return;
+    Block().bytes[index] = static_cast<uint8_t>(value);
     QTableWidgetItem* text = ui->sg1->item(row, kDumpTextColumn);
     QString line = text->text();
-    if (digit.byte < line.size()) line[digit.byte] = TextOf(buffer_[index]).at(0);
+    if (digit.byte < line.size()) line[digit.byte] = TextOf(Block().bytes[index]).at(0);
     text->setText(line);
 }
 

@@ -3,6 +3,7 @@
 // whole block is written back into the space it was read from.
 #pragma once
 
+#include "data/controller_model.h"
 #include "ui/fields/field_marks.h"
 #include "ui/pages/page.h"
 
@@ -23,6 +24,8 @@ class TabDump : public Page {
     Q_OBJECT
   public:
     explicit TabDump(Session& session, QWidget* parent = nullptr);
+    // A block read from a controller the window has since left is not shown.
+    void PageShown() override;
     ~TabDump() override;
 
     void bReadDumpClick();
@@ -47,10 +50,12 @@ class TabDump : public Page {
     std::unique_ptr<Ui::TabDump> ui;
     // The two fields' own marks; they do not count toward the window's invalid fields.
     FieldEntryState marks_;
-    std::vector<uint8_t> buffer_;
-    uint32_t address_ = 0;
-    uint8_t space_ = 0;
+    // The block in the model, as the grid edits it.
+    MemoryBlock& Block();
+    // A block read from the controller in use replaces the one shown.
+    void Take(uint32_t address, uint8_t space, std::vector<uint8_t> bytes);
     bool editable_ = false;
+    uint64_t shownGeneration_ = 0; // the model's generation when the grid was filled
     std::minstd_rand demoBytes_{std::random_device{}()};
 };
 
