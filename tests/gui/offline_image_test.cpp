@@ -94,6 +94,7 @@ TEST_F(OfflineImageTest, AnOfflineEditLoadedIntoTheControllerGivesItExactlyTheEd
     EXPECT_EQ(offline.back().field, "Ksm");
 
     StartApp(QStringLiteral("1"));
+    ASSERT_TRUE(session->Modes().ctrlrIdentified) << IdentLines().join('|').toStdString();
     EXPECT_EQ(session->Exchange([&] {
         return WriteImageToController(session->Slot(), session->Address(), edited);
     }),
