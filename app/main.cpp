@@ -1,18 +1,19 @@
 // velmar: the service tool's window. Start-up order: the main window (which opens the port and
 // identifies the controller), then the dialogs, then the event loop.
 #include "sim/core/bus_simulator.h"
+#include "ui/command_line.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/com_setting.h"
-#include "ui/command_line.h"
 #include "ui/dialogs/def_set.h"
-#include "ui/file_places.h"
 #include "ui/dialogs/global_setts.h"
+#include "ui/dialogs/view_param.h"
+#include "ui/file_places.h"
+#include "ui/offline_image.h"
+#include "ui/pages/tab_ident.h"
 #include "ui/read_retry_setting.h"
 #include "ui/session.h"
-#include "ui/pages/tab_ident.h"
 #include "ui/velmar_application.h"
 #include "ui/velmar_main.h"
-#include "ui/dialogs/view_param.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmar: simulated controller(s) on %s\n",
                      simulator->SlavePath().c_str());
     }
+
+    // --image: the file is the controller of the session; a file that is no saved image is
+    // refused with the reason before any window opens, and left as it was.
+    if (!cmd.imagePath.isEmpty() && !velmar::ui::OpenOfflineImage(session, nullptr, cmd.imagePath))
+        return 1;
 
     velmar::ui::TVelmarMain mainWindow(session);
     velmar::ui::VelmarApplication::SetExceptionHandler(

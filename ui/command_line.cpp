@@ -16,6 +16,13 @@ QStringList TakeOwnOptions(const QStringList& args, CommandLine& out) {
                 out.errors << QStringLiteral("--port: не указано имя порта");
         } else if (a.startsWith(QLatin1String("--port="))) {
             out.portName = a.mid(7);
+        } else if (a == QLatin1String("--image")) {
+            if (i + 1 < args.size())
+                out.imagePath = args[++i];
+            else
+                out.errors << QStringLiteral("--image: не указан файл образа");
+        } else if (a.startsWith(QLatin1String("--image="))) {
+            out.imagePath = a.mid(8);
         } else if (a == QLatin1String("--service")) {
             out.service = true;
         } else if (a == QLatin1String("--simulate")) {

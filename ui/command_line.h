@@ -1,5 +1,5 @@
 // The program's command line: "/i" (any case) for demo mode, "-tfind N" for the search interval,
-// and the options of our own: --port NAME, --simulate[=N,M,...] and --service.
+// and the options of our own: --port NAME, --simulate[=N,M,...], --service and --image FILE.
 #pragma once
 
 #include <QString>
@@ -16,6 +16,7 @@ struct CommandLine {
     bool simulate = false; // --simulate: built-in simulator on a pseudo-terminal
     std::vector<int> simulatedAddresses{1};
     bool service = false; // --service: the hidden service pages and buttons are shown
+    QString imagePath;    // --image FILE: a saved image file is the controller (no line)
     QStringList errors;   // options we could not understand
 };
 

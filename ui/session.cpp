@@ -1,6 +1,8 @@
 #include "ui/session.h"
 
 #include "data/demo_store.h"
+#include "data/device_image.h"
+#include "data/image_file_store.h"
 #include "data/live_store.h"
 #include "protocol/read_retry.h"
 #include "ui/exchange/thread_runner.h"
@@ -27,6 +29,7 @@ RecordStore& Session::Store() {
 void Session::SetStore(std::unique_ptr<RecordStore> store) {
     store_ = std::move(store);
     demoStore_ = nullptr;
+    imageStore_ = dynamic_cast<ImageFileStore*>(store_.get());
     liveStore_ = dynamic_cast<LiveRecordStore*>(store_.get());
     Retarget();
     model_.Clear();
@@ -165,13 +168,33 @@ void Session::SetRunner(std::unique_ptr<ExchangeRunner> runner) {
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
 }
 
+int Session::OpenImage(const std::string& path, std::string* error) {
+    auto store = std::make_unique<ImageFileStore>(path);
+    const int result = store->Load();
+    if (result != kImageLoaded) {
+        if (error) *error = store->LastError();
+        return result;
+    }
+    SetStore(std::move(store));
+    modes_.demoMode = true;
+    return 1;
+}
+
+std::string Session::OfflineIdentText() const {
+    if (imageStore_ != nullptr) return "Образ контроллера из файла " + imageStore_->Path();
+    return "Демонстрационная версия программы";
+}
+
 int Session::LoadDemoImage() {
+    // An image file in use stands in for the demo image.
+    if (imageStore_ != nullptr) return imageStore_->Load() == kImageLoaded ? 1 : -1;
     if (demoStore_ == nullptr) {
         int result = 0;
         auto store = MakeDemoRecordStore(options_.demoImagePath, result);
         demoStore_ = store.get();
         store_ = std::move(store);
         liveStore_ = nullptr;
+        imageStore_ = nullptr;
         model_.Clear();
         return result;
     }

@@ -7,10 +7,10 @@
 #include "data/controller_model.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
+#include "ui/dialogs/prompts.h"
 #include "ui/exchange/exchange_runner.h"
 #include "ui/fields/field_marks.h"
 #include "ui/port_config.h"
-#include "ui/dialogs/prompts.h"
 
 #include <QObject>
 #include <QString>
@@ -23,6 +23,7 @@
 
 namespace velmar {
 class DemoRecordStore;
+class ImageFileStore;
 class LiveRecordStore;
 } // namespace velmar
 
@@ -148,6 +149,14 @@ class Session : public QObject {
     int LoadDemoImage();
     void ReleaseDemoImage();
 
+    // A saved image file becomes the controller of the session (demo mode's rules, no line):
+    // 1, or the OpenImageFile failure with `error` saying why; then nothing changed.
+    int OpenImage(const std::string& path, std::string* error = nullptr);
+    // The image file in use, or none.
+    ImageFileStore* ImageFile() const { return imageStore_; }
+    // What the main tab shows for the demo image or the image file in use.
+    std::string OfflineIdentText() const;
+
     // Records of the controller in use: the demo image in demo mode, else the live controller.
     RecordStore& Store();
     void SetStore(std::unique_ptr<RecordStore> store);
@@ -194,6 +203,7 @@ class Session : public QObject {
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<ExchangeRunner> runner_;
     DemoRecordStore* demoStore_ = nullptr; // the store while it is the demo image
+    ImageFileStore* imageStore_ = nullptr; // the store while it is an image file
 };
 
 } // namespace velmar::ui

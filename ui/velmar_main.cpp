@@ -1,15 +1,19 @@
 #include "ui/velmar_main.h"
 
+#include "data/device_image.h"
+#include "data/image_file.h"
 #include "link/serial_port.h"
+#include "ui/dialogs/image_compare.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/enabling_rules.h"
 #include "ui/fields/hex_number.h"
 #include "ui/fields/hint_table.h"
+#include "ui/offline_image.h"
 #include "ui/pages/main_pages.h"
 #include "ui/pages/page.h"
+#include "ui/pages/tab_ident.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
-#include "ui/pages/tab_ident.h"
 #include "ui_velmar_main.h"
 
 #include <QApplication>
@@ -71,6 +75,8 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     connect(ui_->Setting1, &QAction::triggered, this, &TVelmarMain::Setting1Click);
     connect(ui_->menuWriteLog, &QAction::triggered, this, &TVelmarMain::menuWriteLogClick);
     connect(ui_->menuAbout, &QAction::triggered, this, &TVelmarMain::menuAboutClick);
+    connect(ui_->menuOpenImage, &QAction::triggered, this, &TVelmarMain::menuOpenImageClick);
+    connect(ui_->menuCompareImage, &QAction::triggered, this, &TVelmarMain::menuCompareImageClick);
 
     connect(&session_, &Session::statusChanged, ui_->lIdentState, &QLabel::setText);
     connect(&session_, &Session::statusRepaintRequested, ui_->lIdentState,
@@ -113,6 +119,12 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
     // Discovery also finds the converters; an empty list is no failure, since a port named on
     // the command line or in com.ini may still open.
     session_.DiscoverPorts();
+
+    // --image: the file is the controller; no line, no number query.
+    if (session_.ImageFile() != nullptr) {
+        UseOfflineImage();
+        return;
+    }
 
     ComIniEntry entry;
     if (!ReadComIni(session_.Options().comIniPath, entry)) {
@@ -161,7 +173,8 @@ void TVelmarMain::FormPaint() {
         tabIdent_->IdentToForm();
         session_.Modes().reidentRequested = {};
     }
-    if (session_.Modes().portClosed) {
+    // An image file needs no line.
+    if (session_.Modes().portClosed && session_.ImageFile() == nullptr) {
         ShowMainTab();
         ApplyEnablingRule(EnablingRule::C, tabIdent_, ui_->menuChangeNumTrk,
                           session_.Modes().demoMode);
@@ -274,6 +287,51 @@ void TVelmarMain::menuAboutClick() {
 
 void TVelmarMain::SetPortMenuCaption(bool closed) {
     ui_->menuCom->setTitle(closed ? kPortClosed : kPortOpen);
+}
+
+void TVelmarMain::menuOpenImageClick() {
+    if (!session_.Modes().imageTransferIdle || tabIdent_->SearchRunning()) return;
+    const QString path = AskImageFile(session_, this, QStringLiteral("Открыть образ"));
+    if (path.isEmpty() || !OpenOfflineImage(session_, this, path)) return;
+    // The controller on the line is left: the file is the controller from now on.
+    session_.CloseSessionPort();
+    UseOfflineImage();
+}
+
+void TVelmarMain::UseOfflineImage() {
+    setWindowTitle(SessionWindowTitle(session_));
+    ui_->menuCompareImage->setEnabled(false);
+    session_.Modes().noCtrlrNumber = false;
+    session_.SetNumberLabel(QStringLiteral("Образ из файла"));
+    ShowMainTab();
+    tabIdent_->IdentToForm();
+}
+
+void TVelmarMain::menuCompareImageClick() {
+    if (!session_.Modes().imageTransferIdle || tabIdent_->SearchRunning()) return;
+    if (session_.Modes().demoMode || !session_.Modes().ctrlrIdentified) {
+        session_.Ask().Message(this, QStringLiteral("Нет связи с устройством"));
+        return;
+    }
+    const QString path = AskImageFile(session_, this, QStringLiteral("Сравнить с образом"));
+    if (path.isEmpty()) return;
+    std::vector<uint8_t> file;
+    std::string error;
+    if (OpenImageFile(path.toStdString(), file, &error) != kImageLoaded) {
+        session_.Ask().Message(this, QString::fromStdString(error));
+        return;
+    }
+    std::vector<uint8_t> controller;
+    QString why;
+    if (!ReadControllerImage(session_, controller, why)) {
+        if (!session_.Runner().CloseRequested()) session_.Ask().Message(this, why);
+        return;
+    }
+    TImageCompare dialog(session_, this);
+    dialog.Compare(path, std::move(file), std::move(controller));
+    session_.Ask().ExecDialog(dialog);
+    // Records written from the file are re-read by the tabs from the controller.
+    emit session_.repaintRequested();
 }
 
 void TVelmarMain::HideDemoMenus() {

@@ -48,6 +48,10 @@ class TVelmarMain : public QMainWindow {
     void menuWriteLogClick();
     void Setting1Click();
     void menuAboutClick();
+    // "Открыть образ…": a saved image file becomes the controller of the session.
+    void menuOpenImageClick();
+    // "Сравнить с образом…": the controller on the line against a saved image file.
+    void menuCompareImageClick();
 
     TabIdent& Ident() { return *tabIdent_; }
     Page* PageByName(const QString& name) const;
@@ -68,6 +72,8 @@ class TVelmarMain : public QMainWindow {
     void TabSettsChange(int index);
     void SetPortMenuCaption(bool closed);
     void HideDemoMenus();
+    // The image file opened stands in for the controller: title, no number, identification.
+    void UseOfflineImage();
 
     Session& session_;
     std::unique_ptr<Ui::TVelmarMain> ui_;

@@ -34,6 +34,9 @@ TEST(CommandLine, OwnOptionsDoNotDisturbTheClassicOnes) {
     EXPECT_TRUE(s.simulate);
     EXPECT_EQ(s.simulatedAddresses, (std::vector<int>{3, 17}));
     EXPECT_EQ(ParseCommandLine({"--simulate"}).simulatedAddresses, std::vector<int>{1});
+    EXPECT_EQ(ParseCommandLine({"--image", "a.bin", "-tfind", "40"}).imagePath, "a.bin");
+    EXPECT_EQ(ParseCommandLine({"--image=b.bin"}).imagePath, "b.bin");
+    EXPECT_FALSE(ParseCommandLine({"--image"}).errors.isEmpty());
 }
 
 TEST(HexNumber, ReadsLikeScanf) {

@@ -188,9 +188,10 @@ void TabIdent::IdentifyDemo() {
           static_cast<QWidget*>(ui_->lSimulState), static_cast<QWidget*>(ui_->bSaveImage),
           static_cast<QWidget*>(ui_->bLoadImage), static_cast<QWidget*>(ui_->bReadTemper)})
         w->hide();
-    AddIdentLine(QStringLiteral("Демонстрационная версия программы"));
+    const std::string text = session_.OfflineIdentText();
+    AddIdentLine(QString::fromStdString(text));
     session_.Modes().ctrlrIdentified = true;
-    session_.Identified("Демонстрационная версия программы");
+    session_.Identified(text);
     emit session_.demoImageLoaded();
     EnableCtrlrFeatures();
 }

@@ -1,0 +1,111 @@
+// A saved image file edited through the record store, as the window edits it offline.
+#include "data/image_file.h"
+#include "data/image_file_store.h"
+#include "data/memory_store.h"
+#include "data_test_support.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace velmar {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+std::vector<uint8_t> SavedImage() {
+    std::vector<uint8_t> mem(0x10000);
+    for (size_t i = 0; i < mem.size(); ++i) mem[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    const uint8_t sizes[7] = {58, 2, 2, 19, 4, 69, 12};
+    std::copy(sizes, sizes + 7, mem.begin() + addr::kSizes);
+    MemoryRecordStore store(mem);
+    std::vector<uint8_t> image;
+    EXPECT_EQ(ReadDeviceImage(store, image), kImageSaved);
+    return image;
+}
+
+// Every writable record, written through the store, lands at its span in the file and nowhere
+// else; reading it back through the store gives the bytes written.
+TEST(ImageFileStore, WriteLandsAtTheRecordsOffsetOnly) {
+    struct Case {
+        int address;
+        RecordKind kind;
+        int index;
+        int length;
+    };
+    const Case cases[] = {
+        {addr::kParams, RecordKind::Params, 0, len::kParams},
+        {0x1000 + 5 * 0x100, RecordKind::ChannelSetts, 5, len::kChannelSetts},
+        {0x2000 + 15 * 0x100, RecordKind::ChannelRegs, 15, len::kChannelRegs},
+        {addr::kSideStateB, RecordKind::SideState, 1, len::kSideState},
+        {addr::kOptionalB, RecordKind::OptionalBlock, 1, 4},
+        {addr::kMakeBlock, RecordKind::MakeBlock, 0, len::kMakeBlock},
+    };
+    TempDir dir;
+    const std::string path = dir.File("trk.img");
+    const std::vector<uint8_t> original = SavedImage();
+    for (const Case& c : cases) {
+        WriteBytes(path, original);
+        ImageFileStore store(path);
+        ASSERT_EQ(store.Load(), kImageLoaded);
+        std::vector<uint8_t> bytes(static_cast<size_t>(c.length), 0xA5);
+        ASSERT_EQ(store.Write(c.address, c.length, bytes.data()), 1) << c.address;
+
+        std::vector<uint8_t> expected = original;
+        const auto span = FindImageSpan(original.data(), c.kind, c.index);
+        ASSERT_TRUE(span.has_value());
+        std::fill_n(expected.begin() + span->offset, c.length, 0xA5);
+        EXPECT_EQ(ReadBytes(path), expected) << c.address;
+
+        std::vector<uint8_t> back(256);
+        EXPECT_EQ(store.Read(c.address, c.length, back.data()), c.length);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), back.begin())) << c.address;
+    }
+}
+
+// A self-sized read of the parameter block gives its length; the sizes come from the header.
+TEST(ImageFileStore, ReadsAsTheControllerWould) {
+    TempDir dir;
+    const std::string path = dir.File("trk.img");
+    const std::vector<uint8_t> original = SavedImage();
+    WriteBytes(path, original);
+    ImageFileStore store(path);
+    uint8_t buf[255] = {};
+    EXPECT_EQ(store.Read(addr::kParamsLength, 0, buf), len::kParams);
+    EXPECT_EQ(0, std::memcmp(buf, original.data() + 7, len::kParams));
+    EXPECT_EQ(store.ReadSizes(), 1);
+    EXPECT_EQ(store.Sizes().nozzlesPerSide, 2);
+    EXPECT_TRUE(store.IsDemo());
+    EXPECT_FALSE(store.Holds(addr::kTempTable, 0));
+    EXPECT_FALSE(store.Holds(addr::kRunRegsIR, 2));
+    // Read whole through the store, it is the file.
+    std::vector<uint8_t> again;
+    EXPECT_EQ(ReadDeviceImage(store, again), kImageSaved);
+    EXPECT_EQ(again, original);
+}
+
+// Damaged files are refused with a reason; a write the image cannot take changes nothing.
+TEST(ImageFileStore, RefusesWhatIsNoImageAndWritesNothing) {
+    TempDir dir;
+    const std::string path = dir.File("trk.img");
+    std::vector<uint8_t> cut = SavedImage();
+    cut.resize(cut.size() - 10);
+    WriteBytes(path, cut);
+    ImageFileStore truncated(path);
+    EXPECT_EQ(truncated.Load(), kImageTruncated);
+    EXPECT_NE(truncated.LastError().find(path), std::string::npos);
+    const uint8_t byte = 1;
+    EXPECT_EQ(truncated.Write(addr::kParams, 1, &byte), -1);
+    EXPECT_EQ(ReadBytes(path), cut);
+
+    const std::vector<uint8_t> good = SavedImage();
+    WriteBytes(path, good);
+    ImageFileStore store(path);
+    EXPECT_EQ(store.Write(addr::kBlock3000, 1, &byte), -1);
+    EXPECT_EQ(store.Write(addr::kTempTable, 1, &byte), -1);
+    EXPECT_EQ(ReadBytes(path), good);
+}
+
+} // namespace
+} // namespace velmar
