@@ -3,11 +3,11 @@
 #include "data/dump_layout.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
+#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
 #include "ui/fields/field_grid.h"
 #include "ui/session.h"
-#include "ui/exchange/status_line.h"
 #include "ui_tab_dump.h"
 
 #include <QHeaderView>
@@ -32,7 +32,7 @@ QString CellText(const QTableWidget* grid, int row, int column) {
 // the row apart), every other byte as its character.
 QString TextOf(uint8_t b) {
     if (b == 0) return QStringLiteral(" ");
-    if (b < 0x20) return QStringLiteral(".");
+    if (b < 0x20 || b == 0x7F) return QStringLiteral("."); // DEL is a control character too
     return QString::fromStdString(Cp1251ByteToUtf8(b));
 }
 
@@ -227,7 +227,8 @@ void TabDump::OutputDump() {
         grid->setCurrentCell(0, 1);
         editable_ = !CellText(grid, 0, 1).isEmpty();
     }
-    ui->lGridPointer->setText(QStringLiteral("100%"));
+    // The first row is the current one.
+    ui->lGridPointer->setText(QStringLiteral("0%"));
 }
 
 void TabDump::SizeColumns() {
