@@ -3,6 +3,7 @@
 #include "cli/cli_command.h"
 #include "cli/line_fleet.h"
 #include "cli/terminal_progress.h"
+#include "data/demo_place.h"
 #include "data/live_store.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -112,6 +114,14 @@ std::string PortFailureText(const std::string& what, const std::string& name, in
     return text;
 }
 
+// The folder of the running program (its link in /proc where there is one).
+std::string ProgramDir(const char* argv0) {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) exe = std::filesystem::absolute(argv0, ec);
+    return exe.parent_path().string();
+}
+
 int Run(int argc, char** argv) {
     Context ctx;
     Given given;
@@ -120,6 +130,7 @@ int Run(int argc, char** argv) {
     std::vector<std::string> commandArgs;
     Fleet fleet;        // the lines of a multi-line run
     bool local = false; // the option is the multi-line run's own, not handed to line processes
+    bool demoFileGiven = false;
 
     size_t i = 0;
     auto value = [&](const std::string& option, std::string& out) {
@@ -225,11 +236,14 @@ int Run(int argc, char** argv) {
             local = true;
         } else if (key == "--demo") {
             ctx.demo = true;
+            demoFileGiven = true;
             if (a.find('=') != std::string::npos) {
                 ctx.demoFile = a.substr(a.find('=') + 1);
             } else if (i + 1 < args.size() && args[i + 1][0] != '-' &&
                        FindCommand(args[i + 1]) == nullptr) {
                 ctx.demoFile = args[++i];
+            } else {
+                demoFileGiven = false;
             }
             if (ctx.demoFile.empty()) return Fail(kExitUsage, "Пустое имя файла образа");
         } else if (a.size() > 1 && a[0] == '-') {
@@ -258,6 +272,14 @@ int Run(int argc, char** argv) {
 
     int exitCode = kExitOk;
     if (ctx.demo) {
+        // Without a file named, an installed program works on the user's copy of the installed
+        // image, as the window does.
+        if (!demoFileGiven) {
+            const DemoPlace place = ChooseDemoPlace(ProgramDir(argv[0]));
+            if (const std::string error = PrepareDemoImage(place); !error.empty())
+                return Fail(kExitFile, error);
+            ctx.demoFile = place.image;
+        }
         ctx.store = OpenDemoStore(ctx, exitCode);
         if (!ctx.store) return exitCode != kExitOk ? exitCode : kExitFile;
         return command->run(ctx, commandArgs);

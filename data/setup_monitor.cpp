@@ -24,11 +24,12 @@ InitialSetupLoad LoadInitialSetup(CtrlrParams& p) {
         p.SetCountSideTrk(1);
     }
     s.sidesItem = p.CountSideTrk() - 1;
-    if (p.CountNozTrk() > 15) {
-        s.messages.emplace_back("Ошибка чтения к-ва пистолетов. Установлено значение 1");
+    if (p.CountNozTrk() > 15 || p.CountNozTrk() == 0) {
+        if (p.CountNozTrk() > 15)
+            s.messages.emplace_back("Ошибка чтения к-ва пистолетов. Установлено значение 1");
         p.SetCountNozTrk(1);
     }
-    // 0 and 9..15 have no item in "1 пистолет" .. "8 пистолетов".
+    // 9..15 have no item in "1 пистолет" .. "8 пистолетов".
     s.nozzlesItem = p.CountNozTrk() >= 1 && p.CountNozTrk() <= 8 ? p.CountNozTrk() - 1 : -1;
 
     s.sides = std::min<int>(p.CountSideTrk(), 2);

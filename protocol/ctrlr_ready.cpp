@@ -7,6 +7,7 @@ namespace velmar {
 
 int AwaitCtrlrAnswer(PortSlot slot, int ctrl, int budgetMs) {
     const detail::Deadline deadline(budgetMs);
+    detail::SleepMs(kRestartSettleMs);
     do {
         uint8_t reply[4] = {};
         int number = 0;

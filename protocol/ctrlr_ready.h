@@ -8,6 +8,9 @@ namespace velmar {
 
 // How long a restarted controller is given to answer again.
 inline constexpr int kRestartWaitMs = 1000;
+// A moment for the controller to begin its restart before the first poll: a poll sent at once
+// reaches a controller that is not listening yet and costs a whole silent-poll budget.
+inline constexpr int kRestartSettleMs = 30;
 // Pause between two polls that were answered wrongly (a silent poll already waits its budget).
 inline constexpr int kRestartPollPauseMs = 20;
 

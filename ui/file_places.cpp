@@ -1,6 +1,7 @@
 #include "ui/file_places.h"
 
 #include "base/atomic_file.h"
+#include "data/demo_place.h"
 #include "link/serial_port.h"
 #include "ui/session.h"
 
@@ -12,31 +13,18 @@ namespace velmar::ui {
 
 namespace {
 
-const QString kDemoImageName = QStringLiteral("demo_trk.bin");
+const QString kDemoImageName = QString::fromLatin1(velmar::kDemoImageName);
 constexpr size_t kMaxDemoImage = 65534;
-
-// The folder itself when it exists (links resolved), else its cleaned absolute form.
-QString Canonical(const QString& dir) {
-    const QString canonical = QFileInfo(dir).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(QDir(dir).absolutePath()) : canonical;
-}
-
-bool IsInside(const QString& dir, const QString& tree) {
-    return dir == tree || dir.startsWith(tree + QLatin1Char('/'));
-}
 
 } // namespace
 
 bool IsInstalledProgram(const QString& programDir, const QString& buildDir) {
-    const QString dir = Canonical(programDir);
-    if (!buildDir.isEmpty() && IsInside(dir, Canonical(buildDir))) return false;
-    const QString binDir = QDir::cleanPath(QStringLiteral(VELMAR_INSTALL_BINDIR));
-    return dir.endsWith(QLatin1Char('/') + binDir);
+    return velmar::IsInstalledProgram(programDir.toStdString(), buildDir.toStdString());
 }
 
 FilePlaces ChooseFilePlaces(const QString& programDir) {
     FilePlaces places;
-    places.installed = IsInstalledProgram(programDir, QStringLiteral(VELMAR_BUILD_TREE));
+    places.installed = velmar::IsInstalledProgram(programDir.toStdString());
     if (!places.installed) {
         places.comIni = QStringLiteral("com.ini");
         places.demoImage = kDemoImageName;
@@ -51,9 +39,7 @@ FilePlaces ChooseFilePlaces(const QString& programDir) {
     if (qEnvironmentVariableIsEmpty("VELMAR_LOG_DIR"))
         places.exchangeLog = data + QStringLiteral("/port.out");
     places.demoImage = data + QLatin1Char('/') + kDemoImageName;
-    places.shippedDemoImage =
-        QDir::cleanPath(Canonical(programDir) + QLatin1Char('/') +
-                        QStringLiteral(VELMAR_BIN_TO_DEMO_DIR) + QLatin1Char('/') + kDemoImageName);
+    places.shippedDemoImage = QString::fromStdString(ShippedDemoImage(programDir.toStdString()));
     return places;
 }
 

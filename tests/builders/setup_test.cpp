@@ -57,6 +57,15 @@ TEST(SetupLoad, ListsAndReplacements) {
     EXPECT_EQ(s.sides, 1);
     EXPECT_EQ(s.messages[0], "Ошибка чтения к-ва пистолетов. Установлено значение 1");
     EXPECT_EQ(s.nozzles, 1);
+
+    // No hoses: one, quietly, as for the sides, so that the lists are never empty.
+    p.SetCountNozTrk(0);
+    s = LoadInitialSetup(p);
+    EXPECT_TRUE(s.messages.empty());
+    EXPECT_EQ(p.CountNozTrk(), 1);
+    EXPECT_EQ(s.nozzles, 1);
+    EXPECT_EQ(s.nozzlesItem, 0);
+    EXPECT_EQ(s.channelText, "10");
 }
 
 TEST(SetupMonitor, Lines) {

@@ -62,6 +62,24 @@ class CliTest : public ::testing::Test {
     std::string binary, workDir, port;
 };
 
+// Installed (the program in <prefix>/bin), --demo without a file works on the user's copy of the
+// installed image, made on first use, as the window does.
+TEST_F(CliTest, DemoWithoutAFileFindsTheInstalledImage) {
+    const char* source = std::getenv("VELMAR_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string prefix = workDir + "/usr";
+    ASSERT_EQ(std::system(("mkdir -p '" + prefix + "/bin' '" + prefix + "/share/velmar' && cp '" +
+                           binary + "' '" + prefix + "/bin/' && cp '" + source +
+                           "/demo_trk.bin' '" + prefix + "/share/velmar/'")
+                              .c_str()),
+              0);
+    setenv("XDG_DATA_HOME", (workDir + "/data").c_str(), 1);
+    const Outcome r = RunCliProgram(prefix + "/bin/velmar-cli", workDir, {"--demo", "sizes"});
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(access((workDir + "/data/velmar/demo_trk.bin").c_str(), F_OK), 0);
+}
+
 TEST_F(CliTest, IdentifyPrintsTextNumberAndSimulatorState) {
     auto r = RunOnPort({"identify"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

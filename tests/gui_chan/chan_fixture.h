@@ -128,6 +128,7 @@ class ChanTest : public PageTestBase {
         QComboBox* box = Combo(combo);
         box->setFocus(Qt::MouseFocusReason);
         box->setCurrentIndex(item);
+        emit box->activated(item);
     }
     void ClickItem(QListWidget* list, int item) {
         const QRect rect = list->visualItemRect(list->item(item));

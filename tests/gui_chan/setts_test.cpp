@@ -87,6 +87,54 @@ TEST_F(SettsTest, PhaseByteFiveIsRepaired) {
     EXPECT_EQ(Sim(kSettsAt + 16, 1), 5u);
 }
 
+// After a save the controller restarts; the meter type derivation reads the channels only once
+// it listens again, and says so when it never does.
+TEST_F(SettsTest, TheDerivationWaitsForTheRestartedController) {
+    struct Case {
+        int deafMs;
+        uint32_t meterType;
+        const char* status;
+    };
+    const Case cases[] = {{400, 3, "Настройки канала записаны"},
+                          {1500, 0, "Ошибка чтения настроек канала"}};
+    StartBus();
+    Open("TabNozSetts");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.deafMs);
+        {
+            auto lock = bus->Lock();
+            bus->GetFaults().deafAfterRestartMs = c.deafMs;
+        }
+        Click(Button("bCallNozSets"));
+        Enter("eImpLit", "256");
+        Save();
+        EXPECT_EQ(status, U(c.status));
+        EXPECT_EQ(Sim(kParamsAt + params::kMeterType.offset, 1), c.meterType);
+        {
+            auto lock = bus->Lock();
+            bus->GetFaults().deafAfterRestartMs = 0;
+        }
+        QTest::qWait(c.deafMs); // the last restart's deafness ends
+        Enter("eImpLit", "100");
+        Save();
+        EXPECT_EQ(Sim(kParamsAt + params::kMeterType.offset, 1), 0u);
+    }
+}
+
+// A channel that cannot be read leaves the fields with the channel before, and the list says so.
+TEST_F(SettsTest, AFailedReadTakesTheListBackToTheChannelShown) {
+    StartBus();
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().mutedReadController = 1;
+        bus->GetFaults().mutedReadAddress = kSettsAt + 0x100;
+    }
+    Open("TabNozSetts");
+    Choose("cbNumNozSets", 1);
+    EXPECT_EQ(status, U("Ошибка чтения настроек канала"));
+    EXPECT_EQ(Combo("cbNumNozSets")->currentIndex(), 0);
+}
+
 TEST_F(SettsTest, DemoImageReadAndWritten) {
     StartDemo();
     Open("TabNozSetts");

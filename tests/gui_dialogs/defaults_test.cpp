@@ -83,6 +83,13 @@ TEST_F(DefaultsTest, EqualSideAddressesHoldTheWriteUntilOneChanges) {
     TypeInto(sideA, QStringLiteral("3"));
     EXPECT_FALSE(ui::IsMarked(sideA));
     EXPECT_TRUE(WriteButton(d)->isEnabled());
+    // Mended from the other field: both clear.
+    auto* sideB = Get<QLineEdit>(d, "eAdrTrk2_DS");
+    TypeInto(sideA, QStringLiteral("2"));
+    TypeInto(sideB, QStringLiteral("4"));
+    EXPECT_FALSE(ui::IsMarked(sideA));
+    EXPECT_FALSE(ui::IsMarked(sideB));
+    EXPECT_TRUE(WriteButton(d)->isEnabled());
 
     // With one side, side B's hidden address is no longer compared.
     Choose(Get<QComboBox>(d, "cbCountSize_DS"), U("1 сторона"));

@@ -113,6 +113,7 @@ class DialogsTest : public PageTestBase {
         const int item = box->findText(text);
         if (item < 0) throw std::runtime_error("no such item");
         box->setCurrentIndex(item);
+        emit box->activated(item);
     }
 
     QString demoPath;

@@ -70,6 +70,10 @@ TEST_F(InitialSetupTest, AddressListsAndAutomaticFilling) {
     Choose(Get<QComboBox>(d, "cbNumSideGlobal"), U("1 сторона"));
     EXPECT_EQ(sides->text(), QStringLiteral("1"));
     EXPECT_EQ(Get<QLineEdit>(d, "eAdrNaraGlobal")->text(), QStringLiteral("1,2,3,4,5,6"));
+    // Choosing the count already shown fills the addresses again too.
+    TypeInto(sides, QStringLiteral("7"));
+    Choose(Get<QComboBox>(d, "cbNumSideGlobal"), U("1 сторона"));
+    EXPECT_EQ(sides->text(), QStringLiteral("1"));
 }
 
 TEST_F(InitialSetupTest, FieldBoundsAndMarksThatSurviveReopening) {

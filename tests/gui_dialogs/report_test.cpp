@@ -123,18 +123,21 @@ TEST_F(ReportTest, LongReportPrintsOnThreePagesOfPdf) {
         QFile::copy(pdf, shots + QStringLiteral("/report.pdf"));
 }
 
-// The print dialog's print-to-file with another name than *.pdf saves the memo's text instead.
-TEST_F(ReportTest, PrintToFileSavesTheText) {
+// The print dialog's print-to-file with another name than *.pdf saves the memo's text under
+// that name, without asking for a name again.
+TEST_F(ReportTest, PrintToFileSavesTheTextUnderTheNameGiven) {
     StartBus();
     auto& dialog = Make<ui::TformViewParam>();
     Open(dialog);
-    const QString saved = dir.filePath(QStringLiteral("report.txt"));
-    prompts->saveNames.push_back(saved);
-    const QStringList lines = Print(dialog, dir.filePath(QStringLiteral("print.prn")));
+    const QString other = dir.filePath(QStringLiteral("report.txt"));
+    prompts->saveNames.push_back(other);
+    const QString saved = dir.filePath(QStringLiteral("print.prn"));
+    const QStringList lines = Print(dialog, saved);
     QFile file(saved);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("print.prn"))));
+    EXPECT_FALSE(QFile::exists(other));
+    EXPECT_EQ(prompts->saveNames.size(), 1u); // no save dialog
 }
 
 // Pagination: lines at a fixed pitch below the top margin, a new page when the next would cross

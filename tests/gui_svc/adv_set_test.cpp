@@ -153,6 +153,30 @@ TEST_F(SvcTest, PanelPasswordsMustFitThirtyTwoBits) {
     EXPECT_EQ(users->itemText(2), "1234");
 }
 
+// A password that starts another slot's password stays in the slot chosen.
+TEST_F(SvcTest, AnOperatorPasswordIsNotCompletedFromAnotherSlot) {
+    StartBus();
+    for (uint8_t i = 0; i < 4; ++i) {
+        const auto value = static_cast<uint16_t>(1111 * (i + 1));
+        SetSim(kMake + 25 + 4 * i, {uint8_t(value & 0xFF), uint8_t(value >> 8), 0, 0});
+    }
+    Make<ui::TabAdvSet>();
+    Show();
+    auto* users = Get<QComboBox>("cbBmuPUser");
+    users->setFocus(Qt::MouseFocusReason);
+    users->setCurrentIndex(1);
+    emit users->activated(1);
+    QTest::keyClick(users, Qt::Key_A, Qt::ControlModifier);
+    Type("11");
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(users->currentIndex(), 1);
+    Click("bSetAdvSetTrk");
+    EXPECT_EQ(status, U(kWritten));
+    EXPECT_EQ(Sim(kMake + 25 + 4), 11);
+    EXPECT_EQ(Sim(kMake + 25 + 5), 0);
+    EXPECT_EQ(Sim(kMake + 25), 1111 & 0xFF);
+}
+
 TEST_F(SvcTest, BeforeIdentificationNothingIsRead) {
     StartBus();
     session->Modes().ctrlrIdentified = false;

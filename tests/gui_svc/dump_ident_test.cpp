@@ -19,7 +19,7 @@ QString Cell(QTableWidget* grid, int row, int column) {
 
 TEST_F(SvcTest, ADumpIsEditedDigitByDigitAndWrittenBack) {
     StartBus();
-    SetSim(0x1F0, {0x41, 0x00, 0x42});
+    SetSim(0x1F0, {0x41, 0x00, 0x42, 0x7F});
     Make<ui::TabDump>();
     EXPECT_FALSE(Button("bReadDump")->isEnabled());
     Enter("eAdresDump", "1G0");
@@ -37,7 +37,8 @@ TEST_F(SvcTest, ADumpIsEditedDigitByDigitAndWrittenBack) {
     EXPECT_EQ(Cell(grid, 1, 0), "00000200");
     EXPECT_EQ(Cell(grid, 2, 1), "0");
     EXPECT_EQ(Cell(grid, 2, 4), "");
-    EXPECT_EQ(Cell(grid, 0, kDumpTextColumn).left(3), "A B");
+    EXPECT_EQ(Cell(grid, 0, kDumpTextColumn).left(4), "A B.");
+    EXPECT_EQ(Get<QLabel>("lGridPointer")->text(), "0%");
 
     // The first digit is selected after a read: "G" is refused, "7" makes 0x41 into 0x71.
     // (Typed at the grid itself: the read's progress window may have taken the focus away.)

@@ -62,6 +62,38 @@ TEST_F(SvcTest, AWriteWithOnlySideAEnabledSendsSideA) {
     EXPECT_EQ(Sim(0x4101), 9);
 }
 
+// Values as wide as their bytes allow show whole, and leaving the fields stores them unchanged.
+TEST_F(SvcTest, WideSideValuesShowWholeAndGoBackUnchanged) {
+    struct Case {
+        std::initializer_list<uint8_t> bytes;
+        const char* activeNoz;
+        const char* countTranz;
+    };
+    const Case cases[] = {
+        {{255, 0, 0, 1, 1, 1, 0x15, 0xCD, 0x5B, 0x07}, "255", "123456789"},
+        {{255, 0xFF, 0xFF, 1, 1, 1, 0xFF, 0xFF, 0xFF, 0xFF}, "255", "4294967295"},
+    };
+    StartBus();
+    session->Modes().serviceMode = true;
+    Make<ui::TabRegsSides>();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.countTranz);
+        SetSim(0x4000, c.bytes);
+        Show();
+        EXPECT_EQ(Edit("eActiveNoz_s1")->text(), c.activeNoz);
+        EXPECT_EQ(Edit("eCountTranz_s1")->text(), c.countTranz);
+        Enter("eCountTranz_s1", QString::fromLatin1(c.countTranz));
+        const QString sideB = Edit("eCountTranz_s2")->text();
+        const uint8_t sideBLow = Sim(0x4106);
+        Enter("eCountTranz_s2", "42949672950"); // beyond 32 bits: refused, not wrapped
+        EXPECT_EQ(Edit("eCountTranz_s2")->text(), sideB);
+        Click("bWriteRegsSides");
+        uint32_t at = 0x4000;
+        for (const uint8_t b : c.bytes) EXPECT_EQ(Sim(at++), b);
+        EXPECT_EQ(Sim(0x4106), sideBLow);
+    }
+}
+
 QString Cell(QTableWidget* grid, int row, int column) {
     const QTableWidgetItem* item = grid->item(row, column);
     return item != nullptr ? item->text() : QString();

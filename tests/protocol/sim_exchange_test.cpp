@@ -2,6 +2,7 @@
 // in-process controller simulator, including the faults it can inject.
 #include "data/device_image.h"
 #include "data/memory_map.h"
+#include "protocol/ctrlr_ready.h"
 #include "protocol/read_retry.h"
 #include "sim/core/bus_simulator.h"
 #include "test_support.h"
@@ -199,6 +200,15 @@ TEST_F(SimTest, PulseSimulatorTemperatureRestartAndSizes) {
     WithFaults([](sim::Faults& f) { f.noAnswer = true; });
     EXPECT_EQ(ReadStructSizes(slot, 1, sizes.data()), -1);
     EXPECT_EQ(sizes, (std::array<uint8_t, 7>{}));
+}
+
+// The wait after a restart gives the controller a moment: one poll then finds it listening.
+TEST_F(SimTest, TheFirstPollAfterARestartFindsTheControllerListening) {
+    WithFaults([](sim::Faults& f) { f.deafAfterRestartMs = 10; });
+    ASSERT_EQ(RestartCtrlr(slot, 1), 1);
+    const uint64_t before = sim.FramesSeen();
+    EXPECT_EQ(AwaitCtrlrAnswer(slot, 1), 1);
+    EXPECT_EQ(sim.FramesSeen() - before, 1u);
 }
 
 // The image a controller would give, with its parameter record cut to `paramsLength`.

@@ -51,11 +51,9 @@ TformDefSet::TformDefSet(Session& session, QWidget* parent)
                 [this, side](int, int column) { GridCellChanged(side, column); });
         connect(Grid(side), &FieldGrid::left, this, [this, side] { GridExit(side); });
     }
-    connect(ui_->cbTypeTrk, &QComboBox::currentIndexChanged, this, &TformDefSet::cbTypeTrkChange);
-    connect(ui_->cbCountSize_DS, &QComboBox::currentIndexChanged, this,
-            &TformDefSet::cbCountSize_DSChange);
-    connect(ui_->cbCountNoz_DS, &QComboBox::currentIndexChanged, this,
-            &TformDefSet::cbCountNoz_DSChange);
+    connect(ui_->cbTypeTrk, &QComboBox::activated, this, &TformDefSet::cbTypeTrkChange);
+    connect(ui_->cbCountSize_DS, &QComboBox::activated, this, &TformDefSet::cbCountSize_DSChange);
+    connect(ui_->cbCountNoz_DS, &QComboBox::activated, this, &TformDefSet::cbCountNoz_DSChange);
     connect(ui_->bSaveParam_DS, &QPushButton::clicked, this, &TformDefSet::bSaveParam_DSClick);
 }
 
@@ -80,9 +78,11 @@ DefaultPreset TformDefSet::Preset() const {
     }
 }
 
-void TformDefSet::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+// The opening reads (and may ask) before the window exists: run from its show event, its nested
+// event loops left the window unsized at the screen's corner on X11.
+void TformDefSet::setVisible(bool visible) {
+    if (visible && !isVisible()) FormShow();
+    QDialog::setVisible(visible);
 }
 
 void TformDefSet::FormShow() {
@@ -210,8 +210,9 @@ void TformDefSet::AdrTrkChange(int side) {
     const bool same = sides_ == 2 && edit->text() == other->text();
     if (same) {
         Mark(edit, true);
-    } else if (IsMarked(edit)) {
-        Mark(edit, sideAddress_[static_cast<size_t>(side)] == 0);
+    } else {
+        if (IsMarked(edit)) Mark(edit, sideAddress_[static_cast<size_t>(side)] == 0);
+        // The other field may be red for having been equal to this one.
         if (IsMarked(other) && NumberOf(other->text()) != 0) Mark(other, false);
     }
     RefreshWrite();

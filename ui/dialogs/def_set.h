@@ -25,6 +25,8 @@ class TformDefSet : public QDialog {
   public:
     explicit TformDefSet(Session& session, QWidget* parent = nullptr);
     ~TformDefSet() override;
+    // The opening runs before the window is shown.
+    void setVisible(bool visible) override;
 
     // Opening: the device check (live), then the default image of the selected preset.
     void FormShow();
@@ -35,9 +37,6 @@ class TformDefSet : public QDialog {
 
     // The topology as it would be written.
     DefaultTopology Topology() const;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 
   private:
     void defaultset();

@@ -151,10 +151,9 @@ TfGlobalSetts::TfGlobalSetts(Session& session, QWidget* parent)
     for (QAbstractButton* b : meterGroup_->buttons()) b->setAccessibleName(b->text());
     for (QAbstractButton* b : phaseGroup_->buttons()) b->setAccessibleName(b->text());
 
-    connect(ui_->cbNumSideGlobal, &QComboBox::currentIndexChanged, this,
+    connect(ui_->cbNumSideGlobal, &QComboBox::activated, this,
             &TfGlobalSetts::cbNumSideGlobalChange);
-    connect(ui_->cbNumNozGlobal, &QComboBox::currentIndexChanged, this,
-            &TfGlobalSetts::cbNumNozGlobalChange);
+    connect(ui_->cbNumNozGlobal, &QComboBox::activated, this, &TfGlobalSetts::cbNumNozGlobalChange);
     connect(ui_->bSaveParamGlobal, &QPushButton::clicked, this,
             &TfGlobalSetts::bSaveParamGlobalClick);
     connect(ui_->helpSideGlobal, &QToolButton::clicked, this, [this] {
@@ -178,9 +177,11 @@ void TfGlobalSetts::Help(const char* text) {
     session_.Ask().Message(this, QString::fromUtf8(text));
 }
 
-void TfGlobalSetts::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+// The opening reads (and may ask) before the window exists: run from its show event, its nested
+// event loops left the window unsized at the screen's corner on X11.
+void TfGlobalSetts::setVisible(bool visible) {
+    if (visible && !isVisible()) FormShow();
+    QDialog::setVisible(visible);
 }
 
 // ---- Loading ----------------------------------------------------------------------------------

@@ -32,6 +32,8 @@ class TfGlobalSetts : public QDialog {
   public:
     explicit TfGlobalSetts(Session& session, QWidget* parent = nullptr);
     ~TfGlobalSetts() override;
+    // The opening runs before the window is shown.
+    void setVisible(bool visible) override;
 
     // Loading: the parameter block, the channel settings, the controls and the monitor list.
     void FormShow();
@@ -40,9 +42,6 @@ class TfGlobalSetts : public QDialog {
     // This dialog's own count of red fields (kept, with the marks, between openings).
     int InvalidFieldCount() const { return marks_.invalidFieldCount; }
     const CtrlrParams& Params() const;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 
   private:
     // A digit field and the parameter byte it feeds.

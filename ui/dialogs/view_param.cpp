@@ -110,21 +110,18 @@ void TformViewParam::bSaveToTextClick() {
     printer.setDocName(windowTitle());
     if (!session_.Ask().PrintSetup(this, printer)) return;
     const QStringList lines = Lines();
-    // Print to file: a name ending in .pdf gets the printed pages, any other the text itself.
+    // Print to file: a name ending in .pdf gets the printed pages, any other the text itself
+    // (the print dialog offers only PDF on some systems).
     if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty() &&
         !IsPdfName(printer.outputFileName())) {
-        SaveLines(lines);
+        SaveLines(printer.outputFileName(), lines);
         return;
     }
     if (PrintReport(printer, lines, PrintFont()) < 0)
         session_.Ask().Message(this, QStringLiteral("Ошибка печати"));
 }
 
-void TformViewParam::SaveLines(const QStringList& lines) {
-    const QString name = session_.Ask().SaveFileName(
-        this, QStringLiteral("Сохранить отчет"),
-        QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"), QStringLiteral("txt"));
-    if (name.isEmpty()) return;
+void TformViewParam::SaveLines(const QString& name, const QStringList& lines) {
     std::string error;
     if (SaveReportText(name, lines, error) != 0) {
         session_.Ask().Message(this, QStringLiteral("Файл не сохранен: ") +

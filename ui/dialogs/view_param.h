@@ -37,7 +37,7 @@ class TformViewParam : public QDialog {
 
   private:
     void ShowText();
-    void SaveLines(const QStringList& lines);
+    void SaveLines(const QString& name, const QStringList& lines);
 
     Session& session_;
     std::unique_ptr<Ui::TformViewParam> ui_;

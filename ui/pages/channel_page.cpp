@@ -27,7 +27,8 @@ void ChannelPage::Wire(QComboBox* list, QPushButton* read, QPushButton* save) {
     list_ = list;
     save_ = save;
     save_->setEnabled(false);
-    connect(list_, &QComboBox::currentIndexChanged, this, &ChannelPage::ChannelChosen);
+    // Choosing the channel shown again reads it again, as the button does.
+    connect(list_, &QComboBox::activated, this, &ChannelPage::ChannelChosen);
     connect(read, &QPushButton::clicked, this, &ChannelPage::ReadClick);
     connect(save, &QPushButton::clicked, this, &ChannelPage::SaveClick);
 }
@@ -93,7 +94,14 @@ void ChannelPage::ReadClick() {
 }
 
 void ChannelPage::ReadAndEnable(int n) {
-    save_->setEnabled(ReadChannel(n) == 1);
+    const bool read = ReadChannel(n) == 1;
+    save_->setEnabled(read);
+    // The fields still hold the channel shown before: the list names that channel again.
+    const int shown = ChannelShown();
+    if (!read && shown >= 0 && shown != list_->currentIndex()) {
+        const QSignalBlocker block(list_);
+        list_->setCurrentIndex(shown);
+    }
 }
 
 void ChannelPage::SaveClick() {

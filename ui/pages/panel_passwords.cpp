@@ -31,6 +31,8 @@ PanelPasswords::PanelPasswords(QLineEdit* admin, QComboBox* operators, MakeBlock
     admin_->setText(kPlaceholder);
     operators_->setEditable(true);
     operators_->setInsertPolicy(QComboBox::NoInsert);
+    // Qt's inline completion would turn "11" into another slot's "1111" and jump to that slot.
+    operators_->setCompleter(nullptr);
     operators_->lineEdit()->setMaxLength(kPanelPasswordDigits);
     operators_->setEditText(kPlaceholder);
     new CharKeyFilter(admin_, kDigits);

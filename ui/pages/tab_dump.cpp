@@ -33,7 +33,7 @@ QString CellText(const QTableWidget* grid, int row, int column) {
 // the row apart), every other byte as its character.
 QString TextOf(uint8_t b) {
     if (b == 0) return QStringLiteral(" ");
-    if (b < 0x20) return QStringLiteral(".");
+    if (b < 0x20 || b == 0x7F) return QStringLiteral("."); // DEL is a control character too
     return QString::fromStdString(Cp1251ByteToUtf8(b));
 }
 
@@ -243,7 +243,8 @@ void TabDump::OutputDump() {
         grid->setCurrentCell(0, 1);
         editable_ = !CellText(grid, 0, 1).isEmpty();
     }
-    ui->lGridPointer->setText(QStringLiteral("100%"));
+    // The first row is the current one.
+    ui->lGridPointer->setText(QStringLiteral("0%"));
 }
 
 void TabDump::SizeColumns() {

@@ -114,9 +114,14 @@ void TabNozSetts::AfterSave() {
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     const int channels = ui->cbNumNozSets->count();
-    const int rc =
-        session_.Exchange([&] { return DeriveModelMeterSettings(model, store, channels); });
+    const int rc = session_.Exchange([&] {
+        // A save restarts the controller, which hears nothing until it has started again.
+        if (!store.IsDemo() && store.AwaitAnswer() != 1) return kDeriveReadFailed;
+        return DeriveModelMeterSettings(model, store, channels);
+    });
     if (rc == kDeriveWriteFailed) ShowMessage(kDeriveWriteFailedText);
+    // The meter type of the parameter block no longer follows the channels: not a success.
+    if (rc == kDeriveReadFailed) Report(kReadFailed);
 }
 
 void TabNozSetts::eImpLitEntered() {

@@ -2,11 +2,11 @@
 
 #include "data/memory_map.h"
 #include "data/model_writes.h"
+#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
 #include "ui/fields/field_grid.h"
 #include "ui/session.h"
-#include "ui/exchange/status_line.h"
 #include "ui_tab_regs_sides.h"
 
 #include <QRegularExpression>
@@ -63,9 +63,7 @@ TabRegsSides::TabRegsSides(Session& session, QWidget* parent)
     for (int side = 0; side < 2; ++side) {
         const SideControls& c = sides_[static_cast<size_t>(side)];
         c.activeNoz->setReadOnly(true);
-        c.activeNoz->setMaxLength(2);
-        c.countKor->setMaxLength(5);
-        c.countTranz->setMaxLength(8);
+        // No length limits: they would also cut what the controller holds (255, 4294967295).
         c.date->setInputMask(QStringLiteral("99.99.99; "));
         for (QLineEdit* e : {c.countKor, c.date, c.countTranz}) new CharKeyFilter(e, kDigits);
         connect(new LeaveWatcher(c.countKor), &LeaveWatcher::left, this,
@@ -151,6 +149,7 @@ void TabRegsSides::ShowSide(int side) {
 
 void TabRegsSides::CountKorExit(int side) {
     QLineEdit* e = sides_[static_cast<size_t>(side)].countKor;
+    if (!e->isModified()) return; // what was shown is what is held
     SideState& r = Held(side);
     bool ok = false;
     const qulonglong value = e->text().toULongLong(&ok);
@@ -170,7 +169,10 @@ void TabRegsSides::CountKorExit(int side) {
 // Three numbers separated by points; anything else leaves the held date as it was.
 void TabRegsSides::DateExit(int side) {
     static const QRegularExpression kDate(QStringLiteral("^\\s*(\\d+)\\.\\s*(\\d+)\\.\\s*(\\d+)"));
-    const QRegularExpressionMatch m = kDate.match(sides_[static_cast<size_t>(side)].date->text());
+    const QLineEdit* e = sides_[static_cast<size_t>(side)].date;
+    // Unedited, the held date stays whole: the two-digit mask cannot show a day above 99.
+    if (!e->isModified()) return;
+    const QRegularExpressionMatch m = kDate.match(e->text());
     if (!m.hasMatch()) return;
     SideState& r = Held(side);
     r.SetDateLastKorDay(static_cast<uint8_t>(m.captured(1).toUInt()));
@@ -178,15 +180,21 @@ void TabRegsSides::DateExit(int side) {
     r.SetDateLastKorYear(static_cast<uint8_t>(m.captured(3).toUInt()));
 }
 
-// The leading digits count (none: 0); the field holds at most eight, which always fit.
+// The leading digits count (none: 0); a number beyond 32 bits is refused and the held count shown
+// again, so nothing cut or wrapped is ever stored.
 void TabRegsSides::CountTranzExit(int side) {
-    const QString text = sides_[static_cast<size_t>(side)].countTranz->text();
-    uint32_t value = 0;
-    for (const QChar c : text) {
+    QLineEdit* e = sides_[static_cast<size_t>(side)].countTranz;
+    if (!e->isModified()) return;
+    uint64_t value = 0;
+    for (const QChar c : e->text()) {
         if (!c.isDigit()) break;
-        value = value * 10 + static_cast<uint32_t>(c.digitValue());
+        value = value * 10 + static_cast<uint64_t>(c.digitValue());
+        if (value > UINT32_MAX) {
+            e->setText(QString::number(Held(side).CountTranz()));
+            return;
+        }
     }
-    Held(side).SetCountTranz(value);
+    Held(side).SetCountTranz(static_cast<uint32_t>(value));
 }
 
 // ---- Writing ----------------------------------------------------------------------------------
