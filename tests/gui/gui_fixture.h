@@ -79,7 +79,14 @@ class GuiTest : public ::testing::Test {
         about = std::make_unique<ui::TfAbout>(window.get());
         window->SetComSetting(comSetting.get());
         window->SetAbout(about.get());
-        if (show) window->show();
+        if (show) {
+            window->show();
+            // On a real X server without a window manager nothing activates the window, and
+            // a field that never gets the focus is never left: the tests type as into the
+            // window in front.
+            window->activateWindow();
+            (void)QTest::qWaitForWindowActive(window.get(), 2000);
+        }
     }
 
     template <class W = QWidget> W* Find(const char* name) const {
