@@ -15,8 +15,8 @@
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/dialogs/prompts.h"
-#include "ui/session.h"
 #include "ui/exchange/thread_runner.h"
+#include "ui/session.h"
 #include "ui/velmar_main.h"
 
 #include <QApplication>

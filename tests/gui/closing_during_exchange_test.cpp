@@ -2,8 +2,8 @@
 // event loop as in the program: every exchange has ended before its caller goes on, the close
 // comes once the handler has returned, and the program ends with the port closed.
 #include "gui_fixture.h"
-#include "ui/pages/page.h"
 #include "ui/exchange/thread_runner.h"
+#include "ui/pages/page.h"
 
 #include <QLineEdit>
 #include <QTimer>

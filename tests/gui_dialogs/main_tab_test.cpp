@@ -3,8 +3,8 @@
 #include "gui/gui_fixture.h"
 #include "ui/dialogs/def_set.h"
 #include "ui/dialogs/global_setts.h"
-#include "ui/pages/tab_ident.h"
 #include "ui/dialogs/view_param.h"
+#include "ui/pages/tab_ident.h"
 
 namespace velmar::test {
 namespace {

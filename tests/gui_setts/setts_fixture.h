@@ -10,8 +10,8 @@
 #include "sim/core/bus_simulator.h"
 #include "ui/fields/field_grid.h"
 #include "ui/fields/field_marks.h"
-#include "ui/session.h"
 #include "ui/pages/tab_ctrlr_setts.h"
+#include "ui/session.h"
 #include "ui/velmar_main.h"
 
 #include <QApplication>

@@ -6,6 +6,7 @@
 #include "data/params_io.h"
 #include "data/restart_wait.h"
 #include "protocol/ctrlr_protocol.h"
+#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
 #include "ui/fields/field_binder.h"
@@ -13,7 +14,6 @@
 #include "ui/fields/field_marks.h"
 #include "ui/pages/panel_passwords.h"
 #include "ui/session.h"
-#include "ui/exchange/status_line.h"
 #include "ui_tab_adv_set.h"
 
 #include <QListWidget>
