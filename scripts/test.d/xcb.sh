@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${VELMAR_BUILD_DIR:-$here/build}
 programs=()
 for t in "$dir"/tests/test_gui*; do
-  [ -x "$t" ] && programs+=("$t")
+  [ -f "$t" ] && [ -x "$t" ] && programs+=("$t")
 done
 if [ ${#programs[@]} -eq 0 ]; then
   echo "no GUI test programs in $dir/tests" >&2
