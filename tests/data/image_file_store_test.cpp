@@ -89,8 +89,8 @@ TEST(ImageFileStore, ReadsAsTheControllerWould) {
 TEST(ImageFileStore, RefusesWhatIsNoImageAndWritesNothing) {
     TempDir dir;
     const std::string path = dir.File("trk.img");
-    std::vector<uint8_t> cut = SavedImage();
-    cut.resize(cut.size() - 10);
+    const std::vector<uint8_t> whole = SavedImage();
+    const std::vector<uint8_t> cut(whole.begin(), whole.end() - 10);
     WriteBytes(path, cut);
     ImageFileStore truncated(path);
     EXPECT_EQ(truncated.Load(), kImageTruncated);

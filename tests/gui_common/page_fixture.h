@@ -69,7 +69,12 @@ class PageTestBase : public ::testing::Test {
     // ---- What a person does ----
 
     static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-    static QWidget* Focus() { return QApplication::focusWidget(); }
+    // On a real display a dialog just shown may take a moment to get the focus.
+    static QWidget* Focus() {
+        for (int i = 0; i < 200 && QApplication::focusWidget() == nullptr; ++i) QTest::qWait(10);
+        QWidget* w = QApplication::focusWidget();
+        return w != nullptr ? w : QApplication::activeModalWidget();
+    }
     static void Key(Qt::Key key) { QTest::keyClick(Focus(), key); }
     static void Type(const QString& text) {
         for (const QChar c : text) QTest::keyClick(Focus(), c.toLatin1());
