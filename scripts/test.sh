@@ -12,14 +12,15 @@ echo "== build and test (RelWithDebInfo)"
 bash scripts/build.sh build
 (cd build && ctest --output-on-failure -j 2) || status=1
 
-echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer)"
+echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer) (at ${SECONDS}s)"
 bash scripts/build.sh build-asan -DVELMAR_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j 2) || status=1
 
 for extra in scripts/test.d/*.sh; do
   [ -e "$extra" ] || continue
-  echo "== $(basename "$extra")"
+  echo "== $(basename "$extra") (at ${SECONDS}s)"
   bash "$extra" || status=1
 done
+echo "== all done in ${SECONDS}s"
 exit $status
