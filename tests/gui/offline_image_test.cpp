@@ -78,7 +78,9 @@ TEST_F(OfflineImageTest, AnOfflineEditLoadedIntoTheControllerGivesItExactlyTheEd
     Tabs()->setCurrentWidget(window->PageByName(QStringLiteral("TabCtrlrSetts")));
     auto* speed2 = Find<QComboBox>("cbSpeed2CnlTrk");
     speed2->setFocus(Qt::MouseFocusReason);
-    speed2->setCurrentIndex((speed2->currentIndex() + 1) % speed2->count());
+    const int item = (speed2->currentIndex() + 1) % speed2->count();
+    speed2->setCurrentIndex(item);
+    emit speed2->activated(item);
     QTest::mouseClick(Find<QPushButton>("bSetParam"), Qt::LeftButton);
     const std::vector<uint8_t> edited = Bytes(path);
     // The edited field, its checksum, and what the tab itself puts right on reading (the NARA

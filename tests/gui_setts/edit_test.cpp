@@ -232,11 +232,15 @@ TEST_F(SettsTest, SideAddressesEqualAsText) {
     EXPECT_EQ(session->Model().Params().working.AdrTrk_2(), 7);
 }
 
-// Counts: the grids follow the hose count, Nara addresses are numbered, the maps reset.
+// Counts: the grids follow the hose count, Nara addresses are numbered, the maps reset. Choosing
+// the count already shown counts as a choice too.
 TEST_F(SettsTest, CountChangesReshapeTheGrids) {
     StartBus();
-    SetSimParams({{6, 0}, {7, 0}, {8, 0}, {9, 0}});
+    SetSimParams({{6, 0}, {7, 0}, {8, 0}, {9, 0}, {35, 1}, {37, 0}});
     Show();
+    EXPECT_EQ(Grid("sgPhysToLogTrk_1")->Cells(), QStringList({"1", "0"}));
+    Choose(Combo("cbCountNozTrk"), "2");
+    EXPECT_EQ(Grid("sgPhysToLogTrk_1")->Cells(), QStringList({"0", "1"}));
     Choose(Combo("cbCountNozTrk"), "3");
     EXPECT_EQ(session->Model().Params().working.CountNozTrk(), 3);
     for (const char* grid :

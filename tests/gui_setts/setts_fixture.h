@@ -154,6 +154,7 @@ class SettsTest : public PageTestBase {
         const int item = box->findText(text);
         if (item < 0) throw std::runtime_error("no such item");
         box->setCurrentIndex(item);
+        emit box->activated(item); // as a click on the item: also when it was selected already
     }
     void Show() { page->PageShown(); }
     void Save() { Click(Button("bSetParam")); }

@@ -113,21 +113,17 @@ TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
 
     // Lists whose item index is the field.
     const auto storeIndex = [this](QComboBox* box, const Field& field) {
-        connect(box, &QComboBox::currentIndexChanged, this, [this, field](int item) {
+        connect(box, &QComboBox::activated, this, [this, field](int item) {
             if (item >= 0) Work().Set(field, item);
         });
     };
     storeIndex(ui->cbSpeedTrk, params::kSpeedTrk);
     storeIndex(ui->cbSpeed2CnlTrk, params::kSpeed2CnlTrk);
     storeIndex(ui->cbTypeTbl, params::kTypeTbl);
-    connect(ui->cbMeterType, &QComboBox::currentIndexChanged, this,
-            &TabCtrlrSetts::cbMeterTypeChange);
-    connect(ui->cbPhaseMet, &QComboBox::currentIndexChanged, this,
-            &TabCtrlrSetts::cbPhaseMetChange);
-    connect(ui->cbCountSideTrk, &QComboBox::currentIndexChanged, this,
-            &TabCtrlrSetts::cbCountSideTrkChange);
-    connect(ui->cbCountNozTrk, &QComboBox::currentIndexChanged, this,
-            &TabCtrlrSetts::cbCountNozTrkChange);
+    connect(ui->cbMeterType, &QComboBox::activated, this, &TabCtrlrSetts::cbMeterTypeChange);
+    connect(ui->cbPhaseMet, &QComboBox::activated, this, &TabCtrlrSetts::cbPhaseMetChange);
+    connect(ui->cbCountSideTrk, &QComboBox::activated, this, &TabCtrlrSetts::cbCountSideTrkChange);
+    connect(ui->cbCountNozTrk, &QComboBox::activated, this, &TabCtrlrSetts::cbCountNozTrkChange);
 
     // Topology controls: digits only, checked on leaving.
     for (int side = 0; side < kTopologyMaxSides; ++side) {

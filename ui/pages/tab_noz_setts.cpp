@@ -46,7 +46,7 @@ TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
     binder_->Bind(ui->eCountKor, bind::eCountKor, shown);
 
     // cbMeterPhaseNozSetsExit: the item index is the phase byte.
-    connect(ui->cbMeterPhaseNozSets, &QComboBox::currentIndexChanged, this, [this](int item) {
+    connect(ui->cbMeterPhaseNozSets, &QComboBox::activated, this, [this](int item) {
         if (item >= 0) Setts().SetMeterPhase(static_cast<uint8_t>(item));
     });
     Wire(ui->cbNumNozSets, ui->bCallNozSets, ui->bSaveNozSets);

@@ -70,7 +70,7 @@ TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
     binder_->Bind(ui->eMCount, bind::eMCount, shown);
     binder_->Bind(ui->eBitStatHex, bind::eBitStatHex, shown, [this] { ShowBitStat(); });
 
-    connect(ui->cbState, &QComboBox::currentIndexChanged, this, &TabNozzRegs::cbStateChange);
+    connect(ui->cbState, &QComboBox::activated, this, &TabNozzRegs::cbStateChange);
     connect(ui->checkBitStat, &QListWidget::itemChanged, this,
             &TabNozzRegs::checkBitStatClickCheck);
     Wire(ui->cbNumCnl, ui->bCallNozRegs, ui->bSaveNozRegs);
