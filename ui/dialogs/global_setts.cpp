@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QProgressBar>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <array>
@@ -179,8 +180,14 @@ void TfGlobalSetts::Help(const char* text) {
 
 // The opening reads (and may ask) before the window exists: run from its show event, its nested
 // event loops left the window unsized at the screen's corner on X11.
+// Qt sizes a new window to at most two thirds of the screen, which leaves this wide dialog below
+// its preferred size on a 1280-pixel screen: it opens at its preferred size where that fits.
 void TfGlobalSetts::setVisible(bool visible) {
-    if (visible && !isVisible()) FormShow();
+    if (visible && !isVisible()) {
+        FormShow();
+        if (!testAttribute(Qt::WA_Resized) && screen() != nullptr)
+            resize(sizeHint().boundedTo(screen()->availableGeometry().size()));
+    }
     QDialog::setVisible(visible);
 }
 
