@@ -2,7 +2,7 @@
 // and under controllers, stale bytes after a connect, repeated backups, backups with nothing to
 // check, save targets that are not plain files, controllers reporting impossible sizes, the
 // reserve address in ranges and several lines at once.
-#include "cli_runner.h"
+#include "cli_bus_fixture.h"
 #include "gateway_stand_in.h"
 #include "sim/core/bus_simulator.h"
 #include "sim/core/tcp_bridge.h"
@@ -19,43 +19,10 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-sim::Options Controllers(std::vector<int> addresses, int sides = 2) {
-    sim::Options options;
-    options.addresses = std::move(addresses);
-    options.sides = sides;
-    return options;
-}
-
-class CliFixture : public ::testing::Test {
+class CliFixture : public CliBusTest {
   protected:
-    explicit CliFixture(sim::Options options = Controllers({1, 3, 5})) : sim(std::move(options)) {}
-    void SetUp() override {
-        const char* dir = std::getenv("VELMAR_BINARY_DIR");
-        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
-        binary = std::string(dir) + "/cli/velmar-cli";
-        char tmpl[] = "/tmp/velmar-trust-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        workDir = tmpl;
-        ASSERT_EQ(sim.Start(), 0);
-    }
-    void TearDown() override {
-        sim.Stop();
-        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
-    }
-    CliOutcome Run(const std::string& port, std::vector<std::string> args) {
-        args.insert(args.begin(), {"-p", port, "-b", "4800"});
-        return RunCliProgram(binary, workDir, args);
-    }
-    CliOutcome Run(std::vector<std::string> args) { return Run(sim.SlavePath(), std::move(args)); }
-    static json Parse(const std::string& text) {
-        json doc = json::parse(text, nullptr, false);
-        EXPECT_FALSE(doc.is_discarded()) << text;
-        return doc;
-    }
-    std::string Path(const std::string& name) const { return workDir + "/" + name; }
-
-    sim::BusSimulator sim;
-    std::string binary, workDir;
+    explicit CliFixture(sim::Options options = Controllers({1, 3, 5}))
+        : CliBusTest(std::move(options)) {}
 };
 
 // ---- gateways that drop, stay away or hand over stale bytes

@@ -1,7 +1,6 @@
 // velmar-cli as an engineer's script would run it: the built program against the in-process
 // controller simulator's pseudo-terminal, checking its output, messages and exit codes.
-#include "cli_runner.h"
-#include "sim/core/bus_simulator.h"
+#include "cli_bus_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,17 +16,11 @@ namespace {
 
 using Outcome = CliOutcome;
 
-class CliTest : public ::testing::Test {
+class CliTest : public CliBusTest {
   protected:
     void SetUp() override {
-        const char* dir = std::getenv("VELMAR_BINARY_DIR");
-        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
-        binary = std::string(dir) + "/cli/velmar-cli";
-        ASSERT_EQ(access(binary.c_str(), X_OK), 0) << binary;
-        char tmpl[] = "/tmp/velmar-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        workDir = tmpl;
-        ASSERT_EQ(sim.Start(), 0);
+        CliBusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         port = sim.SlavePath();
         auto lock = sim.Lock();
         // "ТРК 1", CR LF, "проверка №5" in code page 866.
@@ -35,18 +28,12 @@ class CliTest : public ::testing::Test {
                                  "\x20\xFC\x35";
         sim.Find(1)->Space(2)[0x24] = 0x00;
     }
-    void TearDown() override {
-        sim.Stop();
-        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
-    }
-
     // Runs velmar-cli in the working directory with `args`.
     Outcome Run(const std::vector<std::string>& args) {
         return RunCliProgram(binary, workDir, args);
     }
     Outcome RunOnPort(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-p", port, "-b", "4800"});
-        return Run(args);
+        return CliBusTest::Run(port, std::move(args));
     }
     template <class F> void WithFaults(F change) {
         auto lock = sim.Lock();
@@ -58,8 +45,7 @@ class CliTest : public ::testing::Test {
         return {m.begin() + address, m.begin() + address + n};
     }
 
-    sim::BusSimulator sim;
-    std::string binary, workDir, port;
+    std::string port;
 };
 
 // Installed (the program in <prefix>/bin), --demo without a file works on the user's copy of the

@@ -1,7 +1,6 @@
 // velmar-cli diff as an engineer runs it: a controller on the simulated line against its saved
 // image, two image files without any line, and files that are not images.
-#include "cli_runner.h"
-#include "sim/core/bus_simulator.h"
+#include "cli_bus_fixture.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -13,24 +12,11 @@ namespace {
 
 using nlohmann::json;
 
-class ImageDiffCliTest : public ::testing::Test {
+class ImageDiffCliTest : public CliBusTest {
   protected:
-    void SetUp() override {
-        const char* dir = std::getenv("VELMAR_BINARY_DIR");
-        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
-        binary = std::string(dir) + "/cli/velmar-cli";
-        char tmpl[] = "/tmp/velmar-diff-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        workDir = tmpl;
-        ASSERT_EQ(sim.Start(), 0);
-    }
-    void TearDown() override {
-        sim.Stop();
-        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
-    }
     CliOutcome RunOnLine(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-p", sim.SlavePath(), "-b", "4800", "-q"});
-        return RunCliProgram(binary, workDir, args);
+        args.insert(args.begin(), "-q");
+        return Run(std::move(args));
     }
     // Files alone: a port that does not exist shows that none is opened.
     CliOutcome RunOffline(std::vector<std::string> args) {
@@ -46,9 +32,6 @@ class ImageDiffCliTest : public ::testing::Test {
         mem[0x5100 + 16] = minVol;
         mem[0x5100 + 17] = 0;
     }
-
-    sim::BusSimulator sim;
-    std::string binary, workDir;
 };
 
 TEST_F(ImageDiffCliTest, ControllerAgainstItsImageAndTwoFiles) {

@@ -1,8 +1,7 @@
 // velmar-cli through a network port (tcp:127.0.0.1:PORT) to the simulated line served as a serial
 // device server serves it: the same results as on the pseudo-terminal, and a connection the
 // gateway drops in the middle of an exchange costs that exchange only.
-#include "cli_runner.h"
-#include "sim/core/bus_simulator.h"
+#include "cli_bus_fixture.h"
 #include "sim/core/tcp_bridge.h"
 
 #include <cstdlib>
@@ -12,38 +11,22 @@
 namespace velmar::test {
 namespace {
 
-class NetworkPortTest : public ::testing::Test {
+class NetworkPortTest : public CliBusTest {
   protected:
-    static sim::Options ThreeControllers() {
-        sim::Options options;
-        options.addresses = {1, 3, 5};
-        return options;
-    }
-    NetworkPortTest() : sim(ThreeControllers()) {}
+    NetworkPortTest() : CliBusTest(Controllers({1, 3, 5})) {}
     void SetUp() override {
-        const char* dir = std::getenv("VELMAR_BINARY_DIR");
-        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
-        binary = std::string(dir) + "/cli/velmar-cli";
-        char tmpl[] = "/tmp/velmar-net-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        workDir = tmpl;
-        ASSERT_EQ(sim.Start(), 0);
+        CliBusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         ASSERT_EQ(bridge.Start(sim.SlavePath(), 0), 0);
         tcpName = "tcp:127.0.0.1:" + std::to_string(bridge.Port());
     }
     void TearDown() override {
         bridge.Stop();
-        sim.Stop();
-        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
-    }
-    CliOutcome Run(const std::string& port, std::vector<std::string> args) {
-        args.insert(args.begin(), {"-p", port, "-b", "4800"});
-        return RunCliProgram(binary, workDir, args);
+        CliBusTest::TearDown();
     }
 
-    sim::BusSimulator sim;
     sim::TcpBridge bridge;
-    std::string binary, workDir, tcpName;
+    std::string tcpName;
 };
 
 TEST_F(NetworkPortTest, SameResultsAsOnTheSerialLine) {

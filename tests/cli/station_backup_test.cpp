@@ -1,7 +1,7 @@
 // Whole-station backup and verify, and the --json output, run as a script would run them: the
 // built velmar-cli against a simulated bus of three two-sided controllers (numbers 1, 3, 5; their
 // second sides answer at 2, 4, 6).
-#include "cli_runner.h"
+#include "cli_bus_fixture.h"
 #include "data/sha256.h"
 #include "sim/core/bus_simulator.h"
 
@@ -17,39 +17,9 @@ namespace {
 
 using nlohmann::json;
 
-class StationBackupTest : public ::testing::Test {
+class StationBackupTest : public CliBusTest {
   protected:
-    static sim::Options ThreeControllers() {
-        sim::Options options;
-        options.addresses = {1, 3, 5};
-        return options;
-    }
-    StationBackupTest() : sim(ThreeControllers()) {}
-    void SetUp() override {
-        const char* dir = std::getenv("VELMAR_BINARY_DIR");
-        if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
-        binary = std::string(dir) + "/cli/velmar-cli";
-        char tmpl[] = "/tmp/velmar-backup-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        workDir = tmpl;
-        ASSERT_EQ(sim.Start(), 0);
-    }
-    void TearDown() override {
-        sim.Stop();
-        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
-    }
-    CliOutcome Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-p", sim.SlavePath(), "-b", "4800"});
-        return RunCliProgram(binary, workDir, args);
-    }
-    static json Parse(const std::string& text) {
-        json doc = json::parse(text, nullptr, false);
-        EXPECT_FALSE(doc.is_discarded()) << text;
-        return doc;
-    }
-
-    sim::BusSimulator sim;
-    std::string binary, workDir;
+    StationBackupTest() : CliBusTest(Controllers({1, 3, 5})) {}
 };
 
 TEST_F(StationBackupTest, OneControllerFailingMidSaveLeavesTheOthersSaved) {
