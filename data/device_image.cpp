@@ -108,21 +108,24 @@ int CheckImageHeader(const uint8_t* bytes, size_t length) {
     return kImageLoaded;
 }
 
+int ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+    switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
+    case kFileCannotOpen:
+        return kImageCannotOpen;
+    case kFileTooLong:
+        return kImageTooLong;
+    case kFileReadError:
+        return kImageReadError;
+    default:
+        return kImageLoaded;
+    }
+}
+
 int LoadImageFile(const std::string& path, std::vector<uint8_t>& out, std::string* error) {
     out.clear();
     std::vector<uint8_t> bytes;
-    int result = kImageLoaded;
-    switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
-    case kFileCannotOpen:
-        result = kImageCannotOpen;
-        break;
-    case kFileTooLong:
-        result = kImageTooLong;
-        break;
-    case kFileReadError:
-        result = kImageReadError;
-        break;
-    default:
+    int result = ReadImageFileBytes(path, bytes);
+    if (result == kImageLoaded) {
         if (bytes.empty()) {
             result = kImageTooShort;
         } else {

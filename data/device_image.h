@@ -75,6 +75,9 @@ inline constexpr int kImageReadError = -6; // "Ошибка чения файл�
 
 // Checks the header of an image in memory: 1, -2 or -1 as for a file.
 int CheckImageHeader(const uint8_t* bytes, size_t length);
+// Reads a whole image file (at most the image buffer) into `bytes`: kImageLoaded, or
+// kImageCannotOpen, kImageTooLong or kImageReadError. The contents are not checked.
+int ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 // Reads `path` into `image`, checking header, buffer limit and length. On failure `image` is
 // empty and `error` (when given) holds a text for the engineer.
 int LoadImageFile(const std::string& path, std::vector<uint8_t>& image,

@@ -41,20 +41,8 @@ int CheckSavedImage(const std::vector<uint8_t>& image) {
 int OpenImageFile(const std::string& path, std::vector<uint8_t>& image, std::string* error) {
     image.clear();
     std::vector<uint8_t> bytes;
-    int result = kImageLoaded;
-    switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
-    case kFileCannotOpen:
-        result = kImageCannotOpen;
-        break;
-    case kFileTooLong:
-        result = kImageTooLong;
-        break;
-    case kFileReadError:
-        result = kImageReadError;
-        break;
-    default:
-        result = CheckSavedImage(bytes);
-    }
+    int result = ReadImageFileBytes(path, bytes);
+    if (result == kImageLoaded) result = CheckSavedImage(bytes);
     if (result != kImageLoaded) {
         if (error) *error = ImageFileErrorText(result) + ": " + path;
         return result;
