@@ -46,6 +46,8 @@ constexpr std::array<const char*, 4> kButtonTexts{
 constexpr const char* kTooManyCorrections =
     "Введено число превышающее максимальное количество корректировок";
 
+const QString kDateMask = QStringLiteral("99.99.99; ");
+
 QString Two(int value) {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
@@ -64,7 +66,7 @@ TabRegsSides::TabRegsSides(Session& session, QWidget* parent)
         const SideControls& c = sides_[static_cast<size_t>(side)];
         c.activeNoz->setReadOnly(true);
         // No length limits: they would also cut what the controller holds (255, 4294967295).
-        c.date->setInputMask(QStringLiteral("99.99.99; "));
+        c.date->setInputMask(kDateMask);
         for (QLineEdit* e : {c.countKor, c.date, c.countTranz}) new CharKeyFilter(e, kDigits);
         connect(new LeaveWatcher(c.countKor), &LeaveWatcher::left, this,
                 [this, side] { CountKorExit(side); });
@@ -140,6 +142,11 @@ void TabRegsSides::ShowSide(int side) {
     const SideControls& c = sides_[static_cast<size_t>(side)];
     c.activeNoz->setText(QString::number(r.ActiveNoz()));
     c.countKor->setText(QString::number(r.CountKor()));
+    // The two-digit mask would cut a day, month or year above 99: such a date is shown whole,
+    // without the mask, until a record with a two-digit date brings it back.
+    const bool twoDigits =
+        r.DateLastKorDay() <= 99 && r.DateLastKorMonth() <= 99 && r.DateLastKorYear() <= 99;
+    c.date->setInputMask(twoDigits ? kDateMask : QString());
     c.date->setText(Two(r.DateLastKorDay()) + QLatin1Char('.') + Two(r.DateLastKorMonth()) +
                     QLatin1Char('.') + Two(r.DateLastKorYear()));
     c.countTranz->setText(QString::number(r.CountTranz()));
