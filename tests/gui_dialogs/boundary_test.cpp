@@ -55,11 +55,20 @@ TEST_F(DialogsBoundaryTest, InitialSetupShowsEveryLoadedValueWhole) {
         d.reject();
         SetSimParams({{digit.field.offset, plain}});
     }
-    // The overflow limit is shown in litres: 255 tens of millilitres.
-    SetSimParams({{params::kHydroHit.offset, 0xFF}});
+    // The overflow limit is shown in litres: 255 tens of millilitres. The address lists of two
+    // sides with two hoses each at the largest addresses.
+    SetSimParams({{params::kHydroHit.offset, 0xFF},
+                  {params::kAdrTrk_1.offset, 0xFF},
+                  {params::kAdrTrk_2.offset, 0xFE},
+                  {6, 0xFC},
+                  {7, 0xFD},
+                  {8, 0xFE},
+                  {9, 0xFF}});
     auto& d = Make<ui::TfGlobalSetts>();
     Open(d);
     EXPECT_EQ(Get<QLineEdit>(d, "eHydroHitGlobal")->text(), QStringLiteral("2,55"));
+    EXPECT_EQ(Get<QLineEdit>(d, "eAdrUtrkGlobal")->text(), QStringLiteral("255,254"));
+    EXPECT_EQ(Get<QLineEdit>(d, "eAdrNaraGlobal")->text(), QStringLiteral("252,253,254,255"));
 }
 
 TEST_F(DialogsBoundaryTest, OpeningAndClosingWithoutEditsWritesNothing) {

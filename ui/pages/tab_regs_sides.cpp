@@ -177,14 +177,23 @@ void TabRegsSides::CountKorExit(int side) {
 void TabRegsSides::DateExit(int side) {
     static const QRegularExpression kDate(QStringLiteral("^\\s*(\\d+)\\.\\s*(\\d+)\\.\\s*(\\d+)"));
     const QLineEdit* e = sides_[static_cast<size_t>(side)].date;
-    // Unedited, the held date stays whole: the two-digit mask cannot show a day above 99.
+    // Unedited, the held date stays as it is.
     if (!e->isModified()) return;
     const QRegularExpressionMatch m = kDate.match(e->text());
     if (!m.hasMatch()) return;
+    // A date shown without the mask can be typed longer: a part above a byte is not stored
+    // wrapped.
+    uint8_t parts[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const uint32_t v = m.captured(i + 1).toUInt(&ok);
+        if (!ok || v > 255) return;
+        parts[i] = static_cast<uint8_t>(v);
+    }
     SideState& r = Held(side);
-    r.SetDateLastKorDay(static_cast<uint8_t>(m.captured(1).toUInt()));
-    r.SetDateLastKorMonth(static_cast<uint8_t>(m.captured(2).toUInt()));
-    r.SetDateLastKorYear(static_cast<uint8_t>(m.captured(3).toUInt()));
+    r.SetDateLastKorDay(parts[0]);
+    r.SetDateLastKorMonth(parts[1]);
+    r.SetDateLastKorYear(parts[2]);
 }
 
 // The leading digits count (none: 0); a number beyond 32 bits is refused and the held count shown
