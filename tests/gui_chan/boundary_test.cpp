@@ -144,6 +144,14 @@ class BoundaryTest : public ChanTest {
     }
     // Every value the page shows as text: its line edits, the selected items of its lists (all
     // items of an editable list, whose items are values), the cells of its grids.
+    QStringList ShownTexts(const Kind& kind) {
+        QStringList texts;
+        for (const char* name : kind.pages) {
+            Reopen(name);
+            texts << ShownTexts();
+        }
+        return texts;
+    }
     QStringList ShownTexts() const {
         QStringList texts;
         for (const QLineEdit* e : page->findChildren<QLineEdit*>())
@@ -221,6 +229,9 @@ TEST_F(BoundaryTest, EachFieldAtItsLargestValueShowsWholeAndGoesBackUnchanged) {
     StartBus();
     for (const Kind& kind : kKinds) {
         const std::vector<uint8_t> plain = SimBytes(kind.at, kind.length);
+        std::vector<uint8_t> plainShown = plain;
+        if (kind.repair) kind.repair(plainShown);
+        const QStringList plainTexts = ShownTexts(kind);
         for (const CatalogueItem& item : CatalogueItems(kind.kind)) {
             if (kind.notShown.count(item.offset) != 0) continue;
             SCOPED_TRACE(item.caption);
@@ -232,19 +243,21 @@ TEST_F(BoundaryTest, EachFieldAtItsLargestValueShowsWholeAndGoesBackUnchanged) {
                 bus->Find(1)->FixParamsChecksum();
             }
             if (kind.repair) kind.repair(record);
-            const auto as = kind.shownAs.find(item.offset);
-            const QString expected = as != kind.shownAs.end()
-                                         ? as->second
-                                         : QString::fromStdString(FormatCatalogueValue(
-                                               item, record.data(), record.size()));
-            QStringList texts;
-            for (const char* name : kind.pages) {
-                Reopen(name);
-                texts << ShownTexts();
-            }
-            EXPECT_TRUE(texts.contains(expected))
+            const auto shown = [&](const std::vector<uint8_t>& r) {
+                const auto as = kind.shownAs.find(item.offset);
+                return as != kind.shownAs.end()
+                           ? as->second
+                           : QString::fromStdString(FormatCatalogueValue(item, r.data(), r.size()));
+            };
+            const QString expected = shown(record);
+            const QStringList texts = ShownTexts(kind);
+            // Shown once more than before, unless the value shows as the plain one did (a
+            // repaired index showing its default item).
+            const int more = expected != shown(plainShown) ? 1 : 0;
+            EXPECT_GE(texts.count(expected), plainTexts.count(expected) + more)
                 << "expected " << expected.toStdString() << " among "
                 << texts.join(QLatin1Char('|')).toStdString();
+            EXPECT_TRUE(texts.contains(expected));
             const bool linkByte = std::any_of(kind.keep.begin(), kind.keep.end(), [&](auto k) {
                 return k.first >= item.offset && k.first < item.offset + item.width;
             });
