@@ -10,7 +10,6 @@
 #include "data/side_state.h"
 #include "data/temp_table.h"
 #include "data/temp_table_calc.h"
-#include "ui/fields/field_grid.h"
 
 #include <QTableWidget>
 #include <functional>
