@@ -94,6 +94,30 @@ TEST_F(SvcTest, WideSideValuesShowWholeAndGoBackUnchanged) {
     }
 }
 
+// A date part above two digits shows whole, without the two-digit mask; a part typed beyond a
+// byte is not stored wrapped; a two-digit date brings the mask back.
+TEST_F(SvcTest, ADateAboveTwoDigitsShowsWholeAndIsNeverStoredWrapped) {
+    StartBus();
+    session->Modes().serviceMode = true;
+    SetSim(0x4003, {255, 100, 7});
+    Make<ui::TabRegsSides>();
+    Show();
+    QLineEdit* date = Edit("maskDateLastKor_s1");
+    EXPECT_EQ(date->text(), "255.100.07");
+    Click(date);
+    Key(Qt::Key_Home);
+    Type("9"); // day 9255
+    Key(Qt::Key_Tab);
+    Click("bWriteRegsSides");
+    EXPECT_EQ(Sim(0x4003), 255);
+    EXPECT_EQ(Sim(0x4004), 100);
+    EXPECT_EQ(Sim(0x4005), 7);
+    SetSim(0x4003, {1, 2, 3});
+    Click("bCallRegsSides");
+    EXPECT_EQ(date->text(), "01.02.03");
+    EXPECT_FALSE(date->inputMask().isEmpty());
+}
+
 QString Cell(QTableWidget* grid, int row, int column) {
     const QTableWidgetItem* item = grid->item(row, column);
     return item != nullptr ? item->text() : QString();

@@ -46,6 +46,8 @@ constexpr std::array<const char*, 4> kButtonTexts{
 constexpr const char* kTooManyCorrections =
     "Введено число превышающее максимальное количество корректировок";
 
+const QString kDateMask = QStringLiteral("99.99.99; ");
+
 QString Two(int value) {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
@@ -64,7 +66,7 @@ TabRegsSides::TabRegsSides(Session& session, QWidget* parent)
         const SideControls& c = sides_[static_cast<size_t>(side)];
         c.activeNoz->setReadOnly(true);
         // No length limits: they would also cut what the controller holds (255, 4294967295).
-        c.date->setInputMask(QStringLiteral("99.99.99; "));
+        c.date->setInputMask(kDateMask);
         for (QLineEdit* e : {c.countKor, c.date, c.countTranz}) new CharKeyFilter(e, kDigits);
         connect(new LeaveWatcher(c.countKor), &LeaveWatcher::left, this,
                 [this, side] { CountKorExit(side); });
@@ -140,6 +142,11 @@ void TabRegsSides::ShowSide(int side) {
     const SideControls& c = sides_[static_cast<size_t>(side)];
     c.activeNoz->setText(QString::number(r.ActiveNoz()));
     c.countKor->setText(QString::number(r.CountKor()));
+    // The two-digit mask would cut a day, month or year above 99: such a date is shown whole,
+    // without the mask, until a record with a two-digit date brings it back.
+    const bool twoDigits =
+        r.DateLastKorDay() <= 99 && r.DateLastKorMonth() <= 99 && r.DateLastKorYear() <= 99;
+    c.date->setInputMask(twoDigits ? kDateMask : QString());
     c.date->setText(Two(r.DateLastKorDay()) + QLatin1Char('.') + Two(r.DateLastKorMonth()) +
                     QLatin1Char('.') + Two(r.DateLastKorYear()));
     c.countTranz->setText(QString::number(r.CountTranz()));
@@ -170,14 +177,23 @@ void TabRegsSides::CountKorExit(int side) {
 void TabRegsSides::DateExit(int side) {
     static const QRegularExpression kDate(QStringLiteral("^\\s*(\\d+)\\.\\s*(\\d+)\\.\\s*(\\d+)"));
     const QLineEdit* e = sides_[static_cast<size_t>(side)].date;
-    // Unedited, the held date stays whole: the two-digit mask cannot show a day above 99.
+    // Unedited, the held date stays as it is.
     if (!e->isModified()) return;
     const QRegularExpressionMatch m = kDate.match(e->text());
     if (!m.hasMatch()) return;
+    // A date shown without the mask can be typed longer: a part above a byte is not stored
+    // wrapped.
+    uint8_t parts[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const uint32_t v = m.captured(i + 1).toUInt(&ok);
+        if (!ok || v > 255) return;
+        parts[i] = static_cast<uint8_t>(v);
+    }
     SideState& r = Held(side);
-    r.SetDateLastKorDay(static_cast<uint8_t>(m.captured(1).toUInt()));
-    r.SetDateLastKorMonth(static_cast<uint8_t>(m.captured(2).toUInt()));
-    r.SetDateLastKorYear(static_cast<uint8_t>(m.captured(3).toUInt()));
+    r.SetDateLastKorDay(parts[0]);
+    r.SetDateLastKorMonth(parts[1]);
+    r.SetDateLastKorYear(parts[2]);
 }
 
 // The leading digits count (none: 0); a number beyond 32 bits is refused and the held count shown
