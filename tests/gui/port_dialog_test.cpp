@@ -133,6 +133,19 @@ TEST_F(GuiTest, DialogTakesATypedNetworkPortAndOffersItAgain) {
     };
     MenuAction("Setting1")->trigger();
     EXPECT_EQ(shown, name);
+
+    // A typed name that starts another one on the list stays as typed.
+    const QString shorter = name.left(name.size() - 1);
+    prompts->onDialog = [&](QDialog& d) {
+        auto* ports = d.findChild<QComboBox*>(QStringLiteral("cbComNumber"));
+        ports->lineEdit()->clear();
+        QTest::keyClicks(ports, shorter);
+        QTest::keyClick(ports, Qt::Key_Tab);
+        shown = ports->currentText();
+        d.reject();
+    };
+    MenuAction("Setting1")->trigger();
+    EXPECT_EQ(shown, shorter);
 }
 
 TEST_F(GuiTest, DialogAfterFailedStartLeavesOnlyReserveAndNumberMenu) {

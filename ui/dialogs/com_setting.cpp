@@ -33,6 +33,8 @@ TComSetting::TComSetting(Session& session, QWidget* parent)
     // A serial device server on the network is not discovered: its name (tcp:HOST:PORT) is typed.
     ui_->cbComNumber->setEditable(true);
     ui_->cbComNumber->setInsertPolicy(QComboBox::NoInsert);
+    // Qt's inline completion would turn a typed port name that starts a listed one into that one.
+    ui_->cbComNumber->setCompleter(nullptr);
     connect(ui_->SaveParam, &QPushButton::clicked, this, &TComSetting::SaveParamClick);
     connect(this, &QDialog::finished, this, &TComSetting::FormClose);
 }
