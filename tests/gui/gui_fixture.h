@@ -73,7 +73,10 @@ class GuiTest : public ::testing::Test {
         window = std::make_unique<ui::TVelmarMain>(*session);
         ui::StartOptions start;
         start.portName = !port.isEmpty() ? port : QString::fromStdString(sim->SlavePath());
-        if (sim && !sim->Controllers().empty()) start.baud = sim->Controllers().front()->LineBaud();
+        if (sim) {
+            auto lock = sim->Lock(); // the simulator's thread changes it on a restart
+            if (!sim->Controllers().empty()) start.baud = sim->Controllers().front()->LineBaud();
+        }
         window->FormCreate(start);
         comSetting = std::make_unique<ui::TComSetting>(*session, window.get());
         about = std::make_unique<ui::TfAbout>(window.get());
