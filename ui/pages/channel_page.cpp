@@ -2,6 +2,7 @@
 
 #include "data/channel_io.h"
 #include "data/memory_map.h"
+#include "data/model_writes.h"
 #include "ui/session.h"
 
 #include <QComboBox>
@@ -15,6 +16,10 @@ namespace {
 constexpr const char* kParamsNotRead = "Ошибка. Не считаны параметры ТРК";
 constexpr const char* kBadChannel = "Ошибка номера канала";
 constexpr const char* kSaveFailed = "Ошибка записи";
+constexpr const char* kNoChanges = "Запись не произведена. Не было изменений параметров";
+constexpr const char* kSizesFailed = "Ошибка чтения размеров параметров";
+constexpr const char* kWriteFailedBox = "Ошибка записи!";
+constexpr const char* kDemoWriteFailed = "Ошибка записи демонстрационного образа demo_trk.bin";
 constexpr const char* kUnsavedQuestion =
     "Данные о состоянии были изменены, но не записаны в контроллер!\n"
     "Вы хотите сохранить данные в контроллер";
@@ -31,6 +36,40 @@ void ChannelPage::Wire(QComboBox* list, QPushButton* read, QPushButton* save) {
     connect(list_, &QComboBox::activated, this, &ChannelPage::ChannelChosen);
     connect(read, &QPushButton::clicked, this, &ChannelPage::ReadClick);
     connect(save, &QPushButton::clicked, this, &ChannelPage::SaveClick);
+}
+
+bool ChannelPage::ReadRecord(int n, const ChannelRecordKind& kind, uint8_t* into,
+                             const char* failed) {
+    if (!CheckChannelNumber(n)) return false;
+    RecordStore& store = session_.Store();
+    if (session_.Exchange([&] { return ReadChannelRecord(store, kind, n, into); }) != kChannelOk) {
+        Report(failed);
+        return false;
+    }
+    return true;
+}
+
+int ChannelPage::WriteRecord(int attempts, const std::function<WriteResult()>& write,
+                             const char* written) {
+    const bool demo = session_.Store().IsDemo();
+    for (int attempt = 0; attempt < (demo ? 1 : attempts); ++attempt) {
+        switch (session_.ExchangeFor(write)) {
+        case WriteResult::NoChanges:
+            SetStatusText(kNoChanges);
+            return 0;
+        case WriteResult::Written:
+            SetStatusText(written);
+            return 0;
+        case WriteResult::SizesFailed:
+            Report(kSizesFailed);
+            return -1;
+        default:
+            ShowMessage(kWriteFailedBox);
+            break;
+        }
+    }
+    SetStatusText(demo ? kDemoWriteFailed : kSaveFailed);
+    return -1;
 }
 
 void ChannelPage::PageShown() {

@@ -7,9 +7,15 @@
 #include "ui/pages/page.h"
 
 #include <cstdint>
+#include <functional>
 
 class QComboBox;
 class QPushButton;
+
+namespace velmar {
+struct ChannelRecordKind;
+enum class WriteResult;
+} // namespace velmar
 
 namespace velmar::ui {
 
@@ -37,6 +43,13 @@ class ChannelPage : public Page {
     // Runs after every press of the save button, whatever the outcome, and after a save the
     // question on choosing another channel asked for.
     virtual void AfterSave() {}
+
+    // Reads channel n's record of `kind` into `into` (its whole length): false for a channel
+    // that does not exist or a failed read, reported with `failed`.
+    bool ReadRecord(int n, const ChannelRecordKind& kind, uint8_t* into, const char* failed);
+    // Runs `write` up to `attempts` times (once on the demo image) until it writes or finds
+    // nothing to write, and reports the outcome: 0 written or nothing to write, -1 failed.
+    int WriteRecord(int attempts, const std::function<WriteResult()>& write, const char* written);
 
     // A read of channel n succeeded: n is the channel the copies belong to.
     void SetChannelShown(int n);

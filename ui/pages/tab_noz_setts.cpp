@@ -19,11 +19,6 @@ namespace {
 
 constexpr const char* kReadFailed = "Ошибка чтения настроек канала";
 constexpr const char* kRead = "Настройки канала считаны";
-constexpr const char* kNoChanges = "Запись не произведена. Не было изменений параметров";
-constexpr const char* kSizesFailed = "Ошибка чтения размеров параметров";
-constexpr const char* kWriteFailedBox = "Ошибка записи!";
-constexpr const char* kWriteFailed = "Ошибка записи";
-constexpr const char* kDemoWriteFailed = "Ошибка записи демонстрационного образа demo_trk.bin";
 constexpr const char* kWritten = "Настройки канала записаны";
 
 } // namespace
@@ -55,14 +50,8 @@ TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
 TabNozSetts::~TabNozSetts() = default;
 
 int TabNozSetts::ReadChannel(int n) {
-    if (!CheckChannelNumber(n)) return -1;
     ChannelSetts read;
-    RecordStore& store = session_.Store();
-    if (session_.Exchange([&] { return ReadChannelRecord(store, kSettsRecord, n, read.data()); }) !=
-        kChannelOk) {
-        Report(kReadFailed);
-        return -1;
-    }
+    if (!ReadRecord(n, kSettsRecord, read.data(), kReadFailed)) return -1;
     session_.Model().Setts(n).Take(read);
     SetChannelShown(n);
     factor_ = Setts().ImpLit();
@@ -82,21 +71,8 @@ int TabNozSetts::SaveChannel(int n) {
     if (!CheckChannelNumber(n)) return -1;
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    switch (session_.ExchangeFor([&] { return WriteModelChannelSetts(model, store, n); })) {
-    case WriteResult::NoChanges:
-        SetStatusText(kNoChanges);
-        return 0;
-    case WriteResult::Written:
-        SetStatusText(kWritten);
-        return 0;
-    case WriteResult::SizesFailed:
-        Report(kSizesFailed);
-        return -1;
-    default:
-        ShowMessage(kWriteFailedBox);
-        SetStatusText(store.IsDemo() ? kDemoWriteFailed : kWriteFailed);
-        return -1;
-    }
+    return WriteRecord(
+        1, [&] { return WriteModelChannelSetts(model, store, n); }, kWritten);
 }
 
 bool TabNozSetts::Unsaved() const {

@@ -19,11 +19,6 @@ namespace {
 
 constexpr const char* kReadFailed = "Ошибка чтения состояния канала";
 constexpr const char* kRead = "Состояние канала считано";
-constexpr const char* kNoChanges = "Запись не произведена. Не было изменений параметров";
-constexpr const char* kSizesFailed = "Ошибка чтения размеров параметров";
-constexpr const char* kAttemptFailed = "Ошибка записи!";
-constexpr const char* kWriteFailed = "Ошибка записи";
-constexpr const char* kDemoWriteFailed = "Ошибка записи демонстрационного образа demo_trk.bin";
 constexpr const char* kWritten = "Состояние канала записано";
 
 constexpr int kWriteAttempts = 3;
@@ -79,14 +74,8 @@ TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
 TabNozzRegs::~TabNozzRegs() = default;
 
 int TabNozzRegs::ReadChannel(int n) {
-    if (!CheckChannelNumber(n)) return -1;
     ChannelRegs read;
-    RecordStore& store = session_.Store();
-    if (session_.Exchange([&] { return ReadChannelRecord(store, kRegsRecord, n, read.data()); }) !=
-        kChannelOk) {
-        Report(kReadFailed);
-        return -1;
-    }
+    if (!ReadRecord(n, kRegsRecord, read.data(), kReadFailed)) return -1;
     SetChannelShown(n);
     session_.Model().Regs(n).Take(read);
     const std::vector<Repair> repairs = CheckRegsOnRead(Regs());
@@ -111,26 +100,9 @@ int TabNozzRegs::SaveChannel(int n) {
     if (!CheckChannelNumber(n)) return -1;
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    // The demo image is written once; a controller gets up to three attempts.
-    const int attempts = store.IsDemo() ? 1 : kWriteAttempts;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        switch (session_.ExchangeFor([&] { return WriteModelChannelRegs(model, store, n); })) {
-        case WriteResult::NoChanges:
-            SetStatusText(kNoChanges);
-            return 0;
-        case WriteResult::Written:
-            SetStatusText(kWritten);
-            return 0;
-        case WriteResult::SizesFailed:
-            Report(kSizesFailed);
-            return -1;
-        default:
-            ShowMessage(kAttemptFailed);
-            break;
-        }
-    }
-    SetStatusText(store.IsDemo() ? kDemoWriteFailed : kWriteFailed);
-    return -1;
+    // A controller gets up to three attempts.
+    return WriteRecord(
+        kWriteAttempts, [&] { return WriteModelChannelRegs(model, store, n); }, kWritten);
 }
 
 bool TabNozzRegs::Unsaved() const {
