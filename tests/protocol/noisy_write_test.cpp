@@ -5,8 +5,7 @@
 #include "data/image_write_report.h"
 #include "data/memory_map.h"
 #include "protocol/read_retry.h"
-#include "sim/core/bus_simulator.h"
-#include "test_support.h"
+#include "sim_line_fixture.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -16,34 +15,11 @@
 namespace velmar::test {
 namespace {
 
-class NoisyWriteTest : public ::testing::Test {
+class NoisyWriteTest : public SimLineTest {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(sim.Start(), 0);
-        StartLayerWithTempLog();
-        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
-        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
-        ForgetReplyChecks();
-        SetReadRetries(kDefaultReadRetries);
-    }
-    void TearDown() override {
-        SetReadRetries(kDefaultReadRetries);
-        ClosePort(slot);
-        StopPortLayer();
-        sim.Stop();
-    }
-    template <class F> void WithFaults(F change) {
-        auto lock = sim.Lock();
-        change(sim.GetFaults());
-    }
     std::vector<uint8_t> Image() {
         auto lock = sim.Lock();
         return sim.Find(1)->ImageBytes();
-    }
-    std::vector<uint8_t> Memory(int address, int n) {
-        auto lock = sim.Lock();
-        const auto& m = sim.Find(1)->Space(0);
-        return {m.begin() + address, m.begin() + address + n};
     }
     // The controller's image with every channel register changed: what a load must leave.
     std::vector<uint8_t> OtherImage() {
@@ -52,9 +28,6 @@ class NoisyWriteTest : public ::testing::Test {
         for (size_t i = regs; i < regs + 16u * image[5]; ++i) image[i] ^= 0x3C;
         return image;
     }
-
-    sim::BusSimulator sim;
-    PortSlot slot = 0;
 };
 
 using WriteFn = std::function<int(PortSlot, const std::vector<uint8_t>&)>;

@@ -5,8 +5,7 @@
 #include "data/memory_map.h"
 #include "link/exchange_log.h"
 #include "protocol/read_retry.h"
-#include "sim/core/bus_simulator.h"
-#include "test_support.h"
+#include "sim_line_fixture.h"
 
 #include <array>
 #include <cstdio>
@@ -21,33 +20,13 @@ namespace {
 
 constexpr int kRegsLength = 69; // two requests: 40 + 29 bytes
 
-class ReadRetryTest : public ::testing::Test {
+class ReadRetryTest : public SimLineTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(sim.Start(), 0);
-        StartLayerWithTempLog();
-        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
-        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
-        ForgetReplyChecks();
-        SetReadRetries(kDefaultReadRetries);
+        SimLineTest::SetUp();
+        if (HasFatalFailure()) return;
         ResetRetriedRequests();
         logStart = FileText(ExchangeLogPath()).size();
-    }
-    void TearDown() override {
-        SetReadRetries(kDefaultReadRetries);
-        SetLogMask(0);
-        ClosePort(slot);
-        StopPortLayer();
-        sim.Stop();
-    }
-    std::vector<uint8_t> Memory(int address, int n) {
-        auto lock = sim.Lock();
-        const auto& m = sim.Find(1)->Space(0);
-        return {m.begin() + address, m.begin() + address + n};
-    }
-    template <class F> void WithFaults(F change) {
-        auto lock = sim.Lock();
-        change(sim.GetFaults());
     }
     // Reads channel 5's registers; the bytes read (all 0xEE when the read failed).
     int ReadRegs(std::vector<uint8_t>& out, int ctrl = 1) {
@@ -85,8 +64,6 @@ class ReadRetryTest : public ::testing::Test {
         return n;
     }
 
-    sim::BusSimulator sim;
-    PortSlot slot = 0;
     size_t logStart = 0;
 };
 

@@ -4,8 +4,7 @@
 #include "data/memory_map.h"
 #include "protocol/ctrlr_ready.h"
 #include "protocol/read_retry.h"
-#include "sim/core/bus_simulator.h"
-#include "test_support.h"
+#include "sim_line_fixture.h"
 
 #include <array>
 #include <cstring>
@@ -15,54 +14,31 @@
 namespace velmar::test {
 namespace {
 
-class SimTest : public ::testing::Test {
+class SimTest : public SimLineTest {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(sim.Start(), 0);
-        StartLayerWithTempLog();
-        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
-        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
-    }
-    void TearDown() override {
-        ClosePort(slot);
-        StopPortLayer();
-        sim.Stop();
-    }
     std::vector<uint8_t>& Mem(int space = 0) { return sim.Find(1)->Space(space); }
-    std::vector<uint8_t> MemBytes(int address, int n, int space = 0) {
-        auto lock = sim.Lock();
-        auto& m = Mem(space);
-        return {m.begin() + address, m.begin() + address + n};
-    }
     void SetMem(int address, const std::vector<uint8_t>& bytes, int space = 0) {
         auto lock = sim.Lock();
         std::copy(bytes.begin(), bytes.end(), Mem(space).begin() + address);
     }
-    template <class F> void WithFaults(F change) {
-        auto lock = sim.Lock();
-        change(sim.GetFaults());
-    }
-
-    sim::BusSimulator sim;
-    PortSlot slot = 0;
 };
 
 TEST_F(SimTest, ReadsExplicitAndSelfSized) {
     std::array<uint8_t, 7> sizes{};
     EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kSizes, 7, sizes.data(), kSpaceER), 7);
-    EXPECT_EQ(Bytes(sizes.data(), 7), MemBytes(addr::kSizes, 7));
+    EXPECT_EQ(Bytes(sizes.data(), 7), Memory(addr::kSizes, 7));
 
     // Self-sized: the length byte at 0x3100 tells how much follows; it is not stored.
     std::array<uint8_t, kSelfSizedMax> params{};
-    const int length = MemBytes(addr::kParamsLength, 1)[0];
+    const int length = Memory(addr::kParamsLength, 1)[0];
     EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kParamsLength, -1, params.data(), kSpaceER), length);
-    EXPECT_EQ(Bytes(params.data(), static_cast<size_t>(length)), MemBytes(addr::kParams, length));
+    EXPECT_EQ(Bytes(params.data(), static_cast<size_t>(length)), Memory(addr::kParams, length));
 
     // 69 bytes: two chunks.
     std::array<uint8_t, 69> regs{};
     const int regsAt = ChannelAddress(addr::kChannelRegsBase, 3);
     EXPECT_EQ(ReadCtrlrMem(slot, 1, regsAt, 69, regs.data(), kSpaceER), 69);
-    EXPECT_EQ(Bytes(regs.data(), 69), MemBytes(regsAt, 69));
+    EXPECT_EQ(Bytes(regs.data(), 69), Memory(regsAt, 69));
 
     // An empty self-sized record.
     SetMem(0x6100, {0x00});
@@ -78,19 +54,19 @@ TEST_F(SimTest, ReadsExplicitAndSelfSized) {
 TEST_F(SimTest, WritesOfOneTwoAndManyBytes) {
     const uint8_t one[] = {0x5A};
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 1, one, kSpaceER), 1);
-    EXPECT_EQ(MemBytes(0x6000, 1), Bytes(one, 1));
+    EXPECT_EQ(Memory(0x6000, 1), Bytes(one, 1));
 
     const uint8_t two[] = {0x01, 0xFE};
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6010, 2, two, kSpaceER), 1);
-    EXPECT_EQ(MemBytes(0x6010, 2), Bytes(two, 2));
+    EXPECT_EQ(Memory(0x6010, 2), Bytes(two, 2));
 
     std::vector<uint8_t> many(81);
     for (size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint8_t>(0xC0 ^ i);
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6020, 81, many.data(), kSpaceER), 1);
-    EXPECT_EQ(MemBytes(0x6020, 81), many);
+    EXPECT_EQ(Memory(0x6020, 81), many);
 
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x28, 2, two, kSpaceIR), 1);
-    EXPECT_EQ(MemBytes(0x28, 2, 2), Bytes(two, 2));
+    EXPECT_EQ(Memory(0x28, 2, 2), Bytes(two, 2));
 }
 
 TEST_F(SimTest, RefusedWriteAndMissingOrBrokenReplies) {
@@ -169,14 +145,14 @@ TEST_F(SimTest, PulseSimulatorTemperatureRestartAndSizes) {
     SetMem(addr::kStatusIR, {0xBF}, 2);
     EXPECT_EQ(GetPulseSimulator(slot, 1), 0);
     EXPECT_EQ(SetPulseSimulator(slot, 1, true), 1);
-    EXPECT_EQ(MemBytes(addr::kStatusIR, 1, 2)[0] & 0x40, 0x40);
+    EXPECT_EQ(Memory(addr::kStatusIR, 1, 2)[0] & 0x40, 0x40);
     EXPECT_EQ(GetPulseSimulator(slot, 1), 1);
     EXPECT_EQ(SetPulseSimulator(slot, 1, false), 1);
     EXPECT_EQ(GetPulseSimulator(slot, 1), 0);
 
     uint8_t adc[3] = {};
     EXPECT_TRUE(ReadTempAdc(slot, 1, adc));
-    EXPECT_EQ(Bytes(adc, 3), MemBytes(addr::kTempAdcIR, 3, 2));
+    EXPECT_EQ(Bytes(adc, 3), Memory(addr::kTempAdcIR, 3, 2));
 
     int before = 0;
     {
@@ -192,7 +168,7 @@ TEST_F(SimTest, PulseSimulatorTemperatureRestartAndSizes) {
     std::array<uint8_t, 7> sizes{};
     EXPECT_EQ(ReadStructSizes(slot, 1, sizes.data()), 1);
     std::array<uint8_t, 7> expected{};
-    const auto m = MemBytes(addr::kSizes, 7);
+    const auto m = Memory(addr::kSizes, 7);
     std::copy(m.begin(), m.end(), expected.begin());
     EXPECT_EQ(sizes, expected);
     EXPECT_GT(sizes[0], 0);
@@ -242,7 +218,7 @@ TEST_F(SimTest, WholeImageWithShortParameterRecordIsPaddedAndChecksummed) {
               1);
 
     // The parameter block: stored bytes, zeros up to the controller's length, fresh checksum.
-    const auto params = MemBytes(addr::kParams, ctrlParams);
+    const auto params = Memory(addr::kParams, ctrlParams);
     std::vector<uint8_t> expected(image.begin() + 7, image.begin() + 7 + image[0]);
     expected.resize(static_cast<size_t>(ctrlParams), 0);
     expected.back() = ChecksumRot8(expected.data(), expected.size() - 1);
@@ -252,17 +228,17 @@ TEST_F(SimTest, WholeImageWithShortParameterRecordIsPaddedAndChecksummed) {
     const uint8_t* s = image.data();
     size_t pos = 7 + s[0];
     for (int ch = 0; ch < 16; ++ch, pos += s[3])
-        EXPECT_EQ(MemBytes(ChannelAddress(addr::kChannelSettsBase, ch), s[3]),
+        EXPECT_EQ(Memory(ChannelAddress(addr::kChannelSettsBase, ch), s[3]),
                   Bytes(image.data() + pos, s[3]));
     pos += 2u * s[4];
-    EXPECT_EQ(MemBytes(addr::kSideStateA, s[6]), Bytes(image.data() + pos, s[6]));
-    EXPECT_EQ(MemBytes(addr::kSideStateB, s[6]), Bytes(image.data() + pos + s[6], s[6]));
+    EXPECT_EQ(Memory(addr::kSideStateA, s[6]), Bytes(image.data() + pos, s[6]));
+    EXPECT_EQ(Memory(addr::kSideStateB, s[6]), Bytes(image.data() + pos + s[6], s[6]));
     pos += 2u * s[6];
     for (int ch = 0; ch < 16; ++ch, pos += s[5])
-        EXPECT_EQ(MemBytes(ChannelAddress(addr::kChannelRegsBase, ch), s[5]),
+        EXPECT_EQ(Memory(ChannelAddress(addr::kChannelRegsBase, ch), s[5]),
                   Bytes(image.data() + pos, s[5]));
-    EXPECT_EQ(MemBytes(addr::kMakeBlock, 256), Bytes(image.data() + pos, 256));
-    EXPECT_EQ(MemBytes(addr::kBlock3000, 57), Bytes(image.data() + pos + 256, 57));
+    EXPECT_EQ(Memory(addr::kMakeBlock, 256), Bytes(image.data() + pos, 256));
+    EXPECT_EQ(Memory(addr::kBlock3000, 57), Bytes(image.data() + pos + 256, 57));
     EXPECT_EQ(pos + 256 + 57, image.size());
 
     ASSERT_FALSE(progress.empty());
