@@ -36,15 +36,6 @@ int Usage(const char* usage) {
     return Fail(kExitUsage, std::string("Использование: ") + usage);
 }
 
-std::string LocalTime(const char* format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
-}
-
 bool ParseNumberArg(const std::string& s, int& out) {
     if (s.empty() || s.size() > 3 || s.find_first_not_of("0123456789") != std::string::npos)
         return false;

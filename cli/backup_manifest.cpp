@@ -2,7 +2,18 @@
 
 #include "base/atomic_file.h"
 
+#include <ctime>
+
 namespace velmar::cli {
+
+std::string LocalTime(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
 
 namespace {
 constexpr size_t kManifestMaxBytes = 1 << 20;

@@ -36,6 +36,9 @@ struct BackupManifest {
     std::vector<BackupEntry> controllers;
 };
 
+// The local time now in strftime's `format`: the times of manifests and the names of folders.
+std::string LocalTime(const char* format);
+
 Json ManifestToJson(const BackupManifest& manifest);
 
 // Reads DIR/manifest.json; false with `error` set when it is missing, unreadable or malformed

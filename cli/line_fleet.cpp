@@ -1,6 +1,7 @@
 #include "cli/line_fleet.h"
 
 #include "base/atomic_file.h"
+#include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/json_output.h"
 #include "cli/terminal_progress.h"
@@ -178,15 +179,6 @@ class ProgressBlock {
     bool shown_;
     int drawn_ = 0;
 };
-
-std::string LocalTime(const char* format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
-}
 
 } // namespace
 
