@@ -52,11 +52,8 @@ class GuiTest : public ::testing::Test {
         ASSERT_EQ(sim->Start(), 0);
     }
 
-    // Creates the window and runs its start-up with `number` typed into the number query
-    // (nullopt: the query is cancelled). The port is the simulator's unless `port` is given.
-    // The window is shown unless `show` is false (the program does not show it after a
-    // cancelled query).
-    void StartApp(std::optional<QString> number, const QString& port = {}, bool show = true) {
+    // Closes the window there is and starts a new session with fake prompts.
+    void NewSession() {
         comSetting.reset();
         about.reset();
         window.reset();
@@ -64,6 +61,14 @@ class GuiTest : public ::testing::Test {
         auto fake = std::make_unique<FakePrompts>();
         prompts = fake.get();
         session->SetPrompts(std::move(fake));
+    }
+
+    // Creates the window and runs its start-up with `number` typed into the number query
+    // (nullopt: the query is cancelled). The port is the simulator's unless `port` is given.
+    // The window is shown unless `show` is false (the program does not show it after a
+    // cancelled query).
+    void StartApp(std::optional<QString> number, const QString& port = {}, bool show = true) {
+        NewSession();
         session->Options().findIntervalMs = 5;
         session->Modes().demoMode = demoMode;
         session->Modes().serviceMode = serviceMode;

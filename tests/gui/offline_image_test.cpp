@@ -44,13 +44,7 @@ class OfflineImageTest : public GuiTest {
     // The window as `velmar --image path` starts it: false when the file was refused.
     bool StartWithImage(const QString& path) {
         if (window) window->close();
-        comSetting.reset();
-        about.reset();
-        window.reset();
-        session = std::make_unique<ui::Session>();
-        auto fake = std::make_unique<FakePrompts>();
-        prompts = fake.get();
-        session->SetPrompts(std::move(fake));
+        NewSession();
         if (!ui::OpenOfflineImage(*session, nullptr, path)) return false;
         window = std::make_unique<ui::TVelmarMain>(*session);
         window->FormCreate();
