@@ -65,8 +65,9 @@ TImageCompare::TImageCompare(Session& session, QWidget* parent)
     : QDialog(parent), session_(session), ui_(std::make_unique<Ui::TImageCompare>()) {
     ui_->setupUi(this);
     setModal(true);
+    // The two values side by side at their own widths; the caption takes the room left.
     ui_->tDiffs->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    ui_->tDiffs->horizontalHeader()->setStretchLastSection(true);
+    ui_->tDiffs->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     ui_->tDiffs->verticalHeader()->hide();
     connect(ui_->bFileToCtrlr, &QPushButton::clicked, this, &TImageCompare::bFileToCtrlrClick);
     connect(ui_->bCtrlrToFile, &QPushButton::clicked, this, &TImageCompare::bCtrlrToFileClick);
