@@ -31,10 +31,6 @@
 
 namespace velmar::test {
 
-inline constexpr uint32_t kSettsAt = 0x1000;
-inline constexpr uint32_t kRegsAt = 0x2000;
-inline constexpr uint32_t kParamsAt = 0x3101;
-
 class ChanTest : public PageTestBase {
   protected:
     // A default controller (two sides with two hoses each unless `options` say otherwise).
@@ -102,16 +98,8 @@ class ChanTest : public PageTestBase {
 
     // ---- Controls ----
 
-    template <class W> W* Get(const char* name) {
-        W* w = page->findChild<W*>(QString::fromLatin1(name));
-        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
-        return w;
-    }
-    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
-    QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
-    QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
+    QWidget* ShownPage() const override { return page; }
     QString Text(const char* name) { return Edit(name)->text(); }
-    bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
 
     // ---- What a person does ----
 

@@ -8,11 +8,15 @@
 #include "gui_common/session_support.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
+#include "ui/fields/field_marks.h"
 #include "ui/session.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -22,9 +26,27 @@
 
 namespace velmar::test {
 
+// Where the records the pages show lie in the controller's memory.
+inline constexpr uint32_t kSettsAt = 0x1000;
+inline constexpr uint32_t kRegsAt = 0x2000;
+inline constexpr uint32_t kParamsAt = 0x3101;
+
 class PageTestBase : public ::testing::Test {
   protected:
     void TearDown() override { EndSessionAndBus(session, bus); }
+
+    // The page whose controls Get and its kin find by name.
+    virtual QWidget* ShownPage() const { return nullptr; }
+    template <class W> W* Get(const char* name) const {
+        QWidget* shown = ShownPage();
+        W* w = shown != nullptr ? shown->findChild<W*>(QString::fromLatin1(name)) : nullptr;
+        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+    QLineEdit* Edit(const char* name) const { return Get<QLineEdit>(name); }
+    QComboBox* Combo(const char* name) const { return Get<QComboBox>(name); }
+    QPushButton* Button(const char* name) const { return Get<QPushButton>(name); }
+    bool Marked(const char* name) const { return ui::IsMarked(Get<QWidget>(name)); }
 
     // A bus with default controllers (two sides with two hoses each unless `options` say
     // otherwise) and a new session identified at the first of them.

@@ -28,9 +28,6 @@
 
 namespace velmar::test {
 
-inline constexpr uint32_t kParamsAt = 0x3101;
-inline constexpr uint32_t kSettsAt = 0x1000;
-
 class SettsTest : public PageTestBase {
   protected:
     // A bus with default controllers (two sides, two hoses each unless `options` say otherwise)
@@ -116,17 +113,9 @@ class SettsTest : public PageTestBase {
 
     // ---- Controls ----
 
-    template <class W> W* Get(const char* name) {
-        W* w = page->findChild<W*>(QString::fromLatin1(name));
-        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
-        return w;
-    }
-    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
-    QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
+    QWidget* ShownPage() const override { return page.get(); }
     ui::FieldGrid* Grid(const char* name) { return Get<ui::FieldGrid>(name); }
-    QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
     QListWidget* Modes() { return Get<QListWidget>("checkbTrkModes"); }
-    bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
     int InvalidCount() { return session->FieldEntry().invalidFieldCount; }
 
     // ---- What a person does ----

@@ -104,14 +104,7 @@ class SvcTest : public PageTestBase {
 
     // ---- Controls ----
 
-    template <class W> W* Get(const char* name) {
-        W* w = page->findChild<W*>(QString::fromLatin1(name));
-        if (w == nullptr) throw std::runtime_error(std::string("no control ") + name);
-        return w;
-    }
-    QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
-    QPushButton* Button(const char* name) { return Get<QPushButton>(name); }
-    bool Marked(const char* name) { return ui::IsMarked(Get<QWidget>(name)); }
+    QWidget* ShownPage() const override { return page.get(); }
 
     // ---- What a person does ----
 
