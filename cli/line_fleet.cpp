@@ -26,6 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kFleetName = "fleet.json";
 constexpr int kRedrawMs = 200;
+constexpr size_t kStatusWidth = 150; // bytes of a line's status on the terminal
 
 struct Line {
     std::string port;
@@ -168,7 +169,12 @@ class ProgressBlock {
         Clear();
         for (const Line* line : active) {
             std::string text = line->port + ": " + (line->status.empty() ? "..." : line->status);
-            if (text.size() > 150) text.resize(150);
+            if (text.size() > kStatusWidth) {
+                // Cut before a whole character: Russian texts take two bytes a letter.
+                size_t cut = kStatusWidth;
+                while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
+                text.resize(cut);
+            }
             std::fprintf(stderr, "\r\033[K%s\n", text.c_str());
         }
         drawn_ = static_cast<int>(active.size());
