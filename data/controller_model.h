@@ -76,7 +76,7 @@ class ControllerModel {
     const HeldRecord<MakeBlock>& Make() const { return make_; }
     HeldRecord<TempTable>& Temperatures() { return temperatures_; }
     const HeldRecord<TempTable>& Temperatures() const { return temperatures_; }
-    // Channel n (0..15); out-of-range numbers are clamped into range by the caller's checks.
+    // Channel n (0..15); callers check the number first (another throws std::out_of_range).
     HeldRecord<ChannelSetts>& Setts(int channel) { return setts_.at(Index(channel)); }
     const HeldRecord<ChannelSetts>& Setts(int channel) const { return setts_.at(Index(channel)); }
     HeldRecord<ChannelRegs>& Regs(int channel) { return regs_.at(Index(channel)); }

@@ -27,10 +27,11 @@ WriteResult FromChannelCode(int rc) {
     }
 }
 
+// `n` is a valid channel number (the model holds records only for those).
 template <class R>
 WriteResult WriteChannel(HeldRecord<R>& held, RecordStore& store, const ChannelRecordKind& kind,
                          int n) {
-    if (!ChannelNumberValid(n) || !held.wasRead) return WriteResult::NotRead;
+    if (!held.wasRead) return WriteResult::NotRead;
     if (!held.Unsaved()) return WriteResult::NoChanges;
     const R out = held.working;
     const WriteResult result = FromChannelCode(WriteChannelRecord(store, kind, n, out.data()));
