@@ -2,7 +2,9 @@
 
 #include "data/field_bindings.h"
 
+#include <bit>
 #include <cstdio>
+#include <cstring>
 
 namespace velmar {
 
@@ -45,15 +47,17 @@ const CatalogueField kParamsFields[] = {
     {params::kImp_len, "Длительность импульса", VF::Binding, bind::eImp_len},
     {params::kNozzleWait, "Пауза пуска, с", VF::Binding, bind::eNozzleWait},
     {params::kTrkModes, "Битовая маска режимов MD_XXXX", VF::Binding, bind::eBitMaskHex},
-    {params::kTrkModes2, "Режимы работы ТРК 2", VF::Binding, kHex4},
+    {params::kTrkModes2, "Режимы работы ТРК 2", VF::Binding, kHex4, kTrkModes2Texts, Split::Bits},
     {params::kTypeTbl, "Тип табло", VF::Item, kPlain, kTypeTblTexts},
-    {params::kPhysToLogTrk, "Физическая архитектура"},
+    {params::kPhysToLogTrk, "Физическая архитектура", VF::Binding, kPlain, {}, Split::SideMap},
     {params::kTemp_heat_low, "t вкл обогрева", VF::Binding, bind::eTemp_heat_low},
     {params::kTemp_heat_high, "t выкл обогрева", VF::Binding, bind::eTemp_heat_high},
     {params::kMinSpeed, "Мин производительность", VF::Binding, bind::eMinSpeed},
     {params::kMinSpTime, "Время работы с мин производительностью", VF::Binding, bind::eMinSpTime},
     {params::kHydroHit, "Ограничение гидроудара", VF::Binding, bind::eHydroHit},
     {params::kPcTimeout, "Таймаут потери связи с СУ", VF::Binding, bind::ePcTimeout},
+    // The checksum is the block's last byte whatever its length: a comparison finds it there
+    // (image_diff.cpp); its place in the usual block is named here.
     {params::kKsm, "КСМ", VF::Binding, kHexByte},
 };
 
@@ -96,7 +100,12 @@ const CatalogueField kRegsFields[] = {
 const CatalogueField kSideFields[] = {
     {side::kActiveNoz, "Номер выбранного пистолета", VF::Binding, bind::eActiveNoz},
     {side::kCountKor, "Счетчик количества корректировок", VF::Binding, bind::eCountKor_s},
-    {{"DateLastKor", 3, 1, false, 3}, "Дата последней корректировки", VF::Date, kPlain, {}, false},
+    {{"DateLastKor", 3, 1, false, 3},
+     "Дата последней корректировки",
+     VF::Date,
+     kPlain,
+     {},
+     Split::Whole},
     {side::kCountTranz, "Счетчик транзакций", VF::Binding, bind::eCountTranz_s},
 };
 
@@ -112,6 +121,29 @@ const CatalogueField kMakeFields[] = {
     {make::kBmuPUser, "Пароль заправщика"},
     {make::kBmuPAdm, "Пароль администратора", VF::Binding, bind::eBmuPAdm},
 };
+
+// "Сторона Б, Физическая архитектура, позиция 0": byte k of the map belongs to side A (even k)
+// or B (odd k) at position k / 2, the number the grid's header shows; with one side of two
+// hoses the first two bytes are side A's positions 0 and 1.
+std::string SideMapCaption(const char* caption, int k, CatalogueTopology t) {
+    const bool oneSideTwoHoses = t.sides == 1 && t.nozzlesPerSide == 2 && k < 2;
+    const bool sideA = oneSideTwoHoses || k % 2 == 0;
+    const int position = oneSideTwoHoses ? k : k / 2;
+    return std::string(sideA ? "Сторона A, " : "Сторона Б, ") + caption + ", позиция " +
+           std::to_string(position);
+}
+
+// "биты 12..15" (or "бит 12"): the bits of `all` without an item in the list.
+std::string UnlistedBits(uint32_t listed, uint32_t all) {
+    int first = -1, last = -1;
+    for (int bit = 0; bit < 32; ++bit) {
+        if (((all & ~listed) >> bit & 1U) == 0) continue;
+        if (first < 0) first = bit;
+        last = bit;
+    }
+    return first == last ? "бит " + std::to_string(first)
+                         : "биты " + std::to_string(first) + ".." + std::to_string(last);
+}
 
 std::string Items(std::span<const char* const> items, uint32_t v) {
     return v < items.size() ? items[v] : std::to_string(v);
@@ -138,24 +170,64 @@ std::span<const CatalogueField> FieldCatalogue(RecordKind kind) {
     }
 }
 
-std::vector<CatalogueItem> CatalogueItems(RecordKind kind) {
+std::vector<CatalogueItem> CatalogueItems(RecordKind kind, CatalogueTopology topology) {
     std::vector<CatalogueItem> items;
     for (const CatalogueField& f : FieldCatalogue(kind)) {
-        if (f.field.count == 1 || !f.perElement) {
-            items.push_back({&f, -1, f.field.offset, f.End() - f.field.offset, f.caption});
+        switch (f.split) {
+        case Split::Bits: {
+            const int width = f.End() - f.field.offset;
+            uint32_t listed = 0;
+            for (size_t bit = 0; bit < f.items.size(); ++bit) {
+                const uint32_t mask = 1U << bit;
+                listed |= mask;
+                items.push_back({&f, static_cast<int>(bit), f.field.offset, width,
+                                 std::string(f.caption) + ": " + f.items[bit], mask});
+            }
+            const uint32_t all = width >= 4 ? 0xFFFFFFFFU : (1U << (8 * width)) - 1;
+            if ((all & ~listed) != 0)
+                items.push_back({&f, static_cast<int>(f.items.size()), f.field.offset, width,
+                                 std::string(f.caption) + ": " + UnlistedBits(listed, all),
+                                 all & ~listed});
             continue;
         }
-        for (int k = 0; k < f.field.count; ++k)
-            items.push_back({&f, k, f.field.ElementOffset(k), f.field.width,
-                             std::string(f.caption) + " №" + std::to_string(k + 1)});
+        case Split::SideMap:
+            for (int k = 0; k < f.field.count; ++k)
+                items.push_back({&f, k, f.field.ElementOffset(k), f.field.width,
+                                 SideMapCaption(f.caption, k, topology)});
+            continue;
+        case Split::Whole:
+            break;
+        case Split::Elements:
+            if (f.field.count == 1) break;
+            for (int k = 0; k < f.field.count; ++k)
+                items.push_back({&f, k, f.field.ElementOffset(k), f.field.width,
+                                 std::string(f.caption) + " №" + std::to_string(k + 1)});
+            continue;
+        }
+        items.push_back({&f, -1, f.field.offset, f.End() - f.field.offset, f.caption});
     }
     return items;
+}
+
+bool SameCatalogueValue(const CatalogueItem& item, const uint8_t* a, const uint8_t* b) {
+    if (item.mask == 0)
+        return std::memcmp(a + item.offset, b + item.offset, static_cast<size_t>(item.width)) == 0;
+    return (GetLE(a + item.offset, item.width) & item.mask) ==
+           (GetLE(b + item.offset, item.width) & item.mask);
 }
 
 std::string FormatCatalogueValue(const CatalogueItem& item, const uint8_t* record, size_t size) {
     if (static_cast<size_t>(item.offset + item.width) > size) return {};
     const CatalogueField& f = *item.field;
     const uint8_t* at = record + item.offset;
+    if (item.mask != 0) {
+        // A bit of a check list is checked or not; the bits without an item show in hex.
+        const uint32_t v = GetLE(at, item.width) & item.mask;
+        if (std::has_single_bit(item.mask)) return v != 0 ? "вкл" : "выкл";
+        char text[16];
+        std::snprintf(text, sizeof text, "%04X", v);
+        return text;
+    }
     switch (f.format) {
     case ValueFormat::Item:
         return Items(f.items, GetLE(at, item.width));

@@ -1,7 +1,9 @@
 #include "data/image_diff.h"
 
+#include "data/ctrlr_params.h"
 #include "data/field_catalogue.h"
 #include "data/image_file.h"
+#include "protocol/ctrlr_protocol.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,12 +42,17 @@ std::string ByteRange(int first, int last) {
 
 class RecordComparer {
   public:
-    RecordComparer(ImageDifference base, RecordView a, RecordView b,
+    RecordComparer(ImageDifference base, RecordView a, RecordView b, CatalogueTopology topology,
                    std::vector<ImageDifference>& out)
-        : base_(std::move(base)), a_(a), b_(b), out_(out), length_(std::max(a.length, b.length)) {}
+        : base_(std::move(base)), a_(a), b_(b), topology_(topology), out_(out),
+          length_(std::max(a.length, b.length)) {}
 
     void Run() {
         if (length_ == 0) return;
+        if (base_.kind == RecordKind::Params && a_.length > 0 && b_.length > 0) {
+            RunParams();
+            return;
+        }
         if (a_.length == 0 || b_.length == 0) {
             ImageDifference d = base_;
             d.offset = 0;
@@ -57,8 +64,14 @@ class RecordComparer {
             out_.push_back(std::move(d));
             return;
         }
+        CompareFields();
+    }
+
+  private:
+    void CompareFields() {
         std::vector<bool> covered(static_cast<size_t>(length_), false);
-        for (const CatalogueItem& item : CatalogueItems(base_.kind)) {
+        for (const CatalogueItem& item : CatalogueItems(base_.kind, topology_)) {
+            if (item.field->field.name == params::kKsm.name) continue; // RunParams
             const int end = item.offset + item.width;
             for (int i = item.offset; i < std::min(end, length_); ++i)
                 covered[static_cast<size_t>(i)] = true;
@@ -67,15 +80,39 @@ class RecordComparer {
         CompareUncovered(covered);
     }
 
-  private:
+    // The parameter block ends in its checksum, whatever its length: the fields are compared
+    // over the bytes before it, then the checksum byte of each. When each checksum is right
+    // for its own block and other fields differ, the checksum only follows those changes, and
+    // its line says so.
+    void RunParams() {
+        const RecordView a = a_, b = b_;
+        const ImageDifference base = base_;
+        const size_t before = out_.size();
+        a_.length = a.length - 1;
+        b_.length = b.length - 1;
+        length_ = std::max(a_.length, b_.length);
+        CompareFields();
+        const uint8_t ksmA = a.data[a.length - 1];
+        const uint8_t ksmB = b.data[b.length - 1];
+        if (ksmA == ksmB && a.length == b.length) return;
+        const bool follows = out_.size() > before &&
+                             ksmA == ChecksumRot8(a.data, static_cast<size_t>(a.length - 1)) &&
+                             ksmB == ChecksumRot8(b.data, static_cast<size_t>(b.length - 1));
+        ImageDifference d = base;
+        d.offset = std::min(a.length, b.length) - 1;
+        d.length = 1;
+        d.field = params::kKsm.name;
+        d.caption = follows ? "КСМ (следует за изменениями выше)" : "КСМ";
+        d.a = HexBytes(&ksmA, 1);
+        d.b = HexBytes(&ksmB, 1);
+        out_.push_back(std::move(d));
+    }
+
     void CompareField(const CatalogueItem& item, int end) {
         const bool inA = end <= a_.length;
         const bool inB = end <= b_.length;
         if (!inA && !inB) return;
-        if (inA && inB &&
-            std::memcmp(a_.data + item.offset, b_.data + item.offset,
-                        static_cast<size_t>(item.width)) == 0)
-            return;
+        if (inA && inB && SameCatalogueValue(item, a_.data, b_.data)) return;
         ImageDifference d = base_;
         d.offset = item.offset;
         d.length = item.width;
@@ -123,6 +160,7 @@ class RecordComparer {
     ImageDifference base_;
     RecordView a_;
     RecordView b_;
+    CatalogueTopology topology_;
     std::vector<ImageDifference>& out_;
     int length_;
 };
@@ -144,7 +182,8 @@ std::vector<ImageDifference> DiffImages(const std::vector<uint8_t>& a,
             sa.kind, sa.index, sa.address, RecordTitle(sa.kind, sa.index, headerA[2], headerA[1]),
             0,       0,        {},         {},
             {},      {}};
-        RecordComparer(std::move(base), View(a, sa), View(b, spansB[i]), out).Run();
+        const CatalogueTopology topology{headerA[2], headerA[1]};
+        RecordComparer(std::move(base), View(a, sa), View(b, spansB[i]), topology, out).Run();
     }
     return out;
 }

@@ -5,6 +5,7 @@
 #include "data/memory_store.h"
 #include "data/records.h"
 #include "data_test_support.h"
+#include "protocol/ctrlr_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,36 @@ TEST(ImageDiff, CaptionsAndScreenFormats) {
          "Битовая маска режимов MD_XXXX",
          "8001"},
         {RecordKind::Params, 0, 8, {9}, "Параметры контроллера", "Адреса каналов Нара №3", "9"},
+        // The physical map by side and by the position its grid's header shows.
+        {RecordKind::Params,
+         0,
+         36,
+         {7},
+         "Параметры контроллера",
+         "Сторона Б, Физическая архитектура, позиция 0",
+         "7"},
+        {RecordKind::Params,
+         0,
+         39,
+         {3},
+         "Параметры контроллера",
+         "Сторона A, Физическая архитектура, позиция 2",
+         "3"},
+        // The second mode mask by the items of its check list.
+        {RecordKind::Params,
+         0,
+         32,
+         {0x08},
+         "Параметры контроллера",
+         "Режимы работы ТРК 2: Разрешить рекуперацию паров",
+         "вкл"},
+        {RecordKind::Params,
+         0,
+         33,
+         {0x20},
+         "Параметры контроллера",
+         "Режимы работы ТРК 2: биты 12..15",
+         "2000"},
         {RecordKind::ChannelSetts,
          0,
          14,
@@ -134,6 +165,52 @@ TEST(ImageDiff, CaptionsAndScreenFormats) {
         EXPECT_EQ(diffs[0].record, c.record);
         EXPECT_EQ(diffs[0].caption, c.caption);
         EXPECT_EQ(diffs[0].b, c.shown);
+    }
+}
+
+// The parameter block's checksum is its last byte whatever the block's length; a checksum that
+// is right for each block only follows the other changes, and says so.
+TEST(ImageDiff, TheChecksumIsTheLastByteAndFollowsTheChanges) {
+    const auto withChecksum = [](std::vector<uint8_t>& image) {
+        const auto span = FindImageSpan(image.data(), RecordKind::Params, 0);
+        uint8_t* block = image.data() + span->offset;
+        block[span->length - 1] = ChecksumRot8(block, static_cast<size_t>(span->length - 1));
+    };
+    struct Case {
+        uint8_t paramsLength;
+        int offset;        // the byte changed in image B
+        bool fixChecksums; // both blocks carry their right checksum
+        std::vector<std::string> captions;
+    } const cases[] = {
+        {58,
+         params::kMetTOut.offset,
+         true,
+         {"Ожидание импульсов, с", "КСМ (следует за изменениями выше)"}},
+        {58, params::kMetTOut.offset, false, {"Ожидание импульсов, с"}},
+        {58, params::kKsm.offset, false, {"КСМ"}},
+        // A shorter block: byte 49 is its checksum, not the physical map.
+        {50, 49, false, {"КСМ"}},
+        {50,
+         params::kMetTOut.offset,
+         true,
+         {"Ожидание импульсов, с", "КСМ (следует за изменениями выше)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.paramsLength) + " " + std::to_string(c.offset));
+        std::vector<uint8_t> a = PatternImage({c.paramsLength, 2, 2, 19, 0, 69, 12});
+        if (c.fixChecksums) withChecksum(a);
+        std::vector<uint8_t> b = a;
+        const auto span = FindImageSpan(b.data(), RecordKind::Params, 0);
+        b[static_cast<size_t>(span->offset + c.offset)] ^= 0x01;
+        if (c.fixChecksums) withChecksum(b);
+        std::vector<std::string> captions;
+        for (const ImageDifference& d : DiffImages(a, b)) captions.push_back(d.caption);
+        EXPECT_EQ(captions, c.captions);
+        const auto diffs = DiffImages(a, b);
+        if (c.captions.back().starts_with("КСМ")) {
+            EXPECT_EQ(diffs.back().field, "Ksm");
+            EXPECT_EQ(diffs.back().offset, c.paramsLength - 1);
+        }
     }
 }
 
