@@ -1,4 +1,5 @@
 // Saving the controller's image to a file and writing it back through the main-tab buttons.
+#include "data/memory_map.h"
 #include "gui_fixture.h"
 
 #include <QFile>
@@ -88,6 +89,32 @@ TEST_F(GuiTest, FailedSaveKeepsTheEarlierFileAndSaysSo) {
     QTest::mouseClick(Find<QPushButton>("bSaveImage"), Qt::LeftButton);
     EXPECT_EQ(prompts->messages, QStringList{QStringLiteral("Нет связи с устройством")});
     EXPECT_EQ(ReadAll(path), QByteArray("earlier image"));
+}
+
+// The controller refuses a record half-way: the box names what the controller now holds, never
+// that it was left unchanged.
+TEST_F(GuiTest, PartialImageLoadNamesTheRecordsWrittenAndThoseNot) {
+    StartSim({1}, 2);
+    StartApp(QStringLiteral("1"));
+    const QString path = TempPath(QStringLiteral("part.bin"));
+    prompts->saveNames.push_back(path);
+    QTest::mouseClick(Find<QPushButton>("bSaveImage"), Qt::LeftButton);
+    ASSERT_EQ(prompts->messages, QStringList{QStringLiteral("Образ контроллера успешно сохранен")});
+    {
+        auto lock = sim->Lock();
+        sim->GetFaults().writeStatusAddress = addr::kSideStateA;
+    }
+    prompts->messages.clear();
+    prompts->openNames.push_back(path);
+    prompts->confirms.push_back(true);
+    QTest::mouseClick(Find<QPushButton>("bLoadImage"), Qt::LeftButton);
+    ASSERT_EQ(prompts->messages.size(), 1);
+    const QString text = prompts->messages.front();
+    EXPECT_FALSE(text.contains(QStringLiteral("контроллер не изменен"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Записаны: параметры контроллера, настройки каналов")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Не записаны: состояние стороны А")))
+        << text.toStdString();
 }
 
 TEST_F(GuiTest, ImageWithABadHeaderIsRefusedSilently) {

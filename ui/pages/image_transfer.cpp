@@ -152,7 +152,7 @@ bool ImageTransfer::LoadImage(QString& message) {
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
             return WriteImageToController(
-                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes);
+                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report);
         });
     // Whatever got written, the records the window read before are no longer what the
     // controller holds.
