@@ -266,5 +266,34 @@ TEST_F(BoundaryTest, EachFieldAtItsLargestValueShowsWholeAndGoesBackUnchanged) {
     }
 }
 
+// Each scaled field, given a value that is not a multiple of its scale, shows on leaving what
+// the controller will hold, and a save writes exactly that.
+TEST_F(BoundaryTest, AScaledFieldShowsTheStoredValueOnLeaving) {
+    struct Scaled {
+        const char* page;
+        const char* edit;
+        const char* save;
+        Field field;
+        const char* typed;
+        const char* shown;
+        uint8_t stored;
+    } const cases[] = {
+        {"TabCtrlrSetts", "eSlowStart", "bSetParam", params::kSlowStart, "150", "100", 1},
+        {"TabCtrlrSetts", "eSlowLoad", "bSetParam", params::kSlowLoad, "250", "200", 2},
+        {"TabCtrlrSetts", "eNozzleFat", "bSetParam", params::kNozzleFat, "305", "300", 30},
+        {"TabAdvSet", "eHydroHit", "bSetAdvSetTrk", params::kHydroHit, "47", "40", 4},
+    };
+    StartBus();
+    for (const Scaled& c : cases) {
+        SCOPED_TRACE(c.edit);
+        Reopen(c.page);
+        Enter(c.edit, QString::fromLatin1(c.typed));
+        EXPECT_EQ(Text(c.edit), QString::fromLatin1(c.shown));
+        Click(Button(c.save));
+        EXPECT_EQ(Sim(kParamsAt + c.field.offset, 1), c.stored);
+        EXPECT_EQ(Text(c.edit), QString::fromLatin1(c.shown));
+    }
+}
+
 } // namespace
 } // namespace velmar::test

@@ -344,7 +344,10 @@ bool TfGlobalSetts::StoreDigit(const DigitField& f) {
 }
 
 void TfGlobalSetts::DigitExit(const DigitField& f) {
-    Mark(f.edit, !StoreDigit(f), MarkLook::Background);
+    const bool stored = StoreDigit(f);
+    Mark(f.edit, !stored, MarkLook::Background);
+    // A scaled field shows what will be written, in whole units of its scale.
+    if (stored && f.scale != 1) f.edit->setText(QString::number(Work().Get(f.field) * f.scale));
     RefreshWrite();
 }
 

@@ -56,7 +56,11 @@ void FieldBinder::Exit(Bound& field) {
     const bool valid = StoreEntry(field.binding, std::string_view(text.constData(), text.size()),
                                   field.record(), field.size);
     SetMark(field.edit, !valid, MarkLook::Background, state_);
-    if (valid && field.after) field.after();
+    if (!valid) return;
+    // A scaled field keeps whole units only: it shows at once what the controller will hold
+    // (150 ml typed into a field of hundreds becomes 100), not a value a save would not send.
+    if (field.binding.scale != 1) Show(field.edit);
+    if (field.after) field.after();
 }
 
 void FieldBinder::Show(QLineEdit* edit) {
