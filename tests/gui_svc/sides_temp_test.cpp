@@ -176,6 +176,17 @@ TEST_F(SvcTest, TheTableIsComputedFromTheThermistorAndWritten) {
     EXPECT_EQ(status, U("Таблица не записана"));
 }
 
+// A table never read or computed is not sent, and the status says why, not that the line failed.
+TEST_F(SvcTest, ATableNeverReadOrComputedIsNotWrittenAndTheStatusSaysWhy) {
+    StartBus();
+    const uint8_t before = Sim(addr::kTempTable);
+    Make<ui::TabTemperatureTbl>();
+    Show();
+    Click("bWriteTblT");
+    EXPECT_TRUE(status.contains(U("не считана и не рассчитана"))) << status.toStdString();
+    EXPECT_EQ(Sim(addr::kTempTable), before);
+}
+
 TEST_F(SvcTest, InDemoModeTheTableButtonsOnlySayDemo) {
     StartDemo(DemoImage());
     Make<ui::TabTemperatureTbl>();

@@ -22,6 +22,11 @@ constexpr const char* kRead = "Таблица считана";
 constexpr const char* kNotRead = "Таблица не считана";
 constexpr const char* kWritten = "Таблица записана";
 constexpr const char* kNotWritten = "Таблица не записана";
+// A table nobody read or computed is not sent: zeros over the controller's table would leave it
+// without a temperature.
+constexpr const char* kNothingToWrite =
+    "Таблица не записана: она не считана и не рассчитана. Нажмите \"Загрузить\" или "
+    "\"Пересчитать\"";
 constexpr const char* kBadModel = "Неправильно введены данные термистора: ";
 constexpr const char* kBadNumber = "Неправильно введено число в поле ";
 
@@ -140,7 +145,10 @@ void TabTemperatureTbl::bWriteTblTClick() {
     RecordStore& store = session_.Store();
     const WriteResult rc =
         session_.ExchangeFor([&] { return WriteModelTemperatures(model, store); });
-    session_.SetStatus(QString::fromUtf8(rc == WriteResult::Written ? kWritten : kNotWritten));
+    const char* text = rc == WriteResult::Written   ? kWritten
+                       : rc == WriteResult::NotRead ? kNothingToWrite
+                                                    : kNotWritten;
+    session_.SetStatus(QString::fromUtf8(text));
 }
 
 } // namespace velmar::ui
