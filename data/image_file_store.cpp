@@ -1,11 +1,15 @@
 #include "data/image_file_store.h"
 
+#include "base/atomic_file.h"
 #include "data/device_image.h"
 #include "data/image_file.h"
+#include "data/sha256.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <sys/stat.h>
 
 namespace velmar {
 
@@ -38,21 +42,79 @@ std::optional<Place> Locate(int a) {
     return std::nullopt;
 }
 
+// The file's stamp now, or none when it cannot be read as a whole regular file.
+std::optional<ImageFileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    if (ReadWholeFile(path, bytes, image::kBufferLength + 1) != kFileOk) return std::nullopt;
+    ImageFileStamp stamp;
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    stamp.sha256 = Sha256Hex(bytes.data(), bytes.size());
+    return stamp;
+}
+
+std::string LinkTarget(const std::string& path) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(path, ec);
+    return ec ? std::string() : target.string();
+}
+
 } // namespace
 
 int ImageFileStore::Load() {
     if (Loaded()) return kImageLoaded;
+    if (const std::string refusal = ReplaceRefusal(path_); !refusal.empty()) {
+        // Only a link gets here with a file to read; a FIFO or device is no image at all.
+        const std::string target = LinkTarget(path_);
+        error_ = "Файл " + path_ + " не открыт: " + refusal +
+                 (target.empty() ? std::string() : " (она указывает на " + target + ")") +
+                 ". Изменения образа записываются заменой файла целиком, и ссылка была бы "
+                 "заменена обычным файлом, а файл, на который она указывает, остался бы "
+                 "прежним. Откройте сам файл.";
+        return kImageCannotOpen;
+    }
     std::vector<uint8_t> bytes;
     const int r = OpenImageFile(path_, bytes, &error_);
     if (r != kImageLoaded) return r;
+    // Stamped after reading: a file changed between the two reads counts as changed, and the
+    // first write is refused rather than laid over content nobody saw.
+    const auto stamp = StampOf(path_);
+    if (!stamp || stamp->sha256 != Sha256Hex(bytes.data(), bytes.size())) {
+        error_ = "Файл " + path_ + " изменился во время чтения; откройте его еще раз.";
+        return kImageReadError;
+    }
+    stamp_ = *stamp;
     image_ = std::move(bytes);
     error_.clear();
     Sizes().SetFromBytes(image_.data());
     return kImageLoaded;
 }
 
-bool ImageFileStore::Replace(const std::vector<uint8_t>& image) {
+bool ImageFileStore::StillTheFileRead() {
+    const auto now = StampOf(path_);
+    if (now && *now == stamp_) return true;
+    staleRefused_ = true;
+    error_ = "Файл " + path_ +
+             (now ? " изменен или заменен другой программой" : " удален или недоступен") +
+             " после того, как окно его прочло. Запись не произведена: она затерла бы то, что "
+             "теперь в файле. Откройте файл заново.";
+    return false;
+}
+
+bool ImageFileStore::WriteFile(const std::vector<uint8_t>& image) {
+    if (!StillTheFileRead()) return false;
     if (!WriteImageFile(path_, image, &error_)) return false;
+    // What this store just wrote is the file it now knows; a failed stamp makes the next write
+    // refuse rather than guess.
+    const auto stamp = StampOf(path_);
+    stamp_ = stamp ? *stamp : ImageFileStamp{};
+    return true;
+}
+
+bool ImageFileStore::Replace(const std::vector<uint8_t>& image) {
+    if (!WriteFile(image)) return false;
     image_ = image;
     Sizes().SetFromBytes(image_.data());
     return true;
@@ -91,7 +153,7 @@ int ImageFileStore::Write(int address, int length, const uint8_t* data, uint8_t 
     std::vector<uint8_t> next = image_;
     std::memcpy(next.data() + span->offset, data,
                 static_cast<size_t>(std::min(length, span->length)));
-    if (!WriteImageFile(path_, next, &error_)) return -1;
+    if (!WriteFile(next)) return -1;
     image_ = std::move(next);
     return 1;
 }

@@ -16,18 +16,38 @@
 
 namespace velmar {
 
+// What identifies the file as it was read or last written: another program that replaced or
+// changed it in between leaves another size, time or content.
+struct ImageFileStamp {
+    uint64_t size = 0;
+    int64_t mtimeNs = 0;
+    std::string sha256;
+    bool operator==(const ImageFileStamp&) const = default;
+};
+
 class ImageFileStore final : public RecordStore {
   public:
     explicit ImageFileStore(std::string path) : path_(std::move(path)) {}
 
     // Opens and checks the file (OpenImageFile): kImageLoaded, or the failure with LastError().
+    // A symbolic link is refused (kImageCannotOpen): every write replaces the file whole, which
+    // would put a regular file in place of the link and leave its target as it was.
     int Load();
+    // True once a write was refused because the file is no longer the one read (another
+    // program changed or replaced it); cleared by taking it. The window then offers to open
+    // the file again.
+    bool TakeStaleRefusal() {
+        const bool stale = staleRefused_;
+        staleRefused_ = false;
+        return stale;
+    }
     bool Loaded() const { return !image_.empty(); }
     const std::string& Path() const { return path_; }
     const std::vector<uint8_t>& Image() const { return image_; }
     const std::string& LastError() const { return error_; }
     // Replaces the whole image (a controller's image saved into this file): written atomically
-    // first; on failure false, LastError() says why and nothing changed.
+    // first; on failure false, LastError() says why and nothing changed. Refused, like every
+    // write, when the file is no longer the one read.
     bool Replace(const std::vector<uint8_t>& image);
 
     // Bytes copied (at most `length`, or the record's length for a self-sized read), or -1
@@ -42,9 +62,16 @@ class ImageFileStore final : public RecordStore {
     bool IsDemo() const override { return true; }
 
   private:
+    // Every write starts here: false (with the reason in LastError()) when the file on disk is
+    // no longer the one this store read or last wrote.
+    bool StillTheFileRead();
+    bool WriteFile(const std::vector<uint8_t>& image);
+
     std::string path_;
     std::vector<uint8_t> image_;
     std::string error_;
+    ImageFileStamp stamp_;
+    bool staleRefused_ = false;
 };
 
 } // namespace velmar

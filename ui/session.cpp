@@ -180,6 +180,18 @@ int Session::OpenImage(const std::string& path, std::string* error) {
     return 1;
 }
 
+void Session::NoteImageFileRefusal() {
+    if (imageStore_ == nullptr || !imageStore_->TakeStaleRefusal()) return;
+    // Queued: the page that wrote reports its own failure first, and the window may open the
+    // file again only once no handler is still working with the records of the old one.
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason = QString::fromStdString(imageStore_->LastError())] {
+            emit imageFileChanged(reason);
+        },
+        Qt::QueuedConnection);
+}
+
 std::string Session::OfflineIdentText() const {
     if (imageStore_ != nullptr) return "Образ контроллера из файла " + imageStore_->Path();
     return "Демонстрационная версия программы";

@@ -123,7 +123,9 @@ class Session : public QObject {
 
     // Every controller exchange of the window goes through these (see exchange_runner.h).
     template <class F> int Exchange(F&& work) {
-        return runner_->Run([&]() -> int { return static_cast<int>(work()); });
+        const int result = runner_->Run([&]() -> int { return static_cast<int>(work()); });
+        NoteImageFileRefusal();
+        return result;
     }
     // As Exchange, for work whose result is not a number (an outcome struct, an enum).
     template <class F> auto ExchangeFor(F&& work) {
@@ -132,12 +134,15 @@ class Session : public QObject {
             result = work();
             return 1;
         });
+        NoteImageFileRefusal();
         return result;
     }
     template <class F> int LongExchange(const QString& what, int total, Cancel cancel, F&& work) {
-        return runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
+        const int result = runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
             return static_cast<int>(work(p));
         });
+        NoteImageFileRefusal();
+        return result;
     }
     ExchangeRunner& Runner() { return *runner_; }
     // True while an exchange runs: a timer firing meanwhile waits for its next tick.
@@ -186,8 +191,13 @@ class Session : public QObject {
     void demoImageLoaded();
     // Units done by the long exchange under way.
     void exchangeProgressed(int done);
+    // A write into the image file in use was refused: another program changed or replaced the
+    // file since the window read it. Sent once the handler that wrote has returned.
+    void imageFileChanged(const QString& reason);
 
   private:
+    // After every exchange: a write the image file refused as stale is announced.
+    void NoteImageFileRefusal();
     void SetSlot(PortSlot slot);
     void Retarget();
 

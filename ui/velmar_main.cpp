@@ -2,6 +2,7 @@
 
 #include "data/device_image.h"
 #include "data/image_file.h"
+#include "data/image_file_store.h"
 #include "link/serial_port.h"
 #include "ui/dialogs/image_compare.h"
 #include "ui/fields/accessible_names.h"
@@ -22,6 +23,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QTabBar>
+#include <QTimer>
 
 namespace velmar::ui {
 
@@ -29,6 +31,8 @@ namespace {
 
 const QString kPortOpen = QStringLiteral("Соm порт (открыт)"); // "Со" in Cyrillic, as always
 const QString kPortClosed = QStringLiteral("Соm порт (закрыт)");
+// How soon a question that has to wait for the window's own loop is tried again.
+constexpr int kRetryLaterMs = 100;
 
 QString PortFailureText(const std::string& portName, int code) {
     return WithPortErrorReason(QStringLiteral("Ошибка открытия порта") +
@@ -86,6 +90,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     connect(&session_, &Session::showMainTabRequested, this, &TVelmarMain::ShowMainTab);
     connect(&session_, &Session::portStateChanged, this, &TVelmarMain::SetPortMenuCaption);
     connect(&session_, &Session::demoImageLoaded, this, &TVelmarMain::HideDemoMenus);
+    connect(&session_, &Session::imageFileChanged, this, &TVelmarMain::ImageFileChanged);
 
     // Key preview: the window sees the function keys before its controls do.
     qApp->installEventFilter(this);
@@ -295,6 +300,26 @@ void TVelmarMain::menuOpenImageClick() {
     if (path.isEmpty() || !OpenOfflineImage(session_, this, path)) return;
     // The controller on the line is left: the file is the controller from now on.
     session_.CloseSessionPort();
+    UseOfflineImage();
+}
+
+// Another program changed the image file in use: the write was refused. The engineer may open
+// the file again (the window's unsaved edits are dropped) or keep working with what is shown.
+void TVelmarMain::ImageFileChanged(const QString& reason) {
+    const ImageFileStore* file = session_.ImageFile();
+    if (file == nullptr) return;
+    // Asked only from the window's own loop: not inside a box or an exchange of the handler
+    // that wrote, which still works with the records of the file as it was opened.
+    if (QApplication::activeModalWidget() != nullptr || session_.ExchangeBusy()) {
+        QTimer::singleShot(kRetryLaterMs, this, [this, reason] { ImageFileChanged(reason); });
+        return;
+    }
+    const QString path = QString::fromStdString(file->Path());
+    if (!session_.Ask().Confirm(this, reason + QStringLiteral("\n\nОткрыть файл заново? Правки, "
+                                                              "не записанные в файл, будут "
+                                                              "потеряны.")))
+        return;
+    if (!OpenOfflineImage(session_, this, path)) return;
     UseOfflineImage();
 }
 

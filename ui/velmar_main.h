@@ -74,6 +74,7 @@ class TVelmarMain : public QMainWindow {
     void HideDemoMenus();
     // The image file opened stands in for the controller: title, no number, identification.
     void UseOfflineImage();
+    void ImageFileChanged(const QString& reason);
 
     Session& session_;
     std::unique_ptr<Ui::TVelmarMain> ui_;

@@ -1,10 +1,13 @@
 // A saved image file edited through the record store, as the window edits it offline.
+#include "data/ctrlr_params.h"
 #include "data/image_file.h"
 #include "data/image_file_store.h"
 #include "data/memory_store.h"
 #include "data_test_support.h"
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace velmar {
@@ -105,6 +108,83 @@ TEST(ImageFileStore, RefusesWhatIsNoImageAndWritesNothing) {
     EXPECT_EQ(store.Write(addr::kBlock3000, 1, &byte), -1);
     EXPECT_EQ(store.Write(addr::kTempTable, 1, &byte), -1);
     EXPECT_EQ(ReadBytes(path), good);
+}
+
+// Another program changed the file after the store read it: the write is refused with the
+// reason, the file keeps what the other program put there, and the store says so once. The
+// check covers a replacement by rename, an edit in place that keeps size and time, and removal.
+TEST(ImageFileStore, AWriteOverAFileChangedSinceItWasReadIsRefused) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path, const std::vector<uint8_t>& other)> change;
+        bool present; // the file is still there afterwards
+    };
+    const Case cases[] = {
+        {"replaced by rename",
+         [](const std::string& path, const std::vector<uint8_t>& other) {
+             WriteBytes(path + ".new", other);
+             std::filesystem::rename(path + ".new", path);
+         },
+         true},
+        {"edited in place, same size and time",
+         [](const std::string& path, const std::vector<uint8_t>& other) {
+             const auto time = std::filesystem::last_write_time(path);
+             WriteBytes(path, other);
+             std::filesystem::last_write_time(path, time);
+         },
+         true},
+        {"removed",
+         [](const std::string& path, const std::vector<uint8_t>&) {
+             std::filesystem::remove(path);
+         },
+         false},
+    };
+    TempDir dir;
+    const std::string path = dir.File("w2.bin");
+    const std::vector<uint8_t> original = SavedImage();
+    std::vector<uint8_t> other = original;
+    other[image::kHeaderLength + params::kAdrTrk_1.offset] ^= 0x0F; // another controller's
+    const std::vector<uint8_t> edit(len::kParams, 0x11);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(path, original);
+        ImageFileStore store(path);
+        ASSERT_EQ(store.Load(), kImageLoaded);
+        // The store's own writes are no change of the file's.
+        ASSERT_EQ(store.Write(addr::kParams, len::kParams, edit.data()), 1);
+        const std::vector<uint8_t> written = ReadBytes(path);
+        EXPECT_FALSE(store.TakeStaleRefusal());
+
+        c.change(path, other);
+        EXPECT_EQ(store.Write(addr::kParams, len::kParams, edit.data()), -1);
+        EXPECT_TRUE(store.TakeStaleRefusal());
+        EXPECT_FALSE(store.TakeStaleRefusal()); // said once
+        EXPECT_NE(store.LastError().find("Откройте файл заново"), std::string::npos)
+            << store.LastError();
+        EXPECT_FALSE(store.Replace(written));
+        if (c.present) {
+            EXPECT_EQ(ReadBytes(path), other);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+        EXPECT_EQ(test::FileCount(dir.Path()), c.present ? 1u : 0u);
+    }
+}
+
+// A symbolic link is not opened: every write replaces the file whole, which would turn the link
+// into a regular file and leave its target as it was. The reason names the target.
+TEST(ImageFileStore, ASymbolicLinkIsRefusedWithItsTarget) {
+    TempDir dir;
+    const std::string target = dir.File("target.bin");
+    const std::string link = dir.File("link.bin");
+    WriteBytes(target, SavedImage());
+    std::filesystem::create_symlink(target, link);
+    ImageFileStore store(link);
+    EXPECT_EQ(store.Load(), kImageCannotOpen);
+    EXPECT_NE(store.LastError().find("символическая ссылка"), std::string::npos);
+    EXPECT_NE(store.LastError().find(target), std::string::npos) << store.LastError();
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(target), SavedImage());
 }
 
 } // namespace
