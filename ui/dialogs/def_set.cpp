@@ -2,6 +2,7 @@
 
 #include "data/memory_map.h"
 #include "ui/fields/field_grid.h"
+#include "ui/pages/defaults_for_image.h"
 #include "ui/session.h"
 #include "ui_def_set.h"
 
@@ -305,6 +306,11 @@ void TformDefSet::bSaveParam_DSClick() {
     // Addresses are one byte each and must differ; the marks above catch only the zeros.
     if (const int code = CheckDefaultTopology(topology); code != kDefaultsOk) {
         session_.Ask().Message(this, QString::fromUtf8(DefaultTopologyErrorText(code)));
+        return;
+    }
+    // The button of the main tab is off over an image file; the dialog refuses too.
+    if (session_.ImageFile() != nullptr) {
+        session_.Ask().Message(this, QString::fromUtf8(kDefaultsNotForImageFile));
         return;
     }
     const DeviceBuffer image = BuildDefaultImage(Preset(), topology);

@@ -4,7 +4,9 @@
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/fields/enabling_rules.h"
+#include "ui/fields/hint_table.h"
 #include "ui/pages/ctrlr_search.h"
+#include "ui/pages/defaults_for_image.h"
 #include "ui/pages/ident_service_tools.h"
 #include "ui/pages/image_transfer.h"
 #include "ui/session.h"
@@ -91,6 +93,17 @@ void TabIdent::DisableCtrlrFeatures() {
 
 void TabIdent::EnableCtrlrFeatures() {
     ApplyEnablingRule(EnablingRule::A, this, nullptr, session_.Modes().demoMode);
+    KeepDefaultsOffForImageFile();
+}
+
+// Factory defaults stay off over an image file, and the button's hint says why; over a
+// controller or the demo image the button carries its own hint again.
+void TabIdent::KeepDefaultsOffForImageFile() {
+    QPushButton* button = ui_->bGlobalDefaultSet;
+    const bool imageFile = session_.ImageFile() != nullptr;
+    if (imageFile) button->setEnabled(false);
+    button->setToolTip(imageFile ? QString::fromUtf8(kDefaultsNotForImageFile)
+                                 : HintDisplayText(HintText(button->objectName())));
 }
 
 void TabIdent::IdentToForm() {

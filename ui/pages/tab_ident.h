@@ -46,6 +46,7 @@ class TabIdent : public Page {
     void ShowIdentFailure(const QString& text);
     void DisableCtrlrFeatures();
     void EnableCtrlrFeatures();
+    void KeepDefaultsOffForImageFile();
     void AddIdentLine(const QString& line);
     void SetSimImpMarker(int marker, const QString& caption, const QString& state);
     // Shows a setup dialog modally; on close the window repaints, which serves a
