@@ -1,9 +1,11 @@
 #include "ui/dialogs/image_compare.h"
 
 #include "data/image_file.h"
+#include "data/make_block.h"
 #include "data/model_writes.h"
 #include "data/records.h"
 #include "data/restart_wait.h"
+#include "ui/pages/address_warning.h"
 #include "ui/session.h"
 #include "ui_image_compare.h"
 
@@ -54,10 +56,19 @@ QString WriteResultText(WriteResult r) {
         return QStringLiteral("Ошибка чтения размеров структур");
     case WriteResult::RestartFailed:
         return QStringLiteral("Записано, но контроллер не перезапустился");
+    case WriteResult::PortFailed:
+        return QStringLiteral("Записано, но порт не переключен на новую скорость контроллера");
+    case WriteResult::ChannelsFailed:
+        return QStringLiteral("Записано, но настройки каналов не приведены к новому типу датчика: "
+                              "ошибка записи параметров канала");
     default:
         return QStringLiteral("Ошибка записи в контроллер");
     }
 }
+
+const QString kBeyondMakeBlock =
+    QStringLiteral("Эти байты лежат за блоком настроек марки ТРК (его 128 байт): в контроллер "
+                   "они переносятся только образом целиком (\"Загрузить образ в контроллер\")");
 
 } // namespace
 
@@ -164,6 +175,12 @@ void TImageCompare::bFileToCtrlrClick() {
             [&] { return WriteModelSide(model, store, d->index, d->address); });
         break;
     case RecordKind::MakeBlock:
+        // The file holds the 256 bytes read at the block's address; the block is the first
+        // 128. What lies beyond it goes into the controller only with the whole image.
+        if (d->offset >= make::kLength) {
+            session_.Ask().Message(this, kBeyondMakeBlock);
+            return;
+        }
         Stage(model.Make(), *controller, *file);
         result = session_.ExchangeFor([&] {
             const WriteResult r = WriteModelMake(model, store);
@@ -174,13 +191,8 @@ void TImageCompare::bFileToCtrlrClick() {
         break;
     case RecordKind::Params:
         Stage(model.Params(), *controller, *file);
-        result = session_.ExchangeFor([&] {
-            const WriteResult r = WriteModelParamsSized(model, store);
-            return r == WriteResult::Written && store.Restart() != 1 ? WriteResult::RestartFailed
-                                                                     : r;
-        });
-        // A new speed or number in the block: the window finds the controller again.
-        session_.RequestReident(Reident::WriteFailedOrSpeed);
+        result = WriteParams();
+        if (!result) return; // the engineer kept the number in use
         break;
     default:
         session_.Ask().Message(this, QStringLiteral("Эта запись переносится только образом "
@@ -189,12 +201,64 @@ void TImageCompare::bFileToCtrlrClick() {
     }
     if (const QString text = WriteResultText(*result); !text.isEmpty()) {
         session_.Ask().Message(this, text);
-        if (*result != WriteResult::RestartFailed) return;
+        const bool written = *result == WriteResult::RestartFailed ||
+                             *result == WriteResult::PortFailed ||
+                             *result == WriteResult::ChannelsFailed;
+        if (!written) return;
     }
+    // The controller now holds the file's version of what was written, and only of that: of
+    // the make region, the block's first 128 bytes.
     const auto span = FindImageSpan(controller_.data(), d->kind, d->index);
-    if (span && static_cast<size_t>(span->length) == file->size())
-        std::copy(file->begin(), file->end(), controller_.begin() + span->offset);
+    if (span && static_cast<size_t>(span->length) == file->size()) {
+        const size_t written =
+            d->kind == RecordKind::MakeBlock ? static_cast<size_t>(make::kLength) : file->size();
+        std::copy_n(file->begin(), written, controller_.begin() + span->offset);
+    }
     Refill();
+}
+
+// The file's parameter block goes as "Сохранить настройки" sends it: a new side-A number of a
+// one-side block is probed first and the engineer asked when it is taken; after the restart the
+// port follows a new speed, the session a new number, and the channels' meter settings are
+// brought in line. Whatever moved, the window identifies the controller again. None: the
+// engineer declined the number in use, nothing was written.
+std::optional<WriteResult> TImageCompare::WriteParams() {
+    ControllerModel& model = session_.Model();
+    model.Params().working.UpdateKsm(); // as the tab sends it: the checksum of what goes
+    const CtrlrParams& work = model.Params().working;
+    const CtrlrParams& read = model.Params().read;
+    const int addressBefore = session_.Address();
+    int newAddress = addressBefore;
+    const bool newSpeed = work.SpeedTrk() != read.SpeedTrk();
+    const bool newNumber = !session_.Store().IsDemo() && work.AdrTrk_1() != read.AdrTrk_1();
+    if (newNumber) {
+        newAddress = work.AdrTrk_1();
+        const PortSlot slot = session_.Slot();
+        const CtrlrParams block = work;
+        const bool inUse = block.CountSideTrk() == 1 && session_.Exchange([slot, &block] {
+            return SideAddressInUse(slot, block);
+        }) != 0;
+        if (inUse && !session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse))) {
+            session_.RequestReident(Reident::SideAddress);
+            return std::nullopt;
+        }
+    }
+    const LineSettings& line = session_.Line();
+    const ParamsWriteRequest request{session_.Store(),
+                                     session_.Slot(),
+                                     {line.dataBits, line.parity, line.stopBits},
+                                     session_.Store().Sizes().paramsLength,
+                                     addressBefore,
+                                     newAddress,
+                                     newSpeed};
+    const ParamsWriteOutcome out =
+        session_.ExchangeFor([&model, request] { return WriteModelParams(model, request); });
+    if (out.newBaud != 0) session_.Line().baud = out.newBaud;
+    if (out.address != addressBefore) session_.SetAddress(out.address);
+    const bool failed = out.result != WriteResult::Written && out.result != WriteResult::NoChanges;
+    if (newSpeed || failed) session_.RequestReident(Reident::WriteFailedOrSpeed);
+    if (newNumber) session_.RequestReident(Reident::SideAddress);
+    return out.result;
 }
 
 } // namespace velmar::ui

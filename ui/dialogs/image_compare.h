@@ -5,11 +5,13 @@
 #pragma once
 
 #include "data/image_diff.h"
+#include "data/params_write.h"
 
 #include <QDialog>
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Ui {
@@ -35,6 +37,7 @@ class TImageCompare : public QDialog {
 
   private:
     void Refill();
+    std::optional<WriteResult> WriteParams();
     // The difference of the chosen row, or none.
     const ImageDifference* Chosen() const;
 

@@ -10,6 +10,7 @@
 #include "ui/fields/field_binder.h"
 #include "ui/fields/field_grid.h"
 #include "ui/fields/field_marks.h"
+#include "ui/pages/address_warning.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
 #include "ui_tab_ctrlr_setts.h"
@@ -38,11 +39,6 @@ constexpr const char* kRestartFailed =
     "Параметры записаны, но контроллер не ответил на команду рестарта";
 constexpr const char* kPortFailed = "Параметры записаны, но порт не переключен на скорость ";
 constexpr const char* kAddressLabel = "Работа с Адресом №";
-constexpr const char* kAddressInUse = "                             ВНИМАНИЕ!\n\r"
-                                      " Выбранный вами адрес уже используется!\n\r"
-                                      " Если вы продолжите программирование, связь\n\r"
-                                      "                      с этими ТРК пропадет!\n\r"
-                                      "                    Вы хотите продолжить?";
 constexpr const char* kLeaveManualMeterType = "                      ВНИМАНИЕ!\n\r"
                                               " Выставлен ручной режим типов датчиков.\n\r"
                                               " Типы будут изменены для всех каналов.\n\r"
