@@ -2,7 +2,13 @@
 // whose contents differ: after every step, no controller's memory changed but by an edit made on
 // that controller's page, every write went to the controller the window names, and what the
 // window holds of a controller is that controller's.
+#include "data/channel_regs.h"
+#include "data/channel_setts.h"
+#include "data/ctrlr_params.h"
+#include "data/make_block.h"
 #include "data/memory_map.h"
+#include "data/side_state.h"
+#include "data/temp_table.h"
 #include "gui_fixture.h"
 
 #include <QComboBox>
@@ -18,7 +24,11 @@ namespace velmar::test {
 namespace {
 
 constexpr int kParams = addr::kParams;
-constexpr int kKsm = kParams + 57;
+// Where a field of the parameter block lies in the controller's memory.
+constexpr int At(const Field& f, int element = 0) {
+    return kParams + f.ElementOffset(element);
+}
+constexpr int kKsm = kParams + params::kKsm.offset;
 
 using Memory = std::map<int, std::vector<uint8_t>>; // controller number -> its ER space
 
@@ -31,24 +41,26 @@ class ControllerWalk : public GuiTest {
         auto lock = sim->Lock();
         auto& three = sim->Find(3)->Space(0);
         for (int n = 0; n < kChannelCount; ++n) {
-            three[static_cast<size_t>(ChannelAddress(addr::kChannelSettsBase, n) + 14)] = 0x00;
-            three[static_cast<size_t>(ChannelAddress(addr::kChannelSettsBase, n) + 15)] = 0x02;
+            const int impLit = ChannelAddress(addr::kChannelSettsBase, n) + setts::kImpLit.offset;
+            three[static_cast<size_t>(impLit)] = 0x00; // 256, little-endian
+            three[static_cast<size_t>(impLit + 1)] = 0x02;
         }
-        if (meterTypeFollows) three[kParams + 22] = 1;
+        if (meterTypeFollows) three[At(params::kMeterType)] = 1;
         sim->Find(3)->FixParamsChecksum();
         // With one side the tab numbers side B's Nara addresses on and a save packs them in
         // (n + 1 .. 2n): the blocks hold them already, so that a save without edits is one.
         for (int c : {1, 3, 5}) {
             auto& er = sim->Find(c)->Space(0);
-            const int n = er[kParams + 4];
+            const int n = er[At(params::kCountNozTrk)];
             for (int i = n; i < 2 * n && sides == 1; ++i)
-                if (er[static_cast<size_t>(kParams + 6 + i)] == 0)
-                    er[static_cast<size_t>(kParams + 6 + i)] = static_cast<uint8_t>(i + 1);
+                if (er[static_cast<size_t>(At(params::kAdrNaraTrk, i))] == 0)
+                    er[static_cast<size_t>(At(params::kAdrNaraTrk, i))] =
+                        static_cast<uint8_t>(i + 1);
             sim->Find(c)->FixParamsChecksum();
         }
         auto& five = sim->Find(5)->Space(0);
-        five[static_cast<size_t>(addr::kMakeBlock + 25)] = 0x77;
-        five[kParams + 53] = 17; // MinSpeed
+        five[static_cast<size_t>(addr::kMakeBlock + make::kBmuPUser.offset)] = 0x77;
+        five[At(params::kMinSpeed)] = 17;
         sim->Find(5)->FixParamsChecksum();
     }
 
@@ -97,18 +109,35 @@ class ControllerWalk : public GuiTest {
                                    m.begin() + addr::kMakeBlock))
                 << step;
         }
+        // Each record the window holds as read is the bytes at its address.
+        const auto expectHeld = [&](const auto& held, int address, const std::string& what) {
+            if (!held.wasRead) return;
+            const auto& bytes = held.read;
+            EXPECT_TRUE(std::equal(bytes.data(), bytes.data() + bytes.size(), m.begin() + address))
+                << step << ": " << what << " held is not controller " << n << "'s";
+        };
         for (int c = 0; c < kChannelCount; ++c) {
-            const auto& s = model.Setts(c);
-            if (s.wasRead) {
-                EXPECT_TRUE(std::equal(s.read.data(), s.read.data() + setts::kLength,
-                                       m.begin() + ChannelAddress(addr::kChannelSettsBase, c)))
-                    << step << ": channel " << c;
-            }
+            expectHeld(model.Setts(c), ChannelAddress(addr::kChannelSettsBase, c),
+                       "settings of channel " + std::to_string(c));
+            expectHeld(model.Regs(c), ChannelAddress(addr::kChannelRegsBase, c),
+                       "registers of channel " + std::to_string(c));
+        }
+        expectHeld(model.Side(0), addr::kSideStateA, "side A state");
+        expectHeld(model.Side(1), addr::kSideStateB, "side B state");
+        expectHeld(model.Temperatures(), addr::kTempTable, "temperature table");
+        if (model.Dump().wasRead) {
+            const MemoryBlock& dump = model.Dump().read;
+            auto lock = sim->Lock();
+            const auto& space = sim->Find(n)->Space(dump.space);
+            EXPECT_TRUE(
+                std::equal(dump.bytes.begin(), dump.bytes.end(), space.begin() + dump.address))
+                << step << ": the dump held is not controller " << n << "'s";
         }
         auto* page = Tabs()->currentWidget();
         if (CurrentTab() == QStringLiteral("TabCtrlrSetts") && page->isEnabled() &&
             model.Params().wasRead) {
-            EXPECT_EQ(Find<QLineEdit>("eAdrTrk_1")->text().toInt(), m[kParams + 2]) << step;
+            EXPECT_EQ(Find<QLineEdit>("eAdrTrk_1")->text().toInt(), m[At(params::kAdrTrk_1)])
+                << step;
         }
     }
 
@@ -143,12 +172,12 @@ TEST_F(ControllerWalk, SavingChannelsAfterSwitchingControllersLeavesTheOtherBloc
     Click("bSaveNozSets");
     const Memory after = Snapshot();
     EXPECT_EQ(before.at(1), after.at(1));
-    EXPECT_EQ(after.at(3)[kParams + 2], 3);
-    EXPECT_EQ(after.at(3)[kParams + 3], 4);
+    EXPECT_EQ(after.at(3)[At(params::kAdrTrk_1)], 3);
+    EXPECT_EQ(after.at(3)[At(params::kAdrTrk_2)], 4);
     // What follows from the channels: the meter type and the block's checksum, nothing else.
     for (int a : Changed(before, after, 3))
-        EXPECT_TRUE(a == kParams + 22 || a == kKsm) << "byte 0x" << std::hex << a;
-    EXPECT_EQ(after.at(3)[kParams + 22], 1);
+        EXPECT_TRUE(a == At(params::kMeterType) || a == kKsm) << "byte 0x" << std::hex << a;
+    EXPECT_EQ(after.at(3)[At(params::kMeterType)], 1);
 }
 
 // A seeded random walk: tab changes, quick keys, reads, saves with and without edits, the
@@ -187,8 +216,8 @@ TEST_P(SeededWalk, EveryWriteGoesToTheControllerShown) {
         }
         case 3:
             step = "read";
-            for (const char* b :
-                 {"bGetParam", "bGetAdvSetTrk", "bCallNozSets", "bCallNozRegs", "bCallRegsSides"})
+            for (const char* b : {"bGetParam", "bGetAdvSetTrk", "bCallNozSets", "bCallNozRegs",
+                                  "bCallRegsSides", "bReadTblT", "bReadDump"})
                 if (Tabs()->currentWidget()->findChild<QPushButton*>(QLatin1String(b))) Click(b);
             break;
         case 4:
@@ -202,11 +231,11 @@ TEST_P(SeededWalk, EveryWriteGoesToTheControllerShown) {
             step = "edit and save";
             if (CurrentTab() == QStringLiteral("TabCtrlrSetts") && Enabled("bSetParam")) {
                 Enter("eNozzleWait", QString::number(pick(100)));
-                allowed = {kParams + 29, kKsm};
+                allowed = {At(params::kNozzleWait), kKsm};
                 Click("bSetParam");
             } else if (CurrentTab() == QStringLiteral("TabAdvSet") && Enabled("bSetAdvSetTrk")) {
                 Enter("eMinSpeed", QString::number(pick(31)));
-                allowed = {kParams + 53, kKsm};
+                allowed = {At(params::kMinSpeed), kKsm};
                 Click("bSetAdvSetTrk");
             } else {
                 Tabs()->setCurrentWidget(Find(pick(2) == 0 ? "TabCtrlrSetts" : "TabAdvSet"));
