@@ -20,6 +20,10 @@
 namespace velmar::test {
 namespace {
 
+// How long a test waits for what the window does from its own loop: 200 steps of 10 ms.
+constexpr int kPatienceSteps = 200;
+constexpr int kPatienceStepMs = 10;
+
 class OfflineImageTest : public GuiTest {
   protected:
     // The simulated controller's image, read through the window's session into `path`.
@@ -218,7 +222,10 @@ TEST_F(OfflineImageTest, ASaveOverAFileReplacedBehindTheWindowIsRefusedAndOffers
     emit speed2->activated(item);
     prompts->confirms.push_back(true); // open the file again
     QTest::mouseClick(Find<QPushButton>("bSetParam"), Qt::LeftButton);
-    QTRY_COMPARE(prompts->confirmTexts.size(), 1);
+    // The question comes once the save's handler has returned, from the window's own loop.
+    for (int i = 0; i < kPatienceSteps && prompts->confirmTexts.isEmpty(); ++i)
+        QTest::qWait(kPatienceStepMs);
+    ASSERT_EQ(prompts->confirmTexts.size(), 1);
     EXPECT_NE(Text("lIdentState"), QStringLiteral("Параметры успешно записаны"));
     EXPECT_EQ(Bytes(path), other);
     EXPECT_TRUE(prompts->confirmTexts[0].contains(QStringLiteral("изменен или заменен")))
