@@ -110,7 +110,10 @@ void TImageCompare::Refill() {
                                  new QTableWidgetItem(QString::fromStdString(cells[col])));
         ++row;
     }
-    ui_->tDiffs->resizeColumnsToContents();
+    // The record and the two values fit their texts; the caption keeps the width left, also
+    // after rows went (resizing it to its texts would leave a gap at the right).
+    for (const int col : {0, 2, 3}) ui_->tDiffs->resizeColumnToContents(col);
+    ui_->tDiffs->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     if (!diffs_.empty()) ui_->tDiffs->selectRow(0);
     ui_->lState->setText(diffs_.empty()
                              ? QStringLiteral("Контроллер и файл совпадают")
