@@ -25,6 +25,9 @@ CheckState& StateFor(PortSlot slot, int ctrl) {
 }
 
 std::array<std::atomic<int>, kPortSlotCount + 1> latencyUs{};
+// Per slot: 0 nothing known, 1 replies keep the line time, 2 a reply came sooner (sticky).
+constexpr int kPaceUnknown = 0, kPaceKept = 1, kPaceFaster = 2;
+std::array<std::atomic<int>, kPortSlotCount + 1> replyPace{};
 
 } // namespace
 
@@ -94,6 +97,7 @@ void ForgetReplyChecks() {
         checkStates.clear();
     }
     for (auto& l : latencyUs) l = 0;
+    for (auto& p : replyPace) p = kPaceUnknown;
 }
 
 int ReplyLatencyUs(PortSlot slot) {
@@ -110,6 +114,20 @@ void NoteReplyLatency(PortSlot slot, int microseconds) {
         const int next = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
         if (latencyUs[slot].compare_exchange_weak(seen, next)) return;
     }
+}
+
+void NoteReplyPace(PortSlot slot, bool keptLineTime) {
+    if (slot >= replyPace.size()) return;
+    if (!keptLineTime) {
+        replyPace[slot] = kPaceFaster;
+        return;
+    }
+    int expected = kPaceUnknown;
+    replyPace[slot].compare_exchange_strong(expected, kPaceKept);
+}
+
+bool RepliesKeepLineTime(PortSlot slot) {
+    return slot < replyPace.size() && replyPace[slot] == kPaceKept;
 }
 
 } // namespace velmar
