@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmar::detail {
@@ -67,6 +69,10 @@ int ReplyWaitMs(PortSlot slot, int budgetMs) {
         t.lateReplyMarginMs;
     const long full = std::max<long>(budgetMs + PortExtraWaitMs(slot), learnedMs);
     return static_cast<int>(std::min<long>(full, kLongestReplyWaitMs));
+}
+
+int64_t SteadyUs(Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
 }
 
 long ElapsedUs(Clock::time_point since) {
@@ -125,6 +131,9 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
         // been answered is owed to an earlier one and is passed over for the attempt's own.
         ReplyEnd end = ReplyEnd::NoReply;
         int passedOver = 0;
+        // An early reply on a port whose pace is not known yet, while a reply may be owed: set
+        // aside until it is seen whether another one follows it.
+        std::optional<std::pair<ReplyEnd, std::array<uint8_t, kMaxChunk + 1>>> asideEarly;
         for (;;) {
             const long waitFromUs = ElapsedUs(sentAt);
             int firstByteUs = -1;
@@ -140,11 +149,47 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             if (firstByteUs >= 0) firstByteUs += static_cast<int>(waitFromUs);
             if (end != ReplyEnd::Complete && end != ReplyEnd::CheckFailed) {
                 if (firstByteUs >= 0) NoteReplyLatency(slot, firstByteUs);
+                if (end == ReplyEnd::NoReply && asideEarly) {
+                    // Nothing followed it: it was this attempt's own on a line faster than its
+                    // speed (a pseudo-terminal).
+                    end = asideEarly->first;
+                    reply = asideEarly->second;
+                    NoteReplyPace(slot, false);
+                    NoteReplyOwed(slot, 0);
+                }
+                if (end == ReplyEnd::NoReply) NoteReplyOwed(slot, SteadyUs(sentAt));
                 break;
             }
             const bool early = ElapsedUs(sentAt) < earliestUs;
-            if (!early || !RepliesKeepLineTime(slot)) {
+            const bool keepsTime = RepliesKeepLineTime(slot);
+            if (!early || (!keepsTime && !ReplyOwedPossible(slot))) {
                 NoteReplyPace(slot, !early);
+                if (const int64_t owedSince = ReplyOwedSince(slot); owedSince != 0) {
+                    // A reply given up on may be this one, and this attempt's own still to come
+                    // as much later as this attempt went out after that one: the line is
+                    // watched that long (and a little more), and a reply then is the own one.
+                    NoteReplyOwed(slot, 0);
+                    const long gapUs = static_cast<long>(SteadyUs(sentAt) - owedSince);
+                    if (gapUs > 0 && gapUs / 1000 < kLongestReplyWaitMs) {
+                        const int watchMs =
+                            static_cast<int>(gapUs / 1000) * t.lateReplyPercent / 100 +
+                            t.lateReplyMarginMs;
+                        std::array<uint8_t, kMaxChunk + 1> second{};
+                        int secondUs = -1;
+                        const ReplyEnd next = AwaitReadReply(slot, second.data(), want, checked,
+                                                             {watchMs, limits.stallMs}, secondUs);
+                        if (next == ReplyEnd::Complete || next == ReplyEnd::CheckFailed) {
+                            if (Logged(slot)) {
+                                LogNote(Line("Порт %d: ответ к прежнему запросу пришел с "
+                                             "опозданием и не принят; принят следующий",
+                                             slot));
+                            }
+                            end = next;
+                            reply = second;
+                            firstByteUs = static_cast<int>(ElapsedUs(sentAt));
+                        }
+                    }
+                }
                 NoteReplyLatency(slot, firstByteUs);
                 if (late && Logged(slot)) {
                     LogNote(Line("Ответ порта %d пришел позже ожидания (%d мс): ожидание "
@@ -152,6 +197,10 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                                  slot, firstByteUs / 1000));
                 }
                 break;
+            }
+            if (!keepsTime && !asideEarly) {
+                asideEarly.emplace(end, reply);
+                continue;
             }
             if (Logged(slot)) {
                 LogNote(Line("Порт %d: ответ пришел раньше, чем мог быть дан на запрос (через %ld "

@@ -80,5 +80,10 @@ void NoteReplyLatency(PortSlot slot, int microseconds);
 // then is a reply that comes too soon refused as owed to an earlier request.
 void NoteReplyPace(PortSlot slot, bool keptLineTime);
 bool RepliesKeepLineTime(PortSlot slot);
+// A reply given up on may still arrive on `slot`: when the request it was owed to was sent
+// (steady-clock microseconds), or 0 when none is owed.
+void NoteReplyOwed(PortSlot slot, int64_t sentAtUs);
+int64_t ReplyOwedSince(PortSlot slot);
+bool ReplyOwedPossible(PortSlot slot);
 
 } // namespace velmar
