@@ -124,6 +124,27 @@ TEST_F(NoisyWriteTest, LostStatusIsReadBackBeforeAnyResend) {
     }
 }
 
+// A controller that sends its replies in pieces, pausing longer than a character between them:
+// the two-byte status of a one-byte write, and read replies, are taken whole and at once.
+TEST_F(NoisyWriteTest, RepliesInPiecesAreTakenWhole) {
+    ResetRetriedRequests();
+    WithFaults([](sim::Faults& f) {
+        f.replyPieces = 2;
+        f.replyPieceGapMs = 8; // several character times at 4800 baud
+    });
+    const std::vector<uint8_t> data(40, 0x77);
+    for (const int length : {1, 2, 40}) {
+        SCOPED_TRACE(length);
+        const uint64_t frames = sim.FramesSeen();
+        EXPECT_EQ(WriteCtrlrMem(slot, 1, addr::kMakeBlock, length, data.data(), kSpaceER), 1);
+        EXPECT_EQ(sim.FramesSeen() - frames, 1u) << "sent once, nothing read back";
+        std::vector<uint8_t> got(static_cast<size_t>(length));
+        EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kMakeBlock, length, got.data(), kSpaceER), length);
+        EXPECT_EQ(got, std::vector<uint8_t>(data.begin(), data.begin() + length));
+    }
+    EXPECT_EQ(RetriedRequests(), 0u);
+}
+
 TEST_F(NoisyWriteTest, ActingCommandsAreNeverRepeated) {
     const struct {
         const char* name;
