@@ -123,6 +123,7 @@ class GatewayStandIn {
                 if (n > 0 && PollsOutageNumber(buf, n)) {
                     outageAtPoll = -1; // once
                     for (int* fd : {&listen_, &client_, &upstream_}) CloseFd(*fd);
+                    held_.clear(); // what the line sent goes down with the connection
                     down = true;
                     reopenAt = Clock::now() + std::chrono::milliseconds(outageMs);
                     continue;
@@ -130,6 +131,7 @@ class GatewayStandIn {
                 if (n <= 0) {
                     CloseFd(client_);
                     CloseFd(upstream_);
+                    held_.clear();
                 } else if (upstream_ >= 0) {
                     (void)::send(upstream_, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
                 }
