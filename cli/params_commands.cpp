@@ -83,9 +83,10 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
         return Fail(kExitNoAnswer, "Ошибка записи!");
     case ParamsWriteResult::RestartFailed:
         return Fail(kExitNoAnswer,
-                    out.restart == RestartSeen::Answered
-                        ? "Параметры записаны, но контроллер не ответил на команду рестарта"
-                        : RestartSeenText(out.restart));
+                    out.restart == RestartSeen::Lost
+                        ? RestartSeenText(out.restart)
+                        : "Параметры записаны, но контроллер не ответил на команду рестарта; "
+                          "связь оставлена на прежних скорости и адресе");
     case ParamsWriteResult::PortFailed:
         return Fail(kExitNoAnswer, "Параметры записаны, но порт не переключен на новую скорость");
     case ParamsWriteResult::ChannelsFailed:

@@ -533,7 +533,7 @@ void TabCtrlrSetts::bSetParamClick() {
         return;
     case ParamsWriteResult::RestartFailed:
         WriteFailed(QString::fromUtf8(
-            out.restart == RestartSeen::Answered ? kRestartFailed : RestartSeenText(out.restart)));
+            out.restart == RestartSeen::Lost ? RestartSeenText(out.restart) : kRestartFailed));
         return;
     case ParamsWriteResult::PortFailed:
         WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
