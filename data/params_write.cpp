@@ -67,9 +67,19 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
     }
     shadow = params;
     const bool restartAnswered = store.Restart() == 1;
-    if (!restartAnswered) out.restart = RestartSeen::Lost;
+    const bool newSpeed =
+        request.followSpeed && !store.IsDemo() && params.SpeedTrk() < kSpeedBauds.size();
+    if (!restartAnswered) {
+        // Nothing moves: the controller is where it was either way, and the block not known to
+        // be in effect.
+        if (!newSpeed && request.newAddress == request.ctrlrAddress) {
+            out.result = ParamsWriteResult::RestartFailed;
+            return out;
+        }
+        out.restart = RestartSeen::Lost;
+    }
     const uint32_t oldBaud = PortBaud(request.slot);
-    if (request.followSpeed && !store.IsDemo() && params.SpeedTrk() < kSpeedBauds.size()) {
+    if (newSpeed) {
         const uint32_t baud = kSpeedBauds[params.SpeedTrk()];
         out.portCode = ConfigurePort(request.slot, baud, request.line.dataBits, request.line.parity,
                                      request.line.stopBits);
