@@ -83,7 +83,10 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
         return Fail(kExitNoAnswer, "Ошибка записи!");
     case ParamsWriteResult::RestartFailed:
         return Fail(kExitNoAnswer,
-                    "Параметры записаны, но контроллер не ответил на команду рестарта");
+                    out.restart == RestartSeen::Lost
+                        ? RestartSeenText(out.restart)
+                        : "Параметры записаны, но контроллер не ответил на команду рестарта; "
+                          "связь оставлена на прежних скорости и адресе");
     case ParamsWriteResult::PortFailed:
         return Fail(kExitNoAnswer, "Параметры записаны, но порт не переключен на новую скорость");
     case ParamsWriteResult::ChannelsFailed:
@@ -93,6 +96,7 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     }
     ctx.ctrl = out.address;
     std::cout << "Параметры успешно записаны\n";
+    if (out.restart != RestartSeen::Answered) std::cout << RestartSeenText(out.restart) << '\n';
     if (ctx.ctrl != before) std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
     if (out.newBaud != 0) std::cout << "Скорость порта: " << out.newBaud << '\n';
     return kExitOk;

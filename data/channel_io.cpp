@@ -1,5 +1,7 @@
 #include "data/channel_io.h"
 
+#include "data/restart_wait.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -30,7 +32,7 @@ int WriteChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n,
     std::memcpy(buffer.data(), record, static_cast<size_t>(kind.length));
     if (store.Write(ChannelAddress(kind.base, n), size, buffer.data(), 0) != 1)
         return kChannelWriteFailed;
-    if (!store.IsDemo()) store.Restart();
+    if (!store.IsDemo()) RestartConfirmed(store);
     return kChannelOk;
 }
 

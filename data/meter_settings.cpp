@@ -1,6 +1,7 @@
 #include "data/meter_settings.h"
 
 #include "data/memory_map.h"
+#include "data/restart_wait.h"
 
 #include <cmath>
 
@@ -90,7 +91,7 @@ int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count
         }
     }
     // Channels written but not restarted are not in effect: that fails the conversion too.
-    if (changed > 0 && !store.IsDemo() && store.Restart() != 1) return -1;
+    if (changed > 0 && !store.IsDemo() && RestartConfirmed(store) != 1) return -1;
     return writeFailed ? -1 : changed;
 }
 
@@ -119,7 +120,7 @@ int DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working
     working.UpdateKsm();
     if (WriteParamsBlock(store, working) != 1) return kDeriveWriteFailed;
     shadow = working;
-    if (!store.IsDemo()) store.Restart();
+    if (!store.IsDemo()) RestartConfirmed(store);
     return result;
 }
 

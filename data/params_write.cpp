@@ -31,6 +31,24 @@ int WriteBlock(RecordStore& store, int paramsLength, const CtrlrParams& params) 
 
 } // namespace
 
+const char* RestartSeenText(RestartSeen seen) {
+    switch (seen) {
+    case RestartSeen::FoundAtNew:
+        return "Ответ на команду рестарта потерян; контроллер отвечает на новых скорости и "
+               "адресе, связь переведена на них";
+    case RestartSeen::FoundAtOld:
+        return "Ответ на команду рестарта потерян; контроллер отвечает только на прежних "
+               "скорости и адресе, связь оставлена на них. Новые параметры вступят в силу "
+               "после рестарта";
+    case RestartSeen::Lost:
+        return "Ответ на команду рестарта потерян; контроллер не отвечает ни на новых, ни на "
+               "прежних скорости и адресе. Связь оставлена на прежних";
+    case RestartSeen::Answered:
+        break;
+    }
+    return "";
+}
+
 bool SideAddressInUse(PortSlot slot, const CtrlrParams& params) {
     for (int attempt = 0; attempt < kAddressProbeAttempts; ++attempt)
         if (Answers(slot, params.AdrTrk_1())) return true;
@@ -48,13 +66,20 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
         return out;
     }
     shadow = params;
-    // Without the restart the controller still works with its old block: following a new
-    // speed or address now would lose it.
-    if (store.Restart() != 1) {
-        out.result = ParamsWriteResult::RestartFailed;
-        return out;
+    const bool restartAnswered = store.Restart() == 1;
+    const bool newSpeed =
+        request.followSpeed && !store.IsDemo() && params.SpeedTrk() < kSpeedBauds.size();
+    if (!restartAnswered) {
+        // Nothing moves: the controller is where it was either way, and the block not known to
+        // be in effect.
+        if (!newSpeed && request.newAddress == request.ctrlrAddress) {
+            out.result = ParamsWriteResult::RestartFailed;
+            return out;
+        }
+        out.restart = RestartSeen::Lost;
     }
-    if (request.followSpeed && !store.IsDemo() && params.SpeedTrk() < kSpeedBauds.size()) {
+    const uint32_t oldBaud = PortBaud(request.slot);
+    if (newSpeed) {
         const uint32_t baud = kSpeedBauds[params.SpeedTrk()];
         out.portCode = ConfigurePort(request.slot, baud, request.line.dataBits, request.line.parity,
                                      request.line.stopBits);
@@ -68,7 +93,24 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
     store.FollowAddress(request.newAddress);
     // The controller is deaf while it starts: the channel writes wait (bounded) until it answers
     // at its new speed and address.
-    if (store.AwaitAnswer() != 1) {
+    bool answers = store.AwaitAnswer() == 1;
+    for (int more = 1; !answers && !restartAnswered && more < kUnconfirmedRestartAwaits; ++more)
+        answers = store.AwaitAnswer() == 1;
+    if (!answers && !restartAnswered) {
+        // The restart did not happen (or not yet): back to where the controller still is.
+        if (out.newBaud != 0) {
+            ConfigurePort(request.slot, oldBaud, request.line.dataBits, request.line.parity,
+                          request.line.stopBits);
+            out.newBaud = 0;
+        }
+        out.address = request.ctrlrAddress;
+        store.FollowAddress(request.ctrlrAddress);
+        if (store.AwaitAnswer() == 1) out.restart = RestartSeen::FoundAtOld;
+        out.result = ParamsWriteResult::RestartFailed;
+        return out;
+    }
+    if (!restartAnswered) out.restart = RestartSeen::FoundAtNew;
+    if (!answers) {
         out.result = ParamsWriteResult::ChannelsFailed;
         return out;
     }

@@ -33,12 +33,20 @@ enum class WriteResult {
     NotRead,        // the record was never read from this controller: nothing written
     SizesFailed,    // the sizes record could not be refreshed before the write
     WriteFailed,    // the record was not taken; the shadow copy is unchanged
-    RestartFailed,  // written, but the controller did not take the restart; nothing followed
+    RestartFailed,  // written, but the restart is not in effect (see RestartSeen); nothing followed
     PortFailed,     // written and restarted, but the port could not switch to the new speed
     ChannelsFailed, // written, but what follows it (channels, second record) failed
     Written,
 };
 using ParamsWriteResult = WriteResult;
+
+// What became of the restart that puts a written block in effect.
+enum class RestartSeen {
+    Answered,   // its status came
+    FoundAtNew, // its status was lost; the controller answers at the new speed and number
+    FoundAtOld, // its status was lost; the controller answers only at the old ones: back there
+    Lost,       // its status was lost and the controller answers at neither
+};
 
 struct ParamsWriteOutcome {
     ParamsWriteResult result = ParamsWriteResult::NoChanges;
@@ -47,7 +55,16 @@ struct ParamsWriteOutcome {
     // The number the controller answers at once the written block is in effect (the old one
     // when the write did not get that far).
     int address = 0;
+    RestartSeen restart = RestartSeen::Answered;
 };
+
+// What the engineer is told of a restart whose status was lost (empty for Answered): where the
+// controller was found, and so where the tool now talks to it.
+const char* RestartSeenText(RestartSeen seen);
+
+// Attempts (each AwaitAnswer long) at the new speed and number when the restart's status was
+// lost, before the old ones are tried: the restart may take the controller longer than usual.
+inline constexpr int kUnconfirmedRestartAwaits = 2;
 
 struct ParamsWriteRequest {
     RecordStore& store;
@@ -64,7 +81,11 @@ struct ParamsWriteRequest {
 };
 
 // Sends `params` when it differs from `shadow` (which then takes it), restarts the controller
-// and carries out what follows, stopping at the first step that fails.
+// and carries out what follows, stopping at the first step that fails. A restart whose status
+// was lost may still have happened: the port and the number follow it all the same, and the
+// controller is looked for there; when it answers only at the old speed and number, the port
+// and the number go back (RestartFailed, FoundAtOld), so the caller is never left where the
+// controller is not.
 ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const CtrlrParams& params,
                                     CtrlrParams& shadow);
 

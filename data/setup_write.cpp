@@ -2,6 +2,7 @@
 
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
+#include "data/restart_wait.h"
 #include "data/topology.h"
 
 #include <algorithm>
@@ -115,7 +116,7 @@ int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& sha
         }
     }
 
-    if (!store.IsDemo()) store.Restart();
+    if (!store.IsDemo()) RestartConfirmed(store);
     return result.Failed() ? -1 : 1;
 }
 

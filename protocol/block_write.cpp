@@ -25,7 +25,7 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
                 return detail::ChunkStatus::Accepted; // ends the loop; reported below
             }
             uint8_t block[256] = {};
-            const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block),
+            const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block), 1,
                                                    Timeouts().blockAckMs);
             if (n == 0) return detail::ChunkStatus::NoStatus;
             // Only the first byte counts, whatever the length of the block.
@@ -33,7 +33,9 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
             status = block[0];
             return detail::ChunkStatus::Refused;
         };
-        if (!detail::WriteChunk(slot, lineAddress, chunk, true, sendOnce) || !framesSent) return -1;
+        const detail::ChunkTarget target{slot,  ctrl,        kSpaceER, lineAddress,
+                                         chunk, data + done, true};
+        if (!detail::WriteChunk(target, sendOnce) || !framesSent) return -1;
         done += chunk;
     }
     return 1;

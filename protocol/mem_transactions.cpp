@@ -84,14 +84,15 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
             const int expected = chunk == 1 ? 2 : 1;
             uint8_t block[kMaxWriteFrame] = {};
             const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block),
-                                                   Timeouts().writeStatusMs);
+                                                   expected, Timeouts().writeStatusMs);
             if (n == 0) return detail::ChunkStatus::NoStatus;
             if (n != expected) return detail::ChunkStatus::Garbled;
             status = block[expected - 1];
             return status == 0 ? detail::ChunkStatus::Accepted : detail::ChunkStatus::Refused;
         };
-        if (!detail::WriteChunk(slot, lineAddress, chunk, repeatable, sendOnce) || !framesSent)
-            return -1;
+        const detail::ChunkTarget target{slot,  ctrl,        space,     lineAddress,
+                                         chunk, data + done, repeatable};
+        if (!detail::WriteChunk(target, sendOnce) || !framesSent) return -1;
         done += chunk;
     }
     return 1;

@@ -35,6 +35,8 @@ enum class ReplyEnd {
     Short,       // bytes came, then stopped short of the expected length
     TooLong,     // more bytes than expected (taken off the line only by the next purge)
     Unconfirmed, // complete, but not yet confirmed by a second read (not returned by a wait)
+    Early,       // complete sooner than the request could have been answered: owed to an
+                 // earlier one (not returned by a wait)
 };
 
 struct ReplyLimits {

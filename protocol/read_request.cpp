@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmar::detail {
@@ -33,6 +36,8 @@ const char* EndText(ReplyEnd end) {
         return "не сошлась контрольная сумма";
     case ReplyEnd::Unconfirmed:
         return "ответ не подтвержден повторным чтением";
+    case ReplyEnd::Early:
+        return "ответ пришел раньше, чем мог быть дан";
     case ReplyEnd::Complete:
         break;
     }
@@ -46,15 +51,33 @@ template <class... Args> std::string Line(const char* format, Args... args) {
     return buf;
 }
 
-// Where a request with attempts left stops waiting for its reply to begin: well past the
-// slowest start seen on this port, far sooner than the full budget when a reply was lost.
-int FirstByteBudgetMs(PortSlot slot, int fullMs, bool lastAttempt) {
-    const int learnedUs = ReplyLatencyUs(slot);
-    if (lastAttempt || learnedUs <= 0) return fullMs;
+using Clock = std::chrono::steady_clock;
+
+// Bytes of a read request on the line: the command frame and the read header.
+constexpr int kRequestBytes = 4 + 8;
+// Replies passed over as owed to earlier requests before an attempt counts as failed.
+constexpr int kMostPassedOver = 2;
+// No wait grows past this, however late the replies of a port have come.
+constexpr int kLongestReplyWaitMs = 5000;
+
+// The wait for a reply to begin: the budget plus the port's network allowance, longer on a port
+// whose replies were seen to come later than that.
+int ReplyWaitMs(PortSlot slot, int budgetMs) {
     const auto& t = Timeouts();
-    const long quickMs =
-        static_cast<long>(learnedUs) * t.quickReplyPercent / 100 / 1000 + t.quickReplyMarginMs;
-    return static_cast<int>(std::min<long>(fullMs, quickMs));
+    const long learnedMs =
+        static_cast<long>(ReplyLatencyUs(slot)) * t.lateReplyPercent / 100 / 1000 +
+        t.lateReplyMarginMs;
+    const long full = std::max<long>(budgetMs + PortExtraWaitMs(slot), learnedMs);
+    return static_cast<int>(std::min<long>(full, kLongestReplyWaitMs));
+}
+
+int64_t SteadyUs(Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+}
+
+long ElapsedUs(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - since).count());
 }
 
 // The distinct complete replies of one request, each with how often it came.
@@ -93,34 +116,106 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
     int limit = base + ReadRetries();
     bool revealRead = false; // the read added to learn that the trailer is not a checksum
     bool counted = false;    // counted among the retried requests
-    int gaveUpAfterMs = 0;   // the previous attempt found no reply within a shortened wait
-    int longestGiveUpMs = 0; // the same, longest over all attempts so far
+    const auto& t = Timeouts();
+    const int fullMs = ReplyWaitMs(slot, firstByteMs);
+    const ReplyLimits limits{fullMs, t.readChunkStallMs + PortExtraWaitMs(slot)};
+    const ReplyLimits lateLimits{fullMs * t.lateWatchPercent / 100, limits.stallMs};
+    const long earliestUs = static_cast<long>(CharTime(slot).count()) * (kRequestBytes + want) *
+                            t.earlyReplyPercent / 100;
     for (int attempt = 1;; ++attempt) {
         const bool last = attempt >= limit;
-        // A reply given up on too soon may still be on its way: the last attempt begins only
-        // once the line has been quiet that long, so a late reply cannot spoil its own.
-        if (last && longestGiveUpMs > 0)
-            AwaitQuiet(slot, std::chrono::milliseconds(longestGiveUpMs), firstByteMs);
+        const auto sentAt = Clock::now();
         SendCtrlrCmd(slot, ctrl, cmd);
         SendReadHeader(slot, lineAddress, static_cast<uint8_t>(count));
-        int firstByteUs = -1;
-        const ReplyLimits limits{FirstByteBudgetMs(slot, firstByteMs, last),
-                                 Timeouts().readChunkStallMs};
-        ReplyEnd end = AwaitReadReply(slot, reply.data(), want, checked, limits, firstByteUs);
-        if (firstByteUs >= 0) {
-            // Bytes sooner than this request could have been answered belong to the reply given
-            // up on: replies take longer than thought.
-            const auto requestUs = static_cast<int>(CharTime(slot).count()) * 12;
-            if (gaveUpAfterMs > 0 && firstByteUs < requestUs) firstByteUs += gaveUpAfterMs * 1000;
-            NoteReplyLatency(slot, firstByteUs);
+        // The reply of this attempt; one that comes whole sooner than this request could have
+        // been answered is owed to an earlier one and is passed over for the attempt's own.
+        ReplyEnd end = ReplyEnd::NoReply;
+        int passedOver = 0;
+        // An early reply on a port whose pace is not known yet, while a reply may be owed: set
+        // aside until it is seen whether another one follows it.
+        std::optional<std::pair<ReplyEnd, std::array<uint8_t, kMaxChunk + 1>>> asideEarly;
+        for (;;) {
+            const long waitFromUs = ElapsedUs(sentAt);
+            int firstByteUs = -1;
+            end = AwaitReadReply(slot, reply.data(), want, checked, limits, firstByteUs);
+            bool late = false;
+            if (end == ReplyEnd::NoReply) {
+                // Nothing within the wait: the line is watched on before anything else goes
+                // out. A reply that begins now is still this attempt's.
+                end = AwaitReadReply(slot, reply.data(), want, checked, lateLimits, firstByteUs);
+                late = end != ReplyEnd::NoReply;
+                if (late) firstByteUs += limits.firstByteMs * 1000;
+            }
+            if (firstByteUs >= 0) firstByteUs += static_cast<int>(waitFromUs);
+            if (end != ReplyEnd::Complete && end != ReplyEnd::CheckFailed) {
+                if (firstByteUs >= 0) NoteReplyLatency(slot, firstByteUs);
+                if (end == ReplyEnd::NoReply && asideEarly) {
+                    // Nothing followed it: it was this attempt's own on a line faster than its
+                    // speed (a pseudo-terminal).
+                    end = asideEarly->first;
+                    reply = asideEarly->second;
+                    NoteReplyPace(slot, false);
+                    NoteReplyOwed(slot, 0);
+                }
+                if (end == ReplyEnd::NoReply) NoteReplyOwed(slot, SteadyUs(sentAt));
+                break;
+            }
+            const bool early = ElapsedUs(sentAt) < earliestUs;
+            const bool keepsTime = RepliesKeepLineTime(slot);
+            if (!early || (!keepsTime && !ReplyOwedPossible(slot))) {
+                NoteReplyPace(slot, !early);
+                if (const int64_t owedSince = ReplyOwedSince(slot); owedSince != 0) {
+                    // A reply given up on may be this one, and this attempt's own still to come
+                    // as much later as this attempt went out after that one: the line is
+                    // watched that long (and a little more), and a reply then is the own one.
+                    NoteReplyOwed(slot, 0);
+                    const long gapUs = static_cast<long>(SteadyUs(sentAt) - owedSince);
+                    if (gapUs > 0 && gapUs / 1000 < kLongestReplyWaitMs) {
+                        const int watchMs =
+                            static_cast<int>(gapUs / 1000) * t.lateReplyPercent / 100 +
+                            t.lateReplyMarginMs;
+                        std::array<uint8_t, kMaxChunk + 1> second{};
+                        int secondUs = -1;
+                        const ReplyEnd next = AwaitReadReply(slot, second.data(), want, checked,
+                                                             {watchMs, limits.stallMs}, secondUs);
+                        if (next == ReplyEnd::Complete || next == ReplyEnd::CheckFailed) {
+                            if (Logged(slot)) {
+                                LogNote(Line("Порт %d: ответ к прежнему запросу пришел с "
+                                             "опозданием и не принят; принят следующий",
+                                             slot));
+                            }
+                            end = next;
+                            reply = second;
+                            firstByteUs = static_cast<int>(ElapsedUs(sentAt));
+                        }
+                    }
+                }
+                NoteReplyLatency(slot, firstByteUs);
+                if (late && Logged(slot)) {
+                    LogNote(Line("Ответ порта %d пришел позже ожидания (%d мс): ожидание "
+                                 "увеличено",
+                                 slot, firstByteUs / 1000));
+                }
+                break;
+            }
+            if (!keepsTime && !asideEarly) {
+                asideEarly.emplace(end, reply);
+                continue;
+            }
+            if (Logged(slot)) {
+                LogNote(Line("Порт %d: ответ пришел раньше, чем мог быть дан на запрос (через %ld "
+                             "мкс), и не принят: он запоздал к прежнему запросу",
+                             slot, ElapsedUs(sentAt)));
+            }
+            end = ReplyEnd::Early;
+            if (++passedOver >= kMostPassedOver) break;
         }
-        gaveUpAfterMs =
-            end == ReplyEnd::NoReply && limits.firstByteMs < firstByteMs ? limits.firstByteMs : 0;
-        longestGiveUpMs = std::max(longestGiveUpMs, gaveUpAfterMs);
 
         if (end == ReplyEnd::Complete || end == ReplyEnd::CheckFailed) {
             const bool passed = end == ReplyEnd::Complete && checked;
-            const int times = tally.Add(reply.data(), static_cast<size_t>(want));
+            // Equal data confirm each other whatever their trailing bytes: a controller without
+            // the checksum may put anything there, a different byte each time.
+            const int times = tally.Add(reply.data(), size);
             bool take = false;
             switch (trailer) {
             case Trailer::Checksum:

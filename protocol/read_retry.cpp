@@ -25,6 +25,10 @@ CheckState& StateFor(PortSlot slot, int ctrl) {
 }
 
 std::array<std::atomic<int>, kPortSlotCount + 1> latencyUs{};
+// Per slot: 0 nothing known, 1 replies keep the line time, 2 a reply came sooner (sticky).
+constexpr int kPaceUnknown = 0, kPaceKept = 1, kPaceFaster = 2;
+std::array<std::atomic<int>, kPortSlotCount + 1> replyPace{};
+std::array<std::atomic<int64_t>, kPortSlotCount + 1> replyOwed{};
 
 } // namespace
 
@@ -94,6 +98,8 @@ void ForgetReplyChecks() {
         checkStates.clear();
     }
     for (auto& l : latencyUs) l = 0;
+    for (auto& p : replyPace) p = kPaceUnknown;
+    for (auto& o : replyOwed) o = 0;
 }
 
 int ReplyLatencyUs(PortSlot slot) {
@@ -110,6 +116,32 @@ void NoteReplyLatency(PortSlot slot, int microseconds) {
         const int next = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
         if (latencyUs[slot].compare_exchange_weak(seen, next)) return;
     }
+}
+
+void NoteReplyPace(PortSlot slot, bool keptLineTime) {
+    if (slot >= replyPace.size()) return;
+    if (!keptLineTime) {
+        replyPace[slot] = kPaceFaster;
+        return;
+    }
+    int expected = kPaceUnknown;
+    replyPace[slot].compare_exchange_strong(expected, kPaceKept);
+}
+
+void NoteReplyOwed(PortSlot slot, int64_t sentAtUs) {
+    if (slot < replyOwed.size()) replyOwed[slot] = sentAtUs;
+}
+
+int64_t ReplyOwedSince(PortSlot slot) {
+    return slot < replyOwed.size() ? replyOwed[slot].load() : 0;
+}
+
+bool ReplyOwedPossible(PortSlot slot) {
+    return ReplyOwedSince(slot) != 0;
+}
+
+bool RepliesKeepLineTime(PortSlot slot) {
+    return slot < replyPace.size() && replyPace[slot] == kPaceKept;
 }
 
 } // namespace velmar

@@ -69,9 +69,21 @@ std::vector<int> ControllersConfirmedByRereading(PortSlot slot);
 void ForgetReplyChecks();
 
 // How long replies on `slot` take from the read header to their first byte, in microseconds:
-// the slowest recent one (0 when nothing was measured since the port was forgotten). Lets a
-// request that has attempts left give up on a lost reply long before the full budget runs out.
+// the slowest recent one (0 when nothing was measured since the port was forgotten). A port
+// whose replies come later than the budget gets longer waits from it.
 int ReplyLatencyUs(PortSlot slot);
 void NoteReplyLatency(PortSlot slot, int microseconds);
+
+// Whether the replies on `slot` keep the line time, learnt from replies that cannot be owed to
+// an earlier request: a line (serial, converter, device server) never delivers a reply sooner
+// than request and reply take at its speed; a pseudo-terminal without a line behind it does. Only
+// then is a reply that comes too soon refused as owed to an earlier request.
+void NoteReplyPace(PortSlot slot, bool keptLineTime);
+bool RepliesKeepLineTime(PortSlot slot);
+// A reply given up on may still arrive on `slot`: when the request it was owed to was sent
+// (steady-clock microseconds), or 0 when none is owed.
+void NoteReplyOwed(PortSlot slot, int64_t sentAtUs);
+int64_t ReplyOwedSince(PortSlot slot);
+bool ReplyOwedPossible(PortSlot slot);
 
 } // namespace velmar

@@ -22,11 +22,18 @@ struct ProtocolTimeouts {
     // Once a reply has the expected length, how long (in percent of one character time at the
     // port's speed) no further byte may follow before it is taken; a longer reply is refused.
     int replySettlePercent = 150;
-    // A read request with attempts left gives up on a reply that has not begun after this
-    // percentage of the slowest recent wait for a first byte on the port, plus the margin; the
-    // last attempt waits the full budget. Nothing learnt yet: the full budget.
-    int quickReplyPercent = 200;
-    int quickReplyMarginMs = 10;
+    // Every reply to a read request is awaited for the full budget (plus the network allowance
+    // of the port): a controller may answer that late, and a request sent while its reply is
+    // still coming would collide with it on the half-duplex line or take it for its own. When
+    // nothing came, the line is watched this percentage of the budget longer before anything
+    // else is sent: a reply that begins then is still this request's (nothing else is
+    // outstanding), and the port's waits grow to `lateReplyPercent` of such late replies.
+    int lateWatchPercent = 50;
+    int lateReplyPercent = 150;
+    int lateReplyMarginMs = 10;
+    // A reply complete sooner than this percentage of the line time of request and reply cannot
+    // be the request's own (checked on ports whose replies keep the line time).
+    int earlyReplyPercent = 90;
 };
 
 // The budgets in force for the whole process; tests may shorten them.

@@ -1,17 +1,22 @@
 #include "protocol/write_chunk.h"
 
 #include "link/exchange_log.h"
+#include "protocol/ctrlr_protocol.h"
 #include "protocol/line_timing.h"
 #include "protocol/port_wait.h"
+#include "protocol/read_request.h"
 #include "protocol/read_retry.h"
 #include "protocol/timeouts.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace velmar::detail {
 
 namespace {
+
+constexpr uint8_t kReadCmd = 0x48;
 
 const char* StatusText(ChunkStatus s) {
     switch (s) {
@@ -29,9 +34,47 @@ const char* StatusText(ChunkStatus s) {
 
 } // namespace
 
-bool WriteChunk(PortSlot slot, uint32_t lineAddress, int count, bool repeatable,
-                const ChunkSend& send) {
-    const int limit = repeatable ? 1 + ReadRetries() : 1;
+bool ControllerCountsIn(uint8_t space, uint32_t lineAddress, int count) {
+    // Channel registers (totalisers, counters) and the side states.
+    constexpr uint32_t kRegsFrom = 0x2000, kRegsTo = 0x3000;
+    constexpr uint32_t kSidesFrom = 0x4000, kSidesTo = 0x4200;
+    if (space != kSpaceER) return false;
+    const uint32_t end = lineAddress + static_cast<uint32_t>(count);
+    return (lineAddress < kRegsTo && end > kRegsFrom) ||
+           (lineAddress < kSidesTo && end > kSidesFrom);
+}
+
+namespace {
+
+enum class ReadBack { Held, Differs, Unknown };
+
+ReadBack ReadChunkBack(const ChunkTarget& t) {
+    uint8_t held[kMaxChunk] = {};
+    const auto cmd = static_cast<uint8_t>(kReadCmd + t.space);
+    if (!ReadRequest(t.slot, t.ctrl, cmd, t.lineAddress, t.count, Timeouts().readChunkStallMs,
+                     held))
+        return ReadBack::Unknown;
+    return std::memcmp(held, t.data, static_cast<size_t>(t.count)) == 0 ? ReadBack::Held
+                                                                        : ReadBack::Differs;
+}
+
+bool Logged(PortSlot slot) {
+    return slot >= 1 && slot <= kPortSlotCount && ((GetLogMask() >> (slot - 1)) & 1u) != 0;
+}
+
+void LogChunk(const ChunkTarget& t, const char* what) {
+    if (!Logged(t.slot)) return;
+    char line[240];
+    std::snprintf(line, sizeof line, "Запись порта %d, адрес %06X, %d байт: %s", t.slot,
+                  static_cast<unsigned>(t.lineAddress), t.count, what);
+    LogNote(line);
+}
+
+} // namespace
+
+bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
+    const int limit = target.repeatable ? 1 + ReadRetries() : 1;
+    const bool counts = ControllerCountsIn(target.space, target.lineAddress, target.count);
     int refusal = -1; // the nonzero status of the previous sending, if it gave one
     for (int attempt = 1;; ++attempt) {
         uint8_t status = 0;
@@ -43,25 +86,42 @@ bool WriteChunk(PortSlot slot, uint32_t lineAddress, int count, bool repeatable,
         } else {
             refusal = -1;
         }
-        if (attempt >= limit) return false;
+        if (!target.repeatable) return false;
         if (attempt == 1) CountRetriedRequest();
-        if (slot >= 1 && slot <= kPortSlotCount && ((GetLogMask() >> (slot - 1)) & 1u) != 0) {
+        if (got != ChunkStatus::Refused) {
+            // The status did not come clear: whether the chunk went in all the same.
+            const ReadBack back = ReadChunkBack(target);
+            if (back == ReadBack::Held) {
+                LogChunk(target, "ответ потерян, но контроллер уже хранит эти байты: записано");
+                return true;
+            }
+            if (counts) {
+                LogChunk(target, "ответ потерян; контроллер сам меняет эти байты, поэтому запись "
+                                 "не повторяется");
+                return false;
+            }
+        }
+        if (attempt >= limit) return false;
+        if (Logged(target.slot)) {
             char line[200];
             std::snprintf(line, sizeof line,
                           "Повтор записи порта %d (попытка %d из %d), адрес %06X, %d байт: %s",
-                          slot, attempt + 1, limit, static_cast<unsigned>(lineAddress), count,
-                          StatusText(got));
+                          target.slot, attempt + 1, limit,
+                          static_cast<unsigned>(target.lineAddress), target.count, StatusText(got));
             LogNote(line);
         }
     }
 }
 
-int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int budgetMs) {
-    if (AwaitAtLeast(slot, 1, budgetMs) < 1) return 0;
-    // The rest of the block follows within a character time or so; what comes after a pause
-    // that long is no part of it.
-    AwaitQuiet(slot, CharTime(slot) * Timeouts().replySettlePercent / 100,
-               Timeouts().readChunkStallMs);
+int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int expected, int budgetMs) {
+    const auto& t = Timeouts();
+    if (AwaitAtLeast(slot, 1, budgetMs) < 1 &&
+        AwaitAtLeast(slot, 1, budgetMs * t.lateWatchPercent / 100) < 1)
+        return 0;
+    // A block may come in pieces: the rest is awaited while it grows, then the line must be
+    // quiet for a character time or so; what comes after that is no part of it.
+    if (expected > 1) AwaitExactCount(slot, expected, t.readChunkStallMs, true);
+    AwaitQuiet(slot, CharTime(slot) * t.replySettlePercent / 100, t.readChunkStallMs);
     const int n = std::min(PortAvailable(slot), capacity);
     if (n <= 0 || ReadPort(slot, bytes, n) != 1) return 0;
     // Anything beyond `capacity` goes in the next request's purge.

@@ -1,7 +1,11 @@
-// One chunk of a memory write, sent again when its status block was lost or garbled. Writing the
-// same bytes to the same address twice leaves the controller as once, so a memory write may be
-// repeated; a write that makes the controller act (restart, pulse simulator, relay test) is sent
-// once, whatever becomes of its status.
+// One chunk of a memory write, sent again when its status block was lost or garbled. A write
+// that makes the controller act (restart, pulse simulator, relay test) is sent once, whatever
+// becomes of its status. A memory chunk whose status did not come clear is first read back: when
+// the controller already holds it, it was written and is not sent again (a resend later could
+// put older bytes over what the controller has counted since); only otherwise is it sent again,
+// within the retry count. Where the controller counts by itself (channel registers, side states)
+// such a chunk is never sent again: the controller's own bytes may be newer than the chunk. A
+// refusal is no lost status: the chunk is sent once more to be sure of it.
 #pragma once
 
 #include "link/serial_port.h"
@@ -23,15 +27,29 @@ enum class ChunkStatus {
 // the result is Refused.
 using ChunkSend = std::function<ChunkStatus(uint8_t& status)>;
 
-// Sends a chunk through `send`; once when not `repeatable`, else as often as the retry count
-// allows while its status is missing or garbled. A nonzero status is taken as a refusal only when
-// the controller gives it again: one flipped bit turns the status 0 into a plausible refusal
-// code. True when the chunk was accepted.
-bool WriteChunk(PortSlot slot, uint32_t lineAddress, int count, bool repeatable,
-                const ChunkSend& send);
+// The chunk as it goes to the controller.
+struct ChunkTarget {
+    PortSlot slot = 0;
+    int ctrl = 0;
+    uint8_t space = 0;
+    uint32_t lineAddress = 0;
+    int count = 0; // 1..kMaxChunk
+    const uint8_t* data = nullptr;
+    bool repeatable = false; // memory, not a command
+};
 
-// Waits for a status block: its first byte within `budgetMs`, then until the line is quiet.
-// Takes all of it into `bytes` (at most `capacity`); the count taken, 0 when nothing came.
-int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int budgetMs);
+// Whether the controller changes bytes of this range by itself while it works.
+bool ControllerCountsIn(uint8_t space, uint32_t lineAddress, int count);
+
+// Sends a chunk through `send`; once when not repeatable, else as the header says. A nonzero
+// status is taken as a refusal only when the controller gives it again: one flipped bit turns
+// the status 0 into a plausible refusal code. True when the chunk was accepted or read back.
+bool WriteChunk(const ChunkTarget& target, const ChunkSend& send);
+
+// Waits for a status block: `expected` bytes within `budgetMs` (fewer when no more come within
+// the stall budget), then until the line is quiet. Takes all of it into `bytes` (at most
+// `capacity`); the count taken, 0 when nothing came. A block that did not begin within the
+// budget is watched for a while longer, so that it never meets the next request.
+int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int expected, int budgetMs);
 
 } // namespace velmar::detail

@@ -19,28 +19,33 @@ using velmar::sim::Faults;
 using velmar::sim::Options;
 
 void Usage(std::FILE* to) {
-    std::fputs("usage: velmar-sim [options]\n"
-               "  --address N[,N...]   controller numbers (side A), default 1\n"
-               "  --sides N            sides of each default controller, 1 or 2 (default 2;\n"
-               "                       side B answers at the number + 1)\n"
-               "  --hoses N            hoses per side, 1..8 (default 2)\n"
-               "  --image FILE         memory of the first controller from a saved device image;\n"
-               "                       it answers at the image's addresses, not the first N\n"
-               "  --baud B             emulate the line time at B baud (default: answer at once)\n"
-               "  --no-baud-check      hear the tool whatever speed its port is set to\n"
-               "  --link PATH          symlink PATH to the pseudo-terminal (replaces a symlink)\n"
-               "  --tcp PORT           also serve the line on 127.0.0.1:PORT, as a serial device\n"
-               "                       server does (0: any free port; printed as TCP ADDR:PORT)\n"
-               "  --fault F            inject a fault; repeatable:\n"
-               "                       no-answer, drop=N, corrupt=N, truncate=N, extra=N,\n"
-               "                       write-status=ADDR[:STATUS], ident-no-zero, wrong-echo,\n"
-               "                       no-ident, deaf-after-restart=MS,\n"
-               "                       line noise on every reply at a rate 0..1: flip-rate=R\n"
-               "                       (one bit), loss-rate=R, cut-rate=R (last byte missing),\n"
-               "                       add-rate=R (one byte inserted), seed=N for the noise,\n"
-               "                       no-checksum (trailing byte of a read reply is a plain sum)\n"
-               "  --help               this text\n",
-               to);
+    std::fputs(
+        "usage: velmar-sim [options]\n"
+        "  --address N[,N...]   controller numbers (side A), default 1\n"
+        "  --sides N            sides of each default controller, 1 or 2 (default 2;\n"
+        "                       side B answers at the number + 1)\n"
+        "  --hoses N            hoses per side, 1..8 (default 2)\n"
+        "  --image FILE         memory of the first controller from a saved device image;\n"
+        "                       it answers at the image's addresses, not the first N\n"
+        "  --baud B             emulate the line time at B baud (default: answer at once)\n"
+        "  --no-baud-check      hear the tool whatever speed its port is set to\n"
+        "  --link PATH          symlink PATH to the pseudo-terminal (replaces a symlink)\n"
+        "  --tcp PORT           also serve the line on 127.0.0.1:PORT, as a serial device\n"
+        "                       server does (0: any free port; printed as TCP ADDR:PORT)\n"
+        "  --fault F            inject a fault; repeatable:\n"
+        "                       no-answer, drop=N, corrupt=N, truncate=N, extra=N,\n"
+        "                       write-status=ADDR[:STATUS], ident-no-zero, wrong-echo,\n"
+        "                       no-ident, deaf-after-restart=MS,\n"
+        "                       line noise on every reply at a rate 0..1: flip-rate=R\n"
+        "                       (one bit), loss-rate=R, cut-rate=R (last byte missing),\n"
+        "                       add-rate=R (one byte inserted), seed=N for the noise,\n"
+        "                       no-checksum (trailing byte of a read reply is a plain sum),\n"
+        "                       varying-trailer (trailing byte changes with each reply),\n"
+        "                       lose-restart-status[=N] (the next N restarts, or every one,\n"
+        "                       carried out without their status),\n"
+        "                       pieces=N:MS (each reply in N pieces, MS apart)\n"
+        "  --help               this text\n",
+        to);
 }
 
 bool ParseNumber(const std::string& text, long& out) {
@@ -91,6 +96,20 @@ bool ParseFault(const std::string& option, Faults& f) {
         f.noIdentAnswer = true;
     } else if (name == "no-checksum" && arg.empty()) {
         f.trailerNotChecksum = true;
+    } else if (name == "varying-trailer" && arg.empty()) {
+        f.trailerVaries = true;
+    } else if (name == "lose-restart-status" && arg.empty()) {
+        f.loseRestartStatus = -1;
+    } else if (name == "lose-restart-status" && ParseNumber(arg, v) && v >= 0 && v <= 1000) {
+        f.loseRestartStatus = static_cast<int>(v);
+    } else if (name == "pieces") {
+        const size_t colon = arg.find(':');
+        long gap = 0;
+        if (colon == std::string::npos || !ParseNumber(arg.substr(0, colon), v) || v < 2 ||
+            v > 64 || !ParseNumber(arg.substr(colon + 1), gap) || gap < 0 || gap > 10000)
+            return false;
+        f.replyPieces = static_cast<int>(v);
+        f.replyPieceGapMs = static_cast<int>(gap);
     } else if (name == "flip-rate") {
         return ParseRate(arg, f.flipRate);
     } else if (name == "loss-rate") {

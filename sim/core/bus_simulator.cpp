@@ -345,7 +345,13 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
     }
 
     bool send = true;
-    if (faults.dropReplies > 0) {
+    const bool restarts =
+        std::any_of(answers.begin(), answers.end(), [](const auto& a) { return a.second.restart; });
+    if (restarts && faults.loseRestartStatus != 0) {
+        if (faults.loseRestartStatus > 0) --faults.loseRestartStatus;
+        send = false;
+    }
+    if (send && faults.dropReplies > 0) {
         --faults.dropReplies;
         send = false;
     }
@@ -368,13 +374,21 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
     SimClock::time_point end = at;
     if (send && !bytes.empty()) {
         ++repliesSent;
+        // Replies in pieces: a pause before the first byte of each piece but the first.
+        const size_t pieces = faults.replyPieces >= 2 ? static_cast<size_t>(faults.replyPieces) : 1;
+        const size_t pieceLength = (bytes.size() + pieces - 1) / pieces;
+        const auto gap = std::chrono::milliseconds(std::max(0, faults.replyPieceGapMs));
+        auto pauseBefore = [&](size_t i) { return gap * static_cast<long>(i / pieceLength); };
         if (byteTime.count() == 0) {
-            for (uint8_t b : bytes) output.push_back({at, b});
+            for (size_t i = 0; i < bytes.size(); ++i)
+                output.push_back({at + pauseBefore(i), bytes[i]});
         } else {
             const auto start = std::max(at, txFree);
             for (size_t i = 0; i < bytes.size(); ++i)
-                output.push_back({start + byteTime * static_cast<long>(i + 1), bytes[i]});
-            end = txFree = start + byteTime * static_cast<long>(bytes.size());
+                output.push_back(
+                    {start + byteTime * static_cast<long>(i + 1) + pauseBefore(i), bytes[i]});
+            end = txFree =
+                start + byteTime * static_cast<long>(bytes.size()) + pauseBefore(bytes.size() - 1);
         }
     }
     // A restart takes effect once the reply has left (or would have, had it not been lost).

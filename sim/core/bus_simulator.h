@@ -20,8 +20,7 @@
 //   hose and side counts of the sizes record follow it. Other values there answer status 2.
 //   Live registers keep their values over a restart.
 // - The trailing byte of a read reply is the checksum of its data bytes (unless the fault
-//   trailerNotChecksum makes it something else).
-#pragma once
+//   trailerNotChecksum or trailerVaries makes it something else).
 #pragma once
 
 #include <cstddef>
@@ -62,6 +61,21 @@ struct Faults {
     // unanswered (a controller that fails half-way through an image read).
     int mutedReadController = -1;
     int mutedReadAddress = -1;
+
+    // Real controllers that stay within the protocol yet differ from the default:
+    // - the trailing byte of a read reply changes from reply to reply and is never the checksum
+    //   (a counter or an unused byte), so equal data come with different trailers;
+    bool trailerVaries = false;
+    // - this many restart writes (from now on; -1: every one) are carried out but their status
+    //   block is never sent;
+    int loseRestartStatus = 0;
+    // - each reply goes out in this many pieces (2 or more; fewer: whole) with a pause of
+    //   `replyPieceGapMs` between them, as a controller that is busy between bytes does.
+    int replyPieces = 0;
+    int replyPieceGapMs = 0;
+    // A byte of space ER that the controller increments after each request it answers, as a
+    // totaliser counts during a delivery (-1: none).
+    int countingAddress = -1;
 };
 
 // Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.
@@ -92,11 +106,12 @@ class Controller {
     std::vector<uint8_t>& Space(int space);
     const std::vector<uint8_t>& Space(int space) const;
 
-    int SideAAddress() const;  // from the parameter block (as of the last restart)
-    int SideBAddress() const;  // -1 when the controller serves one side
-    uint32_t LineBaud() const; // the line speed it listens at (from the parameter block)
-    std::string identText;     // code page 866 bytes, sent with a trailing zero
-    int restarts = 0;          // restarts seen
+    int SideAAddress() const;   // from the parameter block (as of the last restart)
+    int SideBAddress() const;   // -1 when the controller serves one side
+    uint32_t LineBaud() const;  // the line speed it listens at (from the parameter block)
+    std::string identText;      // code page 866 bytes, sent with a trailing zero
+    int restarts = 0;           // restarts seen
+    uint8_t trailerCounter = 0; // drives the varying trailing byte (Faults::trailerVaries)
 
     // Live values behind the write-only registers of space 2.
     uint8_t displayMode = 0; // last byte written at 0x25 (display board mode)

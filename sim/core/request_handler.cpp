@@ -49,8 +49,14 @@ std::optional<Reply> Read(Controller& c, const Request& req, const Faults& fault
     }
     uint8_t sum = 0;
     for (uint8_t b : r.bytes) sum = static_cast<uint8_t>(sum + b);
-    r.bytes.push_back(faults.trailerNotChecksum ? sum
-                                                : SimChecksum(r.bytes.data(), r.bytes.size()));
+    const uint8_t checksum = SimChecksum(r.bytes.data(), r.bytes.size());
+    if (faults.trailerVaries) {
+        // A counter that steps each reply, kept off the checksum.
+        c.trailerCounter = static_cast<uint8_t>(c.trailerCounter % 255 + 1);
+        r.bytes.push_back(static_cast<uint8_t>(checksum ^ c.trailerCounter));
+    } else {
+        r.bytes.push_back(faults.trailerNotChecksum ? sum : checksum);
+    }
     return r;
 }
 
@@ -84,9 +90,9 @@ std::optional<Reply> Write(Controller& c, const Request& req, const Faults& faul
         static_cast<uint32_t>(faults.writeStatusAddress) < end) {
         status = faults.writeStatus;
     } else if (first == L::kRestartTarget) {
-        if (req.Space() == 0 && req.count == 1 && req.data[0] == 0x01)
+        if (req.Space() == 0 && req.count == 1 && req.data[0] == 0x01) {
             r.restart = true;
-        else
+        } else
             status = kStatusRefused;
     } else if (end > L::kSpaceSize) {
         status = kStatusRefused;
@@ -105,7 +111,9 @@ std::optional<Reply> Write(Controller& c, const Request& req, const Faults& faul
 
 } // namespace
 
-std::optional<Reply> HandleRequest(Controller& c, const Request& req, const Faults& faults) {
+namespace {
+
+std::optional<Reply> Serve(Controller& c, const Request& req, const Faults& faults) {
     switch (req.kind) {
     case RequestKind::Poll:
         return Poll(c, req, faults);
@@ -120,6 +128,16 @@ std::optional<Reply> HandleRequest(Controller& c, const Request& req, const Faul
         return Write(c, req, faults);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Reply> HandleRequest(Controller& c, const Request& req, const Faults& faults) {
+    auto reply = Serve(c, req, faults);
+    if (reply && faults.countingAddress >= 0 &&
+        faults.countingAddress < static_cast<int>(L::kSpaceSize))
+        ++c.Space(0)[static_cast<size_t>(faults.countingAddress)];
+    return reply;
 }
 
 } // namespace velmar::sim

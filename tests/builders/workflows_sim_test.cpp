@@ -7,6 +7,7 @@
 #include "data/params_write.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/ctrlr_ready.h"
 #include "sim/core/bus_simulator.h"
 
 #include <gtest/gtest.h>
@@ -181,6 +182,68 @@ TEST_F(WorkflowsOnSimulator, FailedStepsStopTheSequence) {
     EXPECT_EQ(PortBaud(slot), 4800u);
     EXPECT_EQ(out.address, 1);
     EXPECT_EQ(store.Address(), 1);
+    EXPECT_EQ(out.restart, RestartSeen::FoundAtOld);
+}
+
+// The restart's status lost: the sequence follows what the restart may have done, then looks for
+// the controller there; found only at the old speed and number, it goes back there. The port and
+// the store always end where the controller answers, and the outcome says which.
+TEST_F(WorkflowsOnSimulator, LostRestartStatusStillEndsTheSequenceWhereTheControllerIs) {
+    struct Case {
+        const char* name;
+        void (*fault)(sim::Faults&);
+        ParamsWriteResult result;
+        RestartSeen seen;
+        uint32_t baud;
+        int address;
+    };
+    const Case cases[] = {
+        {"restarted, status lost",
+         [](sim::Faults& f) {
+             f.loseRestartStatus = 1;
+             f.deafAfterRestartMs = 400;
+         },
+         ParamsWriteResult::Written, RestartSeen::FoundAtNew, 9600, 12},
+        {"restarted late, status lost",
+         [](sim::Faults& f) {
+             f.loseRestartStatus = 1;
+             f.deafAfterRestartMs = 1500; // longer than one wait for the answer
+         },
+         ParamsWriteResult::Written, RestartSeen::FoundAtNew, 9600, 12},
+        {"not restarted, no status", [](sim::Faults& f) { f.writeStatusAddress = addr::kRestart; },
+         ParamsWriteResult::RestartFailed, RestartSeen::FoundAtOld, 4800, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ctrl = 1;
+        StartBus({1});
+        CtrlrParams shadow = ReadBlock();
+        CtrlrParams params = shadow;
+        params.SetSpeedTrk(2); // 9600
+        params.SetAdrTrk_1(12);
+        params.SetMeterType(1);
+        params.UpdateKsm();
+        Fault(c.fault);
+        const ParamsWriteOutcome out = Write(params, shadow, 12);
+        Fault([](sim::Faults& f) { f = sim::Faults{}; });
+        EXPECT_EQ(out.result, c.result);
+        EXPECT_EQ(out.restart, c.seen);
+        EXPECT_EQ(PortBaud(slot), c.baud);
+        EXPECT_EQ(out.address, c.address);
+        EXPECT_EQ(store.Address(), c.address);
+        // The controller answers where the tool now is (once the conversion's restart is over).
+        constexpr int kLongestSilenceMs = 3000;
+        EXPECT_EQ(AwaitCtrlrAnswer(slot, c.address, kLongestSilenceMs), 1);
+        if (c.result == ParamsWriteResult::Written) {
+            auto lock = bus->Lock();
+            const sim::Controller* ctl = bus->Find(12);
+            ASSERT_NE(ctl, nullptr);
+            EXPECT_EQ(ctl->Space(0)[addr::kChannelSettsBase + 15], 0x02) << "channels converted";
+        }
+        ClosePort(slot);
+        slot = 0;
+        bus.reset();
+    }
 }
 
 } // namespace

@@ -2,14 +2,17 @@
 // programs a test starts do not keep its listener alive during an outage): it passes bytes between
 // its client and a gateway on 127.0.0.1 (the simulated line's TcpBridge), but can greet every new
 // connection with stale bytes, and can go down (connection closed, new ones refused) when the
-// client polls a given controller number, for a while or for good.
+// client polls a given controller number, for a while or for good. It can also hold back what the
+// line sends for a latency that sweeps between two values, with jitter, as a slow relay does.
 #pragma once
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +25,12 @@ class GatewayStandIn {
     std::vector<uint8_t> staleOnConnect; // sent 5 ms after each connection is accepted
     int outageAtPoll = -1;               // going down when the client polls this number
     int outageMs = -1;                   // for this long; -1: for good
+    // Bytes from the line reach the client this late: from `latencyMs` up to `latencyMs` +
+    // `latencySweepMs` and back within `sweepPeriodMs`, plus up to `jitterMs` drawn per piece.
+    int latencyMs = 0;
+    int latencySweepMs = 0;
+    int sweepPeriodMs = 1000;
+    int jitterMs = 0;
 
     explicit GatewayStandIn(uint16_t target) : target_(target) {}
     ~GatewayStandIn() { Stop(); }
@@ -77,8 +86,20 @@ class GatewayStandIn {
             if (b[i] == 0x60 && b[i + 1] == outageAtPoll && b[i + 2] == 0x21) return true;
         return false;
     }
+    using Clock = std::chrono::steady_clock;
+    int LatencyNowMs() {
+        if (latencyMs <= 0 && jitterMs <= 0) return 0;
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
+        const int period = sweepPeriodMs > 0 ? sweepPeriodMs : 1;
+        const int phase = static_cast<int>(ms % period);
+        const int half = period / 2 > 0 ? period / 2 : 1;
+        const int rise = phase < half ? phase : period - phase; // 0..half..0
+        const int jitter =
+            jitterMs > 0 ? std::uniform_int_distribution<int>(0, jitterMs)(random_) : 0;
+        return latencyMs + latencySweepMs * rise / half + jitter;
+    }
     void Run() {
-        using Clock = std::chrono::steady_clock;
         Clock::time_point reopenAt{};
         bool down = false;
         while (running_) {
@@ -87,7 +108,7 @@ class GatewayStandIn {
                 down = listen_ < 0;
             }
             pollfd fds[3] = {{listen_, POLLIN, 0}, {client_, POLLIN, 0}, {upstream_, POLLIN, 0}};
-            ::poll(fds, 3, 10);
+            ::poll(fds, 3, held_.empty() ? 10 : 1);
             if (listen_ >= 0 && (fds[0].revents & POLLIN) && client_ < 0) {
                 client_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
                 upstream_ = Connect(target_);
@@ -102,6 +123,7 @@ class GatewayStandIn {
                 if (n > 0 && PollsOutageNumber(buf, n)) {
                     outageAtPoll = -1; // once
                     for (int* fd : {&listen_, &client_, &upstream_}) CloseFd(*fd);
+                    held_.clear(); // what the line sent goes down with the connection
                     down = true;
                     reopenAt = Clock::now() + std::chrono::milliseconds(outageMs);
                     continue;
@@ -109,13 +131,25 @@ class GatewayStandIn {
                 if (n <= 0) {
                     CloseFd(client_);
                     CloseFd(upstream_);
+                    held_.clear();
                 } else if (upstream_ >= 0) {
                     (void)::send(upstream_, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
                 }
             }
             if (upstream_ >= 0 && client_ >= 0 && (fds[2].revents & POLLIN)) {
                 const ssize_t n = ::recv(upstream_, buf, sizeof buf, 0);
-                if (n > 0) (void)::send(client_, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
+                if (n > 0) {
+                    // In order: a piece never overtakes the one before it.
+                    auto due = Clock::now() + std::chrono::milliseconds(LatencyNowMs());
+                    if (!held_.empty()) due = std::max(due, held_.back().due);
+                    held_.push_back({due, std::vector<uint8_t>(buf, buf + n)});
+                }
+            }
+            while (!held_.empty() && held_.front().due <= Clock::now()) {
+                if (client_ >= 0)
+                    (void)::send(client_, held_.front().bytes.data(), held_.front().bytes.size(),
+                                 MSG_NOSIGNAL);
+                held_.pop_front();
             }
         }
     }
@@ -128,6 +162,13 @@ class GatewayStandIn {
     std::atomic<bool> running_{false};
     std::atomic<int> connections_{0};
     std::thread thread_;
+    struct Held {
+        Clock::time_point due;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<Held> held_;
+    Clock::time_point started_ = Clock::now();
+    std::mt19937 random_{29};
 };
 
 } // namespace velmar::test

@@ -47,19 +47,24 @@ TEST_F(NoisyWriteTest, MemoryChunkIsSentAgainUntilItsStatusIsClear) {
              return BlockWriteAcked(s, 1, addr::kMakeBlock, 40, d.data());
          }},
     };
+    // Frames on the line: each sending of the chunk, and each read of it back after a status
+    // that did not come clear (two reads confirm each other while the trailer is not known).
     const struct {
         const char* fault;
         int retries;
         std::function<void(sim::Faults&)> set;
         int result;
-        uint64_t sends;
+        uint64_t frames;
     } cases[] = {
-        {"status lost", 2, [](sim::Faults& f) { f.dropReplies = 1; }, 1, 2},
+        {"status lost, chunk read back", 2, [](sim::Faults& f) { f.dropReplies = 1; }, 1, 1 + 2},
+        // The garbled status reads as a refusal: sent once more to be sure of it.
         {"status garbled", 2, [](sim::Faults& f) { f.corruptReplies = 1; }, 1, 2},
-        {"stray byte after the status", 2, [](sim::Faults& f) { f.extraReplyBytes = 1; }, -1, 3},
+        // Every reply, the reads' too, carries a stray byte: nothing can be read back.
+        {"stray byte after the status", 2, [](sim::Faults& f) { f.extraReplyBytes = 1; }, -1,
+         3 * (1 + 4)},
         {"refused twice", 2, [](sim::Faults& f) { f.writeStatusAddress = addr::kMakeBlock; }, -1,
          2},
-        {"no retries", 0, [](sim::Faults& f) { f.dropReplies = 1; }, -1, 1},
+        {"no retries, chunk read back", 0, [](sim::Faults& f) { f.dropReplies = 1; }, 1, 1 + 2},
     };
     for (const auto& w : writes) {
         for (const auto& c : cases) {
@@ -68,16 +73,76 @@ TEST_F(NoisyWriteTest, MemoryChunkIsSentAgainUntilItsStatusIsClear) {
                                    std::string(c.fault) == "stray byte after the status";
             SCOPED_TRACE(std::string(w.name) + ": " + c.fault);
             SetReadRetries(c.retries);
+            ForgetReplyChecks(); // each case learns the trailer afresh
             WithFaults(c.set);
             const uint64_t frames = sim.FramesSeen();
             EXPECT_EQ(w.write(slot, data), anyLength ? 1 : c.result);
-            EXPECT_EQ(sim.FramesSeen() - frames, anyLength ? 1u : c.sends);
+            EXPECT_EQ(sim.FramesSeen() - frames, anyLength ? 1u : c.frames);
             if (c.result == 1) {
                 EXPECT_EQ(Memory(addr::kMakeBlock, 40), data);
             }
             WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
         }
     }
+}
+
+// A chunk whose status was lost is read back: held, it counts as written; not held, a record the
+// controller never changes by itself is sent again, a counting one never (its bytes may be newer
+// than the chunk's).
+TEST_F(NoisyWriteTest, LostStatusIsReadBackBeforeAnyResend) {
+    const int regs = ChannelAddress(addr::kChannelRegsBase, 3);
+    const int side = addr::kSideStateA;
+    const struct {
+        const char* name;
+        int address;
+        int length;
+        bool counting; // the controller counts a byte of the record during the write
+        int result;
+    } cases[] = {
+        {"make block, held", addr::kMakeBlock, 40, false, 1},
+        {"channel registers, held", regs, 40, false, 1},
+        {"side state, held", side, len::kSideState, false, 1},
+        {"channel registers, counted meanwhile", regs, 40, true, -1},
+        {"side state, counted meanwhile", side, len::kSideState, true, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> data(static_cast<size_t>(c.length), 0x11);
+        WithFaults([&](sim::Faults& f) {
+            f.dropReplies = 1;
+            if (c.counting) f.countingAddress = c.address;
+        });
+        EXPECT_EQ(WriteCtrlrMem(slot, 1, c.address, c.length, data.data(), kSpaceER), c.result);
+        WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
+        std::vector<uint8_t> held = Memory(c.address, c.length);
+        if (c.counting) {
+            // The controller's count stands: never put back to the older byte of the chunk.
+            EXPECT_GT(held[0], data[0]);
+            held[0] = data[0];
+        }
+        EXPECT_EQ(held, data);
+    }
+}
+
+// A controller that sends its replies in pieces, pausing longer than a character between them:
+// the two-byte status of a one-byte write, and read replies, are taken whole and at once.
+TEST_F(NoisyWriteTest, RepliesInPiecesAreTakenWhole) {
+    ResetRetriedRequests();
+    WithFaults([](sim::Faults& f) {
+        f.replyPieces = 2;
+        f.replyPieceGapMs = 8; // several character times at 4800 baud
+    });
+    const std::vector<uint8_t> data(40, 0x77);
+    for (const int length : {1, 2, 40}) {
+        SCOPED_TRACE(length);
+        const uint64_t frames = sim.FramesSeen();
+        EXPECT_EQ(WriteCtrlrMem(slot, 1, addr::kMakeBlock, length, data.data(), kSpaceER), 1);
+        EXPECT_EQ(sim.FramesSeen() - frames, 1u) << "sent once, nothing read back";
+        std::vector<uint8_t> got(static_cast<size_t>(length));
+        EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kMakeBlock, length, got.data(), kSpaceER), length);
+        EXPECT_EQ(got, std::vector<uint8_t>(data.begin(), data.begin() + length));
+    }
+    EXPECT_EQ(RetriedRequests(), 0u);
 }
 
 TEST_F(NoisyWriteTest, ActingCommandsAreNeverRepeated) {

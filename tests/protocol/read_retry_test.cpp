@@ -252,6 +252,32 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadWithoutRetriesAndDecidedByA
     }
 }
 
+// A trailing byte that changes from reply to reply: rereads confirm each other by their data.
+// The controller is identified (the status register), its image saved byte for byte and loaded,
+// with and without retries, and the exchange log names it once.
+TEST_F(ReadRetryTest, ControllerWithAVaryingTrailerIsReadSavedAndLoaded) {
+    SetLogMask(1);
+    WithFaults([](sim::Faults& f) { f.trailerVaries = true; });
+    int ctrl = 1;
+    LiveRecordStore store(slot, ctrl);
+    for (const int retries : {0, kDefaultReadRetries}) {
+        SCOPED_TRACE(retries);
+        SetReadRetries(retries);
+        uint8_t status = 0;
+        EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kStatusIR, 1, &status, kSpaceIR), 1);
+        EXPECT_EQ(status, Memory(addr::kStatusIR, 1, kSpaceIR)[0]);
+        std::vector<uint8_t> image;
+        ASSERT_EQ(ReadDeviceImage(store, image), kImageSaved);
+        {
+            auto lock = sim.Lock();
+            EXPECT_EQ(image, sim.Find(1)->ImageBytes());
+        }
+        EXPECT_EQ(WriteImageToController(slot, 1, image), kImageWritten);
+    }
+    EXPECT_TRUE(RepliesConfirmedByRereading(slot, 1));
+    EXPECT_EQ(Count(Log(), "каждый ответ подтверждается повторным чтением"), 1u);
+}
+
 TEST_F(ReadRetryTest, RepeatedGarbleIsNeverTakenFromAControllerKnownToSendTheChecksum) {
     const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
     std::vector<uint8_t> got;

@@ -97,6 +97,42 @@ TEST_F(BusTest, DeafAfterRestart) {
     EXPECT_GE(std::chrono::steady_clock::now() - restarted, milliseconds(400));
 }
 
+// Controllers that stay within the protocol yet differ from the default one.
+TEST_F(BusTest, VaryingTrailerLostRestartStatusAndRepliesInPieces) {
+    StartBus();
+    WithFaults([](Faults& f) { f.trailerVaries = true; });
+    const Bytes a = ReadMem(*line, 1, 0x2000, 8);
+    const Bytes b = ReadMem(*line, 1, 0x2000, 8);
+    ASSERT_EQ(a.size(), 9u);
+    ASSERT_EQ(b.size(), 9u);
+    EXPECT_TRUE(std::equal(a.begin(), a.end() - 1, b.begin())) << "the same data";
+    EXPECT_NE(a.back(), b.back()) << "another trailing byte";
+    EXPECT_NE(a.back(), SimChecksum(a.data(), 8));
+    EXPECT_NE(b.back(), SimChecksum(b.data(), 8));
+
+    // The restart is carried out, its status never sent; the next one answers again.
+    WithFaults([](Faults& f) {
+        f = Faults{};
+        f.loseRestartStatus = 1;
+    });
+    EXPECT_EQ(WriteMem(*line, 1, L::kRestartTarget, {0x01}), -1);
+    EXPECT_EQ(At(1)->restarts, 1);
+    EXPECT_EQ(WriteMem(*line, 1, L::kRestartTarget, {0x01}), 0);
+    EXPECT_EQ(At(1)->restarts, 2);
+
+    // Three pieces 60 ms apart: the whole reply, arriving over at least two gaps.
+    WithFaults([](Faults& f) {
+        f = Faults{};
+        f.replyPieces = 3;
+        f.replyPieceGapMs = 60;
+    });
+    line->arrivals.clear();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadMem(*line, 1, 0x2000, 20).size(), 21u);
+    ASSERT_FALSE(line->arrivals.empty());
+    EXPECT_GE(line->arrivals.back() - start, milliseconds(2 * 60));
+}
+
 TEST_F(BusTest, WithoutEmulationRepliesComeAtOnce) {
     StartBus();
     const auto start = std::chrono::steady_clock::now();

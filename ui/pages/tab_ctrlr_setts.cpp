@@ -528,7 +528,8 @@ void TabCtrlrSetts::bSetParamClick() {
         WriteFailed(QString::fromUtf8(kWriteFailed));
         return;
     case ParamsWriteResult::RestartFailed:
-        WriteFailed(QString::fromUtf8(kRestartFailed));
+        WriteFailed(QString::fromUtf8(
+            out.restart == RestartSeen::Lost ? RestartSeenText(out.restart) : kRestartFailed));
         return;
     case ParamsWriteResult::PortFailed:
         WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
@@ -554,7 +555,11 @@ void TabCtrlrSetts::bSetParamClick() {
         session_.SetAddress(newAddress);
         emit session_.showMainTabRequested();
     }
-    if (out.result == ParamsWriteResult::Written) SetStatusText(kWritten);
+    if (out.result == ParamsWriteResult::Written) {
+        SetStatusText(kWritten);
+        // The engineer learns that the restart was not confirmed, and where the controller is.
+        if (out.restart != RestartSeen::Answered) ShowMessage(RestartSeenText(out.restart));
+    }
     if (reident) emit session_.repaintRequested();
 }
 
