@@ -177,23 +177,26 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
     std::vector<int> found;
     std::vector<int> unreached;
     std::string loss;
-    for (int n = first; n <= last; ++n) {
-        // Every controller answers the reserve address: in a range it would be found again.
-        if (n == kReserveAddress && !ctx.reserve) continue;
-        int answered = 0;
-        const SearchAnswer a = SearchPoll(ctx.slot, n, ctx.thorough, answered);
-        if (a == SearchAnswer::Answered) found.push_back(n);
-        if (a == SearchAnswer::NotReached) {
-            unreached.push_back(n);
+    auto report = [&](const SearchResult& r) {
+        if (r.answer == SearchAnswer::Answered) found.push_back(r.number);
+        if (r.answer == SearchAnswer::NotReached) {
+            unreached.push_back(r.number);
             loss = LinkLossText(ctx);
         }
         if (!ctx.json)
-            std::cout << "Трк №" << n
-                      << (a == SearchAnswer::Answered     ? " найдено."
-                          : a == SearchAnswer::NotReached ? " не опрошено: " + loss
-                                                          : " не найдено.")
+            std::cout << "Трк №" << r.number
+                      << (r.answer == SearchAnswer::Answered     ? " найдено."
+                          : r.answer == SearchAnswer::NotReached ? " не опрошено: " + loss
+                                                                 : " не найдено.")
                       << std::endl;
+    };
+    AddressSearch search(ctx.slot, ctx.thorough);
+    for (int n = first; n <= last; ++n) {
+        // Every controller answers the reserve address: in a range it would be found again.
+        if (n == kReserveAddress && !ctx.reserve) continue;
+        for (const SearchResult& r : search.Poll(n)) report(r);
     }
+    for (const SearchResult& r : search.Settle()) report(r);
     if (ctx.json) {
         Json doc = {{"first", first}, {"last", last}, {"found", found}};
         if (!unreached.empty()) doc["unreached"] = unreached;

@@ -365,11 +365,19 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
                      kStrayByte);
     if (send && !bytes.empty()) send = AddNoise(bytes);
 
+    // Colliding controllers: the slowest one's reply ends the exchange.
+    int turnaroundMs = 0;
+    for (const auto& answer : answers)
+        turnaroundMs = std::max(turnaroundMs, answer.first->turnaroundMs);
+    at += std::chrono::milliseconds(turnaroundMs);
     SimClock::time_point end = at;
     if (send && !bytes.empty()) {
         ++repliesSent;
         if (byteTime.count() == 0) {
+            // Replies leave in the order they began, whatever each controller's turnaround.
+            if (!output.empty()) at = std::max(at, output.back().due);
             for (uint8_t b : bytes) output.push_back({at, b});
+            end = at;
         } else {
             const auto start = std::max(at, txFree);
             for (size_t i = 0; i < bytes.size(); ++i)
