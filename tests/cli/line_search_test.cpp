@@ -82,6 +82,15 @@ TEST_F(LineSearchTest, GarbledPollRepliesArePolledAgain) {
             thorough ? std::vector<std::string>{"--thorough"} : std::vector<std::string>{};
         EXPECT_EQ(Found(opts, "1", "1"), std::vector<int>{1}) << thorough;
     }
+    // Never readable: the scan does not pass it off as an empty number.
+    {
+        auto lock = sim.Lock();
+        sim.GetFaults().wrongPollEcho = true;
+    }
+    const auto r = Run38400({"scan", "1", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Трк №1 не найдено: ответ искажен.\n");
+    EXPECT_NE(r.err.find("Искажен ответ номеров: 1"), std::string::npos) << r.err;
 }
 
 TEST_F(LineSearchTest, BackupFindsTheSlowControllerAndMissesNoneLater) {

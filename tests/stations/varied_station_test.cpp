@@ -87,9 +87,11 @@ const std::vector<FaultRow> kFaultRows = {
 
 class StationRun {
   public:
-    StationRun(const FaultRow& row, uint32_t seed, const std::string& binary,
+    // Each row draws its own stations from the same seed.
+    StationRun(const FaultRow& row, size_t rowIndex, uint32_t seed, const std::string& binary,
                const std::string& workDir)
-        : row_(row), seed_(seed), rng_(seed), binary_(binary), workDir_(workDir) {
+        : row_(row), seed_(seed), rng_(seed ^ static_cast<uint32_t>(rowIndex * 0x9E3779B9u)),
+          binary_(binary), workDir_(workDir) {
         sim::Options options;
         options.emulateBaud = 38400;
         options.checkBaud = false;
@@ -185,9 +187,10 @@ class StationRun {
         for (const int n : sideA_) {
             const auto r = Cli({"-a", std::to_string(n), "identify"});
             ExpectLoud(r, "identify");
-            if (r.exitCode == 0)
+            if (r.exitCode == 0) {
                 EXPECT_NE(r.out.find("Работа с Адресом №" + std::to_string(n)), std::string::npos)
                     << Where("identify") << r.out;
+            }
         }
     }
 
@@ -199,8 +202,9 @@ class StationRun {
         const auto found = doc.at("found").get<std::set<int>>();
         for (const int n : found)
             EXPECT_EQ(answering_.count(n), 1u) << Where("scan") << ": phantom " << n;
-        if (r.exitCode == 0)
+        if (r.exitCode == 0) {
             EXPECT_EQ(found, answering_) << Where("scan") << ": exit 0 with a controller missing";
+        }
     }
 
     void Backup(const std::string& step) {
@@ -237,7 +241,9 @@ class StationRun {
         const json doc = json::parse(r.out, nullptr, false);
         if (doc.is_discarded()) return; // no complete backup to check: loud above
         for (const json& c : doc.at("controllers"))
-            if (r.exitCode == 0) EXPECT_EQ(c.at("status"), "same") << Where("verify");
+            if (r.exitCode == 0) {
+                EXPECT_EQ(c.at("status"), "same") << Where("verify");
+            }
     }
 
     // Saves a controller's image, scribbles over a channel's settings in it, loads the image
@@ -283,8 +289,9 @@ class StationRun {
         const auto& mem = sim_->Find(n)->Space(0);
         const std::vector<uint8_t> after = sim_->Find(n)->ImageBytes();
         const int param = addr::kParamsLength + 1 + params::kMetTOut.offset;
-        if (r.exitCode == 0)
+        if (r.exitCode == 0) {
             EXPECT_EQ(mem[static_cast<size_t>(param)], value) << Where("set-params");
+        }
         size_t changed = 0;
         for (size_t i = 0; i < after.size(); ++i) changed += after[i] != before[i] ? 1 : 0;
         // The field and the block's checksum byte (and the meter fields the channels bring in
@@ -390,7 +397,15 @@ int EnvInt(const char* name, int fallback) {
     return v != nullptr && *v != '\0' ? std::atoi(v) : fallback;
 }
 
-class VariedStation : public ::testing::TestWithParam<size_t> {};
+class VariedStation : public ::testing::TestWithParam<size_t> {
+  protected:
+    static void TearDownTestSuite() {
+        std::printf("varied stations: %d runs (%zu rows x %d seeds) in %.1f s\n", runs,
+                    kFaultRows.size(), EnvInt("VELMAR_STATION_SEEDS", 1), seconds);
+    }
+    static inline int runs = 0;
+    static inline double seconds = 0;
+};
 
 TEST_P(VariedStation, RightBytesOrALoudFailure) {
     const char* dir = std::getenv("VELMAR_BINARY_DIR");
@@ -405,21 +420,24 @@ TEST_P(VariedStation, RightBytesOrALoudFailure) {
         char tmpl[] = "/tmp/velmar-station-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         const std::string work = tmpl;
-        StationRun run(row, seed, binary, work);
+        StationRun run(row, GetParam(), seed, binary, work);
         run.Execute(static_cast<int>(GetParam()) + static_cast<int>(seed));
+        ++runs;
         std::system(("rm -rf '" + work + "'").c_str());
         if (HasFailure()) {
             std::printf("row %s failed at seed %u\n", row.name, seed);
             break;
         }
     }
-    std::printf("row %s: %d seed(s) from %d in %.1f s\n", row.name, seeds, first,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("row %s: %d seed(s) from %d in %.1f s\n", row.name, seeds, first, took);
+    seconds += took;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, VariedStation, ::testing::Range<size_t>(0, kFaultRows.size()),
-                         [](const ::testing::TestParamInfo<size_t>& info) {
-                             return std::string(kFaultRows[info.param].name);
+                         [](const ::testing::TestParamInfo<size_t>& row) {
+                             return std::string(kFaultRows[row.param].name);
                          });
 
 } // namespace
