@@ -36,19 +36,6 @@ int CeilMs(std::chrono::microseconds us) {
     return static_cast<int>((us.count() + 999) / 1000);
 }
 
-SearchAnswer OneFullPoll(PortSlot slot, int ctrl) {
-    uint8_t reply[kPollReplySize] = {};
-    int number = 0;
-    const int r = PollCtrlrAddress(slot, ctrl, reply, number);
-    // A reply names the controller that sends it: one naming another number is a late reply to
-    // an earlier poll, not this number's answer.
-    if (r == 1 && (ctrl & 0xFF) != kReserveAddress && number != (ctrl & 0xFF))
-        return SearchAnswer::BadReply;
-    if (r == 1) return SearchAnswer::Answered;
-    if (r == -2) return SearchAnswer::BadReply;
-    return PortLastError(slot) != 0 ? SearchAnswer::NotReached : SearchAnswer::Absent;
-}
-
 bool IsCleanReply(const uint8_t* bytes) {
     return ChecksumRot8(bytes, 3) == bytes[3] && bytes[1] == kPollCmd;
 }
@@ -157,15 +144,33 @@ void AddressSearch::QuickPoll(Entry& e) {
     e.open = true;
 }
 
+// The address poll with the whole of its wait counted after the frame has left, and the reply's
+// own line time: a controller that answers late within the poll's wait is not lost to the line
+// time or to a busy machine.
+SearchAnswer AddressSearch::OneFullPoll(int ctrl) {
+    SendCtrlrCmd(slot_, ctrl, kPollCmd);
+    const int budgetMs = static_cast<int>(Window().count()) - PortExtraWaitMs(slot_);
+    const int n = detail::AwaitAtLeast(slot_, kPollReplySize, budgetMs);
+    if (n < kPollReplySize)
+        return PortLastError(slot_) != 0 ? SearchAnswer::NotReached : SearchAnswer::Absent;
+    std::array<uint8_t, 256> got{};
+    if (ReadPort(slot_, got.data(), n) != 1) return SearchAnswer::Absent;
+    if (!IsCleanReply(got.data())) return SearchAnswer::BadReply;
+    // A reply names the controller that sends it: one naming another number is a late reply to
+    // an earlier poll, not this number's answer. At the reserve address any number answers.
+    if ((ctrl & 0xFF) != kReserveAddress && got[0] != (ctrl & 0xFF)) return SearchAnswer::BadReply;
+    return SearchAnswer::Answered;
+}
+
 void AddressSearch::FullPoll(Entry& e) {
     WaitOutOpen(); // the full poll purges: nothing may still be owed to an open number
     auto start = Clock::now();
-    SearchAnswer answer = OneFullPoll(slot_, e.number);
+    SearchAnswer answer = OneFullPoll(e.number);
     // A connection lost under the poll is made again by the next frame (waiting for a gateway
     // that is back within seconds): one more full poll tells whether the number is there.
     if (answer == SearchAnswer::NotReached) {
         start = Clock::now();
-        answer = OneFullPoll(slot_, e.number);
+        answer = OneFullPoll(e.number);
     }
     // A garbled reply is asked for again after the line has gone quiet: the late tail of an
     // earlier reply or a burst of noise is not a controller that answers wrongly, and would fail
@@ -173,7 +178,7 @@ void AddressSearch::FullPoll(Entry& e) {
     for (int i = 0; i < kGarbledRepolls && answer == SearchAnswer::BadReply; ++i) {
         detail::AwaitQuiet(slot_, detail::CharTime(slot_) * 3, kQuietLimitMs);
         start = Clock::now();
-        answer = OneFullPoll(slot_, e.number);
+        answer = OneFullPoll(e.number);
     }
     if (answer == SearchAnswer::Answered) Learn(Clock::now() - start);
     e.settled = true;

@@ -67,6 +67,7 @@ class AddressSearch {
     void Run();
     void QuickPoll(Entry& e);
     void FullPoll(Entry& e);
+    SearchAnswer OneFullPoll(int ctrl);
     void TakeBytes(Entry* current);
     void WaitOutOpen();
     void CloseExpired();
