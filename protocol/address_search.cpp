@@ -151,8 +151,11 @@ SearchAnswer AddressSearch::OneFullPoll(int ctrl) {
     SendCtrlrCmd(slot_, ctrl, kPollCmd);
     const int budgetMs = static_cast<int>(Window().count()) - PortExtraWaitMs(slot_);
     const int n = detail::AwaitAtLeast(slot_, kPollReplySize, budgetMs);
-    if (n < kPollReplySize)
-        return PortLastError(slot_) != 0 ? SearchAnswer::NotReached : SearchAnswer::Absent;
+    if (n < kPollReplySize) {
+        if (PortLastError(slot_) != 0) return SearchAnswer::NotReached;
+        // A reply cut short is a garbled one: something answered.
+        return PortAvailable(slot_) > 0 ? SearchAnswer::BadReply : SearchAnswer::Absent;
+    }
     std::array<uint8_t, 256> got{};
     if (ReadPort(slot_, got.data(), n) != 1) return SearchAnswer::Absent;
     if (!IsCleanReply(got.data())) return SearchAnswer::BadReply;

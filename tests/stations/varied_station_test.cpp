@@ -40,6 +40,7 @@ constexpr int kTopNumber = 12;    // stations use the numbers 1..kTopNumber
 constexpr int kPollLimitMs = 110; // the slowest turnaround drawn: near the poll's 120 ms
 constexpr int kQuickLimitMs = 25; // the other controllers' turnarounds
 constexpr const char* kBaud = "38400";
+constexpr int kControllers = 2; // per station: one slow, one quick
 
 int Draw(Rng& rng, int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(rng);
@@ -95,7 +96,7 @@ class StationRun {
         sim::Options options;
         options.emulateBaud = 38400;
         options.checkBaud = false;
-        const int count = Draw(rng_, 2, 3);
+        const int count = kControllers;
         std::set<int> taken;
         while (static_cast<int>(taken.size()) < count) taken.insert(Draw(rng_, 1, kTopNumber - 1));
         options.addresses.assign(taken.begin(), taken.end());
@@ -122,13 +123,13 @@ class StationRun {
 
     void Execute(int heavyPick) {
         ASSERT_EQ(sim_->Start(), 0);
-        Identify();
+        const int target = sideA_[static_cast<size_t>(Draw(rng_, 0, int(sideA_.size()) - 1))];
+        Identify(target);
         Scan();
         Backup("first backup");
-        Backup("second backup");
         Verify();
-        const int target = sideA_[static_cast<size_t>(Draw(rng_, 0, int(sideA_.size()) - 1))];
-        switch (heavyPick % 4) {
+        // One of the longer steps per run, in turn over rows and seeds.
+        switch (heavyPick % 5) {
         case 0:
             ImageRoundTrip(target);
             break;
@@ -138,8 +139,11 @@ class StationRun {
         case 2:
             Defaults(target);
             break;
-        default:
+        case 3:
             ModelWrites(target);
+            break;
+        default:
+            Backup("second backup"); // polls the first one's controllers with the full wait
             break;
         }
         sim_->Stop();
@@ -183,14 +187,12 @@ class StationRun {
         EXPECT_FALSE(r.err.empty()) << Where(step) << ": exit " << r.exitCode << " in silence";
     }
 
-    void Identify() {
-        for (const int n : sideA_) {
-            const auto r = Cli({"-a", std::to_string(n), "identify"});
-            ExpectLoud(r, "identify");
-            if (r.exitCode == 0) {
-                EXPECT_NE(r.out.find("Работа с Адресом №" + std::to_string(n)), std::string::npos)
-                    << Where("identify") << r.out;
-            }
+    void Identify(int n) {
+        const auto r = Cli({"-a", std::to_string(n), "identify"});
+        ExpectLoud(r, "identify");
+        if (r.exitCode == 0) {
+            EXPECT_NE(r.out.find("Работа с Адресом №" + std::to_string(n)), std::string::npos)
+                << Where("identify") << r.out;
         }
     }
 
@@ -235,15 +237,21 @@ class StationRun {
         }
     }
 
+    // Nothing changed since the backup: each controller is the same, or not read (and said so);
+    // never reported as different.
     void Verify() {
         const auto r = Cli({"--json", "verify", "st"});
-        ExpectLoud(r, "verify");
         const json doc = json::parse(r.out, nullptr, false);
-        if (doc.is_discarded()) return; // no complete backup to check: loud above
-        for (const json& c : doc.at("controllers"))
-            if (r.exitCode == 0) {
-                EXPECT_EQ(c.at("status"), "same") << Where("verify");
-            }
+        if (doc.is_discarded()) { // no complete backup to check
+            ExpectLoud(r, "verify");
+            return;
+        }
+        for (const json& c : doc.at("controllers")) {
+            const std::string status = c.at("status");
+            EXPECT_TRUE(status == "same" ||
+                        (status == "failed" && r.exitCode != 0 && !c.value("detail", "").empty()))
+                << Where("verify") << ": " << c.dump();
+        }
     }
 
     // Saves a controller's image, scribbles over a channel's settings in it, loads the image
