@@ -167,23 +167,17 @@ SearchAnswer AddressSearch::OneFullPoll(int ctrl) {
 
 void AddressSearch::FullPoll(Entry& e) {
     WaitOutOpen(); // the full poll purges: nothing may still be owed to an open number
-    auto start = Clock::now();
     SearchAnswer answer = OneFullPoll(e.number);
     // A connection lost under the poll is made again by the next frame (waiting for a gateway
     // that is back within seconds): one more full poll tells whether the number is there.
-    if (answer == SearchAnswer::NotReached) {
-        start = Clock::now();
-        answer = OneFullPoll(e.number);
-    }
+    if (answer == SearchAnswer::NotReached) answer = OneFullPoll(e.number);
     // A garbled reply is asked for again after the line has gone quiet: the late tail of an
     // earlier reply or a burst of noise is not a controller that answers wrongly, and would fail
     // a whole backup.
     for (int i = 0; i < kGarbledRepolls && answer == SearchAnswer::BadReply; ++i) {
         detail::AwaitQuiet(slot_, detail::CharTime(slot_) * 3, kQuietLimitMs);
-        start = Clock::now();
         answer = OneFullPoll(e.number);
     }
-    if (answer == SearchAnswer::Answered) Learn(Clock::now() - start);
     e.settled = true;
     e.answer = answer;
 }
@@ -222,7 +216,9 @@ void AddressSearch::TakeBytes(Entry* current) {
             o->open = false;
             o->settled = true;
             o->answer = SearchAnswer::Answered;
-            Learn(arrived - o->sent);
+            // Only a reply later than the quick wait tells the wait is too short; one within it
+            // says nothing (its measured time is mostly this machine's scheduling).
+            if (o != current) Learn(arrived - o->sent);
             earliest = std::min(earliest, o->sent);
         }
         // A frame sent while a reply was on its way may have been spoilt by it.

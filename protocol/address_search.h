@@ -49,7 +49,7 @@ class AddressSearch {
     // numbers still open): a caller that wants to act on it at once calls Settle().
     bool HoldsReply() const;
 
-    // The no-answer budget of a quick poll now: grown to the slowest controller that answered.
+    // The no-answer budget of a quick poll now: grown to the slowest late reply seen.
     int BudgetMs() const { return budgetMs_; }
 
   private:
