@@ -103,7 +103,7 @@ TEST_F(LineSearchTest, BackupFindsTheSlowControllerAndMissesNoneLater) {
     EXPECT_EQ(saved, (std::vector<int>{1, 17})) << r.out;
 
     // The next backup polls both with the full wait; gone silent, 17 is reported, not left out.
-    SetTurnaround(17, kLimit / 2);
+    SetTurnaround(17, kSlow);
     r = Run38400({"backup", "st", "1", "20"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     SetTurnaround(17, kSilent);
@@ -111,9 +111,10 @@ TEST_F(LineSearchTest, BackupFindsTheSlowControllerAndMissesNoneLater) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("Трк №17: не сохранен: нет ответа"), std::string::npos) << r.err;
     const json last = Parse(r.out);
-    const json& list = last.at("controllers");
-    ASSERT_EQ(list.size(), 2u) << list.dump();
-    EXPECT_EQ(list[1].at("status"), "failed");
+    bool reported = false;
+    for (const json& c : last.at("controllers"))
+        if (c.at("number") == 17) reported = c.at("status") == "failed";
+    EXPECT_TRUE(reported) << last.dump();
 }
 
 using ReserveBackupTest = CliBusTest;
