@@ -19,6 +19,7 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,12 +44,17 @@ bool ParseNumberArg(const std::string& s, int& out) {
     return out >= 1 && out <= 255;
 }
 
-// The search poll of a number, with the reason when the line failed under it.
-SearchAnswer Poll(Context& ctx, int number, std::string& loss) {
-    int answered = 0;
-    const SearchAnswer a = SearchPoll(ctx.slot, number, ctx.thorough, answered);
-    if (a == SearchAnswer::NotReached) loss = LinkLossText(ctx);
-    return a;
+// The numbers of the last complete backup in `top` that lie in first..last; false when there is
+// none (the first backup into the folder).
+bool KnownNumbers(const std::string& top, int first, int last, std::set<int>& known,
+                  std::string& folder) {
+    BackupManifest latest;
+    std::string error;
+    if (!ReadManifest(top + "/" + kLatestName, latest, error)) return false;
+    folder = latest.folder;
+    for (const BackupEntry& e : latest.controllers)
+        if (e.saved && e.number >= first && e.number <= last) known.insert(e.number);
+    return true;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -164,28 +170,35 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
     manifest.port = ctx.portName;
     manifest.created = LocalTime("%Y-%m-%dT%H:%M:%S%z");
 
+    // The controllers of the last complete backup here are each polled with the full wait and
+    // reported when silent; the first backup into the folder gives every number the full wait.
+    // Other numbers are searched quickly: the search still finds a controller that answers late.
+    std::set<int> known;
+    std::string knownFolder;
+    const bool first = !KnownNumbers(top, manifest.first, manifest.last, known, knownFolder);
+    AddressSearch search(ctx.slot, ctx.thorough || first);
+
     std::map<int, int> sideOf; // second-side numbers of the controllers met so far -> side A
     bool fileFailed = false;
-    for (int n = manifest.first; n <= manifest.last; ++n) {
-        // Every controller answers the reserve address: in a range it would be saved twice.
-        if (n == kReserveAddress && !ctx.reserve) continue;
+    auto take = [&](const SearchResult& r) {
+        const int n = r.number;
         if (const auto owner = sideOf.find(n); owner != sideOf.end()) {
-            if (!ctx.json)
+            if (!ctx.json && r.answer != SearchAnswer::Absent)
                 std::cout << "Трк №" << n << ": вторая сторона контроллера №" << owner->second
                           << '\n';
-            continue;
+            return;
         }
-        std::string loss;
-        const SearchAnswer poll = Poll(ctx, n, loss);
-        if (poll == SearchAnswer::Absent) continue;
+        if (r.answer == SearchAnswer::Absent && known.count(n) == 0) return;
         BackupEntry e;
         int b = 0;
-        if (poll != SearchAnswer::Answered) {
+        if (r.answer != SearchAnswer::Answered) {
             e.number = n;
             e.time = LocalTime("%Y-%m-%dT%H:%M:%S%z");
-            e.unreached = poll == SearchAnswer::NotReached;
-            e.reason = e.unreached ? "не опрошен: " + loss
-                                   : "C данным устройством не поддерживается работа";
+            e.unreached = r.answer == SearchAnswer::NotReached;
+            e.reason = e.unreached ? "не опрошен: " + LinkLossText(ctx)
+                       : r.answer == SearchAnswer::Absent
+                           ? "нет ответа, а в копии " + knownFolder + " он сохранен"
+                           : "C данным устройством не поддерживается работа";
         } else {
             e = SaveOne(ctx, n, dir, b);
         }
@@ -198,7 +211,23 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
             std::cerr << "Трк №" << n << ": не сохранен: " << e.reason << '\n';
         }
         manifest.controllers.push_back(std::move(e));
+    };
+    for (int n = manifest.first; n <= manifest.last; ++n) {
+        // Every controller answers the reserve address: in a range it would be saved twice.
+        if (n == kReserveAddress && !ctx.reserve) continue;
+        // A second side already met is not polled again.
+        if (sideOf.count(n) != 0) {
+            take({n, SearchAnswer::Answered});
+            continue;
+        }
+        std::vector<SearchResult> results = search.Poll(n, known.count(n) != 0);
+        // A controller found is read at once; the numbers still open are settled first, as the
+        // read needs the line.
+        if (search.HoldsReply())
+            for (const SearchResult& r : search.Settle()) results.push_back(r);
+        for (const SearchResult& r : results) take(r);
     }
+    for (const SearchResult& r : search.Settle()) take(r);
     if (manifest.controllers.empty()) {
         ::rmdir(dir.c_str());
         return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
@@ -255,8 +284,9 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
             int r = 0;
             {
                 TerminalProgress bar("Трк №" + std::to_string(e.number));
-                std::string loss;
-                r = Poll(ctx, e.number, loss) == SearchAnswer::Answered
+                AddressSearch search(ctx.slot, true);
+                const std::vector<SearchResult> poll = search.Poll(e.number);
+                r = !poll.empty() && poll.front().answer == SearchAnswer::Answered
                         ? ReadDeviceImage(store, now, bar.Callback(), &error)
                         : kImageNoLink;
             }

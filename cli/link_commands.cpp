@@ -176,27 +176,34 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
 
     std::vector<int> found;
     std::vector<int> unreached;
+    std::vector<int> garbled; // something answered, but never readably
     std::string loss;
-    for (int n = first; n <= last; ++n) {
-        // Every controller answers the reserve address: in a range it would be found again.
-        if (n == kReserveAddress && !ctx.reserve) continue;
-        int answered = 0;
-        const SearchAnswer a = SearchPoll(ctx.slot, n, ctx.thorough, answered);
-        if (a == SearchAnswer::Answered) found.push_back(n);
-        if (a == SearchAnswer::NotReached) {
-            unreached.push_back(n);
+    auto report = [&](const SearchResult& r) {
+        if (r.answer == SearchAnswer::Answered) found.push_back(r.number);
+        if (r.answer == SearchAnswer::BadReply) garbled.push_back(r.number);
+        if (r.answer == SearchAnswer::NotReached) {
+            unreached.push_back(r.number);
             loss = LinkLossText(ctx);
         }
         if (!ctx.json)
-            std::cout << "Трк №" << n
-                      << (a == SearchAnswer::Answered     ? " найдено."
-                          : a == SearchAnswer::NotReached ? " не опрошено: " + loss
-                                                          : " не найдено.")
+            std::cout << "Трк №" << r.number
+                      << (r.answer == SearchAnswer::Answered     ? " найдено."
+                          : r.answer == SearchAnswer::NotReached ? " не опрошено: " + loss
+                          : r.answer == SearchAnswer::BadReply ? " не найдено: ответ искажен."
+                                                               : " не найдено.")
                       << std::endl;
+    };
+    AddressSearch search(ctx.slot, ctx.thorough);
+    for (int n = first; n <= last; ++n) {
+        // Every controller answers the reserve address: in a range it would be found again.
+        if (n == kReserveAddress && !ctx.reserve) continue;
+        for (const SearchResult& r : search.Poll(n)) report(r);
     }
+    for (const SearchResult& r : search.Settle()) report(r);
     if (ctx.json) {
         Json doc = {{"first", first}, {"last", last}, {"found", found}};
         if (!unreached.empty()) doc["unreached"] = unreached;
+        if (!garbled.empty()) doc["garbled"] = garbled;
         PrintJson(doc);
     }
     // The polls of a search are never repeated (their timing is the engineer's): the count
@@ -205,6 +212,10 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
     if (!unreached.empty())
         return Fail(kExitNoAnswer,
                     "Не опрошено номеров: " + std::to_string(unreached.size()) + " (" + loss + ")");
+    // A reply that was never readable may be a controller left out: not a clean scan.
+    if (!garbled.empty())
+        return Fail(kExitNoAnswer, "Искажен ответ номеров: " + std::to_string(garbled.size()) +
+                                       " (повторите с --thorough или проверьте линию)");
     if (found.empty()) return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     return kExitOk;
 }

@@ -29,6 +29,9 @@ void Usage(std::FILE* to) {
         "                       it answers at the image's addresses, not the first N\n"
         "  --baud B             emulate the line time at B baud (default: answer at once)\n"
         "  --no-baud-check      hear the tool whatever speed its port is set to\n"
+        "  --turnaround [N=]MS  the controller answering at N (side A; without N: every\n"
+        "                       controller) replies MS milliseconds after a request\n"
+        "                       ends (0..1000; the address poll waits 120); repeatable\n"
         "  --link PATH          symlink PATH to the pseudo-terminal (replaces a symlink)\n"
         "  --tcp PORT           also serve the line on 127.0.0.1:PORT, as a serial device\n"
         "                       server does (0: any free port; printed as TCP ADDR:PORT)\n"
@@ -79,6 +82,21 @@ bool ParseAddresses(const std::string& text, std::vector<int>& out) {
         start = comma + 1;
     }
     return !out.empty();
+}
+
+// "N=MS" or "MS": one controller's turnaround, or every controller's (number -1).
+bool ParseTurnaround(const std::string& text, std::vector<std::pair<int, int>>& out) {
+    const size_t eq = text.find('=');
+    long number = -1;
+    long ms = 0;
+    if (eq != std::string::npos &&
+        (!ParseNumber(text.substr(0, eq), number) || number < 1 || number > 255))
+        return false;
+    if (!ParseNumber(eq == std::string::npos ? text : text.substr(eq + 1), ms) || ms < 0 ||
+        ms > 1000)
+        return false;
+    out.emplace_back(static_cast<int>(number), static_cast<int>(ms));
+    return true;
 }
 
 bool ParseFault(const std::string& option, Faults& f) {
@@ -152,6 +170,7 @@ int main(int argc, char** argv) {
     Faults faults;
     std::string link;
     long tcpPort = -1;
+    std::vector<std::pair<int, int>> turnarounds; // side-A number (-1: all) -> ms
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -180,6 +199,8 @@ int main(int argc, char** argv) {
             options.emulateBaud = static_cast<uint32_t>(n);
         } else if (arg == "--no-baud-check") {
             options.checkBaud = false;
+        } else if (arg == "--turnaround") {
+            ok = value(v) && ParseTurnaround(v, turnarounds);
         } else if (arg == "--link") {
             ok = value(link) && !link.empty();
         } else if (arg == "--tcp") {
@@ -209,6 +230,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     bus.GetFaults() = faults;
+    for (const auto& [number, ms] : turnarounds) {
+        bool known = number < 0;
+        for (const auto& c : bus.Controllers()) {
+            if (number >= 0 && c->SideAAddress() != number) continue;
+            c->turnaroundMs = ms;
+            known = true;
+        }
+        if (!known) {
+            std::fprintf(stderr, "velmar-sim: --turnaround: no controller answers at %d\n", number);
+            return 2;
+        }
+    }
     if (const int err = bus.Start(); err != 0) {
         std::fprintf(stderr, "velmar-sim: cannot open a pseudo-terminal: %s\n", std::strerror(err));
         return 1;
@@ -238,7 +271,9 @@ int main(int argc, char** argv) {
         for (const auto& c : bus.Controllers()) {
             std::printf("CONTROLLER side A %d", c->SideAAddress());
             if (c->SideBAddress() >= 0) std::printf(", side B %d", c->SideBAddress());
-            std::printf(", line %u baud\n", c->LineBaud());
+            std::printf(", line %u baud", c->LineBaud());
+            if (c->turnaroundMs > 0) std::printf(", turnaround %d ms", c->turnaroundMs);
+            std::printf("\n");
         }
     }
     std::fflush(stdout);

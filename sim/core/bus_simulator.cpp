@@ -371,6 +371,11 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
                      kStrayByte);
     if (send && !bytes.empty()) send = AddNoise(bytes);
 
+    // Colliding controllers: the slowest one's reply ends the exchange.
+    int turnaroundMs = 0;
+    for (const auto& answer : answers)
+        turnaroundMs = std::max(turnaroundMs, answer.first->turnaroundMs);
+    at += std::chrono::milliseconds(turnaroundMs);
     SimClock::time_point end = at;
     if (send && !bytes.empty()) {
         ++repliesSent;
@@ -380,8 +385,11 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
         const auto gap = std::chrono::milliseconds(std::max(0, faults.replyPieceGapMs));
         auto pauseBefore = [&](size_t i) { return gap * static_cast<long>(i / pieceLength); };
         if (byteTime.count() == 0) {
+            // Replies leave in the order they began, whatever each controller's turnaround.
+            if (!output.empty()) at = std::max(at, output.back().due);
             for (size_t i = 0; i < bytes.size(); ++i)
                 output.push_back({at + pauseBefore(i), bytes[i]});
+            end = at + pauseBefore(bytes.size() - 1);
         } else {
             const auto start = std::max(at, txFree);
             for (size_t i = 0; i < bytes.size(); ++i)

@@ -19,6 +19,8 @@
 //   speed are taken again from the parameter block (even with a wrong checksum byte), and the
 //   hose and side counts of the sizes record follow it. Other values there answer status 2.
 //   Live registers keep their values over a restart.
+// - Each controller replies after its own turnaround (`turnaroundMs`, 0 by default) counted from
+//   the end of the request.
 // - The trailing byte of a read reply is the checksum of its data bytes (unless the fault
 //   trailerNotChecksum or trailerVaries makes it something else).
 #pragma once
@@ -112,6 +114,9 @@ class Controller {
     std::string identText;      // code page 866 bytes, sent with a trailing zero
     int restarts = 0;           // restarts seen
     uint8_t trailerCounter = 0; // drives the varying trailing byte (Faults::trailerVaries)
+    // How long it takes between the end of a request and the start of its reply. Real
+    // controllers differ; any value up to the address poll's wait (120 ms) is within the rules.
+    int turnaroundMs = 0;
 
     // Live values behind the write-only registers of space 2.
     uint8_t displayMode = 0; // last byte written at 0x25 (display board mode)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <ctime>
 #include <thread>
+#include <tuple>
 
 namespace velmar::sim::test {
 namespace {
@@ -131,6 +132,25 @@ TEST_F(BusTest, VaryingTrailerLostRestartStatusAndRepliesInPieces) {
     EXPECT_EQ(ReadMem(*line, 1, 0x2000, 20).size(), 21u);
     ASSERT_FALSE(line->arrivals.empty());
     EXPECT_GE(line->arrivals.back() - start, milliseconds(2 * 60));
+}
+
+TEST_F(BusTest, EachControllerRepliesAfterItsOwnTurnaround) {
+    Options o;
+    o.addresses = {1, 5};
+    StartBus(o);
+    {
+        auto lock = bus->Lock();
+        bus->Find(5)->turnaroundMs = 80;
+    }
+    for (const auto& [number, atLeast, below] : {std::tuple{1, 0, 60}, std::tuple{5, 80, 3000}}) {
+        line->Purge();
+        line->arrivals.clear();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Poll(*line, static_cast<uint8_t>(number)).size(), 4u) << number;
+        ASSERT_FALSE(line->arrivals.empty());
+        EXPECT_GE(line->arrivals.front() - start, milliseconds(atLeast)) << number;
+        EXPECT_LT(line->arrivals.front() - start, milliseconds(below)) << number;
+    }
 }
 
 TEST_F(BusTest, WithoutEmulationRepliesComeAtOnce) {
