@@ -141,10 +141,14 @@ TEST(TelnetComPortTest, LineSettingsAreSentAndTheirAnswersChecked) {
                           kIac,
                           kSe}));
     EXPECT_FALSE(LineSettingsAnswered(state));
-    const auto answer = [](uint8_t command, Bytes value) {
-        Bytes b = {kIac, kSb, kComPortOption, static_cast<uint8_t>(kServerOffset + command)};
-        b.insert(b.end(), value.begin(), value.end());
-        b.insert(b.end(), {kIac, kSe});
+    const auto answer = [](uint8_t command, const Bytes& value) {
+        Bytes b;
+        b.reserve(value.size() + 6);
+        for (const uint8_t head : {kIac, kSb, kComPortOption}) b.push_back(head);
+        b.push_back(static_cast<uint8_t>(kServerOffset + command));
+        for (const uint8_t v : value) b.push_back(v);
+        b.push_back(kIac);
+        b.push_back(kSe);
         return b;
     };
     Decode(state, answer(kSetDataSize, {8}));
