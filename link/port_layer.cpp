@@ -173,7 +173,12 @@ int ConnectTcp(PortEntry& e, PortSlot slot, bool patient) {
         if (!patient || err < 0) break; // a bad name, or a gateway that will not set the line
     }
     e.reconnectFailed = true;
-    e.tcp.lostError = err > 0 ? err : ECONNREFUSED;
+    // A gateway that connects but will not set the line is named as one that does not answer
+    // or breaks off.
+    e.tcp.lostError = err > 0                                                ? err
+                      : err == kRfc2217NoAnswer                              ? ETIMEDOUT
+                      : err == kRfc2217Refused || err == kRfc2217LineRefused ? ECONNABORTED
+                                                                             : ECONNREFUSED;
     return err;
 }
 
