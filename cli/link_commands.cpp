@@ -73,7 +73,7 @@ std::string IdentText(const char* text) {
 std::string LinkLossText(const Context& ctx) {
     const int err = PortLastError(ctx.slot);
     if (err == 0) return {};
-    const bool network = GetPortKind(ctx.slot) == PortKind::TcpGateway;
+    const bool network = IsNetworkPortKind(GetPortKind(ctx.slot));
     return std::string(network ? "нет связи со шлюзом " : "нет связи с портом ") + ctx.portName +
            ": " + SystemErrorReason(err);
 }

@@ -34,6 +34,9 @@ add_custom_target(velmar_packaging_files ALL DEPENDS ${velmar_compressed})
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmar)
 install(FILES ${VELMAR_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   DESTINATION ${doc_dir})
+# Example ser2net configurations for a station's line, one per network port kind.
+install(FILES ${VELMAR_PACKAGING_DIR}/examples/ser2net-raw.yaml
+  ${VELMAR_PACKAGING_DIR}/examples/ser2net-rfc2217.yaml DESTINATION ${doc_dir}/examples)
 install(FILES ${VELMAR_PACKAGING_DIR}/velmar.desktop
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${VELMAR_PACKAGING_DIR}/velmar.svg
@@ -72,5 +75,6 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmar.example.com/")
 # name, so it is only recommended.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libusb-0.1-4")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ser2net")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -68,9 +68,18 @@ const char* PortErrorReason(int result) {
     case kPortNameTooLong:
         return "слишком длинное имя порта";
     case kPortBadNetworkName:
-        return "сетевой порт задается как tcp:АДРЕС:ПОРТ";
+        return "сетевой порт задается как tcp:АДРЕС:ПОРТ или rfc2217:АДРЕС:ПОРТ (IPv6-адрес в "
+               "квадратных скобках)";
     case kPortHostNotFound:
         return "адрес шлюза не найден в сети";
+    case kPortGatewayRefused:
+        return "шлюз отказался управлять линией по RFC 2217: включите на нем режим "
+               "telnet(rfc2217) или задайте порт как tcp:АДРЕС:ПОРТ";
+    case kPortGatewayNoAnswer:
+        return "шлюз не ответил на согласование RFC 2217 за 2 с: если он передает байты как есть "
+               "(raw), задайте порт как tcp:АДРЕС:ПОРТ";
+    case kPortGatewayLineRefused:
+        return "шлюз не установил на линии запрошенную скорость или формат";
     case kPortLayerNotStarted:
         return "порты не инициализированы";
     case kPortConverterNotFound:

@@ -2,6 +2,7 @@
 #include "link/converter_pump.h"
 #include "link/exchange_log.h"
 #include "link/port_table.h"
+#include "link/rfc2217_link.h"
 #include "link/tcp_link.h"
 #include "link/usb_converter.h"
 #include "link/usb_library.h"
@@ -33,6 +34,24 @@ int SystemFailure(int err) {
     return kPortSystemError;
 }
 
+// The port layer's result for a failure of a network link.
+int NetworkFailure(int err) {
+    switch (err) {
+    case kTcpBadName:
+        return kPortBadNetworkName;
+    case kTcpHostNotFound:
+        return kPortHostNotFound;
+    case kRfc2217Refused:
+        return kPortGatewayRefused;
+    case kRfc2217NoAnswer:
+        return kPortGatewayNoAnswer;
+    case kRfc2217LineRefused:
+        return kPortGatewayLineRefused;
+    default:
+        return SystemFailure(err);
+    }
+}
+
 constexpr size_t kMaxNameLength = 99;
 constexpr int kConverterWriteWaitMs = 2000;
 constexpr auto kDetachedRetryInterval = std::chrono::seconds(1);
@@ -62,13 +81,29 @@ void ReportLoss(PortEntry& e, PortSlot slot, int code) {
     if (Logged(slot)) LogWriteFailure(slot, code);
 }
 
+bool IsNetwork(const PortEntry& e) {
+    return IsNetworkPortKind(KindOf(e));
+}
+
+// The data a network port has received: the bytes themselves from a raw gateway, what is left
+// of them once the Telnet commands are taken out from an rfc2217: one.
+int ReadNetwork(PortEntry& e, uint8_t* dst, size_t max, size_t& got) {
+    if (KindOf(e) == PortKind::Rfc2217Gateway) return ReadRfc2217(e.tcp, e.rfc, dst, max, got);
+    return ReadTcpLink(e.tcp, dst, max, got);
+}
+
+void WaitNetwork(PortEntry& e, int timeoutMs) {
+    if (KindOf(e) == PortKind::Rfc2217Gateway && !e.rfc.pending.empty()) return;
+    WaitTcpLink(e.tcp, timeoutMs);
+}
+
 void Pull(PortEntry& e, PortSlot slot) {
     const unsigned room = e.rx.Free();
     if (room == 0) return;
     uint8_t buf[ByteRing::kSize];
     size_t got = 0;
-    if (KindOf(e) == PortKind::TcpGateway) {
-        if (const int err = ReadTcpLink(e.tcp, buf, room, got); err != 0) ReportLoss(e, slot, err);
+    if (IsNetwork(e)) {
+        if (const int err = ReadNetwork(e, buf, room, got); err != 0) ReportLoss(e, slot, err);
     } else {
         (void)ReadComDevice(e.com, buf, room, got);
     }
@@ -93,9 +128,9 @@ void PurgeAfterConnect(PortEntry& e, PortSlot slot) {
         if (now - quietSince >= kConnectQuiet || now - start >= kConnectPurgeLimit) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kConnectQuiet -
                                                                                 (now - quietSince));
-        WaitTcpLink(e.tcp, static_cast<int>(std::max<long long>(1, left.count())));
+        WaitNetwork(e, static_cast<int>(std::max<long long>(1, left.count())));
         size_t got = 0;
-        if (ReadTcpLink(e.tcp, buf, sizeof buf, got) != 0) break;
+        if (ReadNetwork(e, buf, sizeof buf, got) != 0) break;
         if (got > 0) {
             dropped.insert(dropped.end(), buf, buf + got);
             quietSince = std::chrono::steady_clock::now();
@@ -112,21 +147,38 @@ void PurgeAfterConnect(PortEntry& e, PortSlot slot) {
 // the whole series.
 constexpr int kReconnectPauseMs[] = {0, 250, 500, 1000, 1500};
 
+// Connects and, for an rfc2217: gateway, begins the conversation and sets the line again: a
+// gateway takes every new connection at its own configured speed.
+int ConnectNetwork(PortEntry& e) {
+    int err = OpenTcpLink(e.name, e.tcp);
+    if (err != 0 || KindOf(e) != PortKind::Rfc2217Gateway) return err;
+    err = StartRfc2217(e.tcp, e.rfc);
+    if (err == 0 && e.baud != 0)
+        err = ConfigureRfc2217(e.tcp, e.rfc, e.baud, e.dataBits, e.parity, e.stopBits);
+    if (err != 0) CloseTcpLink(e.tcp);
+    return err;
+}
+
 int ConnectTcp(PortEntry& e, PortSlot slot, bool patient) {
     int err = 0;
     for (const int pause : kReconnectPauseMs) {
         if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        err = OpenTcpLink(e.name, e.tcp);
+        err = ConnectNetwork(e);
         if (err == 0) {
             e.reconnectFailed = false;
             ++e.reconnects;
             PurgeAfterConnect(e, slot);
             return 0;
         }
-        if (!patient || err == kTcpBadName || err == kTcpHostNotFound) break;
+        if (!patient || err < 0) break; // a bad name, or a gateway that will not set the line
     }
     e.reconnectFailed = true;
-    e.tcp.lostError = err > 0 ? err : ECONNREFUSED;
+    // A gateway that connects but will not set the line is named as one that does not answer
+    // or breaks off.
+    e.tcp.lostError = err > 0                                                ? err
+                      : err == kRfc2217NoAnswer                              ? ETIMEDOUT
+                      : err == kRfc2217Refused || err == kRfc2217LineRefused ? ECONNABORTED
+                                                                             : ECONNREFUSED;
     return err;
 }
 
@@ -138,7 +190,8 @@ void WriteTcp(PortEntry& e, PortSlot slot, const uint8_t* bytes, size_t count, b
         if (ConnectTcp(e, slot, !e.reconnectFailed) != 0) return;
         e.lossLogged = false;
     }
-    const int err = WriteTcpLink(e.tcp, bytes, count);
+    const int err = KindOf(e) == PortKind::Rfc2217Gateway ? WriteRfc2217(e.tcp, e.rfc, bytes, count)
+                                                          : WriteTcpLink(e.tcp, bytes, count);
     if (err != 0 && e.tcp.fd < 0) {
         ReportLoss(e, slot, err);
     } else if (err != 0 && logFailure && Logged(slot)) {
@@ -149,7 +202,7 @@ void WriteTcp(PortEntry& e, PortSlot slot, const uint8_t* bytes, size_t count, b
 void ClosePortEntry(PortEntry& e) {
     if (KindOf(e) == PortKind::UsbConverter) {
         CloseConverter(e);
-    } else if (KindOf(e) == PortKind::TcpGateway) {
+    } else if (IsNetwork(e)) {
         CloseTcpLink(e.tcp);
     } else if (KindOf(e) == PortKind::ComPort) {
         uint32_t p = 0;
@@ -186,6 +239,7 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
         break;
     }
     case PortKind::TcpGateway:
+    case PortKind::Rfc2217Gateway:
         WriteTcp(*e, slot, bytes, count, logFailure);
         break;
     case PortKind::ComPort: {
@@ -279,15 +333,14 @@ int OpenPort(PortSlot& slot, const char* name) {
         }
         e.kind.store(PortKind::UsbConverter, std::memory_order_release);
         ResumeConverterPump();
-    } else if (IsTcpPortName(name)) {
-        const int r = OpenTcpLink(name, e.tcp);
+    } else if (IsNetworkPortName(name)) {
+        e.kind.store(IsRfc2217PortName(name) ? PortKind::Rfc2217Gateway : PortKind::TcpGateway,
+                     std::memory_order_relaxed);
+        const int r = ConnectNetwork(e);
         if (r != 0) {
             e.Clear();
-            return r == kTcpBadName        ? kPortBadNetworkName
-                   : r == kTcpHostNotFound ? kPortHostNotFound
-                                           : SystemFailure(r);
+            return NetworkFailure(r);
         }
-        e.kind.store(PortKind::TcpGateway, std::memory_order_relaxed);
         PurgeAfterConnect(e, static_cast<PortSlot>(index + 1));
     } else {
         const int err = OpenComDevice(name, e.com);
@@ -312,6 +365,19 @@ int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, u
         return 0;
     case PortKind::TcpGateway:
         break; // the gateway's serial port keeps its own settings; the speed is noted for timing
+    case PortKind::Rfc2217Gateway:
+        // The settings are kept first: a connection that is down now, or is lost while they are
+        // sent, applies them when it is made again (at the next write); only a gateway that
+        // answers and will not set the line fails here.
+        e->baud = baud;
+        e->dataBits = dataBits;
+        e->parity = parity;
+        e->stopBits = stopBits;
+        if (TcpLinkDropped(e->tcp)) ReportLoss(*e, slot, e->tcp.lostError);
+        if (e->tcp.fd >= 0) r = ConfigureRfc2217(e->tcp, e->rfc, baud, dataBits, parity, stopBits);
+        if (r < 0) return NetworkFailure(r);
+        if (r > 0) ReportLoss(*e, slot, r);
+        return kPortOk;
     case PortKind::ComPort:
         r = ConfigureComDevice(e->com, baud, dataBits, parity, stopBits);
         if (r != 0) r = SystemFailure(r);
@@ -361,6 +427,7 @@ int PortAvailable(PortSlot slot) {
     }
     case PortKind::ComPort:
     case PortKind::TcpGateway:
+    case PortKind::Rfc2217Gateway:
         Pull(*e, slot);
         break;
     }
@@ -372,7 +439,7 @@ int ReadPort(PortSlot slot, uint8_t* dst, int count) {
     if (e == nullptr || count < 0 || (dst == nullptr && count > 0)) return 0;
     const PortKind kind = KindOf(*e);
     if (kind == PortKind::UsbKey) return 0;
-    if (kind == PortKind::ComPort || kind == PortKind::TcpGateway) Pull(*e, slot);
+    if (kind == PortKind::ComPort || IsNetworkPortKind(kind)) Pull(*e, slot);
     if (kind == PortKind::UsbConverter) {
         e->deliveredSeen = e->delivered.load(std::memory_order_acquire);
     }
@@ -389,19 +456,21 @@ void PurgePort(PortSlot slot) {
     std::vector<uint8_t> dropped(ByteRing::kSize);
     size_t n = e->rx.Take(dropped.data(), ByteRing::kCapacity);
     dropped.resize(n);
-    if (KindOf(*e) == PortKind::ComPort || KindOf(*e) == PortKind::TcpGateway) {
+    if (KindOf(*e) == PortKind::ComPort || IsNetwork(*e)) {
         // Whatever the driver holds right now; bounded, in case the line keeps talking.
         uint8_t buf[ByteRing::kSize];
         for (int round = 0; round < 64; ++round) {
             size_t got = 0;
-            if (KindOf(*e) == PortKind::TcpGateway)
-                (void)ReadTcpLink(e->tcp, buf, sizeof buf, got);
+            if (IsNetwork(*e))
+                (void)ReadNetwork(*e, buf, sizeof buf, got);
             else
                 ReadComDevice(e->com, buf, sizeof buf, got);
             if (got == 0) break;
             dropped.insert(dropped.end(), buf, buf + got);
         }
     }
+    // What the gateway holds from the line and has not sent yet goes as well.
+    if (KindOf(*e) == PortKind::Rfc2217Gateway && e->tcp.fd >= 0) PurgeRfc2217(e->tcp, e->rfc);
     if (!dropped.empty() && Logged(slot)) {
         LogExchange(LogEvent::Purge, slot, dropped.data(), dropped.size());
     }
@@ -437,6 +506,7 @@ void AwaitPortSent(PortSlot slot, int timeoutMs) {
         AwaitComDeviceSent(e->com, timeoutMs);
         break;
     case PortKind::TcpGateway: // the gateway's own queue cannot be seen from here
+    case PortKind::Rfc2217Gateway:
     case PortKind::UsbKey:
         break;
     }
@@ -454,7 +524,8 @@ void WaitPortData(PortSlot slot, int timeoutMs) {
         WaitConverterData(*e, timeoutMs);
         break;
     case PortKind::TcpGateway:
-        WaitTcpLink(e->tcp, timeoutMs);
+    case PortKind::Rfc2217Gateway:
+        WaitNetwork(*e, timeoutMs);
         break;
     case PortKind::UsbKey:
         std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
@@ -470,7 +541,7 @@ int NetworkAllowanceMs() {
 }
 int PortExtraWaitMs(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
-    return e != nullptr && KindOf(*e) == PortKind::TcpGateway ? networkAllowanceMs.load() : 0;
+    return e != nullptr && IsNetwork(*e) ? networkAllowanceMs.load() : 0;
 }
 
 void SetLogMask(uint16_t mask) {
@@ -504,7 +575,7 @@ int PortLastError(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
     if (e == nullptr) return 0;
     if (KindOf(*e) == PortKind::ComPort) return e->com.lostError;
-    if (KindOf(*e) == PortKind::TcpGateway) return e->tcp.fd < 0 ? e->tcp.lostError : 0;
+    if (IsNetwork(*e)) return e->tcp.fd < 0 ? e->tcp.lostError : 0;
     if (KindOf(*e) == PortKind::UsbConverter && e->usb == nullptr) return ENODEV;
     return 0;
 }

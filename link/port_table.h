@@ -6,6 +6,7 @@
 
 #include "link/byte_ring.h"
 #include "link/com_device.h"
+#include "link/rfc2217_link.h"
 #include "link/serial_port.h"
 #include "link/tcp_link.h"
 
@@ -29,10 +30,11 @@ struct PortEntry {
     std::atomic<PortKind> kind{PortKind::ComPort};
 
     ComDevice com;                // ComPort
-    TcpLink tcp;                  // TcpGateway
+    TcpLink tcp;                  // TcpGateway, Rfc2217Gateway
+    Rfc2217Link rfc;              // Rfc2217Gateway: the conversation on the current connection
     bool lossLogged = false;      // caller thread: the loss of the device is in the log already
-    bool reconnectFailed = false; // TcpGateway: the last series of connection attempts failed
-    uint32_t reconnects = 0;      // TcpGateway: connections made again since the port was opened
+    bool reconnectFailed = false; // network: the last series of connection attempts failed
+    uint32_t reconnects = 0;      // network: connections made again since the port was opened
 
     // UsbConverter. The handle is changed only while the pump is paused (or for a slot the pump
     // does not see yet); null for a converter that was lost and not found again.
@@ -71,6 +73,7 @@ struct PortEntry {
         kind.store(PortKind::ComPort, std::memory_order_relaxed);
         com = ComDevice{};
         tcp = TcpLink{};
+        rfc = Rfc2217Link{};
         lossLogged = false;
         reconnectFailed = false;
         reconnects = 0;

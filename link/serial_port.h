@@ -10,7 +10,20 @@ namespace velmar {
 using PortSlot = uint16_t;
 
 // TcpGateway: "tcp:HOST:PORT", a raw TCP connection to a serial device server.
-enum class PortKind : int8_t { ComPort = 0, UsbKey = 1, UsbConverter = 2, TcpGateway = 3 };
+// Rfc2217Gateway: "rfc2217:HOST:PORT", a serial device server that lets the tool set its line
+// (speed and format follow ConfigurePort, purges reach its buffer).
+enum class PortKind : int8_t {
+    ComPort = 0,
+    UsbKey = 1,
+    UsbConverter = 2,
+    TcpGateway = 3,
+    Rfc2217Gateway = 4
+};
+
+// Both kinds of serial device server on the network.
+inline bool IsNetworkPortKind(PortKind kind) {
+    return kind == PortKind::TcpGateway || kind == PortKind::Rfc2217Gateway;
+}
 
 inline constexpr int kPortSlotCount = 16;
 
@@ -27,9 +40,12 @@ inline constexpr int kPortEmptyName = 3;
 inline constexpr int kPortConverterRequestFailed = 4;
 inline constexpr int kPortSystemError = 5;
 inline constexpr int kPortNameTooLong = 6;
-inline constexpr int kPortBadNetworkName = 7; // "tcp:" without a host and a port 1..65535
+inline constexpr int kPortBadNetworkName = 7; // a network name without a host and a port 1..65535
 inline constexpr int kPortHostNotFound = 8;   // the network name of the gateway is unknown
 inline constexpr int kPortLayerNotStarted = 9;
+inline constexpr int kPortGatewayRefused = 10;     // an rfc2217: gateway refused to set the line
+inline constexpr int kPortGatewayNoAnswer = 11;    // an rfc2217: gateway did not answer in time
+inline constexpr int kPortGatewayLineRefused = 12; // it kept another speed or format
 
 void StartPortLayer();
 void StopPortLayer();
@@ -37,8 +53,10 @@ bool PortLayerStarted();
 
 // kPortOk with `slot` set; else one of the results above (slot 0).
 int OpenPort(PortSlot& slot, const char* name);
-// baud 0 means 4800. kPortOk, kPortNoSlot, kPortSystemError (the device refused the settings)
-// or kPortConverterRequestFailed.
+// baud 0 means 4800. kPortOk, kPortNoSlot, kPortSystemError (the device refused the settings),
+// kPortConverterRequestFailed, or for an rfc2217: gateway kPortGatewayRefused,
+// kPortGatewayNoAnswer or kPortGatewayLineRefused. A raw tcp: gateway keeps its own settings;
+// the speed is only noted there, for timing.
 int ConfigurePort(PortSlot slot, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
 int ClosePort(PortSlot slot); // always 1
 void WritePort(PortSlot slot, const uint8_t* bytes, size_t count);

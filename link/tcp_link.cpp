@@ -5,13 +5,30 @@
 
 namespace velmar {
 
-bool IsTcpPortName(const char* name) {
-    return name != nullptr && std::strncmp(name, kTcpPortPrefix, std::strlen(kTcpPortPrefix)) == 0;
+namespace {
+
+bool HasPrefix(const char* name, const char* prefix) {
+    return name != nullptr && std::strncmp(name, prefix, std::strlen(prefix)) == 0;
 }
 
-bool ParseTcpPortName(const char* name, std::string& host, std::string& port) {
-    if (!IsTcpPortName(name)) return false;
-    const std::string rest = name + std::strlen(kTcpPortPrefix);
+} // namespace
+
+bool IsTcpPortName(const char* name) {
+    return HasPrefix(name, kTcpPortPrefix);
+}
+
+bool IsRfc2217PortName(const char* name) {
+    return HasPrefix(name, kRfc2217PortPrefix);
+}
+
+bool IsNetworkPortName(const char* name) {
+    return IsTcpPortName(name) || IsRfc2217PortName(name);
+}
+
+bool ParseNetworkPortName(const char* name, std::string& host, std::string& port) {
+    if (!IsNetworkPortName(name)) return false;
+    const std::string rest =
+        name + std::strlen(IsTcpPortName(name) ? kTcpPortPrefix : kRfc2217PortPrefix);
     size_t colon = 0;
     if (!rest.empty() && rest[0] == '[') {
         const size_t close = rest.find(']');

@@ -1,6 +1,8 @@
-// A serial line reached through the network: a raw TCP connection to a serial device server
-// (or ser2net) that passes the bytes to and from its RS-485 port unchanged. The port name is
-// "tcp:HOST:PORT" (an IPv6 host in brackets). Results are 0 or an errno value.
+// A serial line reached through the network: a TCP connection to a serial device server (or
+// ser2net). "tcp:HOST:PORT" passes the bytes to and from its RS-485 port unchanged;
+// "rfc2217:HOST:PORT" carries them in a Telnet conversation that also sets the line
+// (rfc2217_link.h). An IPv6 host is written in brackets: "tcp:[::1]:4001". Results are 0 or an
+// errno value.
 #pragma once
 
 #include <cstddef>
@@ -15,17 +17,22 @@ struct TcpLink {
 };
 
 inline constexpr const char* kTcpPortPrefix = "tcp:";
+inline constexpr const char* kRfc2217PortPrefix = "rfc2217:";
 
 bool IsTcpPortName(const char* name);
-// Host and port of "tcp:HOST:PORT"; false for anything else (no host, port not 1..65535).
-bool ParseTcpPortName(const char* name, std::string& host, std::string& port);
+bool IsRfc2217PortName(const char* name);
+// Either kind of network port name.
+bool IsNetworkPortName(const char* name);
+// Host and port of "tcp:HOST:PORT" or "rfc2217:HOST:PORT"; false for anything else (no host,
+// an IPv6 host without its brackets, port not 1..65535).
+bool ParseNetworkPortName(const char* name, std::string& host, std::string& port);
 
 // Results besides errno values.
 inline constexpr int kTcpBadName = -1;
 inline constexpr int kTcpHostNotFound = -2;
 
 // Connects, waiting at most a few seconds; 0, kTcpBadName, kTcpHostNotFound or an errno value.
-int OpenTcpLink(const char* name, TcpLink& link);
+int OpenTcpLink(const char* name, TcpLink& link); // either kind of name
 void CloseTcpLink(TcpLink& link);
 // True when the peer has closed the connection or it failed while idle (checked without
 // waiting); the link is then closed and lostError set.

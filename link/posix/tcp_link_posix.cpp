@@ -61,7 +61,7 @@ int OpenTcpLink(const char* name, TcpLink& link) {
     CloseTcpLink(link);
     std::string host;
     std::string port;
-    if (!ParseTcpPortName(name, host, port)) return kTcpBadName;
+    if (!ParseNetworkPortName(name, host, port)) return kTcpBadName;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -123,6 +123,14 @@ int WriteTcpLink(TcpLink& link, const uint8_t* bytes, size_t count) {
 int ReadTcpLink(TcpLink& link, uint8_t* dst, size_t max, size_t& got) {
     got = 0;
     if (link.fd < 0) return link.lostError;
+#ifdef TCP_QUICKACK
+    // Acknowledge at once rather than after the usual delay: a gateway that sends a short
+    // answer (an RFC 2217 one, say) and then the reply would otherwise hold the reply back
+    // until our acknowledgement came, some 40 ms per exchange. The kernel leaves this mode by
+    // itself, so it is asked for at every read.
+    const int on = 1;
+    ::setsockopt(link.fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
     while (got < max) {
         const ssize_t n = ::recv(link.fd, dst + got, max - got, MSG_DONTWAIT);
         if (n > 0) {

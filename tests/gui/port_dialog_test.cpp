@@ -1,5 +1,7 @@
 // The port settings dialog, com.ini, and the enabling rules after it closes.
+#include "cli/ser2net_gateway.h"
 #include "gui_fixture.h"
+#include "sim/core/controller_layout.h"
 #include "sim/core/tcp_bridge.h"
 
 #include <QComboBox>
@@ -185,6 +187,44 @@ TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
     EXPECT_TRUE(prompts->messages.last().startsWith(QStringLiteral("Ошибка открытия порта")));
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), QStringLiteral("COM3 0 9600 0 1 0 8 N 1"));
     EXPECT_TRUE(session->Modes().portClosed);
+}
+
+// A gateway that opens the line at 4800 in front of a controller at 9600: the speed chosen in
+// the dialog reaches the line through the gateway (RFC 2217).
+TEST_F(GuiTest, DialogSetsTheLineBehindAnRfc2217Gateway) {
+    if (Ser2NetGateway::Program().empty())
+        GTEST_SKIP() << "ser2net is not installed (Debian package ser2net)";
+    constexpr uint8_t kSpeedIndex9600 = 2;
+    StartSim({1});
+    {
+        auto lock = sim->Lock();
+        sim::Controller& c = *sim->Controllers().front();
+        c.Space(0)[sim::layout::kParams + sim::layout::kSpeedTrk] = kSpeedIndex9600;
+        c.FixParamsChecksum();
+        c.Restart();
+    }
+    Ser2NetGateway gateway;
+    ASSERT_TRUE(
+        gateway.Start(sim->SlavePath(), 4800, Ser2NetGateway::Mode::Rfc2217,
+                      QDir::current().filePath(QStringLiteral("ser2net.log")).toStdString()));
+    const QString name = QStringLiteral("rfc2217:127.0.0.1:%1").arg(gateway.Port());
+    StartApp(QStringLiteral("1"));
+
+    prompts->onDialog = [&](QDialog& d) {
+        auto* ports = d.findChild<QComboBox*>(QStringLiteral("cbComNumber"));
+        ports->lineEdit()->clear();
+        QTest::keyClicks(ports, name);
+        auto* bauds = d.findChild<QComboBox*>(QStringLiteral("cbPortBRate"));
+        bauds->setCurrentIndex(bauds->findText(QStringLiteral("9600")));
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("SaveParam")), Qt::LeftButton);
+    };
+    MenuAction("Setting1")->trigger();
+    ASSERT_NE(session->Slot(), 0) << prompts->messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(GetPortKind(session->Slot()), PortKind::Rfc2217Gateway);
+    EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), name + QStringLiteral(" 0 9600 0 1 0 8 N 1"));
+    QTest::mouseClick(Find<QPushButton>("bCallIdent"), Qt::LeftButton);
+    EXPECT_EQ(Text("lIdentState"), QStringLiteral("Идентификатор считан"));
+    EXPECT_EQ(sim->BytesIgnoredForBaud(), 0u);
 }
 
 // Started on a port given on the command line: the dialog offers that port and its speed, so

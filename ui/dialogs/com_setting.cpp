@@ -30,7 +30,8 @@ TComSetting::TComSetting(Session& session, QWidget* parent)
     ui_->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     NameInputControls(this);
-    // A serial device server on the network is not discovered: its name (tcp:HOST:PORT) is typed.
+    // A serial device server on the network is not discovered: its name (tcp:HOST:PORT or
+    // rfc2217:HOST:PORT) is typed.
     ui_->cbComNumber->setEditable(true);
     ui_->cbComNumber->setInsertPolicy(QComboBox::NoInsert);
     // Qt's inline completion would turn a typed port name that starts a listed one into that one.
@@ -63,7 +64,8 @@ void TComSetting::FormShow() {
     std::vector<std::string> names = session_.DiscoverPorts();
     for (const std::string& extra : session_.Options().extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
-    if (IsTcpPortName(session_.Line().portName.c_str())) names.push_back(session_.Line().portName);
+    if (IsNetworkPortName(session_.Line().portName.c_str()))
+        names.push_back(session_.Line().portName);
     ui_->cbComNumber->clear();
     for (const std::string& name : names)
         if (name != "UKEY") ui_->cbComNumber->addItem(QString::fromStdString(name));

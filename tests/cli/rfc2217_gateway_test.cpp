@@ -1,0 +1,223 @@
+// velmar-cli through Debian's ser2net in telnet(rfc2217) mode, in front of the simulated line.
+// ser2net opens the line at 4800 on every connection while the controllers listen at 9600: only
+// a tool that sets the line through the gateway reaches them.
+#include "cli_bus_fixture.h"
+#include "ser2net_gateway.h"
+#include "sim/core/controller_layout.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <thread>
+
+namespace velmar::test {
+namespace {
+
+namespace L = sim::layout;
+
+constexpr uint32_t kGatewayBaud = 4800;
+constexpr uint32_t kControllerBaud = 9600;
+constexpr uint8_t kSpeedIndex9600 = 2;
+constexpr uint32_t kFollowedBaud = 19200; // SpeedTrk=1
+
+// Controller 1's records, everything after the parameter block, hold 0xFF throughout: each
+// of those bytes is doubled on the way through the gateway.
+std::string ImageFullOfFF() {
+    std::vector<uint8_t> image = sim::Controller::MakeDefault(1)->ImageBytes();
+    std::fill(image.begin() + L::kSizesRecordSize + image[0], image.end(), 0xFF);
+    char tmpl[] = "/tmp/velmar-ff-XXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    ::close(fd);
+    std::ofstream(tmpl, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
+    return tmpl;
+}
+
+sim::Options LineWithImage(const std::string& imageFile) {
+    sim::Options options = Controllers({1, 3, 5});
+    options.imageFile = imageFile;
+    return options;
+}
+
+class Rfc2217GatewayTest : public CliBusTest {
+  protected:
+    Rfc2217GatewayTest() : CliBusTest(LineWithImage(imageFile_ = ImageFullOfFF())) {}
+    ~Rfc2217GatewayTest() override { ::unlink(imageFile_.c_str()); }
+
+    void SetUp() override {
+        if (Ser2NetGateway::Program().empty())
+            GTEST_SKIP() << "ser2net is not installed (Debian package ser2net)";
+        CliBusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        {
+            auto lock = sim.Lock();
+            for (auto& c : sim.Controllers()) {
+                c->Space(0)[L::kParams + L::kSpeedTrk] = kSpeedIndex9600;
+                c->FixParamsChecksum();
+                c->Restart();
+            }
+        }
+        ASSERT_TRUE(StartGateway(Ser2NetGateway::Mode::Rfc2217)) << SlurpFile(Path("ser2net.log"));
+    }
+    void TearDown() override {
+        gateway.Stop();
+        CliBusTest::TearDown();
+    }
+
+    bool StartGateway(Ser2NetGateway::Mode mode) {
+        return gateway.Start(sim.SlavePath(), kGatewayBaud, mode, Path("ser2net.log"));
+    }
+    std::string Name(const char* kind = "rfc2217:") const {
+        return kind + std::string("127.0.0.1:") + std::to_string(gateway.Port());
+    }
+    CliOutcome RunAt(uint32_t baud, std::vector<std::string> args, const char* kind = "rfc2217:") {
+        args.insert(args.begin(), {"-p", Name(kind), "-b", std::to_string(baud)});
+        return RunCliProgram(binary, workDir, args);
+    }
+    std::vector<uint8_t> ImageOf(int number) {
+        auto lock = sim.Lock();
+        return sim.Find(number)->ImageBytes();
+    }
+    static std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+    std::string imageFile_;
+    Ser2NetGateway gateway;
+};
+
+TEST_F(Rfc2217GatewayTest, IdentifiesAtASpeedOtherThanTheGatewaysOwn) {
+    const auto r = RunAt(kControllerBaud, {"-a", "3", "identify"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Velmar"), std::string::npos) << r.out;
+    EXPECT_EQ(sim.BytesIgnoredForBaud(), 0u) << "nothing went on the line at the gateway's 4800";
+
+    // The same gateway passing bytes raw keeps 4800: the controller never hears the tool.
+    gateway.Stop();
+    ASSERT_TRUE(StartGateway(Ser2NetGateway::Mode::Raw));
+    const auto raw = RunAt(kControllerBaud, {"-a", "3", "identify"}, "tcp:");
+    EXPECT_EQ(raw.exitCode, 1) << raw.out;
+    EXPECT_GT(sim.BytesIgnoredForBaud(), 0u);
+}
+
+TEST_F(Rfc2217GatewayTest, SettingsWriteThatChangesTheSpeedIsFollowedThroughTheGateway) {
+    const auto write = RunAt(kControllerBaud, {"-a", "3", "set-params", "SpeedTrk=1"});
+    ASSERT_EQ(write.exitCode, 0) << write.out << write.err;
+    {
+        auto lock = sim.Lock();
+        EXPECT_EQ(sim.Find(3)->LineBaud(), kFollowedBaud);
+    }
+    const auto ident = RunAt(kFollowedBaud, {"-a", "3", "identify"});
+    EXPECT_EQ(ident.exitCode, 0) << ident.err;
+}
+
+TEST_F(Rfc2217GatewayTest, ImageFullOfFFSavesAndLoadsByteForByte) {
+    const std::vector<uint8_t> original = ImageOf(1);
+    ASSERT_GT(std::count(original.begin(), original.end(), 0xFF), 1000);
+    const auto save = RunAt(kControllerBaud, {"image", "save", "ff.bin"});
+    ASSERT_EQ(save.exitCode, 0) << save.err;
+    EXPECT_EQ(Bytes(SlurpFile(Path("ff.bin"))), original);
+
+    {
+        auto lock = sim.Lock(); // the channel settings forgotten: the load must bring them back
+        std::fill_n(sim.Find(1)->Space(0).begin() + 0x1000, 0x1000, 0x00);
+    }
+    ASSERT_NE(ImageOf(1), original);
+    const auto load = RunAt(kControllerBaud, {"image", "load", "ff.bin"});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    EXPECT_EQ(ImageOf(1), original);
+}
+
+TEST_F(Rfc2217GatewayTest, GatewayRestartedMidBackup) {
+    std::atomic<bool> restarted{false};
+    std::thread restarter([&] {
+        // Once the backup is under way (past identification, into the images), the gateway
+        // goes down and comes back on the same port a moment later, at its own 4800 again.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (sim.FramesSeen() < 60 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        gateway.Stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        restarted = StartGateway(Ser2NetGateway::Mode::Rfc2217);
+    });
+    const auto r = RunAt(kControllerBaud, {"--json", "backup", "st", "1", "6"});
+    restarter.join();
+    ASSERT_TRUE(restarted);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json manifest = Parse(r.out);
+    ASSERT_TRUE(manifest.contains("controllers")) << r.out;
+    const std::string run = workDir + "/st/" + manifest.value("folder", "?");
+    ASSERT_EQ(manifest.at("controllers").size(), 3u) << r.out;
+    int retries = 0; // the read under way when the gateway went down was asked again
+    for (const auto& item : manifest.at("controllers")) {
+        const int number = item.at("number").get<int>();
+        retries += item.at("retries").get<int>();
+        ASSERT_EQ(item.at("status"), "saved") << item.dump();
+        EXPECT_EQ(Bytes(SlurpFile(run + "/" + item.at("file").get<std::string>())), ImageOf(number))
+            << number;
+    }
+    EXPECT_GE(retries, 1) << "the gateway went down after the backup";
+}
+
+// A stand-in gateway that answers the offer of COM-PORT-OPTION with a refusal.
+class RefusingGateway {
+  public:
+    RefusingGateway() {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listen_, 1);
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) return;
+            const uint8_t refusal[] = {255, 254, 44}; // IAC DONT COM-PORT-OPTION
+            (void)::send(client, refusal, sizeof refusal, MSG_NOSIGNAL);
+            uint8_t buf[64];
+            while (::recv(client, buf, sizeof buf, 0) > 0) {
+            }
+            ::close(client);
+        });
+    }
+    ~RefusingGateway() {
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    uint16_t Port() const { return port_; }
+
+  private:
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(Rfc2217GatewayTest, GatewayThatWillNotSetTheLineIsNamedWithinBoundedTime) {
+    gateway.Stop();
+    ASSERT_TRUE(StartGateway(Ser2NetGateway::Mode::Raw)); // never answers the negotiation
+    RefusingGateway refusing;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {Name(), "шлюз не ответил на согласование RFC 2217"},
+        {"rfc2217:127.0.0.1:" + std::to_string(refusing.Port()),
+         "шлюз отказался управлять линией по RFC 2217"},
+    };
+    for (const auto& [port, reason] : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = RunCliProgram(binary, workDir, {"-p", port, "identify"});
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r.exitCode, 1) << port;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << port << ": " << r.err;
+        EXPECT_LT(took, std::chrono::seconds(5)) << port;
+    }
+}
+
+} // namespace
+} // namespace velmar::test
