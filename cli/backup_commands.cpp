@@ -2,6 +2,7 @@
 // a manifest, and the check of a backup against the controllers as they are now.
 #include "base/atomic_file.h"
 #include "cli/backup_manifest.h"
+#include "cli/backup_run_folders.h"
 #include "cli/cli_command.h"
 #include "cli/terminal_progress.h"
 #include "data/ctrlr_params.h"
@@ -31,7 +32,6 @@ constexpr const char* kBackupUsage =
     "manifest.json в новом подкаталоге КАТАЛОГ/ДАТА-ВРЕМЯ; КАТАЛОГ/latest - последняя полная копия";
 constexpr const char* kVerifyUsage =
     "verify КАТАЛОГ        сравнить контроллеры с их копиями в каталоге (или в КАТАЛОГ/latest)";
-constexpr const char* kLatestName = "latest";
 
 int Usage(const char* usage) {
     return Fail(kExitUsage, std::string("Использование: ") + usage);
@@ -62,44 +62,11 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Creates DIR (when missing) and a new run folder in it named by the local time; the folder's
-// name, or empty with `error` set. Made before the first read, so that an unusable DIR fails at
-// once instead of after every controller was read.
-std::string MakeRunFolder(const std::string& dir, std::string& error) {
-    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-        error = "Каталог " + dir + " не создан: " + std::strerror(errno);
-        return {};
-    }
-    if (!IsDirectory(dir)) {
-        error = "Каталог " + dir + " не создан: это не каталог";
-        return {};
-    }
-    const std::string stamp = LocalTime("%Y%m%d-%H%M%S");
-    for (int n = 1; n < 100; ++n) {
-        const std::string name = n == 1 ? stamp : stamp + "-" + std::to_string(n);
-        if (::mkdir((dir + "/" + name).c_str(), 0777) == 0) return name;
-        if (errno != EEXIST) {
-            error = "Каталог " + dir + "/" + name + " не создан: " + std::strerror(errno);
-            return {};
-        }
-    }
-    error = "Каталог копии в " + dir + " не создан: слишком много копий за одну секунду";
-    return {};
-}
-
-// Points DIR/latest at `folder`: a new link renamed over the old one, so it always names a
-// complete backup.
-bool PointLatestAt(const std::string& dir, const std::string& folder, std::string& error) {
-    const std::string link = dir + "/" + kLatestName;
-    const std::string temp = link + ".new" + std::to_string(::getpid());
-    ::unlink(temp.c_str());
-    if (::symlink(folder.c_str(), temp.c_str()) != 0 ||
-        std::rename(temp.c_str(), link.c_str()) != 0) {
-        error = "Ссылка " + link + " не обновлена: " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+// One line of the report on stdout, passed on at once: a watcher of a long backup sees each
+// controller as it is done, and a killed run leaves its report up to that point.
+void Report(const std::string& text) {
+    std::cout << text << '\n';
+    std::cout.flush();
 }
 
 // The number of the controller's second side when it serves two, else 0: read from its parameter
@@ -164,9 +131,13 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
     if (manifest.last < manifest.first) return Usage(kBackupUsage);
     const std::string& top = args[0];
     std::string error;
-    manifest.folder = MakeRunFolder(top, error);
-    if (manifest.folder.empty()) return Fail(kExitFile, error);
-    const std::string dir = top + "/" + manifest.folder;
+    RunFolder run;
+    std::vector<std::string> notes;
+    const bool started = StartRun(top, run, notes, error);
+    for (const std::string& note : notes) std::cerr << note << '\n';
+    if (!started) return Fail(kExitFile, error);
+    manifest.folder = run.name;
+    const std::string& dir = run.path;
     manifest.port = ctx.portName;
     manifest.created = LocalTime("%Y-%m-%dT%H:%M:%S%z");
 
@@ -184,8 +155,8 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
         const int n = r.number;
         if (const auto owner = sideOf.find(n); owner != sideOf.end()) {
             if (!ctx.json && r.answer != SearchAnswer::Absent)
-                std::cout << "Трк №" << n << ": вторая сторона контроллера №" << owner->second
-                          << '\n';
+                Report("Трк №" + std::to_string(n) + ": вторая сторона контроллера №" +
+                       std::to_string(owner->second));
             return;
         }
         if (r.answer == SearchAnswer::Absent && known.count(n) == 0) return;
@@ -204,13 +175,17 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
         }
         if (b > n) sideOf[b] = n;
         if (e.saved) {
-            if (!ctx.json) std::cout << "Трк №" << n << ": сохранен в " << e.file << '\n';
+            if (!ctx.json) Report("Трк №" + std::to_string(n) + ": сохранен в " + e.file);
         } else {
             fileFailed = fileFailed || e.reason.rfind(ImageSaveErrorText(kImageFileFailed), 0) == 0;
             if (!ctx.json) std::cout.flush();
-            std::cerr << "Трк №" << n << ": не сохранен: " << e.reason << '\n';
+            std::cerr << "Трк №" << n << ": не сохранен: " << e.reason << std::endl;
         }
         manifest.controllers.push_back(std::move(e));
+        // Kept up to date in the unfinished folder: a killed run still tells its line and what
+        // each of its images is. A failure here shows again when the run ends.
+        std::string ignored;
+        WriteManifest(dir, manifest, ignored);
     };
     for (int n = manifest.first; n <= manifest.last; ++n) {
         // Every controller answers the reserve address: in a range it would be saved twice.
@@ -233,16 +208,17 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
         return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     }
 
-    if (!WriteManifest(dir, manifest, error)) return Fail(kExitFile, error);
+    if (!WriteManifest(dir, manifest, error) || !FinishRun(top, run, error))
+        return Fail(kExitFile, error);
     int saved = 0;
     for (const BackupEntry& e : manifest.controllers) saved += e.saved ? 1 : 0;
     const int failed = static_cast<int>(manifest.controllers.size()) - saved;
     // Only a complete backup becomes the one `latest` names; an incomplete one stays beside it.
-    if (failed == 0 && !PointLatestAt(top, manifest.folder, error)) return Fail(kExitFile, error);
+    if (failed == 0 && !AdvanceLatest(top, manifest.folder, error)) return Fail(kExitFile, error);
     if (ctx.json) PrintJson(ManifestToJson(manifest));
     if (!ctx.json)
-        std::cout << "Сохранено контроллеров: " << saved << ", не сохранено: " << failed << " ("
-                  << dir << ")\n";
+        Report("Сохранено контроллеров: " + std::to_string(saved) +
+               ", не сохранено: " + std::to_string(failed) + " (" + top + "/" + run.name + ")");
     if (failed == 0) return kExitOk;
     return fileFailed ? kExitFile : kExitNoAnswer;
 }
@@ -262,6 +238,9 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
     if (std::none_of(manifest.controllers.begin(), manifest.controllers.end(),
                      [](const BackupEntry& e) { return e.saved; }))
         return Fail(kExitFile, "В копии " + dir + " нет сохраненных образов: проверять нечего");
+    // Checked against another line's controllers, every image would be reported as changed.
+    if (const std::string refusal = OtherLineRefusal(manifest, dir, ctx.portName); !refusal.empty())
+        return Fail(kExitUsage, refusal);
 
     Json results = Json::array();
     int exitCode = kExitOk;
@@ -321,6 +300,7 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
                                                 : "копия повреждена")
                       << (detail.empty() ? "" : " (" + detail + ")") << '\n';
             for (const std::string& field : fields) std::cout << "    " << field << '\n';
+            std::cout.flush();
         }
         results.push_back(std::move(item));
     }

@@ -2,7 +2,9 @@
 
 #include "base/atomic_file.h"
 
+#include <algorithm>
 #include <ctime>
+#include <unistd.h>
 
 namespace velmar::cli {
 
@@ -110,6 +112,39 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
         return false;
     }
     return true;
+}
+
+bool SameLine(const std::string& a, const std::string& b) {
+    const auto bare = [](const std::string& name) {
+        const std::string dev = "/dev/";
+        return name.rfind(dev, 0) == 0 ? name.substr(dev.size()) : name;
+    };
+    return bare(a) == bare(b);
+}
+
+std::string OtherLineRefusal(const BackupManifest& manifest, const std::string& dir,
+                             const std::string& port) {
+    if (manifest.port.empty())
+        return "В копии " + dir + " не указана линия, на которой она сделана";
+    if (SameLine(manifest.port, port)) return {};
+    return "Копия " + dir + " сделана на линии " + manifest.port + ", а не на " + port +
+           ": это копии контроллеров другой линии";
+}
+
+std::string ImageLineRefusal(const std::string& imagePath, const std::string& port) {
+    const size_t slash = imagePath.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : imagePath.substr(0, slash);
+    const std::string file = slash == std::string::npos ? imagePath : imagePath.substr(slash + 1);
+    if (::access((dir + "/" + kManifestName).c_str(), F_OK) != 0) return {};
+    BackupManifest manifest;
+    std::string error;
+    if (!ReadManifest(dir, manifest, error))
+        return error + ": неизвестно, с какой линии образ " + imagePath;
+    const bool listed =
+        std::any_of(manifest.controllers.begin(), manifest.controllers.end(),
+                    [&](const BackupEntry& e) { return e.saved && e.file == file; });
+    if (!listed) return {};
+    return OtherLineRefusal(manifest, dir, port);
 }
 
 } // namespace velmar::cli

@@ -47,4 +47,14 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
 // Writes DIR/manifest.json atomically; false with `error` set.
 bool WriteManifest(const std::string& dir, const BackupManifest& manifest, std::string& error);
 
+// Whether two port names reach the same line ("ttyUSB0" and "/dev/ttyUSB0" do).
+bool SameLine(const std::string& a, const std::string& b);
+// Empty when the backup in `dir` was made on the line `port`; else why its images must not be
+// checked against that line or written into its controllers.
+std::string OtherLineRefusal(const BackupManifest& manifest, const std::string& dir,
+                             const std::string& port);
+// The same for one image file: empty when the file lies in no backup folder (or its manifest
+// does not list it), or in one made on the line `port`.
+std::string ImageLineRefusal(const std::string& imagePath, const std::string& port);
+
 } // namespace velmar::cli

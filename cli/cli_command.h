@@ -51,6 +51,8 @@ bool RunsOffline(const std::string& name, const std::vector<std::string>& args);
 
 // Prints one line on stderr (UTF-8) and returns `code`.
 int Fail(int code, const std::string& message);
+// The message of the latest Fail, or empty.
+const std::string& LastFailure();
 
 // At the end of a command that reads much from the line: how many read requests had to be
 // repeated (on stderr, so that the command's own output stays clean); nothing with -q or in

@@ -40,11 +40,21 @@ bool RunsOffline(const std::string& name, const std::vector<std::string>& args) 
     return false;
 }
 
+std::string& LastFailureText() {
+    static std::string text;
+    return text;
+}
+
 int Fail(int code, const std::string& message) {
+    LastFailureText() = message;
     std::cout.flush();
     std::cerr << message << '\n';
     std::cerr.flush();
     return code;
+}
+
+const std::string& LastFailure() {
+    return LastFailureText();
 }
 
 void PrintRetriedRequests(const Context& ctx) {

@@ -1,5 +1,6 @@
 // Device images on the command line: saving a controller's image to a file, writing a saved
 // image into a controller, and making a demo image from the records in use.
+#include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/terminal_progress.h"
 #include "data/demo_image.h"
@@ -37,6 +38,9 @@ int ImageSave(Context& ctx, const std::string& path) {
 
 int ImageLoad(Context& ctx, const std::string& path) {
     std::vector<uint8_t> image;
+    // An image from a station backup goes back only into a controller of the line it came from.
+    if (const std::string refusal = ImageLineRefusal(path, ctx.portName); !refusal.empty())
+        return Fail(kExitUsage, refusal);
     std::string error;
     if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
     int written = 0;

@@ -5,16 +5,20 @@
 #include "cli/cli_command.h"
 #include "cli/json_output.h"
 #include "cli/terminal_progress.h"
+#include "data/sha256.h"
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <poll.h>
 #include <set>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +31,42 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kFleetName = "fleet.json";
 constexpr int kRedrawMs = 200;
 constexpr size_t kStatusWidth = 150; // bytes of a line's status on the terminal
+constexpr size_t kFolderHashDigits = 8;
+// The signals that stop a multi-line run: passed on to every line process, which the run then
+// waits for before it ends the same way.
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+void NoteStopSignal(int signal) {
+    gStopSignal = signal;
+}
+
+// Catches the stop signals while it lives (without restarting calls, so that the wait for the
+// lines' output ends at once) and puts the earlier handling back.
+class StopSignals {
+  public:
+    StopSignals() {
+        gStopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = NoteStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+            ::sigaction(kStopSignals[i], nullptr, &before_[i]);
+            // A signal ignored on purpose (nohup) stays ignored.
+            if (before_[i].sa_handler != SIG_IGN) ::sigaction(kStopSignals[i], &action, nullptr);
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    ~StopSignals() {
+        for (size_t i = 0; i < std::size(kStopSignals); ++i)
+            ::sigaction(kStopSignals[i], &before_[i], nullptr);
+    }
+
+  private:
+    struct sigaction before_[std::size(kStopSignals)]{};
+};
 
 struct Line {
     std::string port;
@@ -69,8 +109,18 @@ bool Spawn(Line& line, const std::vector<std::string>& argv) {
     std::vector<char*> raw;
     for (const auto& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
     raw.push_back(nullptr);
+    const pid_t parent = ::getpid();
     line.pid = ::fork();
     if (line.pid == 0) {
+        // A line process ends with the run that started it, however that ends: a line left
+        // running would keep its port or gateway busy for the next run.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) _exit(kExitNoAnswer);
+        // The run's own handlers are reset by exec; its blocked signals would not be.
+        std::signal(SIGTERM, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         ::execv(raw[0], raw.data());
@@ -228,6 +278,33 @@ std::string SafeFolderName(const std::string& port) {
     return name.empty() ? "port" : name;
 }
 
+std::string LineFolderName(const std::string& port) {
+    const std::string hash = Sha256Hex(reinterpret_cast<const uint8_t*>(port.data()), port.size());
+    return SafeFolderName(port) + "-" + hash.substr(0, kFolderHashDigits);
+}
+
+namespace {
+
+// The folder `verify` checks a line against: its own, or where earlier versions filed its
+// backups (the safe name, "-2", "-3"... by the order of the port list) when that folder's latest
+// backup was made on this line.
+std::string FolderToVerify(const std::string& top, const std::string& port, size_t lineCount) {
+    const std::string own = LineFolderName(port);
+    struct stat st {};
+    if (::stat((top + "/" + own).c_str(), &st) == 0) return own;
+    for (size_t n = 1; n <= lineCount; ++n) {
+        const std::string old = SafeFolderName(port) + (n == 1 ? "" : "-" + std::to_string(n));
+        BackupManifest manifest;
+        std::string error;
+        if (ReadManifest(top + "/" + old + "/latest", manifest, error) &&
+            SameLine(manifest.port, port))
+            return old;
+    }
+    return own;
+}
+
+} // namespace
+
 int RunFleet(const Fleet& fleet, bool json, const std::string& command,
              const std::vector<std::string>& args) {
     if (command != "scan" && command != "backup" && command != "verify")
@@ -241,7 +318,6 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
 
     std::vector<Line> lines;
     std::set<std::string> seenPorts;
-    std::set<std::string> folders;
     for (const std::string& port : fleet.ports) {
         if (!seenPorts.insert(port).second) {
             std::cerr << "Порт " << port << " указан дважды: опрашивается один раз\n";
@@ -249,11 +325,11 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
         }
         Line line;
         line.port = port;
-        std::string folder = SafeFolderName(port);
-        for (int n = 2; !folders.insert(folder).second; ++n)
-            folder = SafeFolderName(port) + "-" + std::to_string(n);
-        line.folder = folder;
         lines.push_back(std::move(line));
+    }
+    for (Line& line : lines) {
+        if (command == "backup") line.folder = LineFolderName(line.port);
+        if (command == "verify") line.folder = FolderToVerify(top, line.port, lines.size());
     }
 
     const std::string self = SelfPath();
@@ -264,17 +340,35 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
     std::vector<Line*> running;
     auto finish = [&](Line& line) {
         int status = 0;
-        while (::waitpid(line.pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t waited = -1;
+        while ((waited = ::waitpid(line.pid, &status, 0)) < 0 && errno == EINTR) {
         }
-        line.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitNoAnswer;
-        if (WIFSIGNALED(status))
-            line.messages.push_back("процесс линии прерван сигналом " +
-                                    std::to_string(WTERMSIG(status)));
         line.seconds = std::chrono::duration<double>(Clock::now() - line.start).count();
         line.errTail += '\n';
         TakeErrLines(line);
+        // Only a line process that exited with 0 succeeded: one killed by a signal (or lost to
+        // the wait) failed, whatever it wrote before.
+        line.exitCode =
+            waited == line.pid && WIFEXITED(status) ? WEXITSTATUS(status) : kExitNoAnswer;
+        if (waited != line.pid)
+            line.messages.push_back(std::string("завершение процесса линии неизвестно: ") +
+                                    std::strerror(errno));
+        else if (WIFSIGNALED(status))
+            line.messages.push_back("процесс линии прерван сигналом " +
+                                    std::to_string(WTERMSIG(status)));
     };
+    const StopSignals stopSignals;
+    int forwarded = 0; // the stop signal passed on to the lines
     while (next < lines.size() || !running.empty()) {
+        if (gStopSignal != 0 && forwarded == 0) {
+            forwarded = gStopSignal;
+            for (const Line* line : running) ::kill(line->pid, forwarded);
+            for (; next < lines.size(); ++next) {
+                lines[next].exitCode = kExitNoAnswer;
+                lines[next].messages.push_back("не запущен: работа прервана сигналом " +
+                                               std::to_string(forwarded));
+            }
+        }
         while (static_cast<int>(running.size()) < fleet.jobs && next < lines.size()) {
             Line& line = lines[next++];
             std::vector<std::string> argv{self};
@@ -340,7 +434,7 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
                                           : summary);
             if (line.exitCode != kExitOk && !line.messages.empty())
                 std::cout << " (" << line.messages.back() << ")";
-            std::cout << ", " << item["seconds"].get<double>() << " с\n";
+            std::cout << ", " << item["seconds"].get<double>() << " с" << std::endl;
         }
         list.push_back(std::move(item));
         if (line.exitCode == kExitOk) continue;
@@ -367,7 +461,13 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
     if (json) PrintJson(doc);
     int ok = 0;
     for (const Line& line : lines) ok += line.exitCode == kExitOk ? 1 : 0;
-    if (!json) std::cout << "Линий без ошибок: " << ok << " из " << lines.size() << '\n';
+    if (!json) std::cout << "Линий без ошибок: " << ok << " из " << lines.size() << std::endl;
+    if (forwarded != 0) {
+        // Ended as the signal would have ended it, now that every line has ended.
+        std::cout.flush();
+        std::signal(forwarded, SIG_DFL);
+        ::raise(forwarded);
+    }
     return exitCode;
 }
 

@@ -29,6 +29,10 @@ bool ReadPortsFile(const std::string& path, std::vector<std::string>& ports, std
 
 // A port name as a folder name: letters, digits, '.', '-' and '_' kept, anything else '_'.
 std::string SafeFolderName(const std::string& port);
+// The folder of a line's backups in a multi-line backup directory: the safe name and a short
+// hash of the exact port name, so that it depends on that line alone ("/tmp/x/l:1" and
+// "/tmp/x/l_1" share a safe name but not a folder), whatever the order of the port list.
+std::string LineFolderName(const std::string& port);
 
 // Runs `command` on every line of `fleet`; the exit code is 0 only when every line's was.
 int RunFleet(const Fleet& fleet, bool json, const std::string& command,

@@ -1,6 +1,7 @@
 // velmar-cli: the command-line companion. Parses the options, opens the port (or the demo
 // image) and runs one command.
 #include "cli/cli_command.h"
+#include "cli/json_output.h"
 #include "cli/line_fleet.h"
 #include "cli/terminal_progress.h"
 #include "data/demo_place.h"
@@ -123,8 +124,7 @@ std::string ProgramDir(const char* argv0) {
     return exe.parent_path().string();
 }
 
-int Run(int argc, char** argv) {
-    Context ctx;
+int Run(Context& ctx, int argc, char** argv) {
     Given given;
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string commandName;
@@ -311,6 +311,18 @@ int Run(int argc, char** argv) {
     return exitCode;
 }
 
+// With --json a command that failed before it printed its document prints the error as one: a
+// script reading the output always gets exactly one document.
+int EndJsonOutput(const Context& ctx, int code) {
+    if (ctx.json && code != kExitOk && JsonDocumentsPrinted() == 0) {
+        const std::string& message = LastFailure();
+        PrintJson(
+            {{"error", message.empty() ? "ошибка (код " + std::to_string(code) + ")" : message},
+             {"exitCode", code}});
+    }
+    return code;
+}
+
 } // namespace
 } // namespace velmar::cli
 
@@ -319,5 +331,7 @@ int main(int argc, char** argv) {
     // A file size limit (ulimit -f) must fail the write with EFBIG, which the atomic save reports
     // and cleans up after, instead of killing the program with its temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    return velmar::cli::Run(argc, argv);
+    velmar::cli::Context ctx;
+    const int code = velmar::cli::Run(ctx, argc, argv);
+    return velmar::cli::EndJsonOutput(ctx, code);
 }

@@ -38,6 +38,30 @@ fi
 "$root/usr/bin/velmar-cli" --help >/dev/null || status=1
 "$root/usr/bin/velmar-sim" --help >/dev/null || status=1
 
+# The backup unit's confinement as systemd rates it (0 is the tightest, 10 the loosest), read
+# from the unit file alone: no running systemd is needed.
+echo "-- confinement of velmar-backup.service"
+unit=$root/lib/systemd/system/velmar-backup.service
+max_exposure=2.0
+if command -v systemd-analyze >/dev/null; then
+  rating=$(SYSTEMD_COLORS=0 systemd-analyze security --offline=yes "$unit" 2>&1 || true)
+  exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' <<<"$rating")
+  if [ -z "$exposure" ]; then
+    echo "$rating"
+    echo "systemd-analyze gave no exposure level"
+    status=1
+  elif awk -v e="$exposure" -v m="$max_exposure" 'BEGIN { exit !(e > m) }'; then
+    grep '✗' <<<"$rating" || true
+    echo "exposure $exposure is above $max_exposure"
+    status=1
+  else
+    echo "exposure $exposure (at most $max_exposure)"
+  fi
+else
+  echo "systemd-analyze not installed (scripts/deps.sh installs systemd)"
+  status=1
+fi
+
 echo "-- lintian"
 if command -v lintian >/dev/null; then
   lintian --fail-on error,warning "$deb" || status=1

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sys/stat.h>
 
 namespace velmar::test {
@@ -148,7 +149,8 @@ TEST_F(BackupTrustTest, VerifyRefusesBackupsWithNothingToCheck) {
     // A copy that is a FIFO is reported, not waited on.
     ::mkfifo(Path("b/trk1.bin").c_str(), 0600);
     std::ofstream(Path("b/manifest.json"))
-        << R"({"first": 1, "last": 1, "controllers": [{"number": 1, "status": "saved",
+        << R"({"port": ")" << sim.SlavePath()
+        << R"(", "first": 1, "last": 1, "controllers": [{"number": 1, "status": "saved",
               "file": "trk1.bin", "size": 1810, "sha256": "00"}]})";
     const auto r = Run({"verify", "b"});
     EXPECT_EQ(r.exitCode, 3);
@@ -236,7 +238,10 @@ TEST_F(BackupTrustTest, SeveralLinesAtOnceEachInItsOwnFolder) {
     EXPECT_EQ(lines[2].at("status"), "failed");
     EXPECT_NE(lines[2].at("message").get<std::string>().find("нет такого устройства"),
               std::string::npos);
-    EXPECT_EQ(lines[2].at("folder"), "dev_velmar-none");
+    // The safe name and a short hash of the exact port name.
+    EXPECT_TRUE(
+        std::regex_match(lines[2].value("folder", ""), std::regex("dev_velmar-none-[0-9a-f]{8}")))
+        << lines[2].dump();
     for (int i = 0; i < 2; ++i)
         EXPECT_TRUE(fs::exists(
             Path("fleet/" + lines[i].at("folder").get<std::string>() + "/manifest.json")))
