@@ -8,7 +8,7 @@ packages=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth poppler-utils
-  nlohmann-json3-dev nettle-dev lintian)
+  nlohmann-json3-dev nettle-dev libsqlite3-dev sqlite3 lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
