@@ -109,8 +109,8 @@ int Journal(Context& ctx, const std::vector<std::string>& args) {
     if (action == "import") {
         const std::unique_ptr<velmar::Journal> journal = velmar::Journal::Open(path, error);
         if (journal == nullptr) return Fail(kExitFile, error);
-        const int added = journal->Import(
-            file, std::filesystem::path(file).filename().string(), error);
+        const int added =
+            journal->Import(file, std::filesystem::path(file).filename().string(), error);
         if (added < 0) return Fail(kExitNoAnswer, error);
         std::cout << "Добавлено записей: " << added << '\n';
         return kExitOk;

@@ -1,6 +1,7 @@
 // velmar-cli: the command-line companion. Parses the options, opens the port (or the demo
 // image) and runs one command.
 #include "cli/cli_command.h"
+#include "cli/backup_changes.h"
 #include "cli/line_fleet.h"
 #include "cli/terminal_progress.h"
 #include "data/demo_place.h"
@@ -277,6 +278,7 @@ int Run(int argc, char** argv) {
     if (fleet.fromFile || fleet.ports.size() > 1) {
         if (ctx.demo)
             return Fail(kExitUsage, "Несколько линий недоступны в демонстрационном режиме");
+        fleet.journals = JournalsRead(ctx.programDir, ctx.journals);
         return RunFleet(fleet, ctx.json, commandName, commandArgs);
     }
 

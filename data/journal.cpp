@@ -2,13 +2,12 @@
 
 #include "data/sha256.h"
 
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace velmar {
@@ -181,8 +180,9 @@ std::string JournalTimeFromUser(const std::string& text) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     char sep = 0;
     const bool utc = !text.empty() && text.back() == 'Z';
-    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &sep, &h, &mi,
-                              &s);
+    const std::string body = utc ? text.substr(0, text.size() - 1) : text;
+    const int n =
+        std::sscanf(body.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &sep, &h, &mi, &s);
     if (n != 3 && n < 6) return {};
     if (n > 3 && sep != ' ' && sep != 'T') return {};
     if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return {};
@@ -288,8 +288,7 @@ std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string
         sql += " AND (instr(lower(caption), lower(?4)) OR instr(lower(field), lower(?4))"
                " OR instr(lower(record), lower(?4)))";
     sql += " ORDER BY id";
-    if (filter.last > 0)
-        sql = "SELECT * FROM (" + sql + " DESC LIMIT ?5) ORDER BY id";
+    if (filter.last > 0) sql = "SELECT * FROM (" + sql + " DESC LIMIT ?5) ORDER BY id";
     std::vector<JournalEntry> out;
     Statement s(db_, sql.c_str());
     if (!s.Ok()) {
@@ -302,8 +301,7 @@ std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string
     s.Bind(4, filter.field);
     s.Bind(5, int64_t{filter.last});
     int rc = 0;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
-        out.push_back(Row(s));
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) out.push_back(Row(s));
     if (rc != SQLITE_DONE) error = SqlError(db_, "Чтение журнала изменений");
     return out;
 }

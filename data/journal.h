@@ -29,15 +29,15 @@ struct JournalEntry {
     std::string ident;      // the controller's identification text
     std::string recordKind; // the memory map's name of the record ("Params"), "" for raw memory
     int recordIndex = 0;    // channel 0..15, side 0..1, else 0
-    std::string record;     // "Параметры контроллера", "Настройки канала 3 (Сторона А. Рукав 3)"
-    std::string field;      // the field's name ("SlowStart", "Price"), "" for uncovered bytes
-    std::string caption;    // "Доза в начале, мл", or "байты 34..35"
-    std::string oldValue;   // as the screen shows it; "?" when it was never read
+    std::string record; // "Параметры контроллера", "Настройки канала 3 (Сторона А. Рукав 3)"
+    std::string field;  // the field's name ("SlowStart", "Price"), "" for uncovered bytes
+    std::string caption;  // "Доза в начале, мл", or "байты 34..35"
+    std::string oldValue; // as the screen shows it; "?" when it was never read
     std::string newValue;
-    std::string outcome;    // kOutcome*
-    std::string origin;     // "" for entries made here; the journal an imported entry came from
-    std::string prevHash;   // the previous entry's hash ("" for the first)
-    std::string hash;       // SHA-256 over the content and prevHash
+    std::string outcome;  // kOutcome*
+    std::string origin;   // "" for entries made here; the journal an imported entry came from
+    std::string prevHash; // the previous entry's hash ("" for the first)
+    std::string hash;     // SHA-256 over the content and prevHash
 };
 
 // The content the hash covers, with the previous hash: 64 hex digits.

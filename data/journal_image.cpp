@@ -31,8 +31,8 @@ std::vector<JournalEntry> ImageLoadEntries(const JournalContext& context,
         if (std::none_of(report.written.begin(), report.written.end(),
                          [&](const ImageRecord& w) { return SameRecord(w, rec); }))
             continue;
-        const int length = static_cast<int>(std::min(image.size() - std::min(image.size(), at),
-                                                     static_cast<size_t>(rec.length)));
+        const int length = static_cast<int>(
+            std::min(image.size() - std::min(image.size(), at), static_cast<size_t>(rec.length)));
         if (length <= 0) continue;
         const std::vector<uint8_t> before = old ? old(rec) : std::vector<uint8_t>{};
         const bool known = static_cast<int>(before.size()) >= length;

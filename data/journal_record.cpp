@@ -75,10 +75,9 @@ bool IsJournaledWrite(int address, uint8_t space) {
 }
 
 std::vector<JournalEntry> RecordChangeEntries(const JournalContext& context, int address,
-                                              uint8_t space, const uint8_t* oldBytes,
-                                              int oldLength, const uint8_t* newBytes,
-                                              int newLength, const SizesRecord& sizes,
-                                              const char* outcome) {
+                                              uint8_t space, const uint8_t* oldBytes, int oldLength,
+                                              const uint8_t* newBytes, int newLength,
+                                              const SizesRecord& sizes, const char* outcome) {
     const RecordPlace place = PlaceOfAddress(address, space);
     const RecordKind kind = place.kind.value_or(RecordKind::Restart); // no catalogue: raw bytes
     std::string title;
@@ -94,15 +93,14 @@ std::vector<JournalEntry> RecordChangeEntries(const JournalContext& context, int
     const bool known = oldBytes != nullptr;
     if (!known) {
         unknown.assign(newBytes, newBytes + newLength);
-        for (uint8_t& b : unknown)
-            b = static_cast<uint8_t>(~b);
+        for (uint8_t& b : unknown) b = static_cast<uint8_t>(~b);
         oldBytes = unknown.data();
         oldLength = newLength;
     }
     std::vector<JournalEntry> out;
     const std::string now = JournalNow();
-    for (const ImageDifference& d : DiffRecord(kind, place.index, address, title, oldBytes,
-                                               oldLength, newBytes, newLength)) {
+    for (const ImageDifference& d :
+         DiffRecord(kind, place.index, address, title, oldBytes, oldLength, newBytes, newLength)) {
         if (!d.inB) continue; // bytes the write did not cover
         JournalEntry e;
         e.time = now;

@@ -35,10 +35,9 @@ bool IsJournaledWrite(int address, uint8_t space);
 // The entries for one record write: `oldBytes` null when the record was never read (every field
 // is then entered with the old value "?"). No entries when nothing changed.
 std::vector<JournalEntry> RecordChangeEntries(const JournalContext& context, int address,
-                                              uint8_t space, const uint8_t* oldBytes,
-                                              int oldLength, const uint8_t* newBytes,
-                                              int newLength, const SizesRecord& sizes,
-                                              const char* outcome);
+                                              uint8_t space, const uint8_t* oldBytes, int oldLength,
+                                              const uint8_t* newBytes, int newLength,
+                                              const SizesRecord& sizes, const char* outcome);
 
 // Whether a change of the field counts for how a volume is measured (the meter type and phases,
 // each channel's calibration and corrections), and whether it is operating data that the

@@ -54,9 +54,9 @@ int JournalStore::Write(int address, int length, const uint8_t* data, uint8_t sp
     PushSizes();
     const int rc = inner_.Write(address, length, data, space);
     PullSizes();
-    std::vector<JournalEntry> entries = RecordChangeEntries(
-        context_, address, space, known ? old.data() : nullptr, length, data, length, Sizes(),
-        rc == 1 ? kOutcomeWritten : kOutcomeRefused);
+    std::vector<JournalEntry> entries =
+        RecordChangeEntries(context_, address, space, known ? old.data() : nullptr, length, data,
+                            length, Sizes(), rc == 1 ? kOutcomeWritten : kOutcomeRefused);
     if (!journal_->Append(entries, error_)) return -1;
     if (rc == 1) {
         auto& held = reads_[{space, address}];

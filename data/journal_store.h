@@ -27,6 +27,7 @@ class JournalStore : public RecordStore {
     RecordStore& Inner() { return inner_; }
     // Why the last write was refused by the journal (empty when the journal took it).
     const std::string& LastError() const { return error_; }
+    void ClearError() { error_.clear(); }
     // Forgets the copies read (another controller is in use).
     void ForgetReads() { reads_.clear(); }
     // True when the journal is open and could take an entry now; else false with the reason.
@@ -35,6 +36,7 @@ class JournalStore : public RecordStore {
     // Commits entries made elsewhere (a whole-image write) to this store's journal.
     bool Record(std::vector<JournalEntry>& entries, std::string& error);
     bool Journaling() const { return !path_.empty(); }
+    const std::string& Path() const { return path_; }
 
     int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
     int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;

@@ -68,6 +68,13 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     }
     ui_->TabSetts->setCurrentWidget(tabIdent_);
     RefreshHints();
+    // The journal names a write after the dialog open, else the tab shown.
+    session_.SetOperationSource([this] {
+        if (const QWidget* modal = QApplication::activeModalWidget();
+            modal != nullptr && modal != this && !modal->windowTitle().isEmpty())
+            return modal->windowTitle();
+        return ui_->TabSetts->tabText(ui_->TabSetts->currentIndex());
+    });
 
     connect(ui_->TabSetts, &QTabWidget::currentChanged, this, &TVelmarMain::TabSettsChange);
     connect(ui_->menuChangeNumTrk, &QAction::triggered, this, &TVelmarMain::menuChangeNumTrkClick);
