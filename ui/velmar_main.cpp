@@ -4,6 +4,7 @@
 #include "data/image_file.h"
 #include "link/serial_port.h"
 #include "ui/dialogs/image_compare.h"
+#include "ui/dialogs/journal_view.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/enabling_rules.h"
 #include "ui/fields/hex_number.h"
@@ -84,6 +85,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     connect(ui_->menuAbout, &QAction::triggered, this, &TVelmarMain::menuAboutClick);
     connect(ui_->menuOpenImage, &QAction::triggered, this, &TVelmarMain::menuOpenImageClick);
     connect(ui_->menuCompareImage, &QAction::triggered, this, &TVelmarMain::menuCompareImageClick);
+    connect(ui_->menuJournal, &QAction::triggered, this, &TVelmarMain::menuJournalClick);
 
     connect(&session_, &Session::statusChanged, ui_->lIdentState, &QLabel::setText);
     connect(&session_, &Session::statusRepaintRequested, ui_->lIdentState,
@@ -312,6 +314,11 @@ void TVelmarMain::UseOfflineImage() {
     session_.SetNumberLabel(QStringLiteral("Образ из файла"));
     ShowMainTab();
     tabIdent_->IdentToForm();
+}
+
+void TVelmarMain::menuJournalClick() {
+    TJournalView dialog(session_, session_.Options().journalPath, this);
+    session_.Ask().ExecDialog(dialog);
 }
 
 void TVelmarMain::menuCompareImageClick() {

@@ -3,6 +3,9 @@
 #include "data/channel_setts.h"
 #include "data/demo_store.h"
 #include "data/journal.h"
+#include "ui/dialogs/journal_view.h"
+
+#include <QTableWidget>
 #include "setts_fixture.h"
 #include "ui/fields/hint_table.h"
 #include "ui/pages/tab_ident.h"
@@ -45,6 +48,19 @@ TEST_F(SettsTest, ASaveIsJournaled) {
     EXPECT_EQ(entries[0].newValue, "300");
     EXPECT_EQ(entries[0].outcome, kOutcomeWritten);
     EXPECT_EQ(entries[0].ctrlr, 1);
+
+    // The journal's dialog lists it, chosen by field, and saves it as CSV.
+    ui::TJournalView view(*session, JournalPath().toStdString());
+    EXPECT_EQ(view.Listed().size(), entries.size());
+    view.findChild<QLineEdit*>(QStringLiteral("eField"))->setText(U("Доза в начале"));
+    ASSERT_TRUE(view.Refresh());
+    ASSERT_EQ(view.Listed().size(), 1u);
+    const auto table = view.findChild<QTableWidget*>(QStringLiteral("tEntries"));
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, 6)->text(), U("Доза в начале, мл"));
+    EXPECT_TRUE(table->item(0, 10)->text().isEmpty()); // not a metrological field
+    EXPECT_TRUE(QString::fromUtf8(view.Csv()).contains(U(";Доза в начале, мл;100;300;записано;")))
+        << view.Csv().toStdString();
 }
 
 // The journal cannot be written: the save does not start, and the engineer is told why.
