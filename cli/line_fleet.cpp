@@ -1,8 +1,7 @@
 #include "cli/line_fleet.h"
 
-#include "cli/backup_changes.h"
-
 #include "base/atomic_file.h"
+#include "cli/backup_changes.h"
 #include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/json_output.h"

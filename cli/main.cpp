@@ -1,7 +1,7 @@
 // velmar-cli: the command-line companion. Parses the options, opens the port (or the demo
 // image) and runs one command.
-#include "cli/cli_command.h"
 #include "cli/backup_changes.h"
+#include "cli/cli_command.h"
 #include "cli/line_fleet.h"
 #include "cli/terminal_progress.h"
 #include "data/demo_place.h"
@@ -313,8 +313,11 @@ int Run(int argc, char** argv) {
                         PortFailureText("Ошибка настройки порта", ctx.portName, configCode));
     } else {
         ctx.lineStore = std::make_unique<LiveRecordStore>(ctx.slot, ctx.ctrl);
-        JournalContext journal{CurrentJournalOrigin("velmar-cli"), "velmar-cli " + commandName,
-                               ctx.portName, ctx.ctrl, {}};
+        JournalContext journal{CurrentJournalOrigin("velmar-cli"),
+                               "velmar-cli " + commandName,
+                               ctx.portName,
+                               ctx.ctrl,
+                               {}};
         auto store =
             std::make_unique<JournalStore>(*ctx.lineStore, JournalPath(ctx), std::move(journal));
         ctx.journal = store.get();

@@ -27,8 +27,8 @@ RecordStore& Session::Store() {
     if (liveStore_ == nullptr) return *store_;
     if (journalStore_ == nullptr || &journalStore_->Inner() != liveStore_ ||
         journalStore_->Path() != options_.journalPath)
-        journalStore_ = std::make_unique<JournalStore>(*liveStore_, options_.journalPath,
-                                                       JournalContext{});
+        journalStore_ =
+            std::make_unique<JournalStore>(*liveStore_, options_.journalPath, JournalContext{});
     return *journalStore_;
 }
 

@@ -175,7 +175,9 @@ class Session : public QObject {
     RecordStore& Store();
     // ---- The journal of changes -----------------------------------------------------------
     // What the window is doing when it writes: the title of the dialog open, else the tab shown.
-    void SetOperationSource(std::function<QString()> source) { operationSource_ = std::move(source); }
+    void SetOperationSource(std::function<QString()> source) {
+        operationSource_ = std::move(source);
+    }
     // Before a write that does not go through Store() (a whole image): true when the journal
     // can take its entries, else false with the reason.
     bool JournalReady(QString& error);
@@ -232,8 +234,8 @@ class Session : public QObject {
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<ExchangeRunner> runner_;
-    DemoRecordStore* demoStore_ = nullptr; // the store while it is the demo image
-    ImageFileStore* imageStore_ = nullptr; // the store while it is an image file
+    DemoRecordStore* demoStore_ = nullptr;       // the store while it is the demo image
+    ImageFileStore* imageStore_ = nullptr;       // the store while it is an image file
     std::unique_ptr<JournalStore> journalStore_; // in front of liveStore_
     std::function<QString()> operationSource_;
     uint64_t journalGeneration_ = 0; // the model's generation the journal's copies belong to

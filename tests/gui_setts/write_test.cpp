@@ -3,15 +3,14 @@
 #include "data/channel_setts.h"
 #include "data/demo_store.h"
 #include "data/journal.h"
-#include "ui/dialogs/journal_view.h"
-
-#include <QTableWidget>
 #include "setts_fixture.h"
+#include "ui/dialogs/journal_view.h"
 #include "ui/fields/hint_table.h"
 #include "ui/pages/tab_ident.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <cmath>
 
