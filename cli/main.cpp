@@ -341,8 +341,16 @@ std::string JournalPath(const Context& ctx) {
 
 int CheckJournal(Context& ctx) {
     std::string error;
-    if (ctx.journal == nullptr || ctx.journal->Ready(error)) return kExitOk;
-    return Fail(kExitFile, "Запись не начата: " + error);
+    if (ctx.journal == nullptr) return kExitOk;
+    if (!ctx.journal->Ready(error)) return Fail(kExitFile, "Запись не начата: " + error);
+    // The entries name the controller by its identification text too: one read before the
+    // write (a controller that does not give it is entered without).
+    JournalContext& context = ctx.journal->Context();
+    if (context.ident.empty() && ctx.journal->Journaling()) {
+        char text[kIdentTextSize] = {};
+        if (ReadIdentText(ctx.slot, ctx.ctrl, text) == 1) context.ident = IdentText(text);
+    }
+    return kExitOk;
 }
 
 std::string WithJournalReason(const Context& ctx, const std::string& text) {

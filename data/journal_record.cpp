@@ -141,8 +141,12 @@ std::string JournalLine(const JournalEntry& e) {
     std::string line = JournalLocalTime(e.time) + " " + e.user + "@" + e.host + " " + e.program;
     if (!e.operation.empty()) line += " «" + e.operation + "»";
     if (!e.port.empty()) line += " " + e.port;
-    line += " Трк №" + std::to_string(e.ctrlr) + " " + e.record + ": " + e.caption + ": " +
-            e.oldValue + " -> " + e.newValue + " (" + e.outcome + ")";
+    line += " Трк №" + std::to_string(e.ctrlr);
+    // The identification's first line names the controller well enough for a listing.
+    if (const std::string first = e.ident.substr(0, e.ident.find('\n')); !first.empty())
+        line += " (" + first + ")";
+    line += " " + e.record + ": " + e.caption + ": " + e.oldValue + " -> " + e.newValue + " (" +
+            e.outcome + ")";
     if (!e.origin.empty()) line += " [" + e.origin + "]";
     return line;
 }

@@ -25,7 +25,10 @@ int JournalStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
     PushSizes();
     const int rc = inner_.Read(address, length, dst, space);
     PullSizes();
-    if (rc > 0 && !path_.empty()) reads_[{space, address}].assign(dst, dst + rc);
+    // The self-sized read of the parameter block through its length byte gives the block that
+    // writes then send to its own address.
+    const int key = address == addr::kParamsLength && length <= 0 ? addr::kParams : address;
+    if (rc > 0 && !path_.empty()) reads_[{space, key}].assign(dst, dst + rc);
     return rc;
 }
 
