@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
         !error.isEmpty())
         std::fprintf(stderr, "velmar: %s\n", qPrintable(error));
     velmar::ui::UseFilePlaces(places, session);
+    if (!cmd.journalPath.isEmpty()) session.Options().journalPath = cmd.journalPath.toStdString();
     if (cmd.findIntervalMs) session.Options().findIntervalMs = *cmd.findIntervalMs;
 
     velmar::ui::StartOptions start;

@@ -133,6 +133,7 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
         if (answer < 0) return Fail(kExitNoAnswer, "Нет связи с устройством");
     }
 
+    if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     const DeviceBuffer image = BuildDefaultImage(preset, topology);
     DefaultsWriteResult result;
     const int written =

@@ -2,6 +2,7 @@
 // the port (or the demo image) and dispatches.
 #pragma once
 
+#include "data/journal_store.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
 
@@ -31,9 +32,24 @@ struct Context {
     bool json = false;  // machine-readable results on stdout (messages stay on stderr)
     bool demo = false;
     std::string demoFile = "demo_trk.bin";
-    PortSlot slot = 0;                  // open port, when not in demo mode
-    std::unique_ptr<RecordStore> store; // live controller or demo image
+    PortSlot slot = 0; // open port, when not in demo mode
+    // --journal FILE, in the order given: the first takes the entries of this run's writes, all
+    // are read by `changes`. Empty: the default journal (JournalPath).
+    std::vector<std::string> journals;
+    std::string programDir;                 // the folder of the running program
+    std::string commandName;                // for the journal's operation text
+    std::unique_ptr<RecordStore> lineStore; // the controller on the line, behind `store`
+    std::unique_ptr<RecordStore> store;     // live controller (journaled) or demo image
+    JournalStore* journal = nullptr;        // `store` while it journals the line's writes
 };
+
+// The journal this run writes to: the first --journal, else the default place.
+std::string JournalPath(const Context& ctx);
+// Before a write: kExitOk when the journal can take its entries (or the store is no controller);
+// else kExitFile, with the reason reported. No write goes unrecorded.
+int CheckJournal(Context& ctx);
+// `text`, with why the journal refused the last write when it did.
+std::string WithJournalReason(const Context& ctx, const std::string& text);
 
 struct Command {
     const char* name;

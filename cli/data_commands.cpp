@@ -6,6 +6,7 @@
 #include "data/demo_image.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
+#include "data/journal_image.h"
 
 #include <iostream>
 #include <string>
@@ -45,10 +46,19 @@ int ImageLoad(Context& ctx, const std::string& path) {
     if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
     int written = 0;
     ImageWriteReport report;
+    // No write goes unrecorded: a journal that cannot take entries stops the load here.
+    if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     {
         TerminalProgress bar("Запись образа");
         written = WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback(),
                                          &ctx.store->Sizes(), &report);
+    }
+    if (ctx.journal != nullptr && ctx.journal->Journaling() && report.anythingSent) {
+        // The records were not read before: their old values are not known.
+        auto entries =
+            ImageLoadEntries(ctx.journal->Context(), image, report, ctx.store->Sizes(), {});
+        if (!ctx.journal->Record(entries, error))
+            return Fail(kExitFile, "Образ записан, но не внесен в журнал изменений: " + error);
     }
     if (written == kImageWrittenNoRestart)
         return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");

@@ -1,6 +1,7 @@
 #include "cli/line_fleet.h"
 
 #include "base/atomic_file.h"
+#include "cli/backup_changes.h"
 #include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/json_output.h"
@@ -236,6 +237,17 @@ class ProgressBlock {
     int drawn_ = 0;
 };
 
+// How many of the changes the line's new copies show a journal explains.
+void AddChangeCounts(const std::string& lineDir, const Fleet& fleet, Json& item) {
+    std::vector<JournalEntry> entries;
+    std::string error;
+    if (!LoadJournals(fleet.journals, entries, error)) return;
+    const ChangesReport report = FindBackupChanges(lineDir, {{}, true}, entries);
+    item["changes"] = {{"recorded", report.recorded},
+                       {"unrecorded", report.unrecorded},
+                       {"operating", report.operating}};
+}
+
 } // namespace
 
 bool ReadPortsFile(const std::string& path, std::vector<std::string>& ports, std::string& error) {
@@ -428,6 +440,7 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
         if (line.exitCode != kExitOk && !line.messages.empty())
             item["message"] = line.messages.back();
         if (command != "backup" && !result.is_discarded()) item["result"] = result;
+        if (command == "backup" && withDir) AddChangeCounts(top + "/" + line.folder, fleet, item);
         if (!json) {
             std::cout << line.port << ": "
                       << (summary.empty() ? (line.exitCode == kExitOk ? "готово" : "ошибка")

@@ -21,6 +21,8 @@ struct Fleet {
     bool fromFile = false;
     int jobs = kDefaultJobs;
     std::vector<std::string> passOn; // options handed to every line process
+    // The journals of changes a backup's new copies are checked against (fleet.json counts).
+    std::vector<std::string> journals;
 };
 
 // Appends the ports of FILE (one per line, '#' starts a comment, blank lines skipped); false with

@@ -295,9 +295,10 @@ int Write(Context& ctx, const std::vector<std::string>& args) {
     if (!address || *address > kMaxAddress || !bytes || bytes->size() > kMaxCount)
         return Usage(kWriteUsage);
     if (!ctx.store->Holds(static_cast<int>(*address), space)) return NotInDemo("write");
+    if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     if (ctx.store->Write(static_cast<int>(*address), static_cast<int>(bytes->size()), bytes->data(),
                          space) != 1)
-        return Fail(kExitNoAnswer, "Ошибка записи " + label);
+        return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи " + label));
     std::cout << "Запись(" << label << ") прошла успешно.\n";
     return kExitOk;
 }

@@ -1,10 +1,12 @@
 // velmar-cli: the command-line companion. Parses the options, opens the port (or the demo
 // image) and runs one command.
+#include "cli/backup_changes.h"
 #include "cli/cli_command.h"
 #include "cli/json_output.h"
 #include "cli/line_fleet.h"
 #include "cli/terminal_progress.h"
 #include "data/demo_place.h"
+#include "data/journal_place.h"
 #include "data/live_store.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
@@ -47,6 +49,9 @@ void PrintHelp() {
                  "      --demo [ФАЙЛ]    демонстрационный режим с образом (demo_trk.bin)\n"
                  "      --net-allowance МС  добавка к ожиданию ответа для сетевого порта (tcp:,\n"
                  "                       rfc2217:; по умолчанию 50)\n"
+                 "      --journal ФАЙЛ   журнал изменений (по умолчанию velmar-journal.sqlite\n"
+                 "                       рядом с прочими файлами программы); для changes\n"
+                 "                       можно несколько\n"
                  "      --json           результаты identify, scan, sizes, read, backup, verify,\n"
                  "                       diff в формате JSON\n"
                  "  -h, --help           эта справка\n\n"
@@ -232,6 +237,10 @@ int Run(Context& ctx, int argc, char** argv) {
             if (!n || *n > 10000)
                 return Fail(kExitUsage, "Неверная добавка для сети: " + v + " (0..10000 мс)");
             SetNetworkAllowanceMs(static_cast<int>(*n));
+        } else if (key == "--journal") {
+            if (!value(key, v)) return kExitUsage;
+            if (v.empty()) return Fail(kExitUsage, "Пустое имя файла журнала");
+            ctx.journals.push_back(v);
         } else if (a == "--json") {
             ctx.json = true;
             local = true;
@@ -264,10 +273,13 @@ int Run(Context& ctx, int argc, char** argv) {
     if (command == nullptr)
         return Fail(kExitUsage, "Неизвестная команда: " + commandName + " (velmar-cli --help)");
 
+    ctx.programDir = ProgramDir(argv[0]);
+    ctx.commandName = commandName;
     if (RunsOffline(commandName, commandArgs)) return command->run(ctx, commandArgs);
     if (fleet.fromFile || fleet.ports.size() > 1) {
         if (ctx.demo)
             return Fail(kExitUsage, "Несколько линий недоступны в демонстрационном режиме");
+        fleet.journals = JournalsRead(ctx.programDir, ctx.journals);
         return RunFleet(fleet, ctx.json, commandName, commandArgs);
     }
 
@@ -276,7 +288,7 @@ int Run(Context& ctx, int argc, char** argv) {
         // Without a file named, an installed program works on the user's copy of the installed
         // image, as the window does.
         if (!demoFileGiven) {
-            const DemoPlace place = ChooseDemoPlace(ProgramDir(argv[0]));
+            const DemoPlace place = ChooseDemoPlace(ctx.programDir);
             if (const std::string error = PrepareDemoImage(place); !error.empty())
                 return Fail(kExitFile, error);
             ctx.demoFile = place.image;
@@ -301,11 +313,22 @@ int Run(Context& ctx, int argc, char** argv) {
         exitCode = Fail(kExitNoAnswer,
                         PortFailureText("Ошибка настройки порта", ctx.portName, configCode));
     } else {
-        ctx.store = std::make_unique<LiveRecordStore>(ctx.slot, ctx.ctrl);
+        ctx.lineStore = std::make_unique<LiveRecordStore>(ctx.slot, ctx.ctrl);
+        JournalContext journal{CurrentJournalOrigin("velmar-cli"),
+                               "velmar-cli " + commandName,
+                               ctx.portName,
+                               ctx.ctrl,
+                               {}};
+        auto store =
+            std::make_unique<JournalStore>(*ctx.lineStore, JournalPath(ctx), std::move(journal));
+        ctx.journal = store.get();
+        ctx.store = std::move(store);
         exitCode = command->run(ctx, commandArgs);
         PrintRereadNotes(ctx);
     }
+    ctx.journal = nullptr;
     ctx.store.reset();
+    ctx.lineStore.reset();
     ClosePort(ctx.slot);
     StopPortLayer();
     return exitCode;
@@ -324,6 +347,30 @@ int EndJsonOutput(const Context& ctx, int code) {
 }
 
 } // namespace
+
+std::string JournalPath(const Context& ctx) {
+    return ctx.journals.empty() ? DefaultJournalPath(ctx.programDir) : ctx.journals.front();
+}
+
+int CheckJournal(Context& ctx) {
+    std::string error;
+    if (ctx.journal == nullptr) return kExitOk;
+    if (!ctx.journal->Ready(error)) return Fail(kExitFile, "Запись не начата: " + error);
+    // The entries name the controller by its identification text too: one read before the
+    // write (a controller that does not give it is entered without).
+    JournalContext& context = ctx.journal->Context();
+    if (context.ident.empty() && ctx.journal->Journaling()) {
+        char text[kIdentTextSize] = {};
+        if (ReadIdentText(ctx.slot, ctx.ctrl, text) == 1) context.ident = IdentText(text);
+    }
+    return kExitOk;
+}
+
+std::string WithJournalReason(const Context& ctx, const std::string& text) {
+    if (ctx.journal == nullptr || ctx.journal->LastError().empty()) return text;
+    return text + ": " + ctx.journal->LastError();
+}
+
 } // namespace velmar::cli
 
 int main(int argc, char** argv) {

@@ -69,6 +69,7 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
             return Fail(kExitNoAnswer, "Выбранный вами адрес уже используется; запись не "
                                        "произведена");
     }
+    if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     const ParamsWriteRequest request{
         *ctx.store, ctx.slot,   {ctx.dataBits, ctx.parity, ctx.stopBits}, got,
         ctx.ctrl,   newAddress, params.SpeedTrk() != shadow.SpeedTrk()};
@@ -80,7 +81,7 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     case ParamsWriteResult::NotRead:
     case ParamsWriteResult::SizesFailed:
     case ParamsWriteResult::WriteFailed:
-        return Fail(kExitNoAnswer, "Ошибка записи!");
+        return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи!"));
     case ParamsWriteResult::RestartFailed:
         return Fail(kExitNoAnswer,
                     out.restart == RestartSeen::Lost
@@ -90,7 +91,7 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     case ParamsWriteResult::PortFailed:
         return Fail(kExitNoAnswer, "Параметры записаны, но порт не переключен на новую скорость");
     case ParamsWriteResult::ChannelsFailed:
-        return Fail(kExitNoAnswer, "Ошибка записи параметров канала");
+        return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи параметров канала"));
     case ParamsWriteResult::Written:
         break;
     }

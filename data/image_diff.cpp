@@ -188,6 +188,15 @@ std::vector<ImageDifference> DiffImages(const std::vector<uint8_t>& a,
     return out;
 }
 
+std::vector<ImageDifference> DiffRecord(RecordKind kind, int index, int address,
+                                        const std::string& title, const uint8_t* a, int lengthA,
+                                        const uint8_t* b, int lengthB) {
+    std::vector<ImageDifference> out;
+    ImageDifference base{kind, index, address, title, 0, 0, {}, {}, {}, {}};
+    RecordComparer(std::move(base), {a, lengthA}, {b, lengthB}, out).Run();
+    return out;
+}
+
 std::string DifferenceLine(const ImageDifference& d) {
     return d.record + ": " + d.caption + ": " + (d.inA ? d.a : "нет") + " -> " +
            (d.inB ? d.b : "нет");

@@ -35,6 +35,12 @@ struct ImageDifference {
 std::vector<ImageDifference> DiffImages(const std::vector<uint8_t>& a,
                                         const std::vector<uint8_t>& b);
 
+// The differences between two copies of one record (`lengthA` and `lengthB` bytes; 0: absent),
+// as DiffImages reports them for a record of the image.
+std::vector<ImageDifference> DiffRecord(RecordKind kind, int index, int address,
+                                        const std::string& title, const uint8_t* a, int lengthA,
+                                        const uint8_t* b, int lengthB);
+
 // "Состояние канала 1 (Сторона А. Рукав 1): Цена, руб: 12,34 -> 15,00" ("нет" for an absent
 // side).
 std::string DifferenceLine(const ImageDifference& d);

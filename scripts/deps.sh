@@ -8,7 +8,7 @@ packages=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth poppler-utils
-  nlohmann-json3-dev nettle-dev lintian ser2net
+  nlohmann-json3-dev nettle-dev libsqlite3-dev sqlite3 lintian ser2net
   systemd)
 missing=()
 for p in "${packages[@]}"; do

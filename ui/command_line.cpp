@@ -23,6 +23,13 @@ QStringList TakeOwnOptions(const QStringList& args, CommandLine& out) {
                 out.errors << QStringLiteral("--image: не указан файл образа");
         } else if (a.startsWith(QLatin1String("--image="))) {
             out.imagePath = a.mid(8);
+        } else if (a == QLatin1String("--journal")) {
+            if (i + 1 < args.size())
+                out.journalPath = args[++i];
+            else
+                out.errors << QStringLiteral("--journal: не указан файл журнала");
+        } else if (a.startsWith(QLatin1String("--journal="))) {
+            out.journalPath = a.mid(10);
         } else if (a == QLatin1String("--service")) {
             out.service = true;
         } else if (a == QLatin1String("--simulate")) {

@@ -1,5 +1,6 @@
 // The program's command line: "/i" (any case) for demo mode, "-tfind N" for the search interval,
-// and the options of our own: --port NAME, --simulate[=N,M,...], --service and --image FILE.
+// and the options of our own: --port NAME, --simulate[=N,M,...], --service, --image FILE and
+// --journal FILE.
 #pragma once
 
 #include <QString>
@@ -17,6 +18,7 @@ struct CommandLine {
     std::vector<int> simulatedAddresses{1};
     bool service = false; // --service: the hidden service pages and buttons are shown
     QString imagePath;    // --image FILE: a saved image file is the controller (no line)
+    QString journalPath;  // --journal FILE: the journal of changes instead of the default one
     QStringList errors;   // options we could not understand
 };
 

@@ -2,6 +2,7 @@
 
 #include "base/atomic_file.h"
 #include "data/demo_place.h"
+#include "data/journal_place.h"
 #include "link/serial_port.h"
 #include "ui/session.h"
 
@@ -28,6 +29,7 @@ FilePlaces ChooseFilePlaces(const QString& programDir) {
     if (!places.installed) {
         places.comIni = QStringLiteral("com.ini");
         places.demoImage = kDemoImageName;
+        places.journal = QString::fromLatin1(kJournalFileName);
         return places;
     }
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -39,6 +41,7 @@ FilePlaces ChooseFilePlaces(const QString& programDir) {
     if (qEnvironmentVariableIsEmpty("VELMAR_LOG_DIR"))
         places.exchangeLog = data + QStringLiteral("/port.out");
     places.demoImage = data + QLatin1Char('/') + kDemoImageName;
+    places.journal = data + QLatin1Char('/') + QString::fromLatin1(kJournalFileName);
     places.shippedDemoImage = QString::fromStdString(ShippedDemoImage(programDir.toStdString()));
     return places;
 }
@@ -64,6 +67,7 @@ QString PrepareFilePlaces(const FilePlaces& places, bool demoMode) {
 void UseFilePlaces(const FilePlaces& places, Session& session) {
     session.Options().comIniPath = places.comIni.toStdString();
     session.Options().demoImagePath = places.demoImage.toStdString();
+    session.Options().journalPath = places.journal.toStdString();
     if (!places.exchangeLog.isEmpty()) SetExchangeLogPath(places.exchangeLog.toUtf8().constData());
 }
 

@@ -17,6 +17,7 @@ struct FilePlaces {
     QString comIni;
     QString exchangeLog; // empty: the exchange log's own default ($VELMAR_LOG_DIR or cwd)
     QString demoImage;
+    QString journal;          // the journal of changes, next to the demo image
     QString shippedDemoImage; // the installed copy that seeds demoImage; empty when not installed
 };
 

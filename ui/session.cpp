@@ -3,6 +3,7 @@
 #include "data/demo_store.h"
 #include "data/device_image.h"
 #include "data/image_file_store.h"
+#include "data/journal_image.h"
 #include "data/live_store.h"
 #include "protocol/read_retry.h"
 #include "ui/exchange/thread_runner.h"
@@ -23,7 +24,62 @@ Session::Session(QObject* parent)
 Session::~Session() = default;
 
 RecordStore& Session::Store() {
-    return *store_;
+    if (liveStore_ == nullptr) return *store_;
+    if (journalStore_ == nullptr || &journalStore_->Inner() != liveStore_ ||
+        journalStore_->Path() != options_.journalPath)
+        journalStore_ =
+            std::make_unique<JournalStore>(*liveStore_, options_.journalPath, JournalContext{});
+    return *journalStore_;
+}
+
+void Session::NoteOperation() {
+    if (liveStore_ == nullptr) return;
+    auto* journal = dynamic_cast<JournalStore*>(&Store());
+    if (journal == nullptr) return;
+    JournalContext& c = journal->Context();
+    if (c.origin.program.empty()) c.origin = CurrentJournalOrigin("velmar");
+    c.operation = operationSource_ ? operationSource_().toStdString() : std::string();
+    c.port = line_.portName;
+    c.ctrlr = address_;
+    c.ident = model_.Identity().identText;
+    if (model_.Generation() != journalGeneration_) {
+        journal->ForgetReads();
+        journalGeneration_ = model_.Generation();
+    }
+}
+
+bool Session::JournalReady(QString& error) {
+    auto* journal = dynamic_cast<JournalStore*>(&Store());
+    std::string why;
+    if (journal == nullptr || journal->Ready(why)) return true;
+    error = QString::fromStdString(why);
+    return false;
+}
+
+bool Session::JournalImageLoad(const std::vector<uint8_t>& image, const ImageWriteReport& report,
+                               const SizesRecord& sizes, QString& error) {
+    auto* journal = dynamic_cast<JournalStore*>(&Store());
+    if (journal == nullptr || !journal->Journaling() || !report.anythingSent) return true;
+    NoteOperation();
+    auto entries =
+        ImageLoadEntries(journal->Context(), image, report, sizes, ModelReadCopies(model_));
+    std::string why;
+    if (journal->Record(entries, why)) return true;
+    error = QString::fromStdString(why);
+    return false;
+}
+
+void Session::ReportJournalRefusal() {
+    if (journalStore_ == nullptr || journalStore_->LastError().empty()) return;
+    const QString text = QStringLiteral("Запись не внесена в журнал изменений: ") +
+                         QString::fromStdString(journalStore_->LastError());
+    journalStore_->ClearError();
+    prompts_->Message(nullptr, text);
+}
+
+QString Session::JournalError() const {
+    return journalStore_ != nullptr ? QString::fromStdString(journalStore_->LastError())
+                                    : QString();
 }
 
 void Session::SetStore(std::unique_ptr<RecordStore> store) {

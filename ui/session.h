@@ -5,6 +5,8 @@
 #pragma once
 
 #include "data/controller_model.h"
+#include "data/image_write_report.h"
+#include "data/journal_store.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
 #include "ui/dialogs/prompts.h"
@@ -16,6 +18,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -64,6 +67,8 @@ struct SessionOptions {
     // directory, or the user's folders when the tool is installed; see file_places.h).
     std::string comIniPath = "com.ini";
     std::string demoImagePath = "demo_trk.bin";
+    // The journal every write to a controller is entered in (--journal, else file_places.h).
+    std::string journalPath = "velmar-journal.sqlite";
 };
 
 class Session : public QObject {
@@ -123,25 +128,31 @@ class Session : public QObject {
 
     // Every controller exchange of the window goes through these (see exchange_runner.h).
     template <class F> int Exchange(F&& work) {
+        NoteOperation();
         const int result = runner_->Run([&]() -> int { return static_cast<int>(work()); });
         NoteImageFileRefusal();
+        ReportJournalRefusal();
         return result;
     }
     // As Exchange, for work whose result is not a number (an outcome struct, an enum).
     template <class F> auto ExchangeFor(F&& work) {
         std::invoke_result_t<F&> result{};
+        NoteOperation();
         runner_->Run([&]() -> int {
             result = work();
             return 1;
         });
         NoteImageFileRefusal();
+        ReportJournalRefusal();
         return result;
     }
     template <class F> int LongExchange(const QString& what, int total, Cancel cancel, F&& work) {
+        NoteOperation();
         const int result = runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
             return static_cast<int>(work(p));
         });
         NoteImageFileRefusal();
+        ReportJournalRefusal();
         return result;
     }
     ExchangeRunner& Runner() { return *runner_; }
@@ -162,8 +173,22 @@ class Session : public QObject {
     // What the main tab shows for the demo image or the image file in use.
     std::string OfflineIdentText() const;
 
-    // Records of the controller in use: the demo image in demo mode, else the live controller.
+    // Records of the controller in use: the demo image in demo mode, else the live controller,
+    // whose writes are journaled.
     RecordStore& Store();
+    // ---- The journal of changes -----------------------------------------------------------
+    // What the window is doing when it writes: the title of the dialog open, else the tab shown.
+    void SetOperationSource(std::function<QString()> source) {
+        operationSource_ = std::move(source);
+    }
+    // Before a write that does not go through Store() (a whole image): true when the journal
+    // can take its entries, else false with the reason.
+    bool JournalReady(QString& error);
+    // Commits the entries of a whole-image write; false with the reason.
+    bool JournalImageLoad(const std::vector<uint8_t>& image, const ImageWriteReport& report,
+                          const SizesRecord& sizes, QString& error);
+    // Why the journal refused the last write, or empty.
+    QString JournalError() const;
     void SetStore(std::unique_ptr<RecordStore> store);
 
     void RequestReident(Reident which);
@@ -198,6 +223,11 @@ class Session : public QObject {
   private:
     // After every exchange: a write the image file refused as stale is announced.
     void NoteImageFileRefusal();
+    // Takes who writes what into the journal's context, on the window thread, before each
+    // exchange.
+    void NoteOperation();
+    // A write the journal refused: the engineer is told why, besides the page's own words.
+    void ReportJournalRefusal();
     void SetSlot(PortSlot slot);
     void Retarget();
 
@@ -212,8 +242,11 @@ class Session : public QObject {
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<ExchangeRunner> runner_;
-    DemoRecordStore* demoStore_ = nullptr; // the store while it is the demo image
-    ImageFileStore* imageStore_ = nullptr; // the store while it is an image file
+    DemoRecordStore* demoStore_ = nullptr;       // the store while it is the demo image
+    ImageFileStore* imageStore_ = nullptr;       // the store while it is an image file
+    std::unique_ptr<JournalStore> journalStore_; // in front of liveStore_
+    std::function<QString()> operationSource_;
+    uint64_t journalGeneration_ = 0; // the model's generation the journal's copies belong to
 };
 
 } // namespace velmar::ui

@@ -5,6 +5,7 @@
 #include "data/image_file_store.h"
 #include "link/serial_port.h"
 #include "ui/dialogs/image_compare.h"
+#include "ui/dialogs/journal_view.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/enabling_rules.h"
 #include "ui/fields/hex_number.h"
@@ -72,6 +73,13 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     }
     ui_->TabSetts->setCurrentWidget(tabIdent_);
     RefreshHints();
+    // The journal names a write after the dialog open, else the tab shown.
+    session_.SetOperationSource([this] {
+        if (const QWidget* modal = QApplication::activeModalWidget();
+            modal != nullptr && modal != this && !modal->windowTitle().isEmpty())
+            return modal->windowTitle();
+        return ui_->TabSetts->tabText(ui_->TabSetts->currentIndex());
+    });
 
     connect(ui_->TabSetts, &QTabWidget::currentChanged, this, &TVelmarMain::TabSettsChange);
     connect(ui_->menuChangeNumTrk, &QAction::triggered, this, &TVelmarMain::menuChangeNumTrkClick);
@@ -81,6 +89,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     connect(ui_->menuAbout, &QAction::triggered, this, &TVelmarMain::menuAboutClick);
     connect(ui_->menuOpenImage, &QAction::triggered, this, &TVelmarMain::menuOpenImageClick);
     connect(ui_->menuCompareImage, &QAction::triggered, this, &TVelmarMain::menuCompareImageClick);
+    connect(ui_->menuJournal, &QAction::triggered, this, &TVelmarMain::menuJournalClick);
 
     connect(&session_, &Session::statusChanged, ui_->lIdentState, &QLabel::setText);
     connect(&session_, &Session::statusRepaintRequested, ui_->lIdentState,
@@ -330,6 +339,11 @@ void TVelmarMain::UseOfflineImage() {
     session_.SetNumberLabel(QStringLiteral("Образ из файла"));
     ShowMainTab();
     tabIdent_->IdentToForm();
+}
+
+void TVelmarMain::menuJournalClick() {
+    TJournalView dialog(session_, session_.Options().journalPath, this);
+    session_.Ask().ExecDialog(dialog);
 }
 
 void TVelmarMain::menuCompareImageClick() {

@@ -52,6 +52,7 @@ class TVelmarMain : public QMainWindow {
     void menuOpenImageClick();
     // "Сравнить с образом…": the controller on the line against a saved image file.
     void menuCompareImageClick();
+    void menuJournalClick();
 
     TabIdent& Ident() { return *tabIdent_; }
     Page* PageByName(const QString& name) const;

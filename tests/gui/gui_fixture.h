@@ -58,6 +58,9 @@ class GuiTest : public ::testing::Test {
         about.reset();
         window.reset();
         session = std::make_unique<ui::Session>();
+        // The journal of changes lives with the test, never in the working directory.
+        session->Options().journalPath =
+            dir_.filePath(QStringLiteral("journal.sqlite")).toStdString();
         auto fake = std::make_unique<FakePrompts>();
         prompts = fake.get();
         session->SetPrompts(std::move(fake));

@@ -61,11 +61,15 @@ class PageTestBase : public ::testing::Test {
     // A session with scripted prompts; the status line's text is kept in `status`.
     void NewSession() {
         session = std::make_unique<ui::Session>();
+        // The journal of changes lives with the test, never in the working directory.
+        session->Options().journalPath = JournalPath().toStdString();
         prompts = new FakePrompts;
         session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
         QObject::connect(session.get(), &ui::Session::statusChanged,
                          [this](const QString& text) { status = text; });
     }
+
+    QString JournalPath() const { return dir.filePath(QStringLiteral("journal.sqlite")); }
 
     // The shipped demo image copied into the test's own directory (the demo writes to it).
     QString CopyDemoImage() {

@@ -2,12 +2,15 @@
 // conversion after a meter type change, failures, and the demo image.
 #include "data/channel_setts.h"
 #include "data/demo_store.h"
+#include "data/journal.h"
 #include "setts_fixture.h"
+#include "ui/dialogs/journal_view.h"
 #include "ui/fields/hint_table.h"
 #include "ui/pages/tab_ident.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <cmath>
 
@@ -22,6 +25,56 @@ int ReadBlockThroughSession(ui::Session& session) {
 
 bool Reident(const ui::Session& s, ui::Reident which) {
     return s.Modes().reidentRequested[static_cast<size_t>(which)];
+}
+
+// A save from the tab enters each changed field in the journal of changes, named as the tab and
+// the screens name it.
+TEST_F(SettsTest, ASaveIsJournaled) {
+    StartBus();
+    ASSERT_NO_FATAL_FAILURE(Host());
+    TypeInto(Edit("eSlowStart"), "300");
+    Tab();
+    Save();
+    EXPECT_EQ(status, U("Параметры успешно записаны"));
+    std::string error;
+    const auto journal = Journal::OpenExisting(JournalPath().toStdString(), error);
+    ASSERT_NE(journal, nullptr) << error;
+    const auto entries = journal->List({}, error);
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[0].program, "velmar");
+    EXPECT_EQ(entries[0].operation, "Настройки контроллера");
+    EXPECT_EQ(entries[0].caption, "Доза в начале, мл");
+    EXPECT_EQ(entries[0].newValue, "300");
+    EXPECT_EQ(entries[0].outcome, kOutcomeWritten);
+    EXPECT_EQ(entries[0].ctrlr, 1);
+
+    // The journal's dialog lists it, chosen by field, and saves it as CSV.
+    ui::TJournalView view(*session, JournalPath().toStdString());
+    EXPECT_EQ(view.Listed().size(), entries.size());
+    view.findChild<QLineEdit*>(QStringLiteral("eField"))->setText(U("Доза в начале"));
+    ASSERT_TRUE(view.Refresh());
+    ASSERT_EQ(view.Listed().size(), 1u);
+    const auto table = view.findChild<QTableWidget*>(QStringLiteral("tEntries"));
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, 6)->text(), U("Доза в начале, мл"));
+    EXPECT_TRUE(table->item(0, 10)->text().isEmpty()); // not a metrological field
+    EXPECT_TRUE(QString::fromUtf8(view.Csv()).contains(U(";Доза в начале, мл;100;300;записано;")))
+        << view.Csv().toStdString();
+}
+
+// The journal cannot be written: the save does not start, and the engineer is told why.
+TEST_F(SettsTest, ASaveWithoutAWritableJournalDoesNotStart) {
+    StartBus();
+    session->Options().journalPath = "/proc/velmar-journal.sqlite";
+    Show();
+    const uint8_t before = SimParam(params::kSlowStart.offset);
+    TypeInto(Edit("eSlowStart"), "300");
+    Tab();
+    Save();
+    EXPECT_EQ(SimParam(params::kSlowStart.offset), before);
+    ASSERT_FALSE(prompts->messages.isEmpty());
+    EXPECT_TRUE(prompts->messages.join('|').contains(U("журнал изменений")))
+        << prompts->messages.join('|').toStdString();
 }
 
 TEST_F(SettsTest, ANewSpeedIsFollowedOnOurPort) {

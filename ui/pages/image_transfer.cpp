@@ -143,6 +143,11 @@ bool ImageTransfer::LoadImage(QString& message) {
                                 QStringLiteral("Образ считан, записать его в контроллер")))
         return false;
 
+    // No write goes unrecorded: a journal that cannot take the entries stops it here.
+    if (QString why; !session_.JournalReady(why)) {
+        message = QStringLiteral("Запись не начата: ") + why;
+        return false;
+    }
     // A write is never stopped half-way: it offers no "Прервать".
     const PortSlot slot = session_.Slot();
     const int address = session_.Address();
@@ -154,9 +159,16 @@ bool ImageTransfer::LoadImage(QString& message) {
             return WriteImageToController(
                 slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report);
         });
+    // Entered before the model forgets the copies read: they are the old values.
+    QString journalError;
+    const bool journaled = session_.JournalImageLoad(image, report, *sizes, journalError);
     // Whatever got written, the records the window read before are no longer what the
     // controller holds.
     session_.Model().ForgetRecords();
+    if (!journaled) {
+        message = QStringLiteral("Образ записан, но не внесен в журнал изменений: ") + journalError;
+        return false;
+    }
     if (result == kImageWrittenNoRestart) {
         message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
         return false;

@@ -1,0 +1,113 @@
+// The journal of what Velmar writes into controllers: one entry per changed field, kept in an
+// SQLite file that the window and velmar-cli share. Each entry carries a SHA-256 over its content
+// and the previous entry's hash, so that an edited, deleted or reordered entry breaks the chain.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace velmar {
+
+// What became of the write an entry belongs to, as the listing words it.
+inline constexpr const char* kOutcomeWritten = "записано";
+inline constexpr const char* kOutcomeRefused = "отказ";
+inline constexpr const char* kOutcomePartial = "частично";
+
+struct JournalEntry {
+    int64_t id = 0;         // the entry's place in this journal, from 1
+    std::string time;       // UTC, "2026-12-08T01:13:05Z"
+    std::string user;       // the OS user
+    std::string host;       // the computer
+    std::string program;    // "velmar", "velmar-cli"
+    std::string operation;  // "Настройки контроллера", "velmar-cli set-params"
+    std::string port;       // the port name
+    int ctrlr = 0;          // the controller's number
+    std::string ident;      // the controller's identification text
+    std::string recordKind; // the memory map's name of the record ("Params"), "" for raw memory
+    int recordIndex = 0;    // channel 0..15, side 0..1, else 0
+    std::string record; // "Параметры контроллера", "Настройки канала 3 (Сторона А. Рукав 3)"
+    std::string field;  // the field's name ("SlowStart", "Price"), "" for uncovered bytes
+    std::string caption;  // "Доза в начале, мл", or "байты 34..35"
+    std::string oldValue; // as the screen shows it; "?" when it was never read
+    std::string newValue;
+    std::string outcome;  // kOutcome*
+    std::string origin;   // "" for entries made here; the journal an imported entry came from
+    std::string prevHash; // the previous entry's hash ("" for the first)
+    std::string hash;     // SHA-256 over the content and prevHash
+};
+
+// The content the hash covers, with the previous hash: 64 hex digits.
+std::string JournalEntryHash(const JournalEntry& entry, const std::string& prevHash);
+
+// Which entries a listing or an export takes. Empty texts and zero limits take everything.
+struct JournalFilter {
+    std::string since; // UTC time text, inclusive
+    std::string until; // UTC time text, exclusive
+    int ctrlr = 0;     // 0: any controller
+    std::string field; // a part of the caption, the field name or the record title
+    int last = 0;      // only the last N entries
+};
+
+// "2026-12-08", "2026-12-08 10:00" or "2026-12-08T10:00:00" in local time (a trailing Z: UTC)
+// as the journal's UTC text; empty when the text is no date.
+std::string JournalTimeFromUser(const std::string& text);
+// The journal's UTC text as local time "2026-12-08 13:13:05".
+std::string JournalLocalTime(const std::string& utc);
+// Now, as the journal's UTC text.
+std::string JournalNow();
+
+// The user, host and program every entry of this process carries.
+struct JournalOrigin {
+    std::string user;
+    std::string host;
+    std::string program;
+};
+JournalOrigin CurrentJournalOrigin(const std::string& program);
+
+class Journal {
+  public:
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    // Opens (creating when absent) the journal at `path`; nullptr with `error` saying why.
+    static std::unique_ptr<Journal> Open(const std::string& path, std::string& error);
+    // Opens an existing journal for reading only.
+    static std::unique_ptr<Journal> OpenExisting(const std::string& path, std::string& error);
+
+    const std::string& Path() const { return path_; }
+
+    // True when an entry could be committed now (the file and its folder take writes and no
+    // other program holds the journal past the busy timeout); else false with `error`.
+    bool CheckWritable(std::string& error);
+    // Appends the entries in one transaction, chaining their hashes; ids, prevHash and hash are
+    // filled in. False with `error` when nothing was committed.
+    bool Append(std::vector<JournalEntry>& entries, std::string& error);
+    // The entries the filter takes, oldest first.
+    std::vector<JournalEntry> List(const JournalFilter& filter, std::string& error) const;
+
+    // 0 when every entry's hash and chain link hold; else the id of the first entry that breaks
+    // the chain (edited, or following a deleted or moved entry), with `why`. -1: unreadable.
+    int64_t Verify(std::string& why) const;
+
+    // Writes `entries` (as listed) into a new journal file at `path`, chained afresh; each keeps
+    // its origin (entries made here take `originName`). False with `error`; a failed export
+    // leaves no file.
+    static bool Export(const std::vector<JournalEntry>& entries, const std::string& originName,
+                       const std::string& path, std::string& error);
+    // Merges the journal at `path` after verifying its chain: entries not yet held are appended,
+    // each with its origin (the other journal's own, else `originName`). The count added, or -1
+    // with `error` (a broken chain is refused whole).
+    int Import(const std::string& path, const std::string& originName, std::string& error);
+
+  private:
+    Journal(sqlite3* db, std::string path);
+    sqlite3* db_;
+    std::string path_;
+};
+
+} // namespace velmar
