@@ -6,10 +6,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${VELMAR_TSAN_DIR:-$here/build-tsan}
-if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_TSAN=ON >/dev/null
-fi
-cmake --build "$dir" --target test_link test_usb test_gui test_builders velmar_fakeusb -j "$(nproc)"
+# Line tables are enough for the reports, and much cheaper to build than full debug information.
+bash "$here/scripts/build.sh" "$dir" -DVELMAR_TSAN=ON -DVELMAR_DEBUG_LEVEL=1 \
+  -- test_link test_usb test_gui test_builders velmar_fakeusb
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan_qt.supp ${TSAN_OPTIONS:-}"
 export QT_QPA_PLATFORM=offscreen VELMAR_SOURCE_DIR="$here" VELMAR_BINARY_DIR="$dir"
 status=0
