@@ -20,11 +20,12 @@ status=0
 for t in "${programs[@]}"; do
   area=${t##*/test_}
   filter='*'
-  shopt -s nullglob
-  xml=("$results/$area".xml "$results/$area"-*of*.xml)
-  shopt -u nullglob
+  xml=()
+  for f in "$results/$area".xml "$results/$area"-*of*.xml; do
+    [ -f "$f" ] && xml+=("$f")
+  done
   if [ "${VELMAR_XCB_ALL:-0}" != 1 ] && ((${#xml[@]})); then
-    filter=$(grep -h '<testcase ' "${xml[@]}" | grep 'result="skipped"' |
+    filter=$({ grep -h '<testcase .*result="skipped"' "${xml[@]}" || true; } |
       sed -E 's/^ *<testcase name="([^"]*)".* classname="([^"]*)".*/\2.\1/' | paste -sd: -)
     if [ -z "$filter" ]; then
       echo "-- $area: no test needs a real window system"
