@@ -6,7 +6,7 @@ packages=(build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libserialport-dev libusb-0.1-4
   libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format lld
   xvfb xauth poppler-utils
   nlohmann-json3-dev nettle-dev libsqlite3-dev sqlite3 lintian ser2net
   systemd)

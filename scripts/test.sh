@@ -1,26 +1,75 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer
-# build, then the extra runs in scripts/test.d (thread sanitizer, short fuzzing).
+# build, then the extra runs in scripts/test.d (thread sanitizer, short fuzzing, the package, the
+# window on a real X server). On two cores the tests of one build run while the next build
+# compiles at a lower priority, so neither core waits. Each stage prints its wall and CPU time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
-bash scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
 status=0
 
-echo "== build and test (RelWithDebInfo)"
-bash scripts/build.sh build
-(cd build && ctest --output-on-failure -j 2) || status=1
+# Seconds of CPU (user + system) the finished children of this shell have used.
+children_cpu() {
+  times >"$logs/times.$BASHPID"
+  awk 'NR == 2 {
+    total = 0
+    for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); total += t[1] * 60 + t[2] }
+    printf "%.0f", total }' "$logs/times.$BASHPID"
+}
 
-echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer) (at ${SECONDS}s)"
-bash scripts/build.sh build-asan -DVELMAR_SANITIZE=ON
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j 2) || status=1
+# stage NAME COMMAND...: runs COMMAND in a subshell and reports its wall and CPU time.
+stage_body() {
+  local name=$1; shift
+  local start=$SECONDS rc=0
+  "$@" || rc=$?
+  echo "== $name: $((SECONDS - start))s wall, $(children_cpu)s CPU$([ $rc -eq 0 ] || echo ", FAILED ($rc)")"
+  return $rc
+}
+stage() {
+  echo "== $1 (at ${SECONDS}s)"
+  (stage_body "$@") || status=1
+}
+# background NAME COMMAND...: like stage, in the background with its output held back until
+# finish NAME prints it.
+declare -A pids
+background() {
+  local name=$1
+  echo "== $name: started in the background (at ${SECONDS}s)"
+  (stage_body "$@") >"$logs/$name.log" 2>&1 &
+  pids[$name]=$!
+}
+finish() {
+  local name=$1 rc=0
+  wait "${pids[$name]}" || rc=$?
+  echo "== $name (output)"
+  cat "$logs/$name.log"
+  [ $rc -eq 0 ] || status=1
+}
 
+# The results of this run only: xcb.sh reads from them which tests need a real window system.
+ctest_in() {
+  rm -rf "$1/test-results"
+  (cd "$1" && ctest --output-on-failure -j "$(nproc)")
+}
+asan_ctest() {
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest_in build-asan
+}
+
+stage deps bash scripts/deps.sh
+stage "build (RelWithDebInfo)" bash scripts/build.sh build
+background "tests (RelWithDebInfo)" ctest_in build
+# Only what the tests run is built with the sanitizers; line tables are enough for their reports.
+stage "build (AddressSanitizer + UndefinedBehaviorSanitizer)" nice -n 10 \
+  bash scripts/build.sh build-asan -DVELMAR_SANITIZE=ON -DVELMAR_DEBUG_LEVEL=1 -- velmar_tests
+finish "tests (RelWithDebInfo)"
+background "tests (AddressSanitizer + UndefinedBehaviorSanitizer)" asan_ctest
 for extra in scripts/test.d/*.sh; do
   [ -e "$extra" ] || continue
-  echo "== $(basename "$extra") (at ${SECONDS}s)"
-  bash "$extra" || status=1
+  stage "$(basename "$extra")" nice -n 10 bash "$extra"
 done
-echo "== all done in ${SECONDS}s"
+finish "tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
+echo "== all done in ${SECONDS}s, $(children_cpu)s CPU"
 exit $status

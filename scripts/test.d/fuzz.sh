@@ -19,26 +19,40 @@ cmake --build "$dir" --target fuzz_all -j "$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in "$dir"/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+# One fuzz target per core at a time; each writes its own log, printed when it ends.
+fuzz() {
+  local target=$1 name seeds extra=()
   name=$(basename "$target")
   seeds="$here/fuzz/seeds/${name#fuzz_}"
   mkdir -p "$work/$name/corpus" "$work/$name/artifacts"
-  extra=()
   # Image files are refused above the 18432-byte image buffer: let inputs grow past it.
   [ "$name" = fuzz_image_file ] && extra=(-max_len=19000)
-  echo "-- $name (${seconds}s)"
   # A fixed seed keeps the run repeatable from one CI run to the next.
   if ! "$target" -seed=1 -max_total_time="$seconds" -print_final_stats=1 "${extra[@]}" \
       -artifact_prefix="$work/$name/artifacts/" "$work/$name/corpus" "$seeds" \
       >"$work/$name/log" 2>&1; then
-    status=1
+    echo "-- $name (${seconds}s): FAILED"
     tail -n 40 "$work/$name/log"
     for a in "$work/$name"/artifacts/*; do
       [ -e "$a" ] && echo "input: $(base64 -w0 "$a")"
     done
-  else
-    grep -E '^stat::number_of_executed_units|^Done' "$work/$name/log" || true
+    return 1
   fi
+  echo "-- $name (${seconds}s)"
+  grep -E '^stat::number_of_executed_units|^Done' "$work/$name/log" || true
+}
+running=0
+for target in "$dir"/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  if ((running >= $(nproc))); then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  fuzz "$target" &
+  running=$((running + 1))
+done
+while ((running > 0)); do
+  wait -n || status=1
+  running=$((running - 1))
 done
 exit $status

@@ -6,17 +6,36 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${VELMAR_TSAN_DIR:-$here/build-tsan}
-if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMAR_TSAN=ON >/dev/null
-fi
-cmake --build "$dir" --target test_link test_usb test_gui test_builders velmar_fakeusb -j "$(nproc)"
+# Line tables are enough for the reports, and much cheaper to build than full debug information.
+bash "$here/scripts/build.sh" "$dir" -DVELMAR_TSAN=ON -DVELMAR_DEBUG_LEVEL=1 \
+  -- test_link test_usb test_gui test_builders velmar_fakeusb
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan_qt.supp ${TSAN_OPTIONS:-}"
 export QT_QPA_PLATFORM=offscreen VELMAR_SOURCE_DIR="$here" VELMAR_BINARY_DIR="$dir"
 status=0
-for t in test_link test_usb test_gui test_builders; do
-  filter='*'
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The programs mostly wait on the line: one per core at a time, each output printed as it ends.
+run() {
+  local t=$1 filter='*' rc=0
   # The seeded walk through the window runs once here; the other builds run every seed.
   [ "$t" = test_gui ] && filter='-Seeds/SeededWalk.*/1:Seeds/SeededWalk.*/2'
-  "$dir/tests/$t" --gtest_color=no --gtest_brief=1 --gtest_filter="$filter" || status=1
+  "$dir/tests/$t" --gtest_color=no --gtest_brief=1 --gtest_filter="$filter" >"$work/$t" 2>&1 ||
+    rc=$?
+  echo "-- $t$([ $rc -eq 0 ] || echo ": FAILED ($rc)")"
+  cat "$work/$t"
+  return $rc
+}
+running=0
+for t in test_link test_usb test_gui test_builders; do
+  if ((running >= $(nproc))); then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  run "$t" &
+  running=$((running + 1))
+done
+while ((running > 0)); do
+  wait -n || status=1
+  running=$((running - 1))
 done
 exit $status
