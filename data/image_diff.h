@@ -3,6 +3,7 @@
 // table of the window shows.
 #pragma once
 
+#include "data/field_catalogue.h"
 #include "data/memory_map.h"
 
 #include <cstdint>
@@ -36,10 +37,11 @@ std::vector<ImageDifference> DiffImages(const std::vector<uint8_t>& a,
                                         const std::vector<uint8_t>& b);
 
 // The differences between two copies of one record (`lengthA` and `lengthB` bytes; 0: absent),
-// as DiffImages reports them for a record of the image.
+// as DiffImages reports them for a record of the image of `topology`.
 std::vector<ImageDifference> DiffRecord(RecordKind kind, int index, int address,
                                         const std::string& title, const uint8_t* a, int lengthA,
-                                        const uint8_t* b, int lengthB);
+                                        const uint8_t* b, int lengthB,
+                                        CatalogueTopology topology = {});
 
 // "Состояние канала 1 (Сторона А. Рукав 1): Цена, руб: 12,34 -> 15,00" ("нет" for an absent
 // side).

@@ -99,8 +99,10 @@ std::vector<JournalEntry> RecordChangeEntries(const JournalContext& context, int
     }
     std::vector<JournalEntry> out;
     const std::string now = JournalNow();
-    for (const ImageDifference& d :
-         DiffRecord(kind, place.index, address, title, oldBytes, oldLength, newBytes, newLength)) {
+    CatalogueTopology topology;
+    if (sizes.sides > 0 && sizes.nozzlesPerSide > 0) topology = {sizes.sides, sizes.nozzlesPerSide};
+    for (const ImageDifference& d : DiffRecord(kind, place.index, address, title, oldBytes,
+                                               oldLength, newBytes, newLength, topology)) {
         if (!d.inB) continue; // bytes the write did not cover
         JournalEntry e;
         e.time = now;
