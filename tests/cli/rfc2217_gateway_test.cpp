@@ -45,10 +45,15 @@ sim::Options LineWithImage(const std::string& imageFile) {
     return options;
 }
 
-class Rfc2217GatewayTest : public CliBusTest {
+// The image file exists before the simulated line that loads it: a base constructed first.
+struct FfImageFile {
+    std::string imageFile_ = ImageFullOfFF();
+    ~FfImageFile() { ::unlink(imageFile_.c_str()); }
+};
+
+class Rfc2217GatewayTest : protected FfImageFile, public CliBusTest {
   protected:
-    Rfc2217GatewayTest() : CliBusTest(LineWithImage(imageFile_ = ImageFullOfFF())) {}
-    ~Rfc2217GatewayTest() override { ::unlink(imageFile_.c_str()); }
+    Rfc2217GatewayTest() : CliBusTest(LineWithImage(imageFile_)) {}
 
     void SetUp() override {
         if (Ser2NetGateway::Program().empty())
@@ -86,7 +91,6 @@ class Rfc2217GatewayTest : public CliBusTest {
     }
     static std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-    std::string imageFile_;
     Ser2NetGateway gateway;
 };
 
