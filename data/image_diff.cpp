@@ -190,8 +190,7 @@ std::vector<ImageDifference> DiffImages(const std::vector<uint8_t>& a,
 
 std::vector<ImageDifference> DiffRecord(RecordKind kind, int index, int address,
                                         const std::string& title, const uint8_t* a, int lengthA,
-                                        const uint8_t* b, int lengthB,
-                                        CatalogueTopology topology) {
+                                        const uint8_t* b, int lengthB, CatalogueTopology topology) {
     std::vector<ImageDifference> out;
     ImageDifference base{kind, index, address, title, 0, 0, {}, {}, {}, {}};
     RecordComparer(std::move(base), {a, lengthA}, {b, lengthB}, topology, out).Run();
