@@ -27,8 +27,9 @@ stage_body() {
   local start=$SECONDS rc=0
   "$@" || rc=$?
   # Not in $(...): a command substitution's shell has no finished children of its own.
-  children_cpu >"$logs/cpu.$BASHPID"
-  echo "== $name: $((SECONDS - start))s wall, $(cat "$logs/cpu.$BASHPID")s CPU$([ $rc -eq 0 ] || echo ", FAILED ($rc)")"
+  local cpu_file=$logs/cpu.$BASHPID
+  children_cpu >"$cpu_file"
+  echo "== $name: $((SECONDS - start))s wall, $(cat "$cpu_file")s CPU$([ $rc -eq 0 ] || echo ", FAILED ($rc)")"
   return $rc
 }
 stage() {
