@@ -162,7 +162,8 @@ TEST_F(FleetSafetyTest, EachLineKeepsItsOwnFolderWhateverTheOrderOfThePortList) 
     fs::rename(Path("fleet/" + folderOf[b]), Path("fleet/" + earlier));
     const auto r = Fleet({b, a}, {"verify", "fleet"});
     EXPECT_EQ(r.exitCode, 0) << r.err << r.out;
-    for (const json& line : Parse(r.out).at("lines")) EXPECT_EQ(line.at("same"), 1) << line.dump();
+    const json doc = Parse(r.out);
+    for (const json& line : doc.at("lines")) EXPECT_EQ(line.at("same"), 1) << line.dump();
     other.Stop();
 }
 
