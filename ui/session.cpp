@@ -5,6 +5,7 @@
 #include "data/image_file_store.h"
 #include "data/journal_image.h"
 #include "data/live_store.h"
+#include "data/model_writes.h"
 #include "protocol/read_retry.h"
 #include "ui/exchange/thread_runner.h"
 #include "ui/port_config.h"
@@ -272,6 +273,25 @@ int Session::LoadDemoImage() {
 void Session::ReleaseDemoImage() {
     if (demoStore_ != nullptr) demoStore_->Release();
     model_.Clear();
+}
+
+ParamsWriteOutcome Session::WriteParamsAndFollow(int newAddress, bool newSpeed) {
+    const int addressBefore = address_;
+    const ParamsWriteRequest request{Store(),
+                                     portSlot_,
+                                     {line_.dataBits, line_.parity, line_.stopBits},
+                                     Store().Sizes().paramsLength,
+                                     addressBefore,
+                                     newAddress,
+                                     newSpeed};
+    ControllerModel& model = Model();
+    const ParamsWriteOutcome out =
+        ExchangeFor([&model, request] { return WriteModelParams(model, request); });
+    if (out.newBaud != 0) line_.baud = out.newBaud;
+    // The controller now answers at its new number: that is another identity, and the model
+    // starts afresh there (identification follows).
+    if (out.address != addressBefore) SetAddress(out.address);
+    return out;
 }
 
 } // namespace velmar::ui

@@ -7,6 +7,7 @@
 #include "data/controller_model.h"
 #include "data/image_write_report.h"
 #include "data/journal_store.h"
+#include "data/params_write.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
 #include "ui/dialogs/prompts.h"
@@ -86,6 +87,10 @@ class Session : public QObject {
     // everything it held.
     int Address() const { return address_; }
     void SetAddress(int address);
+    // Writes the model's working parameter block with the settings tab's whole sequence (restart,
+    // channels brought in line) and follows the controller: the port takes its new speed and the
+    // session its new number. The caller words the outcome.
+    ParamsWriteOutcome WriteParamsAndFollow(int newAddress, bool newSpeed);
 
     // ---- Modes and start-up options -----------------------------------------------------
     SessionModes& Modes() { return modes_; }

@@ -2,6 +2,7 @@
 // ser2net opens the line at 4800 on every connection while the controllers listen at 9600: only
 // a tool that sets the line through the gateway reaches them.
 #include "cli_bus_fixture.h"
+#include "link/loopback_listener.h"
 #include "ser2net_gateway.h"
 #include "sim/core/controller_layout.h"
 
@@ -171,15 +172,7 @@ TEST_F(Rfc2217GatewayTest, GatewayRestartedMidBackup) {
 class RefusingGateway {
   public:
     RefusingGateway() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_, 1);
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] {
             const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) return;

@@ -1,6 +1,7 @@
 // rfc2217: ports in the port layer against a scripted gateway: what each kind of gateway answer
 // makes of opening and configuring the port (and how long it takes), 0xFF in the data both
 // ways, and the purge reaching the gateway.
+#include "link/loopback_listener.h"
 #include "link/serial_port.h"
 #include "link/telnet_com_port.h"
 #include "link_test_support.h"
@@ -31,15 +32,7 @@ constexpr uint32_t kGatewayOwnBaud = 4800;
 class ScriptedGateway {
   public:
     explicit ScriptedGateway(Answer answer) : answer_(answer) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_, 1);
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Run(); });
     }
     ~ScriptedGateway() {

@@ -246,18 +246,7 @@ std::optional<WriteResult> TImageCompare::WriteParams() {
             return std::nullopt;
         }
     }
-    const LineSettings& line = session_.Line();
-    const ParamsWriteRequest request{session_.Store(),
-                                     session_.Slot(),
-                                     {line.dataBits, line.parity, line.stopBits},
-                                     session_.Store().Sizes().paramsLength,
-                                     addressBefore,
-                                     newAddress,
-                                     newSpeed};
-    const ParamsWriteOutcome out =
-        session_.ExchangeFor([&model, request] { return WriteModelParams(model, request); });
-    if (out.newBaud != 0) session_.Line().baud = out.newBaud;
-    if (out.address != addressBefore) session_.SetAddress(out.address);
+    const ParamsWriteOutcome out = session_.WriteParamsAndFollow(newAddress, newSpeed);
     const bool failed = out.result != WriteResult::Written && out.result != WriteResult::NoChanges;
     if (newSpeed || failed) session_.RequestReident(Reident::WriteFailedOrSpeed);
     if (newNumber) session_.RequestReident(Reident::SideAddress);

@@ -506,21 +506,7 @@ void TabCtrlrSetts::bSetParamClick() {
     }
 
     const int addressBefore = session_.Address();
-    const LineSettings& line = session_.Line();
-    const ParamsWriteRequest request{session_.Store(),
-                                     session_.Slot(),
-                                     {line.dataBits, line.parity, line.stopBits},
-                                     session_.Store().Sizes().paramsLength,
-                                     addressBefore,
-                                     newAddress,
-                                     newSpeed};
-    ControllerModel& model = session_.Model();
-    const ParamsWriteOutcome out =
-        session_.ExchangeFor([&model, request] { return WriteModelParams(model, request); });
-    if (out.newBaud != 0) session_.Line().baud = out.newBaud;
-    // The controller now answers at its new number: that is another identity, and the model
-    // starts afresh there (identification follows).
-    if (out.address != addressBefore) session_.SetAddress(out.address);
+    const ParamsWriteOutcome out = session_.WriteParamsAndFollow(newAddress, newSpeed);
     switch (out.result) {
     case ParamsWriteResult::NotRead:
     case ParamsWriteResult::SizesFailed:
