@@ -14,9 +14,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velmar::ui {
 
@@ -34,6 +37,8 @@ const QStringList& Columns() {
 constexpr int kMetrologicalColumn = 10;
 constexpr int kWidth = 1000;
 constexpr int kHeight = 560;
+// Dates as the rest of the window writes them, whatever the system's locale.
+constexpr const char* kDateFormat = "dd.MM.yyyy";
 
 QStringList Row(const JournalEntry& e) {
     auto q = [](const std::string& s) { return QString::fromStdString(s); };
@@ -84,11 +89,13 @@ TJournalView::TJournalView(Session& session, const std::string& journalPath, QWi
     since_ = new QDateEdit(QDate::currentDate().addMonths(-1), this);
     since_->setObjectName(QStringLiteral("eSince"));
     since_->setCalendarPopup(true);
+    since_->setDisplayFormat(QString::fromLatin1(kDateFormat));
     since_->setAccessibleName(QStringLiteral("Период с"));
     auto* untilLabel = new QLabel(QStringLiteral("по"), this);
     until_ = new QDateEdit(QDate::currentDate(), this);
     until_->setObjectName(QStringLiteral("eUntil"));
     until_->setCalendarPopup(true);
+    until_->setDisplayFormat(QString::fromLatin1(kDateFormat));
     untilLabel->setBuddy(until_);
     auto* fieldLabel = new QLabel(QStringLiteral("Поле"), this);
     field_ = new QLineEdit(this);
@@ -129,6 +136,24 @@ TJournalView::TJournalView(Session& session, const std::string& journalPath, QWi
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     NameInputControls(this);
     Refresh();
+    FitColumns();
+}
+
+// Every column in view without scrolling sideways, as far as the screen allows.
+void TJournalView::FitColumns() {
+    const QMargins margins = layout()->contentsMargins();
+    int wanted = margins.left() + margins.right() + 2 * table_->frameWidth() +
+                 table_->verticalScrollBar()->sizeHint().width();
+    // Sized to their contents, but for the last, which stretches over what is left.
+    QHeaderView* header = table_->horizontalHeader();
+    const int last = table_->columnCount() - 1;
+    header->setStretchLastSection(false);
+    table_->resizeColumnToContents(last);
+    wanted += header->length();
+    header->setStretchLastSection(true);
+    const QScreen* screen = this->screen();
+    const int room = screen != nullptr ? screen->availableGeometry().width() : wanted;
+    if (wanted > width()) resize(std::min(wanted, room), height());
 }
 
 bool TJournalView::Refresh() {

@@ -33,6 +33,7 @@ class TJournalView : public QDialog {
 
   private:
     void ExportCsv();
+    void FitColumns();
 
     Session& session_;
     std::string path_;
