@@ -131,9 +131,12 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
         // been answered is owed to an earlier one and is passed over for the attempt's own.
         ReplyEnd end = ReplyEnd::NoReply;
         int passedOver = 0;
-        // An early reply on a port whose pace is not known yet, while a reply may be owed: set
-        // aside until it is seen whether another one follows it.
+        // A reply that came too soon: set aside until it is seen whether another one follows
+        // it. If none does, it was this attempt's own on a line faster than its speed (a
+        // pseudo-terminal, a gateway whose serial side runs faster than the port is set), and
+        // it is taken only once a further read returns the same data.
         std::optional<std::pair<ReplyEnd, std::array<uint8_t, kMaxChunk + 1>>> asideEarly;
+        bool unsure = false;
         for (;;) {
             const long waitFromUs = ElapsedUs(sentAt);
             int firstByteUs = -1;
@@ -150,10 +153,9 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             if (end != ReplyEnd::Complete && end != ReplyEnd::CheckFailed) {
                 if (firstByteUs >= 0) NoteReplyLatency(slot, firstByteUs);
                 if (end == ReplyEnd::NoReply && asideEarly) {
-                    // Nothing followed it: it was this attempt's own on a line faster than its
-                    // speed (a pseudo-terminal).
                     end = asideEarly->first;
                     reply = asideEarly->second;
+                    unsure = true;
                     NoteReplyPace(slot, false);
                     NoteReplyOwed(slot, 0);
                 }
@@ -198,10 +200,13 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                 }
                 break;
             }
-            if (!keepsTime && !asideEarly) {
+            if (!asideEarly) {
                 asideEarly.emplace(end, reply);
                 continue;
             }
+            // A second early reply: the first was owed to an earlier request; the second
+            // waits in its place.
+            asideEarly.emplace(end, reply);
             if (Logged(slot)) {
                 LogNote(Line("Порт %d: ответ пришел раньше, чем мог быть дан на запрос (через %ld "
                              "мкс), и не принят: он запоздал к прежнему запросу",
@@ -243,6 +248,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                 }
                 break;
             }
+            if (unsure && times < kConfirmingReads) take = false;
             if (take) {
                 std::memcpy(dst, reply.data(), size);
                 return true;

@@ -5,6 +5,7 @@
 #include "cli_runner.h"
 #include "sim/core/bus_simulator.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -36,11 +37,21 @@ class CliBusTest : public ::testing::Test {
     }
     void TearDown() override {
         sim.Stop();
-        if (!workDir.empty()) std::system(("rm -rf '" + workDir + "'").c_str());
+        if (workDir.empty()) return;
+        // Kept for a look (the files written, the exchange log) after a failure, or on asking.
+        if (HasFailure() || std::getenv("VELMAR_CLI_KEEP") != nullptr) {
+            std::printf("files of the test in %s\n", workDir.c_str());
+            return;
+        }
+        std::system(("rm -rf '" + workDir + "'").c_str());
     }
     CliOutcome Run(const std::string& port, std::vector<std::string> args) {
-        args.insert(args.begin(), {"-p", port, "-b", "4800"});
-        return RunCliProgram(binary, workDir, args);
+        // VELMAR_CLI_LOG=1: each run writes its exchange log (port.out) into the test's folder.
+        std::vector<std::string> full;
+        if (std::getenv("VELMAR_CLI_LOG") != nullptr) full.emplace_back("--log");
+        full.insert(full.end(), {"-p", port, "-b", "4800"});
+        full.insert(full.end(), args.begin(), args.end());
+        return RunCliProgram(binary, workDir, full);
     }
     CliOutcome Run(std::vector<std::string> args) { return Run(sim.SlavePath(), std::move(args)); }
     static nlohmann::json Parse(const std::string& text) {

@@ -189,6 +189,25 @@ TEST_F(ReadRetryTest, ControllerThatSendsTheChecksumPaysNothingExtra) {
     EXPECT_FALSE(RepliesConfirmedByRereading(slot, 1));
 }
 
+// A line that seemed to keep its time (the first replies came late: a busy machine, a slow
+// gateway) and then answers faster than its speed allows: the fast replies are read, confirmed
+// once, and the port is known to be fast from then on.
+TEST_F(ReadRetryTest, FastRepliesAfterSlowOnesAreReadNotRefusedForever) {
+    constexpr int kSlowTurnaroundMs = 150; // later than the line time, within the wait
+    const auto turnaround = [&](int ms) {
+        auto lock = sim.Lock();
+        sim.Find(1)->turnaroundMs = ms;
+    };
+    std::vector<uint8_t> got;
+    turnaround(kSlowTurnaroundMs);
+    ASSERT_EQ(ReadRegs(got), kRegsLength);
+    ASSERT_TRUE(RepliesKeepLineTime(slot));
+    turnaround(0);
+    EXPECT_EQ(ReadRegs(got), kRegsLength);
+    EXPECT_EQ(got, Memory(RegsAt(), kRegsLength));
+    EXPECT_FALSE(RepliesKeepLineTime(slot));
+}
+
 TEST_F(ReadRetryTest, ControllerWithoutChecksumHasEveryReplyConfirmed) {
     SetLogMask(1);
     WithFaults([](sim::Faults& f) { f.trailerNotChecksum = true; });

@@ -171,8 +171,11 @@ class StationRun {
     }
     CliOutcome Cli(std::vector<std::string> args) {
         ApplyFaults();
-        args.insert(args.begin(), {"-p", sim_->SlavePath(), "-b", kBaud, "-q"});
-        CliOutcome r = RunCliProgram(binary_, workDir_, args);
+        std::vector<std::string> full;
+        if (std::getenv("VELMAR_STATION_LOG") != nullptr) full.emplace_back("--log");
+        full.insert(full.end(), {"-p", sim_->SlavePath(), "-b", kBaud, "-q"});
+        full.insert(full.end(), args.begin(), args.end());
+        CliOutcome r = RunCliProgram(binary_, workDir_, full);
         ClearFaults();
         return r;
     }
@@ -441,11 +444,11 @@ TEST_P(VariedStation, RightBytesOrALoudFailure) {
         StationRun run(row, GetParam(), seed, binary, work);
         run.Execute(static_cast<int>(GetParam()) + static_cast<int>(seed));
         ++runs;
-        std::system(("rm -rf '" + work + "'").c_str());
-        if (HasFailure()) {
-            std::printf("row %s failed at seed %u\n", row.name, seed);
+        if (HasFailure()) { // its files are kept: the exchange log, the backups
+            std::printf("row %s failed at seed %u, files in %s\n", row.name, seed, work.c_str());
             break;
         }
+        std::system(("rm -rf '" + work + "'").c_str());
     }
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
