@@ -88,6 +88,17 @@ const std::vector<FaultRow> kFaultRows = {
              numbers[static_cast<size_t>(Draw(rng, 0, int(numbers.size()) - 1))];
          f.mutedReadAddress = kRecords[Draw(rng, 0, 3)];
      }},
+    // The rows below fall on the second backup, the image round trip and set-params in turn
+    // (the heavy step is picked by row index + seed).
+    {"pieces",
+     [](sim::Faults& f, Rng& rng, const std::vector<int>&) {
+         f.replyPieces = Draw(rng, 2, 4);
+         f.replyPieceGapMs = Draw(rng, 1, 20);
+     }},
+    {"varying_trailer",
+     [](sim::Faults& f, Rng&, const std::vector<int>&) { f.trailerVaries = true; }},
+    {"lost_restart_status",
+     [](sim::Faults& f, Rng&, const std::vector<int>&) { f.loseRestartStatus = -1; }},
 };
 
 // ---- one run: a seeded station under one row
