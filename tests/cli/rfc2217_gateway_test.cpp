@@ -11,9 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sys/socket.h>
 #include <thread>
 
@@ -166,6 +168,79 @@ TEST_F(Rfc2217GatewayTest, GatewayRestartedMidBackup) {
             << number;
     }
     EXPECT_GE(retries, 1) << "the gateway went down after the backup";
+}
+
+// Controllers that answer late or oddly, as real ones may within the protocol, reached through
+// the gateway: each either gives the right bytes or says why.
+TEST_F(Rfc2217GatewayTest, ControllersThatAnswerSlowlyOrOddlyAreReadRightThroughTheGateway) {
+    constexpr int kSlowTurnaroundMs = 100; // within the address poll's 120 ms
+    constexpr int kPieces = 3, kPieceGapMs = 15;
+    const std::set<int> everyNumber = {1, 2, 3, 4, 5, 6};
+    struct Case {
+        const char* name;
+        std::function<void(sim::BusSimulator&)> apply; // called under the simulator's lock
+        std::vector<std::string> args;
+        std::function<void(const CliOutcome&)> check;
+    };
+    const auto savedRight = [&](int number, const char* file) {
+        return [=, this](const CliOutcome& r) {
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(Bytes(SlurpFile(Path(file))), ImageOf(number));
+        };
+    };
+    const std::vector<Case> cases = {
+        {"slow controller, scan",
+         [](sim::BusSimulator& s) { s.Find(5)->turnaroundMs = kSlowTurnaroundMs; },
+         {"--json", "scan", "1", "6"},
+         [&](const CliOutcome& r) {
+             EXPECT_EQ(r.exitCode, 0) << r.err;
+             EXPECT_EQ(Parse(r.out).at("found").get<std::set<int>>(), everyNumber) << r.out;
+         }},
+        {"slow controller, backup",
+         [](sim::BusSimulator& s) { s.Find(5)->turnaroundMs = kSlowTurnaroundMs; },
+         {"--json", "backup", "st", "1", "6"},
+         [&](const CliOutcome& r) {
+             EXPECT_EQ(r.exitCode, 0) << r.err;
+             EXPECT_EQ(Parse(r.out).at("controllers").size(), 3u) << r.out;
+         }},
+        {"varying trailer",
+         [](sim::BusSimulator& s) { s.GetFaults().trailerVaries = true; },
+         {"-a", "3", "image", "save", "varying.bin"},
+         savedRight(3, "varying.bin")},
+        {"replies in pieces",
+         [](sim::BusSimulator& s) {
+             s.GetFaults().replyPieces = kPieces;
+             s.GetFaults().replyPieceGapMs = kPieceGapMs;
+         },
+         {"-a", "5", "image", "save", "pieces.bin"},
+         savedRight(5, "pieces.bin")},
+        // Last: the controller moves to another speed.
+        {"restart status lost after a speed change",
+         [](sim::BusSimulator& s) { s.GetFaults().loseRestartStatus = -1; },
+         {"-a", "3", "set-params", "SpeedTrk=1"},
+         [&](const CliOutcome& r) {
+             EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+             {
+                 auto lock = sim.Lock();
+                 EXPECT_EQ(sim.Find(3)->LineBaud(), kFollowedBaud);
+             }
+             EXPECT_EQ(RunAt(kFollowedBaud, {"-a", "3", "identify"}).exitCode, 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            auto lock = sim.Lock();
+            c.apply(sim);
+        }
+        const CliOutcome r = RunAt(kControllerBaud, c.args);
+        {
+            auto lock = sim.Lock();
+            sim.GetFaults() = sim::Faults{};
+            for (auto& controller : sim.Controllers()) controller->turnaroundMs = 0;
+        }
+        c.check(r);
+    }
 }
 
 // A stand-in gateway that answers the offer of COM-PORT-OPTION with a refusal.
