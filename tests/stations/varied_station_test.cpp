@@ -51,9 +51,6 @@ int Draw(Rng& rng, int low, int high) {
 struct FaultRow {
     const char* name;
     std::function<void(sim::Faults&, Rng&, const std::vector<int>& numbers)> apply;
-    // Off where a write's lost or late status is still taken for another's (the reply checks
-    // of the write chunks are being reworked); such runs back up a second time instead.
-    bool windowWrites = true;
 };
 
 const std::vector<FaultRow> kFaultRows = {
@@ -66,14 +63,12 @@ const std::vector<FaultRow> kFaultRows = {
          f.cutRate = Draw(rng, 0, 3) / 100.0;
          f.addRate = Draw(rng, 0, 3) / 100.0;
          f.noiseSeed = static_cast<uint32_t>(rng());
-     },
-     false},
+     }},
     {"truncated", [](sim::Faults& f, Rng& rng,
                      const std::vector<int>&) { f.truncateReplies = Draw(rng, 0, 3); }},
     {"garbled",
-     // One garbled reply at a time: the simulator garbles every reply alike, and two alike in a
-     // row pass a confirmation by rereading (being reworked with the reply checks).
-     [](sim::Faults& f, Rng& rng, const std::vector<int>&) { f.corruptReplies = Draw(rng, 0, 1); }},
+     // Up to two in a row, garbled alike (the simulator garbles every reply the same way).
+     [](sim::Faults& f, Rng& rng, const std::vector<int>&) { f.corruptReplies = Draw(rng, 0, 2); }},
     {"extra_bytes", [](sim::Faults& f, Rng& rng,
                        const std::vector<int>&) { f.extraReplyBytes = Draw(rng, 0, 1); }},
     {"deaf_after_restart",
@@ -157,11 +152,8 @@ class StationRun {
             Defaults(target);
             break;
         case 3:
-            if (row_.windowWrites) {
-                ModelWrites(target);
-                break;
-            }
-            [[fallthrough]];
+            ModelWrites(target);
+            break;
         default:
             Backup("second backup"); // polls the first one's controllers with the full wait
             break;
