@@ -136,7 +136,7 @@ TEST_F(ExchangeRunnerTest, SearchPollsOnceATick) {
     StartApp(QStringLiteral("3"));
     const uint64_t before = sim->FramesSeen();
     QTest::mouseClick(Find<QPushButton>("bFindCtrlr"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Ident().SearchRunning(); }, 60000));
     const QStringList lines = IdentLines();
     ASSERT_EQ(lines.size(), 31);
     EXPECT_EQ(lines[2], QStringLiteral("Трк №3 найдено."));

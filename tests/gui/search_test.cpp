@@ -21,7 +21,7 @@ TEST_F(GuiTest, FullSearchListsEveryNumberAndRestoresTheButtons) {
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
     Screenshot(QStringLiteral("search-running"));
 
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Ident().SearchRunning(); }, 60000));
     const QStringList lines = IdentLines();
     ASSERT_EQ(lines.size(), 31);
     for (int n = 1; n <= 31; ++n) {
@@ -47,7 +47,7 @@ TEST_F(GuiTest, SearchButtonStopsTheSearch) {
     session->Options().findIntervalMs = 50;
     auto* button = Find<QPushButton>("bFindCtrlr");
     QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(IdentLines().size() >= 2, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return IdentLines().size() >= 2; }, 30000));
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_FALSE(window->Ident().SearchRunning());
     EXPECT_TRUE(Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty());
@@ -59,10 +59,10 @@ TEST_F(GuiTest, QuickKeyDuringTheSearchEndsItAndTheButtonsFollowTheIdentificatio
     StartApp(QStringLiteral("1"));
     ASSERT_TRUE(Enabled("bSaveImage"));
     QTest::mouseClick(Find<QPushButton>("bFindCtrlr"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(IdentLines().size() >= 2, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return IdentLines().size() >= 2; }, 30000));
 
     QTest::keyClick(window.get(), Qt::Key_F5); // nobody answers at 5
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Ident().SearchRunning(); }, 60000));
     EXPECT_FALSE(session->Modes().ctrlrIdentified);
     EXPECT_EQ(IdentLines(), QStringList{QStringLiteral("Нет связи с устройством №5")});
     // The end of the search does not give the failed controller's buttons back.
@@ -76,7 +76,8 @@ TEST_F(GuiTest, OpeningThePortDialogEndsTheSearch) {
     StartSim({1, 2});
     StartApp(QStringLiteral("1"));
     QTest::mouseClick(Find<QPushButton>("bFindCtrlr"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty(), 30000);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty(); }, 30000));
 
     QStringList linesAtClose;
     prompts->onDialog = [&](QDialog&) {
@@ -84,7 +85,7 @@ TEST_F(GuiTest, OpeningThePortDialogEndsTheSearch) {
         EXPECT_FALSE(window->Ident().SearchRunning());
     };
     MenuAction("Setting1")->trigger(); // escaped: the port stays closed
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Ident().SearchRunning(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Ident().SearchRunning(); }, 60000));
     EXPECT_EQ(IdentLines(), linesAtClose); // nothing polled on the closed port
     EXPECT_EQ(linesAtClose.value(0), QStringLiteral("Трк №1 найдено."));
     for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bReservCall", "bSaveImage",
