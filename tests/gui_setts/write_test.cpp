@@ -95,6 +95,28 @@ TEST_F(SettsTest, ANewSpeedIsFollowedOnOurPort) {
     EXPECT_EQ(ReadBlockThroughSession(*session), 58);
 }
 
+// The restart's status is lost on the way: the window follows the new speed all the same, finds
+// the controller there and says so.
+TEST_F(SettsTest, ANewSpeedIsFollowedWhenTheRestartStatusIsLost) {
+    StartBus();
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().loseRestartStatus = 1;
+    }
+    Show();
+    Choose(Combo("cbSpeedTrk"), "9600");
+    Save();
+    {
+        auto lock = bus->Lock();
+        EXPECT_EQ(bus->Find(1)->LineBaud(), 9600u);
+    }
+    EXPECT_EQ(session->Line().baud, 9600u);
+    ASSERT_EQ(prompts->messages.size(), 1);
+    EXPECT_TRUE(prompts->messages[0].contains(U("связь переведена на них")))
+        << prompts->messages[0].toStdString();
+    EXPECT_EQ(ReadBlockThroughSession(*session), 58);
+}
+
 // One side: a new side-A address is probed first; another controller answers there, so the
 // engineer is warned. Cancel writes nothing; OK writes and moves the session to the address.
 TEST_F(SettsTest, ANewAddressInUseWarnsAndTheSessionFollows) {
