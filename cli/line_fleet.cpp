@@ -1,251 +1,41 @@
+// Running scan, backup and verify over several lines at once, each in its own process.
 #include "cli/line_fleet.h"
 
 #include "base/atomic_file.h"
-#include "cli/backup_changes.h"
 #include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
+#include "cli/fleet_line_process.h"
+#include "cli/fleet_progress_block.h"
+#include "cli/fleet_stop_signals.h"
+#include "cli/fleet_summary.h"
 #include "cli/json_output.h"
-#include "cli/terminal_progress.h"
 #include "data/sha256.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <poll.h>
 #include <set>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace velmar::cli {
 
+using namespace fleet;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr const char* kFleetName = "fleet.json";
 constexpr int kRedrawMs = 200;
-constexpr size_t kStatusWidth = 150; // bytes of a line's status on the terminal
 constexpr size_t kFolderHashDigits = 8;
-// The signals that stop a multi-line run: passed on to every line process, which the run then
-// waits for before it ends the same way.
-constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
-
-volatile std::sig_atomic_t gStopSignal = 0;
-
-void NoteStopSignal(int signal) {
-    gStopSignal = signal;
-}
-
-// Catches the stop signals while it lives (without restarting calls, so that the wait for the
-// lines' output ends at once) and puts the earlier handling back.
-class StopSignals {
-  public:
-    StopSignals() {
-        gStopSignal = 0;
-        struct sigaction action {};
-        action.sa_handler = NoteStopSignal;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-            ::sigaction(kStopSignals[i], nullptr, &before_[i]);
-            // A signal ignored on purpose (nohup) stays ignored.
-            if (before_[i].sa_handler != SIG_IGN) ::sigaction(kStopSignals[i], &action, nullptr);
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    ~StopSignals() {
-        for (size_t i = 0; i < std::size(kStopSignals); ++i)
-            ::sigaction(kStopSignals[i], &before_[i], nullptr);
-    }
-
-  private:
-    struct sigaction before_[std::size(kStopSignals)]{};
-};
-
-struct Line {
-    std::string port;
-    std::string folder; // inside the backup directory (backup, verify)
-    pid_t pid = -1;
-    int outFd = -1;
-    int errFd = -1;
-    std::string out;
-    std::string errTail; // an unfinished stderr line
-    std::vector<std::string> messages;
-    std::string status; // the latest progress or message, for the terminal
-    Clock::time_point start;
-    double seconds = 0;
-    int exitCode = -1;
-};
-
-std::string SelfPath() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "velmar-cli";
-    path[n] = '\0';
-    return path;
-}
 
 std::string Trim(const std::string& s) {
     const size_t first = s.find_first_not_of(" \t\r");
     if (first == std::string::npos) return {};
     return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
-bool Spawn(Line& line, const std::vector<std::string>& argv) {
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return false;
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return false;
-    }
-    std::vector<char*> raw;
-    for (const auto& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
-    raw.push_back(nullptr);
-    const pid_t parent = ::getpid();
-    line.pid = ::fork();
-    if (line.pid == 0) {
-        // A line process ends with the run that started it, however that ends: a line left
-        // running would keep its port or gateway busy for the next run.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) _exit(kExitNoAnswer);
-        // The run's own handlers are reset by exec; its blocked signals would not be.
-        std::signal(SIGTERM, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::execv(raw[0], raw.data());
-        _exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    if (line.pid < 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        return false;
-    }
-    // The parent reads whatever each line has written without waiting on any one of them.
-    for (const int fd : {out[0], err[0]}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    line.outFd = out[0];
-    line.errFd = err[0];
-    line.start = Clock::now();
-    return true;
-}
-
-// Reads what a line process wrote; false at the end of that pipe.
-bool Drain(int fd, std::string& into) {
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) {
-            into.append(buf, static_cast<size_t>(n));
-            if (static_cast<size_t>(n) < sizeof buf) return true;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        return n < 0 && errno == EAGAIN;
-    }
-}
-
-void TakeErrLines(Line& line) {
-    size_t end = 0;
-    while ((end = line.errTail.find('\n')) != std::string::npos) {
-        std::string text = line.errTail.substr(0, end);
-        line.errTail.erase(0, end + 1);
-        const std::string prefix = TerminalProgress::kLinePrefix;
-        if (text.rfind(prefix, 0) == 0) {
-            line.status = text.substr(prefix.size());
-        } else if (!text.empty()) {
-            line.status = text;
-            line.messages.push_back(std::move(text));
-        }
-    }
-}
-
-// What the line's own --json output says, in one phrase, plus the figures for fleet.json.
-std::string Summarise(const std::string& command, const Json& result, Json& item) {
-    if (command == "backup" && result.contains("controllers")) {
-        int saved = 0;
-        int failed = 0;
-        for (const auto& c : result.at("controllers"))
-            (c.value("status", "") == "saved" ? saved : failed) += 1;
-        item["saved"] = saved;
-        item["failed"] = failed;
-        item["folder"] = item.value("folder", "") + "/" + result.value("folder", "");
-        return "сохранено контроллеров: " + std::to_string(saved) +
-               ", не сохранено: " + std::to_string(failed);
-    }
-    if (command == "scan" && result.contains("found")) {
-        item["found"] = result.at("found");
-        std::string text = "найдено: " + std::to_string(result.at("found").size());
-        if (result.contains("unreached")) {
-            item["unreached"] = result.at("unreached");
-            text += ", не опрошено: " + std::to_string(result.at("unreached").size());
-        }
-        return text;
-    }
-    if (command == "verify" && result.contains("controllers")) {
-        int same = 0;
-        int other = 0;
-        for (const auto& c : result.at("controllers"))
-            (c.value("status", "") == "same" ? same : other) += 1;
-        item["same"] = same;
-        item["different"] = other;
-        return "совпадают с копией: " + std::to_string(same) +
-               ", отличаются или не считаны: " + std::to_string(other);
-    }
-    return {};
-}
-
-class ProgressBlock {
-  public:
-    explicit ProgressBlock(bool shown) : shown_(shown) {}
-    void Clear() {
-        if (!shown_ || drawn_ == 0) return;
-        std::fprintf(stderr, "\033[%dA\r\033[J", drawn_);
-        drawn_ = 0;
-    }
-    void Draw(const std::vector<Line*>& active) {
-        if (!shown_) return;
-        Clear();
-        for (const Line* line : active) {
-            std::string text = line->port + ": " + (line->status.empty() ? "..." : line->status);
-            if (text.size() > kStatusWidth) {
-                // Cut before a whole character: Russian texts take two bytes a letter.
-                size_t cut = kStatusWidth;
-                while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
-                text.resize(cut);
-            }
-            std::fprintf(stderr, "\r\033[K%s\n", text.c_str());
-        }
-        drawn_ = static_cast<int>(active.size());
-        std::fflush(stderr);
-    }
-
-  private:
-    bool shown_;
-    int drawn_ = 0;
-};
-
-// How many of the changes the line's new copies show a journal explains.
-void AddChangeCounts(const std::string& lineDir, const Fleet& fleet, Json& item) {
-    std::vector<JournalEntry> entries;
-    std::string error;
-    if (!LoadJournals(fleet.journals, entries, error)) return;
-    const ChangesReport report = FindBackupChanges(lineDir, {{}, true}, entries);
-    item["changes"] = {{"recorded", report.recorded},
-                       {"unrecorded", report.unrecorded},
-                       {"operating", report.operating}};
 }
 
 } // namespace

@@ -1,15 +1,17 @@
+// The initial setup dialog: its controls, loading the block and the channel settings, and the
+// write. Entry and its checks are in global_setts_entry.cpp.
 #include "ui/dialogs/global_setts.h"
 
 #include "data/memory_map.h"
 #include "data/model_writes.h"
 #include "data/setup_write.h"
 #include "protocol/ctrlr_protocol.h"
+#include "ui/dialogs/hydro_hit_entry.h"
 #include "ui/fields/field_grid.h"
 #include "ui/session.h"
 #include "ui_global_setts.h"
 
 #include <QButtonGroup>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QProgressBar>
@@ -30,8 +32,6 @@ constexpr const char* kSizeMismatch =
 constexpr const char* kKsmRecomputed = "Внимание!!! КСМ не верна! КСМ была пересчитана";
 constexpr int kEmptyReadsAllowed = 3;    // of the parameter block, in a row
 constexpr int kSettsFailuresAllowed = 3; // of the channel settings, in all
-constexpr uint32_t kByteMax = 255;
-constexpr int kHydroHitMax = 50; // hundredths of a litre
 
 constexpr std::array<const char*, 7> kTableItems{"T_107     ", "T_105     ", "T_202     ",
                                                  "T_217     ", "T_218     ", "T_209     ",
@@ -39,51 +39,6 @@ constexpr std::array<const char*, 7> kTableItems{"T_107     ", "T_105     ", "T_
 constexpr std::array<const char*, 8> kNozzleItems{"1 пистолет",   "2 пистолета",  "3 пистолета",
                                                   "4 пистолета",  "5 пистолетов", "6 пистолетов",
                                                   "7 пистолетов", "8 пистолетов"};
-
-// Digits, the comma, Enter, Backspace and moving about; everything else typed is dropped.
-class VolumeKeyFilter : public QObject {
-  public:
-    using QObject::QObject;
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            const QString text = key->text();
-            // Shortcuts (select all, copy, paste) are not typing.
-            if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-                return QObject::eventFilter(watched, event);
-            if (text.size() == 1 && text[0].isPrint() && !text[0].isDigit() &&
-                text[0] != QLatin1Char(','))
-                return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-// "0,5" -> 50 hundredths (a further fraction is dropped); false for an empty or unreadable text
-// or a value above 0,50.
-bool ParseHydroHit(const QString& text, int& hundredths) {
-    const qsizetype comma = text.indexOf(QLatin1Char(','));
-    const QString whole = comma < 0 ? text : text.left(comma);
-    const QString fraction = comma < 0 ? QString() : text.mid(comma + 1);
-    if (whole.isEmpty() && fraction.isEmpty()) return false;
-    for (const QChar c : whole + fraction)
-        if (!c.isDigit()) return false;
-    if (whole.toInt() != 0 && !whole.isEmpty()) return false; // one litre and more
-    const QString two = (fraction + QStringLiteral("00")).left(2);
-    hundredths = two.toInt();
-    // Any further digit makes the value larger than its hundredths show.
-    const bool beyond = fraction.size() > 2 && fraction.mid(2).toInt() != 0;
-    return hundredths < kHydroHitMax || (hundredths == kHydroHitMax && !beyond);
-}
-
-QString HydroHitText(int hundredths) {
-    if (hundredths % 100 == 0) return QString::number(hundredths / 100);
-    QString fraction = QStringLiteral("%1").arg(hundredths % 100, 2, 10, QLatin1Char('0'));
-    if (fraction.endsWith(QLatin1Char('0'))) fraction.chop(1);
-    return QString::number(hundredths / 100) + QLatin1Char(',') + fraction;
-}
 
 bool ZeroOrBetween(uint32_t v, uint32_t low, uint32_t high) {
     return v == 0 || (v >= low && v <= high);
@@ -290,86 +245,7 @@ void TfGlobalSetts::FillMonitor() {
         ui_->lbMonSettsGlobal->addItem(QString::fromStdString(line));
 }
 
-// ---- Entry --------------------------------------------------------------------------------
-
-void TfGlobalSetts::cbNumSideGlobalChange(int item) {
-    if (filling_ || item < 0) return;
-    sides_ = item + 1;
-    AutoFillUtrkAdr(sides_, sideAddresses_);
-    ui_->eAdrUtrkGlobal->setText(
-        QString::fromStdString(JoinAddressList(sideAddresses_.data(), sides_)));
-    AutoFillNara();
-}
-
-void TfGlobalSetts::cbNumNozGlobalChange(int item) {
-    if (filling_ || item < 0) return;
-    nozzles_ = item + 1;
-    AutoFillNara();
-}
-
-// Side B is numbered so that no two channels share an address (see AutoFillNaraAdr).
-void TfGlobalSetts::AutoFillNara() {
-    nozzles_ = AutoFillNaraAdr(sides_, nozzles_, channelAddresses_);
-    {
-        const QSignalBlocker block(ui_->cbNumNozGlobal);
-        ui_->cbNumNozGlobal->setCurrentIndex(nozzles_ <= 8 ? nozzles_ - 1 : -1);
-    }
-    ui_->eAdrNaraGlobal->setText(
-        QString::fromStdString(JoinAddressList(channelAddresses_.data(), sides_ * nozzles_)));
-}
-
-void TfGlobalSetts::AddressExit(QLineEdit* edit, bool sides) {
-    const int n = sides ? sides_ : sides_ * nozzles_;
-    const AddressListParse parse = ParseAddressList(edit->text().toStdString(), n);
-    for (size_t i = 0; i < parse.values.size() && i < static_cast<size_t>(n); ++i) {
-        if (sides)
-            sideAddresses_[i] = parse.values[i];
-        else
-            channelAddresses_[i] = parse.values[i];
-    }
-    Mark(edit, !parse.valid, MarkLook::Font);
-    RefreshWrite();
-}
-
-bool TfGlobalSetts::StoreDigit(const DigitField& f) {
-    const std::string text = f.edit->text().toStdString();
-    if (ParseField(text, f.maximum, 0) != kParseOk) return false;
-    const uint32_t value = DecimalToInt(text);
-    if (f.rule && !f.rule(value)) return false;
-    // The byte holds at most 255: an entry of 256 (or 25600 for 25600 / 100) is refused rather
-    // than stored as 0.
-    if (value / f.scale > kByteMax) return false;
-    Work().Set(f.field, value / f.scale);
-    return true;
-}
-
-void TfGlobalSetts::DigitExit(const DigitField& f) {
-    const bool stored = StoreDigit(f);
-    Mark(f.edit, !stored, MarkLook::Background);
-    // A scaled field shows what will be written, in whole units of its scale.
-    if (stored && f.scale != 1) f.edit->setText(QString::number(Work().Get(f.field) * f.scale));
-    RefreshWrite();
-}
-
-void TfGlobalSetts::HydroHitExit() {
-    int hundredths = 0;
-    const bool ok = ParseHydroHit(ui_->eHydroHitGlobal->text(), hundredths);
-    if (ok) Work().SetHydroHit(static_cast<uint8_t>(hundredths));
-    // Counted like every other field, so that Write is not offered over a bad value.
-    Mark(ui_->eHydroHitGlobal, !ok, MarkLook::Background);
-    RefreshWrite();
-}
-
-void TfGlobalSetts::Mark(QWidget* control, bool red, MarkLook look) {
-    SetMark(control, red, look, marks_);
-}
-
-// Write is offered only over records that were read: after a failed read, mending a field must
-// not offer to write a block nobody has seen.
-void TfGlobalSetts::RefreshWrite() {
-    ui_->bSaveParamGlobal->setEnabled(loaded_ && marks_.invalidFieldCount == 0);
-}
-
+// ---- Entry --------------------------------------------------------------------------------//
 // ---- Writing ------------------------------------------------------------------------------
 
 void TfGlobalSetts::bSaveParamGlobalClick() {

@@ -1,17 +1,17 @@
+// The controller settings tab: its controls, reading the block and showing it, the mode mask and
+// the meter settings. The topology and the write have files of their own.
 #include "ui/pages/tab_ctrlr_setts.h"
 
 #include "data/field_bindings.h"
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
 #include "data/model_writes.h"
-#include "data/params_write.h"
 #include "data/read_checks.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/fields/field_binder.h"
 #include "ui/fields/field_grid.h"
 #include "ui/fields/field_marks.h"
-#include "ui/pages/address_warning.h"
-#include "ui/port_config.h"
+#include "ui/pages/tab_ctrlr_setts_lists.h"
 #include "ui/session.h"
 #include "ui_tab_ctrlr_setts.h"
 
@@ -30,15 +30,6 @@ constexpr const char* kNotIdentified = "Идентификатор не счит
 constexpr const char* kReadFailed = "Ошибка чтения параметров";
 constexpr const char* kReadOnShow = "Параметры были успешно считаны";
 constexpr const char* kReadOnButton = "Параметры успешно считаны";
-constexpr const char* kFixErrors = "Запись не произведена. Исправьте ошибку и повторите попытку";
-constexpr const char* kNoChanges = "Запись не произведена. Не было изменений параметров";
-constexpr const char* kWriteFailed = "Ошибка записи!";
-constexpr const char* kChannelWriteFailed = "Ошибка записи параметров канала";
-constexpr const char* kWritten = "Параметры успешно записаны";
-constexpr const char* kRestartFailed =
-    "Параметры записаны, но контроллер не ответил на команду рестарта";
-constexpr const char* kPortFailed = "Параметры записаны, но порт не переключен на скорость ";
-constexpr const char* kAddressLabel = "Работа с Адресом №";
 constexpr const char* kLeaveManualMeterType = "                      ВНИМАНИЕ!\n\r"
                                               " Выставлен ручной режим типов датчиков.\n\r"
                                               " Типы будут изменены для всех каналов.\n\r"
@@ -59,26 +50,10 @@ void FillList(QComboBox* box, int count) {
     for (int i = 1; i <= count; ++i) box->addItem(QString::number(i));
 }
 
-// Selects an item without running the box's change handling.
-void Select(QComboBox* box, int item) {
-    const QSignalBlocker block(box);
-    box->setCurrentIndex(item < box->count() ? item : -1);
-}
-
-TopologyTexts Texts(const FieldGrid* grid) {
-    TopologyTexts texts;
-    for (const QString& cell : grid->Cells()) texts.push_back(cell.toStdString());
-    return texts;
-}
-
-void ShowCells(FieldGrid* grid, const TopologyCells& cells) {
-    for (int c = 0; c < grid->columnCount(); ++c)
-        grid->SetCell(c, c < static_cast<int>(cells.size())
-                             ? QString::number(cells[static_cast<size_t>(c)])
-                             : QString());
-}
-
 } // namespace
+
+using ctrlr_setts::Select;
+using ctrlr_setts::ShowCells;
 
 TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
     : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()),
@@ -276,159 +251,6 @@ void TabCtrlrSetts::RebuildNozzleList(int previous, bool severSelectsOne) {
     }
     Select(box, std::max(item, 0));
 }
-
-// ---- Topology ---------------------------------------------------------------------------------
-
-void TabCtrlrSetts::cbCountSideTrkChange() {
-    const int item = ui->cbCountSideTrk->currentIndex();
-    Work().SetCountSideTrk(static_cast<uint8_t>(item + 1));
-    if (item == 1) {
-        ui->gbSide2->setVisible(true);
-        if (SeverMode(Work()) && ui->cbCountNozTrk->currentIndex() > 0) {
-            Select(ui->cbCountNozTrk, 0);
-            cbCountNozTrkChange();
-        }
-    } else {
-        ui->gbSide2->setVisible(false);
-    }
-    RefillGrids();
-}
-
-void TabCtrlrSetts::cbCountNozTrkChange() {
-    int nozzles = ui->cbCountNozTrk->currentIndex() + 1;
-    Work().SetCountNozTrk(static_cast<uint8_t>(nozzles));
-    if (SeverMode(Work())) {
-        int sides = Sides();
-        SeverOnNozzlesChange(sides, nozzles);
-        if (sides != Sides()) {
-            Select(ui->cbCountSideTrk, sides - 1);
-            cbCountSideTrkChange();
-        }
-        if (nozzles != ui->cbCountNozTrk->currentIndex() + 1) {
-            Select(ui->cbCountNozTrk, nozzles - 1);
-            Work().SetCountNozTrk(static_cast<uint8_t>(nozzles));
-        }
-    }
-    SetGridColumns(TopologyNozzles(Work()));
-    RefillGrids();
-}
-
-// The counts changed: the Nara grids are numbered afresh, the maps reset to the identity, and
-// the old marks of the grids no longer apply. An address field keeps its mark only while its
-// text is not a number at all, so a field whose text is not stored never looks good. Then the
-// Nara grids are checked again; the first bad one is marked.
-void TabCtrlrSetts::RefillGrids() {
-    FillNaraAuto();
-    FillIdentityMaps();
-    for (int side = 0; side < kTopologyMaxSides; ++side) {
-        int value = 0;
-        QLineEdit* adr = AdrEdit(side);
-        SetMark(adr, !ParseTopologyNumber(adr->text().toStdString(), value), MarkLook::Font,
-                entry_);
-        SetMark(NaraGrid(side), false, MarkLook::Font, entry_);
-        SetMark(MapGrid(side), false, MarkLook::Font, entry_);
-    }
-    if (!CheckNaraSide(0)) return;
-    if (Work().CountSideTrk() == 2) CheckNaraSide(1);
-}
-
-void TabCtrlrSetts::FillNaraAuto() {
-    const SideCells nara = NaraAutoNumber(Work(), TopologyNozzles(Work()));
-    ShowCells(NaraGrid(0), nara.sideA);
-    ShowCells(NaraGrid(1), nara.sideB);
-}
-
-void TabCtrlrSetts::FillIdentityMaps() {
-    const SideCells map = IdentityMap(TopologyNozzles(Work()));
-    ShowCells(MapGrid(0), map.sideA);
-    ShowCells(MapGrid(1), map.sideB);
-}
-
-void TabCtrlrSetts::SetGridColumns(int n) {
-    for (int side = 0; side < kTopologyMaxSides; ++side) {
-        NaraGrid(side)->SetColumns(n);
-        MapGrid(side)->SetColumns(n);
-    }
-}
-
-// Marks the side's Nara grid when it breaks the rules; true when it passes.
-bool TabCtrlrSetts::CheckNaraSide(int side) {
-    const TopologyTexts other = Sides() == 2 ? Texts(NaraGrid(1 - side)) : TopologyTexts{};
-    const GridCheck check = CheckNaraGrid(Texts(NaraGrid(side)), other);
-    if (!check.ok()) SetMark(NaraGrid(side), true, MarkLook::Font, entry_);
-    return check.ok();
-}
-
-void TabCtrlrSetts::NaraGridExit(int side) {
-    FieldGrid* grid = NaraGrid(side);
-    grid->clearSelection();
-    const TopologyTexts other = Sides() == 2 ? Texts(NaraGrid(1 - side)) : TopologyTexts{};
-    const GridCheck check = CheckNaraGrid(Texts(grid), other);
-    SetMark(grid, !check.ok(), MarkLook::Font, entry_);
-    if (check.ok()) StoreNaraCells(Work(), side, check.values);
-}
-
-void TabCtrlrSetts::MapGridExit(int side) {
-    FieldGrid* grid = MapGrid(side);
-    grid->clearSelection();
-    const TopologyTexts other = Sides() == 2 ? Texts(MapGrid(1 - side)) : TopologyTexts{};
-    const GridCheck check = CheckMapGrid(Texts(grid), other);
-    SetMark(grid, !check.ok(), MarkLook::Font, entry_);
-    if (check.ok()) StoreMapCells(Work(), side, check.values);
-}
-
-void TabCtrlrSetts::AdrTrkExit(int side) {
-    QLineEdit* adr = AdrEdit(side);
-    QLineEdit* other = AdrEdit(1 - side);
-    const std::string otherText = other->text().toStdString();
-    const SideAddressCheck check = CheckSideAddress(adr->text().toStdString(), otherText);
-    if (!check.parsed) {
-        SetMark(adr, true, MarkLook::Font, entry_);
-        return;
-    }
-    SetMark(adr, check.equalText, MarkLook::Font, entry_);
-    // The other field loses its mark only when its own text is good.
-    int otherValue = 0;
-    SetMark(other, check.equalText || !ParseTopologyNumber(otherText, otherValue), MarkLook::Font,
-            entry_);
-    if (side == 0) {
-        Work().SetAdrTrk_1(static_cast<uint8_t>(check.value));
-    } else {
-        Work().SetAdrTrk_2(static_cast<uint8_t>(check.value));
-    }
-}
-
-// The grids into the block before a write. A grid whose cells are not all numbers is marked and
-// stops the write (it cannot happen after the leave checks, but nothing unchecked is packed).
-bool TabCtrlrSetts::PackGrids() {
-    const auto cells = [this](FieldGrid* grid, bool shown, TopologyCells& out) {
-        out.clear();
-        for (const QString& text : grid->Cells()) {
-            int v = 0;
-            if (!ParseTopologyNumber(text.toStdString(), v)) {
-                if (shown) SetMark(grid, true, MarkLook::Font, entry_);
-                return !shown; // a hidden side's grid counts as empty from its bad cell on
-            }
-            out.push_back(v);
-        }
-        return true;
-    };
-    for (int side = 0; side < kTopologyMaxSides; ++side) {
-        NaraGrid(side)->CommitEdit();
-        MapGrid(side)->CommitEdit();
-    }
-    const bool sideB = Sides() == 2;
-    SideCells nara;
-    SideCells map;
-    bool ok = cells(NaraGrid(0), true, nara.sideA);
-    ok = cells(NaraGrid(1), sideB, nara.sideB) && ok;
-    ok = cells(MapGrid(0), true, map.sideA) && ok;
-    ok = cells(MapGrid(1), sideB, map.sideB) && ok;
-    if (!ok) return false;
-    PackTopology(Work(), nara, map);
-    return true;
-}
-
 // ---- Mode mask --------------------------------------------------------------------------------
 
 void TabCtrlrSetts::checkbTrkModesClickCheck() {
@@ -479,102 +301,6 @@ void TabCtrlrSetts::cbPhaseMetChange(int item) {
     }
     Work().SetPhaseMet(static_cast<uint8_t>(item));
 }
-
-// ---- Writing ----------------------------------------------------------------------------------
-
-void TabCtrlrSetts::bSetParamClick() {
-    // A red control on this page also stops the write when a read elsewhere reset the count.
-    if (entry_.invalidFieldCount != 0 || CountMarked() != 0 || !PackGrids()) {
-        SetStatusText(kFixErrors);
-        return;
-    }
-    const bool demo = session_.Store().IsDemo();
-    int newAddress = session_.Address();
-    Work().UpdateKsm();
-    const bool newSpeed = Work().SpeedTrk() != Read().SpeedTrk();
-    if (newSpeed) session_.RequestReident(Reident::WriteFailedOrSpeed);
-
-    if (!demo && Work().AdrTrk_1() != Read().AdrTrk_1()) {
-        session_.RequestReident(Reident::SideAddress);
-        newAddress = Work().AdrTrk_1();
-        if (!NewAddressConfirmed()) {
-            // Nothing is written; the identification already requested runs as the window
-            // repaints after the question.
-            emit session_.repaintRequested();
-            return;
-        }
-    }
-
-    const int addressBefore = session_.Address();
-    const ParamsWriteOutcome out = session_.WriteParamsAndFollow(newAddress, newSpeed);
-    switch (out.result) {
-    case ParamsWriteResult::NotRead:
-    case ParamsWriteResult::SizesFailed:
-    case ParamsWriteResult::WriteFailed:
-        WriteFailed(QString::fromUtf8(kWriteFailed));
-        return;
-    case ParamsWriteResult::RestartFailed:
-        WriteFailed(QString::fromUtf8(
-            out.restart == RestartSeen::Lost ? RestartSeenText(out.restart) : kRestartFailed));
-        return;
-    case ParamsWriteResult::PortFailed:
-        WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
-                                            QString::number(kSpeedBauds[Work().SpeedTrk()]),
-                                        out.portCode));
-        return;
-    case ParamsWriteResult::ChannelsFailed:
-        ShowAddressIfChanged(addressBefore);
-        WriteFailed(QString::fromUtf8(kChannelWriteFailed));
-        return;
-    case ParamsWriteResult::NoChanges:
-        SetStatusText(kNoChanges);
-        break;
-    case ParamsWriteResult::Written:
-        ShowAddressIfChanged(addressBefore);
-        break;
-    }
-
-    // Identification runs again at the new address once the window applies its repaint rules,
-    // after this write has reported.
-    const bool reident = session_.AnyReidentRequested();
-    if (reident) {
-        session_.SetAddress(newAddress);
-        emit session_.showMainTabRequested();
-    }
-    if (out.result == ParamsWriteResult::Written) {
-        SetStatusText(kWritten);
-        // The engineer learns that the restart was not confirmed, and where the controller is.
-        if (out.restart != RestartSeen::Answered) ShowMessage(RestartSeenText(out.restart));
-    }
-    if (reident) emit session_.repaintRequested();
-}
-
-// A new side-A address with one side: when another controller already answers there, the
-// engineer is warned and may decline. True to go on with the write.
-bool TabCtrlrSetts::NewAddressConfirmed() {
-    if (Work().CountSideTrk() != 1) return true;
-    const PortSlot slot = session_.Slot();
-    const CtrlrParams block = Work();
-    const bool inUse =
-        session_.Exchange([slot, &block] { return SideAddressInUse(slot, block); }) != 0;
-    return !inUse || session_.Ask().Warn(this, QString::fromUtf8(kAddressInUse));
-}
-
-// A write failed: reported, and the controller is identified again from the main tab.
-void TabCtrlrSetts::WriteFailed(const QString& text) {
-    Report(text);
-    session_.RequestReident(Reident::WriteFailedOrSpeed);
-    emit session_.showMainTabRequested();
-    emit session_.repaintRequested();
-}
-
-// The number label follows the address the written block took into use.
-void TabCtrlrSetts::ShowAddressIfChanged(int before) {
-    if (session_.Address() != before)
-        session_.SetNumberLabel(QString::fromUtf8(kAddressLabel) +
-                                QString::number(session_.Address()));
-}
-
 // ---- Helpers ----------------------------------------------------------------------------------
 
 void TabCtrlrSetts::ShowMessage(const char* text) {
