@@ -1,7 +1,5 @@
 #include "data/controller_model.h"
 
-#include <algorithm>
-
 namespace velmar {
 
 void ControllerModel::SetIdentity(const ControllerIdentity& identity) {
@@ -24,11 +22,6 @@ void ControllerModel::ForgetRecords() {
     for (auto& r : sides_) r.Forget();
     dump_.Forget();
     ++generation_;
-}
-
-int ControllerModel::ChannelCount() const {
-    if (!params_.wasRead) return 0;
-    return std::min(params_.read.CountSideTrk() * params_.read.CountNozTrk(), kChannelCount);
 }
 
 } // namespace velmar

@@ -5,7 +5,8 @@
 // read from one controller can be shown for, or written into, another.
 //
 // Screens show and edit the working copies; the write sequences (model_writes.h) send them and
-// bring the read copies along. No Qt: velmar-cli and tests use it as the window does.
+// bring the read copies along, and the journal takes the copies as read from it (journal_image.h).
+// No Qt: the tests drive it as the window does.
 #pragma once
 
 #include "data/memory_map.h"
@@ -90,9 +91,6 @@ class ControllerModel {
     // The memory block of the dump tab.
     HeldRecord<MemoryBlock>& Dump() { return dump_; }
     const HeldRecord<MemoryBlock>& Dump() const { return dump_; }
-
-    // The channel list of the parameter block as read: sides x hoses, at most 16.
-    int ChannelCount() const;
 
   private:
     static size_t Index(int channel) { return static_cast<size_t>(channel); }

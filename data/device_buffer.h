@@ -37,7 +37,6 @@ class DeviceBuffer {
     ChannelSetts Setts(int n) const { return Get<ChannelSetts>(SettsOffset(n)); }
     void SetSetts(int n, const ChannelSetts& r) { Put(SettsOffset(n), r.data(), r.size()); }
     SideState Side(int s) const { return Get<SideState>(SideStateOffset(s)); }
-    void SetSide(int s, const SideState& r) { Put(SideStateOffset(s), r.data(), r.size()); }
     MakeBlock Make() const { return Get<MakeBlock>(kMakeOffset); }
     void SetMake(const MakeBlock& r) { Put(kMakeOffset, r.data(), r.size()); }
     ChannelRegs Regs(int n) const { return Get<ChannelRegs>(RegsOffset(n)); }

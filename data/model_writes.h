@@ -1,8 +1,8 @@
 // The write sequences of the window, over the controller model: each sends a working copy (or
-// what the Parts of a dialog build from it) to the controller the store reaches, and on success
-// makes it the copy as read. They take values (slot, numbers) and the model, never the window's
-// state, and they all answer with WriteResult. They run on the exchange thread while the window
-// waits; the window words the outcome.
+// what a dialog builds from it) to the controller the store reaches, and on success makes it the
+// copy as read. They take values (slot, numbers) and the model, never the window's state, and
+// they all answer with WriteResult. They run on the exchange thread while the window waits; the
+// window words the outcome.
 #pragma once
 
 #include "data/channel_io.h"

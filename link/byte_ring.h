@@ -61,7 +61,6 @@ class ByteRing {
         read_.store(static_cast<uint16_t>(index % kSize), std::memory_order_relaxed);
     }
     uint16_t WriteIndex() const { return write_.load(std::memory_order_acquire); }
-    uint16_t ReadIndex() const { return read_.load(std::memory_order_acquire); }
 
   private:
     static unsigned Distance(uint16_t r, uint16_t w) { return (w + kSize - r) % kSize; }

@@ -41,10 +41,11 @@ class TabCtrlrSetts : public Page {
     explicit TabCtrlrSetts(Session& session, QWidget* parent = nullptr);
     ~TabCtrlrSetts() override;
 
-    // TabCtrlrSettsShow.
+    // With a controller identified, reads the parameter block and fills the controls; without
+    // one, or when the read fails, forgets the block and locks what cannot be used.
     void PageShown() override;
     // Reads the block into both copies and fills the controls: 1, or -1 when the read failed
-    // (the controls then keep what they showed). Also used by the advanced settings tab.
+    // (the controls then keep what they showed).
     int ReadParams();
 
   public slots:
@@ -69,7 +70,6 @@ class TabCtrlrSetts : public Page {
     void NaraGridExit(int side);
     void MapGridExit(int side);
     void AdrTrkExit(int side);
-    void RecheckAddresses();
     bool PackGrids();
 
     // Mode mask.

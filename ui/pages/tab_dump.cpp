@@ -4,10 +4,10 @@
 #include "data/model_writes.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
-#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
 #include "ui/fields/field_grid.h"
+#include "ui/pages/status_line.h"
 #include "ui/session.h"
 #include "ui_tab_dump.h"
 

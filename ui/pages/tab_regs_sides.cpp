@@ -2,10 +2,10 @@
 
 #include "data/memory_map.h"
 #include "data/model_writes.h"
-#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
 #include "ui/fields/field_grid.h"
+#include "ui/pages/status_line.h"
 #include "ui/session.h"
 #include "ui_tab_regs_sides.h"
 

@@ -3,9 +3,9 @@
 #include "data/memory_map.h"
 #include "data/model_writes.h"
 #include "data/temp_table_calc.h"
-#include "ui/exchange/status_line.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
+#include "ui/pages/status_line.h"
 #include "ui/session.h"
 #include "ui_tab_temperature_tbl.h"
 

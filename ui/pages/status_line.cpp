@@ -1,4 +1,4 @@
-#include "ui/exchange/status_line.h"
+#include "ui/pages/status_line.h"
 
 #include "ui/session.h"
 
