@@ -10,6 +10,7 @@
 #include "data/image_diff.h"
 #include "data/live_store.h"
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/sha256.h"
 #include "protocol/address_search.h"
 #include "protocol/ctrlr_protocol.h"
@@ -72,10 +73,9 @@ void Report(const std::string& text) {
 // The number of the controller's second side when it serves two, else 0: read from its parameter
 // block before the image, so that a controller whose image fails is not tried again there.
 int SideBNumber(RecordStore& store) {
-    uint8_t block[256] = {};
-    const int got = store.Read(addr::kParamsLength, -1, block, 0);
-    if (got <= 0) return 0;
-    const CtrlrParams params(block, got);
+    ControllerModel model;
+    if (ReadModelParams(model, store, 1) != ReadResult::Read) return 0;
+    const CtrlrParams& params = model.Params().read;
     return params.CountSideTrk() == 2 ? params.AdrTrk_2() : 0;
 }
 

@@ -4,7 +4,8 @@
 #include "cli/cli_command.h"
 #include "data/ctrlr_params.h"
 #include "data/memory_map.h"
-#include "data/params_write.h"
+#include "data/model_reads.h"
+#include "data/model_writes.h"
 
 #include <algorithm>
 #include <cctype>
@@ -42,11 +43,12 @@ bool ParseFieldValue(const Field& f, const std::string& text, long& value) {
 
 int SetParams(Context& ctx, const std::vector<std::string>& args) {
     if (args.empty()) return Fail(kExitUsage, std::string("Использование: ") + kSetParamsUsage);
-    uint8_t bytes[params::kAreaLength] = {};
-    const int got = ctx.store->Read(addr::kParamsLength, -1, bytes, 0);
-    if (got < 1) return Fail(kExitNoAnswer, "Ошибка чтения параметров");
-    CtrlrParams shadow(bytes, std::min(got, params::kAreaLength - 1));
-    CtrlrParams params = shadow;
+    // One read: a script asks again itself.
+    ControllerModel model;
+    if (ReadModelParams(model, *ctx.store, 1) != ReadResult::Read)
+        return Fail(kExitNoAnswer, "Ошибка чтения параметров");
+    const CtrlrParams& shadow = model.Params().read;
+    CtrlrParams& params = model.Params().working;
 
     for (const std::string& arg : args) {
         const size_t eq = arg.find('=');
@@ -71,9 +73,9 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     }
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     const ParamsWriteRequest request{
-        *ctx.store, ctx.slot,   {ctx.dataBits, ctx.parity, ctx.stopBits}, got,
+        *ctx.store, ctx.slot,   {ctx.dataBits, ctx.parity, ctx.stopBits}, shadow.Length(),
         ctx.ctrl,   newAddress, params.SpeedTrk() != shadow.SpeedTrk()};
-    const ParamsWriteOutcome out = WriteCtrlrParams(request, params, shadow);
+    const ParamsWriteOutcome out = WriteModelParams(model, request);
     switch (out.result) {
     case ParamsWriteResult::NoChanges:
         std::cout << "Запись не произведена. Не было изменений параметров\n";

@@ -9,7 +9,6 @@ void ControllerModel::SetIdentity(const ControllerIdentity& identity) {
 
 void ControllerModel::Clear() {
     identity_ = ControllerIdentity{};
-    sizes_.Clear();
     ForgetRecords();
 }
 

@@ -1,11 +1,12 @@
 // The controller in use and what the window knows of it. One per session: the identity of the
-// controller (port, number, identification text, sizes record) and, for every record the window
-// reads, the copy as read from this controller, the working copy the screens edit, and whether it
-// has been read at all. Everything is forgotten the moment the identity changes, so that nothing
-// read from one controller can be shown for, or written into, another.
+// controller (number and identification text) and, for every record the window reads, the copy
+// as read from this controller, the working copy the screens edit, and whether it has been read
+// at all. Everything is forgotten the moment the identity changes, so that nothing read from one
+// controller can be shown for, or written into, another.
 //
-// Screens show and edit the working copies; the write sequences (model_writes.h) send them and
-// bring the read copies along, and the journal takes the copies as read from it (journal_image.h).
+// Screens show and edit the working copies; the read sequences (model_reads.h) fill both copies,
+// the write sequences (model_writes.h) send the working copies and bring the read copies along,
+// and the journal takes the copies as read from it (journal_image.h).
 // No Qt: the tests drive it as the window does.
 #pragma once
 
@@ -20,10 +21,8 @@
 namespace velmar {
 
 struct ControllerIdentity {
-    std::string port;      // the port name the controller was reached on ("" in demo mode)
     int address = 0;       // the controller number frames carry
     std::string identText; // the identification text as shown
-    bool demo = false;     // the demo image (or an image file) stands in for a controller
 };
 
 // A block of raw memory the dump tab read: where it came from and its bytes.
@@ -68,9 +67,6 @@ class ControllerModel {
     // Counts the clears: a screen that remembers the value it showed can tell its view is stale.
     uint64_t Generation() const { return generation_; }
 
-    SizesRecord& Sizes() { return sizes_; }
-    const SizesRecord& Sizes() const { return sizes_; }
-
     HeldRecord<CtrlrParams>& Params() { return params_; }
     const HeldRecord<CtrlrParams>& Params() const { return params_; }
     HeldRecord<MakeBlock>& Make() { return make_; }
@@ -96,7 +92,6 @@ class ControllerModel {
     static size_t Index(int channel) { return static_cast<size_t>(channel); }
 
     ControllerIdentity identity_;
-    SizesRecord sizes_;
     uint64_t generation_ = 0;
     HeldRecord<CtrlrParams> params_;
     HeldRecord<MakeBlock> make_;

@@ -1,20 +1,28 @@
 #include "data/fiscal_listing.h"
 
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/records.h"
 
 #include <algorithm>
 
 namespace velmar {
 
+namespace {
+
+constexpr int kCountsEnd = 6; // the parameter block's bytes up to its counts and addresses
+
+} // namespace
+
 int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
                     const FiscalProgress& progress) {
     lines.clear();
-    uint8_t block[256] = {};
-    const int got = store.Read(addr::kParamsLength, -1, block, 0);
+    ControllerModel model;
     // The counts and addresses sit in bytes 2..5.
-    if (got < 6) return -1;
-    const CtrlrParams p(block, got);
+    if (ReadModelParams(model, store, 1) != ReadResult::Read ||
+        model.Params().read.Length() < kCountsEnd)
+        return -1;
+    const CtrlrParams& p = model.Params().read;
     const int nozzles = p.CountNozTrk();
     const int sides = p.CountSideTrk();
     const int sideB = sides == 2 ? p.AdrTrk_2() : 0;
@@ -23,11 +31,8 @@ int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
 
     std::vector<std::string> out;
     for (int i = 0; i < channels; ++i) {
-        uint8_t buffer[256] = {};
-        const int n =
-            store.Read(ChannelAddress(addr::kChannelRegsBase, i), regs::kLength, buffer, 0);
-        if (n < regs::kLength) return -1;
-        const ChannelRegs r(std::span<const uint8_t>(buffer, regs::kLength));
+        if (ReadModelChannelRegs(model, store, i) != ReadResult::Read) return -1;
+        const ChannelRegs& r = model.Regs(i).read;
         const int address = i < nozzles ? p.AdrTrk_1() : sideB;
         out.push_back("Адрес " + std::to_string(address) + ". Рукав " +
                       std::to_string(i % nozzles + 1) + ". Фискальный сумматор = " +

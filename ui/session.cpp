@@ -109,13 +109,7 @@ void Session::Retarget() {
 }
 
 void Session::Identified(const std::string& identText) {
-    ControllerIdentity identity;
-    identity.port = modes_.demoMode ? std::string() : line_.portName;
-    identity.address = address_;
-    identity.identText = identText;
-    identity.demo = Store().IsDemo();
-    model_.SetIdentity(identity);
-    model_.Sizes() = Store().Sizes();
+    model_.SetIdentity(ControllerIdentity{address_, identText});
 }
 
 void Session::ForgetController() {

@@ -7,8 +7,9 @@
 #include "data/journal_image.h"
 #include "data/journal_store.h"
 #include "data/live_store.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
-#include "data/params_io.h"
+#include "data/read_checks.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 
@@ -52,17 +53,12 @@ class JournaledWrites : public ::testing::Test {
         held.Take(bytes);
     }
     void ReadChannel(int n) {
-        ChannelSetts setts;
-        ASSERT_EQ(ReadChannelRecord(store, kSettsRecord, n, setts.data()), kChannelOk);
-        model.Setts(n).Take(setts);
-        ChannelRegs regs;
-        ASSERT_EQ(ReadChannelRecord(store, kRegsRecord, n, regs.data()), kChannelOk);
-        model.Regs(n).Take(regs);
+        ASSERT_EQ(ReadModelChannelSetts(model, store, n), ReadResult::Read);
+        ASSERT_EQ(ReadModelChannelRegs(model, store, n), ReadResult::Read);
     }
     void ReadParams() {
-        ParamsReadCheck check;
-        ASSERT_EQ(ReadParamsCopies(store, model.Params().working, model.Params().read, check), 1);
-        model.Params().wasRead = true;
+        ASSERT_EQ(ReadModelParams(model, store), ReadResult::Read);
+        CheckParamsOnRead(model.Params().working);
     }
 
     test::TempDir dir;
@@ -200,10 +196,9 @@ TEST_F(JournaledWrites, AJournalThatCannotBeWrittenKeepsTheWriteFromStarting) {
     model.Params().working.SetSlowStart(9);
     EXPECT_EQ(WriteModelParamsSized(model, readOnly), WriteResult::WriteFailed);
     EXPECT_FALSE(readOnly.LastError().empty());
-    CtrlrParams now;
-    ParamsReadCheck check;
-    ASSERT_EQ(ReadParamsCopies(line, now, now, check), 1);
-    EXPECT_EQ(now.SlowStart(), before.SlowStart());
+    ControllerModel now;
+    ASSERT_EQ(ReadModelParams(now, line), ReadResult::Read);
+    EXPECT_EQ(now.Params().read.SlowStart(), before.SlowStart());
 }
 
 TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {

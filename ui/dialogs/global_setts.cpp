@@ -3,6 +3,7 @@
 #include "ui/dialogs/global_setts.h"
 
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "data/setup_write.h"
 #include "protocol/ctrlr_protocol.h"
@@ -30,7 +31,6 @@ constexpr const char* kReadFailed = "Ошибка чтения";
 constexpr const char* kSizeMismatch =
     "Внимание: размер структуры параметров не совпадает с размером считанной информации";
 constexpr const char* kKsmRecomputed = "Внимание!!! КСМ не верна! КСМ была пересчитана";
-constexpr int kEmptyReadsAllowed = 3;    // of the parameter block, in a row
 constexpr int kSettsFailuresAllowed = 3; // of the channel settings, in all
 
 constexpr std::array<const char*, 7> kTableItems{"T_107     ", "T_105     ", "T_202     ",
@@ -152,19 +152,25 @@ void TfGlobalSetts::FormShow() {
     setWindowTitle(QStringLiteral("Первичная настройка"));
     ui_->lbMonSettsGlobal->clear();
     loaded_ = false;
-    const int got = LoadParams();
-    if (got < 1) {
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    const ReadResult block = session_.ExchangeFor([&] { return ReadModelParams(model, store); });
+    if (block != ReadResult::Read) {
         session_.Ask().Message(this, QString::fromUtf8(kNoLink));
         ui_->bSaveParamGlobal->setEnabled(false);
-        if (got < 0) ui_->lbMonSettsGlobal->addItem(QString::fromUtf8(kNoLinkLine));
+        if (block != ReadResult::Empty)
+            ui_->lbMonSettsGlobal->addItem(QString::fromUtf8(kNoLinkLine));
         return;
     }
-    if (got != params::kUsualLength) session_.Ask().Message(this, QString::fromUtf8(kSizeMismatch));
+    if (model.Params().read.Length() != params::kUsualLength)
+        session_.Ask().Message(this, QString::fromUtf8(kSizeMismatch));
     if (!Work().KsmValid()) {
         session_.Ask().Message(this, QString::fromUtf8(kKsmRecomputed));
         Work().UpdateKsm();
     }
-    if (LoadChannelSetts() != 1) {
+    if (session_.ExchangeFor([&] {
+            return ReadModelAllSetts(model, store, kSettsFailuresAllowed);
+        }) != ReadResult::Read) {
         session_.Ask().Message(this, QString::fromUtf8(kReadFailed));
         ui_->bSaveParamGlobal->setEnabled(false);
         return;
@@ -194,43 +200,6 @@ void TfGlobalSetts::FormShow() {
     loaded_ = true;
     FillMonitor();
     RefreshWrite();
-}
-
-int TfGlobalSetts::LoadParams() {
-    RecordStore& store = session_.Store();
-    std::array<uint8_t, params::kAreaLength> bytes{};
-    const int attempts = store.IsDemo() ? 1 : kEmptyReadsAllowed;
-    int got = 0;
-    for (int attempt = 0; attempt < attempts && got == 0; ++attempt) {
-        got = session_.Exchange(
-            [&] { return store.Read(addr::kParamsLength, -1, bytes.data(), kSpaceER); });
-    }
-    if (got < 1) return got;
-    got = std::min(got, params::kAreaLength - 1);
-    session_.Model().Params().Take(CtrlrParams(bytes.data(), got));
-    return got;
-}
-
-int TfGlobalSetts::LoadChannelSetts() {
-    RecordStore& store = session_.Store();
-    ChannelSettsSet setts{};
-    const int rc = session_.Exchange([&] {
-        int failures = 0;
-        for (int n = 0; n < kChannelCount; ++n) {
-            std::array<uint8_t, 256> bytes{};
-            while (store.Read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength,
-                              bytes.data(), kSpaceER) < 1) {
-                if (++failures >= kSettsFailuresAllowed) return -1;
-            }
-            setts[static_cast<size_t>(n)] =
-                ChannelSetts(std::span<const uint8_t>(bytes.data(), setts::kLength));
-        }
-        return 1;
-    });
-    if (rc == 1)
-        for (int n = 0; n < kChannelCount; ++n)
-            session_.Model().Setts(n).Take(setts[static_cast<size_t>(n)]);
-    return rc;
 }
 
 void TfGlobalSetts::ShowFields() {

@@ -53,8 +53,6 @@ class TfGlobalSetts : public QDialog {
         std::function<bool(uint32_t)> rule;
     };
 
-    int LoadParams();
-    int LoadChannelSetts();
     void ShowFields();
     void FillMonitor();
     void cbNumSideGlobalChange(int item);

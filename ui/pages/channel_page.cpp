@@ -2,6 +2,7 @@
 
 #include "data/channel_io.h"
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "ui/session.h"
 
@@ -38,11 +39,9 @@ void ChannelPage::Wire(QComboBox* list, QPushButton* read, QPushButton* save) {
     connect(save, &QPushButton::clicked, this, &ChannelPage::SaveClick);
 }
 
-bool ChannelPage::ReadRecord(int n, const ChannelRecordKind& kind, uint8_t* into,
-                             const char* failed) {
+bool ChannelPage::ReadRecord(int n, const std::function<ReadResult()>& read, const char* failed) {
     if (!CheckChannelNumber(n)) return false;
-    RecordStore& store = session_.Store();
-    if (session_.Exchange([&] { return ReadChannelRecord(store, kind, n, into); }) != kChannelOk) {
+    if (session_.ExchangeFor(read) != ReadResult::Read) {
         Report(failed);
         return false;
     }

@@ -13,7 +13,7 @@ class QComboBox;
 class QPushButton;
 
 namespace velmar {
-struct ChannelRecordKind;
+enum class ReadResult;
 enum class WriteResult;
 } // namespace velmar
 
@@ -44,9 +44,9 @@ class ChannelPage : public Page {
     // question on choosing another channel asked for.
     virtual void AfterSave() {}
 
-    // Reads channel n's record of `kind` into `into` (its whole length): false for a channel
-    // that does not exist or a failed read, reported with `failed`.
-    bool ReadRecord(int n, const ChannelRecordKind& kind, uint8_t* into, const char* failed);
+    // Reads channel n's record with `read` (a model read sequence): false for a channel that does
+    // not exist or a failed read, reported with `failed`.
+    bool ReadRecord(int n, const std::function<ReadResult()>& read, const char* failed);
     // Runs `write` up to `attempts` times (once on the demo image) until it writes or finds
     // nothing to write, and reports the outcome: 0 written or nothing to write, -1 failed.
     int WriteRecord(int attempts, const std::function<WriteResult()>& write, const char* written);

@@ -2,8 +2,9 @@
 
 #include "data/field_bindings.h"
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
-#include "data/params_io.h"
+#include "data/read_checks.h"
 #include "data/restart_wait.h"
 #include "protocol/ctrlr_protocol.h"
 #include "ui/fields/accessible_names.h"
@@ -138,16 +139,11 @@ void TabAdvSet::bGetAdvSetTrkClick() {
 }
 
 int TabAdvSet::ReadParams() {
-    ParamsReadCheck check;
-    CtrlrParams working;
-    CtrlrParams read;
+    ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    const int rc = session_.Exchange([&] { return ReadParamsCopies(store, working, read, check); });
-    if (rc != 1) return -1;
-    session_.Model().Sizes().paramsLength = store.Sizes().paramsLength;
-    HeldRecord<CtrlrParams>& held = session_.Model().Params();
-    held.Take(read);
-    held.working = working; // with the read checks' repairs
+    if (session_.ExchangeFor([&] { return ReadModelParams(model, store); }) != ReadResult::Read)
+        return -1;
+    const ParamsReadCheck check = CheckParamsOnRead(model.Params().working);
     for (const std::string& text : check.Messages())
         session_.Ask().Message(this, QString::fromStdString(text));
     ShowParams();
@@ -155,17 +151,14 @@ int TabAdvSet::ReadParams() {
 }
 
 int TabAdvSet::ReadNaraSpecific() {
-    MakeBlock read;
+    ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    const int got = session_.Exchange(
-        [&] { return store.Read(addr::kMakeBlock, make::kLength, read.data(), 0); });
     // A short block is not shown either: its missing bytes would be written back as zeros.
-    if (got < make::kLength) {
+    if (session_.ExchangeFor([&] { return ReadModelMake(model, store); }) != ReadResult::Read) {
         ui->gbSetNaraTrk->setEnabled(false);
         return -1;
     }
     ui->gbSetNaraTrk->setEnabled(true);
-    session_.Model().Make().Take(read);
     ShowMakeBlock();
     return 1;
 }

@@ -5,6 +5,7 @@
 #include "data/field_bindings.h"
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "data/read_checks.h"
 #include "protocol/ctrlr_protocol.h"
@@ -40,7 +41,6 @@ constexpr const char* kLeaveManualPhase = "                             ВНИМ
                                           "               Вы хотите продолжить?";
 
 constexpr int kManual = 3; // "ручное" / "ручной режим"
-constexpr int kEmptyReadsAllowed = 3;
 
 template <size_t N> void FillList(QComboBox* box, const std::array<const char*, N>& texts) {
     for (const char* text : texts) box->addItem(QString::fromUtf8(text));
@@ -161,21 +161,10 @@ void TabCtrlrSetts::bGetParamClick() {
 }
 
 int TabCtrlrSetts::ReadParams() {
-    // The self-sized read: the length byte at 0x3100, then the block. An empty answer is asked
-    // again; the third in a row fails the read.
-    std::array<uint8_t, params::kAreaLength> bytes{};
-    int got = 0;
-    session_.Exchange([&] {
-        for (int attempt = 0; attempt < kEmptyReadsAllowed && got == 0; ++attempt)
-            got = session_.Store().Read(addr::kParamsLength, -1, bytes.data(), kSpaceER);
-        return got;
-    });
-    if (got < 1) return -1;
-    got = std::min(got, params::kAreaLength - 1);
-
-    session_.Store().Sizes().paramsLength = got;
-    session_.Model().Sizes().paramsLength = got;
-    session_.Model().Params().Take(CtrlrParams(bytes.data(), got));
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    if (session_.ExchangeFor([&] { return ReadModelParams(model, store); }) != ReadResult::Read)
+        return -1;
     const ParamsReadCheck check = CheckParamsOnRead(Work());
     ShowBlock(check);
     return 1;

@@ -1,6 +1,7 @@
 #include "ui/pages/tab_dump.h"
 
 #include "data/dump_layout.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
@@ -132,8 +133,8 @@ void TabDump::bReadDumpClick() {
         return;
     }
 
-    std::vector<uint8_t> bytes(count);
     if (session_.Store().IsDemo()) {
+        std::vector<uint8_t> bytes(count);
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(demoBytes_() % 255);
         Take(address, kSpaceER, std::move(bytes));
         OutputDump();
@@ -143,19 +144,18 @@ void TabDump::bReadDumpClick() {
 
     const uint8_t space = SelectedSpace();
     const int total = static_cast<int>(count);
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    ReadResult read = ReadResult::ReadFailed;
     const int rc = session_.LongExchange(
         QStringLiteral("Чтение памяти"), total, Cancel::Allowed, [&](ExchangeProgress& p) {
             // One transaction at a time, so that a cancel takes effect between them.
-            for (int done = 0; done < total;) {
-                if (p.Cancelled()) return kExchangeCancelled;
-                const int piece = std::min(kMaxChunk, total - done);
-                const int got = session_.Store().Read(static_cast<int>(address) + done, piece,
-                                                      bytes.data() + done, space);
-                if (got != piece) return -1;
-                done += piece;
-                p.Step(done);
-            }
-            return total;
+            const ReadProgress progress{[&] { return p.Cancelled(); },
+                                        [&](int done) { p.Step(done); }};
+            read = ReadModelDump(model, store, address, total, space, progress);
+            return read == ReadResult::Cancelled ? kExchangeCancelled
+                   : read == ReadResult::Read    ? total
+                                                 : -1;
         });
     const QString name = QString::fromLatin1(SpaceName(space));
     if (rc == kExchangeCancelled) {
@@ -168,7 +168,6 @@ void TabDump::bReadDumpClick() {
         session_.SetStatus(QStringLiteral("Ошибка чтения %1").arg(name));
         return;
     }
-    Take(address, space, std::move(bytes));
     OutputDump();
     ui->bWriteDump->setEnabled(true);
     session_.SetStatus(QStringLiteral("Чтение(%1) прошло успешно.").arg(name));

@@ -3,6 +3,7 @@
 #include "data/channel_io.h"
 #include "data/field_bindings.h"
 #include "data/meter_settings.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "data/read_checks.h"
 #include "ui/fields/field_binder.h"
@@ -50,9 +51,11 @@ TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
 TabNozSetts::~TabNozSetts() = default;
 
 int TabNozSetts::ReadChannel(int n) {
-    ChannelSetts read;
-    if (!ReadRecord(n, kSettsRecord, read.data(), kReadFailed)) return -1;
-    session_.Model().Setts(n).Take(read);
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    if (!ReadRecord(
+            n, [&] { return ReadModelChannelSetts(model, store, n); }, kReadFailed))
+        return -1;
     SetChannelShown(n);
     factor_ = Setts().ImpLit();
     binder_->ShowAll();

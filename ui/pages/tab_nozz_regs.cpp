@@ -3,6 +3,7 @@
 #include "data/channel_io.h"
 #include "data/field_bindings.h"
 #include "data/field_entry.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "data/read_checks.h"
 #include "ui/fields/field_binder.h"
@@ -74,10 +75,12 @@ TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
 TabNozzRegs::~TabNozzRegs() = default;
 
 int TabNozzRegs::ReadChannel(int n) {
-    ChannelRegs read;
-    if (!ReadRecord(n, kRegsRecord, read.data(), kReadFailed)) return -1;
+    ControllerModel& model = session_.Model();
+    RecordStore& store = session_.Store();
+    if (!ReadRecord(
+            n, [&] { return ReadModelChannelRegs(model, store, n); }, kReadFailed))
+        return -1;
     SetChannelShown(n);
-    session_.Model().Regs(n).Take(read);
     const std::vector<Repair> repairs = CheckRegsOnRead(Regs());
 
     binder_->ShowAll();

@@ -1,6 +1,7 @@
 #include "ui/pages/tab_regs_sides.h"
 
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/char_key_filter.h"
@@ -105,19 +106,18 @@ int TabRegsSides::ReadSidesSetts() {
     bool failed[2] = {false, false};
     // Both sides, whatever the number of sides configured.
     for (int side = 0; side < 2; ++side) {
-        SideState record;
+        ControllerModel& model = session_.Model();
         RecordStore& store = session_.Store();
         const int address = Address(side);
-        const int got =
-            session_.Exchange([&] { return store.Read(address, side::kLength, record.data(), 0); });
+        const ReadResult read =
+            session_.ExchangeFor([&] { return ReadModelSide(model, store, side, address); });
         const SideTexts& t = kSideTexts[static_cast<size_t>(side)];
         // A short record would show bytes that were never read.
-        if (got < side::kLength) {
+        if (read != ReadResult::Read) {
             ReportFailure(session_, this, demo ? t.readFailedDemo : t.readFailed);
             failed[side] = true;
             continue;
         }
-        session_.Model().Side(side).Take(record);
         FreshStatus(session_, demo ? t.readDemo : t.read);
         ShowSide(side);
     }

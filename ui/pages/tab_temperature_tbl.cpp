@@ -1,6 +1,7 @@
 #include "ui/pages/tab_temperature_tbl.h"
 
 #include "data/memory_map.h"
+#include "data/model_reads.h"
 #include "data/model_writes.h"
 #include "data/temp_table_calc.h"
 #include "ui/fields/accessible_names.h"
@@ -120,15 +121,14 @@ void TabTemperatureTbl::bReadTblTClick() {
     }
     session_.SetStatus(QString());
     session_.RepaintStatus();
-    TempTable read;
+    ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    const int got = session_.Exchange(
-        [&] { return store.Read(addr::kTempTable, temp::kLength, read.data(), 0); });
-    if (got < temp::kLength) {
+    if (session_.ExchangeFor([&] { return ReadModelTemperatures(model, store); }) !=
+        ReadResult::Read) {
         session_.SetStatus(QString::fromUtf8(kNotRead));
         return;
     }
-    session_.Model().Temperatures().Take(read);
+    const TempTable& read = model.Temperatures().read;
     for (int k = 0; k < temp::kEntryCount; ++k)
         SetRow(k, temp::EntryDegrees(k), QStringLiteral("---"), read.Entry(k));
     session_.SetStatus(QString::fromUtf8(kRead));
