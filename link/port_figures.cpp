@@ -11,21 +11,13 @@ namespace velmar {
 using port_layer::IsNetwork;
 using port_layer::KindOf;
 
-namespace {
-
-std::atomic<int> networkAllowanceMs{50};
-
-} // namespace
-
 void SetNetworkAllowanceMs(int ms) {
-    networkAllowanceMs.store(ms < 0 ? 0 : ms);
-}
-int NetworkAllowanceMs() {
-    return networkAllowanceMs.load();
+    for (PortSlot slot = 1; slot <= kPortSlotCount; ++slot)
+        SettingsOf(slot)->networkAllowanceMs.store(ms < 0 ? 0 : ms);
 }
 int PortExtraWaitMs(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
-    return e != nullptr && IsNetwork(*e) ? networkAllowanceMs.load() : 0;
+    return e != nullptr && IsNetwork(*e) ? e->settings.networkAllowanceMs.load() : 0;
 }
 
 PortKind GetPortKind(PortSlot slot) {

@@ -20,7 +20,6 @@ namespace port_layer {
 
 namespace {
 
-std::atomic<uint16_t> logMask{0};
 std::atomic<int> lastSystemError{0};
 
 } // namespace
@@ -31,14 +30,10 @@ int SystemFailure(int err) {
     return kPortSystemError;
 }
 
-bool Logged(PortSlot slot) {
-    return (logMask.load(std::memory_order_relaxed) >> (slot - 1) & 1u) != 0;
-}
-
 void ReportLoss(PortEntry& e, PortSlot slot, int code) {
     if (e.lossLogged) return;
     e.lossLogged = true;
-    if (Logged(slot)) LogWriteFailure(slot, code);
+    if (PortLogged(slot)) LogWriteFailure(slot, code);
 }
 
 } // namespace port_layer
@@ -80,6 +75,10 @@ void ClosePortEntry(PortEntry& e) {
 
 } // namespace
 
+SlotSettings* SettingsOf(PortSlot slot) {
+    return slot == 0 || slot > kPortSlotCount ? nullptr : &portTable[slot - 1].settings;
+}
+
 PortEntry* UsedEntry(PortSlot slot) {
     if (slot == 0 || slot > kPortSlotCount || !layerStarted.load(std::memory_order_relaxed)) {
         return nullptr;
@@ -116,7 +115,7 @@ void StopPortLayer() {
         if (e.used) ClosePortEntry(e);
     }
     StopConverterPump();
-    CloseExchangeLog(parityErrors, frameErrors, logMask.load() != 0);
+    CloseExchangeLog(parityErrors, frameErrors, GetLogMask() != 0);
     layerStarted.store(false);
 }
 
@@ -223,10 +222,20 @@ int ClosePort(PortSlot slot) {
 }
 
 void SetLogMask(uint16_t mask) {
-    logMask.store(mask);
+    for (PortSlot slot = 1; slot <= kPortSlotCount; ++slot)
+        SettingsOf(slot)->logged.store((mask >> (slot - 1) & 1u) != 0);
 }
+
 uint16_t GetLogMask() {
-    return logMask.load();
+    uint16_t mask = 0;
+    for (PortSlot slot = 1; slot <= kPortSlotCount; ++slot)
+        if (SettingsOf(slot)->logged.load()) mask |= static_cast<uint16_t>(1u << (slot - 1));
+    return mask;
+}
+
+bool PortLogged(PortSlot slot) {
+    const SlotSettings* s = SettingsOf(slot);
+    return s != nullptr && s->logged.load(std::memory_order_relaxed);
 }
 
 } // namespace velmar

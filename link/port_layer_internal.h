@@ -19,9 +19,6 @@ inline bool IsNetwork(const PortEntry& e) {
     return IsNetworkPortKind(KindOf(e));
 }
 
-// Whether the exchange log records this slot.
-bool Logged(PortSlot slot);
-
 // Records once that the slot's device has gone (PortLastError says which way).
 void ReportLoss(PortEntry& e, PortSlot slot, int code);
 

@@ -69,7 +69,7 @@ void PurgeAfterConnect(PortEntry& e, PortSlot slot) {
             quietSince = std::chrono::steady_clock::now();
         }
     }
-    if (!dropped.empty() && Logged(slot))
+    if (!dropped.empty() && PortLogged(slot))
         LogExchange(LogEvent::Purge, slot, dropped.data(), dropped.size());
 }
 
@@ -131,7 +131,7 @@ void WriteTcp(PortEntry& e, PortSlot slot, const uint8_t* bytes, size_t count, b
                                                           : WriteTcpLink(e.tcp, bytes, count);
     if (err != 0 && e.tcp.fd < 0) {
         ReportLoss(e, slot, err);
-    } else if (err != 0 && logFailure && Logged(slot)) {
+    } else if (err != 0 && logFailure && PortLogged(slot)) {
         LogWriteFailure(slot, err);
     }
 }

@@ -19,7 +19,16 @@ struct usb_dev_handle;
 
 namespace velmar {
 
+// What the caller sets for the line on a slot, whatever port is open there: kept when ports are
+// opened and closed, so a setting made before opening holds for the port. Set by any thread (the
+// window's), read by the caller thread.
+struct SlotSettings {
+    std::atomic<bool> logged{false}; // the exchange log records this slot
+    std::atomic<int> networkAllowanceMs{kDefaultNetworkAllowanceMs};
+};
+
 struct PortEntry {
+    SlotSettings settings; // left alone by Clear()
     // Set and cleared by the caller thread. A slot is in use while `used` is set: the port number
     // alone cannot mark it, since "ttyUSB0" or "/dev/pts/0" give number 0.
     bool used = false;
@@ -65,7 +74,8 @@ struct PortEntry {
     std::atomic<int64_t> txHandedNs{0};
     uint32_t txUnsent = 0; // caller thread: bytes queued since the last AwaitPortSent
 
-    // Only while nobody else looks at the slot (start, or the pump paused / not seeing it).
+    // Only while nobody else looks at the slot (start, or the pump paused / not seeing it). The
+    // slot's settings stay.
     void Clear() {
         used = false;
         name[0] = '\0';
@@ -103,6 +113,8 @@ extern std::array<PortEntry, kPortSlotCount> portTable;
 
 // Entry for a slot number, or null for 0, out-of-range and free slots.
 PortEntry* UsedEntry(PortSlot slot);
+// Settings of a slot 1..kPortSlotCount, used or free; null for 0 and out-of-range slots.
+SlotSettings* SettingsOf(PortSlot slot);
 
 // Stores bytes a producer received; what does not fit is counted as dropped.
 void DeliverToRx(PortEntry& entry, const uint8_t* bytes, size_t count);

@@ -57,7 +57,7 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             done += e->tx.Push(bytes + done, count - done);
         }
-        if (done < count && logFailure && Logged(slot)) LogWriteFailure(slot, ETIMEDOUT);
+        if (done < count && logFailure && PortLogged(slot)) LogWriteFailure(slot, ETIMEDOUT);
         break;
     }
     case PortKind::TcpGateway:
@@ -69,13 +69,13 @@ void WriteBytes(PortSlot slot, const uint8_t* bytes, size_t count, bool logFailu
         const int err = WriteComDevice(e->com, bytes, count);
         if (err != 0 && e->com.lostError != 0) {
             ReportLoss(*e, slot, err);
-        } else if (err != 0 && logFailure && Logged(slot)) {
+        } else if (err != 0 && logFailure && PortLogged(slot)) {
             LogWriteFailure(slot, err);
         }
         break;
     }
     }
-    if (Logged(slot)) LogExchange(LogEvent::Write, slot, bytes, count);
+    if (PortLogged(slot)) LogExchange(LogEvent::Write, slot, bytes, count);
 }
 
 } // namespace
@@ -126,7 +126,7 @@ int ReadPort(PortSlot slot, uint8_t* dst, int count) {
     if (count == 0) return 1;
     if (e->rx.Count() < static_cast<unsigned>(count)) return 0;
     e->rx.Take(dst, static_cast<size_t>(count));
-    if (Logged(slot)) LogExchange(LogEvent::Read, slot, dst, static_cast<size_t>(count));
+    if (PortLogged(slot)) LogExchange(LogEvent::Read, slot, dst, static_cast<size_t>(count));
     return 1;
 }
 
@@ -151,7 +151,7 @@ void PurgePort(PortSlot slot) {
     }
     // What the gateway holds from the line and has not sent yet goes as well.
     if (KindOf(*e) == PortKind::Rfc2217Gateway && e->tcp.fd >= 0) PurgeRfc2217(e->tcp, e->rfc);
-    if (!dropped.empty() && Logged(slot)) {
+    if (!dropped.empty() && PortLogged(slot)) {
         LogExchange(LogEvent::Purge, slot, dropped.data(), dropped.size());
     }
 }

@@ -78,15 +78,19 @@ void AwaitPortSent(PortSlot slot, int timeoutMs);
 void WaitPortData(PortSlot slot, int timeoutMs);
 
 // Network ports: each reply may take this much longer than the protocol's budgets allow for the
-// line itself (the gateway's own buffering and the network's round trip). 50 ms unless set.
+// line itself (the gateway's own buffering and the network's round trip). Kept per slot; the
+// setter applies to every slot.
+inline constexpr int kDefaultNetworkAllowanceMs = 50;
 void SetNetworkAllowanceMs(int ms);
-int NetworkAllowanceMs();
-// The allowance that applies to `slot`: NetworkAllowanceMs() for a network port, else 0.
+// The allowance that applies to `slot`: its allowance for a network port, else 0.
 int PortExtraWaitMs(PortSlot slot);
 
-// Exchange log switch: bit n-1 enables logging for slot n.
+// Exchange log switch: bit n-1 enables logging for slot n. Kept per slot, also while the slot is
+// free, so that a port opened later is logged as set.
 void SetLogMask(uint16_t mask);
 uint16_t GetLogMask();
+// Whether the exchange log records `slot`; false for 0 and out-of-range slots.
+bool PortLogged(PortSlot slot);
 
 PortKind GetPortKind(PortSlot slot);
 // The baud rate last configured on the slot; 0 when none was.

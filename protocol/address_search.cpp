@@ -51,7 +51,7 @@ AddressSearch::AddressSearch(PortSlot slot, bool thorough)
       budgetMs_(baseBudgetMs_) {}
 
 std::chrono::milliseconds AddressSearch::Window() const {
-    return std::chrono::milliseconds(Timeouts().addressPollMs + PortExtraWaitMs(slot_) +
+    return std::chrono::milliseconds(Timeouts(slot_).addressPollMs + PortExtraWaitMs(slot_) +
                                      CeilMs(detail::CharTime(slot_) * kSearchChars) +
                                      kWindowSlackMs);
 }
@@ -286,7 +286,7 @@ void AddressSearch::Learn(Clock::duration turnaround) {
     const int ms = CeilMs(std::chrono::duration_cast<std::chrono::microseconds>(turnaround)) -
                    PortExtraWaitMs(slot_);
     const int grown = ms + std::max(ms / 4, kLearnMarginMs);
-    budgetMs_ = std::clamp(grown, budgetMs_, std::max(budgetMs_, Timeouts().addressPollMs));
+    budgetMs_ = std::clamp(grown, budgetMs_, std::max(budgetMs_, Timeouts(slot_).addressPollMs));
 }
 
 } // namespace velmar

@@ -26,7 +26,7 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
             }
             uint8_t block[256] = {};
             const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block), 1,
-                                                   Timeouts().blockAckMs);
+                                                   Timeouts(slot).blockAckMs);
             if (n == 0) return detail::ChunkStatus::NoStatus;
             // Only the first byte counts, whatever the length of the block.
             if (block[0] == 0) return detail::ChunkStatus::Accepted;

@@ -36,7 +36,7 @@ int ReadIdentText(PortSlot slot, int ctrl, char* text) {
     constexpr int kCapacity = kIdentTextSize - 1; // room for the terminating zero
     int length = 0;
     std::array<uint8_t, 256> piece{};
-    const int silenceMs = Timeouts().identSilenceMs + PortExtraWaitMs(slot);
+    const int silenceMs = Timeouts(slot).identSilenceMs + PortExtraWaitMs(slot);
     detail::Deadline silence(silenceMs);
     for (;;) {
         const int n = PortAvailable(slot);

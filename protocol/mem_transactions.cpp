@@ -40,7 +40,7 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
         offset = 1;
         uint8_t recordLength = 0;
         if (!detail::ReadRequest(slot, ctrl, cmd, LineAddress(address, 0), 1,
-                                 Timeouts().lengthReplyMs, &recordLength))
+                                 Timeouts(slot).lengthReplyMs, &recordLength))
             return -1;
         total = recordLength;
     }
@@ -51,7 +51,7 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
     while (got < total) {
         const int chunk = std::min(total - got, kMaxChunk);
         if (!detail::ReadRequest(slot, ctrl, cmd, LineAddress(address, offset), chunk,
-                                 Timeouts().readChunkStallMs, buffer.data() + got))
+                                 Timeouts(slot).readChunkStallMs, buffer.data() + got))
             return -1;
         got += chunk;
         offset += chunk;
@@ -84,7 +84,7 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
             const int expected = chunk == 1 ? 2 : 1;
             uint8_t block[kMaxWriteFrame] = {};
             const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block),
-                                                   expected, Timeouts().writeStatusMs);
+                                                   expected, Timeouts(slot).writeStatusMs);
             if (n == 0) return detail::ChunkStatus::NoStatus;
             if (n != expected) return detail::ChunkStatus::Garbled;
             status = block[expected - 1];

@@ -8,11 +8,6 @@
 
 namespace velmar {
 
-ProtocolTimeouts& Timeouts() {
-    static ProtocolTimeouts timeouts;
-    return timeouts;
-}
-
 namespace detail {
 
 int Deadline::RemainingMs() const {
@@ -69,7 +64,7 @@ ReplyEnd AwaitReadReply(PortSlot slot, uint8_t* dst, int want, bool checked,
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     Deadline deadline(limits.firstByteMs);
-    const auto settle = CharTime(slot) * Timeouts().replySettlePercent / 100;
+    const auto settle = CharTime(slot) * Timeouts(slot).replySettlePercent / 100;
     int maxSeen = 0;
     for (;;) {
         const int n = PortAvailable(slot);
@@ -111,7 +106,7 @@ bool AwaitExactCount(PortSlot slot, int want, int budgetMs, bool restartOnGrowth
     int maxSeen = 0;
     // A byte that follows the expected ones comes about one character time later; the reply is
     // taken only when none does, so a longer reply is never mistaken for the one awaited.
-    const auto settle = CharTime(slot) * Timeouts().replySettlePercent / 100;
+    const auto settle = CharTime(slot) * Timeouts(slot).replySettlePercent / 100;
     for (;;) {
         const int n = PortAvailable(slot);
         if (n == want && StaysAt(slot, want, settle)) return true;

@@ -20,10 +20,6 @@
 namespace velmar::detail {
 namespace {
 
-bool Logged(PortSlot slot) {
-    return slot >= 1 && slot <= kPortSlotCount && ((GetLogMask() >> (slot - 1)) & 1u) != 0;
-}
-
 const char* EndText(ReplyEnd end) {
     switch (end) {
     case ReplyEnd::NoReply:
@@ -63,7 +59,7 @@ constexpr int kLongestReplyWaitMs = 5000;
 // The wait for a reply to begin: the budget plus the port's network allowance, longer on a port
 // whose replies were seen to come later than that.
 int ReplyWaitMs(PortSlot slot, int budgetMs) {
-    const auto& t = Timeouts();
+    const auto& t = Timeouts(slot);
     const long learnedMs =
         static_cast<long>(ReplyLatencyUs(slot)) * t.lateReplyPercent / 100 / 1000 +
         t.lateReplyMarginMs;
@@ -113,10 +109,10 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
     ReplyTally tally;
     // Reads this request needs on a clean line: one once the checksum is known, else two.
     const int base = trailer == Trailer::Checksum ? 1 : kConfirmingReads;
-    int limit = base + ReadRetries();
+    int limit = base + ReadRetries(slot);
     bool revealRead = false; // the read added to learn that the trailer is not a checksum
     bool counted = false;    // counted among the retried requests
-    const auto& t = Timeouts();
+    const auto& t = Timeouts(slot);
     const int fullMs = ReplyWaitMs(slot, firstByteMs);
     const ReplyLimits limits{fullMs, t.readChunkStallMs + PortExtraWaitMs(slot)};
     const ReplyLimits lateLimits{fullMs * t.lateWatchPercent / 100, limits.stallMs};
@@ -181,7 +177,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                         const ReplyEnd next = AwaitReadReply(slot, second.data(), want, checked,
                                                              {watchMs, limits.stallMs}, secondUs);
                         if (next == ReplyEnd::Complete || next == ReplyEnd::CheckFailed) {
-                            if (Logged(slot)) {
+                            if (PortLogged(slot)) {
                                 LogNote(Line("Порт %d: ответ к прежнему запросу пришел с "
                                              "опозданием и не принят; принят следующий",
                                              slot));
@@ -193,7 +189,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                     }
                 }
                 NoteReplyLatency(slot, firstByteUs);
-                if (late && Logged(slot)) {
+                if (late && PortLogged(slot)) {
                     LogNote(Line("Ответ порта %d пришел позже ожидания (%d мс): ожидание "
                                  "увеличено",
                                  slot, firstByteUs / 1000));
@@ -207,7 +203,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             // A second early reply: the first was owed to an earlier request; the second
             // waits in its place.
             asideEarly.emplace(end, reply);
-            if (Logged(slot)) {
+            if (PortLogged(slot)) {
                 LogNote(Line("Порт %d: ответ пришел раньше, чем мог быть дан на запрос (через %ld "
                              "мкс), и не принят: он запоздал к прежнему запросу",
                              slot, ElapsedUs(sentAt)));
@@ -235,7 +231,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                            times >= kConfirmingReads;
                 } else if (times >= kRepliesToRevealTrailer) {
                     take = true;
-                    if (NoteTrailerNotChecksum(slot, ctrl) && Logged(slot)) {
+                    if (NoteTrailerNotChecksum(slot, ctrl) && PortLogged(slot)) {
                         LogNote(Line("Контроллер %d: последний байт ответа - не контрольная "
                                      "сумма; каждый ответ подтверждается повторным чтением",
                                      ctrl & 0xFF));
@@ -253,7 +249,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
                 std::memcpy(dst, reply.data(), size);
                 return true;
             }
-            if (end == ReplyEnd::CheckFailed && Logged(slot)) {
+            if (end == ReplyEnd::CheckFailed && PortLogged(slot)) {
                 LogNote(Line("Ответ порта %d не прошел проверку: последний байт %02X, контрольная "
                              "сумма данных %02X",
                              slot, reply[size], ChecksumRot8(reply.data(), size)));
@@ -265,9 +261,9 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
         // is no repetition; anything else is.
         const bool repeated = end != ReplyEnd::Unconfirmed || attempt >= base;
         if (!repeated) continue;
-        if (!counted) CountRetriedRequest();
+        if (!counted) CountRetriedRequest(slot);
         counted = true;
-        if (Logged(slot)) {
+        if (PortLogged(slot)) {
             LogNote(Line("Повтор запроса порта %d (попытка %d из %d), адрес %06X, %d байт: %s",
                          slot, attempt + 1, limit, static_cast<unsigned>(lineAddress), count,
                          EndText(end)));

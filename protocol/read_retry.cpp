@@ -1,82 +1,44 @@
+// The slot-based entries to the lines' retry policies and reply checks.
 #include "protocol/read_retry.h"
 
-#include <algorithm>
-#include <array>
-#include <atomic>
-#include <map>
-#include <mutex>
-
 namespace velmar {
-namespace {
-
-std::atomic<int> readRetries{kDefaultReadRetries};
-std::atomic<uint64_t> retriedRequests{0};
-
-struct CheckState {
-    Trailer trailer = Trailer::Unknown;
-    std::vector<std::vector<uint8_t>> passes; // distinct passing replies, while Unknown
-};
-std::mutex checkMutex;
-std::map<std::pair<PortSlot, int>, CheckState> checkStates;
-
-// Caller holds checkMutex.
-CheckState& StateFor(PortSlot slot, int ctrl) {
-    return checkStates[{slot, ctrl & 0xFF}];
-}
-
-std::array<std::atomic<int>, kPortSlotCount + 1> latencyUs{};
-// Per slot: 0 nothing known, 1 replies keep the line time, 2 a reply came sooner (sticky).
-constexpr int kPaceUnknown = 0, kPaceKept = 1, kPaceFaster = 2;
-std::array<std::atomic<int>, kPortSlotCount + 1> replyPace{};
-std::array<std::atomic<int64_t>, kPortSlotCount + 1> replyOwed{};
-
-} // namespace
 
 void SetReadRetries(int retries) {
-    readRetries = std::clamp(retries, 0, kMaxReadRetries);
+    ForEachLine([retries](LineContext& line) { line.retry.SetRetries(retries); });
 }
 
 int ReadRetries() {
-    return readRetries;
+    return LineOf(0).retry.Retries(); // set with every other line, never alone
+}
+
+int ReadRetries(PortSlot slot) {
+    return LineOf(slot).retry.Retries();
 }
 
 uint64_t RetriedRequests() {
-    return retriedRequests;
+    uint64_t sum = 0;
+    ForEachLine([&sum](const LineContext& line) { sum += line.retry.Retried(); });
+    return sum;
 }
 
 void ResetRetriedRequests() {
-    retriedRequests = 0;
+    ForEachLine([](LineContext& line) { line.retry.ResetRetried(); });
 }
 
-void CountRetriedRequest() {
-    ++retriedRequests;
+void CountRetriedRequest(PortSlot slot) {
+    LineOf(slot).retry.CountRetried();
 }
 
 Trailer ReplyTrailer(PortSlot slot, int ctrl) {
-    std::lock_guard lock(checkMutex);
-    return StateFor(slot, ctrl).trailer;
+    return LineOf(slot).replies.TrailerOf(ctrl);
 }
 
 bool NoteReplyPassed(PortSlot slot, int ctrl, const uint8_t* reply, size_t size) {
-    std::lock_guard lock(checkMutex);
-    CheckState& s = StateFor(slot, ctrl);
-    if (s.trailer != Trailer::Unknown) return s.trailer == Trailer::Checksum;
-    std::vector<uint8_t> bytes(reply, reply + size);
-    if (std::find(s.passes.begin(), s.passes.end(), bytes) == s.passes.end())
-        s.passes.push_back(std::move(bytes));
-    if (static_cast<int>(s.passes.size()) < kPassesToKnowChecksum) return false;
-    s.trailer = Trailer::Checksum;
-    s.passes.clear();
-    return true;
+    return LineOf(slot).replies.NotePassed(ctrl, reply, size);
 }
 
 bool NoteTrailerNotChecksum(PortSlot slot, int ctrl) {
-    std::lock_guard lock(checkMutex);
-    CheckState& s = StateFor(slot, ctrl);
-    if (s.trailer == Trailer::NotChecksum) return false;
-    s.trailer = Trailer::NotChecksum;
-    s.passes.clear();
-    return true;
+    return LineOf(slot).replies.NoteNotChecksum(ctrl);
 }
 
 bool RepliesConfirmedByRereading(PortSlot slot, int ctrl) {
@@ -84,64 +46,39 @@ bool RepliesConfirmedByRereading(PortSlot slot, int ctrl) {
 }
 
 std::vector<int> ControllersConfirmedByRereading(PortSlot slot) {
-    std::lock_guard lock(checkMutex);
-    std::vector<int> numbers;
-    for (const auto& [key, state] : checkStates)
-        if (key.first == slot && state.trailer == Trailer::NotChecksum)
-            numbers.push_back(key.second);
-    return numbers;
+    return LineOf(slot).replies.ConfirmedByRereading();
 }
 
 void ForgetReplyChecks() {
-    {
-        std::lock_guard lock(checkMutex);
-        checkStates.clear();
-    }
-    for (auto& l : latencyUs) l = 0;
-    for (auto& p : replyPace) p = kPaceUnknown;
-    for (auto& o : replyOwed) o = 0;
+    ForEachLine([](LineContext& line) { line.replies.Forget(); });
 }
 
 int ReplyLatencyUs(PortSlot slot) {
-    return slot < latencyUs.size() ? latencyUs[slot].load() : 0;
+    return LineOf(slot).replies.LatencyUs();
 }
 
 void NoteReplyLatency(PortSlot slot, int microseconds) {
-    if (slot >= latencyUs.size()) return;
-    // A slower reply counts at once; faster ones pull the figure down only slowly, so that one
-    // early outlier (the first exchange after opening a port) does not set it for good, and a
-    // controller that is sometimes slow keeps a figure near its slow replies.
-    int seen = latencyUs[slot];
-    for (;;) {
-        const int next = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
-        if (latencyUs[slot].compare_exchange_weak(seen, next)) return;
-    }
+    LineOf(slot).replies.NoteLatency(microseconds);
 }
 
 void NoteReplyPace(PortSlot slot, bool keptLineTime) {
-    if (slot >= replyPace.size()) return;
-    if (!keptLineTime) {
-        replyPace[slot] = kPaceFaster;
-        return;
-    }
-    int expected = kPaceUnknown;
-    replyPace[slot].compare_exchange_strong(expected, kPaceKept);
+    LineOf(slot).replies.NotePace(keptLineTime);
+}
+
+bool RepliesKeepLineTime(PortSlot slot) {
+    return LineOf(slot).replies.KeepsLineTime();
 }
 
 void NoteReplyOwed(PortSlot slot, int64_t sentAtUs) {
-    if (slot < replyOwed.size()) replyOwed[slot] = sentAtUs;
+    LineOf(slot).replies.NoteOwed(sentAtUs);
 }
 
 int64_t ReplyOwedSince(PortSlot slot) {
-    return slot < replyOwed.size() ? replyOwed[slot].load() : 0;
+    return LineOf(slot).replies.OwedSinceUs();
 }
 
 bool ReplyOwedPossible(PortSlot slot) {
     return ReplyOwedSince(slot) != 0;
-}
-
-bool RepliesKeepLineTime(PortSlot slot) {
-    return slot < replyPace.size() && replyPace[slot] == kPaceKept;
 }
 
 } // namespace velmar

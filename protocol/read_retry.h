@@ -16,11 +16,12 @@
 // known, two plus the retries otherwise. Writes of memory records are repeated within the same
 // count (mem_transactions.cpp, block_write.cpp).
 //
-// All of it may be read from the thread that runs the exchanges while the window thread sets the
-// retry count or forgets the controllers: the count is atomic, the controller states guarded.
+// All of it is kept per line (line_context.h) and may be read from the thread that runs the
+// exchanges while the window thread sets the retry count or forgets the controllers.
 #pragma once
 
 #include "link/serial_port.h"
+#include "protocol/line_context.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +29,6 @@
 
 namespace velmar {
 
-inline constexpr int kDefaultReadRetries = 2;
-inline constexpr int kMaxReadRetries = 10;
 // Passing replies with different data after which the trailing byte is known to be the checksum
 // (a controller without it passes that often by chance about once in 2^24).
 inline constexpr int kPassesToKnowChecksum = 3;
@@ -39,19 +38,23 @@ inline constexpr int kRepliesToRevealTrailer = 3;
 // Identical replies that confirm a chunk of a controller without the checksum.
 inline constexpr int kConfirmingReads = 2;
 
+// What follows reaches the context of the line on `slot` (line_context.h); the functions without
+// a slot act on every line.
+
 // Further attempts after a failed read request (no reply, short or long reply, failed check,
 // replies that differ) or a write chunk whose status was lost or garbled. 0 sends each request
 // as often as confirmation needs and no more. Values are clamped to 0..kMaxReadRetries.
+// SetReadRetries sets it for every line; ReadRetries() is the count it last set.
 void SetReadRetries(int retries);
 int ReadRetries();
+int ReadRetries(PortSlot slot);
 
 // Requests (reads or write chunks) that needed a further attempt since the last reset, whatever
-// their outcome.
+// their outcome: counted per line, summed over all lines.
 uint64_t RetriedRequests();
 void ResetRetriedRequests();
-void CountRetriedRequest();
+void CountRetriedRequest(PortSlot slot);
 
-enum class Trailer { Unknown, Checksum, NotChecksum };
 // What is known of the trailing byte of the replies of controller `ctrl` on `slot`.
 Trailer ReplyTrailer(PortSlot slot, int ctrl);
 // A reply passed the check. It counts towards knowing the checksum only when its bytes differ
@@ -65,7 +68,8 @@ bool NoteTrailerNotChecksum(PortSlot slot, int ctrl);
 bool RepliesConfirmedByRereading(PortSlot slot, int ctrl);
 // The numbers (low byte) of the controllers on `slot` whose replies are confirmed by rereading.
 std::vector<int> ControllersConfirmedByRereading(PortSlot slot);
-// Forget what was learnt about the controllers (a port was opened or closed).
+// Forget what was learnt about the controllers and replies of every line (a port was opened or
+// closed).
 void ForgetReplyChecks();
 
 // How long replies on `slot` take from the read header to their first byte, in microseconds:

@@ -21,7 +21,7 @@ int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber
     // reply.
     SendCtrlrCmd(slot, ctrl, kPollCmd);
 
-    const int n = detail::AwaitAtLeast(slot, 4, Timeouts().addressPollMs);
+    const int n = detail::AwaitAtLeast(slot, 4, Timeouts(slot).addressPollMs);
     if (n < 4) return -1;
     std::array<uint8_t, 256> got{};
     if (ReadPort(slot, got.data(), n) != 1) return -1;

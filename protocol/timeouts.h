@@ -3,6 +3,8 @@
 // bound how long a silent or broken line can hold the caller.
 #pragma once
 
+#include "link/serial_port.h"
+
 namespace velmar {
 
 struct ProtocolTimeouts {
@@ -36,8 +38,8 @@ struct ProtocolTimeouts {
     int earlyReplyPercent = 90;
 };
 
-// The budgets in force for the whole process; tests may shorten them.
-ProtocolTimeouts& Timeouts();
+// The budgets in force on the line on `slot` (its LineContext); tests may shorten them.
+ProtocolTimeouts& Timeouts(PortSlot slot);
 
 // Fixed pauses the controller needs; not tunable.
 inline constexpr int kDataFramePauseMs = 50; // between a write header and its data frame

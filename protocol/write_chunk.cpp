@@ -51,19 +51,15 @@ enum class ReadBack { Held, Differs, Unknown };
 ReadBack ReadChunkBack(const ChunkTarget& t) {
     uint8_t held[kMaxChunk] = {};
     const auto cmd = static_cast<uint8_t>(kReadCmd + t.space);
-    if (!ReadRequest(t.slot, t.ctrl, cmd, t.lineAddress, t.count, Timeouts().readChunkStallMs,
+    if (!ReadRequest(t.slot, t.ctrl, cmd, t.lineAddress, t.count, Timeouts(t.slot).readChunkStallMs,
                      held))
         return ReadBack::Unknown;
     return std::memcmp(held, t.data, static_cast<size_t>(t.count)) == 0 ? ReadBack::Held
                                                                         : ReadBack::Differs;
 }
 
-bool Logged(PortSlot slot) {
-    return slot >= 1 && slot <= kPortSlotCount && ((GetLogMask() >> (slot - 1)) & 1u) != 0;
-}
-
 void LogChunk(const ChunkTarget& t, const char* what) {
-    if (!Logged(t.slot)) return;
+    if (!PortLogged(t.slot)) return;
     char line[240];
     std::snprintf(line, sizeof line, "Запись порта %d, адрес %06X, %d байт: %s", t.slot,
                   static_cast<unsigned>(t.lineAddress), t.count, what);
@@ -73,7 +69,7 @@ void LogChunk(const ChunkTarget& t, const char* what) {
 } // namespace
 
 bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
-    const int limit = target.repeatable ? 1 + ReadRetries() : 1;
+    const int limit = target.repeatable ? 1 + ReadRetries(target.slot) : 1;
     const bool counts = ControllerCountsIn(target.space, target.lineAddress, target.count);
     int refusal = -1; // the nonzero status of the previous sending, if it gave one
     for (int attempt = 1;; ++attempt) {
@@ -87,7 +83,7 @@ bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
             refusal = -1;
         }
         if (!target.repeatable) return false;
-        if (attempt == 1) CountRetriedRequest();
+        if (attempt == 1) CountRetriedRequest(target.slot);
         if (got != ChunkStatus::Refused) {
             // The status did not come clear: whether the chunk went in all the same.
             const ReadBack back = ReadChunkBack(target);
@@ -102,7 +98,7 @@ bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
             }
         }
         if (attempt >= limit) return false;
-        if (Logged(target.slot)) {
+        if (PortLogged(target.slot)) {
             char line[200];
             std::snprintf(line, sizeof line,
                           "Повтор записи порта %d (попытка %d из %d), адрес %06X, %d байт: %s",
@@ -114,7 +110,7 @@ bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
 }
 
 int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int expected, int budgetMs) {
-    const auto& t = Timeouts();
+    const auto& t = Timeouts(slot);
     if (AwaitAtLeast(slot, 1, budgetMs) < 1 &&
         AwaitAtLeast(slot, 1, budgetMs * t.lateWatchPercent / 100) < 1)
         return 0;

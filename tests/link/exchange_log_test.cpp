@@ -125,5 +125,26 @@ TEST(Cp866, CyrillicLettersAndAscii) {
     EXPECT_EQ(Utf8ToCp866("\xd0\x41"), "?A"); // a cut sequence keeps what follows
 }
 
+TEST(LogMaskTest, KeptPerSlotWhetherOrNotAPortIsOpenThere) {
+    struct Case {
+        uint16_t mask;
+        PortSlot slot;
+        bool logged;
+    };
+    const Case cases[] = {
+        {0x0001, 1, true},
+        {0x0001, 2, false},
+        {0x8000, kPortSlotCount, true},
+        {0xFFFF, 0, false}, // no port
+        {0xFFFF, kPortSlotCount + 1, false},
+    };
+    for (const Case& c : cases) {
+        SetLogMask(c.mask);
+        EXPECT_EQ(GetLogMask(), c.mask);
+        EXPECT_EQ(PortLogged(c.slot), c.logged) << "mask " << c.mask << " slot " << c.slot;
+    }
+    SetLogMask(0);
+}
+
 } // namespace
 } // namespace velmar::test

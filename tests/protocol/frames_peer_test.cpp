@@ -191,8 +191,8 @@ TEST_F(PeerTest, ReplyLongerOrShorterThanExpectedFails) {
 TEST_F(PeerTest, ReplyThatGrowsPastItsLengthIsRefused) {
     // The stray byte comes a moment after the expected ones, as on a line; a generous settle
     // time keeps the check independent of the machine's load.
-    const int saved = Timeouts().replySettlePercent;
-    Timeouts().replySettlePercent = 2000; // 20 characters, about 40 ms at 4800 baud
+    const int saved = Timeouts(slot).replySettlePercent;
+    Timeouts(slot).replySettlePercent = 2000; // 20 characters, about 40 ms at 4800 baud
     Peer([&] {
         peer.Read(12);
         peer.Write({1, 2, 3, 4});
@@ -202,12 +202,12 @@ TEST_F(PeerTest, ReplyThatGrowsPastItsLengthIsRefused) {
     uint8_t dst[3] = {};
     EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x2000, 3, dst, kSpaceER), -1);
     JoinPeer();
-    Timeouts().replySettlePercent = saved;
+    Timeouts(slot).replySettlePercent = saved;
 }
 
 TEST_F(PeerTest, SlowReplyKeepsGoingWhileBytesArrive) {
     // Each byte comes well within the stall limit, the whole reply well beyond it.
-    const int gap = Timeouts().readChunkStallMs * 2 / 3;
+    const int gap = Timeouts(slot).readChunkStallMs * 2 / 3;
     Peer([&] {
         peer.Read(12);
         for (uint8_t b : WithSum({0x10, 0x20, 0x30})) {
@@ -351,7 +351,7 @@ TEST_F(PeerTest, AddressPollReplies) {
     // Silence.
     const auto start = Clock::now();
     EXPECT_EQ(PollCtrlrAddress(slot, 9, reply, number), -1);
-    EXPECT_GE(MsSince(start), Timeouts().addressPollMs - 1.0);
+    EXPECT_GE(MsSince(start), Timeouts(slot).addressPollMs - 1.0);
 }
 
 // Leftovers of an earlier exchange (a reply that came too late, line noise) wait in the port when

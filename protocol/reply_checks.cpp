@@ -1,0 +1,75 @@
+#include "protocol/reply_checks.h"
+
+#include "protocol/read_retry.h"
+
+#include <algorithm>
+
+namespace velmar {
+
+Trailer ReplyChecks::TrailerOf(int ctrl) const {
+    std::lock_guard lock(mutex_);
+    const auto it = controllers_.find(ctrl & 0xFF);
+    return it != controllers_.end() ? it->second.trailer : Trailer::Unknown;
+}
+
+bool ReplyChecks::NotePassed(int ctrl, const uint8_t* reply, size_t size) {
+    std::lock_guard lock(mutex_);
+    Controller& c = controllers_[ctrl & 0xFF];
+    if (c.trailer != Trailer::Unknown) return c.trailer == Trailer::Checksum;
+    std::vector<uint8_t> bytes(reply, reply + size);
+    if (std::find(c.passes.begin(), c.passes.end(), bytes) == c.passes.end())
+        c.passes.push_back(std::move(bytes));
+    if (static_cast<int>(c.passes.size()) < kPassesToKnowChecksum) return false;
+    c.trailer = Trailer::Checksum;
+    c.passes.clear();
+    return true;
+}
+
+bool ReplyChecks::NoteNotChecksum(int ctrl) {
+    std::lock_guard lock(mutex_);
+    Controller& c = controllers_[ctrl & 0xFF];
+    if (c.trailer == Trailer::NotChecksum) return false;
+    c.trailer = Trailer::NotChecksum;
+    c.passes.clear();
+    return true;
+}
+
+std::vector<int> ReplyChecks::ConfirmedByRereading() const {
+    std::lock_guard lock(mutex_);
+    std::vector<int> numbers;
+    for (const auto& [number, c] : controllers_)
+        if (c.trailer == Trailer::NotChecksum) numbers.push_back(number);
+    return numbers;
+}
+
+void ReplyChecks::NoteLatency(int microseconds) {
+    // A slower reply counts at once; faster ones pull the figure down only slowly, so that one
+    // early outlier (the first exchange after opening a port) does not set it for good, and a
+    // controller that is sometimes slow keeps a figure near its slow replies.
+    int seen = latencyUs_.load();
+    for (;;) {
+        const int next = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
+        if (latencyUs_.compare_exchange_weak(seen, next)) return;
+    }
+}
+
+void ReplyChecks::NotePace(bool keptLineTime) {
+    if (!keptLineTime) {
+        pace_.store(kPaceFaster);
+        return;
+    }
+    int expected = kPaceUnknown;
+    pace_.compare_exchange_strong(expected, kPaceKept);
+}
+
+void ReplyChecks::Forget() {
+    {
+        std::lock_guard lock(mutex_);
+        controllers_.clear();
+    }
+    latencyUs_.store(0);
+    pace_.store(kPaceUnknown);
+    owedSinceUs_.store(0);
+}
+
+} // namespace velmar
