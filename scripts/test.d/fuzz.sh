@@ -41,18 +41,10 @@ fuzz() {
   echo "-- $name (${seconds}s)"
   grep -E '^stat::number_of_executed_units|^Done' "$work/$name/log" || true
 }
-running=0
+targets=()
 for target in "$dir"/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
-  if ((running >= $(nproc))); then
-    wait -n || status=1
-    running=$((running - 1))
-  fi
-  fuzz "$target" &
-  running=$((running + 1))
+  if [ -x "$target" ]; then targets+=("$target"); fi
 done
-while ((running > 0)); do
-  wait -n || status=1
-  running=$((running - 1))
-done
+source "$here/scripts/lib/per_core.sh"
+per_core fuzz "${targets[@]}" || status=1
 exit $status

@@ -25,17 +25,6 @@ run() {
   cat "$work/$t"
   return $rc
 }
-running=0
-for t in test_link test_usb test_gui test_builders; do
-  if ((running >= $(nproc))); then
-    wait -n || status=1
-    running=$((running - 1))
-  fi
-  run "$t" &
-  running=$((running + 1))
-done
-while ((running > 0)); do
-  wait -n || status=1
-  running=$((running - 1))
-done
+source "$here/scripts/lib/per_core.sh"
+per_core run test_link test_usb test_gui test_builders || status=1
 exit $status
