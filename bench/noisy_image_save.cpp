@@ -204,12 +204,17 @@ int main(int argc, char** argv) {
     SetExchangeLogPath("/dev/null");
     StartPortLayer();
     PortSlot slot = 0;
-    if (OpenPort(slot, bus.SlavePath().c_str()) != 0 ||
-        ConfigurePort(slot, kBaud, 8, 'N', 1) != 0) {
+    // Each port opened starts a fresh line: what was learnt about the controller goes with it.
+    const auto openLine = [&] {
+        if (slot != 0) ClosePort(slot);
+        if (OpenPort(slot, bus.SlavePath().c_str()) == 0 &&
+            ConfigurePort(slot, kBaud, 8, 'N', 1) == 0)
+            return true;
         std::fprintf(stderr, "cannot open %s\n", bus.SlavePath().c_str());
-        return 1;
-    }
-    std::printf("whole-image saves at %u baud, read retries %d\n", kBaud, ReadRetries());
+        return false;
+    };
+    if (!openLine()) return 1;
+    std::printf("whole-image saves at %u baud, read retries %d\n", kBaud, ReadRetries(slot));
 
     const Tally clean = Run(bus, slot, path, kCleanSaves);
     PrintClean("clean line:", clean, kCleanSaves);
@@ -219,7 +224,7 @@ int main(int argc, char** argv) {
     for (const double rate : {0.01, 0.03}) {
         for (const bool noChecksum : {false, true}) {
             SetNoise(bus, noChecksum, rate, seed);
-            ForgetReplyChecks();
+            if (!openLine()) return 1;
             const uint64_t hitBefore = bus.NoisyReplies();
             const Tally noisy = Run(bus, slot, path, runs);
             PrintNoisy(noChecksum ? "no checksum" : "checksum", rate, noisy, runs, cleanMean,
@@ -240,18 +245,18 @@ int main(int argc, char** argv) {
     const size_t regs = images[1].size() - 313 - 16u * images[1][5];
     for (size_t i = regs; i < regs + 16u * images[1][5]; ++i) images[1][i] ^= 0x3C;
     SetNoise(bus, false, 0.01, seed);
-    ResetRetriedRequests();
+    const uint64_t retriedBefore = RetriedRequests(slot);
     LoadTally loads;
     for (int i = 0; i < runs; ++i) LoadOnce(bus, slot, images[(i + 1) % 2], loads);
     std::printf("loads, 1 %% / 1 %%: complete %d (restart unconfirmed %d), incomplete and "
                 "reported with their records %d, wrong %d; mean %.1f ms; chunks or requests "
                 "repeated %llu\n",
                 loads.complete, loads.noRestart, loads.reported, loads.wrong, loads.totalMs / runs,
-                static_cast<unsigned long long>(RetriedRequests()));
+                static_cast<unsigned long long>(RetriedRequests(slot) - retriedBefore));
     allGood = allGood && loads.wrong == 0;
 
     SetNoise(bus, true, 0, seed);
-    ForgetReplyChecks();
+    if (!openLine()) return 1;
     const Tally unchecked = Run(bus, slot, path, kCleanSaves);
     PrintClean("clean line, trailing byte not a checksum:", unchecked, kCleanSaves);
     allGood = allGood && unchecked.right == kCleanSaves;

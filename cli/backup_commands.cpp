@@ -93,12 +93,12 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     std::vector<uint8_t> image;
     std::string error;
     int r = 0;
-    const uint64_t retriedBefore = RetriedRequests();
+    const uint64_t retriedBefore = RetriedRequests(ctx.slot);
     {
         TerminalProgress bar("Трк №" + std::to_string(number));
         r = ReadDeviceImage(store, image, bar.Callback(), &error);
     }
-    e.retries = static_cast<int>(RetriedRequests() - retriedBefore);
+    e.retries = static_cast<int>(RetriedRequests(ctx.slot) - retriedBefore);
     e.reread = RepliesConfirmedByRereading(ctx.slot, number);
     if (r != kImageSaved) {
         e.reason = error;

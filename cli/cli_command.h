@@ -7,6 +7,7 @@
 #include "link/serial_port.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct Context {
     bool reserve = false;  // --reserve: also the searches of a range include 240
     bool thorough = false; // --thorough: every search poll waits the full budget
     bool log = false;
+    // --retries and --net-allowance: set on the line once it is open (else its defaults).
+    std::optional<int> readRetries;
+    std::optional<int> networkAllowanceMs;
     bool quiet = false; // -q: no closing count of retried requests
     bool json = false;  // machine-readable results on stdout (messages stay on stderr)
     bool demo = false;

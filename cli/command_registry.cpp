@@ -60,7 +60,7 @@ const std::string& LastFailure() {
 void PrintRetriedRequests(const Context& ctx) {
     if (ctx.quiet || ctx.demo) return;
     std::cout.flush();
-    std::cerr << "Повторных запросов: " << RetriedRequests() << '\n';
+    std::cerr << "Повторных запросов: " << RetriedRequests(ctx.slot) << '\n';
 }
 
 void PrintRereadNotes(const Context& ctx) {

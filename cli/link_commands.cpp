@@ -8,6 +8,7 @@
 #include "protocol/address_search.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 
 #include <algorithm>
 #include <cctype>
@@ -90,15 +91,16 @@ std::string WithLinkLoss(const Context& ctx, std::string message) {
 int PollController(Context& ctx) {
     uint8_t reply[4] = {};
     int number = 0;
-    const int poll = PollCtrlrAddress(ctx.slot, ctx.ctrl, reply, number);
-    if (poll == -1) {
+    const PollResult poll = PollResultOf(PollCtrlrAddress(ctx.slot, ctx.ctrl, reply, number));
+    if (poll == PollResult::NoAnswer) {
         return Fail(
             kExitNoAnswer,
             WithLinkLoss(ctx, ctx.ctrl == kReserveAddress
                                   ? std::string("По резервному каналу связь не установлена")
                                   : "Нет связи с устройством №" + std::to_string(ctx.ctrl)));
     }
-    if (poll != 1) return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
+    if (poll != PollResult::Answered)
+        return Fail(kExitNoAnswer, "C данным устройством не поддерживается работа");
     if (ctx.ctrl == kReserveAddress) {
         ctx.ctrl = number;
         if (ctx.store) ctx.store->FollowAddress(number);

@@ -8,6 +8,7 @@
 #include "data/demo_place.h"
 #include "data/journal_place.h"
 #include "data/live_store.h"
+#include "link/port_result.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
@@ -110,14 +111,11 @@ void ApplyComIni(Context& ctx, const Given& given) {
     if (!given.stopBits) ctx.stopBits = entry.stopBits;
 }
 
-std::string PortFailureText(const std::string& what, const std::string& name, int code) {
+std::string PortFailureText(const std::string& what, const std::string& name,
+                            const PortResult& result) {
     std::string text = what + " " + name;
-    const char* reason = PortErrorReason(code);
-    if (reason != nullptr && *reason != '\0') {
-        text += ": ";
-        text += reason;
-    }
-    text += " (код " + std::to_string(code) + "). Проверьте настройки";
+    if (!result.text.empty()) text += ": " + result.text;
+    text += " (код " + std::to_string(result.Number()) + "). Проверьте настройки";
     return text;
 }
 
@@ -230,13 +228,13 @@ int Run(Context& ctx, int argc, char** argv) {
             if (!n || *n > static_cast<unsigned long>(kMaxReadRetries))
                 return Fail(kExitUsage, "Неверное число повторов: " + v + " (0.." +
                                             std::to_string(kMaxReadRetries) + ")");
-            SetReadRetries(static_cast<int>(*n));
+            ctx.readRetries = static_cast<int>(*n);
         } else if (key == "--net-allowance") {
             if (!value(key, v)) return kExitUsage;
             const auto n = ParseNumber(v);
             if (!n || *n > 10000)
                 return Fail(kExitUsage, "Неверная добавка для сети: " + v + " (0..10000 мс)");
-            SetNetworkAllowanceMs(static_cast<int>(*n));
+            ctx.networkAllowanceMs = static_cast<int>(*n);
         } else if (key == "--journal") {
             if (!value(key, v)) return kExitUsage;
             if (v.empty()) return Fail(kExitUsage, "Пустое имя файла журнала");
@@ -301,17 +299,19 @@ int Run(Context& ctx, int argc, char** argv) {
     ApplyComIni(ctx, given);
     StartPortLayer();
     if (ctx.log) SetLogMask(1);
-    const int openCode = OpenPort(ctx.slot, ctx.portName.c_str());
-    if (openCode != kPortOk || ctx.slot == 0) {
+    const PortResult opened = OpenLine(ctx.slot, ctx.portName.c_str());
+    if (!opened.Ok() || ctx.slot == 0) {
         StopPortLayer();
-        return Fail(kExitNoAnswer,
-                    PortFailureText("Ошибка открытия порта", ctx.portName, openCode));
+        return Fail(kExitNoAnswer, PortFailureText("Ошибка открытия порта", ctx.portName, opened));
     }
-    const int configCode =
-        ConfigurePort(ctx.slot, ctx.baud, ctx.dataBits, ctx.parity, ctx.stopBits);
-    if (configCode != kPortOk) {
+    // The line opened starts from the defaults: what the command line asks for is set on it.
+    if (ctx.readRetries) SetReadRetries(ctx.slot, *ctx.readRetries);
+    if (ctx.networkAllowanceMs) SetNetworkAllowanceMs(ctx.slot, *ctx.networkAllowanceMs);
+    const PortResult configured =
+        ConfigureLine(ctx.slot, {ctx.baud, ctx.dataBits, ctx.parity, ctx.stopBits});
+    if (!configured.Ok()) {
         exitCode = Fail(kExitNoAnswer,
-                        PortFailureText("Ошибка настройки порта", ctx.portName, configCode));
+                        PortFailureText("Ошибка настройки порта", ctx.portName, configured));
     } else {
         ctx.lineStore = std::make_unique<LiveRecordStore>(ctx.slot, ctx.ctrl);
         JournalContext journal{CurrentJournalOrigin("velmar-cli"),

@@ -4,6 +4,7 @@
 #include "data/image_write_report.h"
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 
 #include <cstdio>
 
@@ -194,7 +195,7 @@ int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& 
     if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes, report) !=
         1)
         return kImageNotWritten;
-    return RestartCtrlr(slot, ctrl) == 1 ? kImageWritten : kImageWrittenNoRestart;
+    return Succeeded(RestartCtrlr(slot, ctrl)) ? kImageWritten : kImageWrittenNoRestart;
 }
 
 } // namespace velmar

@@ -2,6 +2,7 @@
 
 #include "data/memory_map.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 
 #include <array>
 #include <cstring>
@@ -14,32 +15,32 @@ IdentOutcome IdentifyController(PortSlot slot, int ctrlrAddress) {
 
     uint8_t reply[4] = {};
     int number = 0;
-    const int poll = PollCtrlrAddress(slot, ctrlrAddress, reply, number);
-    if (poll == -2) {
+    const PollResult poll = PollResultOf(PollCtrlrAddress(slot, ctrlrAddress, reply, number));
+    if (poll == PollResult::WrongAnswer) {
         out.stage = IdentOutcome::Stage::Unsupported;
         return out;
     }
-    if (poll < 1) {
+    if (poll != PollResult::Answered) {
         out.stage = IdentOutcome::Stage::NoAnswer;
         return out;
     }
     if (ctrlrAddress == kReserveAddress) out.ctrlrAddress = number & 0xFF;
 
     uint8_t status = 0;
-    if (ReadCtrlrMem(slot, out.ctrlrAddress, addr::kStatusIR, 1, &status, kSpaceIR) < 1) {
+    if (!Succeeded(ReadCtrlrMem(slot, out.ctrlrAddress, addr::kStatusIR, 1, &status, kSpaceIR))) {
         out.stage = IdentOutcome::Stage::RegisterFailed;
         return out;
     }
 
     std::array<char, kIdentTextSize> text{};
-    const int ident = ReadIdentText(slot, out.ctrlrAddress, text.data());
-    if (ident != 1 && ident != -2) {
+    const ExchangeResult ident = ResultOf(ReadIdentText(slot, out.ctrlrAddress, text.data()));
+    if (ident != ExchangeResult::Done && ident != ExchangeResult::BadReply) {
         out.stage = IdentOutcome::Stage::TimeOut;
         return out;
     }
     text.back() = '\0';
     out.stage = IdentOutcome::Stage::Identified;
-    out.complete = ident == 1;
+    out.complete = ident == ExchangeResult::Done;
     out.text.assign(text.data(), std::strlen(text.data()));
     out.pulseSimulator = GetPulseSimulator(slot, out.ctrlrAddress);
     return out;

@@ -2,6 +2,7 @@
 #include "data/device_image.h"
 #include "data/image_write_report.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 
 #include <algorithm>
 #include <cstring>
@@ -53,7 +54,7 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
     if (imageLength < static_cast<size_t>(ImageLength(stored))) return -1;
 
     uint8_t now[len::kSizes];
-    if (ReadStructSizes(slot, ctrl, now) != 1) return -1;
+    if (!Succeeded(ReadStructSizes(slot, ctrl, now))) return -1;
     SizesRecord sizes;
     sizes.SetFromBytes(now);
     // A controller reporting no parameter block leaves no room for its checksum either.
@@ -82,7 +83,8 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
         if (target.freshChecksum && target.length > 0)
             block.back() = ChecksumRot8(block.data(), block.size() - 1);
         done.anythingSent = true;
-        if (BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data()) != 1) return -1;
+        if (!Succeeded(BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data())))
+            return -1;
         done.written.push_back(rec);
         done.notWritten.erase(done.notWritten.begin());
         pos += static_cast<size_t>(rec.length);

@@ -3,6 +3,7 @@
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +15,7 @@ namespace {
 bool Answers(PortSlot slot, int address) {
     uint8_t reply[4] = {};
     int number = 0;
-    return PollCtrlrAddress(slot, address, reply, number) == 1;
+    return PollResultOf(PollCtrlrAddress(slot, address, reply, number)) == PollResult::Answered;
 }
 
 // The block goes out with the length last received: bytes beyond the working copy are 0, the

@@ -23,10 +23,6 @@ std::atomic<bool> runFlag{false};
 std::atomic<int> pauseRequest{kInitialPause};
 std::atomic<PumpPhase> phase{PumpPhase::Transmit};
 
-// Wakes WaitConverterData when the pump has delivered bytes.
-std::mutex deliveryMutex;
-std::condition_variable deliveryCv;
-
 void Nap(int ms) {
     std::this_thread::sleep_for(milliseconds(ms));
 }
@@ -105,8 +101,8 @@ void FetchPhase() {
             CountTransfer(e, r >= 0);
             if (r > 0) {
                 DeliverToRx(e, bytes, static_cast<size_t>(r < size ? r : size));
-                { std::lock_guard<std::mutex> lock(deliveryMutex); }
-                deliveryCv.notify_all();
+                { std::lock_guard<std::mutex> lock(e.deliveryMutex); }
+                e.deliveryCv.notify_all();
             }
             e.announced = static_cast<uint8_t>(e.announced - size);
             Nap(2);
@@ -184,8 +180,8 @@ bool ConverterPumpInInitialPause() {
 
 void WaitConverterData(PortEntry& entry, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-    std::unique_lock<std::mutex> lock(deliveryMutex);
-    deliveryCv.wait_until(lock, deadline, [&] {
+    std::unique_lock<std::mutex> lock(entry.deliveryMutex);
+    entry.deliveryCv.wait_until(lock, deadline, [&] {
         return entry.delivered.load(std::memory_order_acquire) != entry.deliveredSeen;
     });
 }

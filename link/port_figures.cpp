@@ -11,13 +11,13 @@ namespace velmar {
 using port_layer::IsNetwork;
 using port_layer::KindOf;
 
-void SetNetworkAllowanceMs(int ms) {
-    for (PortSlot slot = 1; slot <= kPortSlotCount; ++slot)
-        SettingsOf(slot)->networkAllowanceMs.store(ms < 0 ? 0 : ms);
+void SetNetworkAllowanceMs(PortSlot slot, int ms) {
+    if (PortEntry* e = UsedEntry(slot)) e->networkAllowanceMs = ms < 0 ? 0 : ms;
 }
+
 int PortExtraWaitMs(PortSlot slot) {
     const PortEntry* e = UsedEntry(slot);
-    return e != nullptr && IsNetwork(*e) ? e->settings.networkAllowanceMs.load() : 0;
+    return e != nullptr && IsNetwork(*e) ? e->networkAllowanceMs : 0;
 }
 
 PortKind GetPortKind(PortSlot slot) {

@@ -45,7 +45,8 @@ std::array<PortEntry, kPortSlotCount> portTable;
 namespace {
 
 std::atomic<bool> layerStarted{false};
-uint32_t parityErrors = 0; // shutdown line counters, from the drivers' line error counts
+std::atomic<uint16_t> logMask{0}; // bit n-1: the exchange log records slot n
+uint32_t parityErrors = 0;        // shutdown line counters, from the drivers' line error counts
 uint32_t frameErrors = 0;
 constexpr size_t kMaxNameLength = 99;
 
@@ -74,10 +75,6 @@ void ClosePortEntry(PortEntry& e) {
 }
 
 } // namespace
-
-SlotSettings* SettingsOf(PortSlot slot) {
-    return slot == 0 || slot > kPortSlotCount ? nullptr : &portTable[slot - 1].settings;
-}
 
 PortEntry* UsedEntry(PortSlot slot) {
     if (slot == 0 || slot > kPortSlotCount || !layerStarted.load(std::memory_order_relaxed)) {
@@ -222,20 +219,23 @@ int ClosePort(PortSlot slot) {
 }
 
 void SetLogMask(uint16_t mask) {
-    for (PortSlot slot = 1; slot <= kPortSlotCount; ++slot)
-        SettingsOf(slot)->logged.store((mask >> (slot - 1) & 1u) != 0);
+    logMask.store(mask);
 }
 
 uint16_t GetLogMask() {
-    uint16_t mask = 0;
-    for (PortSlot slot = 1; slot <= kPortSlotCount; ++slot)
-        if (SettingsOf(slot)->logged.load()) mask |= static_cast<uint16_t>(1u << (slot - 1));
-    return mask;
+    return logMask.load();
 }
 
 bool PortLogged(PortSlot slot) {
-    const SlotSettings* s = SettingsOf(slot);
-    return s != nullptr && s->logged.load(std::memory_order_relaxed);
+    return slot != 0 && slot <= kPortSlotCount &&
+           (logMask.load(std::memory_order_relaxed) >> (slot - 1) & 1u) != 0;
+}
+
+LineAttachment* AttachmentOf(PortSlot slot, MakeLineAttachment make) {
+    PortEntry* e = UsedEntry(slot);
+    if (e == nullptr) return nullptr;
+    if (!e->attachment) e->attachment = make();
+    return e->attachment.get();
 }
 
 } // namespace velmar

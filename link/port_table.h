@@ -1,11 +1,13 @@
-// The table of open ports, shared by the port operations and the converter pump. The port
-// operations are made by one thread at a time, the caller thread: in the window the exchange
-// thread of its runner (nothing else of the window touches the table), in velmar-cli its main
-// thread. Internal to link/.
+// The table of open ports, shared by the port operations and the converter pump. The operations
+// on one slot are made by one thread at a time, the slot's caller thread: in the window the
+// exchange thread of its runner (nothing else of the window touches the table), in velmar-cli its
+// main thread; lines on different slots may run on different threads. Opening and closing ports
+// (and starting and stopping the layer) are made by one thread at a time. Internal to link/.
 #pragma once
 
 #include "link/byte_ring.h"
 #include "link/com_device.h"
+#include "link/line_attachment.h"
 #include "link/rfc2217_link.h"
 #include "link/serial_port.h"
 #include "link/tcp_link.h"
@@ -13,22 +15,16 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 struct usb_dev_handle;
 
 namespace velmar {
 
-// What the caller sets for the line on a slot, whatever port is open there: kept when ports are
-// opened and closed, so a setting made before opening holds for the port. Set by any thread (the
-// window's), read by the caller thread.
-struct SlotSettings {
-    std::atomic<bool> logged{false}; // the exchange log records this slot
-    std::atomic<int> networkAllowanceMs{kDefaultNetworkAllowanceMs};
-};
-
 struct PortEntry {
-    SlotSettings settings; // left alone by Clear()
     // Set and cleared by the caller thread. A slot is in use while `used` is set: the port number
     // alone cannot mark it, since "ttyUSB0" or "/dev/pts/0" give number 0.
     bool used = false;
@@ -73,9 +69,16 @@ struct PortEntry {
     std::atomic<bool> txInFlight{false};
     std::atomic<int64_t> txHandedNs{0};
     uint32_t txUnsent = 0; // caller thread: bytes queued since the last AwaitPortSent
+    // Wakes WaitConverterData when the pump has delivered bytes; left alone by Clear().
+    std::mutex deliveryMutex;
+    std::condition_variable deliveryCv;
 
-    // Only while nobody else looks at the slot (start, or the pump paused / not seeing it). The
-    // slot's settings stay.
+    // What the line on this port keeps: both start afresh with each port opened on the slot.
+    // Caller thread only.
+    int networkAllowanceMs = kDefaultNetworkAllowanceMs;
+    std::unique_ptr<LineAttachment> attachment; // made on first use (AttachmentOf)
+
+    // Only while nobody else looks at the slot (start, or the pump paused / not seeing it).
     void Clear() {
         used = false;
         name[0] = '\0';
@@ -106,6 +109,8 @@ struct PortEntry {
         txInFlight.store(false, std::memory_order_relaxed);
         txHandedNs.store(0, std::memory_order_relaxed);
         txUnsent = 0;
+        networkAllowanceMs = kDefaultNetworkAllowanceMs;
+        attachment.reset();
     }
 };
 
@@ -113,8 +118,6 @@ extern std::array<PortEntry, kPortSlotCount> portTable;
 
 // Entry for a slot number, or null for 0, out-of-range and free slots.
 PortEntry* UsedEntry(PortSlot slot);
-// Settings of a slot 1..kPortSlotCount, used or free; null for 0 and out-of-range slots.
-SlotSettings* SettingsOf(PortSlot slot);
 
 // Stores bytes a producer received; what does not fit is counted as dropped.
 void DeliverToRx(PortEntry& entry, const uint8_t* bytes, size_t count);

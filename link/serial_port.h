@@ -78,15 +78,15 @@ void AwaitPortSent(PortSlot slot, int timeoutMs);
 void WaitPortData(PortSlot slot, int timeoutMs);
 
 // Network ports: each reply may take this much longer than the protocol's budgets allow for the
-// line itself (the gateway's own buffering and the network's round trip). Kept per slot; the
-// setter applies to every slot.
+// line itself (the gateway's own buffering and the network's round trip). Kept for the port open
+// on `slot`: each port opened starts with the default, and its caller sets its own.
 inline constexpr int kDefaultNetworkAllowanceMs = 50;
-void SetNetworkAllowanceMs(int ms);
+void SetNetworkAllowanceMs(PortSlot slot, int ms);
 // The allowance that applies to `slot`: its allowance for a network port, else 0.
 int PortExtraWaitMs(PortSlot slot);
 
-// Exchange log switch: bit n-1 enables logging for slot n. Kept per slot, also while the slot is
-// free, so that a port opened later is logged as set.
+// Exchange log switch of the whole layer: bit n-1 enables logging for slot n, also while the slot
+// is free, so that a port opened later is logged as set.
 void SetLogMask(uint16_t mask);
 uint16_t GetLogMask();
 // Whether the exchange log records `slot`; false for 0 and out-of-range slots.

@@ -1,6 +1,7 @@
 // Acknowledged block writes: each chunk is answered with a status block whose first byte is 0.
 // Image records are memory: a chunk whose status was lost or garbled is sent again.
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
 #include "protocol/write_chunk.h"
@@ -10,7 +11,7 @@
 namespace velmar {
 
 int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint8_t* data) {
-    if (slot > kMaxTransactionSlot) return -3;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     for (int done = 0; done < length;) {
         const int chunk = std::min(length - done, kMaxChunk);
         const auto lineAddress = static_cast<uint32_t>(address + done) & 0xFFFFFFu;
@@ -35,10 +36,11 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
         };
         const detail::ChunkTarget target{slot,  ctrl,        kSpaceER, lineAddress,
                                          chunk, data + done, true};
-        if (!detail::WriteChunk(target, sendOnce) || !framesSent) return -1;
+        if (!detail::WriteChunk(target, sendOnce) || !framesSent)
+            return Code(ExchangeResult::Failed);
         done += chunk;
     }
-    return 1;
+    return Code(ExchangeResult::Done);
 }
 
 } // namespace velmar

@@ -1,6 +1,7 @@
 #include "protocol/ctrlr_ready.h"
 
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 
 namespace velmar {
@@ -11,11 +12,12 @@ int AwaitCtrlrAnswer(PortSlot slot, int ctrl, int budgetMs) {
     do {
         uint8_t reply[4] = {};
         int number = 0;
-        if (PollCtrlrAddress(slot, ctrl, reply, number) == 1) return 1;
+        if (PollResultOf(PollCtrlrAddress(slot, ctrl, reply, number)) == PollResult::Answered)
+            return Code(ExchangeResult::Done);
         if (deadline.Expired()) break;
         detail::SleepMs(kRestartPollPauseMs);
     } while (!deadline.Expired());
-    return -1;
+    return Code(ExchangeResult::Failed);
 }
 
 } // namespace velmar

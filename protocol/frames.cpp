@@ -1,5 +1,6 @@
 // The checksum and the three frames the tool sends: command frame, memory header, data frame.
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
 
@@ -21,7 +22,7 @@ int SendCtrlrCmd(PortSlot slot, int ctrl, uint8_t code) {
     frame[3] = ChecksumRot8(frame.data(), 3);
     PurgePort(slot);
     WritePort(slot, frame.data(), frame.size());
-    return 1;
+    return Code(ExchangeResult::Done);
 }
 
 namespace {
@@ -43,21 +44,21 @@ std::array<uint8_t, 8> MemHeader(uint32_t address, uint8_t byte5, uint8_t count)
 } // namespace
 
 int SendReadHeader(PortSlot slot, uint32_t address, uint8_t count) {
-    if (slot > kMaxTransactionSlot) return -3;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     const auto header = MemHeader(address, 0x00, count);
     PurgePort(slot);
     WritePort(slot, header.data(), header.size());
-    return 1;
+    return Code(ExchangeResult::Done);
 }
 
 int SendWriteFrames(PortSlot slot, uint32_t address, unsigned count, const uint8_t* data) {
-    if (slot > kMaxTransactionSlot) return -3;
-    if (count > kMaxWriteFrame) return -4;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
+    if (count > kMaxWriteFrame) return Code(ExchangeResult::FrameTooLong);
     const uint8_t first = count > 0 ? data[0] : 0;
     const auto header = MemHeader(address, first, static_cast<uint8_t>(count));
     PurgePort(slot);
     WritePort(slot, header.data(), header.size());
-    if (count <= 1) return 1;
+    if (count <= 1) return Code(ExchangeResult::Done);
 
     // The controller needs this pause between the header and the data frame, on the line.
     AwaitPortSent(slot, kFrameSentBudgetMs);
@@ -67,7 +68,7 @@ int SendWriteFrames(PortSlot slot, uint32_t address, unsigned count, const uint8
     for (size_t i = 0; i < rest; ++i) frame[i] = data[i + 1];
     frame[rest] = ChecksumRot8(frame.data(), rest);
     WritePort(slot, frame.data(), count);
-    return 1;
+    return Code(ExchangeResult::Done);
 }
 
 } // namespace velmar

@@ -1,5 +1,6 @@
 // The identification text: request, assembly of the pieces, code page conversion.
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
 
@@ -25,7 +26,7 @@ uint8_t Cp866ToCp1251(uint8_t byte) {
 
 int ReadIdentText(PortSlot slot, int ctrl, char* text) {
     text[0] = '\0';
-    if (slot > kMaxTransactionSlot) return -3;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
 
     // The command frame purges first: nothing is due before the request, and leftovers would
     // corrupt the text.
@@ -45,12 +46,12 @@ int ReadIdentText(PortSlot slot, int ctrl, char* text) {
                 const uint8_t b = piece[static_cast<size_t>(i)];
                 if (b == 0) {
                     text[length] = '\0';
-                    return 1;
+                    return Code(ExchangeResult::Done);
                 }
                 if (length == kCapacity) {
                     // More text than the buffer holds: keep what fits, report it incomplete.
                     text[length] = '\0';
-                    return -2;
+                    return Code(ExchangeResult::BadReply);
                 }
                 // CR and LF pass unchanged (the conversion leaves them alone as well).
                 text[length++] = static_cast<char>(Cp866ToCp1251(b));
@@ -60,7 +61,7 @@ int ReadIdentText(PortSlot slot, int ctrl, char* text) {
         }
         if (silence.Expired()) {
             text[length] = '\0';
-            return length > 0 ? -2 : -1;
+            return length > 0 ? Code(ExchangeResult::BadReply) : Code(ExchangeResult::Failed);
         }
         WaitPortData(slot, silence.RemainingMs());
     }

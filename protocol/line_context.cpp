@@ -1,21 +1,28 @@
 #include "protocol/line_context.h"
 
-#include <array>
-
 namespace velmar {
 namespace {
 
-// One context per slot of the port table, and one for slot 0.
-std::array<LineContext, kPortSlotCount + 1> lines;
+std::unique_ptr<LineAttachment> MakeLineContext() {
+    return std::make_unique<LineContext>();
+}
+
+constexpr ProtocolTimeouts kDefaultTimeouts{};
 
 } // namespace
 
-LineContext& LineOf(PortSlot slot) {
-    return lines[slot <= kPortSlotCount ? slot : 0];
+LineContext* LineOf(PortSlot slot) {
+    // Only this file attaches to a port, and always a LineContext.
+    return static_cast<LineContext*>(AttachmentOf(slot, MakeLineContext));
 }
 
-ProtocolTimeouts& Timeouts(PortSlot slot) {
-    return LineOf(slot).timeouts;
+const ProtocolTimeouts& Timeouts(PortSlot slot) {
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->timeouts : kDefaultTimeouts;
+}
+
+void SetTimeouts(PortSlot slot, const ProtocolTimeouts& timeouts) {
+    if (LineContext* line = LineOf(slot)) line->timeouts = timeouts;
 }
 
 } // namespace velmar

@@ -2,6 +2,7 @@
 // verified and retried as read_retry.h says, and chunked writes, each chunk of a stored record
 // sent again when its status was lost or garbled (write_chunk.h).
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 #include "protocol/read_request.h"
 #include "protocol/timeouts.h"
@@ -29,10 +30,10 @@ uint32_t LineAddress(int address, int offset) {
 } // namespace
 
 int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst, uint8_t space) {
-    if (slot > kMaxTransactionSlot) return -3;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     const auto cmd = static_cast<uint8_t>(kReadCmd + space);
 
-    if (length > kMaxTransfer) return -1;
+    if (length > kMaxTransfer) return Code(ExchangeResult::Failed);
     int total = length;
     int offset = 0;
     if (length <= 0) {
@@ -41,7 +42,7 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
         uint8_t recordLength = 0;
         if (!detail::ReadRequest(slot, ctrl, cmd, LineAddress(address, 0), 1,
                                  Timeouts(slot).lengthReplyMs, &recordLength))
-            return -1;
+            return Code(ExchangeResult::Failed);
         total = recordLength;
     }
 
@@ -52,7 +53,7 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
         const int chunk = std::min(total - got, kMaxChunk);
         if (!detail::ReadRequest(slot, ctrl, cmd, LineAddress(address, offset), chunk,
                                  Timeouts(slot).readChunkStallMs, buffer.data() + got))
-            return -1;
+            return Code(ExchangeResult::Failed);
         got += chunk;
         offset += chunk;
     }
@@ -62,9 +63,9 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
 
 int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_t* data,
                   uint8_t space) {
-    if (slot > kMaxTransactionSlot) return -3;
-    if (length == 0) return 1;
-    if (length < 0 || length > kMaxTransfer) return -1;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
+    if (length == 0) return Code(ExchangeResult::Done);
+    if (length < 0 || length > kMaxTransfer) return Code(ExchangeResult::Failed);
     const auto cmd = static_cast<uint8_t>(kWriteCmd + space);
 
     // Stored records may be written again; the live registers and the targets above them act.
@@ -92,10 +93,11 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
         };
         const detail::ChunkTarget target{slot,  ctrl,        space,     lineAddress,
                                          chunk, data + done, repeatable};
-        if (!detail::WriteChunk(target, sendOnce) || !framesSent) return -1;
+        if (!detail::WriteChunk(target, sendOnce) || !framesSent)
+            return Code(ExchangeResult::Failed);
         done += chunk;
     }
-    return 1;
+    return Code(ExchangeResult::Done);
 }
 
 } // namespace velmar

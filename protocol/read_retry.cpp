@@ -3,42 +3,37 @@
 
 namespace velmar {
 
-void SetReadRetries(int retries) {
-    ForEachLine([retries](LineContext& line) { line.retry.SetRetries(retries); });
-}
-
-int ReadRetries() {
-    return LineOf(0).retry.Retries(); // set with every other line, never alone
+void SetReadRetries(PortSlot slot, int retries) {
+    if (LineContext* line = LineOf(slot)) line->retry.SetRetries(retries);
 }
 
 int ReadRetries(PortSlot slot) {
-    return LineOf(slot).retry.Retries();
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->retry.Retries() : kDefaultReadRetries;
 }
 
-uint64_t RetriedRequests() {
-    uint64_t sum = 0;
-    ForEachLine([&sum](const LineContext& line) { sum += line.retry.Retried(); });
-    return sum;
-}
-
-void ResetRetriedRequests() {
-    ForEachLine([](LineContext& line) { line.retry.ResetRetried(); });
+uint64_t RetriedRequests(PortSlot slot) {
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->retry.Retried() : 0;
 }
 
 void CountRetriedRequest(PortSlot slot) {
-    LineOf(slot).retry.CountRetried();
+    if (LineContext* line = LineOf(slot)) line->retry.CountRetried();
 }
 
 Trailer ReplyTrailer(PortSlot slot, int ctrl) {
-    return LineOf(slot).replies.TrailerOf(ctrl);
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->replies.TrailerOf(ctrl) : Trailer::Unknown;
 }
 
 bool NoteReplyPassed(PortSlot slot, int ctrl, const uint8_t* reply, size_t size) {
-    return LineOf(slot).replies.NotePassed(ctrl, reply, size);
+    LineContext* line = LineOf(slot);
+    return line != nullptr && line->replies.NotePassed(ctrl, reply, size);
 }
 
 bool NoteTrailerNotChecksum(PortSlot slot, int ctrl) {
-    return LineOf(slot).replies.NoteNotChecksum(ctrl);
+    LineContext* line = LineOf(slot);
+    return line != nullptr && line->replies.NoteNotChecksum(ctrl);
 }
 
 bool RepliesConfirmedByRereading(PortSlot slot, int ctrl) {
@@ -46,35 +41,35 @@ bool RepliesConfirmedByRereading(PortSlot slot, int ctrl) {
 }
 
 std::vector<int> ControllersConfirmedByRereading(PortSlot slot) {
-    return LineOf(slot).replies.ConfirmedByRereading();
-}
-
-void ForgetReplyChecks() {
-    ForEachLine([](LineContext& line) { line.replies.Forget(); });
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->replies.ConfirmedByRereading() : std::vector<int>{};
 }
 
 int ReplyLatencyUs(PortSlot slot) {
-    return LineOf(slot).replies.LatencyUs();
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->replies.LatencyUs() : 0;
 }
 
 void NoteReplyLatency(PortSlot slot, int microseconds) {
-    LineOf(slot).replies.NoteLatency(microseconds);
+    if (LineContext* line = LineOf(slot)) line->replies.NoteLatency(microseconds);
 }
 
 void NoteReplyPace(PortSlot slot, bool keptLineTime) {
-    LineOf(slot).replies.NotePace(keptLineTime);
+    if (LineContext* line = LineOf(slot)) line->replies.NotePace(keptLineTime);
 }
 
 bool RepliesKeepLineTime(PortSlot slot) {
-    return LineOf(slot).replies.KeepsLineTime();
+    const LineContext* line = LineOf(slot);
+    return line != nullptr && line->replies.KeepsLineTime();
 }
 
 void NoteReplyOwed(PortSlot slot, int64_t sentAtUs) {
-    LineOf(slot).replies.NoteOwed(sentAtUs);
+    if (LineContext* line = LineOf(slot)) line->replies.NoteOwed(sentAtUs);
 }
 
 int64_t ReplyOwedSince(PortSlot slot) {
-    return LineOf(slot).replies.OwedSinceUs();
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->replies.OwedSinceUs() : 0;
 }
 
 bool ReplyOwedPossible(PortSlot slot) {

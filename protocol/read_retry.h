@@ -16,8 +16,8 @@
 // known, two plus the retries otherwise. Writes of memory records are repeated within the same
 // count (mem_transactions.cpp, block_write.cpp).
 //
-// All of it is kept per line (line_context.h) and may be read from the thread that runs the
-// exchanges while the window thread sets the retry count or forgets the controllers.
+// All of it is kept in the context of the port open on the slot (line_context.h): it starts
+// afresh with each port opened, and is used by the thread that runs the line's exchanges.
 #pragma once
 
 #include "link/serial_port.h"
@@ -38,21 +38,19 @@ inline constexpr int kRepliesToRevealTrailer = 3;
 // Identical replies that confirm a chunk of a controller without the checksum.
 inline constexpr int kConfirmingReads = 2;
 
-// What follows reaches the context of the line on `slot` (line_context.h); the functions without
-// a slot act on every line.
+// What follows reaches the context of the port open on `slot` (line_context.h); without a port
+// the readers give the defaults and the rest does nothing.
 
 // Further attempts after a failed read request (no reply, short or long reply, failed check,
 // replies that differ) or a write chunk whose status was lost or garbled. 0 sends each request
-// as often as confirmation needs and no more. Values are clamped to 0..kMaxReadRetries.
-// SetReadRetries sets it for every line; ReadRetries() is the count it last set.
-void SetReadRetries(int retries);
-int ReadRetries();
+// as often as confirmation needs and no more. Values are clamped to 0..kMaxReadRetries; a port
+// opened starts with kDefaultReadRetries.
+void SetReadRetries(PortSlot slot, int retries);
 int ReadRetries(PortSlot slot);
 
-// Requests (reads or write chunks) that needed a further attempt since the last reset, whatever
-// their outcome: counted per line, summed over all lines.
-uint64_t RetriedRequests();
-void ResetRetriedRequests();
+// Requests (reads or write chunks) on `slot` that needed a further attempt since the port was
+// opened, whatever their outcome.
+uint64_t RetriedRequests(PortSlot slot);
 void CountRetriedRequest(PortSlot slot);
 
 // What is known of the trailing byte of the replies of controller `ctrl` on `slot`.
@@ -68,10 +66,6 @@ bool NoteTrailerNotChecksum(PortSlot slot, int ctrl);
 bool RepliesConfirmedByRereading(PortSlot slot, int ctrl);
 // The numbers (low byte) of the controllers on `slot` whose replies are confirmed by rereading.
 std::vector<int> ControllersConfirmedByRereading(PortSlot slot);
-// Forget what was learnt about the controllers and replies of every line (a port was opened or
-// closed).
-void ForgetReplyChecks();
-
 // How long replies on `slot` take from the read header to their first byte, in microseconds:
 // the slowest recent one (0 when nothing was measured since the port was forgotten). A port
 // whose replies come later than the budget gets longer waits from it.

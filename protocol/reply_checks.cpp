@@ -7,13 +7,11 @@
 namespace velmar {
 
 Trailer ReplyChecks::TrailerOf(int ctrl) const {
-    std::lock_guard lock(mutex_);
     const auto it = controllers_.find(ctrl & 0xFF);
     return it != controllers_.end() ? it->second.trailer : Trailer::Unknown;
 }
 
 bool ReplyChecks::NotePassed(int ctrl, const uint8_t* reply, size_t size) {
-    std::lock_guard lock(mutex_);
     Controller& c = controllers_[ctrl & 0xFF];
     if (c.trailer != Trailer::Unknown) return c.trailer == Trailer::Checksum;
     std::vector<uint8_t> bytes(reply, reply + size);
@@ -26,7 +24,6 @@ bool ReplyChecks::NotePassed(int ctrl, const uint8_t* reply, size_t size) {
 }
 
 bool ReplyChecks::NoteNotChecksum(int ctrl) {
-    std::lock_guard lock(mutex_);
     Controller& c = controllers_[ctrl & 0xFF];
     if (c.trailer == Trailer::NotChecksum) return false;
     c.trailer = Trailer::NotChecksum;
@@ -35,7 +32,6 @@ bool ReplyChecks::NoteNotChecksum(int ctrl) {
 }
 
 std::vector<int> ReplyChecks::ConfirmedByRereading() const {
-    std::lock_guard lock(mutex_);
     std::vector<int> numbers;
     for (const auto& [number, c] : controllers_)
         if (c.trailer == Trailer::NotChecksum) numbers.push_back(number);
@@ -46,30 +42,15 @@ void ReplyChecks::NoteLatency(int microseconds) {
     // A slower reply counts at once; faster ones pull the figure down only slowly, so that one
     // early outlier (the first exchange after opening a port) does not set it for good, and a
     // controller that is sometimes slow keeps a figure near its slow replies.
-    int seen = latencyUs_.load();
-    for (;;) {
-        const int next = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
-        if (latencyUs_.compare_exchange_weak(seen, next)) return;
-    }
+    const int seen = latencyUs_;
+    latencyUs_ = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
 }
 
 void ReplyChecks::NotePace(bool keptLineTime) {
-    if (!keptLineTime) {
-        pace_.store(kPaceFaster);
-        return;
-    }
-    int expected = kPaceUnknown;
-    pace_.compare_exchange_strong(expected, kPaceKept);
-}
-
-void ReplyChecks::Forget() {
-    {
-        std::lock_guard lock(mutex_);
-        controllers_.clear();
-    }
-    latencyUs_.store(0);
-    pace_.store(kPaceUnknown);
-    owedSinceUs_.store(0);
+    if (!keptLineTime)
+        pace_ = kPaceFaster;
+    else if (pace_ == kPaceUnknown)
+        pace_ = kPaceKept;
 }
 
 } // namespace velmar

@@ -1,16 +1,12 @@
 // What one line has learnt from its replies: per controller whether the trailing reply byte is
 // the checksum (see read_retry.h for how it is learnt and used), and for the line itself how late
 // replies come, whether they keep the line time, and whether a reply given up on may still come.
-//
-// The exchange thread notes and reads all of it while the window thread may forget it (a port was
-// opened or closed): the controllers' states are guarded, the line's figures atomic.
+// Kept in the line's context and used by the thread that runs the line's exchanges.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <vector>
 
 namespace velmar {
@@ -27,14 +23,12 @@ class ReplyChecks {
     // The numbers (low byte) of the controllers whose replies are confirmed by rereading.
     std::vector<int> ConfirmedByRereading() const;
 
-    int LatencyUs() const { return latencyUs_.load(); }
+    int LatencyUs() const { return latencyUs_; }
     void NoteLatency(int microseconds);
     void NotePace(bool keptLineTime);
-    bool KeepsLineTime() const { return pace_.load() == kPaceKept; }
-    void NoteOwed(int64_t sentAtUs) { owedSinceUs_.store(sentAtUs); }
-    int64_t OwedSinceUs() const { return owedSinceUs_.load(); }
-
-    void Forget();
+    bool KeepsLineTime() const { return pace_ == kPaceKept; }
+    void NoteOwed(int64_t sentAtUs) { owedSinceUs_ = sentAtUs; }
+    int64_t OwedSinceUs() const { return owedSinceUs_; }
 
   private:
     struct Controller {
@@ -44,11 +38,10 @@ class ReplyChecks {
     // Nothing known yet; replies keep the line time; a reply came sooner (sticky).
     static constexpr int kPaceUnknown = 0, kPaceKept = 1, kPaceFaster = 2;
 
-    mutable std::mutex mutex_;
-    std::map<int, Controller> controllers_; // by the number's low byte; guarded by mutex_
-    std::atomic<int> latencyUs_{0};
-    std::atomic<int> pace_{kPaceUnknown};
-    std::atomic<int64_t> owedSinceUs_{0};
+    std::map<int, Controller> controllers_; // by the number's low byte
+    int latencyUs_ = 0;
+    int pace_ = kPaceUnknown;
+    int64_t owedSinceUs_ = 0;
 };
 
 } // namespace velmar

@@ -1,5 +1,6 @@
 // Fixed service exchanges: address poll, restart, pulse simulator, temperature sensor, sizes.
 #include "protocol/ctrlr_protocol.h"
+#include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
 
@@ -22,47 +23,52 @@ int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber
     SendCtrlrCmd(slot, ctrl, kPollCmd);
 
     const int n = detail::AwaitAtLeast(slot, 4, Timeouts(slot).addressPollMs);
-    if (n < 4) return -1;
+    if (n < 4) return Code(PollResult::NoAnswer);
     std::array<uint8_t, 256> got{};
-    if (ReadPort(slot, got.data(), n) != 1) return -1;
-    if (ChecksumRot8(got.data(), 3) != got[3]) return -2;
+    if (ReadPort(slot, got.data(), n) != 1) return Code(PollResult::NoAnswer);
+    if (ChecksumRot8(got.data(), 3) != got[3]) return Code(PollResult::WrongAnswer);
     // At the reserve address the answering controller's number counts even when the echo is
     // wrong: it tells which controller is there.
     if ((ctrl & 0xFF) == kReserveAddress) ctrlrNumber = got[0];
-    if (got[1] != kPollCmd) return -2;
+    if (got[1] != kPollCmd) return Code(PollResult::WrongAnswer);
     std::memcpy(reply, got.data(), 4);
     ctrlrNumber = got[0];
-    return 1;
+    return Code(PollResult::Answered);
 }
 
 int RestartCtrlr(PortSlot slot, int ctrl) {
     const uint8_t request = 0x01;
-    return WriteCtrlrMem(slot, ctrl, service::kRestart, 1, &request, kSpaceER) == 1 ? 1 : -1;
+    return Succeeded(WriteCtrlrMem(slot, ctrl, service::kRestart, 1, &request, kSpaceER))
+               ? Code(ExchangeResult::Done)
+               : Code(ExchangeResult::Failed);
 }
 
 int GetPulseSimulator(PortSlot slot, int ctrl) {
     uint8_t status = 0;
-    if (ReadCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR) < 1) return -1;
+    if (!Succeeded(ReadCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR)))
+        return Code(ExchangeResult::Failed);
     return (status & kPulseSimulatorBit) != 0 ? 1 : 0;
 }
 
 int SetPulseSimulator(PortSlot slot, int ctrl, bool on) {
-    if (slot > kMaxTransactionSlot) return -3;
+    if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     // The other bits of the status byte are not the tool's to keep: it writes the switch alone.
     const uint8_t status = on ? kPulseSimulatorBit : 0;
-    return WriteCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR) == 1 ? 1 : -1;
+    return Succeeded(WriteCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR))
+               ? Code(ExchangeResult::Done)
+               : Code(ExchangeResult::Failed);
 }
 
 bool ReadTempAdc(PortSlot slot, int ctrl, uint8_t out[3]) {
-    return ReadCtrlrMem(slot, ctrl, service::kTempAdcIR, 3, out, kSpaceIR) > 0;
+    return Succeeded(ReadCtrlrMem(slot, ctrl, service::kTempAdcIR, 3, out, kSpaceIR));
 }
 
 int ReadStructSizes(PortSlot slot, int ctrl, uint8_t sizes[service::kSizesLength]) {
     if (ReadCtrlrMem(slot, ctrl, service::kSizes, service::kSizesLength, sizes, kSpaceER) ==
         service::kSizesLength)
-        return 1;
+        return Code(ExchangeResult::Done);
     std::memset(sizes, 0, service::kSizesLength);
-    return -1;
+    return Code(ExchangeResult::Failed);
 }
 
 } // namespace velmar

@@ -38,8 +38,10 @@ struct ProtocolTimeouts {
     int earlyReplyPercent = 90;
 };
 
-// The budgets in force on the line on `slot` (its LineContext); tests may shorten them.
-ProtocolTimeouts& Timeouts(PortSlot slot);
+// The budgets in force on the port open on `slot` (its LineContext; the defaults for no port).
+const ProtocolTimeouts& Timeouts(PortSlot slot);
+// Sets them for the port open on `slot`, until it is closed; nothing without a port.
+void SetTimeouts(PortSlot slot, const ProtocolTimeouts& timeouts);
 
 // Fixed pauses the controller needs; not tunable.
 inline constexpr int kDataFramePauseMs = 50; // between a write header and its data frame

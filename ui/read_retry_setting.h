@@ -5,7 +5,7 @@
 //   [exchange]
 //   read_retries=2
 //
-// Read once at start, before any exchange, into the core's retry setting.
+// Read once at start, before any exchange; the window gives each port it opens that count.
 #pragma once
 
 #include <QSettings>
@@ -17,6 +17,8 @@ namespace velmar::ui {
 // that is not a whole number in 0..kMaxReadRetries keeps it too and returns a message saying so
 // (empty when all is well).
 QString ApplyReadRetrySetting(const QSettings& settings);
+// The count taken from the settings (kDefaultReadRetries when none was).
+int WindowReadRetries();
 
 // The window's settings file.
 QSettings WindowSettings();

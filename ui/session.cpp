@@ -9,6 +9,7 @@
 #include "protocol/read_retry.h"
 #include "ui/exchange/thread_runner.h"
 #include "ui/port_config.h"
+#include "ui/read_retry_setting.h"
 
 namespace velmar::ui {
 
@@ -171,14 +172,13 @@ std::vector<std::string> Session::DiscoverPorts() {
 }
 
 int Session::OpenSessionPort(QWidget* parent) {
-    // Another port may lead to another controller: what was learnt about its replies goes.
-    ForgetReplyChecks();
     const LineSettings line = line_;
     PortSlot slot = 0;
     int configured = 0;
     const int code = Exchange([&] {
         const int opened = OpenPort(slot, line.portName.c_str());
         if (slot == 0) return opened != 0 ? opened : kPortNoSlot;
+        SetReadRetries(slot, WindowReadRetries()); // the new port's line starts afresh
         configured = ConfigurePort(slot, line.baud, line.dataBits, line.parity, line.stopBits);
         return 0;
     });
@@ -199,7 +199,6 @@ QString Session::ConfigureFailureText(int code) const {
 }
 
 void Session::CloseSessionPort() {
-    ForgetReplyChecks();
     const PortSlot slot = portSlot_;
     if (slot != 0) Exchange([slot] { return ClosePort(slot); });
     SetSlot(0);

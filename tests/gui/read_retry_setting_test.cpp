@@ -28,7 +28,6 @@ TEST(ReadRetrySetting, TakenFromTheSettingsFileWhenItIsAWholeNumberInRange) {
     ASSERT_TRUE(dir.isValid());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line != nullptr ? c.line : "(none)");
-        SetReadRetries(kDefaultReadRetries);
         const QString path = dir.filePath(QStringLiteral("velmar.ini"));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -36,10 +35,9 @@ TEST(ReadRetrySetting, TakenFromTheSettingsFileWhenItIsAWholeNumberInRange) {
         if (c.line != nullptr) file.write(QByteArray(c.line) + "\n");
         file.close();
         const QString complaint = ApplyReadRetrySetting(QSettings(path, QSettings::IniFormat));
-        EXPECT_EQ(ReadRetries(), c.retries);
+        EXPECT_EQ(WindowReadRetries(), c.retries);
         EXPECT_EQ(!complaint.isEmpty(), c.complaint) << complaint.toStdString();
     }
-    SetReadRetries(kDefaultReadRetries);
 }
 
 } // namespace

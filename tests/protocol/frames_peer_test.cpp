@@ -2,6 +2,7 @@
 // the transactions' handling of replies the peer shapes at will.
 #include "data/device_image.h"
 #include "data/memory_map.h"
+#include "protocol/line_context.h"
 #include "protocol/read_retry.h"
 #include "pty_peer.h"
 #include "test_support.h"
@@ -28,7 +29,6 @@ class PeerTest : public ::testing::Test {
         ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
         // The scripted peer answers each request once: every number it plays is taken as a
         // controller known to send the checksum, so that no reply waits for a confirming read.
-        ForgetReplyChecks();
         for (int ctrl = 0; ctrl < 256; ++ctrl) {
             for (uint8_t data = 0; data < kPassesToKnowChecksum; ++data)
                 NoteReplyPassed(slot, ctrl, &data, 1);
@@ -191,8 +191,7 @@ TEST_F(PeerTest, ReplyLongerOrShorterThanExpectedFails) {
 TEST_F(PeerTest, ReplyThatGrowsPastItsLengthIsRefused) {
     // The stray byte comes a moment after the expected ones, as on a line; a generous settle
     // time keeps the check independent of the machine's load.
-    const int saved = Timeouts(slot).replySettlePercent;
-    Timeouts(slot).replySettlePercent = 2000; // 20 characters, about 40 ms at 4800 baud
+    LineOf(slot)->timeouts.replySettlePercent = 2000; // 20 characters, about 40 ms at 4800 baud
     Peer([&] {
         peer.Read(12);
         peer.Write({1, 2, 3, 4});
@@ -202,7 +201,6 @@ TEST_F(PeerTest, ReplyThatGrowsPastItsLengthIsRefused) {
     uint8_t dst[3] = {};
     EXPECT_EQ(ReadCtrlrMem(slot, 1, 0x2000, 3, dst, kSpaceER), -1);
     JoinPeer();
-    Timeouts(slot).replySettlePercent = saved;
 }
 
 TEST_F(PeerTest, SlowReplyKeepsGoingWhileBytesArrive) {

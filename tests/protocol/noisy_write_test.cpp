@@ -72,8 +72,8 @@ TEST_F(NoisyWriteTest, MemoryChunkIsSentAgainUntilItsStatusIsClear) {
             const bool anyLength = std::string(w.name) == "BlockWriteAcked" &&
                                    std::string(c.fault) == "stray byte after the status";
             SCOPED_TRACE(std::string(w.name) + ": " + c.fault);
-            SetReadRetries(c.retries);
-            ForgetReplyChecks(); // each case learns the trailer afresh
+            ReopenLine(); // each case learns the trailer afresh
+            SetReadRetries(slot, c.retries);
             WithFaults(c.set);
             const uint64_t frames = sim.FramesSeen();
             EXPECT_EQ(w.write(slot, data), anyLength ? 1 : c.result);
@@ -127,7 +127,6 @@ TEST_F(NoisyWriteTest, LostStatusIsReadBackBeforeAnyResend) {
 // A controller that sends its replies in pieces, pausing longer than a character between them:
 // the two-byte status of a one-byte write, and read replies, are taken whole and at once.
 TEST_F(NoisyWriteTest, RepliesInPiecesAreTakenWhole) {
-    ResetRetriedRequests();
     WithFaults([](sim::Faults& f) {
         f.replyPieces = 2;
         f.replyPieceGapMs = 8; // several character times at 4800 baud
@@ -142,7 +141,7 @@ TEST_F(NoisyWriteTest, RepliesInPiecesAreTakenWhole) {
         EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kMakeBlock, length, got.data(), kSpaceER), length);
         EXPECT_EQ(got, std::vector<uint8_t>(data.begin(), data.begin() + length));
     }
-    EXPECT_EQ(RetriedRequests(), 0u);
+    EXPECT_EQ(RetriedRequests(slot), 0u);
 }
 
 TEST_F(NoisyWriteTest, ActingCommandsAreNeverRepeated) {
@@ -210,7 +209,7 @@ TEST_F(NoisyWriteTest, FailedImageLoadTellsWhatTheControllerHolds) {
         f = sim::Faults{};
         f.noAnswer = true;
     });
-    SetReadRetries(0);
+    SetReadRetries(slot, 0);
     EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report), kImageNotWritten);
     EXPECT_FALSE(report.anythingSent);
     EXPECT_NE(ImageWriteFailureText(report).find("контроллер не изменен"), std::string::npos);

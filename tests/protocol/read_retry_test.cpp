@@ -25,7 +25,6 @@ class ReadRetryTest : public SimLineTest {
     void SetUp() override {
         SimLineTest::SetUp();
         if (HasFatalFailure()) return;
-        ResetRetriedRequests();
         logStart = FileText(ExchangeLogPath()).size();
     }
     // Reads channel 5's registers; the bytes read (all 0xEE when the read failed).
@@ -42,7 +41,7 @@ class ReadRetryTest : public SimLineTest {
             ASSERT_GT(ReadCtrlrMem(slot, 1, address, 7, buf.data(), kSpaceER), 0);
         }
         ASSERT_EQ(ReplyTrailer(slot, 1), Trailer::Checksum);
-        ResetRetriedRequests();
+        retriedBefore = RetriedRequests(slot);
         logStart = FileText(ExchangeLogPath()).size();
     }
     static std::string FileText(const std::string& path) {
@@ -54,6 +53,8 @@ class ReadRetryTest : public SimLineTest {
         }
         return text;
     }
+    // Requests retried since the port was opened, or since the checksum was learnt.
+    uint64_t Retried() const { return RetriedRequests(slot) - retriedBefore; }
     // What this test added to the exchange log.
     std::string Log() const { return FileText(ExchangeLogPath()).substr(logStart); }
     static size_t Count(const std::string& text, const char* utf8) {
@@ -65,6 +66,7 @@ class ReadRetryTest : public SimLineTest {
     }
 
     size_t logStart = 0;
+    uint64_t retriedBefore = 0;
 };
 
 TEST_F(ReadRetryTest, OneBrokenReplyIsAskedForAgain) {
@@ -81,15 +83,14 @@ TEST_F(ReadRetryTest, OneBrokenReplyIsAskedForAgain) {
     std::vector<uint8_t> got;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
-        SetReadRetries(kDefaultReadRetries);
-        ResetRetriedRequests();
+        SetReadRetries(slot, kDefaultReadRetries);
         WithFaults(c.set);
         EXPECT_EQ(ReadRegs(got), kRegsLength);
         EXPECT_EQ(got, memory);
         WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
 
         // No retries: the read fails, and stores nothing.
-        SetReadRetries(0);
+        SetReadRetries(slot, 0);
         WithFaults(c.set);
         EXPECT_EQ(ReadRegs(got), -1);
         EXPECT_EQ(got, std::vector<uint8_t>(kRegsLength, 0xEE));
@@ -97,7 +98,7 @@ TEST_F(ReadRetryTest, OneBrokenReplyIsAskedForAgain) {
     }
 
     // A longer reply, here seen whole at once, is never taken: every attempt fails.
-    SetReadRetries(kDefaultReadRetries);
+    SetReadRetries(slot, kDefaultReadRetries);
     WithFaults([](sim::Faults& f) { f.extraReplyBytes = 1; });
     EXPECT_EQ(ReadRegs(got), -1);
 }
@@ -141,7 +142,7 @@ TEST_F(ReadRetryTest, NoFaultMixYieldsWrongBytes) {
             EXPECT_EQ(file, (std::vector<uint8_t>{'o', 'l', 'd'}));
         }
     }
-    EXPECT_GT(RetriedRequests(), 0u);
+    EXPECT_GT(Retried(), 0u);
 }
 
 TEST_F(ReadRetryTest, ControllerWithoutChecksumOnANoisyLineSavesItsImageRight) {
@@ -185,7 +186,7 @@ TEST_F(ReadRetryTest, ControllerThatSendsTheChecksumPaysNothingExtra) {
     frames = sim.FramesSeen();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(sim.FramesSeen() - frames, 6u) << "two requests a read";
-    EXPECT_EQ(RetriedRequests(), 0u);
+    EXPECT_EQ(Retried(), 0u);
     EXPECT_FALSE(RepliesConfirmedByRereading(slot, 1));
 }
 
@@ -224,15 +225,15 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumHasEveryReplyConfirmed) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(got, memory);
     EXPECT_EQ(sim.FramesSeen() - frames, 12u) << "confirmation is never switched off";
-    EXPECT_EQ(RetriedRequests(), 1u) << "only the first request needed a read beyond two";
+    EXPECT_EQ(Retried(), 1u) << "only the first request needed a read beyond two";
     const std::string log = Log();
     EXPECT_EQ(Count(log, "каждый ответ подтверждается повторным чтением"), 1u);
     EXPECT_EQ(Count(log, "не прошел проверку"), 2u);
 
-    // Another controller number starts unknown; forgetting the port forgets the controller.
+    // Another controller number starts unknown; the port opened again knows no controller.
     EXPECT_EQ(ReplyTrailer(slot, 2), Trailer::Unknown);
     EXPECT_EQ(ControllersConfirmedByRereading(slot), std::vector<int>{1});
-    ForgetReplyChecks();
+    ReopenLine();
     EXPECT_EQ(ReplyTrailer(slot, 1), Trailer::Unknown);
 }
 
@@ -240,7 +241,7 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadWithoutRetriesAndDecidedByA
     WithFaults([](sim::Faults& f) { f.trailerNotChecksum = true; });
     const std::vector<uint8_t> memory = Memory(RegsAt(), kRegsLength);
     std::vector<uint8_t> got;
-    SetReadRetries(0);
+    SetReadRetries(slot, 0);
     EXPECT_EQ(ReadRegs(got), kRegsLength);
     EXPECT_EQ(got, memory);
     EXPECT_EQ(ReadRegs(got), kRegsLength);
@@ -258,7 +259,7 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumIsReadWithoutRetriesAndDecidedByA
         {1, [](sim::Faults& f) { f.dropReplies = 2; }, -1},
     };
     for (const Case& c : cases) {
-        SetReadRetries(c.retries);
+        SetReadRetries(slot, c.retries);
         WithFaults(c.fault);
         EXPECT_EQ(ReadRegs(got), c.result) << "retries " << c.retries;
         if (c.result > 0) {
@@ -281,7 +282,7 @@ TEST_F(ReadRetryTest, ControllerWithAVaryingTrailerIsReadSavedAndLoaded) {
     LiveRecordStore store(slot, ctrl);
     for (const int retries : {0, kDefaultReadRetries}) {
         SCOPED_TRACE(retries);
-        SetReadRetries(retries);
+        SetReadRetries(slot, retries);
         uint8_t status = 0;
         EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kStatusIR, 1, &status, kSpaceIR), 1);
         EXPECT_EQ(status, Memory(addr::kStatusIR, 1, kSpaceIR)[0]);
@@ -327,7 +328,7 @@ TEST_F(ReadRetryTest, RetriesAndFailedChecksAreLogged) {
     EXPECT_EQ(Count(log, "контрольная сумма не сошлась"), 0u);
     EXPECT_EQ(Count(log, "не сошлась контрольная сумма"), 1u);
     EXPECT_EQ(Count(log, "не прошел проверку"), 1u);
-    EXPECT_EQ(RetriedRequests(), 2u);
+    EXPECT_EQ(Retried(), 2u);
 
     SetLogMask(0);
     const size_t before = Log().size();

@@ -110,10 +110,10 @@ TEST_F(SimTest, AddressPollAndCorruptedReplies) {
     const uint8_t two[] = {1, 2};
     WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), 1);
-    SetReadRetries(0);
+    SetReadRetries(slot, 0);
     WithFaults([](sim::Faults& f) { f.corruptReplies = 1; });
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), -1);
-    SetReadRetries(kDefaultReadRetries);
+    SetReadRetries(slot, kDefaultReadRetries);
     EXPECT_EQ(WriteCtrlrMem(slot, 1, 0x6000, 2, two, kSpaceER), 1);
 }
 

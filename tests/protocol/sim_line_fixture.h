@@ -1,5 +1,5 @@
-// The port layer on a pseudo-terminal to the in-process controller simulator, with the reply
-// checks and read retries as a fresh program has them: the set-up of the exchange tests.
+// The port layer on a pseudo-terminal to the in-process controller simulator: the set-up of the
+// exchange tests. The port opened has a fresh line context (reply checks, read retries, budgets).
 #pragma once
 
 #include "protocol/read_retry.h"
@@ -16,17 +16,22 @@ class SimLineTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(sim.Start(), 0);
         StartLayerWithTempLog();
-        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), 0);
-        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
-        ForgetReplyChecks();
-        SetReadRetries(kDefaultReadRetries);
+        OpenLineToSim();
+    }
+    // Opens the port to the simulator again: its line starts afresh, as every port opened does.
+    void ReopenLine() {
+        ClosePort(slot);
+        OpenLineToSim();
     }
     void TearDown() override {
-        SetReadRetries(kDefaultReadRetries);
         SetLogMask(0);
         ClosePort(slot);
         StopPortLayer();
         sim.Stop();
+    }
+    void OpenLineToSim() {
+        ASSERT_EQ(OpenPort(slot, sim.SlavePath().c_str()), kPortOk);
+        ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), kPortOk);
     }
     template <class F> void WithFaults(F change) {
         auto lock = sim.Lock();

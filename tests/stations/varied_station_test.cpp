@@ -352,7 +352,6 @@ class StationRun {
         PortSlot slot = 0;
         ASSERT_EQ(OpenPort(slot, sim_->SlavePath().c_str()), 0);
         ASSERT_EQ(ConfigurePort(slot, 38400, 8, 'N', 1), 0);
-        ForgetReplyChecks();
         LiveRecordStore store(slot, n);
         ControllerModel model;
         const int channel = Draw(rng_, 0, 1);
