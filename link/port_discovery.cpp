@@ -14,7 +14,6 @@ namespace {
 constexpr int kTimeoutMs = 1000;
 
 PortList portList;
-SystemPortSource systemPortSource = nullptr;
 
 bool Full() {
     return portList.count >= kPortListMax;
@@ -132,18 +131,13 @@ bool PortNameLess(const char* a, const char* b) {
     return std::strcmp(a, b) < 0;
 }
 
-void SetSystemPortSource(SystemPortSource source) {
-    systemPortSource = source;
-}
-
 const PortList& GetPortList() {
     return portList;
 }
 
-int DiscoverPorts() {
+int DiscoverPorts(SystemPortSource source) {
     portList = PortList{};
-    const std::vector<std::string> system =
-        systemPortSource != nullptr ? systemPortSource() : ListSystemSerialPorts();
+    const std::vector<std::string> system = source();
     for (const std::string& name : system) {
         if (Full()) break;
         // A cut name would open another device or none: such a port is left out.

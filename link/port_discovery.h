@@ -36,8 +36,13 @@ struct PortList {
     std::array<PortListEntry, kPortListMax> entries{};
 };
 
+// The platform's serial devices by name ("ttyS0", "ttyUSB0"; full paths outside /dev).
+std::vector<std::string> ListSystemSerialPorts();
+// Where the system's serial ports come from (tests give a fixed list).
+using SystemPortSource = std::vector<std::string> (*)();
+
 // Rebuilds the list; always 1.
-int DiscoverPorts();
+int DiscoverPorts(SystemPortSource source = ListSystemSerialPorts);
 const PortList& GetPortList();
 
 uint8_t DeviceKindOfProduct(const char* product);
@@ -46,11 +51,5 @@ uint8_t DeviceKindOfProduct(const char* product);
 // number (ttyS2 before ttyS10, COM2 before COM10, U_999 before U_1234_1); otherwise byte by byte.
 bool PortNameLess(const char* a, const char* b);
 
-// Where the system's serial ports come from; null restores the platform's own list (tests
-// give a fixed one).
-using SystemPortSource = std::vector<std::string> (*)();
-void SetSystemPortSource(SystemPortSource source);
-// The platform's serial devices by name ("ttyS0", "ttyUSB0"; full paths outside /dev).
-std::vector<std::string> ListSystemSerialPorts();
 
 } // namespace velmar

@@ -40,11 +40,10 @@ const PortListEntry* Entry(const char* name) {
 using DiscoveryTest = UsbTest;
 
 TEST_F(DiscoveryTest, SystemPortsAndConvertersNamedAndSorted) {
-    SetSystemPortSource(MixedSystemPorts);
     fakeusb_add_converter(1234, 2, "Tarvi4");
     fakeusb_add_converter(77, 1, "Murik");
     fakeusb_add_converter(5, 3, "Something else");
-    EXPECT_EQ(DiscoverPorts(), 1);
+    EXPECT_EQ(DiscoverPorts(MixedSystemPorts), 1);
     EXPECT_EQ(Names(),
               (std::vector<std::string>{"COM1", "COM2", "COM10", "ttyS2", "ttyS10", "ttyUSB0",
                                         "U_5_1", "U_5_2", "U_77", "U_1234_1", "U_1234_2"}));
@@ -64,29 +63,28 @@ TEST_F(DiscoveryTest, SystemPortsAndConvertersNamedAndSorted) {
 TEST_F(DiscoveryTest, ChannelLessDeviceIsUkeyOnlyBeforeATarviOrOblen) {
     fakeusb_add_converter(9, 0, "Zelta3"); // found first: listed
     fakeusb_add_converter(10, 1, "Oblen220");
-    DiscoverPorts();
+    DiscoverPorts(NoSystemPorts);
     EXPECT_EQ(Names(), (std::vector<std::string>{"UKEY", "U_10"}));
     EXPECT_EQ(Entry("UKEY")->record.kind, kDeviceZelta3);
 
     fakeusb_reset();
     fakeusb_add_converter(10, 1, "Oblen220");
     fakeusb_add_converter(9, 0, "Zelta3"); // after the converter: no entry
-    DiscoverPorts();
+    DiscoverPorts(NoSystemPorts);
     EXPECT_EQ(Names(), (std::vector<std::string>{"U_10"}));
 
     fakeusb_reset();
     fakeusb_add_converter(11, 1, "Murik"); // a Murik does not hide it
     fakeusb_add_converter(9, 0, "Zelta3");
-    DiscoverPorts();
+    DiscoverPorts(NoSystemPorts);
     EXPECT_EQ(Names(), (std::vector<std::string>{"UKEY", "U_11"}));
 }
 
 TEST_F(DiscoveryTest, SixteenSystemPortsMeanNoUsbDeviceIsExamined) {
-    SetSystemPortSource(SixteenPorts);
     fakeusb_add_converter(1234, 2, "Tarvi4");
     const int scansBefore = fakeusb_scans();
     fakeusb_clear_requests();
-    DiscoverPorts();
+    DiscoverPorts(SixteenPorts);
     EXPECT_EQ(GetPortList().count, 16);
     EXPECT_EQ(Names().front(), "ttyS0");
     EXPECT_EQ(Names().back(), "ttyS15");
@@ -94,8 +92,7 @@ TEST_F(DiscoveryTest, SixteenSystemPortsMeanNoUsbDeviceIsExamined) {
     EXPECT_TRUE(Requests().empty());
 
     // With one place left, a two-channel converter adds its first channel only.
-    SetSystemPortSource(FifteenPorts);
-    DiscoverPorts();
+    DiscoverPorts(FifteenPorts);
     EXPECT_EQ(GetPortList().count, 16);
     EXPECT_EQ(Names().back(), "U_1234_1");
     EXPECT_EQ(Entry("U_1234_2"), nullptr);
@@ -118,17 +115,17 @@ TEST_F(DiscoveryTest, ForeignAndSilentDevicesAreLeftOut) {
     config.identifyBytes = 0; // no serial: listed with the all-ones number
     config.simpleStrings = 0; // strings only through the descriptor request
     fakeusb_add_device(&config);
-    DiscoverPorts();
+    DiscoverPorts(NoSystemPorts);
     EXPECT_EQ(Names(), (std::vector<std::string>{"U_4294967295_1", "U_4294967295_2"}));
     EXPECT_EQ(Entry("U_4294967295_1")->record.serial, 0xFFFFFFFFu);
     EXPECT_EQ(fakeusb_open_handles(), 0);
 }
 
 TEST_F(DiscoveryTest, ConverterPluggedInLaterIsFound) {
-    DiscoverPorts();
+    DiscoverPorts(NoSystemPorts);
     EXPECT_EQ(GetPortList().count, 0);
     fakeusb_add_converter(42, 1, "Tarvi4");
-    DiscoverPorts();
+    DiscoverPorts(NoSystemPorts);
     EXPECT_EQ(Names(), (std::vector<std::string>{"U_42"}));
 }
 
@@ -141,7 +138,7 @@ TEST_F(DiscoveryTest, RunsBesideAnOpenConverterWithoutDisturbingIt) {
         std::vector<uint8_t> frame(30);
         for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(round * 7 + i);
         WritePort(slot, frame.data(), frame.size());
-        DiscoverPorts(); // pauses the pump while it talks to the devices
+        DiscoverPorts(NoSystemPorts); // pauses the pump while it talks to the devices
         EXPECT_EQ(Names(), (std::vector<std::string>{"U_1234_1", "U_1234_2"}));
         ASSERT_TRUE(AwaitAvailable(slot, 30));
         std::vector<uint8_t> echo(30);

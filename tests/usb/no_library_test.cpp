@@ -14,8 +14,7 @@ TEST_F(UsbTest, WithoutTheLibraryOnlySystemPortsAreOffered) {
     StopUsbLibrary();
     fakeusb_add_converter(1234, 2, "Tarvi4"); // present, but nothing can reach it
     StartPortLayer();
-    SetSystemPortSource(TwoPorts);
-    EXPECT_EQ(DiscoverPorts(), 1);
+    EXPECT_EQ(DiscoverPorts(TwoPorts), 1);
     ASSERT_EQ(GetPortList().count, 2);
     EXPECT_STREQ(GetPortList().entries[0].name, "ttyS0");
     EXPECT_FALSE(UsbLibraryLoaded());

@@ -53,7 +53,6 @@ class UsbTest : public ::testing::Test {
         setenv("VELMAR_LIBUSB", VELMAR_FAKEUSB_PATH, 1);
         StopUsbLibrary(); // bind afresh with the variable as set here
         fakeusb_reset();
-        SetSystemPortSource(NoSystemPorts);
         dir_ = std::filesystem::temp_directory_path() /
                ("velmar-usb-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
         std::filesystem::create_directories(dir_);
@@ -63,7 +62,6 @@ class UsbTest : public ::testing::Test {
     void TearDown() override {
         StopPortLayer();
         SetExchangeLogPath(nullptr);
-        SetSystemPortSource(nullptr);
         fakeusb_reset();
         StopUsbLibrary();
         std::error_code ec;
