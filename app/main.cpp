@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     args.removeFirst();
     const velmar::ui::CommandLine cmd = velmar::ui::ParseCommandLine(args);
     for (const QString& e : cmd.errors) std::fprintf(stderr, "velmar: %s\n", qPrintable(e));
-    // Before the first exchange: the exchanges read it from whichever thread runs them.
+    // Before the first port is opened: each port the window opens gets this retry count.
     const QString retryProblem = velmar::ui::ApplyReadRetrySetting(velmar::ui::WindowSettings());
     if (!retryProblem.isEmpty()) std::fprintf(stderr, "velmar: %s\n", qPrintable(retryProblem));
 

@@ -51,5 +51,4 @@ uint8_t DeviceKindOfProduct(const char* product);
 // number (ttyS2 before ttyS10, COM2 before COM10, U_999 before U_1234_1); otherwise byte by byte.
 bool PortNameLess(const char* a, const char* b);
 
-
 } // namespace velmar
