@@ -1,6 +1,7 @@
 // The port table: slot 0, a full table, bad names, a layer that is not started, the ring.
 #include "link/byte_ring.h"
 #include "link/com_device.h"
+#include "link/port_result.h"
 #include "link_test_support.h"
 
 #include <cerrno>
@@ -38,6 +39,49 @@ TEST_F(PortTableTest, SlotZeroGivesNeutralResults) {
     EXPECT_EQ(ConfigurePort(17, 9600, 8, 'N', 1), kPortNoSlot);
     EXPECT_EQ(ConfigurePort(5, 9600, 8, 'N', 1), kPortNoSlot);
     EXPECT_EQ(ReadPort(99, buf, 1), 0);
+}
+
+// Opening and setting up a port through its result: the code by name, the system's error number
+// where the system gave one, the text; the number stays the one OpenPort and ConfigurePort give.
+TEST_F(PortTableTest, OpenLineAndConfigureLineSayWhatFailed) {
+    struct Case {
+        const char* name;
+        PortCode code;
+        int osError;
+        const char* text;
+    };
+    const std::string tooLong(100, 'x');
+    const Case cases[] = {
+        {"", PortCode::EmptyName, 0, "не указано имя порта"},
+        {tooLong.c_str(), PortCode::NameTooLong, 0, "слишком длинное имя порта"},
+        {"/dev/velmar-no-such-device", PortCode::SystemError, ENOENT, "нет такого устройства"},
+        {"tcp:host-without-port", PortCode::BadNetworkName, 0,
+         PortErrorReason(kPortBadNetworkName)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PortSlot slot = 5;
+        const PortResult r = OpenLine(slot, c.name);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_FALSE(r.Ok());
+        EXPECT_EQ(r.osError, c.osError);
+        EXPECT_EQ(r.text, c.text);
+        EXPECT_EQ(slot, 0);
+    }
+    const PortResult notOpen = ConfigureLine(5, LineFormat{});
+    EXPECT_EQ(notOpen.code, PortCode::NoSlot);
+    EXPECT_EQ(notOpen.Number(), kPortNoSlot);
+
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    PortSlot slot = 0;
+    ASSERT_TRUE(OpenLine(slot, pty.path().c_str()).Ok());
+    const PortResult refused = ConfigureLine(slot, {9600, 9, 'N', 1});
+    EXPECT_EQ(refused.code, PortCode::SystemError);
+    EXPECT_EQ(refused.osError, EINVAL);
+    EXPECT_TRUE(ConfigureLine(slot, {9600, 8, 'E', 1}).Ok());
+    EXPECT_EQ(PortBaud(slot), 9600u);
+    ClosePort(slot);
 }
 
 TEST_F(PortTableTest, SeventeenthPortEmptyNameAndBadNames) {
