@@ -28,7 +28,7 @@ TEST_F(GuiTest, DemoModeIdentifiesFromTheDemoImage) {
     EXPECT_TRUE(Enabled("bGlobalDefaultSet"));
     EXPECT_TRUE(session->Store().IsDemo());
     uint8_t params[64] = {};
-    EXPECT_GT(session->Store().Read(0x3100, 0, params), 0);
+    EXPECT_GT(session->Store().Read(0x3100, 0, params).Length(), 0);
 
     // Restart does nothing in demo mode.
     QTest::mouseClick(Find<QPushButton>("bReset"), Qt::LeftButton);

@@ -20,7 +20,7 @@ namespace {
 // The session's port and controller number still reach the controller: a plain read works.
 int ReadBlockThroughSession(ui::Session& session) {
     uint8_t bytes[256] = {};
-    return session.Store().Read(0x3100, -1, bytes, 0);
+    return session.Store().Read(0x3100, -1, bytes, 0).Length();
 }
 
 bool Reident(const ui::Session& s, ui::Reident which) {

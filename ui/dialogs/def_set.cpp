@@ -89,8 +89,8 @@ void TformDefSet::setVisible(bool visible) {
 void TformDefSet::FormShow() {
     if (!session_.Modes().demoMode) {
         RecordStore& store = session_.Store();
-        const int got = session_.Exchange([&] { return DefaultsDeviceCheck(store); });
-        if (got == 0) {
+        const StoreResult got = session_.ExchangeFor([&] { return DefaultsDeviceCheck(store); });
+        if (got.Ok() && got.Length() == 0) {
             session_.Ask().Message(this, QString::fromUtf8(kDefaultsUnsupportedText));
             // Closed once the opening is over, so that a modal loop about to start ends too.
             QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);

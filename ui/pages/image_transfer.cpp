@@ -78,7 +78,7 @@ void ImageTransfer::bSaveImageClick() {
 bool ImageTransfer::SaveImage(QString& message) {
     identToForm_();
     if (!session_.Modes().ctrlrIdentified ||
-        session_.Exchange([&] { return session_.Store().ReadSizes(); }) != 1) {
+        !session_.ExchangeFor([&] { return session_.Store().ReadSizes(); }).Ok()) {
         message = kNoLink;
         return false;
     }

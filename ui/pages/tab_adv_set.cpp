@@ -241,8 +241,11 @@ void TabAdvSet::bSetAdvSetTrkClick() {
         }
         if (!store.IsDemo()) {
             // A make-specific write follows: it waits until the restarted controller listens.
-            session_.Exchange(
-                [&] { return makeChanged ? RestartAndAwait(store) : store.Restart(); });
+            session_.Exchange([&] {
+                if (makeChanged) return RestartAndAwait(store);
+                store.Restart();
+                return kRestartReady;
+            });
         }
         FreshStatus(session_, kWritten);
     }
@@ -263,8 +266,9 @@ void TabAdvSet::bSetAdvSetTrkClick() {
 void TabAdvSet::bTestReleTClick() {
     const uint8_t on = 1;
     RecordStore& store = session_.Store();
-    const int rc = session_.Exchange([&] { return store.Write(addr::kRelayIR, 1, &on, kSpaceIR); });
-    if (rc != 1) session_.Ask().Message(this, QString::fromUtf8(kRelayFailed));
+    const StoreResult rc =
+        session_.ExchangeFor([&] { return store.Write(addr::kRelayIR, 1, &on, kSpaceIR); });
+    if (!rc.Ok()) session_.Ask().Message(this, QString::fromUtf8(kRelayFailed));
 }
 
 CtrlrParams& TabAdvSet::Params() {

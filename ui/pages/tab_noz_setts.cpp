@@ -95,7 +95,7 @@ void TabNozSetts::AfterSave() {
     const int channels = ui->cbNumNozSets->count();
     const int rc = session_.Exchange([&] {
         // A save restarts the controller, which hears nothing until it has started again.
-        if (!store.IsDemo() && store.AwaitAnswer() != 1) return kDeriveReadFailed;
+        if (!store.IsDemo() && !store.AwaitAnswer().Ok()) return kDeriveReadFailed;
         return DeriveModelMeterSettings(model, store, channels);
     });
     if (rc == kDeriveWriteFailed) ShowMessage(kDeriveWriteFailedText);
