@@ -2,7 +2,7 @@
 # Includes go one way. The core is layered base <- link <- protocol <- data: no folder includes
 # one above it, and none of them includes Qt, the window or the simulator. In the window, fields/
 # and exchange/ sit below pages/ and dialogs/, and below the files at the top of ui/ (the session,
-# the main window) that wire those. Includes name their folder from the top of the tree: a
+# the main window) that wire those; a dialog includes no page. Includes name their folder from the top of the tree: a
 # relative "../" would slip past these checks. (The build checks the core's layering too: each
 # layer links alone against the ones below it.)
 set -euo pipefail
@@ -42,14 +42,12 @@ refuse link "a folder above it" '(protocol|data|ui|app|cli|sim|Q[A-Za-z]+)/'
 refuse protocol "a folder above it" '(data|ui|app|cli|sim|Q[A-Za-z]+)/'
 refuse data "a folder above it" '(ui|app|cli|sim|Q[A-Za-z]+)/'
 
-# Known exception: the field binder takes the session to reach its field entry state
-# (ui/fields/field_binder.cpp includes ui/session.h). Its constructor could take that state
-# instead, with the pages passing session.FieldEntry().
 above_fields='ui/(pages|dialogs)/|ui/[^/>"]+\.h'
-refuse ui/fields "a part of the window above it" "$above_fields" \
-  ui/fields/field_binder.cpp:ui/session.h
+refuse ui/fields "a part of the window above it" "$above_fields"
 refuse ui/exchange "a part of the window above it" "$above_fields"
+# A dialog and a page share only what lies below both (fields/).
+refuse ui/dialogs "a page" 'ui/pages/'
 
 [ $status -eq 0 ] && echo "layers: base <- link <- protocol <- data, fields/ and exchange/ below" \
-  "the rest of the window, no relative includes"
+  "the rest of the window, dialogs/ beside pages/, no relative includes"
 exit $status
