@@ -9,8 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 status=0
 
-# refuse FOLDER WHAT PATTERN [KNOWN...]: fails when a source in FOLDER includes a path that
-# starts with PATTERN (an extended regular expression), but for the KNOWN ones ("file:path").
+# refuse FOLDER WHAT PATTERN [KNOWN...]: fails when a source in FOLDER (or the file FOLDER)
+# includes a path that starts with PATTERN (an extended regular expression), but for the KNOWN
+# ones ("file:path").
 refuse() {
   local folder=$1 what=$2 pattern=$3
   shift 3
@@ -24,10 +25,10 @@ refuse() {
       [ "$known" = "$file:$path" ] && skip=1
     done
     [ $skip -eq 1 ] || hits+="$line"$'\n'
-  done < <(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"]($pattern)" "$folder" \
+  done < <(grep -rnHE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"]($pattern)" "$folder" \
     --include=*.h --include=*.cpp || true)
   if [ -n "$hits" ]; then
-    echo "$folder/ includes $what:"
+    echo "$folder$([ -d "$folder" ] && echo /) includes $what:"
     printf '%s' "$hits"
     status=1
   fi
@@ -47,6 +48,9 @@ refuse ui/fields "a part of the window above it" "$above_fields"
 refuse ui/exchange "a part of the window above it" "$above_fields"
 # A dialog and a page share only what lies below both (fields/).
 refuse ui/dialogs "a page" 'ui/pages/'
+# The session sits above what it wires: pages and dialogs know it, it knows neither of them.
+refuse ui/session.h "a page or a dialog" 'ui/(pages|dialogs)/'
+refuse ui/session.cpp "a page or a dialog" 'ui/(pages|dialogs)/'
 
 [ $status -eq 0 ] && echo "layers: base <- link <- protocol <- data, fields/ and exchange/ below" \
   "the rest of the window, dialogs/ beside pages/, no relative includes"
