@@ -18,7 +18,7 @@ TEST_F(GuiTest, DemoModeIdentifiesFromTheDemoImage) {
     demoMode = true;
     demoImagePath = copy;
     StartApp(QStringLiteral("1"));
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->Identified());
     EXPECT_EQ(IdentLines(), QStringList{QStringLiteral("Демонстрационная версия программы")});
     EXPECT_FALSE(Menu("menuCom")->menuAction()->isVisible());
     EXPECT_FALSE(Menu("menuLog")->menuAction()->isVisible());
@@ -44,7 +44,7 @@ TEST_F(GuiTest, DemoModeWithoutTheImageDisablesEverything) {
     demoMode = true;
     demoImagePath = TempPath(QStringLiteral("no_demo_trk.bin"));
     StartApp(QStringLiteral("1"));
-    EXPECT_FALSE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Identified());
     EXPECT_TRUE(Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty());
     for (const char* b : {"bSimImp", "bReset", "bSaveImage", "bLoadImage", "bGlobalDefaultSet"})
         EXPECT_FALSE(Enabled(b)) << b;

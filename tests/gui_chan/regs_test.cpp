@@ -18,7 +18,7 @@ class RegsTest : public ChanTest {
 TEST_F(RegsTest, ShownOnlyWithTheServiceSwitch) {
     for (const bool service : {false, true}) {
         ui::Session s;
-        s.Modes().serviceMode = service;
+        Reconfigure(s, [&](ui::SessionOptions& o) { o.serviceMode = service; });
         ui::TVelmarMain w(s);
         auto* t = w.findChild<QTabWidget*>(QStringLiteral("TabSetts"));
         EXPECT_EQ(t->isTabVisible(t->indexOf(w.PageByName(QStringLiteral("TabNozzRegs")))),

@@ -63,13 +63,7 @@ class SvcTest : public PageTestBase {
     // The demo image at `imagePath` instead of a controller.
     void StartDemo(const std::string& imagePath) {
         NewSession();
-        session->Modes().ctrlrIdentified = true;
-        session->Modes().demoMode = true;
-        session->Options().demoImagePath = imagePath;
-        int loaded = 0;
-        session->SetStore(MakeDemoRecordStore(imagePath, loaded));
-        ASSERT_EQ(loaded, 1);
-        session->SetAddress(1);
+        ASSERT_NO_FATAL_FAILURE(StartDemoSession(*session, imagePath));
     }
 
     template <class P> P* Make() {

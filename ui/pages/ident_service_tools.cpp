@@ -33,8 +33,8 @@ IdentServiceTools::IdentServiceTools(Session& session, Ui::TabIdent& form, QWidg
     ui_.TestEdit->setAccessibleName(ui_.TestButton->text());
     ui_.mIRsValue->setAccessibleName(ui_.bIrValRead->text());
     // The table-fitting pair is for the controller's makers; --service shows it.
-    ui_.TestEdit->setVisible(session_.Modes().serviceMode);
-    ui_.TestButton->setVisible(session_.Modes().serviceMode);
+    ui_.TestEdit->setVisible(session_.Options().serviceMode);
+    ui_.TestButton->setVisible(session_.Options().serviceMode);
 
     connect(ui_.bIrValRead, &QPushButton::clicked, this, &IdentServiceTools::bIrValReadClick);
     connect(ui_.bReadTemper, &QPushButton::clicked, this, &IdentServiceTools::bReadTemperClick);
