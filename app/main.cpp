@@ -35,23 +35,24 @@ int main(int argc, char** argv) {
     if (!retryProblem.isEmpty()) std::fprintf(stderr, "velmar: %s\n", qPrintable(retryProblem));
 
     velmar::ui::Session session;
-    session.Modes().demoMode = cmd.demoMode;
-    session.Modes().serviceMode = cmd.service;
+    if (cmd.demoMode) session.EnterDemo();
+    velmar::ui::SessionOptions sessionOptions;
+    sessionOptions.serviceMode = cmd.service;
     // com.ini, port.out and the demo image: the working directory, or the user's folders when
     // the program is installed.
     const velmar::ui::FilePlaces places =
         velmar::ui::ChooseFilePlaces(QCoreApplication::applicationDirPath());
-    if (const QString error = velmar::ui::PrepareFilePlaces(places, session.Modes().demoMode);
+    if (const QString error = velmar::ui::PrepareFilePlaces(places, session.DemoMode());
         !error.isEmpty())
         std::fprintf(stderr, "velmar: %s\n", qPrintable(error));
-    velmar::ui::UseFilePlaces(places, session);
-    if (!cmd.journalPath.isEmpty()) session.Options().journalPath = cmd.journalPath.toStdString();
-    if (cmd.findIntervalMs) session.Options().findIntervalMs = *cmd.findIntervalMs;
+    velmar::ui::UseFilePlaces(places, sessionOptions);
+    if (!cmd.journalPath.isEmpty()) sessionOptions.journalPath = cmd.journalPath.toStdString();
+    if (cmd.findIntervalMs) sessionOptions.findIntervalMs = *cmd.findIntervalMs;
 
     velmar::ui::StartOptions start;
     start.portName = cmd.portName;
     if (!cmd.portName.isEmpty())
-        session.Options().extraPortNames.push_back(cmd.portName.toStdString());
+        sessionOptions.extraPortNames.push_back(cmd.portName.toStdString());
 
     std::unique_ptr<velmar::sim::BusSimulator> simulator;
     if (cmd.simulate) {
@@ -65,10 +66,11 @@ int main(int argc, char** argv) {
         start.portName = QString::fromStdString(simulator->SlavePath());
         if (auto* first = simulator->Find(cmd.simulatedAddresses.front()))
             start.baud = first->LineBaud();
-        session.Options().extraPortNames.push_back(simulator->SlavePath());
+        sessionOptions.extraPortNames.push_back(simulator->SlavePath());
         std::fprintf(stderr, "velmar: simulated controller(s) on %s\n",
                      simulator->SlavePath().c_str());
     }
+    session.Configure(std::move(sessionOptions));
 
     // --image: the file is the controller of the session; a file that is no saved image is
     // refused with the reason before any window opens, and left as it was.
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
     mainWindow.Ident().SetDialogs(&globalSetts, &defSet, &viewParam);
 
     int result = 0;
-    if (session.Modes().closeOnShow) {
+    if (mainWindow.CloseOnShow()) {
         // The number query was cancelled: the window closes at once, with its clean-up, which
         // ends the port layer's converter thread before the program ends.
         mainWindow.close();

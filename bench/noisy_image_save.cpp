@@ -47,20 +47,20 @@ constexpr int kCleanSaves = 5;
 class CountingStore final : public RecordStore {
   public:
     CountingStore(const PortSlot& slot, const int& ctrl) : live_(slot, ctrl) {}
-    int Read(int address, int length, uint8_t* dst, uint8_t space) override {
-        const int got = live_.Read(address, length, dst, space);
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space) override {
+        const StoreResult got = live_.Read(address, length, dst, space);
         if (length <= 0) lineBytes += 4 + 8 + 2;
-        for (int left = std::max(got, 0); left > 0; left -= kMaxChunk)
+        for (int left = got.Length(); left > 0; left -= kMaxChunk)
             lineBytes += 4 + 8 + std::min(left, kMaxChunk) + 1;
         return got;
     }
-    int Write(int address, int length, const uint8_t* data, uint8_t space) override {
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space) override {
         return live_.Write(address, length, data, space);
     }
-    int Restart() override { return live_.Restart(); }
-    int ReadSizes() override {
+    StoreResult Restart() override { return live_.Restart(); }
+    StoreResult ReadSizes() override {
         lineBytes += 4 + 8 + len::kSizes + 1;
-        const int result = live_.ReadSizes();
+        const StoreResult result = live_.ReadSizes();
         Sizes() = live_.Sizes();
         return result;
     }

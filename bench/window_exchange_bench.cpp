@@ -14,8 +14,8 @@
 #include "data/memory_map.h"
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
-#include "ui/dialogs/prompts.h"
 #include "ui/exchange/thread_runner.h"
+#include "ui/fields/prompts.h"
 #include "ui/session.h"
 #include "ui/velmar_main.h"
 
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     start.baud = 4800;
     window.FormCreate(start);
     window.show();
-    if (!session.Modes().ctrlrIdentified) {
+    if (!session.Identified()) {
         std::fprintf(stderr, "the window did not identify the controller\n");
         return 1;
     }

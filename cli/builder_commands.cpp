@@ -128,9 +128,9 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
 
     if (!ctx.store->IsDemo()) {
         // Nobody answering would only make every one of the 36 writes wait for its timeout.
-        const int answer = DefaultsDeviceCheck(*ctx.store);
-        if (answer == 0) return Fail(kExitNoAnswer, kDefaultsUnsupportedText);
-        if (answer < 0) return Fail(kExitNoAnswer, "Нет связи с устройством");
+        const StoreResult answer = DefaultsDeviceCheck(*ctx.store);
+        if (!answer.Ok()) return Fail(kExitNoAnswer, "Нет связи с устройством");
+        if (answer.Length() == 0) return Fail(kExitNoAnswer, kDefaultsUnsupportedText);
     }
 
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;

@@ -225,7 +225,7 @@ int Scan(Context& ctx, const std::vector<std::string>& args) {
 const char* kSizesUsage = "sizes";
 int Sizes(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kSizesUsage);
-    if (ctx.store->ReadSizes() != 1) return Fail(kExitNoAnswer, "Нет связи с устройством");
+    if (!ctx.store->ReadSizes().Ok()) return Fail(kExitNoAnswer, "Нет связи с устройством");
     const SizesRecord& s = ctx.store->Sizes();
     if (ctx.json) {
         PrintJson({{"paramsLength", s.paramsLength},
@@ -263,10 +263,11 @@ int Read(Context& ctx, const std::vector<std::string>& args) {
     // make-specific block whatever was asked: the buffer takes either.
     std::vector<uint8_t> buffer(std::max<size_t>(*count, 256) + 1, 0);
     const bool selfSized = *count == 0;
-    const int got =
+    const StoreResult read =
         ctx.store->Read(static_cast<int>(*address), selfSized ? -1 : static_cast<int>(*count),
                         buffer.data(), space);
-    if (got < 0) return Fail(kExitNoAnswer, "Ошибка чтения " + label);
+    if (!read.Ok()) return Fail(kExitNoAnswer, "Ошибка чтения " + label);
+    const int got = read.Length();
     const size_t shown = selfSized
                              ? static_cast<size_t>(got)
                              : std::min(static_cast<size_t>(got), static_cast<size_t>(*count));
@@ -298,8 +299,10 @@ int Write(Context& ctx, const std::vector<std::string>& args) {
         return Usage(kWriteUsage);
     if (!ctx.store->Holds(static_cast<int>(*address), space)) return NotInDemo("write");
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
-    if (ctx.store->Write(static_cast<int>(*address), static_cast<int>(bytes->size()), bytes->data(),
-                         space) != 1)
+    if (!ctx.store
+             ->Write(static_cast<int>(*address), static_cast<int>(bytes->size()), bytes->data(),
+                     space)
+             .Ok())
         return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи " + label));
     std::cout << "Запись(" << label << ") прошла успешно.\n";
     return kExitOk;
@@ -308,7 +311,7 @@ int Write(Context& ctx, const std::vector<std::string>& args) {
 const char* kRestartUsage = "restart";
 int Restart(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kRestartUsage);
-    if (ctx.store->Restart() != 1)
+    if (!ctx.store->Restart().Ok())
         return Fail(kExitNoAnswer, "Рестарт ТРК не выполнен: нет ответа");
     std::cout << "Рестарт ТРК выполнен.\n";
     return kExitOk;

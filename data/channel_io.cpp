@@ -17,8 +17,8 @@ constexpr int kSlotLength = 0x100; // distance between two channels' records
 int ReadChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n, uint8_t* dst) {
     if (!ChannelNumberValid(n)) return kChannelReadFailed;
     std::array<uint8_t, kSlotLength> buffer{};
-    const int got = store.Read(ChannelAddress(kind.base, n), kind.length, buffer.data(), 0);
-    if (got < kind.length) return kChannelReadFailed;
+    if (!store.Read(ChannelAddress(kind.base, n), kind.length, buffer.data(), 0).Gave(kind.length))
+        return kChannelReadFailed;
     std::memcpy(dst, buffer.data(), static_cast<size_t>(kind.length));
     return kChannelOk;
 }
@@ -26,11 +26,11 @@ int ReadChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n, 
 int WriteChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n,
                        const uint8_t* record) {
     if (!ChannelNumberValid(n)) return kChannelWriteFailed;
-    if (!store.IsDemo() && store.ReadSizes() != 1) return kChannelSizesFailed;
+    if (!store.IsDemo() && !store.ReadSizes().Ok()) return kChannelSizesFailed;
     const int size = std::clamp(store.Sizes().*kind.sized, kind.length, kSlotLength);
     std::array<uint8_t, kSlotLength> buffer{};
     std::memcpy(buffer.data(), record, static_cast<size_t>(kind.length));
-    if (store.Write(ChannelAddress(kind.base, n), size, buffer.data(), 0) != 1)
+    if (!store.Write(ChannelAddress(kind.base, n), size, buffer.data(), 0).Ok())
         return kChannelWriteFailed;
     if (!store.IsDemo()) RestartConfirmed(store);
     return kChannelOk;

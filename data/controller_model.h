@@ -1,8 +1,8 @@
 // The controller in use and what the window knows of it. One per session: the identity of the
-// controller (number and identification text) and, for every record the window reads, the copy
-// as read from this controller, the working copy the screens edit, and whether it has been read
-// at all. Everything is forgotten the moment the identity changes, so that nothing read from one
-// controller can be shown for, or written into, another.
+// controller (number, identification text and whether it was identified) and, for every record
+// the window reads, the copy as read from this controller, the working copy the screens edit, and
+// whether it has been read at all. Everything is forgotten the moment the identity changes, so
+// that nothing read from one controller can be shown for, or written into, another.
 //
 // Screens show and edit the working copies; the read sequences (model_reads.h) fill both copies,
 // the write sequences (model_writes.h) send the working copies and bring the read copies along,
@@ -21,8 +21,9 @@
 namespace velmar {
 
 struct ControllerIdentity {
-    int address = 0;       // the controller number frames carry
-    std::string identText; // the identification text as shown
+    int address = 0;         // the controller number frames carry
+    std::string identText;   // the identification text as shown
+    bool identified = false; // identification succeeded (or an image stands in for it)
 };
 
 // A block of raw memory the dump tab read: where it came from and its bytes.

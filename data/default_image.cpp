@@ -182,13 +182,14 @@ DemoReplacer ReplaceDemoFile(RecordStore& store) {
     };
 }
 
-int DefaultsDeviceCheck(RecordStore& store) {
+StoreResult DefaultsDeviceCheck(RecordStore& store) {
     uint8_t status[256] = {};
     return store.Read(addr::kStatusIR, 1, status, 2);
 }
 
 bool DefaultsDeviceSupported(RecordStore& store) {
-    return DefaultsDeviceCheck(store) != 0;
+    const StoreResult check = DefaultsDeviceCheck(store);
+    return !check.Ok() || check.Length() != 0;
 }
 
 int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
@@ -239,7 +240,7 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
     int done = 0;
     bool paramsWritten = false;
     for (const Step& step : steps) {
-        if (store.Write(step.address, step.length, image.data() + step.offset, 0) != 1) {
+        if (!store.Write(step.address, step.length, image.data() + step.offset, 0).Ok()) {
             ++result.failedSteps;
             result.messages.emplace_back(step.failText);
         } else if (step.address == addr::kParams) {
@@ -250,7 +251,7 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
     }
 
     // The controller takes its new addresses at the restart, so the restart goes to the old one.
-    result.restartSent = store.Restart() == 1;
+    result.restartSent = store.Restart().Ok();
     if (paramsWritten && ctrlrAddress != p.AdrTrk_1() && ctrlrAddress != p.AdrTrk_2()) {
         ctrlrAddress = p.AdrTrk_1();
         store.FollowAddress(ctrlrAddress);

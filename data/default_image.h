@@ -49,8 +49,8 @@ std::array<uint8_t, DeviceBuffer::kDemoHeaderLength> DemoHeaderFor(const DeviceB
 // Opening check of the defaults dialog: one byte read at 0x24, space 2. False only when the read
 // returns no byte (a controller of another kind); an error lets the dialog open.
 bool DefaultsDeviceSupported(RecordStore& store);
-// The read result itself, for callers that also stop when nobody answers (-1).
-int DefaultsDeviceCheck(RecordStore& store);
+// The read itself, for callers that also stop when nobody answers.
+StoreResult DefaultsDeviceCheck(RecordStore& store);
 inline constexpr const char* kDefaultsUnsupportedText =
     "Не поддерживается работа с данным устройством";
 

@@ -25,7 +25,7 @@ std::string Where(int address) {
 
 int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* error) {
     out.clear();
-    if (store.ReadSizes() != 1) {
+    if (!store.ReadSizes().Ok()) {
         if (error) *error = "Нет связи с устройством";
         return kDemoNoLink;
     }
@@ -45,13 +45,13 @@ int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* e
     std::memcpy(img.data(), header.data(), header.size());
 
     auto read = [&](int address, int length, int offset) {
-        if (store.Read(address, length, img.data() + offset, 0) == length) return true;
+        if (store.Read(address, length, img.data() + offset, 0).Length() == length) return true;
         if (error) *error = Where(address);
         return false;
     };
     // The parameter block is read the way screens read it: self-sized at 0x3100.
     uint8_t params[256];
-    if (store.Read(addr::kParamsLength, -1, params, 0) != len::kParams) {
+    if (store.Read(addr::kParamsLength, -1, params, 0).Length() != len::kParams) {
         if (error) *error = Where(addr::kParamsLength);
         return kDemoReadFailed;
     }

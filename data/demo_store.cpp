@@ -71,38 +71,40 @@ void DemoRecordStore::Release() {
     image_.shrink_to_fit();
 }
 
-int DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
-    if (space != 0 || Load() != kDemoLoaded) return -1;
+StoreResult DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
+    if (space != 0 || Load() != kDemoLoaded) return StoreResult::Failed(StoreCode::Refused);
     const Slot s = Locate(address, image_.data());
-    if (s.offset < 0) return -1;
+    if (s.offset < 0) return StoreResult::Failed(StoreCode::Refused);
     // A self-sized read delivers at most 255 bytes, as on the line.
     const int limit = length > 0 ? length : kSelfSizedMax;
     const int available = static_cast<int>(image_.size()) - s.offset;
     const int count = std::max(0, std::min({s.readLength, limit, available}));
     if (count > 0) std::memcpy(dst, image_.data() + s.offset, static_cast<size_t>(count));
     Sizes().SetFromBytes(image_.data());
-    return count;
+    return StoreResult::Done(count);
 }
 
-int DemoRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
-    if (space != 0 || Load() != kDemoLoaded) return -1;
+StoreResult DemoRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
+    if (space != 0 || Load() != kDemoLoaded) return StoreResult::Failed(StoreCode::Refused);
     const Slot s = Locate(address, image_.data());
     if (s.offset < 0 || s.writeLength == 0) {
         error_ = "Демо-образ не содержит адрес " + std::to_string(address);
-        return -1;
+        return StoreResult::Failed(StoreCode::Refused);
     }
-    if (length <= 0) return 1;
+    if (length <= 0) return StoreResult::Done();
     const int count = std::min(length, s.writeLength);
     std::vector<uint8_t> next = image_;
     std::memcpy(next.data() + s.offset, data, static_cast<size_t>(count));
-    if (WriteFileAtomically(path_, next.data(), next.size(), &error_) != 0) return -1;
+    if (WriteFileAtomically(path_, next.data(), next.size(), &error_) != 0)
+        return StoreResult::Failed(StoreCode::Refused);
     image_ = std::move(next);
-    return 1;
+    return StoreResult::Done();
 }
 
-int DemoRecordStore::ReadSizes() {
+StoreResult DemoRecordStore::ReadSizes() {
     const bool loaded = Load() == kDemoLoaded;
-    return TakeSizes(loaded ? 1 : -1, image_.data());
+    return TakeSizes(loaded ? StoreResult::Done() : StoreResult::Failed(StoreCode::Refused),
+                     image_.data());
 }
 
 bool DemoRecordStore::Holds(int a, uint8_t space) const {

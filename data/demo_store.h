@@ -66,12 +66,12 @@ class DemoRecordStore final : public RecordStore {
     // Bytes copied (> 0), 0 for the optional blocks and 0x3000 (sizes still refreshed), or -1
     // for an address the image does not serve, another memory space or an image that cannot be
     // loaded. For length <= 0 `dst` must hold 255 bytes; otherwise at most `length` are copied.
-    int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
     // 1, or -1 (address not held, file not written). Copies min(length, record length) bytes.
-    int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
-    int Restart() override { return 1; }
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
+    StoreResult Restart() override { return StoreResult::Done(); }
     // Sets the session's sizes from the image header; -1 (sizes zeroed) when it cannot load.
-    int ReadSizes() override;
+    StoreResult ReadSizes() override;
     bool Holds(int address, uint8_t space) const override;
     bool IsDemo() const override { return true; }
 

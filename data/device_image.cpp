@@ -43,7 +43,7 @@ static_assert(255 + 16 * 510 + 2 * 510 + 320 <= image::kBufferLength);
 int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImageProgressFn& progress,
                     std::string* error, const ImageStopFn& stop) {
     out.clear();
-    if (store.ReadSizes() != 1) {
+    if (!store.ReadSizes().Ok()) {
         if (error) *error = ImageSaveErrorText(kImageNoLink);
         return kImageNoLink;
     }
@@ -68,8 +68,7 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
         if (stop && stop()) return kImageCancelled;
         const size_t at = img.size();
         img.resize(at + static_cast<size_t>(rec.length));
-        const int got = store.Read(rec.address, rec.length, img.data() + at, 0);
-        if (got != rec.length) {
+        if (store.Read(rec.address, rec.length, img.data() + at, 0).Length() != rec.length) {
             if (error) {
                 char where[64];
                 std::snprintf(where, sizeof where, " (адрес 0x%04X, %d байт)", rec.address,

@@ -120,47 +120,48 @@ bool ImageFileStore::Replace(const std::vector<uint8_t>& image) {
     return true;
 }
 
-int ImageFileStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
-    if (space != 0 || Load() != kImageLoaded) return -1;
+StoreResult ImageFileStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
+    if (space != 0 || Load() != kImageLoaded) return StoreResult::Failed(StoreCode::Refused);
     if (address == addr::kSizes) {
         const int count =
             length > 0 ? std::min(length, image::kHeaderLength) : image::kHeaderLength;
         std::memcpy(dst, image_.data(), static_cast<size_t>(count));
-        return count;
+        return StoreResult::Done(count);
     }
     const auto place = Locate(address);
-    if (!place) return -1;
+    if (!place) return StoreResult::Failed(StoreCode::Refused);
     const auto span = FindImageSpan(image_.data(), place->kind, place->index);
-    if (!span) return 0; // the controller the image came from has no such record
+    if (!span) return StoreResult::Done(0); // the controller the image came from has no such record
     // A self-sized read delivers at most 255 bytes, as on the line.
     const int limit = length > 0 ? length : kSelfSizedMax;
     const int count = std::min(span->length, limit);
     std::memcpy(dst, image_.data() + span->offset, static_cast<size_t>(count));
-    return count;
+    return StoreResult::Done(count);
 }
 
-int ImageFileStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
-    if (space != 0 || Load() != kImageLoaded) return -1;
+StoreResult ImageFileStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
+    if (space != 0 || Load() != kImageLoaded) return StoreResult::Failed(StoreCode::Refused);
     const auto place = Locate(address);
     const auto span = place && place->writable
                           ? FindImageSpan(image_.data(), place->kind, place->index)
                           : std::nullopt;
     if (!span) {
         error_ = "Образ не содержит адрес " + std::to_string(address);
-        return -1;
+        return StoreResult::Failed(StoreCode::Refused);
     }
-    if (length <= 0) return 1;
+    if (length <= 0) return StoreResult::Done();
     std::vector<uint8_t> next = image_;
     std::memcpy(next.data() + span->offset, data,
                 static_cast<size_t>(std::min(length, span->length)));
-    if (!WriteFile(next)) return -1;
+    if (!WriteFile(next)) return StoreResult::Failed(StoreCode::Refused);
     image_ = std::move(next);
-    return 1;
+    return StoreResult::Done();
 }
 
-int ImageFileStore::ReadSizes() {
+StoreResult ImageFileStore::ReadSizes() {
     const bool loaded = Load() == kImageLoaded;
-    return TakeSizes(loaded ? 1 : -1, loaded ? image_.data() : nullptr);
+    return TakeSizes(loaded ? StoreResult::Done() : StoreResult::Failed(StoreCode::Refused),
+                     loaded ? image_.data() : nullptr);
 }
 
 bool ImageFileStore::Holds(int a, uint8_t space) const {

@@ -52,12 +52,12 @@ class ImageFileStore final : public RecordStore {
 
     // Bytes copied (at most `length`, or the record's length for a self-sized read), or -1
     // for an address the image does not hold, another memory space or a file not loaded.
-    int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
     // 1, or -1 (address not held or not writable, file not written). Copies
     // min(length, record length) bytes.
-    int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
-    int Restart() override { return 1; }
-    int ReadSizes() override;
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
+    StoreResult Restart() override { return StoreResult::Done(); }
+    StoreResult ReadSizes() override;
     bool Holds(int address, uint8_t space) const override;
     bool IsDemo() const override { return true; }
 

@@ -21,26 +21,26 @@ bool JournalStore::Record(std::vector<JournalEntry>& entries, std::string& error
     return journal_->Append(entries, error);
 }
 
-int JournalStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
+StoreResult JournalStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
     PushSizes();
-    const int rc = inner_.Read(address, length, dst, space);
+    const StoreResult rc = inner_.Read(address, length, dst, space);
     PullSizes();
     // The self-sized read of the parameter block through its length byte gives the block that
     // writes then send to its own address.
     const int key = address == addr::kParamsLength && length <= 0 ? addr::kParams : address;
-    if (rc > 0 && !path_.empty()) reads_[{space, key}].assign(dst, dst + rc);
+    if (rc.Length() > 0 && !path_.empty()) reads_[{space, key}].assign(dst, dst + rc.Length());
     return rc;
 }
 
-int JournalStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
+StoreResult JournalStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
     error_.clear();
     if (path_.empty() || inner_.IsDemo() || !IsJournaledWrite(address, space) || length <= 0) {
         PushSizes();
-        const int rc = inner_.Write(address, length, data, space);
+        const StoreResult rc = inner_.Write(address, length, data, space);
         PullSizes();
         return rc;
     }
-    if (!Ready(error_)) return -1;
+    if (!Ready(error_)) return StoreResult::Failed(StoreCode::Refused);
     // The old bytes: the copy read, else one read now.
     std::vector<uint8_t> old;
     bool known = false;
@@ -51,17 +51,17 @@ int JournalStore::Write(int address, int length, const uint8_t* data, uint8_t sp
     } else {
         old.resize(static_cast<size_t>(length));
         PushSizes();
-        known = inner_.Read(address, length, old.data(), space) >= length;
+        known = inner_.Read(address, length, old.data(), space).Gave(length);
         PullSizes();
     }
     PushSizes();
-    const int rc = inner_.Write(address, length, data, space);
+    const StoreResult rc = inner_.Write(address, length, data, space);
     PullSizes();
     std::vector<JournalEntry> entries =
         RecordChangeEntries(context_, address, space, known ? old.data() : nullptr, length, data,
-                            length, Sizes(), rc == 1 ? kOutcomeWritten : kOutcomeRefused);
-    if (!journal_->Append(entries, error_)) return -1;
-    if (rc == 1) {
+                            length, Sizes(), rc.Ok() ? kOutcomeWritten : kOutcomeRefused);
+    if (!journal_->Append(entries, error_)) return StoreResult::Failed(StoreCode::Refused);
+    if (rc.Ok()) {
         auto& held = reads_[{space, address}];
         if (static_cast<int>(held.size()) < length) held.resize(static_cast<size_t>(length));
         std::copy(data, data + length, held.begin());
@@ -69,20 +69,20 @@ int JournalStore::Write(int address, int length, const uint8_t* data, uint8_t sp
     return rc;
 }
 
-int JournalStore::Restart() {
+StoreResult JournalStore::Restart() {
     PushSizes();
-    const int rc = inner_.Restart();
+    const StoreResult rc = inner_.Restart();
     PullSizes();
     return rc;
 }
 
-int JournalStore::AwaitAnswer() {
+StoreResult JournalStore::AwaitAnswer() {
     return inner_.AwaitAnswer();
 }
 
-int JournalStore::ReadSizes() {
+StoreResult JournalStore::ReadSizes() {
     PushSizes();
-    const int rc = inner_.ReadSizes();
+    const StoreResult rc = inner_.ReadSizes();
     PullSizes();
     return rc;
 }

@@ -38,11 +38,11 @@ class JournalStore : public RecordStore {
     bool Journaling() const { return !path_.empty(); }
     const std::string& Path() const { return path_; }
 
-    int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
-    int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
-    int Restart() override;
-    int AwaitAnswer() override;
-    int ReadSizes() override;
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
+    StoreResult Restart() override;
+    StoreResult AwaitAnswer() override;
+    StoreResult ReadSizes() override;
     bool Holds(int address, uint8_t space) const override { return inner_.Holds(address, space); }
     bool IsDemo() const override { return inner_.IsDemo(); }
     void FollowAddress(int ctrlrAddress) override;

@@ -5,25 +5,25 @@
 
 namespace velmar {
 
-int LiveRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
-    return ReadCtrlrMem(slot_, ctrl_, address, length, dst, space);
+StoreResult LiveRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
+    return StoreResult::FromRead(ReadCtrlrMem(slot_, ctrl_, address, length, dst, space));
 }
 
-int LiveRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
-    return WriteCtrlrMem(slot_, ctrl_, address, length, data, space);
+StoreResult LiveRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
+    return StoreResult::FromWrite(WriteCtrlrMem(slot_, ctrl_, address, length, data, space));
 }
 
-int LiveRecordStore::Restart() {
-    return RestartCtrlr(slot_, ctrl_);
+StoreResult LiveRecordStore::Restart() {
+    return StoreResult::FromWrite(RestartCtrlr(slot_, ctrl_));
 }
 
-int LiveRecordStore::AwaitAnswer() {
-    return AwaitCtrlrAnswer(slot_, ctrl_);
+StoreResult LiveRecordStore::AwaitAnswer() {
+    return StoreResult::FromWrite(AwaitCtrlrAnswer(slot_, ctrl_));
 }
 
-int LiveRecordStore::ReadSizes() {
+StoreResult LiveRecordStore::ReadSizes() {
     uint8_t bytes[service::kSizesLength];
-    return TakeSizes(ReadStructSizes(slot_, ctrl_, bytes), bytes);
+    return TakeSizes(StoreResult::FromWrite(ReadStructSizes(slot_, ctrl_, bytes)), bytes);
 }
 
 } // namespace velmar

@@ -20,11 +20,11 @@ class LiveRecordStore final : public RecordStore {
     PortSlot Slot() const { return slot_; }
     int Address() const { return ctrl_; }
 
-    int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
-    int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
-    int Restart() override;
-    int AwaitAnswer() override;
-    int ReadSizes() override;
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
+    StoreResult Restart() override;
+    StoreResult AwaitAnswer() override;
+    StoreResult ReadSizes() override;
     bool Holds(int, uint8_t) const override { return true; }
     bool IsDemo() const override { return false; }
 

@@ -23,34 +23,38 @@ bool MemoryRecordStore::Holds(int, uint8_t space) const {
     return Space(space) != nullptr;
 }
 
-int MemoryRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
+StoreResult MemoryRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
     std::vector<uint8_t>* mem = Space(space);
-    if (mem == nullptr || address < 0) return -1;
+    if (mem == nullptr || address < 0) return StoreResult::Failed(StoreCode::Refused);
     const auto size = static_cast<int64_t>(mem->size());
     int64_t from = address;
     int64_t count = length;
     if (length <= 0) { // self-sized: the first byte is the length of what follows
-        if (from >= size) return -1;
+        if (from >= size) return StoreResult::Failed(StoreCode::Refused);
         count = (*mem)[static_cast<size_t>(from)];
         ++from;
     }
-    if (from + count > size) return -1;
+    if (from + count > size) return StoreResult::Failed(StoreCode::Refused);
     if (count > 0) std::memcpy(dst, mem->data() + from, static_cast<size_t>(count));
-    return static_cast<int>(count);
+    return StoreResult::Done(static_cast<int>(count));
 }
 
-int MemoryRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
+StoreResult MemoryRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
     std::vector<uint8_t>* mem = Space(space);
-    if (mem == nullptr || address < 0) return -1;
-    if (length <= 0) return 1;
-    if (static_cast<int64_t>(address) + length > static_cast<int64_t>(mem->size())) return -1;
+    if (mem == nullptr || address < 0) return StoreResult::Failed(StoreCode::Refused);
+    if (length <= 0) return StoreResult::Done();
+    if (static_cast<int64_t>(address) + length > static_cast<int64_t>(mem->size()))
+        return StoreResult::Failed(StoreCode::Refused);
     std::memcpy(mem->data() + address, data, static_cast<size_t>(length));
-    return 1;
+    return StoreResult::Done();
 }
 
-int MemoryRecordStore::ReadSizes() {
+StoreResult MemoryRecordStore::ReadSizes() {
     uint8_t sizes[len::kSizes];
-    return TakeSizes(Read(addr::kSizes, len::kSizes, sizes, 0) == len::kSizes ? 1 : -1, sizes);
+    const StoreResult read = Read(addr::kSizes, len::kSizes, sizes, 0);
+    return TakeSizes(read.Gave(len::kSizes) ? StoreResult::Done()
+                                            : StoreResult::Failed(StoreCode::Refused),
+                     sizes);
 }
 
 } // namespace velmar

@@ -18,11 +18,11 @@ class MemoryRecordStore final : public RecordStore {
                                std::vector<uint8_t>* im = nullptr)
         : er_(er), ir_(ir), im_(im) {}
 
-    int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
-    int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
-    int Restart() override { return 1; }
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) override;
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) override;
+    StoreResult Restart() override { return StoreResult::Done(); }
     // The 7 bytes at 0x3040 of space 0.
-    int ReadSizes() override;
+    StoreResult ReadSizes() override;
     bool Holds(int, uint8_t space) const override;
     bool IsDemo() const override { return false; }
 

@@ -23,15 +23,15 @@ uint64_t Round40(long double v) {
 
 int ReadChannelSetts(RecordStore& store, int n, ChannelSetts& record) {
     uint8_t buffer[kReadBuffer] = {};
-    const int got =
-        store.Read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, buffer, 0);
     // A short record would be written back with invented bytes.
-    if (got < setts::kLength) return -1;
+    if (!store.Read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, buffer, 0)
+             .Gave(setts::kLength))
+        return -1;
     record = ChannelSetts(std::span<const uint8_t>(buffer, setts::kLength));
     return 1;
 }
 
-int WriteChannelSetts(RecordStore& store, int n, const ChannelSetts& record) {
+StoreResult WriteChannelSetts(RecordStore& store, int n, const ChannelSetts& record) {
     return store.Write(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, record.data(),
                        0);
 }
@@ -82,7 +82,7 @@ int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count
         if (record == before) continue;
         bool written = false;
         for (int attempt = 0; attempt < kWriteAttempts && !written; ++attempt) {
-            written = WriteChannelSetts(store, n, record) == 1;
+            written = WriteChannelSetts(store, n, record).Ok();
         }
         if (written) {
             ++changed;
@@ -118,13 +118,13 @@ int DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working
     }
     if (result == 0) return 0;
     working.UpdateKsm();
-    if (WriteParamsBlock(store, working) != 1) return kDeriveWriteFailed;
+    if (!WriteParamsBlock(store, working).Ok()) return kDeriveWriteFailed;
     shadow = working;
     if (!store.IsDemo()) RestartConfirmed(store);
     return result;
 }
 
-int WriteParamsBlock(RecordStore& store, const CtrlrParams& p) {
+StoreResult WriteParamsBlock(RecordStore& store, const CtrlrParams& p) {
     const int address = store.IsDemo() ? addr::kParamsLength : addr::kParams;
     return store.Write(address, p.Length(), p.data(), 0);
 }

@@ -39,6 +39,6 @@ int DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working
 
 // Writes the parameter block where the store keeps it (0x3101 on a controller, the demo image's
 // 0x3100 entry) with its own length; 1 or the store's failure code.
-int WriteParamsBlock(RecordStore& store, const CtrlrParams& p);
+StoreResult WriteParamsBlock(RecordStore& store, const CtrlrParams& p);
 
 } // namespace velmar

@@ -16,7 +16,8 @@ namespace {
 template <class R>
 ReadResult ReadWhole(HeldRecord<R>& held, RecordStore& store, int address, int length) {
     R read;
-    if (store.Read(address, length, read.data(), 0) < length) return ReadResult::ReadFailed;
+    if (store.Read(address, length, read.data(), 0).Length() < length)
+        return ReadResult::ReadFailed;
     held.Take(read);
     return ReadResult::Read;
 }
@@ -34,12 +35,12 @@ ReadResult ReadChannel(HeldRecord<R>& held, RecordStore& store, const ChannelRec
 
 ReadResult ReadModelParams(ControllerModel& model, RecordStore& store, int emptyReadsAllowed) {
     std::array<uint8_t, params::kAreaLength> bytes{};
-    int got = 0;
-    for (int attempt = 0; attempt < emptyReadsAllowed && got == 0; ++attempt)
-        got = store.Read(addr::kParamsLength, -1, bytes.data(), 0);
-    if (got == 0) return ReadResult::Empty;
-    if (got < 0) return ReadResult::ReadFailed;
-    got = std::min(got, params::kAreaLength - 1);
+    StoreResult read = StoreResult::Done(0);
+    for (int attempt = 0; attempt < emptyReadsAllowed && read.Ok() && read.Length() == 0; ++attempt)
+        read = store.Read(addr::kParamsLength, -1, bytes.data(), 0);
+    if (!read.Ok()) return ReadResult::ReadFailed;
+    if (read.Length() == 0) return ReadResult::Empty;
+    const int got = std::min(read.Length(), params::kAreaLength - 1);
     store.Sizes().paramsLength = got;
     model.Params().Take(CtrlrParams(bytes.data(), got));
     return ReadResult::Read;
@@ -64,8 +65,9 @@ ReadResult ReadModelAllSetts(ControllerModel& model, RecordStore& store, int fai
     int failures = 0;
     for (int n = 0; n < kChannelCount; ++n) {
         std::array<uint8_t, 0x100> bytes{};
-        while (store.Read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, bytes.data(),
-                          0) < 1) {
+        while (
+            store.Read(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, bytes.data(), 0)
+                .Length() < 1) {
             if (++failures >= failuresAllowed) return ReadResult::ReadFailed;
         }
         setts[static_cast<size_t>(n)] =
@@ -89,8 +91,8 @@ ReadResult ReadModelDump(ControllerModel& model, RecordStore& store, uint32_t ad
     for (int done = 0; done < count;) {
         if (progress.cancelled && progress.cancelled()) return ReadResult::Cancelled;
         const int piece = std::min(kMaxChunk, count - done);
-        if (store.Read(static_cast<int>(address) + done, piece, bytes.data() + done, space) !=
-            piece)
+        if (store.Read(static_cast<int>(address) + done, piece, bytes.data() + done, space)
+                .Length() != piece)
             return ReadResult::ReadFailed;
         done += piece;
         if (progress.step) progress.step(done);

@@ -11,7 +11,7 @@ template <class R> WriteResult WriteHeld(HeldRecord<R>& held, bool always, auto&
     if (!held.wasRead) return WriteResult::NotRead;
     if (!always && !held.Unsaved()) return WriteResult::NoChanges;
     const R out = held.working;
-    if (send(out) != 1) return WriteResult::WriteFailed;
+    if (!send(out).Ok()) return WriteResult::WriteFailed;
     held.read = out;
     return WriteResult::Written;
 }
@@ -57,7 +57,7 @@ WriteResult WriteModelParamsSized(ControllerModel& model, RecordStore& store) {
     if (!held.wasRead) return WriteResult::NotRead;
     if (held.working.SameBlock(held.read)) return WriteResult::NoChanges;
     held.working.UpdateKsm();
-    if (WriteParamsSized(store, held.working) != 1) return WriteResult::WriteFailed;
+    if (!WriteParamsSized(store, held.working).Ok()) return WriteResult::WriteFailed;
     held.Written();
     return WriteResult::Written;
 }

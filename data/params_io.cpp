@@ -9,7 +9,7 @@
 
 namespace velmar {
 
-int WriteParamsSized(RecordStore& store, const CtrlrParams& working) {
+StoreResult WriteParamsSized(RecordStore& store, const CtrlrParams& working) {
     int size = store.Sizes().paramsLength;
     if (size <= 0 || size >= params::kAreaLength) size = working.Length();
     CtrlrParams out;

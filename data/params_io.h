@@ -8,7 +8,7 @@
 namespace velmar {
 
 // Writes `working` with the length of the sizes record (bytes beyond the block's own length 0,
-// the last byte its checksum). 1 or -1.
-int WriteParamsSized(RecordStore& store, const CtrlrParams& working);
+// the last byte its checksum).
+StoreResult WriteParamsSized(RecordStore& store, const CtrlrParams& working);
 
 } // namespace velmar

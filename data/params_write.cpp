@@ -20,7 +20,7 @@ bool Answers(PortSlot slot, int address) {
 
 // The block goes out with the length last received: bytes beyond the working copy are 0, the
 // last byte is the checksum of the others.
-int WriteBlock(RecordStore& store, int paramsLength, const CtrlrParams& params) {
+StoreResult WriteBlock(RecordStore& store, int paramsLength, const CtrlrParams& params) {
     int size = paramsLength;
     if (size <= 0 || size >= params::kAreaLength) size = params.Length();
     CtrlrParams out;
@@ -62,12 +62,12 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
     out.address = request.ctrlrAddress;
     RecordStore& store = request.store;
     if (params.SameBlock(shadow)) return out;
-    if (WriteBlock(store, request.paramsLength, params) != 1) {
+    if (!WriteBlock(store, request.paramsLength, params).Ok()) {
         out.result = ParamsWriteResult::WriteFailed;
         return out;
     }
     shadow = params;
-    const bool restartAnswered = store.Restart() == 1;
+    const bool restartAnswered = store.Restart().Ok();
     const bool newSpeed =
         request.followSpeed && !store.IsDemo() && params.SpeedTrk() < kSpeedBauds.size();
     if (!restartAnswered) {
@@ -94,9 +94,9 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
     store.FollowAddress(request.newAddress);
     // The controller is deaf while it starts: the channel writes wait (bounded) until it answers
     // at its new speed and address.
-    bool answers = store.AwaitAnswer() == 1;
+    bool answers = store.AwaitAnswer().Ok();
     for (int more = 1; !answers && !restartAnswered && more < kUnconfirmedRestartAwaits; ++more)
-        answers = store.AwaitAnswer() == 1;
+        answers = store.AwaitAnswer().Ok();
     if (!answers && !restartAnswered) {
         // The restart did not happen (or not yet): back to where the controller still is.
         if (out.newBaud != 0) {
@@ -106,7 +106,7 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
         }
         out.address = request.ctrlrAddress;
         store.FollowAddress(request.ctrlrAddress);
-        if (store.AwaitAnswer() == 1) out.restart = RestartSeen::FoundAtOld;
+        if (store.AwaitAnswer().Ok()) out.restart = RestartSeen::FoundAtOld;
         out.result = ParamsWriteResult::RestartFailed;
         return out;
     }

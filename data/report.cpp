@@ -16,7 +16,7 @@ constexpr int kScratch = 256;
 bool ReadInto(RecordStore& store, int address, int length, DeviceBuffer& buffer, int offset,
               int keep) {
     uint8_t scratch[kScratch] = {};
-    const int got = store.Read(address, length, scratch, 0);
+    const int got = store.Read(address, length, scratch, 0).Length();
     if (got <= 0) return false;
     std::memcpy(buffer.data() + offset, scratch, static_cast<size_t>(std::min(got, keep)));
     return got >= keep;

@@ -3,14 +3,14 @@
 namespace velmar {
 
 int RestartConfirmed(RecordStore& store) {
-    if (store.Restart() == 1) return 1;
-    if (store.IsDemo() || store.AwaitAnswer() != 1) return -1;
-    return store.Restart() == 1 ? 1 : -1;
+    if (store.Restart().Ok()) return 1;
+    if (store.IsDemo() || !store.AwaitAnswer().Ok()) return -1;
+    return store.Restart().Ok() ? 1 : -1;
 }
 
 int RestartAndAwait(RecordStore& store) {
     if (RestartConfirmed(store) != 1) return kRestartFailed;
-    return store.AwaitAnswer() == 1 ? kRestartReady : kRestartNoAnswer;
+    return store.AwaitAnswer().Ok() ? kRestartReady : kRestartNoAnswer;
 }
 
 } // namespace velmar

@@ -77,7 +77,7 @@ int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& sha
         if (progress) progress(done, total);
     };
 
-    if (WriteParamsBlock(store, p) == 1) {
+    if (WriteParamsBlock(store, p).Ok()) {
         shadow = p;
         advance(p.Length());
     } else {
@@ -86,8 +86,8 @@ int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& sha
 
     for (int n = 0; n < kChannelCount; ++n) {
         const ChannelSetts& s = setts[static_cast<size_t>(n)];
-        if (store.Write(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, s.data(), 0) ==
-            1) {
+        if (store.Write(ChannelAddress(addr::kChannelSettsBase, n), setts::kLength, s.data(), 0)
+                .Ok()) {
             settsShadow[static_cast<size_t>(n)] = s;
             advance(setts::kLength);
         } else {
@@ -100,7 +100,7 @@ int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& sha
         uint8_t scratch[256] = {};
         // Without the record as the controller holds it the fiscal totaliser is unknown, and
         // writing the record would replace it: such a channel is left as it is.
-        if (store.Read(address, regs::kLength, scratch, 0) < regs::kLength) {
+        if (store.Read(address, regs::kLength, scratch, 0).Length() < regs::kLength) {
             ++result.regsFailed;
             continue;
         }
@@ -109,7 +109,7 @@ int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& sha
         fresh.SetPrice(kSetupPrice);
         fresh.SetFCount(read.FCount());
         fresh.SetFCMil(read.FCMil());
-        if (store.Write(address, regs::kLength, fresh.data(), 0) == 1) {
+        if (store.Write(address, regs::kLength, fresh.data(), 0).Ok()) {
             advance(regs::kLength);
         } else {
             ++result.regsFailed;

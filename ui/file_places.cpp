@@ -64,10 +64,10 @@ QString PrepareFilePlaces(const FilePlaces& places, bool demoMode) {
     return {};
 }
 
-void UseFilePlaces(const FilePlaces& places, Session& session) {
-    session.Options().comIniPath = places.comIni.toStdString();
-    session.Options().demoImagePath = places.demoImage.toStdString();
-    session.Options().journalPath = places.journal.toStdString();
+void UseFilePlaces(const FilePlaces& places, SessionOptions& options) {
+    options.comIniPath = places.comIni.toStdString();
+    options.demoImagePath = places.demoImage.toStdString();
+    options.journalPath = places.journal.toStdString();
     if (!places.exchangeLog.isEmpty()) SetExchangeLogPath(places.exchangeLog.toUtf8().constData());
 }
 

@@ -10,7 +10,7 @@
 
 namespace velmar::ui {
 
-class Session;
+struct SessionOptions;
 
 struct FilePlaces {
     bool installed = false;
@@ -32,7 +32,7 @@ FilePlaces ChooseFilePlaces(const QString& programDir);
 // demo image yet, copies the installed one there. Returns what went wrong, or an empty text.
 QString PrepareFilePlaces(const FilePlaces& places, bool demoMode);
 
-// Points the session and the exchange log at `places`.
-void UseFilePlaces(const FilePlaces& places, Session& session);
+// Points the session's options and the exchange log at `places`.
+void UseFilePlaces(const FilePlaces& places, SessionOptions& options);
 
 } // namespace velmar::ui

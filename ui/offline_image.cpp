@@ -11,10 +11,10 @@
 namespace velmar::ui {
 
 bool OpenOfflineImage(Session& session, QWidget* parent, const QString& path) {
-    std::string error;
-    if (session.OpenImage(path.toStdString(), &error) == 1) return true;
-    session.Ask().Message(parent, QStringLiteral("Файл не открыт как образ контроллера:\n") +
-                                      QString::fromStdString(error));
+    const SessionResult opened = session.OpenImage(path.toStdString());
+    if (opened.Ok()) return true;
+    session.Ask().Message(parent,
+                          QStringLiteral("Файл не открыт как образ контроллера:\n") + opened.text);
     return false;
 }
 
@@ -33,7 +33,7 @@ QString SessionWindowTitle(const Session& session) {
 }
 
 bool ReadControllerImage(Session& session, std::vector<uint8_t>& image, QString& error) {
-    if (!session.Modes().ctrlrIdentified || session.Store().IsDemo()) {
+    if (!session.Identified() || session.Store().IsDemo()) {
         error = QStringLiteral("Нет связи с устройством");
         return false;
     }

@@ -17,7 +17,7 @@ Session::Session(QObject* parent)
     : QObject(parent), prompts_(std::make_unique<WidgetPrompts>()),
       runner_(std::make_unique<ThreadRunner>()) {
     // Made here, on the window thread, so that no exchange thread ever creates it.
-    auto live = std::make_unique<LiveRecordStore>(portSlot_, address_);
+    auto live = std::make_unique<LiveRecordStore>(portSlot_, Address());
     liveStore_ = live.get();
     store_ = std::move(live);
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
@@ -42,7 +42,7 @@ void Session::NoteOperation() {
     if (c.origin.program.empty()) c.origin = CurrentJournalOrigin("velmar");
     c.operation = operationSource_ ? operationSource_().toStdString() : std::string();
     c.port = line_.portName;
-    c.ctrlr = address_;
+    c.ctrlr = Address();
     c.ident = model_.Identity().identText;
     if (model_.Generation() != journalGeneration_) {
         journal->ForgetReads();
@@ -50,25 +50,29 @@ void Session::NoteOperation() {
     }
 }
 
-bool Session::JournalReady(QString& error) {
+namespace {
+SessionResult Failed(SessionCode code, const std::string& why) {
+    return {code, 0, QString::fromStdString(why)};
+}
+} // namespace
+
+SessionResult Session::JournalReady() {
     auto* journal = dynamic_cast<JournalStore*>(&Store());
     std::string why;
-    if (journal == nullptr || journal->Ready(why)) return true;
-    error = QString::fromStdString(why);
-    return false;
+    if (journal == nullptr || journal->Ready(why)) return {};
+    return Failed(SessionCode::JournalRefused, why);
 }
 
-bool Session::JournalImageLoad(const std::vector<uint8_t>& image, const ImageWriteReport& report,
-                               const SizesRecord& sizes, QString& error) {
+SessionResult Session::JournalImageLoad(const std::vector<uint8_t>& image,
+                                        const ImageWriteReport& report, const SizesRecord& sizes) {
     auto* journal = dynamic_cast<JournalStore*>(&Store());
-    if (journal == nullptr || !journal->Journaling() || !report.anythingSent) return true;
+    if (journal == nullptr || !journal->Journaling() || !report.anythingSent) return {};
     NoteOperation();
     auto entries =
         ImageLoadEntries(journal->Context(), image, report, sizes, ModelReadCopies(model_));
     std::string why;
-    if (journal->Record(entries, why)) return true;
-    error = QString::fromStdString(why);
-    return false;
+    if (journal->Record(entries, why)) return {};
+    return Failed(SessionCode::JournalRefused, why);
 }
 
 void Session::ReportJournalRefusal() {
@@ -79,23 +83,17 @@ void Session::ReportJournalRefusal() {
     prompts_->Message(nullptr, text);
 }
 
-QString Session::JournalError() const {
-    return journalStore_ != nullptr ? QString::fromStdString(journalStore_->LastError())
-                                    : QString();
-}
-
 void Session::SetStore(std::unique_ptr<RecordStore> store) {
     store_ = std::move(store);
     demoStore_ = nullptr;
     imageStore_ = dynamic_cast<ImageFileStore*>(store_.get());
     liveStore_ = dynamic_cast<LiveRecordStore*>(store_.get());
     Retarget();
-    model_.Clear();
+    Restart(Address(), Identified());
 }
 
 void Session::SetAddress(int address) {
-    if (address != address_) ForgetController();
-    address_ = address;
+    if (address != Address()) Restart(address, demoMode_ && Identified());
     Retarget();
 }
 
@@ -106,26 +104,61 @@ void Session::SetSlot(PortSlot slot) {
 }
 
 void Session::Retarget() {
-    if (liveStore_ != nullptr) liveStore_->Retarget(portSlot_, address_);
+    if (liveStore_ != nullptr) liveStore_->Retarget(portSlot_, Address());
 }
 
-void Session::Identified(const std::string& identText) {
-    model_.SetIdentity(ControllerIdentity{address_, identText});
+void Session::Restart(int address, bool identified) {
+    model_.SetIdentity(ControllerIdentity{address, {}, identified});
+}
+
+void Session::MarkIdentified(const std::string& identText) {
+    model_.SetIdentity(ControllerIdentity{Address(), identText, true});
+}
+
+void Session::MarkNotIdentified() {
+    Restart(Address(), false);
 }
 
 void Session::ForgetController() {
-    model_.Clear();
     // Nothing is known of whatever answers now until it is identified.
-    if (!modes_.demoMode) modes_.ctrlrIdentified = false;
+    Restart(Address(), demoMode_ && Identified());
+}
+
+void Session::Configure(SessionOptions options) {
+    options_ = std::move(options);
+}
+
+void Session::EnterDemo() {
+    demoMode_ = true;
 }
 
 void Session::RequestReident(Reident which) {
-    modes_.reidentRequested[static_cast<size_t>(which)] = true;
+    reidentRequested_[static_cast<size_t>(which)] = true;
+}
+
+bool Session::ReidentRequested(Reident which) const {
+    return reidentRequested_[static_cast<size_t>(which)];
 }
 
 bool Session::AnyReidentRequested() const {
-    const auto& r = modes_.reidentRequested;
+    const auto& r = reidentRequested_;
     return r[0] || r[1] || r[2];
+}
+
+void Session::ClearReident(Reident which) {
+    reidentRequested_[static_cast<size_t>(which)] = false;
+}
+
+void Session::ClearReidentRequests() {
+    reidentRequested_ = {};
+}
+
+void Session::RequestRepaint() {
+    emit repaintRequested();
+}
+
+void Session::ShowMainTab() {
+    emit showMainTabRequested();
 }
 
 void Session::SetStatus(const QString& text) {
@@ -146,6 +179,10 @@ void Session::UsePortSettings(const ComIniEntry& entry) {
     line_.dataBits = entry.dataBits;
     line_.stopBits = entry.stopBits;
     line_.parity = entry.parity;
+}
+
+void Session::UsePortSettings(const LineSettings& line) {
+    line_ = line;
 }
 
 void Session::StartPorts() {
@@ -171,7 +208,7 @@ std::vector<std::string> Session::DiscoverPorts() {
     return names;
 }
 
-int Session::OpenSessionPort(QWidget* parent) {
+SessionResult Session::OpenSessionPort(QWidget* parent) {
     const LineSettings line = line_;
     PortSlot slot = 0;
     int configured = 0;
@@ -186,7 +223,8 @@ int Session::OpenSessionPort(QWidget* parent) {
     ForgetController(); // another port may lead to another controller
     // Every exchange on such a port would fail or garble: the engineer learns why.
     if (portSlot_ != 0 && configured != 0) Ask().Message(parent, ConfigureFailureText(configured));
-    return code;
+    if (portSlot_ == 0) return {SessionCode::PortNotOpened, code, {}};
+    return {};
 }
 
 QString Session::ConfigureFailureText(int code) const {
@@ -205,7 +243,7 @@ void Session::CloseSessionPort() {
 }
 
 void Session::SetPortClosed(bool closed) {
-    modes_.portClosed = closed;
+    portClosed_ = closed;
     emit portStateChanged(closed);
 }
 
@@ -218,16 +256,12 @@ void Session::SetRunner(std::unique_ptr<ExchangeRunner> runner) {
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
 }
 
-int Session::OpenImage(const std::string& path, std::string* error) {
+SessionResult Session::OpenImage(const std::string& path) {
     auto store = std::make_unique<ImageFileStore>(path);
-    const int result = store->Load();
-    if (result != kImageLoaded) {
-        if (error) *error = store->LastError();
-        return result;
-    }
+    if (store->Load() != kImageLoaded) return Failed(SessionCode::ImageRefused, store->LastError());
     SetStore(std::move(store));
-    modes_.demoMode = true;
-    return 1;
+    EnterDemo();
+    return {};
 }
 
 void Session::NoteImageFileRefusal() {
@@ -247,29 +281,41 @@ std::string Session::OfflineIdentText() const {
     return "Демонстрационная версия программы";
 }
 
-int Session::LoadDemoImage() {
-    // An image file in use stands in for the demo image.
-    if (imageStore_ != nullptr) return imageStore_->Load() == kImageLoaded ? 1 : -1;
-    if (demoStore_ == nullptr) {
-        int result = 0;
+SessionResult Session::OpenDemoImage() {
+    int result = kDemoLoaded;
+    std::string why;
+    if (imageStore_ != nullptr) {
+        // An image file in use stands in for the demo image.
+        if (imageStore_->Load() != kImageLoaded) {
+            result = kDemoCannotOpen;
+            why = imageStore_->LastError();
+        }
+    } else if (demoStore_ == nullptr) {
         auto store = MakeDemoRecordStore(options_.demoImagePath, result);
         demoStore_ = store.get();
         store_ = std::move(store);
         liveStore_ = nullptr;
         imageStore_ = nullptr;
-        model_.Clear();
-        return result;
+        Restart(Address(), Identified());
+        why = demoStore_->LastError();
+    } else {
+        result = demoStore_->Load();
+        why = demoStore_->LastError();
     }
-    return demoStore_->Load();
+    if (result == kDemoCannotOpen) return Failed(SessionCode::DemoCannotOpen, why);
+    if (result != kDemoLoaded) return Failed(SessionCode::DemoBadLength, why);
+    MarkIdentified(OfflineIdentText());
+    emit demoImageLoaded();
+    return {};
 }
 
 void Session::ReleaseDemoImage() {
     if (demoStore_ != nullptr) demoStore_->Release();
-    model_.Clear();
+    Restart(Address(), Identified());
 }
 
 ParamsWriteOutcome Session::WriteParamsAndFollow(int newAddress, bool newSpeed) {
-    const int addressBefore = address_;
+    const int addressBefore = Address();
     const ParamsWriteRequest request{Store(),
                                      portSlot_,
                                      {line_.dataBits, line_.parity, line_.stopBits},

@@ -1,7 +1,9 @@
-// The session of the main window: the port and its line settings, the session flags, the
-// controller model (what is known of the controller in use), the record store that reaches it
-// (live controller or demo image), the exchange runner and the prompts. One instance, shared by
-// the main window, its pages and the dialogs.
+// The session of the main window: the port and its line settings, the session state, the
+// controller model (what is known of the controller in use, its number and whether it is
+// identified), the record store that reaches it (live controller or demo image), the exchange
+// runner and the prompts. One instance, shared by the main window, its pages and the dialogs,
+// which change it only through what its methods say; the window's own state (the number query,
+// the port dialog's repaint) lives in the window.
 #pragma once
 
 #include "data/controller_model.h"
@@ -10,9 +12,9 @@
 #include "data/params_write.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
-#include "ui/dialogs/prompts.h"
 #include "ui/exchange/exchange_runner.h"
 #include "ui/fields/field_marks.h"
+#include "ui/fields/prompts.h"
 #include "ui/port_config.h"
 
 #include <QObject>
@@ -44,20 +46,6 @@ struct LineSettings {
     char parity = 'N';
 };
 
-// The window's session flags.
-struct SessionModes {
-    bool demoMode = false;
-    bool ctrlrIdentified = false;
-    bool portClosed = true;
-    bool noCtrlrNumber = true;
-    std::array<bool, 3> reidentRequested{};
-    bool portSettingsChanged = false;
-    bool closeOnShow = false;
-    bool imageTransferIdle = true;
-    // --service: pages and buttons hidden from everyday use are shown to the engineer.
-    bool serviceMode = false;
-};
-
 // What the command line and the installation decide once at start-up.
 struct SessionOptions {
     // Interval of the controller-search timer tmFindTrk in ms ("-tfind").
@@ -70,6 +58,24 @@ struct SessionOptions {
     std::string demoImagePath = "demo_trk.bin";
     // The journal every write to a controller is entered in (--journal, else file_places.h).
     std::string journalPath = "velmar-journal.sqlite";
+    // --service: pages and buttons hidden from everyday use are shown to the engineer.
+    bool serviceMode = false;
+};
+
+// How a session operation that can fail ended.
+enum class SessionCode {
+    Done,
+    PortNotOpened,  // no slot: `portCode` is OpenPort's code
+    DemoCannotOpen, // the demo image (or the image file in use) cannot be read
+    DemoBadLength,  // the demo image is empty, too short or too long
+    ImageRefused,   // the file is no saved image
+    JournalRefused, // the journal of changes cannot take the entries
+};
+struct SessionResult {
+    SessionCode code = SessionCode::Done;
+    int portCode = 0; // the port layer's code where the port gave one
+    QString text;     // why, in the words the engineer reads (empty where the caller words it)
+    bool Ok() const { return code == SessionCode::Done; }
 };
 
 class Session : public QObject {
@@ -80,52 +86,73 @@ class Session : public QObject {
 
     // ---- Port and line -------------------------------------------------------------------
     const LineSettings& Line() const { return line_; }
-    LineSettings& Line() { return line_; }
+    // Takes the port name and line parameters of a com.ini line, or of the port dialog and
+    // the command line.
+    void UsePortSettings(const ComIniEntry& entry);
+    void UsePortSettings(const LineSettings& line);
     // The open port's slot (0: none).
     PortSlot Slot() const { return portSlot_; }
-    // The controller number in use. A new number is another controller: the model forgets
-    // everything it held.
-    int Address() const { return address_; }
+    // No port is open as far as the window is concerned (the caption of the port menu).
+    bool PortClosed() const { return portClosed_; }
+    // Sets the port state and tells the window.
+    void SetPortClosed(bool closed);
+    // The controller number in use: the model's. A new number is another controller: the model
+    // forgets everything it held.
+    int Address() const { return model_.Identity().address; }
     void SetAddress(int address);
     // Writes the model's working parameter block with the settings tab's whole sequence (restart,
     // channels brought in line) and follows the controller: the port takes its new speed and the
     // session its new number. The caller words the outcome.
     ParamsWriteOutcome WriteParamsAndFollow(int newAddress, bool newSpeed);
 
-    // ---- Modes and start-up options -----------------------------------------------------
-    SessionModes& Modes() { return modes_; }
-    const SessionModes& Modes() const { return modes_; }
-    SessionOptions& Options() { return options_; }
-    const SessionOptions& Options() const { return options_; }
-    // The entry checks' shared state: whether a field was typed in, how many controls are red.
-    FieldEntryState& FieldEntry() { return fieldEntry_; }
-
-    // ---- The controller in use ----------------------------------------------------------
-    ControllerModel& Model() { return model_; }
-    const ControllerModel& Model() const { return model_; }
-    // An identification succeeded: the model starts afresh for this controller.
-    void Identified(const std::string& identText);
-    // Identification failed or the controller is gone: nothing is known of any controller.
-    void ForgetController();
-
-    // Takes the port name and line parameters of a com.ini line.
-    void UsePortSettings(const ComIniEntry& entry);
     // The port layer's start and stop, and the port names found, through the exchange thread
     // (the one thread of the window that touches the port table).
     void StartPorts();
     void StopPorts();
     std::vector<std::string> DiscoverPorts();
     // Opens the session's port by name and configures it with the session's line parameters.
-    // Returns OpenPort's code (0 = open, Slot() set); on failure Slot() is 0. A port
-    // that opened but refused the line parameters stays open and is reported with a message
-    // box. Does not touch portClosed: start-up and the port dialog set it with their own texts.
-    int OpenSessionPort(QWidget* parent = nullptr);
-    // The message for a port that refused the line parameters (ConfigurePort's `code`).
-    QString ConfigureFailureText(int code) const;
+    // PortNotOpened with OpenPort's code when no slot was obtained (Slot() is 0). A port that
+    // opened but refused the line parameters stays open and is reported with a message box.
+    // Does not touch PortClosed(): start-up and the port dialog set it with their own texts.
+    SessionResult OpenSessionPort(QWidget* parent = nullptr);
     // Closes the session's port (if any); Slot() is 0 after it.
     void CloseSessionPort();
-    // Sets portClosed and tells the window (the caption of the port menu follows it).
-    void SetPortClosed(bool closed);
+
+    // ---- Start-up options and modes -------------------------------------------------------
+    const SessionOptions& Options() const { return options_; }
+    void Configure(SessionOptions options);
+    // Demo mode: the demo image (or an image file) stands in for the controller. Chosen on the
+    // command line, or by opening an image file; it lasts for the session.
+    void EnterDemo();
+    bool DemoMode() const { return demoMode_; }
+    // The entry checks' shared state: whether a field was typed in, how many controls are red.
+    FieldEntryState& FieldEntry() { return fieldEntry_; }
+
+    // ---- The controller in use ----------------------------------------------------------
+    ControllerModel& Model() { return model_; }
+    const ControllerModel& Model() const { return model_; }
+    // Identification succeeded, or the demo image was loaded.
+    bool Identified() const { return model_.Identity().identified; }
+    // An identification succeeded: the model starts afresh for this controller.
+    void MarkIdentified(const std::string& identText);
+    // Identification failed: nothing is known of the controller at this number.
+    void MarkNotIdentified();
+    // The controller may be another one (a new number, another port, identification starting):
+    // the model forgets everything; only the demo image stays identified until it is loaded.
+    void ForgetController();
+
+    // Requests that the window identify again at its next repaint.
+    void RequestReident(Reident which);
+    bool ReidentRequested(Reident which) const;
+    bool AnyReidentRequested() const;
+    void ClearReident(Reident which);
+    void ClearReidentRequests();
+
+    // A whole image goes to or from the controller: the quick keys, the image menus and closing
+    // wait for its end.
+    bool ImageTransferIdle() const { return imageTransferIdle_; }
+    void ImageTransferStarted() { imageTransferIdle_ = false; }
+    void ImageTransferEnded() { imageTransferIdle_ = true; }
 
     // Every modal box and file dialog goes through these; tests replace them.
     Prompts& Ask() { return *prompts_; }
@@ -165,40 +192,35 @@ class Session : public QObject {
     bool ExchangeBusy() const { return runner_->Busy(); }
     void SetRunner(std::unique_ptr<ExchangeRunner> runner);
 
-    // Demo image "demo_trk.bin" at demoImagePath: 1 loaded (or already loaded), -1 the file
-    // cannot be opened, -2 it is empty or too long. While loaded, Store() serves it.
-    int LoadDemoImage();
+    // Identification in demo mode: the demo image "demo_trk.bin" at demoImagePath (or the image
+    // file in use) is loaded and becomes the identified controller, and the window is told.
+    // DemoCannotOpen or DemoBadLength with the reason when it cannot be loaded.
+    SessionResult OpenDemoImage();
     void ReleaseDemoImage();
 
-    // A saved image file becomes the controller of the session (demo mode's rules, no line):
-    // 1, or the OpenImageFile failure with `error` saying why; then nothing changed.
-    int OpenImage(const std::string& path, std::string* error = nullptr);
+    // A saved image file becomes the controller of the session (demo mode's rules, no line);
+    // ImageRefused with the reason, and then nothing changed.
+    SessionResult OpenImage(const std::string& path);
     // The image file in use, or none.
     ImageFileStore* ImageFile() const { return imageStore_; }
-    // What the main tab shows for the demo image or the image file in use.
-    std::string OfflineIdentText() const;
 
     // Records of the controller in use: the demo image in demo mode, else the live controller,
     // whose writes are journaled.
     RecordStore& Store();
+    void SetStore(std::unique_ptr<RecordStore> store);
     // ---- The journal of changes -----------------------------------------------------------
     // What the window is doing when it writes: the title of the dialog open, else the tab shown.
     void SetOperationSource(std::function<QString()> source) {
         operationSource_ = std::move(source);
     }
-    // Before a write that does not go through Store() (a whole image): true when the journal
-    // can take its entries, else false with the reason.
-    bool JournalReady(QString& error);
-    // Commits the entries of a whole-image write; false with the reason.
-    bool JournalImageLoad(const std::vector<uint8_t>& image, const ImageWriteReport& report,
-                          const SizesRecord& sizes, QString& error);
-    // Why the journal refused the last write, or empty.
-    QString JournalError() const;
-    void SetStore(std::unique_ptr<RecordStore> store);
+    // Before a write that does not go through Store() (a whole image): JournalRefused with the
+    // reason when the journal cannot take its entries.
+    SessionResult JournalReady();
+    // Commits the entries of a whole-image write; JournalRefused with the reason.
+    SessionResult JournalImageLoad(const std::vector<uint8_t>& image,
+                                   const ImageWriteReport& report, const SizesRecord& sizes);
 
-    void RequestReident(Reident which);
-    bool AnyReidentRequested() const;
-
+    // ---- What the window shows ------------------------------------------------------------
     // The one-line status text of the main window (lIdentState).
     void SetStatus(const QString& text);
     // Paints the status line now, so that an emptied line is seen before the next text; no other
@@ -206,18 +228,22 @@ class Session : public QObject {
     void RepaintStatus();
     // The text of the controller-number label (lNumberCtrlr).
     void SetNumberLabel(const QString& text);
+    // Asks the window to apply its repaint rules now (re-identification, port state).
+    void RequestRepaint();
+    // Asks the window to bring the main tab forward.
+    void ShowMainTab();
 
   signals:
     void statusChanged(const QString& text);
     void statusRepaintRequested();
     void numberLabelChanged(const QString& text);
-    // A page asks the main window to apply its repaint rules now (re-identification, port state).
+    // RequestRepaint: the main window applies its repaint rules now.
     void repaintRequested();
-    // A page asks the main window to bring the main tab forward.
+    // ShowMainTab: the main window brings the main tab forward.
     void showMainTabRequested();
     // portClosed changed.
     void portStateChanged(bool closed);
-    // The demo image was loaded by identification: the port and log menus go away.
+    // OpenDemoImage loaded the demo image: the port and log menus go away.
     void demoImageLoaded();
     // Units done by the long exchange under way.
     void exchangeProgressed(int done);
@@ -235,11 +261,19 @@ class Session : public QObject {
     void ReportJournalRefusal();
     void SetSlot(PortSlot slot);
     void Retarget();
+    // The model starts afresh at `address`: no identification text, no records.
+    void Restart(int address, bool identified);
+    // What the main tab shows for the demo image or the image file in use.
+    std::string OfflineIdentText() const;
+    // The message for a port that refused the line parameters (ConfigurePort's `code`).
+    QString ConfigureFailureText(int code) const;
 
     LineSettings line_;
     PortSlot portSlot_ = 0;
-    int address_ = 0;
-    SessionModes modes_;
+    bool portClosed_ = true;
+    bool demoMode_ = false;
+    std::array<bool, 3> reidentRequested_{};
+    bool imageTransferIdle_ = true;
     SessionOptions options_;
     FieldEntryState fieldEntry_;
     ControllerModel model_;

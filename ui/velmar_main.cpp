@@ -64,7 +64,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
         page->setObjectName(QString::fromUtf8(entry.name));
         // A page hidden from everyday use gets no tab at all: a hidden tab would still be offered
         // to screen readers as a page tab. The page itself lives on, hidden.
-        if (entry.shown || session_.Modes().serviceMode)
+        if (entry.shown || session_.Options().serviceMode)
             ui_->TabSetts->addTab(page, QString::fromUtf8(entry.caption));
         else
             page->hide();
@@ -127,7 +127,7 @@ Page* TVelmarMain::PageByName(const QString& name) const {
 
 void TVelmarMain::FormCreate(const StartOptions& options) {
     session_.StartPorts();
-    session_.Modes().reidentRequested[static_cast<size_t>(Reident::ImageOrDialog)] = false;
+    session_.ClearReident(Reident::ImageOrDialog);
     ShowMainTab();
 
     // Discovery also finds the converters; an empty list is no failure, since a port named on
@@ -149,28 +149,30 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
         entry = DefaultComIni();
     }
     session_.UsePortSettings(entry);
-    if (!options.portName.isEmpty()) session_.Line().portName = options.portName.toStdString();
-    if (options.baud) session_.Line().baud = *options.baud;
+    LineSettings line = session_.Line();
+    if (!options.portName.isEmpty()) line.portName = options.portName.toStdString();
+    if (options.baud) line.baud = *options.baud;
+    session_.UsePortSettings(line);
 
-    const int code = session_.OpenSessionPort(this);
-    if (session_.Slot() != 0) {
+    const SessionResult opened = session_.OpenSessionPort(this);
+    if (opened.Ok()) {
         session_.SetPortClosed(false);
         QString text;
         if (session_.Ask().InputQuery(this, QStringLiteral("Введите номер Контроллера(HEX)"),
                                       QStringLiteral("Введите номер Контроллера(HEX)"), text)) {
             const std::optional<int> number = ParseHexNumber(text);
             session_.SetAddress(number && *number > 0 ? *number : 1);
-            session_.Modes().noCtrlrNumber = false;
+            noCtrlrNumber_ = false;
             tabIdent_->IdentToForm();
         } else {
-            session_.Modes().closeOnShow = true;
+            closeOnShow_ = true;
         }
         return;
     }
-    session_.Ask().Message(this, PortFailureText(session_.Line().portName, code));
+    session_.Ask().Message(this, PortFailureText(session_.Line().portName, opened.portCode));
     session_.SetPortClosed(true);
     session_.SetNumberLabel(QStringLiteral("Номер контроллера не введен"));
-    session_.Modes().noCtrlrNumber = true;
+    noCtrlrNumber_ = true;
     // The window's first paint: without a port only the port settings are of use.
     FormPaint();
 }
@@ -185,19 +187,18 @@ void TVelmarMain::FormPaint() {
     if (session_.AnyReidentRequested()) {
         ShowMainTab();
         tabIdent_->IdentToForm();
-        session_.Modes().reidentRequested = {};
+        session_.ClearReidentRequests();
     }
     // An image file needs no line.
-    if (session_.Modes().portClosed && session_.ImageFile() == nullptr) {
+    if (session_.PortClosed() && session_.ImageFile() == nullptr) {
         ShowMainTab();
-        ApplyEnablingRule(EnablingRule::C, tabIdent_, ui_->menuChangeNumTrk,
-                          session_.Modes().demoMode);
-        session_.Modes().portSettingsChanged = false;
-    } else if (session_.Modes().portSettingsChanged) {
+        ApplyEnablingRule(EnablingRule::C, tabIdent_, ui_->menuChangeNumTrk, session_.DemoMode());
+        portSettingsChanged_ = false;
+    } else if (portSettingsChanged_) {
         ShowMainTab();
-        ApplyEnablingRule(session_.Modes().noCtrlrNumber ? EnablingRule::D : EnablingRule::E,
-                          tabIdent_, ui_->menuChangeNumTrk, session_.Modes().demoMode);
-        session_.Modes().portSettingsChanged = false;
+        ApplyEnablingRule(noCtrlrNumber_ ? EnablingRule::D : EnablingRule::E, tabIdent_,
+                          ui_->menuChangeNumTrk, session_.DemoMode());
+        portSettingsChanged_ = false;
     }
     inFormPaint_ = false;
 }
@@ -214,7 +215,7 @@ void TVelmarMain::TabSettsChange(int index) {
         // A tab change repaints the window: with the port closed the repaint rules bring the
         // main tab back, so no other tab reads from a port that is not there. The demo image
         // needs no port.
-        if (!session_.Modes().demoMode) {
+        if (!session_.DemoMode()) {
             FormPaint();
             if (ui_->TabSetts->currentIndex() != index) return;
         }
@@ -226,7 +227,7 @@ bool TVelmarMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (key < Qt::Key_F1 || key > Qt::Key_F9) return false;
     if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) return false;
     if (QGuiApplication::mouseButtons() != Qt::NoButton) return false;
-    if (!session_.Modes().imageTransferIdle) return false;
+    if (!session_.ImageTransferIdle()) return false;
     IdentifyNumber(key - Qt::Key_F1 + 1);
     return true;
 }
@@ -249,7 +250,7 @@ bool TVelmarMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TVelmarMain::menuChangeNumTrkClick() {
     const int number = AskNumberTrk();
-    session_.Modes().noCtrlrNumber = false;
+    noCtrlrNumber_ = false;
     IdentifyNumber(number);
 }
 
@@ -288,7 +289,7 @@ void TVelmarMain::Setting1Click() {
     tabIdent_->StopSearch();
     session_.CloseSessionPort();
     SetPortMenuCaption(true);
-    session_.Modes().portSettingsChanged = true;
+    portSettingsChanged_ = true;
     if (comSetting_)
         session_.Ask().ExecDialog(*comSetting_);
     else
@@ -304,7 +305,7 @@ void TVelmarMain::SetPortMenuCaption(bool closed) {
 }
 
 void TVelmarMain::menuOpenImageClick() {
-    if (!session_.Modes().imageTransferIdle || tabIdent_->SearchRunning()) return;
+    if (!session_.ImageTransferIdle() || tabIdent_->SearchRunning()) return;
     const QString path = AskImageFile(session_, this, QStringLiteral("Открыть образ"));
     if (path.isEmpty() || !OpenOfflineImage(session_, this, path)) return;
     // The controller on the line is left: the file is the controller from now on.
@@ -335,7 +336,7 @@ void TVelmarMain::ImageFileChanged(const QString& reason) {
 void TVelmarMain::UseOfflineImage() {
     setWindowTitle(SessionWindowTitle(session_));
     ui_->menuCompareImage->setEnabled(false);
-    session_.Modes().noCtrlrNumber = false;
+    noCtrlrNumber_ = false;
     session_.SetNumberLabel(QStringLiteral("Образ из файла"));
     ShowMainTab();
     tabIdent_->IdentToForm();
@@ -347,8 +348,8 @@ void TVelmarMain::menuJournalClick() {
 }
 
 void TVelmarMain::menuCompareImageClick() {
-    if (!session_.Modes().imageTransferIdle || tabIdent_->SearchRunning()) return;
-    if (session_.Modes().demoMode || !session_.Modes().ctrlrIdentified) {
+    if (!session_.ImageTransferIdle() || tabIdent_->SearchRunning()) return;
+    if (session_.DemoMode() || !session_.Identified()) {
         session_.Ask().Message(this, QStringLiteral("Нет связи с устройством"));
         return;
     }
@@ -370,7 +371,7 @@ void TVelmarMain::menuCompareImageClick() {
     dialog.Compare(path, std::move(file), std::move(controller));
     session_.Ask().ExecDialog(dialog);
     // Records written from the file are re-read by the tabs from the controller.
-    emit session_.repaintRequested();
+    FormPaint();
 }
 
 void TVelmarMain::HideDemoMenus() {
@@ -385,7 +386,7 @@ void TVelmarMain::showEvent(QShowEvent* event) {
 }
 
 void TVelmarMain::closeEvent(QCloseEvent* event) {
-    if (!session_.Modes().imageTransferIdle) {
+    if (!session_.ImageTransferIdle()) {
         event->ignore();
         return;
     }

@@ -41,6 +41,10 @@ class TVelmarMain : public QMainWindow {
 
     // The repaint rules: re-identification, port closed, port settings changed.
     void FormPaint();
+    // The number query at start-up was cancelled: the window closes as soon as it would show.
+    bool CloseOnShow() const { return closeOnShow_; }
+    // No controller number has been entered since the port failed to open.
+    bool NoCtrlrNumber() const { return noCtrlrNumber_; }
     // The window-level key handler; true when the key was taken.
     bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
 
@@ -85,6 +89,10 @@ class TVelmarMain : public QMainWindow {
     QDialog* about_ = nullptr;
     bool inFormPaint_ = false;
     bool closed_ = false;
+    bool noCtrlrNumber_ = true;
+    // The port dialog was opened: the next repaint checks the port state again.
+    bool portSettingsChanged_ = false;
+    bool closeOnShow_ = false;
 };
 
 } // namespace velmar::ui

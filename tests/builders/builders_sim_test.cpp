@@ -236,7 +236,7 @@ TEST(BuildersOnDemoImage, DefaultsReplaceTheDemoFileAndTheStoreReloadsIt) {
 
     // The store released its old image: the next read sees the new file.
     uint8_t block[256] = {};
-    ASSERT_EQ(store->Read(addr::kParamsLength, -1, block, 0), 58);
+    ASSERT_EQ(store->Read(addr::kParamsLength, -1, block, 0).Length(), 58);
     EXPECT_EQ(block[2], 9);
     EXPECT_EQ(block[4], 3);
     DeviceBuffer report;

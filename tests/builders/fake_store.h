@@ -16,33 +16,35 @@ class FakeStore final : public RecordStore {
   public:
     explicit FakeStore(bool demo = false) : demo_(demo), memory(0x10000, 0) {}
 
-    int Read(int address, int length, uint8_t* dst, uint8_t space) override {
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space) override {
         ++reads;
-        if (space != 0 && !(space == 2 && address == addr::kStatusIR)) return -1;
-        if (failRead.count(address)) return -1;
+        if (space != 0 && !(space == 2 && address == addr::kStatusIR))
+            return StoreResult::Failed(StoreCode::NoAnswer);
+        if (failRead.count(address)) return StoreResult::Failed(StoreCode::NoAnswer);
         if (shortRead.count(address)) length = 3;
         if (length <= 0) {
             const int n = memory[static_cast<size_t>(address)];
             std::memcpy(dst, &memory[static_cast<size_t>(address) + 1], static_cast<size_t>(n));
-            return n;
+            return StoreResult::FromRead(n);
         }
         std::memcpy(dst, &memory[static_cast<size_t>(address)], static_cast<size_t>(length));
-        return length;
+        return StoreResult::FromRead(length);
     }
-    int Write(int address, int length, const uint8_t* data, uint8_t space) override {
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space) override {
         writes.push_back(address);
-        if (space != 0 || failWrite.count(address)) return -1;
-        if (failNextWrites.count(address) && failNextWrites[address]-- > 0) return -1;
+        if (space != 0 || failWrite.count(address)) return StoreResult::Failed(StoreCode::NoAnswer);
+        if (failNextWrites.count(address) && failNextWrites[address]-- > 0)
+            return StoreResult::Failed(StoreCode::NoAnswer);
         // The demo image keeps the parameter block under its length byte's address.
         if (demo_ && address == addr::kParamsLength) address = addr::kParams;
         std::memcpy(&memory[static_cast<size_t>(address)], data, static_cast<size_t>(length));
-        return 1;
+        return StoreResult::Done();
     }
-    int Restart() override {
+    StoreResult Restart() override {
         ++restarts;
-        return failRestart ? -1 : 1;
+        return StoreResult::FromWrite(failRestart ? -1 : 1);
     }
-    int ReadSizes() override { return 1; }
+    StoreResult ReadSizes() override { return StoreResult::Done(); }
     bool Holds(int, uint8_t) const override { return true; }
     bool IsDemo() const override { return demo_; }
 

@@ -43,7 +43,7 @@ class WorkflowsOnSimulator : public ::testing::Test {
 
     CtrlrParams ReadBlock() {
         uint8_t bytes[params::kAreaLength] = {};
-        const int got = store.Read(addr::kParamsLength, -1, bytes, 0);
+        const int got = store.Read(addr::kParamsLength, -1, bytes, 0).Length();
         EXPECT_GT(got, 0);
         return CtrlrParams(bytes, got);
     }
@@ -157,7 +157,7 @@ TEST_F(WorkflowsOnSimulator, WriteFollowsTheNewSpeedAndAddress) {
         EXPECT_EQ(c->Space(0)[addr::kChannelSettsBase + 14], 0x00); // factor 512 for 256 imp
         EXPECT_EQ(c->Space(0)[addr::kChannelSettsBase + 15], 0x02);
     }
-    EXPECT_EQ(store.AwaitAnswer(), 1); // deaf once more after the channels' restart
+    EXPECT_TRUE(store.AwaitAnswer().Ok()); // deaf once more after the channels' restart
     EXPECT_EQ(IdentifyController(slot, ctrl).stage, Stage::Identified);
 }
 

@@ -32,15 +32,17 @@ std::vector<uint8_t> At(const std::vector<uint8_t>& mem, int address, int n) {
 class FailingStore final : public RecordStore {
   public:
     FailingStore(RecordStore& inner, int failAt) : inner_(inner), failAt_(failAt) {}
-    int Read(int a, int n, uint8_t* dst, uint8_t space) override {
-        return a == failAt_ ? -1 : inner_.Read(a, n, dst, space);
+    StoreResult Read(int a, int n, uint8_t* dst, uint8_t space) override {
+        return a == failAt_ ? StoreResult::Failed(StoreCode::NoAnswer)
+                            : inner_.Read(a, n, dst, space);
     }
-    int Write(int a, int n, const uint8_t* d, uint8_t space) override {
+    StoreResult Write(int a, int n, const uint8_t* d, uint8_t space) override {
         return inner_.Write(a, n, d, space);
     }
-    int Restart() override { return 1; }
-    int ReadSizes() override {
-        const int r = failAt_ == addr::kSizes ? -1 : inner_.ReadSizes();
+    StoreResult Restart() override { return StoreResult::Done(); }
+    StoreResult ReadSizes() override {
+        const StoreResult r =
+            failAt_ == addr::kSizes ? StoreResult::Failed(StoreCode::NoAnswer) : inner_.ReadSizes();
         Sizes() = inner_.Sizes();
         return r;
     }

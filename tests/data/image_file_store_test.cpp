@@ -53,7 +53,7 @@ TEST(ImageFileStore, WriteLandsAtTheRecordsOffsetOnly) {
         ImageFileStore store(path);
         ASSERT_EQ(store.Load(), kImageLoaded);
         std::vector<uint8_t> bytes(static_cast<size_t>(c.length), 0xA5);
-        ASSERT_EQ(store.Write(c.address, c.length, bytes.data()), 1) << c.address;
+        ASSERT_TRUE(store.Write(c.address, c.length, bytes.data()).Ok()) << c.address;
 
         std::vector<uint8_t> expected = original;
         const auto span = FindImageSpan(original.data(), c.kind, c.index);
@@ -62,7 +62,7 @@ TEST(ImageFileStore, WriteLandsAtTheRecordsOffsetOnly) {
         EXPECT_EQ(ReadBytes(path), expected) << c.address;
 
         std::vector<uint8_t> back(256);
-        EXPECT_EQ(store.Read(c.address, c.length, back.data()), c.length);
+        EXPECT_EQ(store.Read(c.address, c.length, back.data()).Length(), c.length);
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), back.begin())) << c.address;
     }
 }
@@ -75,9 +75,9 @@ TEST(ImageFileStore, ReadsAsTheControllerWould) {
     WriteBytes(path, original);
     ImageFileStore store(path);
     uint8_t buf[255] = {};
-    EXPECT_EQ(store.Read(addr::kParamsLength, 0, buf), len::kParams);
+    EXPECT_EQ(store.Read(addr::kParamsLength, 0, buf).Length(), len::kParams);
     EXPECT_EQ(0, std::memcmp(buf, original.data() + 7, len::kParams));
-    EXPECT_EQ(store.ReadSizes(), 1);
+    EXPECT_TRUE(store.ReadSizes().Ok());
     EXPECT_EQ(store.Sizes().nozzlesPerSide, 2);
     EXPECT_TRUE(store.IsDemo());
     EXPECT_FALSE(store.Holds(addr::kTempTable, 0));
@@ -99,14 +99,14 @@ TEST(ImageFileStore, RefusesWhatIsNoImageAndWritesNothing) {
     EXPECT_EQ(truncated.Load(), kImageTruncated);
     EXPECT_NE(truncated.LastError().find(path), std::string::npos);
     const uint8_t byte = 1;
-    EXPECT_EQ(truncated.Write(addr::kParams, 1, &byte), -1);
+    EXPECT_FALSE(truncated.Write(addr::kParams, 1, &byte).Ok());
     EXPECT_EQ(ReadBytes(path), cut);
 
     const std::vector<uint8_t> good = SavedImage();
     WriteBytes(path, good);
     ImageFileStore store(path);
-    EXPECT_EQ(store.Write(addr::kBlock3000, 1, &byte), -1);
-    EXPECT_EQ(store.Write(addr::kTempTable, 1, &byte), -1);
+    EXPECT_FALSE(store.Write(addr::kBlock3000, 1, &byte).Ok());
+    EXPECT_FALSE(store.Write(addr::kTempTable, 1, &byte).Ok());
     EXPECT_EQ(ReadBytes(path), good);
 }
 
@@ -151,12 +151,12 @@ TEST(ImageFileStore, AWriteOverAFileChangedSinceItWasReadIsRefused) {
         ImageFileStore store(path);
         ASSERT_EQ(store.Load(), kImageLoaded);
         // The store's own writes are no change of the file's.
-        ASSERT_EQ(store.Write(addr::kParams, len::kParams, edit.data()), 1);
+        ASSERT_TRUE(store.Write(addr::kParams, len::kParams, edit.data()).Ok());
         const std::vector<uint8_t> written = ReadBytes(path);
         EXPECT_FALSE(store.TakeStaleRefusal());
 
         c.change(path, other);
-        EXPECT_EQ(store.Write(addr::kParams, len::kParams, edit.data()), -1);
+        EXPECT_FALSE(store.Write(addr::kParams, len::kParams, edit.data()).Ok());
         EXPECT_TRUE(store.TakeStaleRefusal());
         EXPECT_FALSE(store.TakeStaleRefusal()); // said once
         EXPECT_NE(store.LastError().find("Откройте файл заново"), std::string::npos)

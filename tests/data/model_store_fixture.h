@@ -33,27 +33,27 @@ class ScriptedStore final : public RecordStore {
   public:
     explicit ScriptedStore(std::vector<uint8_t>& er) : memory_(er, &ir_, &im_) {}
 
-    int Read(int address, int length, uint8_t* dst, uint8_t space = 0) override {
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) override {
         ++reads;
         if (emptyReads > 0) {
             --emptyReads;
-            return 0;
+            return StoreResult::Done(0);
         }
         if (failReads > 0) {
             --failReads;
-            return -1;
+            return StoreResult::Failed(StoreCode::NoAnswer);
         }
-        const int got = memory_.Read(address, length, dst, space);
-        return shortBy > 0 && got > 0 ? got - shortBy : got;
+        const StoreResult got = memory_.Read(address, length, dst, space);
+        return shortBy > 0 && got.Length() > 0 ? StoreResult::Done(got.Length() - shortBy) : got;
     }
-    int Write(int address, int length, const uint8_t* data, uint8_t space = 0) override {
-        if (failWrites) return -1;
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) override {
+        if (failWrites) return StoreResult::Failed(StoreCode::NoAnswer);
         writes.push_back({address, length, space});
         return memory_.Write(address, length, data, space);
     }
-    int Restart() override { return 1; }
-    int ReadSizes() override {
-        const int rc = memory_.ReadSizes();
+    StoreResult Restart() override { return StoreResult::Done(); }
+    StoreResult ReadSizes() override {
+        const StoreResult rc = memory_.ReadSizes();
         Sizes() = memory_.Sizes();
         return rc;
     }

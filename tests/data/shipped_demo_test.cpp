@@ -34,7 +34,7 @@ TEST(ShippedDemoImage, LoadsAndHoldsSoundRecords) {
     auto store = MakeDemoRecordStore(ShippedPath(), r);
     ASSERT_EQ(r, kDemoLoaded) << store->LastError();
     uint8_t buf[256];
-    const int n = store->Read(0x3100, -1, buf);
+    const int n = store->Read(0x3100, -1, buf).Length();
     ASSERT_EQ(n, 58);
     CtrlrParams p(buf, n);
     const auto check = CheckParamsOnRead(p);
@@ -42,11 +42,11 @@ TEST(ShippedDemoImage, LoadsAndHoldsSoundRecords) {
     EXPECT_GE(p.CountNozTrk(), 1);
     for (int ch = 0; ch < p.CountNozTrk() * p.CountSideTrk(); ++ch) {
         ChannelSetts s;
-        ASSERT_EQ(store->Read(0x1000 + ch * 0x100, 19, s.data()), 19);
+        ASSERT_EQ(store->Read(0x1000 + ch * 0x100, 19, s.data()).Length(), 19);
         EXPECT_TRUE(CheckSettsOnRead(s).empty()) << ch;
         EXPECT_NE(s.ImpLit(), 0) << ch;
         ChannelRegs g;
-        ASSERT_EQ(store->Read(0x2000 + ch * 0x100, 69, g.data()), 69);
+        ASSERT_EQ(store->Read(0x2000 + ch * 0x100, 69, g.data()).Length(), 69);
         EXPECT_TRUE(CheckRegsOnRead(g).empty()) << ch;
     }
 }

@@ -93,7 +93,7 @@ TEST_F(ClosingDuringExchangeTest, CloseAtARandomMomentEndsCleanly) {
             SCOPED_TRACE(testing::Message() << (sides ? "sides" : "settings") << " " << ms);
             StartSim({1}, 2);
             StartApp(QStringLiteral("1"));
-            ASSERT_TRUE(session->Modes().ctrlrIdentified);
+            ASSERT_TRUE(session->Identified());
             if (sides)
                 CloseDuring("TabRegsSides", "bWriteRegsSides", ms, [&] {
                     QTest::mouseClick(Find<QPushButton>("bCallRegsSides"), Qt::LeftButton);

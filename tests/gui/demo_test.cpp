@@ -18,7 +18,7 @@ TEST_F(GuiTest, DemoModeIdentifiesFromTheDemoImage) {
     demoMode = true;
     demoImagePath = copy;
     StartApp(QStringLiteral("1"));
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->Identified());
     EXPECT_EQ(IdentLines(), QStringList{QStringLiteral("Демонстрационная версия программы")});
     EXPECT_FALSE(Menu("menuCom")->menuAction()->isVisible());
     EXPECT_FALSE(Menu("menuLog")->menuAction()->isVisible());
@@ -28,7 +28,7 @@ TEST_F(GuiTest, DemoModeIdentifiesFromTheDemoImage) {
     EXPECT_TRUE(Enabled("bGlobalDefaultSet"));
     EXPECT_TRUE(session->Store().IsDemo());
     uint8_t params[64] = {};
-    EXPECT_GT(session->Store().Read(0x3100, 0, params), 0);
+    EXPECT_GT(session->Store().Read(0x3100, 0, params).Length(), 0);
 
     // Restart does nothing in demo mode.
     QTest::mouseClick(Find<QPushButton>("bReset"), Qt::LeftButton);
@@ -44,7 +44,7 @@ TEST_F(GuiTest, DemoModeWithoutTheImageDisablesEverything) {
     demoMode = true;
     demoImagePath = TempPath(QStringLiteral("no_demo_trk.bin"));
     StartApp(QStringLiteral("1"));
-    EXPECT_FALSE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Identified());
     EXPECT_TRUE(Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty());
     for (const char* b : {"bSimImp", "bReset", "bSaveImage", "bLoadImage", "bGlobalDefaultSet"})
         EXPECT_FALSE(Enabled(b)) << b;

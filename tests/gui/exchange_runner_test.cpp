@@ -54,7 +54,7 @@ class ExchangeRunnerTest : public GuiTest {
 TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
     StartSim({1});
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->Modes().ctrlrIdentified);
+    ASSERT_TRUE(session->Identified());
     ASSERT_TRUE(Enabled("bReset"));
 
     int ticksWhileBusy = 0;
@@ -72,7 +72,7 @@ TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
 
     EXPECT_GT(ticksWhileBusy, 1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr); // the busy cursor went with the exchange
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->Identified());
     EXPECT_EQ(session->Address(), 1);
     EXPECT_FALSE(window->Ident().SearchRunning());
     auto lock = sim->Lock();
@@ -83,7 +83,7 @@ TEST_F(ExchangeRunnerTest, WindowServesTimersAndTakesNoInputDuringAnExchange) {
 TEST_F(ExchangeRunnerTest, CancelledImageSaveKeepsTheOldFile) {
     StartSim({1}, 2);
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->Modes().ctrlrIdentified);
+    ASSERT_TRUE(session->Identified());
     const QString path = WriteOldImage();
     for (const bool button : {true, false}) {
         const auto cancel = OnFirstProgress([&] {
@@ -106,7 +106,7 @@ TEST_F(ExchangeRunnerTest, CancelledImageSaveKeepsTheOldFile) {
         EXPECT_EQ(ReadAll(path), QByteArray("old image")) << button;
         EXPECT_TRUE(Find<QProgressBar>("progrImage")->isHidden());
         EXPECT_EQ(ProgressPanel(), nullptr);
-        EXPECT_TRUE(session->Modes().imageTransferIdle);
+        EXPECT_TRUE(session->ImageTransferIdle());
     }
 }
 
@@ -115,7 +115,7 @@ TEST_F(ExchangeRunnerTest, CancelledImageSaveKeepsTheOldFile) {
 TEST_F(ExchangeRunnerTest, ClosingDuringAnImageSaveEndsCleanly) {
     StartSim({1}, 2);
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->Modes().ctrlrIdentified);
+    ASSERT_TRUE(session->Identified());
     const QString path = WriteOldImage();
     prompts->saveNames.push_back(path);
     OnFirstProgress([&] {

@@ -48,7 +48,7 @@ class PlacesTest : public GuiTest {
         demoImagePath = places.demoImage;
         StartSim({1});
         StartApp(QStringLiteral("1"));
-        ASSERT_TRUE(session->Modes().ctrlrIdentified);
+        ASSERT_TRUE(session->Identified());
         Tabs()->setCurrentWidget(window->PageByName("TabCtrlrSetts"));
         auto* edit = Find<QLineEdit>("eMetTOut");
         QTest::mouseClick(edit, Qt::LeftButton);
@@ -73,7 +73,7 @@ TEST_F(PlacesTest, FromABuildTreeOnlyTheWorkingDirectoryCounts) {
     demoImagePath = places.demoImage;
     StartSim({1});
     StartApp(QStringLiteral("1"));
-    EXPECT_FALSE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Identified());
     EXPECT_TRUE(Find<QPlainTextEdit>("mIdent")->toPlainText().isEmpty());
     EXPECT_TRUE(prompts->messages.isEmpty());
     EXPECT_FALSE(Enabled("bGlobalDefaultSet"));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gui_common/fake_prompts.h"
+#include "gui_common/session_support.h"
 #include "sim/core/bus_simulator.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/com_setting.h"
@@ -59,8 +60,9 @@ class GuiTest : public ::testing::Test {
         window.reset();
         session = std::make_unique<ui::Session>();
         // The journal of changes lives with the test, never in the working directory.
-        session->Options().journalPath =
-            dir_.filePath(QStringLiteral("journal.sqlite")).toStdString();
+        Reconfigure(*session, [&](ui::SessionOptions& o) {
+            o.journalPath = dir_.filePath(QStringLiteral("journal.sqlite")).toStdString();
+        });
         auto fake = std::make_unique<FakePrompts>();
         prompts = fake.get();
         session->SetPrompts(std::move(fake));
@@ -72,11 +74,13 @@ class GuiTest : public ::testing::Test {
     // cancelled query).
     void StartApp(std::optional<QString> number, const QString& port = {}, bool show = true) {
         NewSession();
-        session->Options().findIntervalMs = 5;
-        session->Modes().demoMode = demoMode;
-        session->Modes().serviceMode = serviceMode;
-        session->Options().demoImagePath = demoImagePath.toStdString();
-        if (sim) session->Options().extraPortNames.push_back(sim->SlavePath());
+        Reconfigure(*session, [&](ui::SessionOptions& o) {
+            o.findIntervalMs = 5;
+            o.serviceMode = serviceMode;
+            o.demoImagePath = demoImagePath.toStdString();
+            if (sim) o.extraPortNames.push_back(sim->SlavePath());
+        });
+        if (demoMode) session->EnterDemo();
         prompts->inputs.push_back(number);
         window = std::make_unique<ui::TVelmarMain>(*session);
         ui::StartOptions start;

@@ -16,7 +16,7 @@ QByteArray ReadAll(const QString& path) {
 TEST_F(GuiTest, ImageSaveAndLoadRoundTripThroughTheButtons) {
     StartSim({1}, 2);
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->Modes().ctrlrIdentified);
+    ASSERT_TRUE(session->Identified());
     std::vector<uint8_t> original;
     {
         auto lock = sim->Lock();
@@ -42,7 +42,7 @@ TEST_F(GuiTest, ImageSaveAndLoadRoundTripThroughTheButtons) {
                                 static_cast<qsizetype>(original.size())));
     EXPECT_GT(barValues.size(), 30); // the bar moved record by record
     EXPECT_TRUE(bar->isHidden());
-    EXPECT_TRUE(session->Modes().imageTransferIdle);
+    EXPECT_TRUE(session->ImageTransferIdle());
 
     // Change the controller, then write the saved image back.
     {
@@ -130,7 +130,7 @@ TEST_F(GuiTest, ImageWithABadHeaderIsRefusedSilently) {
     QTest::mouseClick(Find<QPushButton>("bLoadImage"), Qt::LeftButton);
     EXPECT_TRUE(prompts->messages.isEmpty());
     EXPECT_TRUE(prompts->confirmTexts.isEmpty());
-    EXPECT_TRUE(session->Modes().imageTransferIdle);
+    EXPECT_TRUE(session->ImageTransferIdle());
 }
 
 } // namespace

@@ -91,7 +91,7 @@ TEST_F(OfflineImageTest, AnOfflineEditLoadedIntoTheControllerGivesItExactlyTheEd
     EXPECT_TRUE(prompts->inputCaptions.isEmpty()); // no number query
     EXPECT_EQ(session->Slot(), 0);
     EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("trk.bin")));
-    EXPECT_TRUE(session->Modes().demoMode && session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->DemoMode() && session->Identified());
     EXPECT_TRUE(IdentLines().first().contains(path));
 
     Tabs()->setCurrentWidget(window->PageByName(QStringLiteral("TabCtrlrSetts")));
@@ -115,7 +115,7 @@ TEST_F(OfflineImageTest, AnOfflineEditLoadedIntoTheControllerGivesItExactlyTheEd
     EXPECT_EQ(offline.back().field, "Ksm");
 
     StartApp(QStringLiteral("1"));
-    ASSERT_TRUE(session->Modes().ctrlrIdentified) << IdentLines().join('|').toStdString();
+    ASSERT_TRUE(session->Identified()) << IdentLines().join('|').toStdString();
     EXPECT_EQ(session->Exchange([&] {
         return WriteImageToController(session->Slot(), session->Address(), edited);
     }),
@@ -148,7 +148,7 @@ TEST_F(OfflineImageTest, ADamagedOrTruncatedImageIsRefusedAndLeftAsItWas) {
         Trigger("menuOpenImage");
         EXPECT_EQ(prompts->messages.size(), 1);
         EXPECT_EQ(session->ImageFile(), nullptr);
-        EXPECT_FALSE(session->Modes().demoMode);
+        EXPECT_FALSE(session->DemoMode());
         EXPECT_EQ(Bytes(path), bytes);
     }
 }
@@ -339,7 +339,7 @@ TEST_F(OfflineImageTest, TheComparisonWritesANewSpeedAndNumberAndFollowsTheContr
     }
     EXPECT_EQ(session->Line().baud, 9600u);
     EXPECT_EQ(session->Address(), kNewNumber);
-    EXPECT_TRUE(session->Modes().ctrlrIdentified) << IdentLines().join('|').toStdString();
+    EXPECT_TRUE(session->Identified()) << IdentLines().join('|').toStdString();
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №9"));
 }
 

@@ -47,7 +47,7 @@ TEST_F(GuiTest, DialogClosedWithoutSavingLeavesThePortClosed) {
     MenuAction("Setting1")->trigger();
     EXPECT_TRUE(prompts->messages.contains(
         QStringLiteral("Не найден ини файл. Восстановлены параметры по умолчании")));
-    EXPECT_TRUE(session->Modes().portClosed);
+    EXPECT_TRUE(session->PortClosed());
     EXPECT_EQ(session->Slot(), 0);
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));
     // Rule C.
@@ -80,7 +80,7 @@ TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
     // Reserved fields are written back as they were read.
     WriteFile(QStringLiteral("com.ini"), "COM7 0 2400 5 0 1 8 N 1\r\nCOM8 0 1200\r\n");
     StartApp(QStringLiteral("1"), pty);
-    ASSERT_TRUE(session->Modes().ctrlrIdentified);
+    ASSERT_TRUE(session->Identified());
 
     prompts->onDialog = [&](QDialog& d) {
         // The stored speed 2400 is not in the list: 4800 is shown.
@@ -93,7 +93,7 @@ TEST_F(GuiTest, DialogOpensThePortAndWritesComIni) {
     };
     MenuAction("Setting1")->trigger();
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), pty + QStringLiteral(" 0 4800 5 0 1 8 E 1"));
-    EXPECT_FALSE(session->Modes().portClosed);
+    EXPECT_FALSE(session->PortClosed());
     EXPECT_NE(session->Slot(), 0);
     EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (открыт)"));
     // Rule E: everything back on, the number is known.
@@ -153,11 +153,11 @@ TEST_F(GuiTest, DialogTakesATypedNetworkPortAndOffersItAgain) {
 TEST_F(GuiTest, DialogAfterFailedStartLeavesOnlyReserveAndNumberMenu) {
     StartSim({1});
     StartApp(QStringLiteral("1"), QStringLiteral("/dev/velmar-no-such-port"));
-    ASSERT_TRUE(session->Modes().noCtrlrNumber);
+    ASSERT_TRUE(window->NoCtrlrNumber());
     const QString pty = QString::fromStdString(sim->SlavePath());
     prompts->onDialog = Choose(pty, QStringLiteral("4800"), QStringLiteral("None"));
     MenuAction("Setting1")->trigger();
-    ASSERT_FALSE(session->Modes().portClosed);
+    ASSERT_FALSE(session->PortClosed());
     // Rule D.
     EXPECT_TRUE(Enabled("bReservCall"));
     EXPECT_TRUE(MenuAction("menuChangeNumTrk")->isEnabled());
@@ -176,7 +176,9 @@ TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
     StartSim({1});
     WriteFile(QStringLiteral("com.ini"), "COM3 0 9600 0 1 0 8 N 1");
     StartApp(QStringLiteral("1"));
-    session->Options().extraPortNames.push_back("/dev/velmar-no-such-port");
+    Reconfigure(*session, [&](ui::SessionOptions& o) {
+        o.extraPortNames.push_back("/dev/velmar-no-such-port");
+    });
     prompts->onDialog = [&](QDialog& d) {
         Choose(QStringLiteral("/dev/velmar-no-such-port"), QStringLiteral("9600"),
                QStringLiteral("None"))(d);
@@ -186,7 +188,7 @@ TEST_F(GuiTest, DialogKeepsComIniWhenThePortDoesNotOpen) {
     ASSERT_FALSE(prompts->messages.isEmpty());
     EXPECT_TRUE(prompts->messages.last().startsWith(QStringLiteral("Ошибка открытия порта")));
     EXPECT_EQ(ReadFile(QStringLiteral("com.ini")), QStringLiteral("COM3 0 9600 0 1 0 8 N 1"));
-    EXPECT_TRUE(session->Modes().portClosed);
+    EXPECT_TRUE(session->PortClosed());
 }
 
 // A gateway that opens the line at 4800 in front of a controller at 9600: the speed chosen in
@@ -234,8 +236,10 @@ TEST_F(GuiTest, DialogStartsFromThePortInUse) {
     const QString pty = QString::fromStdString(sim->SlavePath());
     WriteFile(QStringLiteral("com.ini"), "/dev/velmar-no-such-port 0 9600 0 1 0 8 N 1");
     StartApp(QStringLiteral("1"), pty);
-    ASSERT_TRUE(session->Modes().ctrlrIdentified);
-    session->Options().extraPortNames.push_back("/dev/velmar-no-such-port");
+    ASSERT_TRUE(session->Identified());
+    Reconfigure(*session, [&](ui::SessionOptions& o) {
+        o.extraPortNames.push_back("/dev/velmar-no-such-port");
+    });
     const QString speed = QString::number(session->Line().baud);
     prompts->onDialog = [&](QDialog& d) {
         EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("cbComNumber"))->currentText(), pty);

@@ -44,7 +44,7 @@ TEST_F(GuiTest, FullSearchListsEveryNumberAndRestoresTheButtons) {
 TEST_F(GuiTest, SearchButtonStopsTheSearch) {
     StartSim({1});
     StartApp(QStringLiteral("1"));
-    session->Options().findIntervalMs = 50;
+    Reconfigure(*session, [&](ui::SessionOptions& o) { o.findIntervalMs = 50; });
     auto* button = Find<QPushButton>("bFindCtrlr");
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return IdentLines().size() >= 2; }, 30000));
@@ -63,7 +63,7 @@ TEST_F(GuiTest, QuickKeyDuringTheSearchEndsItAndTheButtonsFollowTheIdentificatio
 
     QTest::keyClick(window.get(), Qt::Key_F5); // nobody answers at 5
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Ident().SearchRunning(); }, 60000));
-    EXPECT_FALSE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Identified());
     EXPECT_EQ(IdentLines(), QStringList{QStringLiteral("Нет связи с устройством №5")});
     // The end of the search does not give the failed controller's buttons back.
     EXPECT_FALSE(Enabled("bSaveImage"));

@@ -15,8 +15,8 @@ TEST_F(GuiTest, StartupNumberIsHexadecimal) {
     EXPECT_EQ(prompts->inputCaptions,
               QStringList{QStringLiteral("Введите номер Контроллера(HEX)|Введите номер "
                                          "Контроллера(HEX)")});
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
-    EXPECT_FALSE(session->Modes().noCtrlrNumber);
+    EXPECT_TRUE(session->Identified());
+    EXPECT_FALSE(window->NoCtrlrNumber());
     EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (открыт)"));
     // Rule A, and bGlobalSet is hidden by every identification.
     for (const char* b : {"bCallIdent", "bSimImp", "bReset", "bSaveImage", "bLoadImage",
@@ -42,7 +42,7 @@ TEST_F(GuiTest, StartupNumberZeroGarbageOrEmptyIsOne) {
 TEST_F(GuiTest, CancelledNumberQueryClosesOnShow) {
     StartSim({1});
     StartApp(std::nullopt, {}, false);
-    EXPECT_TRUE(session->Modes().closeOnShow);
+    EXPECT_TRUE(window->CloseOnShow());
     // Closing the window that was never shown still ends the port layer and its thread.
     ASSERT_TRUE(PortLayerStarted());
     window->close();
@@ -60,7 +60,7 @@ TEST_F(GuiTest, PollAnsweredButNoIdentificationShowsTimeOut) {
     EXPECT_TRUE(IdentLines().contains(QStringLiteral("TimeOut")));
     EXPECT_EQ(Text("lIdentState"), QStringLiteral("Идентификатор не считан"));
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Связь не установлена"));
-    EXPECT_FALSE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Identified());
     // Rule B: controller functions off, the ways to retry stay on.
     for (const char* b : {"bSimImp", "bReset", "bSaveImage", "bLoadImage", "bGlobalDefaultSet",
                           "bIrValRead", "bLoadFisk", "bSaveParamToText"})
@@ -83,13 +83,13 @@ TEST_F(GuiTest, NoControllerAtTheNumber) {
 TEST_F(GuiTest, ReserveChannelAdoptsTheAnsweringNumber) {
     StartSim({0x85});
     StartApp(QStringLiteral("1"));
-    EXPECT_FALSE(session->Modes().ctrlrIdentified);
+    EXPECT_FALSE(session->Identified());
     prompts->confirms.push_back(true);
     QTest::mouseClick(Find<QPushButton>("bReservCall"), Qt::LeftButton);
     EXPECT_EQ(prompts->confirmTexts.size(), 1);
     EXPECT_EQ(session->Address(), 133);
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №133"));
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->Identified());
 
     // Cancel leaves the number alone.
     QTest::mouseClick(Find<QPushButton>("bReservCall"), Qt::LeftButton);
@@ -113,7 +113,7 @@ TEST_F(GuiTest, FunctionKeysSwitchTheController) {
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №3"));
 
     // Ignored while an image goes to or from the controller.
-    session->Modes().imageTransferIdle = false;
+    session->ImageTransferStarted();
     QTest::keyClick(Find("mIdent"), Qt::Key_F1);
     EXPECT_EQ(session->Address(), 3);
 }
@@ -200,8 +200,8 @@ TEST_F(GuiTest, PortThatDoesNotOpenIsReportedWithItsReason) {
                                .size());
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Номер контроллера не введен"));
     EXPECT_EQ(Menu("menuCom")->title(), QStringLiteral("Соm порт (закрыт)"));
-    EXPECT_TRUE(session->Modes().portClosed);
-    EXPECT_TRUE(session->Modes().noCtrlrNumber);
+    EXPECT_TRUE(session->PortClosed());
+    EXPECT_TRUE(window->NoCtrlrNumber());
     EXPECT_TRUE(prompts->inputCaptions.isEmpty());
     // Rule C from the first paint on: only the port settings lead anywhere.
     for (const char* b : {"bCallIdent", "bSimImp", "bGlobalSet", "bGlobalDefaultSet", "bReset",

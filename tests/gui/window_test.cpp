@@ -153,7 +153,7 @@ TEST_F(GuiTest, WithThePortClosedTheMainTabStaysInFront) {
     };
     StartApp(QStringLiteral("1"));
     MenuAction("Setting1")->trigger(); // escaped: the port stays closed
-    ASSERT_TRUE(session->Modes().portClosed);
+    ASSERT_TRUE(session->PortClosed());
     prompts->messages.clear();
     clickTab(1);
     EXPECT_EQ(CurrentTab(), QStringLiteral("TabIdent"));

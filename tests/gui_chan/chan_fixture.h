@@ -43,16 +43,12 @@ class ChanTest : public PageTestBase {
     void StartDemo() {
         imagePath = CopyDemoImage();
         NewSession();
-        session->Modes().demoMode = true;
-        session->Options().demoImagePath = imagePath.toStdString();
-        ASSERT_EQ(session->LoadDemoImage(), 1);
-        session->SetAddress(1);
-        session->Modes().ctrlrIdentified = true;
+        ASSERT_NO_FATAL_FAILURE(StartDemoSession(*session, imagePath.toStdString()));
         MakeWindow();
     }
 
     void MakeWindow() {
-        session->Modes().serviceMode = true;
+        Reconfigure(*session, [](ui::SessionOptions& o) { o.serviceMode = true; });
         QObject::connect(session.get(), &ui::Session::showMainTabRequested,
                          [this] { ++mainTabRequests; });
         window = std::make_unique<ui::TVelmarMain>(*session);

@@ -18,7 +18,7 @@ class RegsTest : public ChanTest {
 TEST_F(RegsTest, ShownOnlyWithTheServiceSwitch) {
     for (const bool service : {false, true}) {
         ui::Session s;
-        s.Modes().serviceMode = service;
+        Reconfigure(s, [&](ui::SessionOptions& o) { o.serviceMode = service; });
         ui::TVelmarMain w(s);
         auto* t = w.findChild<QTabWidget*>(QStringLiteral("TabSetts"));
         EXPECT_EQ(t->isTabVisible(t->indexOf(w.PageByName(QStringLiteral("TabNozzRegs")))),
@@ -167,10 +167,15 @@ TEST(ChannelRecords, ChannelSixteenIsRefused) {
     // Channel 16 would be 0x3000 (another record) and 0x2000 (channel 0's registers).
     struct CountingStore : RecordStore {
         int calls = 0;
-        int Read(int, int, uint8_t*, uint8_t) override { return ++calls; }
-        int Write(int, int, const uint8_t*, uint8_t) override { return ++calls; }
-        int Restart() override { return 1; }
-        int ReadSizes() override { return 1; }
+        StoreResult Read(int, int, uint8_t*, uint8_t) override {
+            return StoreResult::Done(++calls);
+        }
+        StoreResult Write(int, int, const uint8_t*, uint8_t) override {
+            ++calls;
+            return StoreResult::Done();
+        }
+        StoreResult Restart() override { return StoreResult::Done(); }
+        StoreResult ReadSizes() override { return StoreResult::Done(); }
         bool Holds(int, uint8_t) const override { return true; }
         bool IsDemo() const override { return false; }
     } store;

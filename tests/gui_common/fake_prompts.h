@@ -3,7 +3,7 @@
 // would deliver (queued calls, timers, held closes) is delivered in the tests too.
 #pragma once
 
-#include "ui/dialogs/prompts.h"
+#include "ui/fields/prompts.h"
 #include "ui/velmar_application.h"
 
 #include <QDialog>

@@ -62,7 +62,8 @@ class PageTestBase : public ::testing::Test {
     void NewSession() {
         session = std::make_unique<ui::Session>();
         // The journal of changes lives with the test, never in the working directory.
-        session->Options().journalPath = JournalPath().toStdString();
+        Reconfigure(*session,
+                    [&](ui::SessionOptions& o) { o.journalPath = JournalPath().toStdString(); });
         prompts = new FakePrompts;
         session->SetPrompts(std::unique_ptr<ui::Prompts>(prompts));
         QObject::connect(session.get(), &ui::Session::statusChanged,

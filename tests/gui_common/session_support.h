@@ -7,19 +7,38 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 
 namespace velmar::test {
 
 // Opens the bus's line at 4800 baud in `session` and takes controller `address` as identified.
 // Call through ASSERT_NO_FATAL_FAILURE.
 inline void ConnectSessionToBus(ui::Session& session, const sim::BusSimulator& bus, int address) {
-    session.Line().portName = bus.SlavePath();
-    session.Line().baud = 4800;
-    ASSERT_EQ(session.OpenSessionPort(), 0);
+    ui::LineSettings line = session.Line();
+    line.portName = bus.SlavePath();
+    line.baud = 4800;
+    session.UsePortSettings(line);
+    ASSERT_TRUE(session.OpenSessionPort().Ok());
     session.SetPortClosed(false);
-    session.Modes().noCtrlrNumber = false;
     session.SetAddress(address);
-    session.Modes().ctrlrIdentified = true;
+    session.MarkIdentified({});
+}
+
+// Changes the start-up options of `session` as the command line and the installation would.
+template <class Change> void Reconfigure(ui::Session& session, Change change) {
+    ui::SessionOptions options = session.Options();
+    change(options);
+    session.Configure(std::move(options));
+}
+
+// Demo mode as the program starts it, on the demo image at `imagePath`, identified at controller
+// number 1 as the main tab's identification leaves it. Call through ASSERT_NO_FATAL_FAILURE.
+inline void StartDemoSession(ui::Session& session, const std::string& imagePath) {
+    Reconfigure(session, [&](ui::SessionOptions& o) { o.demoImagePath = imagePath; });
+    session.EnterDemo();
+    session.SetAddress(1);
+    const ui::SessionResult opened = session.OpenDemoImage();
+    ASSERT_TRUE(opened.Ok()) << opened.text.toStdString();
 }
 
 // Releases the demo image and the port, then ends the port layer and the bus.

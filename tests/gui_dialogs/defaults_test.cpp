@@ -137,7 +137,7 @@ TEST_F(DefaultsTest, DemoWriteReplacesTheImageFile) {
     EXPECT_EQ(params[34], 3);    // TypeTbl
     // The demo store serves the new image.
     uint8_t block[256] = {};
-    ASSERT_GT(session->Store().Read(addr::kParamsLength, -1, block), 0);
+    ASSERT_GT(session->Store().Read(addr::kParamsLength, -1, block).Length(), 0);
     EXPECT_EQ(block[4], 3);
 }
 

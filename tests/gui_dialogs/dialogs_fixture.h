@@ -34,11 +34,7 @@ class DialogsTest : public PageTestBase {
     void StartDemo() {
         demoPath = CopyDemoImage();
         NewSession();
-        session->Modes().demoMode = true;
-        session->Options().demoImagePath = demoPath.toStdString();
-        ASSERT_EQ(session->LoadDemoImage(), 1);
-        session->SetAddress(1);
-        session->Modes().ctrlrIdentified = true;
+        ASSERT_NO_FATAL_FAILURE(StartDemoSession(*session, demoPath.toStdString()));
     }
 
     // Shows a dialog as the main tab's button does (its opening runs), without a modal loop.

@@ -166,7 +166,7 @@ TEST_F(InitialSetupTest, DemoImageIsReadAndRewritten) {
     Click(WriteButton(d));
     EXPECT_FALSE(d.isVisible());
     uint8_t block[256] = {};
-    ASSERT_GT(session->Store().Read(addr::kParamsLength, -1, block), 0);
+    ASSERT_GT(session->Store().Read(addr::kParamsLength, -1, block).Length(), 0);
     EXPECT_EQ(block[4], 3);
 }
 

@@ -14,7 +14,7 @@ class SetupButtonsTest : public GuiTest {
     void StartWithDialogs(bool service) {
         StartSim({1});
         StartApp(QStringLiteral("1"));
-        session->Modes().serviceMode = service;
+        Reconfigure(*session, [&](ui::SessionOptions& o) { o.serviceMode = service; });
         globalSetts = std::make_unique<ui::TfGlobalSetts>(*session, window.get());
         defSet = std::make_unique<ui::TformDefSet>(*session, window.get());
         viewParam = std::make_unique<ui::TformViewParam>(*session, window.get());

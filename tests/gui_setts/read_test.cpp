@@ -56,7 +56,7 @@ TEST_F(SettsTest, ShowingTheTabFillsEveryControlFromTheController) {
 
 TEST_F(SettsTest, WithoutIdentificationTheTabIsLockedAndNothingIsRead) {
     StartBus();
-    session->Modes().ctrlrIdentified = false;
+    session->MarkNotIdentified();
     Show();
     EXPECT_EQ(prompts->messages, QStringList{U("Идентификатор не считан! Считайте идентификатор")});
     EXPECT_EQ(status, U("Идентификатор не считан! Считайте идентификатор"));

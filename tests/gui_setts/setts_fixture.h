@@ -41,13 +41,7 @@ class SettsTest : public PageTestBase {
     // The tab on the demo image at `imagePath` instead of a controller.
     void StartDemo(const std::string& imagePath) {
         NewSession();
-        session->Modes().demoMode = true;
-        session->Options().demoImagePath = imagePath;
-        int loaded = 0;
-        session->SetStore(MakeDemoRecordStore(imagePath, loaded));
-        ASSERT_EQ(loaded, 1);
-        session->SetAddress(1);
-        session->Modes().ctrlrIdentified = true;
+        ASSERT_NO_FATAL_FAILURE(StartDemoSession(*session, imagePath));
         MakePage();
     }
 

@@ -20,11 +20,11 @@ namespace {
 // The session's port and controller number still reach the controller: a plain read works.
 int ReadBlockThroughSession(ui::Session& session) {
     uint8_t bytes[256] = {};
-    return session.Store().Read(0x3100, -1, bytes, 0);
+    return session.Store().Read(0x3100, -1, bytes, 0).Length();
 }
 
 bool Reident(const ui::Session& s, ui::Reident which) {
-    return s.Modes().reidentRequested[static_cast<size_t>(which)];
+    return s.ReidentRequested(which);
 }
 
 // A save from the tab enters each changed field in the journal of changes, named as the tab and
@@ -65,7 +65,8 @@ TEST_F(SettsTest, ASaveIsJournaled) {
 // The journal cannot be written: the save does not start, and the engineer is told why.
 TEST_F(SettsTest, ASaveWithoutAWritableJournalDoesNotStart) {
     StartBus();
-    session->Options().journalPath = "/proc/velmar-journal.sqlite";
+    Reconfigure(*session,
+                [&](ui::SessionOptions& o) { o.journalPath = "/proc/velmar-journal.sqlite"; });
     Show();
     const uint8_t before = SimParam(params::kSlowStart.offset);
     TypeInto(Edit("eSlowStart"), "300");
@@ -164,7 +165,7 @@ TEST_F(SettsTest, ACancelledAddressChangeIdentifiesAgainAtTheAddressInUse) {
     ASSERT_EQ(prompts->confirmTexts.size(), 1);
     EXPECT_EQ(SimParam(2), 1);
     EXPECT_EQ(tabs->currentWidget(), static_cast<QWidget*>(&window->Ident()));
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->Identified());
     EXPECT_EQ(session->Address(), 1);
     EXPECT_EQ(numberLabel, U("Работа с Адресом №1"));
     EXPECT_FALSE(session->AnyReidentRequested());
@@ -199,7 +200,7 @@ TEST_F(SettsTest, TheWindowIdentifiesAgainAtTheNewSpeedAndAddress) {
     Save();
     EXPECT_TRUE(prompts->confirmTexts.isEmpty());
     EXPECT_EQ(tabs->currentWidget(), static_cast<QWidget*>(&window->Ident()));
-    EXPECT_TRUE(session->Modes().ctrlrIdentified);
+    EXPECT_TRUE(session->Identified());
     EXPECT_EQ(session->Address(), 12);
     EXPECT_EQ(session->Line().baud, 19200u);
     EXPECT_FALSE(session->AnyReidentRequested());

@@ -179,7 +179,7 @@ TEST_F(SvcTest, AnOperatorPasswordIsNotCompletedFromAnotherSlot) {
 
 TEST_F(SvcTest, BeforeIdentificationNothingIsRead) {
     StartBus();
-    session->Modes().ctrlrIdentified = false;
+    session->MarkNotIdentified();
     Make<ui::TabAdvSet>();
     Show();
     EXPECT_EQ(status, U("Идентификатор не считан! Считайте идентификатор"));

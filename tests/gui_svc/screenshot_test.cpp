@@ -37,7 +37,7 @@ class SvcScreenshot : public SvcTest {
 
 TEST_F(SvcScreenshot, ServiceTabs) {
     StartBus();
-    session->Modes().serviceMode = true;
+    Reconfigure(*session, [&](ui::SessionOptions& o) { o.serviceMode = true; });
     window = std::make_unique<ui::TVelmarMain>(*session);
     window->show();
     window->activateWindow();

@@ -38,7 +38,7 @@ TEST_F(SvcTest, SideBFailingWhileSideAIsReadDisablesOnlySideB) {
 // With only side A readable, a write sends side A alone and ends with its own text.
 TEST_F(SvcTest, AWriteWithOnlySideAEnabledSendsSideA) {
     StartBus();
-    session->Modes().serviceMode = true;
+    Reconfigure(*session, [&](ui::SessionOptions& o) { o.serviceMode = true; });
     store->failReads = {0x4100};
     SetSim(0x4100, {9, 9, 9});
     SetSim(0x4001, {0x10, 0x27});
@@ -74,7 +74,7 @@ TEST_F(SvcTest, WideSideValuesShowWholeAndGoBackUnchanged) {
         {{255, 0xFF, 0xFF, 1, 1, 1, 0xFF, 0xFF, 0xFF, 0xFF}, "255", "4294967295"},
     };
     StartBus();
-    session->Modes().serviceMode = true;
+    Reconfigure(*session, [&](ui::SessionOptions& o) { o.serviceMode = true; });
     Make<ui::TabRegsSides>();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.countTranz);
@@ -98,7 +98,7 @@ TEST_F(SvcTest, WideSideValuesShowWholeAndGoBackUnchanged) {
 // byte is not stored wrapped; a two-digit date brings the mask back.
 TEST_F(SvcTest, ADateAboveTwoDigitsShowsWholeAndIsNeverStoredWrapped) {
     StartBus();
-    session->Modes().serviceMode = true;
+    Reconfigure(*session, [&](ui::SessionOptions& o) { o.serviceMode = true; });
     SetSim(0x4003, {255, 100, 7});
     Make<ui::TabRegsSides>();
     Show();

@@ -32,15 +32,16 @@ class SelectiveStore final : public RecordStore {
     SelectiveStore(const PortSlot& slot, const int& ctrl) : live_(slot, ctrl) {}
     std::set<int> failReads;
 
-    int Read(int address, int length, uint8_t* dst, uint8_t space) override {
-        return failReads.count(address) != 0 ? -1 : live_.Read(address, length, dst, space);
+    StoreResult Read(int address, int length, uint8_t* dst, uint8_t space) override {
+        return failReads.count(address) != 0 ? StoreResult::Failed(StoreCode::NoAnswer)
+                                             : live_.Read(address, length, dst, space);
     }
-    int Write(int address, int length, const uint8_t* data, uint8_t space) override {
+    StoreResult Write(int address, int length, const uint8_t* data, uint8_t space) override {
         return live_.Write(address, length, data, space);
     }
-    int Restart() override { return live_.Restart(); }
-    int AwaitAnswer() override { return live_.AwaitAnswer(); }
-    int ReadSizes() override { return live_.ReadSizes(); }
+    StoreResult Restart() override { return live_.Restart(); }
+    StoreResult AwaitAnswer() override { return live_.AwaitAnswer(); }
+    StoreResult ReadSizes() override { return live_.ReadSizes(); }
     bool Holds(int address, uint8_t space) const override { return live_.Holds(address, space); }
     bool IsDemo() const override { return false; }
 
@@ -62,13 +63,7 @@ class SvcTest : public PageTestBase {
     // The demo image at `imagePath` instead of a controller.
     void StartDemo(const std::string& imagePath) {
         NewSession();
-        session->Modes().ctrlrIdentified = true;
-        session->Modes().demoMode = true;
-        session->Options().demoImagePath = imagePath;
-        int loaded = 0;
-        session->SetStore(MakeDemoRecordStore(imagePath, loaded));
-        ASSERT_EQ(loaded, 1);
-        session->SetAddress(1);
+        ASSERT_NO_FATAL_FAILURE(StartDemoSession(*session, imagePath));
     }
 
     template <class P> P* Make() {

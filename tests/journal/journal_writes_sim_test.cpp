@@ -33,7 +33,7 @@ class JournaledWrites : public ::testing::Test {
         ASSERT_EQ(OpenPort(slot, bus->SlavePath().c_str()), 0);
         ASSERT_EQ(ConfigurePort(slot, 4800, 8, 'N', 1), 0);
         line.Retarget(slot, 1);
-        ASSERT_EQ(store.ReadSizes(), 1);
+        ASSERT_TRUE(store.ReadSizes().Ok());
     }
     void TearDown() override {
         if (slot != 0) ClosePort(slot);
@@ -48,7 +48,7 @@ class JournaledWrites : public ::testing::Test {
     }
     template <class R> void Read(HeldRecord<R>& held, int address) {
         R bytes;
-        ASSERT_EQ(store.Read(address, static_cast<int>(bytes.size()), bytes.data(), 0),
+        ASSERT_EQ(store.Read(address, static_cast<int>(bytes.size()), bytes.data(), 0).Length(),
                   static_cast<int>(bytes.size()));
         held.Take(bytes);
     }
@@ -120,7 +120,7 @@ TEST_F(JournaledWrites, EachWriteSequenceEntersTheFieldsItChanged) {
         {"memory dump",
          [](auto& t) {
              MemoryBlock block{0x0400, 0, std::vector<uint8_t>(16)};
-             ASSERT_EQ(t.store.Read(0x0400, 16, block.bytes.data(), 0), 16);
+             ASSERT_EQ(t.store.Read(0x0400, 16, block.bytes.data(), 0).Length(), 16);
              t.model.Dump().Take(block);
          },
          [](ControllerModel& m) { m.Dump().working.bytes[3] = 0xA5; },
@@ -164,12 +164,13 @@ TEST_F(JournaledWrites, AWriteThatChangesNothingAddsNothing) {
 
 TEST_F(JournaledWrites, ARecordNeverReadIsReadOnceForItsOldValues) {
     ChannelRegs regs;
-    ASSERT_EQ(line.Read(ChannelAddress(addr::kChannelRegsBase, 0), regs.size(), regs.data(), 0),
-              static_cast<int>(regs.size()));
+    ASSERT_EQ(
+        line.Read(ChannelAddress(addr::kChannelRegsBase, 0), regs.size(), regs.data(), 0).Length(),
+        static_cast<int>(regs.size()));
     const uint16_t oldPrice = regs.Price();
     regs.SetPrice(static_cast<uint16_t>(oldPrice + 1));
-    ASSERT_EQ(store.Write(ChannelAddress(addr::kChannelRegsBase, 0), regs.size(), regs.data(), 0),
-              1);
+    ASSERT_TRUE(
+        store.Write(ChannelAddress(addr::kChannelRegsBase, 0), regs.size(), regs.data(), 0).Ok());
     const auto entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].field, "Price");

@@ -120,8 +120,9 @@ TEST_F(ReadRetryTest, NoFaultMixYieldsWrongBytes) {
                                              : addr::kMakeBlock;
         const int length = round % 3 == 0 ? -1 : round % 3 == 1 ? kRegsLength : len::kMakeBlock;
         std::array<uint8_t, kSelfSizedMax> got{};
-        const int n = store.Read(address, length, got.data());
-        if (n < 0) continue;
+        const StoreResult read = store.Read(address, length, got.data());
+        if (!read.Ok()) continue;
+        const int n = read.Length();
         ++good;
         const int from = length < 0 ? address + 1 : address;
         EXPECT_EQ(Bytes(got.data(), static_cast<size_t>(n)), Memory(from, n)) << "round " << round;

@@ -361,7 +361,7 @@ class StationRun {
         uint8_t sideA[len::kSideState] = {};
         const bool readSetts = ReadChannelRecord(store, kSettsRecord, channel, setts) == kChannelOk;
         const bool readSide =
-            store.Read(addr::kSideStateA, len::kSideState, sideA, 0) == len::kSideState;
+            store.Read(addr::kSideStateA, len::kSideState, sideA, 0).Length() == len::kSideState;
         struct Check {
             const char* what;
             int address;

@@ -61,61 +61,63 @@ void TComSetting::FormShow() {
     // The lists start from the port and line parameters in use, not from the file: a port given
     // on the command line is not in com.ini, and "Установить" pressed only to change the speed
     // must not switch to another port. At a start from com.ini the two are the same.
+    // A parameter the lists do not offer falls back to its default, in the session too.
+    LineSettings line = session_.Line();
     std::vector<std::string> names = session_.DiscoverPorts();
     for (const std::string& extra : session_.Options().extraPortNames)
         if (std::find(names.begin(), names.end(), extra) == names.end()) names.push_back(extra);
-    if (IsNetworkPortName(session_.Line().portName.c_str()))
-        names.push_back(session_.Line().portName);
+    if (IsNetworkPortName(line.portName.c_str())) names.push_back(line.portName);
     ui_->cbComNumber->clear();
     for (const std::string& name : names)
         if (name != "UKEY") ui_->cbComNumber->addItem(QString::fromStdString(name));
-    const QString current = QString::fromStdString(session_.Line().portName);
+    const QString current = QString::fromStdString(line.portName);
     const int portIndex = ui_->cbComNumber->findText(current);
     if (portIndex >= 0) {
         ui_->cbComNumber->setCurrentIndex(portIndex);
     } else {
-        session_.Line().portName = "COM1";
+        line.portName = "COM1";
         ui_->cbComNumber->setCurrentIndex(ui_->cbComNumber->count() > 0 ? 0 : -1);
     }
 
     auto number = [](const QString& text) { return text.toUInt(); };
     if (!SelectItem(
-            ui_->cbPortBRate, [&](const QString& t) { return number(t) == session_.Line().baud; },
+            ui_->cbPortBRate, [&](const QString& t) { return number(t) == line.baud; },
             QStringLiteral("4800")))
-        session_.Line().baud = 4800;
+        line.baud = 4800;
     if (!SelectItem(
-            ui_->cbPortDataBits,
-            [&](const QString& t) { return number(t) == session_.Line().dataBits; },
+            ui_->cbPortDataBits, [&](const QString& t) { return number(t) == line.dataBits; },
             QStringLiteral("8")))
-        session_.Line().dataBits = 8;
+        line.dataBits = 8;
     if (!SelectItem(
-            ui_->cbPortStopBits,
-            [&](const QString& t) { return number(t) == session_.Line().stopBits; },
+            ui_->cbPortStopBits, [&](const QString& t) { return number(t) == line.stopBits; },
             QStringLiteral("1")))
-        session_.Line().stopBits = 1;
+        line.stopBits = 1;
     if (!SelectItem(
             ui_->cbPortParity,
-            [&](const QString& t) { return t.at(0) == QLatin1Char(session_.Line().parity); },
+            [&](const QString& t) { return t.at(0) == QLatin1Char(line.parity); },
             QStringLiteral("None")))
-        session_.Line().parity = 'N';
+        line.parity = 'N';
+    session_.UsePortSettings(line);
 }
 
 void TComSetting::SaveParamClick() {
     auto numberOr = [](QComboBox* box, unsigned fallback) {
         return box->currentIndex() < 0 ? fallback : box->currentText().toUInt();
     };
-    session_.Line().baud = numberOr(ui_->cbPortBRate, 4800);
-    session_.Line().dataBits = static_cast<uint8_t>(numberOr(ui_->cbPortDataBits, 8));
-    session_.Line().stopBits = static_cast<uint8_t>(numberOr(ui_->cbPortStopBits, 1));
-    session_.Line().parity = ui_->cbPortParity->currentIndex() < 0
-                                 ? 'N'
-                                 : ui_->cbPortParity->currentText().at(0).toLatin1();
-    session_.Line().portName = ui_->cbComNumber->currentText().toStdString();
+    LineSettings line;
+    line.baud = numberOr(ui_->cbPortBRate, 4800);
+    line.dataBits = static_cast<uint8_t>(numberOr(ui_->cbPortDataBits, 8));
+    line.stopBits = static_cast<uint8_t>(numberOr(ui_->cbPortStopBits, 1));
+    line.parity = ui_->cbPortParity->currentIndex() < 0
+                      ? 'N'
+                      : ui_->cbPortParity->currentText().at(0).toLatin1();
+    line.portName = ui_->cbComNumber->currentText().toStdString();
+    session_.UsePortSettings(line);
 
-    const int code = session_.OpenSessionPort(this);
-    if (session_.Slot() == 0) {
-        session_.Ask().Message(this,
-                               WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), code));
+    const SessionResult opened = session_.OpenSessionPort(this);
+    if (!opened.Ok()) {
+        session_.Ask().Message(
+            this, WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), opened.portCode));
         session_.SetPortClosed(true);
         return;
     }
@@ -137,7 +139,7 @@ void TComSetting::SaveParamClick() {
 }
 
 void TComSetting::FormClose() {
-    emit session_.repaintRequested();
+    session_.RequestRepaint();
 }
 
 } // namespace velmar::ui

@@ -2,7 +2,7 @@
 
 #include "data/memory_map.h"
 #include "ui/fields/field_grid.h"
-#include "ui/pages/defaults_for_image.h"
+#include "ui/fields/warning_texts.h"
 #include "ui/session.h"
 #include "ui_def_set.h"
 
@@ -87,10 +87,10 @@ void TformDefSet::setVisible(bool visible) {
 }
 
 void TformDefSet::FormShow() {
-    if (!session_.Modes().demoMode) {
+    if (!session_.DemoMode()) {
         RecordStore& store = session_.Store();
-        const int got = session_.Exchange([&] { return DefaultsDeviceCheck(store); });
-        if (got == 0) {
+        const StoreResult got = session_.ExchangeFor([&] { return DefaultsDeviceCheck(store); });
+        if (got.Ok() && got.Length() == 0) {
             session_.Ask().Message(this, QString::fromUtf8(kDefaultsUnsupportedText));
             // Closed once the opening is over, so that a modal loop about to start ends too.
             QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);

@@ -5,7 +5,7 @@
 #include "data/model_writes.h"
 #include "data/records.h"
 #include "data/restart_wait.h"
-#include "ui/pages/address_warning.h"
+#include "ui/fields/warning_texts.h"
 #include "ui/session.h"
 #include "ui_image_compare.h"
 

@@ -1,7 +1,6 @@
 #include "ui/fields/field_binder.h"
 
 #include "ui/fields/field_marks.h"
-#include "ui/session.h"
 
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -17,8 +16,8 @@ bool IsFieldFocusChange(const QFocusEvent* e) {
 
 } // namespace
 
-FieldBinder::FieldBinder(Session& session, QObject* parent)
-    : QObject(parent), state_(session.FieldEntry()) {}
+FieldBinder::FieldBinder(FieldEntryState& state, QObject* parent)
+    : QObject(parent), state_(state) {}
 
 void FieldBinder::BindBytes(QLineEdit* edit, const FieldBinding& binding,
                             std::function<uint8_t*()> record, size_t size,

@@ -20,13 +20,13 @@ class QLineEdit;
 
 namespace velmar::ui {
 
-class Session;
 struct FieldEntryState;
 
 class FieldBinder : public QObject {
     Q_OBJECT
   public:
-    FieldBinder(Session& session, QObject* parent);
+    // `state` is the entry checks' state the window shares (Session::FieldEntry()).
+    FieldBinder(FieldEntryState& state, QObject* parent);
 
     // `after` runs after a valid text was stored (for example to refresh a check list).
     template <size_t N>

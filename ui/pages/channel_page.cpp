@@ -48,27 +48,27 @@ bool ChannelPage::ReadRecord(int n, const std::function<ReadResult()>& read, con
     return true;
 }
 
-int ChannelPage::WriteRecord(int attempts, const std::function<WriteResult()>& write,
-                             const char* written) {
+ChannelResult ChannelPage::WriteRecord(int attempts, const std::function<WriteResult()>& write,
+                                       const char* written) {
     const bool demo = session_.Store().IsDemo();
     for (int attempt = 0; attempt < (demo ? 1 : attempts); ++attempt) {
         switch (session_.ExchangeFor(write)) {
         case WriteResult::NoChanges:
             SetStatusText(kNoChanges);
-            return 0;
+            return ChannelResult::Done;
         case WriteResult::Written:
             SetStatusText(written);
-            return 0;
+            return ChannelResult::Done;
         case WriteResult::SizesFailed:
             Report(kSizesFailed);
-            return -1;
+            return ChannelResult::Failed;
         default:
             ShowMessage(kWriteFailedBox);
             break;
         }
     }
     SetStatusText(demo ? kDemoWriteFailed : kSaveFailed);
-    return -1;
+    return ChannelResult::Failed;
 }
 
 void ChannelPage::PageShown() {
@@ -105,9 +105,9 @@ void ChannelPage::ChannelChosen(int item) {
     const int previous = ChannelShown();
     if (previous >= 0 && previous != item && Unsaved() &&
         session_.Ask().Warn(this, QString::fromUtf8(kUnsavedQuestion))) {
-        const int saved = SaveChannel(previous);
+        const ChannelResult saved = SaveChannel(previous);
         AfterSave();
-        if (saved != 0) {
+        if (saved != ChannelResult::Done) {
             // The edits were not written: the list goes back to their channel, so that they are
             // not replaced by the next channel's record and the question comes again.
             const QSignalBlocker block(list_);
@@ -132,7 +132,7 @@ void ChannelPage::ReadClick() {
 }
 
 void ChannelPage::ReadAndEnable(int n) {
-    const bool read = ReadChannel(n) == 1;
+    const bool read = ReadChannel(n) == ChannelResult::Done;
     save_->setEnabled(read);
     // The fields still hold the channel shown before: the list names that channel again.
     const int shown = ChannelShown();
@@ -144,14 +144,14 @@ void ChannelPage::ReadAndEnable(int n) {
 
 void ChannelPage::SaveClick() {
     session_.SetStatus(QString());
-    if (SaveChannel(ChannelShown()) == -1) {
+    if (SaveChannel(ChannelShown()) == ChannelResult::Failed) {
         ShowMessage(kSaveFailed);
         // A demo image that could not be written is unchanged in memory: identifying it again
         // would only wipe the status line that says so.
         if (!session_.Store().IsDemo()) {
-            emit session_.showMainTabRequested();
+            session_.ShowMainTab();
             session_.RequestReident(Reident::WriteFailedOrSpeed);
-            emit session_.repaintRequested();
+            session_.RequestRepaint();
         }
     }
     AfterSave();

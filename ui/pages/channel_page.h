@@ -19,6 +19,10 @@ enum class WriteResult;
 
 namespace velmar::ui {
 
+// How a channel tab's read or save ended. A failure has been reported to the engineer already;
+// a save that found nothing to write is Done.
+enum class ChannelResult { Done, Failed };
+
 class ChannelPage : public Page {
     Q_OBJECT
   public:
@@ -34,10 +38,10 @@ class ChannelPage : public Page {
     // Connects the channel list and the read and save buttons.
     void Wire(QComboBox* list, QPushButton* read, QPushButton* save);
 
-    // Reads channel n into both copies and shows it: 1, or -1 (reported).
-    virtual int ReadChannel(int n) = 0;
-    // Writes the working copy of channel n: 0 written or nothing to write, -1 failed (reported).
-    virtual int SaveChannel(int n) = 0;
+    // Reads channel n into both copies and shows it.
+    virtual ChannelResult ReadChannel(int n) = 0;
+    // Writes the working copy of channel n (Done also when there was nothing to write).
+    virtual ChannelResult SaveChannel(int n) = 0;
     // The working copy differs from the ShadowCopy.
     virtual bool Unsaved() const = 0;
     // Runs after every press of the save button, whatever the outcome, and after a save the
@@ -48,8 +52,9 @@ class ChannelPage : public Page {
     // not exist or a failed read, reported with `failed`.
     bool ReadRecord(int n, const std::function<ReadResult()>& read, const char* failed);
     // Runs `write` up to `attempts` times (once on the demo image) until it writes or finds
-    // nothing to write, and reports the outcome: 0 written or nothing to write, -1 failed.
-    int WriteRecord(int attempts, const std::function<WriteResult()>& write, const char* written);
+    // nothing to write, and reports the outcome.
+    ChannelResult WriteRecord(int attempts, const std::function<WriteResult()>& write,
+                              const char* written);
 
     // A read of channel n succeeded: n is the channel the copies belong to.
     void SetChannelShown(int n);

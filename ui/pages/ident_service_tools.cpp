@@ -33,8 +33,8 @@ IdentServiceTools::IdentServiceTools(Session& session, Ui::TabIdent& form, QWidg
     ui_.TestEdit->setAccessibleName(ui_.TestButton->text());
     ui_.mIRsValue->setAccessibleName(ui_.bIrValRead->text());
     // The table-fitting pair is for the controller's makers; --service shows it.
-    ui_.TestEdit->setVisible(session_.Modes().serviceMode);
-    ui_.TestButton->setVisible(session_.Modes().serviceMode);
+    ui_.TestEdit->setVisible(session_.Options().serviceMode);
+    ui_.TestButton->setVisible(session_.Options().serviceMode);
 
     connect(ui_.bIrValRead, &QPushButton::clicked, this, &IdentServiceTools::bIrValReadClick);
     connect(ui_.bReadTemper, &QPushButton::clicked, this, &IdentServiceTools::bReadTemperClick);
@@ -46,15 +46,19 @@ IdentServiceTools::IdentServiceTools(Session& session, Ui::TabIdent& form, QWidg
 void IdentServiceTools::bIrValReadClick() {
     ui_.mIRsValue->clear();
     uint8_t status = 0;
-    if (session_.Exchange(
-            [&] { return session_.Store().Read(addr::kStatusIR, 1, &status, kSpaceIR); }) < 1) {
+    if (!session_
+             .ExchangeFor(
+                 [&] { return session_.Store().Read(addr::kStatusIR, 1, &status, kSpaceIR); })
+             .Gave(1)) {
         session_.SetStatus(QString::fromUtf8(kRegistersFailed));
         return;
     }
     ui_.mIRsValue->appendPlainText(QStringLiteral("IR 24h = ") + Hex2(status));
     std::array<uint8_t, 3> run{};
-    if (session_.Exchange(
-            [&] { return session_.Store().Read(addr::kRunRegsIR, 3, run.data(), kSpaceIR); }) < 3) {
+    if (!session_
+             .ExchangeFor(
+                 [&] { return session_.Store().Read(addr::kRunRegsIR, 3, run.data(), kSpaceIR); })
+             .Gave(3)) {
         session_.SetStatus(QString::fromUtf8(kRegistersFailed));
         return;
     }
@@ -119,9 +123,9 @@ void IdentServiceTools::bSetTabloTestClick() {
         return;
     }
     const uint8_t byte = static_cast<uint8_t>(mode);
-    const int rc = session_.Exchange(
+    const StoreResult rc = session_.ExchangeFor(
         [&] { return session_.Store().Write(addr::kTempAdcIR, 1, &byte, kSpaceIR); });
-    session_.SetStatus(QString::fromUtf8(rc > 0 ? kWriteDone : kWriteError));
+    session_.SetStatus(QString::fromUtf8(rc.Ok() ? kWriteDone : kWriteError));
 }
 
 // Steps the controller through the values 0..254 of its table fitting, one per click.
@@ -134,9 +138,9 @@ void IdentServiceTools::TestButtonClick() {
         return;
     }
     const std::array<uint8_t, 2> bytes{kTableFitCommand, static_cast<uint8_t>(value)};
-    const int rc = session_.Exchange(
+    const StoreResult rc = session_.ExchangeFor(
         [&] { return session_.Store().Write(addr::kRunRegsIR, 2, bytes.data(), kSpaceIR); });
-    if (rc <= 0) {
+    if (!rc.Ok()) {
         session_.SetStatus(QString::fromUtf8(kWriteError));
         return;
     }

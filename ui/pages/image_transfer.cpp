@@ -21,8 +21,8 @@ const QString kNoLink = QStringLiteral("Нет связи с устройств�
 
 // Sets ImageTransferIdle again however the transfer ends.
 struct TransferRunning {
-    explicit TransferRunning(Session& s) : session(s) { session.Modes().imageTransferIdle = false; }
-    ~TransferRunning() { session.Modes().imageTransferIdle = true; }
+    explicit TransferRunning(Session& s) : session(s) { session.ImageTransferStarted(); }
+    ~TransferRunning() { session.ImageTransferEnded(); }
     TransferRunning(const TransferRunning&) = delete;
     TransferRunning& operator=(const TransferRunning&) = delete;
     Session& session;
@@ -77,8 +77,8 @@ void ImageTransfer::bSaveImageClick() {
 
 bool ImageTransfer::SaveImage(QString& message) {
     identToForm_();
-    if (!session_.Modes().ctrlrIdentified ||
-        session_.Exchange([&] { return session_.Store().ReadSizes(); }) != 1) {
+    if (!session_.Identified() ||
+        !session_.ExchangeFor([&] { return session_.Store().ReadSizes(); }).Ok()) {
         message = kNoLink;
         return false;
     }
@@ -117,12 +117,12 @@ void ImageTransfer::bLoadImageClick() {
             session_.Ask().Message(Window(), message);
         session_.RequestReident(Reident::ImageOrDialog);
     }
-    emit session_.repaintRequested();
+    session_.RequestRepaint();
 }
 
 bool ImageTransfer::LoadImage(QString& message) {
     identToForm_();
-    if (!session_.Modes().ctrlrIdentified) {
+    if (!session_.Identified()) {
         message = kNoLink;
         return false;
     }
@@ -144,8 +144,8 @@ bool ImageTransfer::LoadImage(QString& message) {
         return false;
 
     // No write goes unrecorded: a journal that cannot take the entries stops it here.
-    if (QString why; !session_.JournalReady(why)) {
-        message = QStringLiteral("Запись не начата: ") + why;
+    if (const SessionResult ready = session_.JournalReady(); !ready.Ok()) {
+        message = QStringLiteral("Запись не начата: ") + ready.text;
         return false;
     }
     // A write is never stopped half-way: it offers no "Прервать".
@@ -160,13 +160,13 @@ bool ImageTransfer::LoadImage(QString& message) {
                 slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report);
         });
     // Entered before the model forgets the copies read: they are the old values.
-    QString journalError;
-    const bool journaled = session_.JournalImageLoad(image, report, *sizes, journalError);
+    const SessionResult journaled = session_.JournalImageLoad(image, report, *sizes);
     // Whatever got written, the records the window read before are no longer what the
     // controller holds.
     session_.Model().ForgetRecords();
-    if (!journaled) {
-        message = QStringLiteral("Образ записан, но не внесен в журнал изменений: ") + journalError;
+    if (!journaled.Ok()) {
+        message =
+            QStringLiteral("Образ записан, но не внесен в журнал изменений: ") + journaled.text;
         return false;
     }
     if (result == kImageWrittenNoRestart) {

@@ -43,7 +43,8 @@ const QString kHeatKeys = QStringLiteral("0123456789,-");
 
 TabAdvSet::TabAdvSet(Session& session, QWidget* parent)
     : Page(session, parent), ui(std::make_unique<Ui::TabAdvSet>()), entry_(session.FieldEntry()),
-      paramsBinder_(new FieldBinder(session, this)), makeBinder_(new FieldBinder(session, this)) {
+      paramsBinder_(new FieldBinder(session.FieldEntry(), this)),
+      makeBinder_(new FieldBinder(session.FieldEntry(), this)) {
     ui->setupUi(this);
     NameInputsByLabels(this);
     ui->checkbTrkModes2->setAccessibleName(QStringLiteral("Режимы работы ТРК 2"));
@@ -97,16 +98,16 @@ void TabAdvSet::PageShown() {
     for (QWidget* w :
          {static_cast<QWidget*>(ui->lYPasswNara), static_cast<QWidget*>(ui->eYPasswNara),
           static_cast<QWidget*>(ui->helpYPasswNara)})
-        w->setVisible(session_.Modes().serviceMode);
+        w->setVisible(session_.Options().serviceMode);
     ui->eYPasswNara->setEnabled(false);
     ui->eUpgrCountNara->setReadOnly(true);
 
-    if (!session_.Modes().ctrlrIdentified) {
+    if (!session_.Identified()) {
         ReportFailure(session_, this, kNotIdentified);
         ui->bGetAdvSetTrk->setEnabled(false);
         ui->bSetAdvSetTrk->setEnabled(false);
         session_.Model().Params().Forget();
-        emit session_.repaintRequested();
+        session_.RequestRepaint();
         return;
     }
     if (ReadParams() != 1) {
@@ -235,14 +236,17 @@ void TabAdvSet::bSetAdvSetTrkClick() {
         if (params != WriteResult::Written) {
             ReportFailure(session_, this, kWriteFailed);
             session_.RequestReident(Reident::WriteFailedOrSpeed);
-            emit session_.showMainTabRequested();
-            emit session_.repaintRequested();
+            session_.ShowMainTab();
+            session_.RequestRepaint();
             return;
         }
         if (!store.IsDemo()) {
             // A make-specific write follows: it waits until the restarted controller listens.
-            session_.Exchange(
-                [&] { return makeChanged ? RestartAndAwait(store) : store.Restart(); });
+            session_.Exchange([&] {
+                if (makeChanged) return RestartAndAwait(store);
+                store.Restart();
+                return kRestartReady;
+            });
         }
         FreshStatus(session_, kWritten);
     }
@@ -263,8 +267,9 @@ void TabAdvSet::bSetAdvSetTrkClick() {
 void TabAdvSet::bTestReleTClick() {
     const uint8_t on = 1;
     RecordStore& store = session_.Store();
-    const int rc = session_.Exchange([&] { return store.Write(addr::kRelayIR, 1, &on, kSpaceIR); });
-    if (rc != 1) session_.Ask().Message(this, QString::fromUtf8(kRelayFailed));
+    const StoreResult rc =
+        session_.ExchangeFor([&] { return store.Write(addr::kRelayIR, 1, &on, kSpaceIR); });
+    if (!rc.Ok()) session_.Ask().Message(this, QString::fromUtf8(kRelayFailed));
 }
 
 CtrlrParams& TabAdvSet::Params() {

@@ -57,7 +57,7 @@ using ctrlr_setts::ShowCells;
 
 TabCtrlrSetts::TabCtrlrSetts(Session& session, QWidget* parent)
     : Page(session, parent), ui(std::make_unique<Ui::TabCtrlrSetts>()),
-      entry_(session.FieldEntry()), binder_(new FieldBinder(session, this)) {
+      entry_(session.FieldEntry()), binder_(new FieldBinder(session.FieldEntry(), this)) {
     ui->setupUi(this);
 
     FillList(ui->cbSpeedTrk, kSpeedTexts);
@@ -120,13 +120,13 @@ TabCtrlrSetts::~TabCtrlrSetts() = default;
 // ---- Reading ----------------------------------------------------------------------------------
 
 void TabCtrlrSetts::PageShown() {
-    if (!session_.Modes().ctrlrIdentified) {
+    if (!session_.Identified()) {
         Report(kNotIdentified);
         ui->bGetParam->setEnabled(false);
         ui->bSetParam->setEnabled(false);
         session_.Model().Params().Forget();
         setEnabled(false);
-        emit session_.repaintRequested();
+        session_.RequestRepaint();
         return;
     }
     if (ReadParams() != 1) {

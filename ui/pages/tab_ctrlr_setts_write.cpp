@@ -2,7 +2,7 @@
 // side address confirmed first, the outcome reported and the controller identified again where
 // the write asks for it.
 #include "data/params_write.h"
-#include "ui/pages/address_warning.h"
+#include "ui/fields/warning_texts.h"
 #include "ui/pages/tab_ctrlr_setts.h"
 #include "ui/port_config.h"
 #include "ui/session.h"
@@ -41,7 +41,7 @@ void TabCtrlrSetts::bSetParamClick() {
         if (!NewAddressConfirmed()) {
             // Nothing is written; the identification already requested runs as the window
             // repaints after the question.
-            emit session_.repaintRequested();
+            session_.RequestRepaint();
             return;
         }
     }
@@ -80,14 +80,14 @@ void TabCtrlrSetts::bSetParamClick() {
     const bool reident = session_.AnyReidentRequested();
     if (reident) {
         session_.SetAddress(newAddress);
-        emit session_.showMainTabRequested();
+        session_.ShowMainTab();
     }
     if (out.result == ParamsWriteResult::Written) {
         SetStatusText(kWritten);
         // The engineer learns that the restart was not confirmed, and where the controller is.
         if (out.restart != RestartSeen::Answered) ShowMessage(RestartSeenText(out.restart));
     }
-    if (reident) emit session_.repaintRequested();
+    if (reident) session_.RequestRepaint();
 }
 
 // A new side-A address with one side: when another controller already answers there, the
@@ -105,8 +105,8 @@ bool TabCtrlrSetts::NewAddressConfirmed() {
 void TabCtrlrSetts::WriteFailed(const QString& text) {
     Report(text);
     session_.RequestReident(Reident::WriteFailedOrSpeed);
-    emit session_.showMainTabRequested();
-    emit session_.repaintRequested();
+    session_.ShowMainTab();
+    session_.RequestRepaint();
 }
 
 // The number label follows the address the written block took into use.

@@ -5,8 +5,8 @@
 #include "protocol/ctrlr_protocol.h"
 #include "ui/fields/enabling_rules.h"
 #include "ui/fields/hint_table.h"
+#include "ui/fields/warning_texts.h"
 #include "ui/pages/ctrlr_search.h"
-#include "ui/pages/defaults_for_image.h"
 #include "ui/pages/ident_service_tools.h"
 #include "ui/pages/image_transfer.h"
 #include "ui/session.h"
@@ -67,7 +67,7 @@ void TabIdent::SetDialogs(QDialog* globalSetts, QDialog* defSet, QDialog* viewPa
 void TabIdent::RunDialog(QDialog* dialog) {
     if (dialog == nullptr) return;
     session_.Ask().ExecDialog(*dialog);
-    emit session_.repaintRequested();
+    session_.RequestRepaint();
 }
 
 void TabIdent::bGlobalSetClick() {
@@ -87,12 +87,12 @@ void TabIdent::AddIdentLine(const QString& line) {
 }
 
 void TabIdent::DisableCtrlrFeatures() {
-    ApplyEnablingRule(EnablingRule::B, this, nullptr, session_.Modes().demoMode);
-    session_.Modes().ctrlrIdentified = false;
+    ApplyEnablingRule(EnablingRule::B, this, nullptr, session_.DemoMode());
+    session_.MarkNotIdentified();
 }
 
 void TabIdent::EnableCtrlrFeatures() {
-    ApplyEnablingRule(EnablingRule::A, this, nullptr, session_.Modes().demoMode);
+    ApplyEnablingRule(EnablingRule::A, this, nullptr, session_.DemoMode());
     KeepDefaultsOffForImageFile();
 }
 
@@ -113,18 +113,18 @@ void TabIdent::IdentToForm() {
     search_->Stop();
     // Everyday use reaches the initial setup only before the first identification; the engineer
     // of --service keeps it.
-    ui_->bGlobalSet->setVisible(session_.Modes().serviceMode);
+    ui_->bGlobalSet->setVisible(session_.Options().serviceMode);
     ui_->mIdent->clear();
     session_.SetStatus(QString());
     session_.RepaintStatus();
 
-    if (session_.Modes().demoMode) {
+    if (session_.DemoMode()) {
         IdentifyDemo();
         return;
     }
     // Whatever was known belongs to the controller identified before.
     session_.ForgetController();
-    session_.Modes().reidentRequested[static_cast<size_t>(Reident::WriteFailedOrSpeed)] = false;
+    session_.ClearReident(Reident::WriteFailedOrSpeed);
     ui_->lSimulState->hide();
 
     const PortSlot slot = session_.Slot();
@@ -165,8 +165,7 @@ void TabIdent::IdentToForm() {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     ui_->mIdent->setPlainText(text);
-    session_.Modes().ctrlrIdentified = true;
-    session_.Identified(text.toStdString());
+    session_.MarkIdentified(text.toStdString());
     ui_->lSimulState->show();
     EnableCtrlrFeatures();
     ui_->bReadTemper->setEnabled(true);
@@ -192,7 +191,7 @@ void TabIdent::IdentToForm() {
 }
 
 void TabIdent::IdentifyDemo() {
-    if (session_.LoadDemoImage() <= 0) {
+    if (!session_.OpenDemoImage().Ok()) {
         DisableCtrlrFeatures();
         return;
     }
@@ -201,11 +200,7 @@ void TabIdent::IdentifyDemo() {
           static_cast<QWidget*>(ui_->lSimulState), static_cast<QWidget*>(ui_->bSaveImage),
           static_cast<QWidget*>(ui_->bLoadImage), static_cast<QWidget*>(ui_->bReadTemper)})
         w->hide();
-    const std::string text = session_.OfflineIdentText();
-    AddIdentLine(QString::fromStdString(text));
-    session_.Modes().ctrlrIdentified = true;
-    session_.Identified(text);
-    emit session_.demoImageLoaded();
+    AddIdentLine(QString::fromStdString(session_.Model().Identity().identText));
     EnableCtrlrFeatures();
 }
 
@@ -245,7 +240,7 @@ void TabIdent::bFindCtrlrClick() {
 }
 
 void TabIdent::bResetClick() {
-    if (session_.Modes().demoMode) return;
+    if (session_.DemoMode()) return;
     if (session_.Exchange([&] { return RestartCtrlr(session_.Slot(), session_.Address()); }) != 1)
         session_.SetStatus(QStringLiteral("Контроллер не ответил на команду рестарта"));
 }

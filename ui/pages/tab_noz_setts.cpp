@@ -26,7 +26,7 @@ constexpr const char* kWritten = "Настройки канала записан
 
 TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
     : ChannelPage(session, parent), ui(std::make_unique<Ui::TabNozSetts>()),
-      binder_(new FieldBinder(session, this)) {
+      binder_(new FieldBinder(session.FieldEntry(), this)) {
     ui->setupUi(this);
 
     for (const char* text : setts::kPhaseTexts)
@@ -50,12 +50,12 @@ TabNozSetts::TabNozSetts(Session& session, QWidget* parent)
 
 TabNozSetts::~TabNozSetts() = default;
 
-int TabNozSetts::ReadChannel(int n) {
+ChannelResult TabNozSetts::ReadChannel(int n) {
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     if (!ReadRecord(
             n, [&] { return ReadModelChannelSetts(model, store, n); }, kReadFailed))
-        return -1;
+        return ChannelResult::Failed;
     SetChannelShown(n);
     factor_ = Setts().ImpLit();
     binder_->ShowAll();
@@ -67,11 +67,11 @@ int TabNozSetts::ReadChannel(int n) {
     }
     session_.FieldEntry().invalidFieldCount = 0;
     SetStatusText(kRead);
-    return 1;
+    return ChannelResult::Done;
 }
 
-int TabNozSetts::SaveChannel(int n) {
-    if (!CheckChannelNumber(n)) return -1;
+ChannelResult TabNozSetts::SaveChannel(int n) {
+    if (!CheckChannelNumber(n)) return ChannelResult::Failed;
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     return WriteRecord(
@@ -95,7 +95,7 @@ void TabNozSetts::AfterSave() {
     const int channels = ui->cbNumNozSets->count();
     const int rc = session_.Exchange([&] {
         // A save restarts the controller, which hears nothing until it has started again.
-        if (!store.IsDemo() && store.AwaitAnswer() != 1) return kDeriveReadFailed;
+        if (!store.IsDemo() && !store.AwaitAnswer().Ok()) return kDeriveReadFailed;
         return DeriveModelMeterSettings(model, store, channels);
     });
     if (rc == kDeriveWriteFailed) ShowMessage(kDeriveWriteFailedText);

@@ -26,8 +26,8 @@ class TabNozSetts : public ChannelPage {
     ChannelSetts& Setts();
 
   protected:
-    int ReadChannel(int n) override;
-    int SaveChannel(int n) override;
+    ChannelResult ReadChannel(int n) override;
+    ChannelResult SaveChannel(int n) override;
     bool Unsaved() const override;
     void AfterSave() override;
 

@@ -28,7 +28,7 @@ constexpr int kWriteAttempts = 3;
 
 TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
     : ChannelPage(session, parent), ui(std::make_unique<Ui::TabNozzRegs>()),
-      binder_(new FieldBinder(session, this)) {
+      binder_(new FieldBinder(session.FieldEntry(), this)) {
     ui->setupUi(this);
 
     for (const char* text : regs::kStateTexts) ui->cbState->addItem(QString::fromUtf8(text));
@@ -74,12 +74,12 @@ TabNozzRegs::TabNozzRegs(Session& session, QWidget* parent)
 
 TabNozzRegs::~TabNozzRegs() = default;
 
-int TabNozzRegs::ReadChannel(int n) {
+ChannelResult TabNozzRegs::ReadChannel(int n) {
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     if (!ReadRecord(
             n, [&] { return ReadModelChannelRegs(model, store, n); }, kReadFailed))
-        return -1;
+        return ChannelResult::Failed;
     SetChannelShown(n);
     const std::vector<Repair> repairs = CheckRegsOnRead(Regs());
 
@@ -96,11 +96,11 @@ int TabNozzRegs::ReadChannel(int n) {
 
     session_.FieldEntry().invalidFieldCount = 0;
     SetStatusText(kRead);
-    return 1;
+    return ChannelResult::Done;
 }
 
-int TabNozzRegs::SaveChannel(int n) {
-    if (!CheckChannelNumber(n)) return -1;
+ChannelResult TabNozzRegs::SaveChannel(int n) {
+    if (!CheckChannelNumber(n)) return ChannelResult::Failed;
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     // A controller gets up to three attempts.

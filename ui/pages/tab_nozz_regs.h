@@ -26,8 +26,8 @@ class TabNozzRegs : public ChannelPage {
     ChannelRegs& Regs();
 
   protected:
-    int ReadChannel(int n) override;
-    int SaveChannel(int n) override;
+    ChannelResult ReadChannel(int n) override;
+    ChannelResult SaveChannel(int n) override;
     bool Unsaved() const override;
 
   private:

@@ -92,8 +92,8 @@ void TabRegsSides::PageShown() {
     // The records are shown read-only; --service keeps them editable and writable.
     for (const SideControls& c : sides_)
         for (QLineEdit* e : {c.countKor, c.date, c.countTranz})
-            e->setReadOnly(!session_.Modes().serviceMode);
-    ui->bWriteRegsSides->setVisible(session_.Modes().serviceMode);
+            e->setReadOnly(!session_.Options().serviceMode);
+    ui->bWriteRegsSides->setVisible(session_.Options().serviceMode);
     ApplyReadResult(ReadSidesSetts(), true);
 }
 

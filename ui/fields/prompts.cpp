@@ -1,4 +1,4 @@
-#include "ui/dialogs/prompts.h"
+#include "ui/fields/prompts.h"
 
 #include <QApplication>
 #include <QDialog>
