@@ -73,8 +73,13 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
     }
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     const ParamsWriteRequest request{
-        *ctx.store, ctx.slot,   {ctx.dataBits, ctx.parity, ctx.stopBits}, shadow.Length(),
-        ctx.ctrl,   newAddress, params.SpeedTrk() != shadow.SpeedTrk()};
+        *ctx.store,
+        ctx.slot,
+        {.dataBits = ctx.dataBits, .parity = ctx.parity, .stopBits = ctx.stopBits},
+        shadow.Length(),
+        ctx.ctrl,
+        newAddress,
+        params.SpeedTrk() != shadow.SpeedTrk()};
     const ParamsWriteOutcome out = WriteModelParams(model, request);
     switch (out.result) {
     case ParamsWriteResult::NoChanges:

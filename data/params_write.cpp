@@ -82,9 +82,9 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
     const uint32_t oldBaud = PortBaud(request.slot);
     if (newSpeed) {
         const uint32_t baud = kSpeedBauds[params.SpeedTrk()];
-        out.portCode = ConfigurePort(request.slot, baud, request.line.dataBits, request.line.parity,
-                                     request.line.stopBits);
-        if (out.portCode != 0) {
+        out.port = ConfigureLine(request.slot, {baud, request.line.dataBits, request.line.parity,
+                                                request.line.stopBits});
+        if (!out.port.Ok()) {
             out.result = ParamsWriteResult::PortFailed;
             return out;
         }

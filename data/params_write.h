@@ -7,18 +7,12 @@
 
 #include "data/ctrlr_params.h"
 #include "data/record_store.h"
+#include "link/port_result.h"
 #include "link/serial_port.h"
 
 #include <cstdint>
 
 namespace velmar {
-
-// The port's line parameters besides the speed the write may change.
-struct LineFormat {
-    uint8_t dataBits = 8;
-    char parity = 'N';
-    uint8_t stopBits = 1;
-};
 
 // Attempts at the new side-A address before it counts as free; the first answer ends them.
 inline constexpr int kAddressProbeAttempts = 2;
@@ -51,7 +45,7 @@ enum class RestartSeen {
 struct ParamsWriteOutcome {
     ParamsWriteResult result = ParamsWriteResult::NoChanges;
     uint32_t newBaud = 0; // the port's new speed once it followed the controller's; else 0
-    int portCode = 0;     // ConfigurePort's failure code (PortFailed)
+    PortResult port;      // why the port refused the new speed (PortFailed)
     // The number the controller answers at once the written block is in effect (the old one
     // when the write did not get that far).
     int address = 0;
@@ -69,7 +63,7 @@ inline constexpr int kUnconfirmedRestartAwaits = 2;
 struct ParamsWriteRequest {
     RecordStore& store;
     PortSlot slot = 0;
-    LineFormat line;
+    LineFormat line; // the speed is the port's: the write may change it
     // The block last received (its length, the checksum byte's place) is `paramsLength`
     // bytes; 0 or out of range takes the working copy's own length.
     int paramsLength = 0;

@@ -59,16 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // self-sized read.
             const size_t room = length > 0 ? static_cast<size_t>(length) : 255;
             auto dst = std::make_unique<uint8_t[]>(room);
-            const int n = store->Read(address, length, dst.get(), space);
-            if (n > static_cast<int>(room)) fuzz::Broken("read more than asked for");
-            if (n >= 0 && !store->Loaded()) fuzz::Broken("read from an image not loaded");
+            const StoreResult read = store->Read(address, length, dst.get(), space);
+            if (read.Length() > static_cast<int>(room)) fuzz::Broken("read more than asked for");
+            if (read.Ok() && !store->Loaded()) fuzz::Broken("read from an image not loaded");
             break;
         }
         case 1: {
             const size_t room = length > 0 ? static_cast<size_t>(length) : 1;
             auto src = std::make_unique<uint8_t[]>(room);
             std::memcpy(src.get(), source, std::min<size_t>(room, sizeof source));
-            if (store->Write(address, length, src.get(), space) == 1 && length > 0) {
+            if (store->Write(address, length, src.get(), space).Ok() && length > 0) {
                 if (FileBytes(path) != store->Image()) fuzz::Broken("file differs from memory");
             }
             break;

@@ -20,13 +20,15 @@ namespace port_layer {
 
 namespace {
 
-std::atomic<int> lastSystemError{0};
+// Per thread: the thread that opened or set up a port reads its own failure right after
+// (OpenLine, ConfigureLine), whatever other lines do meanwhile.
+thread_local int lastSystemError = 0;
 
 } // namespace
 
 // Keeps the system's error number apart from the port layer's own results.
 int SystemFailure(int err) {
-    lastSystemError.store(err);
+    lastSystemError = err;
     return kPortSystemError;
 }
 
@@ -121,7 +123,7 @@ bool PortLayerStarted() {
 }
 
 int PortSystemError() {
-    return lastSystemError.load();
+    return lastSystemError;
 }
 
 int OpenPort(PortSlot& slot, const char* name) {

@@ -45,10 +45,9 @@ ComIniEntry DefaultComIni() {
     return entry;
 }
 
-QString WithPortErrorReason(const QString& text, int code) {
-    const char* reason = PortErrorReason(code);
-    if (reason == nullptr || *reason == '\0') return text;
-    return text + QStringLiteral("\n") + QString::fromUtf8(reason);
+QString WithPortErrorReason(const QString& text, const PortResult& port) {
+    if (port.text.empty()) return text;
+    return text + QStringLiteral("\n") + QString::fromStdString(port.text);
 }
 
 std::vector<std::string> DiscoverPortNames() {

@@ -1,6 +1,8 @@
 // The UI's view of the port settings file "com.ini" and of port discovery.
 #pragma once
 
+#include "link/port_result.h"
+
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -28,7 +30,7 @@ bool WriteComIni(const std::string& path, const ComIniEntry& first);
 // The defaults when com.ini cannot be read: COM1 4800 8 1 N.
 ComIniEntry DefaultComIni();
 // `text` followed, on its own line, by the reason of OpenPort's failure `code` when there is one.
-QString WithPortErrorReason(const QString& text, int code);
+QString WithPortErrorReason(const QString& text, const PortResult& port);
 // The names of the ports the system offers, in their order (converter names included).
 std::vector<std::string> DiscoverPortNames();
 

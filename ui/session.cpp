@@ -52,7 +52,7 @@ void Session::NoteOperation() {
 
 namespace {
 SessionResult Failed(SessionCode code, const std::string& why) {
-    return {code, 0, QString::fromStdString(why)};
+    return {code, {}, QString::fromStdString(why)};
 }
 } // namespace
 
@@ -211,29 +211,33 @@ std::vector<std::string> Session::DiscoverPorts() {
 SessionResult Session::OpenSessionPort(QWidget* parent) {
     const LineSettings line = line_;
     PortSlot slot = 0;
-    int configured = 0;
-    const int code = Exchange([&] {
-        const int opened = OpenPort(slot, line.portName.c_str());
-        if (slot == 0) return opened != 0 ? opened : kPortNoSlot;
+    PortResult opened;
+    PortResult configured;
+    Exchange([&] {
+        opened = OpenLine(slot, line.portName.c_str());
+        if (slot == 0) {
+            if (opened.Ok()) opened = PortResultOf(kPortNoSlot, 0);
+            return 0;
+        }
         SetReadRetries(slot, WindowReadRetries()); // the new port's line starts afresh
-        configured = ConfigurePort(slot, line.baud, line.dataBits, line.parity, line.stopBits);
+        configured = ConfigureLine(slot, {line.baud, line.dataBits, line.parity, line.stopBits});
         return 0;
     });
     SetSlot(slot);
     ForgetController(); // another port may lead to another controller
     // Every exchange on such a port would fail or garble: the engineer learns why.
-    if (portSlot_ != 0 && configured != 0) Ask().Message(parent, ConfigureFailureText(configured));
-    if (portSlot_ == 0) return {SessionCode::PortNotOpened, code, {}};
+    if (portSlot_ != 0 && !configured.Ok()) Ask().Message(parent, ConfigureFailureText(configured));
+    if (portSlot_ == 0) return {SessionCode::PortNotOpened, opened, {}};
     return {};
 }
 
-QString Session::ConfigureFailureText(int code) const {
+QString Session::ConfigureFailureText(const PortResult& port) const {
     return WithPortErrorReason(
         QStringLiteral("Порт ") + QString::fromStdString(line_.portName) +
             QStringLiteral(" не принял параметры линии ") + QString::number(line_.baud) +
             QLatin1Char(' ') + QString::number(line_.dataBits) + QLatin1Char(' ') +
             QLatin1Char(line_.parity) + QLatin1Char(' ') + QString::number(line_.stopBits),
-        code);
+        port);
 }
 
 void Session::CloseSessionPort() {
@@ -316,13 +320,14 @@ void Session::ReleaseDemoImage() {
 
 ParamsWriteOutcome Session::WriteParamsAndFollow(int newAddress, bool newSpeed) {
     const int addressBefore = Address();
-    const ParamsWriteRequest request{Store(),
-                                     portSlot_,
-                                     {line_.dataBits, line_.parity, line_.stopBits},
-                                     Store().Sizes().paramsLength,
-                                     addressBefore,
-                                     newAddress,
-                                     newSpeed};
+    const ParamsWriteRequest request{
+        Store(),
+        portSlot_,
+        {.dataBits = line_.dataBits, .parity = line_.parity, .stopBits = line_.stopBits},
+        Store().Sizes().paramsLength,
+        addressBefore,
+        newAddress,
+        newSpeed};
     ControllerModel& model = Model();
     const ParamsWriteOutcome out =
         ExchangeFor([&model, request] { return WriteModelParams(model, request); });

@@ -11,6 +11,7 @@
 #include "data/journal_store.h"
 #include "data/params_write.h"
 #include "data/record_store.h"
+#include "link/port_result.h"
 #include "link/serial_port.h"
 #include "ui/exchange/exchange_runner.h"
 #include "ui/fields/field_marks.h"
@@ -65,7 +66,7 @@ struct SessionOptions {
 // How a session operation that can fail ended.
 enum class SessionCode {
     Done,
-    PortNotOpened,  // no slot: `portCode` is OpenPort's code
+    PortNotOpened,  // no slot: `port` says why
     DemoCannotOpen, // the demo image (or the image file in use) cannot be read
     DemoBadLength,  // the demo image is empty, too short or too long
     ImageRefused,   // the file is no saved image
@@ -73,8 +74,8 @@ enum class SessionCode {
 };
 struct SessionResult {
     SessionCode code = SessionCode::Done;
-    int portCode = 0; // the port layer's code where the port gave one
-    QString text;     // why, in the words the engineer reads (empty where the caller words it)
+    PortResult port; // why the port failed, where it did
+    QString text;    // why, in the words the engineer reads (empty where the caller words it)
     bool Ok() const { return code == SessionCode::Done; }
 };
 
@@ -266,7 +267,7 @@ class Session : public QObject {
     // What the main tab shows for the demo image or the image file in use.
     std::string OfflineIdentText() const;
     // The message for a port that refused the line parameters (ConfigurePort's `code`).
-    QString ConfigureFailureText(int code) const;
+    QString ConfigureFailureText(const PortResult& port) const;
 
     LineSettings line_;
     PortSlot portSlot_ = 0;

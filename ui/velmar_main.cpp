@@ -35,11 +35,11 @@ const QString kPortClosed = QStringLiteral("Соm порт (закрыт)");
 // How soon a question that has to wait for the window's own loop is tried again.
 constexpr int kRetryLaterMs = 100;
 
-QString PortFailureText(const std::string& portName, int code) {
+QString PortFailureText(const std::string& portName, const PortResult& port) {
     return WithPortErrorReason(QStringLiteral("Ошибка открытия порта") +
                                    QString::fromStdString(portName) +
                                    QStringLiteral(". Проверьте настройки"),
-                               code);
+                               port);
 }
 
 } // namespace
@@ -169,7 +169,7 @@ void TVelmarMain::FormCreate(const StartOptions& options) {
         }
         return;
     }
-    session_.Ask().Message(this, PortFailureText(session_.Line().portName, opened.portCode));
+    session_.Ask().Message(this, PortFailureText(session_.Line().portName, opened.port));
     session_.SetPortClosed(true);
     session_.SetNumberLabel(QStringLiteral("Номер контроллера не введен"));
     noCtrlrNumber_ = true;

@@ -117,7 +117,7 @@ void TComSetting::SaveParamClick() {
     const SessionResult opened = session_.OpenSessionPort(this);
     if (!opened.Ok()) {
         session_.Ask().Message(
-            this, WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), opened.portCode));
+            this, WithPortErrorReason(QStringLiteral("Ошибка открытия порта"), opened.port));
         session_.SetPortClosed(true);
         return;
     }

@@ -61,7 +61,7 @@ void TabCtrlrSetts::bSetParamClick() {
     case ParamsWriteResult::PortFailed:
         WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
                                             QString::number(kSpeedBauds[Work().SpeedTrk()]),
-                                        out.portCode));
+                                        out.port));
         return;
     case ParamsWriteResult::ChannelsFailed:
         ShowAddressIfChanged(addressBefore);
