@@ -16,17 +16,6 @@ template <class R> WriteResult WriteHeld(HeldRecord<R>& held, bool always, auto&
     return WriteResult::Written;
 }
 
-WriteResult FromChannelCode(int rc) {
-    switch (rc) {
-    case kChannelOk:
-        return WriteResult::Written;
-    case kChannelSizesFailed:
-        return WriteResult::SizesFailed;
-    default:
-        return WriteResult::WriteFailed;
-    }
-}
-
 // `n` is a valid channel number (the model holds records only for those).
 template <class R>
 WriteResult WriteChannel(HeldRecord<R>& held, RecordStore& store, const ChannelRecordKind& kind,
@@ -34,7 +23,7 @@ WriteResult WriteChannel(HeldRecord<R>& held, RecordStore& store, const ChannelR
     if (!held.wasRead) return WriteResult::NotRead;
     if (!held.Unsaved()) return WriteResult::NoChanges;
     const R out = held.working;
-    const WriteResult result = FromChannelCode(WriteChannelRecord(store, kind, n, out.data()));
+    const WriteResult result = WriteChannelRecord(store, kind, n, out.data());
     if (result == WriteResult::Written) held.read = out;
     return result;
 }

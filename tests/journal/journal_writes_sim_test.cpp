@@ -230,7 +230,7 @@ TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {
         if (index >= 1) report.notWritten.push_back(r);
     }
     ChannelSetts setts0;
-    ASSERT_EQ(ReadChannelRecord(line, kSettsRecord, 0, setts0.data()), kChannelOk);
+    ASSERT_EQ(ReadChannelRecord(line, kSettsRecord, 0, setts0.data()), ReadResult::Read);
     model.Setts(0).Take(setts0);
     const auto entries =
         ImageLoadEntries(store.Context(), image, report, store.Sizes(), ModelReadCopies(model));
