@@ -91,7 +91,8 @@ int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count
         }
     }
     // Channels written but not restarted are not in effect: that fails the conversion too.
-    if (changed > 0 && !store.IsDemo() && RestartConfirmed(store) != 1) return -1;
+    if (changed > 0 && !store.IsDemo() && RestartConfirmed(store) != RestartResult::Ready)
+        return -1;
     return writeFailed ? -1 : changed;
 }
 
