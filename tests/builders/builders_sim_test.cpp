@@ -212,11 +212,11 @@ TEST(BuildersOnDemoImage, DefaultsReplaceTheDemoFileAndTheStoreReloadsIt) {
     {
         auto controller = sim::Controller::MakeDefault(1);
         MemoryRecordStore memory(controller->Space(0));
-        ASSERT_EQ(SaveDemoImage(memory, path), kDemoBuilt);
+        ASSERT_EQ(SaveDemoImage(memory, path), DemoBuildResult::Built);
     }
-    int loaded = 0;
+    DemoLoadResult loaded{};
     auto store = MakeDemoRecordStore(path, loaded);
-    ASSERT_EQ(loaded, kDemoLoaded);
+    ASSERT_EQ(loaded, DemoLoadResult::Loaded);
 
     DefaultTopology t;
     t.sides = 1;

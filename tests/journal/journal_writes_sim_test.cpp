@@ -206,7 +206,7 @@ TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {
     // A saved image of this controller with one change in channel 1 and one in channel 2.
     std::vector<uint8_t> image;
     std::string error;
-    ASSERT_EQ(ReadDeviceImage(line, image, {}, &error), 1) << error;
+    ASSERT_EQ(ReadDeviceImage(line, image, {}, &error), ImageSaveResult::Saved) << error;
     auto at = [&](RecordKind kind, int index) {
         size_t pos = len::kSizes;
         for (const ImageRecord& r : ImageRecords(image.data())) {
