@@ -67,13 +67,13 @@ WriteResult WriteModelChannelRegs(ControllerModel& model, RecordStore& store, in
     return WriteChannel(model.Regs(n), store, kRegsRecord, n);
 }
 
-int DeriveModelMeterSettings(ControllerModel& model, RecordStore& store, int count) {
+MeterDeriveOutcome DeriveModelMeterSettings(ControllerModel& model, RecordStore& store, int count) {
     HeldRecord<CtrlrParams>& held = model.Params();
-    if (!held.wasRead) return kDeriveReadFailed;
+    if (!held.wasRead) return {MeterDeriveCode::ReadFailed};
     CtrlrParams block = held.read;
     CtrlrParams shadow = held.read;
-    const int rc = DeriveCtrlrMeterSettings(store, count, block, shadow);
-    if (rc > 0) {
+    const MeterDeriveOutcome rc = DeriveCtrlrMeterSettings(store, count, block, shadow);
+    if (rc.code == MeterDeriveCode::Derived && rc.changed != 0) {
         held.read = shadow;
         held.working.SetMeterType(shadow.MeterType());
         held.working.SetPhaseMet(shadow.PhaseMet());
