@@ -40,12 +40,12 @@ Slot Locate(int a, const uint8_t* header) {
 DemoLoadResult DemoRecordStore::Load() {
     if (loaded_) return DemoLoadResult::Loaded;
     std::vector<uint8_t> bytes;
-    const int r = ReadWholeFile(path_, bytes, demo::kMaxFileLength);
-    if (r == kFileCannotOpen || r == kFileReadError) {
+    const FileReadResult r = ReadWholeFile(path_, bytes, demo::kMaxFileLength);
+    if (r == FileReadResult::CannotOpen || r == FileReadResult::ReadError) {
         error_ = "Не удалось открыть демо-образ " + path_;
         return DemoLoadResult::CannotOpen;
     }
-    if (r == kFileTooLong) {
+    if (r == FileReadResult::TooLong) {
         error_ =
             "Демо-образ " + path_ + " длиннее " + std::to_string(demo::kMaxFileLength) + " байт";
         return DemoLoadResult::BadLength;

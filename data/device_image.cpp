@@ -113,11 +113,11 @@ ImageLoadResult CheckImageHeader(const uint8_t* bytes, size_t length) {
 
 ImageLoadResult ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
-    case kFileCannotOpen:
+    case FileReadResult::CannotOpen:
         return ImageLoadResult::CannotOpen;
-    case kFileTooLong:
+    case FileReadResult::TooLong:
         return ImageLoadResult::TooLong;
-    case kFileReadError:
+    case FileReadResult::ReadError:
         return ImageLoadResult::ReadError;
     default:
         return ImageLoadResult::Loaded;

@@ -47,7 +47,8 @@ std::optional<ImageFileStamp> StampOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     std::vector<uint8_t> bytes;
-    if (ReadWholeFile(path, bytes, image::kBufferLength + 1) != kFileOk) return std::nullopt;
+    if (ReadWholeFile(path, bytes, image::kBufferLength + 1) != FileReadResult::Read)
+        return std::nullopt;
     ImageFileStamp stamp;
     stamp.size = static_cast<uint64_t>(st.st_size);
     stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
