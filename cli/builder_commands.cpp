@@ -123,8 +123,8 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
         }
         topology.naraAddresses = list.values;
     }
-    const int check = CheckDefaultTopology(topology);
-    if (check != kDefaultsOk) return Fail(kExitUsage, DefaultTopologyErrorText(check));
+    const TopologyCheck check = CheckDefaultTopology(topology);
+    if (check != TopologyCheck::Ok) return Fail(kExitUsage, DefaultTopologyErrorText(check));
 
     if (!ctx.store->IsDemo()) {
         // Nobody answering would only make every one of the 36 writes wait for its timeout.
