@@ -58,7 +58,8 @@ int Fiscal(Context& ctx, const std::vector<std::string>& args) {
         return kExitOk;
     }
     std::vector<std::string> lines;
-    if (ReadFiscalLines(*ctx.store, lines) != 1) return Fail(kExitNoAnswer, kFiscalReadFailedText);
+    if (ReadFiscalLines(*ctx.store, lines) != FiscalListResult::Listed)
+        return Fail(kExitNoAnswer, kFiscalReadFailedText);
     std::cout << JoinLines(lines);
     return kExitOk;
 }
