@@ -12,40 +12,40 @@
 
 namespace velmar {
 
-int ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes) {
+FileReadResult ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes) {
     out.clear();
     // Non-blocking open: a FIFO must not hold the caller until a writer appears.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kFileCannotOpen;
+    if (fd < 0) return FileReadResult::CannotOpen;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return kFileCannotOpen;
+        return FileReadResult::CannotOpen;
     }
     std::FILE* f = ::fdopen(fd, "rb");
     if (!f) {
         ::close(fd);
-        return kFileCannotOpen;
+        return FileReadResult::CannotOpen;
     }
     std::vector<uint8_t> bytes;
     uint8_t buf[4096];
-    int result = kFileOk;
+    FileReadResult result = FileReadResult::Read;
     for (;;) {
         const size_t n = std::fread(buf, 1, sizeof buf, f);
         if (n > 0) {
             if (bytes.size() + n > maxBytes) {
-                result = kFileTooLong;
+                result = FileReadResult::TooLong;
                 break;
             }
             bytes.insert(bytes.end(), buf, buf + n);
         }
         if (n < sizeof buf) {
-            if (std::ferror(f)) result = kFileReadError;
+            if (std::ferror(f)) result = FileReadResult::ReadError;
             break;
         }
     }
     std::fclose(f);
-    if (result == kFileOk) out = std::move(bytes);
+    if (result == FileReadResult::Read) out = std::move(bytes);
     return result;
 }
 

@@ -10,16 +10,18 @@
 
 namespace velmar {
 
-// Results of ReadWholeFile.
-inline constexpr int kFileOk = 0;
-inline constexpr int kFileCannotOpen = -1;
-inline constexpr int kFileTooLong = -2;
-inline constexpr int kFileReadError = -3;
+// What reading a whole file found.
+enum class FileReadResult {
+    CannotOpen, // missing, unreadable, or not a regular file
+    TooLong,    // longer than the limit: nothing is kept
+    ReadError,  // opened, but a read failed
+    Read,
+};
 
-// Reads at most `maxBytes` bytes; a longer file gives kFileTooLong (nothing is kept). Only a
-// regular file is read: a FIFO, device or directory gives kFileCannotOpen at once instead of
-// blocking or reading forever.
-int ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes);
+// Reads at most `maxBytes` bytes; a longer file gives TooLong (nothing is kept). Only a regular
+// file is read: a FIFO, device or directory gives CannotOpen at once instead of blocking or
+// reading forever.
+FileReadResult ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes);
 
 // Why `path` may not be replaced by a saved file: empty when it does not exist or is a regular
 // file, else a short UTF-8 reason (a symbolic link, a FIFO, a device, a directory ...).

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         return 1;
     LiveRecordStore line(slot, 1);
     std::vector<uint8_t> image;
-    if (ReadDeviceImage(line, image, {}, nullptr) != 1) {
+    if (ReadDeviceImage(line, image, {}, nullptr) != ImageSaveResult::Saved) {
         std::fprintf(stderr, "the simulated controller could not be read\n");
         bus.Stop();
         return 1;

@@ -97,7 +97,7 @@ void SaveOnce(sim::BusSimulator& bus, PortSlot slot, const std::string& path, Ta
     int ctrl = kCtrl;
     CountingStore store(slot, ctrl);
     const auto start = Clock::now();
-    const int result = SaveDeviceImage(store, path);
+    const ImageSaveResult result = SaveDeviceImage(store, path);
     tally.totalMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::vector<uint8_t> memory;
     {
@@ -105,10 +105,10 @@ void SaveOnce(sim::BusSimulator& bus, PortSlot slot, const std::string& path, Ta
         memory = bus.Find(kCtrl)->ImageBytes();
     }
     const std::vector<uint8_t> file = FileBytes(path);
-    if (result == kImageSaved && file == memory) {
+    if (result == ImageSaveResult::Saved && file == memory) {
         ++tally.right;
         tally.lineBytes = store.lineBytes;
-    } else if (result != kImageSaved && file == previous) {
+    } else if (result != ImageSaveResult::Saved && file == previous) {
         ++tally.failedKept;
     } else {
         ++tally.wrong;
@@ -162,17 +162,18 @@ void LoadOnce(sim::BusSimulator& bus, PortSlot slot, const std::vector<uint8_t>&
               LoadTally& tally) {
     ImageWriteReport report;
     const auto start = Clock::now();
-    const int result = WriteImageToController(slot, kCtrl, image, {}, nullptr, &report);
+    const ImageWriteResult result =
+        WriteImageToController(slot, kCtrl, image, {}, nullptr, &report);
     tally.totalMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::vector<uint8_t> memory;
     {
         auto lock = bus.Lock();
         memory = bus.Find(kCtrl)->ImageBytes();
     }
-    if (result == kImageWritten || result == kImageWrittenNoRestart) {
+    if (result == ImageWriteResult::Written || result == ImageWriteResult::WrittenNoRestart) {
         if (memory == image) {
             ++tally.complete;
-            if (result == kImageWrittenNoRestart) ++tally.noRestart;
+            if (result == ImageWriteResult::WrittenNoRestart) ++tally.noRestart;
         } else {
             ++tally.wrong;
         }

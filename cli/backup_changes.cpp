@@ -158,11 +158,11 @@ ChangesReport FindBackupChanges(const std::string& dir, const ChangesScope& scop
                 continue;
             }
             std::string error;
-            if (!haveBefore && LoadImageFile(a.file, before, &error) != kImageLoaded) {
+            if (!haveBefore && LoadImageFile(a.file, before, &error) != ImageLoadResult::Loaded) {
                 report.errors.push_back(a.file + ": " + error);
                 continue;
             }
-            if (LoadImageFile(b.file, after, &error) != kImageLoaded) {
+            if (LoadImageFile(b.file, after, &error) != ImageLoadResult::Loaded) {
                 report.errors.push_back(b.file + ": " + error);
                 haveBefore = false;
                 continue;

@@ -92,7 +92,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     sideB = SideBNumber(store);
     std::vector<uint8_t> image;
     std::string error;
-    int r = 0;
+    ImageSaveResult r{};
     const uint64_t retriedBefore = RetriedRequests(ctx.slot);
     {
         TerminalProgress bar("Трк №" + std::to_string(number));
@@ -100,7 +100,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     }
     e.retries = static_cast<int>(RetriedRequests(ctx.slot) - retriedBefore);
     e.reread = RepliesConfirmedByRereading(ctx.slot, number);
-    if (r != kImageSaved) {
+    if (r != ImageSaveResult::Saved) {
         e.reason = error;
         if (const std::string loss = LinkLossText(ctx); !loss.empty()) e.reason += "; " + loss;
         return e;
@@ -108,7 +108,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     e.file = "trk" + std::to_string(number) + "_" + LocalTime("%Y%m%d-%H%M%S") + ".bin";
     std::string why;
     if (WriteFileAtomically(dir + "/" + e.file, image.data(), image.size(), &why) != 0) {
-        e.reason = ImageSaveErrorText(kImageFileFailed) + ": " + why;
+        e.reason = ImageSaveErrorText(ImageSaveResult::FileFailed) + ": " + why;
         e.file.clear();
         return e;
     }
@@ -177,7 +177,8 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
         if (e.saved) {
             if (!ctx.json) Report("Трк №" + std::to_string(n) + ": сохранен в " + e.file);
         } else {
-            fileFailed = fileFailed || e.reason.rfind(ImageSaveErrorText(kImageFileFailed), 0) == 0;
+            fileFailed = fileFailed ||
+                         e.reason.rfind(ImageSaveErrorText(ImageSaveResult::FileFailed), 0) == 0;
             if (!ctx.json) std::cout.flush();
             std::cerr << "Трк №" << n << ": не сохранен: " << e.reason << std::endl;
         }
@@ -254,24 +255,24 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
         std::vector<uint8_t> now;
         int ctrl = e.number;
         LiveRecordStore store(ctx.slot, ctrl);
-        if (LoadImageFile(dir + "/" + e.file, saved, &error) != kImageLoaded ||
+        if (LoadImageFile(dir + "/" + e.file, saved, &error) != ImageLoadResult::Loaded ||
             Sha256Hex(saved.data(), saved.size()) != e.sha256) {
             status = "bad-backup";
             detail = "копия " + e.file + " повреждена или отсутствует";
             exitCode = kExitFile;
         } else {
-            int r = 0;
+            ImageSaveResult r{};
             {
                 TerminalProgress bar("Трк №" + std::to_string(e.number));
                 AddressSearch search(ctx.slot, true);
                 const std::vector<SearchResult> poll = search.Poll(e.number);
                 r = !poll.empty() && poll.front().answer == SearchAnswer::Answered
                         ? ReadDeviceImage(store, now, bar.Callback(), &error)
-                        : kImageNoLink;
+                        : ImageSaveResult::NoLink;
             }
-            if (r != kImageSaved) {
+            if (r != ImageSaveResult::Saved) {
                 status = "failed";
-                detail = r == kImageNoLink ? "нет связи" : error;
+                detail = r == ImageSaveResult::NoLink ? "нет связи" : error;
                 if (const std::string loss = LinkLossText(ctx); !loss.empty())
                     detail += "; " + loss;
             } else if (now == saved) {

@@ -65,7 +65,7 @@ bool WriteManifest(const std::string& dir, const BackupManifest& manifest, std::
 bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string& error) {
     const std::string path = dir + "/" + kManifestName;
     std::vector<uint8_t> bytes;
-    if (ReadWholeFile(path, bytes, kManifestMaxBytes) != kFileOk) {
+    if (ReadWholeFile(path, bytes, kManifestMaxBytes) != FileReadResult::Read) {
         error = "Не удалось прочитать список копий " + path;
         return false;
     }

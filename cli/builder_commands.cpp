@@ -58,7 +58,8 @@ int Fiscal(Context& ctx, const std::vector<std::string>& args) {
         return kExitOk;
     }
     std::vector<std::string> lines;
-    if (ReadFiscalLines(*ctx.store, lines) != 1) return Fail(kExitNoAnswer, kFiscalReadFailedText);
+    if (ReadFiscalLines(*ctx.store, lines) != FiscalListResult::Listed)
+        return Fail(kExitNoAnswer, kFiscalReadFailedText);
     std::cout << JoinLines(lines);
     return kExitOk;
 }
@@ -123,8 +124,8 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
         }
         topology.naraAddresses = list.values;
     }
-    const int check = CheckDefaultTopology(topology);
-    if (check != kDefaultsOk) return Fail(kExitUsage, DefaultTopologyErrorText(check));
+    const TopologyCheck check = CheckDefaultTopology(topology);
+    if (check != TopologyCheck::Ok) return Fail(kExitUsage, DefaultTopologyErrorText(check));
 
     if (!ctx.store->IsDemo()) {
         // Nobody answering would only make every one of the 36 writes wait for its timeout.

@@ -5,9 +5,9 @@
 namespace velmar::cli {
 
 std::unique_ptr<RecordStore> OpenDemoStore(Context& ctx, int& exitCode) {
-    int result = 0;
+    DemoLoadResult result{};
     auto store = MakeDemoRecordStore(ctx.demoFile, result);
-    if (result != kDemoLoaded) {
+    if (result != DemoLoadResult::Loaded) {
         exitCode = Fail(kExitFile, store->LastError());
         return nullptr;
     }

@@ -26,14 +26,14 @@ int Usage(const char* usage) {
 
 int ImageSave(Context& ctx, const std::string& path) {
     std::string error;
-    int r = 0;
+    ImageSaveResult r{};
     {
         TerminalProgress bar("Сохранение образа");
         r = SaveDeviceImage(*ctx.store, path, bar.Callback(), &error);
     }
-    if (r == kImageFileFailed) return Fail(kExitFile, error);
-    if (r != kImageSaved) return Fail(kExitNoAnswer, error);
-    std::cout << ImageSaveErrorText(kImageSaved) << '\n';
+    if (r == ImageSaveResult::FileFailed) return Fail(kExitFile, error);
+    if (r != ImageSaveResult::Saved) return Fail(kExitNoAnswer, error);
+    std::cout << ImageSaveErrorText(ImageSaveResult::Saved) << '\n';
     return kExitOk;
 }
 
@@ -43,8 +43,9 @@ int ImageLoad(Context& ctx, const std::string& path) {
     if (const std::string refusal = ImageLineRefusal(path, ctx.portName); !refusal.empty())
         return Fail(kExitUsage, refusal);
     std::string error;
-    if (LoadImageFile(path, image, &error) != kImageLoaded) return Fail(kExitFile, error);
-    int written = 0;
+    if (LoadImageFile(path, image, &error) != ImageLoadResult::Loaded)
+        return Fail(kExitFile, error);
+    ImageWriteResult written{};
     ImageWriteReport report;
     // No write goes unrecorded: a journal that cannot take entries stops the load here.
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
@@ -60,9 +61,10 @@ int ImageLoad(Context& ctx, const std::string& path) {
         if (!ctx.journal->Record(entries, error))
             return Fail(kExitFile, "Образ записан, но не внесен в журнал изменений: " + error);
     }
-    if (written == kImageWrittenNoRestart)
+    if (written == ImageWriteResult::WrittenNoRestart)
         return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");
-    if (written != kImageWritten) return Fail(kExitNoAnswer, ImageWriteFailureText(report));
+    if (written != ImageWriteResult::Written)
+        return Fail(kExitNoAnswer, ImageWriteFailureText(report));
     std::cout << "Образ успешно записан в контроллер\n";
     return kExitOk;
 }
@@ -80,9 +82,9 @@ int Image(Context& ctx, const std::vector<std::string>& args) {
 int MakeDemo(Context& ctx, const std::vector<std::string>& args) {
     if (args.size() != 1 || args[0].empty()) return Usage(kMakeDemoUsage);
     std::string error;
-    const int r = SaveDemoImage(*ctx.store, args[0], &error);
-    if (r == kDemoFileFailed) return Fail(kExitFile, error);
-    if (r != kDemoBuilt) return Fail(kExitNoAnswer, error);
+    const DemoBuildResult r = SaveDemoImage(*ctx.store, args[0], &error);
+    if (r == DemoBuildResult::FileFailed) return Fail(kExitFile, error);
+    if (r != DemoBuildResult::Built) return Fail(kExitNoAnswer, error);
     std::cout << "Демонстрационный образ записан: " << args[0] << '\n';
     return kExitOk;
 }

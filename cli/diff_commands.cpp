@@ -42,23 +42,24 @@ int Diff(Context& ctx, const std::vector<std::string>& args) {
     std::vector<uint8_t> a;
     std::vector<uint8_t> b;
     std::string error;
-    if (OpenImageFile(args[0], a, &error) != kImageLoaded) return Fail(kExitFile, error);
+    if (OpenImageFile(args[0], a, &error) != ImageLoadResult::Loaded) return Fail(kExitFile, error);
     std::string nameB;
     if (TwoFiles(args)) {
-        if (OpenImageFile(args[1], b, &error) != kImageLoaded) return Fail(kExitFile, error);
+        if (OpenImageFile(args[1], b, &error) != ImageLoadResult::Loaded)
+            return Fail(kExitFile, error);
         nameB = args[1];
     } else {
         if (ctx.store->IsDemo())
             return Fail(
                 kExitUsage,
                 "В демонстрационном режиме образ контроллера недоступен: укажите два файла");
-        int r = 0;
+        ImageSaveResult r{};
         {
             TerminalProgress bar("Чтение образа");
             r = ReadDeviceImage(*ctx.store, b, bar.Callback(), &error);
         }
         PrintRetriedRequests(ctx);
-        if (r != kImageSaved) return Fail(kExitNoAnswer, error);
+        if (r != ImageSaveResult::Saved) return Fail(kExitNoAnswer, error);
         nameB = "Трк №" + std::to_string(ctx.ctrl);
     }
 

@@ -42,7 +42,7 @@ std::string Trim(const std::string& s) {
 
 bool ReadPortsFile(const std::string& path, std::vector<std::string>& ports, std::string& error) {
     std::vector<uint8_t> bytes;
-    if (ReadWholeFile(path, bytes, 1 << 20) != kFileOk) {
+    if (ReadWholeFile(path, bytes, 1 << 20) != FileReadResult::Read) {
         error = "Не удалось прочитать список портов " + path;
         return false;
     }

@@ -4,16 +4,12 @@
 #pragma once
 
 #include "data/memory_map.h"
+#include "data/record_results.h"
 #include "data/record_store.h"
 
 #include <cstdint>
 
 namespace velmar {
-
-inline constexpr int kChannelOk = 1;
-inline constexpr int kChannelReadFailed = -1;  // no reply, or fewer bytes than the record
-inline constexpr int kChannelSizesFailed = -2; // the sizes record could not be refreshed
-inline constexpr int kChannelWriteFailed = -3; // the write was refused or not answered
 
 // Channels 0..15 exist; 16 would reach the next record area (0x2000 + 16 * 0x100 is 0x3000).
 constexpr bool ChannelNumberValid(int n) {
@@ -32,16 +28,17 @@ inline constexpr ChannelRecordKind kSettsRecord{addr::kChannelSettsBase, len::kC
 inline constexpr ChannelRecordKind kRegsRecord{addr::kChannelRegsBase, len::kChannelRegs,
                                                &SizesRecord::regsLength};
 
-// Reads channel n's record into `dst` (kind.length bytes): kChannelOk or kChannelReadFailed. A
-// shorter answer fails too: its missing bytes would later be written back invented.
-int ReadChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n, uint8_t* dst);
+// Reads channel n's record into `dst` (kind.length bytes): Read, or ReadFailed (no reply, or
+// fewer bytes than the record: its missing bytes would later be written back invented).
+ReadResult ReadChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n,
+                             uint8_t* dst);
 
 // One write attempt of channel n's record. A live controller first refreshes the sizes record
-// (kChannelSizesFailed when that fails); the demo image uses the sizes it holds. The record goes
+// (SizesFailed when that fails); the demo image uses the sizes it holds. The record goes
 // out padded with zeros to the reported size, which is taken as at least the record (a smaller
 // one would drop edited bytes) and at most the channel's 0x100 slot. A live write that succeeded
-// is followed by a restart. kChannelOk, kChannelSizesFailed or kChannelWriteFailed.
-int WriteChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n,
-                       const uint8_t* record);
+// is followed by a restart. Written, SizesFailed, or WriteFailed (refused or not answered).
+WriteResult WriteChannelRecord(RecordStore& store, const ChannelRecordKind& kind, int n,
+                               const uint8_t* record);
 
 } // namespace velmar

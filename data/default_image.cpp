@@ -37,42 +37,43 @@ int NaraAddress(const DefaultTopology& t, int i) {
 
 } // namespace
 
-int CheckDefaultTopology(const DefaultTopology& t) {
-    if (t.sides < 1 || t.sides > 2) return kDefaultsBadSides;
-    if (t.nozzles < 1 || t.nozzles > kTopologyMaxNozzles) return kDefaultsBadNozzles;
+TopologyCheck CheckDefaultTopology(const DefaultTopology& t) {
+    if (t.sides < 1 || t.sides > 2) return TopologyCheck::BadSides;
+    if (t.nozzles < 1 || t.nozzles > kTopologyMaxNozzles) return TopologyCheck::BadNozzles;
     auto badByte = [](int v) { return v < 1 || v > 255; };
-    if (badByte(t.sideA) || (t.sides == 2 && badByte(t.sideB))) return kDefaultsBadSideAddress;
-    if (t.sides == 2 && t.sideA == t.sideB) return kDefaultsSameSideAddress;
+    if (badByte(t.sideA) || (t.sides == 2 && badByte(t.sideB)))
+        return TopologyCheck::BadSideAddress;
+    if (t.sides == 2 && t.sideA == t.sideB) return TopologyCheck::SameSideAddress;
     const int channels = t.sides * t.nozzles;
     if (!t.naraAddresses.empty() && static_cast<int>(t.naraAddresses.size()) != channels) {
-        return kDefaultsBadNaraCount;
+        return TopologyCheck::BadNaraCount;
     }
     for (int i = 0; i < channels; ++i) {
-        if (badByte(NaraAddress(t, i))) return kDefaultsBadNaraAddress;
+        if (badByte(NaraAddress(t, i))) return TopologyCheck::BadNaraAddress;
         for (int j = 0; j < i; ++j) {
-            if (NaraAddress(t, i) == NaraAddress(t, j)) return kDefaultsSameNaraAddress;
+            if (NaraAddress(t, i) == NaraAddress(t, j)) return TopologyCheck::SameNaraAddress;
         }
     }
-    return kDefaultsOk;
+    return TopologyCheck::Ok;
 }
 
-const char* DefaultTopologyErrorText(int code) {
+const char* DefaultTopologyErrorText(TopologyCheck code) {
     switch (code) {
-    case kDefaultsOk:
+    case TopologyCheck::Ok:
         return "";
-    case kDefaultsBadSides:
+    case TopologyCheck::BadSides:
         return "Количество сторон должно быть 1 или 2";
-    case kDefaultsBadNozzles:
+    case TopologyCheck::BadNozzles:
         return "Количество РК на сторону должно быть от 1 до 8";
-    case kDefaultsBadSideAddress:
+    case TopologyCheck::BadSideAddress:
         return "Адрес стороны должен быть от 1 до 255";
-    case kDefaultsSameSideAddress:
+    case TopologyCheck::SameSideAddress:
         return "Адреса сторон совпадают";
-    case kDefaultsBadNaraCount:
+    case TopologyCheck::BadNaraCount:
         return "Количество адресов раздаточных кранов не равно числу рукавов";
-    case kDefaultsBadNaraAddress:
+    case TopologyCheck::BadNaraAddress:
         return "Адрес раздаточного крана должен быть от 1 до 255";
-    case kDefaultsSameNaraAddress:
+    case TopologyCheck::SameNaraAddress:
         return "Адреса раздаточных кранов совпадают";
     default:
         return "Ошибка";

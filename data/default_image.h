@@ -23,18 +23,20 @@ struct DefaultTopology {
     std::vector<int> naraAddresses; // sides x nozzles channel addresses; empty: 1, 2, 3, ...
 };
 
-// Topology checks, in the order they are made; 0 when the topology can be written.
-inline constexpr int kDefaultsOk = 0;
-inline constexpr int kDefaultsBadSides = 1;        // not 1 or 2
-inline constexpr int kDefaultsBadNozzles = 2;      // not 1..8
-inline constexpr int kDefaultsBadSideAddress = 3;  // 0 or above 255
-inline constexpr int kDefaultsSameSideAddress = 4; // side A = side B with two sides
-inline constexpr int kDefaultsBadNaraCount = 5;    // not sides x nozzles addresses
-inline constexpr int kDefaultsBadNaraAddress = 6;  // 0 or above 255
-inline constexpr int kDefaultsSameNaraAddress = 7; // two channels share an address
-int CheckDefaultTopology(const DefaultTopology& topology);
+// Topology checks, in the order they are made; Ok when the topology can be written.
+enum class TopologyCheck {
+    Ok,
+    BadSides,        // not 1 or 2
+    BadNozzles,      // not 1..8
+    BadSideAddress,  // 0 or above 255
+    SameSideAddress, // side A = side B with two sides
+    BadNaraCount,    // not sides x nozzles addresses
+    BadNaraAddress,  // 0 or above 255
+    SameNaraAddress, // two channels share an address
+};
+TopologyCheck CheckDefaultTopology(const DefaultTopology& topology);
 // Russian text for a check result, for the command line and message boxes.
-const char* DefaultTopologyErrorText(int code);
+const char* DefaultTopologyErrorText(TopologyCheck code);
 
 // The image as it is written: every byte not named is 0, the fiscal totalisers are 0, MakeBlock
 // byte 24 (PbTimeoutNara) is 15 and Ksm is valid. The topology must pass CheckDefaultTopology.

@@ -23,11 +23,11 @@ std::string Where(int address) {
 
 } // namespace
 
-int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* error) {
+DemoBuildResult BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* error) {
     out.clear();
     if (!store.ReadSizes().Ok()) {
         if (error) *error = "Нет связи с устройством";
-        return kDemoNoLink;
+        return DemoBuildResult::NoLink;
     }
     const SizesRecord sizes = store.Sizes();
     if (sizes.paramsLength != len::kParams || sizes.settsLength != len::kChannelSetts ||
@@ -37,7 +37,7 @@ int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* e
                      std::to_string(sizes.settsLength) + ", " + std::to_string(sizes.regsLength) +
                      ", " + std::to_string(sizes.sideStateLength) +
                      ") не совпадают с разметкой демо-образа (58, 19, 69, 12)";
-        return kDemoOddSizes;
+        return DemoBuildResult::OddSizes;
     }
 
     std::vector<uint8_t> img(static_cast<size_t>(demo::kLayoutLength), 0);
@@ -53,31 +53,32 @@ int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& out, std::string* e
     uint8_t params[256];
     if (store.Read(addr::kParamsLength, -1, params, 0).Length() != len::kParams) {
         if (error) *error = Where(addr::kParamsLength);
-        return kDemoReadFailed;
+        return DemoBuildResult::ReadFailed;
     }
     std::memcpy(img.data() + demo::kParamsOffset, params, len::kParams);
     for (int n = 0; n < kChannelCount; ++n)
         if (!read(ChannelAddress(addr::kChannelSettsBase, n), len::kChannelSetts,
                   demo::SettsOffset(n)))
-            return kDemoReadFailed;
+            return DemoBuildResult::ReadFailed;
     if (!read(addr::kSideStateA, len::kSideState, demo::kSideAOffset) ||
         !read(addr::kSideStateB, len::kSideState, demo::kSideBOffset) ||
         !read(addr::kMakeBlock, len::kMakeBlock, demo::kMakeOffset))
-        return kDemoReadFailed;
+        return DemoBuildResult::ReadFailed;
     for (int n = 0; n < kChannelCount; ++n)
         if (!read(ChannelAddress(addr::kChannelRegsBase, n), len::kChannelRegs,
                   demo::RegsOffset(n)))
-            return kDemoReadFailed;
+            return DemoBuildResult::ReadFailed;
     out = std::move(img);
-    return kDemoBuilt;
+    return DemoBuildResult::Built;
 }
 
-int SaveDemoImage(RecordStore& store, const std::string& path, std::string* error) {
+DemoBuildResult SaveDemoImage(RecordStore& store, const std::string& path, std::string* error) {
     std::vector<uint8_t> img;
-    const int r = BuildDemoImage(store, img, error);
-    if (r != kDemoBuilt) return r;
-    if (WriteFileAtomically(path, img.data(), img.size(), error) != 0) return kDemoFileFailed;
-    return kDemoBuilt;
+    const DemoBuildResult r = BuildDemoImage(store, img, error);
+    if (r != DemoBuildResult::Built) return r;
+    if (WriteFileAtomically(path, img.data(), img.size(), error) != 0)
+        return DemoBuildResult::FileFailed;
+    return DemoBuildResult::Built;
 }
 
 } // namespace velmar

@@ -11,16 +11,20 @@
 
 namespace velmar {
 
-// Results.
-inline constexpr int kDemoBuilt = 1;
-inline constexpr int kDemoNoLink = -1;     // the sizes could not be read
-inline constexpr int kDemoOddSizes = -2;   // record lengths the fixed layout cannot hold
-inline constexpr int kDemoReadFailed = -3; // a record could not be read
-inline constexpr int kDemoFileFailed = -4; // the file could not be written
+// What became of building and saving a demo image.
+enum class DemoBuildResult {
+    NoLink,     // the sizes could not be read
+    OddSizes,   // record lengths the fixed layout cannot hold
+    ReadFailed, // a record could not be read
+    FileFailed, // the file could not be written
+    Built,
+};
 
 // Reads everything the demo image holds from `store` into `demo` (1625 bytes).
-int BuildDemoImage(RecordStore& store, std::vector<uint8_t>& demo, std::string* error = nullptr);
+DemoBuildResult BuildDemoImage(RecordStore& store, std::vector<uint8_t>& demo,
+                               std::string* error = nullptr);
 // BuildDemoImage, then the file, atomically.
-int SaveDemoImage(RecordStore& store, const std::string& path, std::string* error = nullptr);
+DemoBuildResult SaveDemoImage(RecordStore& store, const std::string& path,
+                              std::string* error = nullptr);
 
 } // namespace velmar

@@ -79,7 +79,7 @@ std::string PrepareDemoImage(const DemoPlace& place) {
     fs::create_directories(folder, ec);
     if (ec) return "cannot create " + folder.string();
     std::vector<uint8_t> bytes;
-    if (ReadWholeFile(place.shipped, bytes, kMaxDemoImage) != kFileOk)
+    if (ReadWholeFile(place.shipped, bytes, kMaxDemoImage) != FileReadResult::Read)
         return "cannot read " + place.shipped;
     std::string error;
     if (WriteFileAtomically(place.image, bytes.data(), bytes.size(), &error) != 0)

@@ -37,32 +37,32 @@ Slot Locate(int a, const uint8_t* header) {
 
 } // namespace
 
-int DemoRecordStore::Load() {
-    if (loaded_) return kDemoLoaded;
+DemoLoadResult DemoRecordStore::Load() {
+    if (loaded_) return DemoLoadResult::Loaded;
     std::vector<uint8_t> bytes;
-    const int r = ReadWholeFile(path_, bytes, demo::kMaxFileLength);
-    if (r == kFileCannotOpen || r == kFileReadError) {
+    const FileReadResult r = ReadWholeFile(path_, bytes, demo::kMaxFileLength);
+    if (r == FileReadResult::CannotOpen || r == FileReadResult::ReadError) {
         error_ = "Не удалось открыть демо-образ " + path_;
-        return kDemoCannotOpen;
+        return DemoLoadResult::CannotOpen;
     }
-    if (r == kFileTooLong) {
+    if (r == FileReadResult::TooLong) {
         error_ =
             "Демо-образ " + path_ + " длиннее " + std::to_string(demo::kMaxFileLength) + " байт";
-        return kDemoBadLength;
+        return DemoLoadResult::BadLength;
     }
     if (bytes.empty()) {
         error_ = "Демо-образ " + path_ + " пуст";
-        return kDemoBadLength;
+        return DemoLoadResult::BadLength;
     }
     if (bytes.size() < static_cast<size_t>(demo::kLayoutLength)) {
         error_ = "Демо-образ " + path_ + " поврежден: " + std::to_string(bytes.size()) +
                  " байт, а нужно не меньше " + std::to_string(demo::kLayoutLength);
-        return kDemoBadLength;
+        return DemoLoadResult::BadLength;
     }
     image_ = std::move(bytes);
     loaded_ = true;
     error_.clear();
-    return kDemoLoaded;
+    return DemoLoadResult::Loaded;
 }
 
 void DemoRecordStore::Release() {
@@ -72,7 +72,8 @@ void DemoRecordStore::Release() {
 }
 
 StoreResult DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
-    if (space != 0 || Load() != kDemoLoaded) return StoreResult::Failed(StoreCode::Refused);
+    if (space != 0 || Load() != DemoLoadResult::Loaded)
+        return StoreResult::Failed(StoreCode::Refused);
     const Slot s = Locate(address, image_.data());
     if (s.offset < 0) return StoreResult::Failed(StoreCode::Refused);
     // A self-sized read delivers at most 255 bytes, as on the line.
@@ -85,7 +86,8 @@ StoreResult DemoRecordStore::Read(int address, int length, uint8_t* dst, uint8_t
 }
 
 StoreResult DemoRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
-    if (space != 0 || Load() != kDemoLoaded) return StoreResult::Failed(StoreCode::Refused);
+    if (space != 0 || Load() != DemoLoadResult::Loaded)
+        return StoreResult::Failed(StoreCode::Refused);
     const Slot s = Locate(address, image_.data());
     if (s.offset < 0 || s.writeLength == 0) {
         error_ = "Демо-образ не содержит адрес " + std::to_string(address);
@@ -102,7 +104,7 @@ StoreResult DemoRecordStore::Write(int address, int length, const uint8_t* data,
 }
 
 StoreResult DemoRecordStore::ReadSizes() {
-    const bool loaded = Load() == kDemoLoaded;
+    const bool loaded = Load() == DemoLoadResult::Loaded;
     return TakeSizes(loaded ? StoreResult::Done() : StoreResult::Failed(StoreCode::Refused),
                      image_.data());
 }
@@ -114,7 +116,8 @@ bool DemoRecordStore::Holds(int a, uint8_t space) const {
            (a >= addr::kMakeBlock && a <= addr::kMakeBlock + 0xFF);
 }
 
-std::unique_ptr<DemoRecordStore> MakeDemoRecordStore(const std::string& path, int& result) {
+std::unique_ptr<DemoRecordStore> MakeDemoRecordStore(const std::string& path,
+                                                     DemoLoadResult& result) {
     auto store = std::make_unique<DemoRecordStore>(path);
     result = store->Load();
     return store;

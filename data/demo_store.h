@@ -45,17 +45,19 @@ inline constexpr int RegsOffset(int n) {
 }
 } // namespace demo
 
-// Load results.
-inline constexpr int kDemoLoaded = 1;
-inline constexpr int kDemoCannotOpen = -1;
-inline constexpr int kDemoBadLength = -2; // empty, shorter than the layout or above 65534
+// What loading the demo image found.
+enum class DemoLoadResult {
+    CannotOpen,
+    BadLength, // empty, shorter than the layout or above 65534
+    Loaded,    // loaded, or already loaded
+};
 
 class DemoRecordStore final : public RecordStore {
   public:
     explicit DemoRecordStore(std::string path) : path_(std::move(path)) {}
 
-    // 1 (loaded, or already loaded), -1 cannot open, -2 bad length. LastError() says why.
-    int Load();
+    // Loaded, CannotOpen or BadLength; LastError() says why.
+    DemoLoadResult Load();
     // Forgets the image; the next access loads the file again.
     void Release();
     bool Loaded() const { return loaded_; }
@@ -84,6 +86,7 @@ class DemoRecordStore final : public RecordStore {
 
 // A store for `path`, loaded once: `result` is the Load result (the store is returned in any
 // case, so a later access can retry).
-std::unique_ptr<DemoRecordStore> MakeDemoRecordStore(const std::string& path, int& result);
+std::unique_ptr<DemoRecordStore> MakeDemoRecordStore(const std::string& path,
+                                                     DemoLoadResult& result);
 
 } // namespace velmar

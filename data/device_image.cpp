@@ -40,22 +40,23 @@ int ImageWriteTotal(const uint8_t h[7]) {
 // The largest header (all 255) gives 9755 bytes: every image fits the buffer.
 static_assert(255 + 16 * 510 + 2 * 510 + 320 <= image::kBufferLength);
 
-int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImageProgressFn& progress,
-                    std::string* error, const ImageStopFn& stop) {
+ImageSaveResult ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out,
+                                const ImageProgressFn& progress, std::string* error,
+                                const ImageStopFn& stop) {
     out.clear();
     if (!store.ReadSizes().Ok()) {
-        if (error) *error = ImageSaveErrorText(kImageNoLink);
-        return kImageNoLink;
+        if (error) *error = ImageSaveErrorText(ImageSaveResult::NoLink);
+        return ImageSaveResult::NoLink;
     }
     const auto header = store.Sizes().ToBytes();
-    if (CheckImageHeader(header.data(), header.size()) != kImageLoaded) {
+    if (CheckImageHeader(header.data(), header.size()) != ImageLoadResult::Loaded) {
         if (error) {
             char sizes[64];
             std::snprintf(sizes, sizeof sizes, " (%d %d %d %d %d %d %d)", header[0], header[1],
                           header[2], header[3], header[4], header[5], header[6]);
-            *error = ImageSaveErrorText(kImageBadSizes) + sizes;
+            *error = ImageSaveErrorText(ImageSaveResult::BadSizes) + sizes;
         }
-        return kImageBadSizes;
+        return ImageSaveResult::BadSizes;
     }
     std::vector<uint8_t> img(header.begin(), header.end());
     const int total = ImageLength(header.data()) - image::kHeaderLength;
@@ -65,7 +66,7 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
     for (const ImageRecord& rec : ImageRecords(header.data())) {
         // A length of 0 means the record is absent; a read of length 0 would be self-sized.
         if (rec.length == 0) continue;
-        if (stop && stop()) return kImageCancelled;
+        if (stop && stop()) return ImageSaveResult::Cancelled;
         const size_t at = img.size();
         img.resize(at + static_cast<size_t>(rec.length));
         if (store.Read(rec.address, rec.length, img.data() + at, 0).Length() != rec.length) {
@@ -73,128 +74,133 @@ int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& out, const ImagePr
                 char where[64];
                 std::snprintf(where, sizeof where, " (адрес 0x%04X, %d байт)", rec.address,
                               rec.length);
-                *error = ImageSaveErrorText(kImageReadFailed) + where;
+                *error = ImageSaveErrorText(ImageSaveResult::ReadFailed) + where;
             }
-            return kImageReadFailed;
+            return ImageSaveResult::ReadFailed;
         }
         done += rec.length;
         if (progress) progress(done, total);
     }
     out = std::move(img);
-    return kImageSaved;
+    return ImageSaveResult::Saved;
 }
 
-int SaveDeviceImage(RecordStore& store, const std::string& path, const ImageProgressFn& progress,
-                    std::string* error, const ImageStopFn& stop) {
+ImageSaveResult SaveDeviceImage(RecordStore& store, const std::string& path,
+                                const ImageProgressFn& progress, std::string* error,
+                                const ImageStopFn& stop) {
     if (const std::string refusal = ReplaceRefusal(path); !refusal.empty()) {
-        if (error) *error = ImageSaveErrorText(kImageFileFailed) + ": " + path + ": " + refusal;
-        return kImageFileFailed;
+        if (error)
+            *error = ImageSaveErrorText(ImageSaveResult::FileFailed) + ": " + path + ": " + refusal;
+        return ImageSaveResult::FileFailed;
     }
     std::vector<uint8_t> img;
-    const int r = ReadDeviceImage(store, img, progress, error, stop);
-    if (r != kImageSaved) return r;
+    const ImageSaveResult r = ReadDeviceImage(store, img, progress, error, stop);
+    if (r != ImageSaveResult::Saved) return r;
     std::string why;
     if (WriteFileAtomically(path, img.data(), img.size(), &why) != 0) {
-        if (error) *error = ImageSaveErrorText(kImageFileFailed) + ": " + why;
-        return kImageFileFailed;
+        if (error) *error = ImageSaveErrorText(ImageSaveResult::FileFailed) + ": " + why;
+        return ImageSaveResult::FileFailed;
     }
-    return kImageSaved;
+    return ImageSaveResult::Saved;
 }
 
-int CheckImageHeader(const uint8_t* bytes, size_t length) {
-    if (length < static_cast<size_t>(image::kHeaderLength)) return kImageTooShort;
+ImageLoadResult CheckImageHeader(const uint8_t* bytes, size_t length) {
+    if (length < static_cast<size_t>(image::kHeaderLength)) return ImageLoadResult::TooShort;
     for (int i = 0; i < image::kHeaderLength; ++i)
-        if (i != 4 && bytes[i] == 0) return kImageBadHeader;
-    return kImageLoaded;
+        if (i != 4 && bytes[i] == 0) return ImageLoadResult::BadHeader;
+    return ImageLoadResult::Loaded;
 }
 
-int ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+ImageLoadResult ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     switch (ReadWholeFile(path, bytes, image::kBufferLength)) {
-    case kFileCannotOpen:
-        return kImageCannotOpen;
-    case kFileTooLong:
-        return kImageTooLong;
-    case kFileReadError:
-        return kImageReadError;
+    case FileReadResult::CannotOpen:
+        return ImageLoadResult::CannotOpen;
+    case FileReadResult::TooLong:
+        return ImageLoadResult::TooLong;
+    case FileReadResult::ReadError:
+        return ImageLoadResult::ReadError;
     default:
-        return kImageLoaded;
+        return ImageLoadResult::Loaded;
     }
 }
 
-int LoadImageFile(const std::string& path, std::vector<uint8_t>& out, std::string* error) {
+ImageLoadResult LoadImageFile(const std::string& path, std::vector<uint8_t>& out,
+                              std::string* error) {
     out.clear();
     std::vector<uint8_t> bytes;
-    int result = ReadImageFileBytes(path, bytes);
-    if (result == kImageLoaded) {
+    ImageLoadResult result = ReadImageFileBytes(path, bytes);
+    if (result == ImageLoadResult::Loaded) {
         if (bytes.empty()) {
-            result = kImageTooShort;
+            result = ImageLoadResult::TooShort;
         } else {
             result = CheckImageHeader(bytes.data(), bytes.size());
-            if (result == kImageLoaded &&
+            if (result == ImageLoadResult::Loaded &&
                 bytes.size() < static_cast<size_t>(ImageLength(bytes.data())))
-                result = kImageTruncated;
+                result = ImageLoadResult::Truncated;
         }
     }
-    if (result != kImageLoaded) {
+    if (result != ImageLoadResult::Loaded) {
         if (error) *error = ImageLoadErrorText(result) + ": " + path;
         return result;
     }
     out = std::move(bytes);
-    return kImageLoaded;
+    return ImageLoadResult::Loaded;
 }
 
-std::string ImageSaveErrorText(int result) {
+std::string ImageSaveErrorText(ImageSaveResult result) {
     switch (result) {
-    case kImageSaved:
+    case ImageSaveResult::Saved:
         return "Образ контроллера успешно сохранен";
-    case kImageNoLink:
+    case ImageSaveResult::NoLink:
         return "Нет связи с устройством";
-    case kImageReadFailed:
+    case ImageSaveResult::ReadFailed:
         return "Ошибка чтения образа из контроллера; файл не изменен";
-    case kImageFileFailed:
+    case ImageSaveResult::FileFailed:
         return "Ошибка записи файла образа; прежний файл не изменен";
-    case kImageCancelled:
+    case ImageSaveResult::Cancelled:
         return "Чтение образа прервано; прежний файл не изменен";
-    case kImageBadSizes:
+    case ImageSaveResult::BadSizes:
         return "Контроллер сообщил неверные размеры записей; файл не изменен";
     default:
         return "Ошибка сохранения образа";
     }
 }
 
-std::string ImageLoadErrorText(int result) {
+std::string ImageLoadErrorText(ImageLoadResult result) {
     switch (result) {
-    case kImageLoaded:
+    case ImageLoadResult::Loaded:
         return "Образ считан";
-    case kImageBadHeader:
+    case ImageLoadResult::BadHeader:
         return "Неверный заголовок образа (нулевой размер записи)";
-    case kImageTooShort:
+    case ImageLoadResult::TooShort:
         return "Файл короче заголовка образа (7 байт)";
-    case kImageCannotOpen:
+    case ImageLoadResult::CannotOpen:
         return "Не удалось открыть файл образа";
-    case kImageTooLong:
+    case ImageLoadResult::TooLong:
         return "Файл длиннее буфера образа (" + std::to_string(image::kBufferLength) + " байт)";
-    case kImageTruncated:
+    case ImageLoadResult::Truncated:
         return "Файл образа короче, чем указано в его заголовке";
-    case kImageReadError:
+    case ImageLoadResult::ReadError:
         return "Ошибка чения файла";
     default:
         return "Ошибка загрузки образа";
     }
 }
 
-int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
-                           const ImageProgressFn& progress, SizesRecord* controllerSizes,
-                           ImageWriteReport* report) {
+ImageWriteResult WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
+                                        const ImageProgressFn& progress,
+                                        SizesRecord* controllerSizes, ImageWriteReport* report) {
     if (report != nullptr) *report = {};
-    if (CheckImageHeader(img.data(), img.size()) != kImageLoaded) return kImageNotWritten;
+    if (CheckImageHeader(img.data(), img.size()) != ImageLoadResult::Loaded)
+        return ImageWriteResult::NotWritten;
     const int total = ImageWriteTotal(img.data());
     ImageProgress perRecord;
     if (progress) perRecord = [&](int done) { progress(done, total); };
     if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes, report) !=
         1)
-        return kImageNotWritten;
-    return Succeeded(RestartCtrlr(slot, ctrl)) ? kImageWritten : kImageWrittenNoRestart;
+        return ImageWriteResult::NotWritten;
+    return Succeeded(RestartCtrlr(slot, ctrl)) ? ImageWriteResult::Written
+                                               : ImageWriteResult::WrittenNoRestart;
 }
 
 } // namespace velmar

@@ -41,50 +41,57 @@ int ImageLength(const uint8_t header[7]);
 // Progress of a save or load: bytes done of `total` (header not counted).
 using ImageProgressFn = std::function<void(int done, int total)>;
 
-// Save results.
-inline constexpr int kImageSaved = 1;
-inline constexpr int kImageNoLink = -1;     // the sizes could not be read
-inline constexpr int kImageReadFailed = -2; // a record could not be read
-inline constexpr int kImageFileFailed = -3; // the file could not be written
-inline constexpr int kImageCancelled = -4;  // the engineer stopped the read; no file written
-inline constexpr int kImageBadSizes = -5;   // the controller reported sizes no image can have
+// What became of reading and saving an image.
+enum class ImageSaveResult {
+    NoLink,     // the sizes could not be read
+    ReadFailed, // a record could not be read
+    FileFailed, // the file could not be written
+    Cancelled,  // the engineer stopped the read; no file written
+    BadSizes,   // the controller reported sizes no image can have
+    Saved,
+};
 
-// Asked between records: true stops a read with kImageCancelled.
+// Asked between records: true stops a read with Cancelled.
 using ImageStopFn = std::function<bool()>;
 
 // Reads the sizes and every record into `image` (header first). Sizes that fail the header check
-// of a load (a zero where a record is required) give kImageBadSizes before any record is read:
-// such a file could never be loaded again.
-int ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& image,
-                    const ImageProgressFn& progress = {}, std::string* error = nullptr,
-                    const ImageStopFn& stop = {});
+// of a load (a zero where a record is required) give BadSizes before any record is read: such a
+// file could never be loaded again.
+ImageSaveResult ReadDeviceImage(RecordStore& store, std::vector<uint8_t>& image,
+                                const ImageProgressFn& progress = {}, std::string* error = nullptr,
+                                const ImageStopFn& stop = {});
 // ReadDeviceImage, then the file, atomically. A target that is not a regular file (a symbolic
-// link, a FIFO, a device) is refused with kImageFileFailed before anything is read.
-int SaveDeviceImage(RecordStore& store, const std::string& path,
-                    const ImageProgressFn& progress = {}, std::string* error = nullptr,
-                    const ImageStopFn& stop = {});
+// link, a FIFO, a device) is refused with FileFailed before anything is read.
+ImageSaveResult SaveDeviceImage(RecordStore& store, const std::string& path,
+                                const ImageProgressFn& progress = {}, std::string* error = nullptr,
+                                const ImageStopFn& stop = {});
 
-// Header check and load results.
-inline constexpr int kImageLoaded = 1;
-inline constexpr int kImageBadHeader = -1; // a header byte other than byte 4 is 0
-inline constexpr int kImageTooShort = -2;  // fewer than 7 bytes
-inline constexpr int kImageCannotOpen = -3;
-inline constexpr int kImageTooLong = -4;   // longer than the 18432-byte buffer
-inline constexpr int kImageTruncated = -5; // shorter than its header announces
-inline constexpr int kImageReadError = -6; // "Ошибка чения файла"
+// What a header check, a load or an opening of an image file found.
+enum class ImageLoadResult {
+    BadHeader, // a header byte other than byte 4 is 0
+    TooShort,  // fewer than 7 bytes
+    CannotOpen,
+    TooLong,    // longer than the 18432-byte buffer
+    Truncated,  // shorter than its header announces
+    ReadError,  // "Ошибка чения файла"
+    Longer,     // longer than its header announces (image_file.h)
+    DemoLayout, // a demo image ("demo_trk.bin" layout) (image_file.h)
+    OddHeader,  // more than two sides or than 16 channels (image_file.h)
+    Loaded,
+};
 
-// Checks the header of an image in memory: 1, -2 or -1 as for a file.
-int CheckImageHeader(const uint8_t* bytes, size_t length);
-// Reads a whole image file (at most the image buffer) into `bytes`: kImageLoaded, or
-// kImageCannotOpen, kImageTooLong or kImageReadError. The contents are not checked.
-int ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
+// Checks the header of an image in memory: Loaded, TooShort or BadHeader as for a file.
+ImageLoadResult CheckImageHeader(const uint8_t* bytes, size_t length);
+// Reads a whole image file (at most the image buffer) into `bytes`: Loaded, or CannotOpen,
+// TooLong or ReadError. The contents are not checked.
+ImageLoadResult ReadImageFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 // Reads `path` into `image`, checking header, buffer limit and length. On failure `image` is
 // empty and `error` (when given) holds a text for the engineer.
-int LoadImageFile(const std::string& path, std::vector<uint8_t>& image,
-                  std::string* error = nullptr);
+ImageLoadResult LoadImageFile(const std::string& path, std::vector<uint8_t>& image,
+                              std::string* error = nullptr);
 // The text for a save or load result (UTF-8).
-std::string ImageSaveErrorText(int result);
-std::string ImageLoadErrorText(int result);
+std::string ImageSaveErrorText(ImageSaveResult result);
+std::string ImageLoadErrorText(ImageLoadResult result);
 
 // Writes a saved image (7-byte sizes header, then the records; `imageLength` bounds every read
 // from it) into the controller with acknowledged block writes, each record brought to the length
@@ -99,15 +106,13 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
                      const ImageProgress& progress = {}, SizesRecord* controllerSizes = nullptr,
                      ImageWriteReport* report = nullptr);
 
-// WriteDeviceImage, then a restart after a complete write: kImageWritten, kImageNotWritten, or
-// kImageWrittenNoRestart when every record went in but the restart was not confirmed.
-inline constexpr int kImageWritten = 1;
-inline constexpr int kImageNotWritten = -1;
-inline constexpr int kImageWrittenNoRestart = -2;
-int WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& image,
-                           const ImageProgressFn& progress = {},
-                           SizesRecord* controllerSizes = nullptr,
-                           ImageWriteReport* report = nullptr);
+// WriteDeviceImage, then a restart after a complete write: Written, NotWritten, or
+// WrittenNoRestart when every record went in but the restart was not confirmed.
+enum class ImageWriteResult { NotWritten, WrittenNoRestart, Written };
+ImageWriteResult WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& image,
+                                        const ImageProgressFn& progress = {},
+                                        SizesRecord* controllerSizes = nullptr,
+                                        ImageWriteReport* report = nullptr);
 // The progress total of a write: 16 (S3 + S5) + S0 + 2 (S4 + S6) + 313.
 int ImageWriteTotal(const uint8_t header[7]);
 

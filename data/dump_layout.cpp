@@ -59,10 +59,10 @@ bool ParseDumpHex(std::string_view text, uint32_t& value) {
     return true;
 }
 
-int DumpRangeCheck(uint32_t address, uint32_t count) {
-    if (count == 0) return kDumpRangeEmpty;
-    if (address >= kDumpMemoryEnd || count > kDumpMemoryEnd - address) return kDumpRangeTooLong;
-    return kDumpRangeOk;
+DumpRange DumpRangeCheck(uint32_t address, uint32_t count) {
+    if (count == 0) return DumpRange::Empty;
+    if (address >= kDumpMemoryEnd || count > kDumpMemoryEnd - address) return DumpRange::TooLong;
+    return DumpRange::Ok;
 }
 
 std::string DumpRowAddress(uint32_t address) {

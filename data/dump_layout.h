@@ -34,11 +34,13 @@ int DumpDigitColumn(int byte, bool high);
 // A hexadecimal field text: not empty, only 0-9, A-F and a-f, value within 32 bits.
 bool ParseDumpHex(std::string_view text, uint32_t& value);
 
-// DumpRangeCheck results.
-inline constexpr int kDumpRangeOk = 1;
-inline constexpr int kDumpRangeEmpty = 0;    // a count of 0: nothing to read
-inline constexpr int kDumpRangeTooLong = -1; // the block would leave the memory space
-int DumpRangeCheck(uint32_t address, uint32_t count);
+// What DumpRangeCheck found.
+enum class DumpRange {
+    TooLong, // the block would leave the memory space
+    Empty,   // a count of 0: nothing to read
+    Ok,
+};
+DumpRange DumpRangeCheck(uint32_t address, uint32_t count);
 
 inline constexpr const char* kDumpRangeText =
     "Блок не помещается в память контроллера: адрес + количество не больше 10000 (hex)";

@@ -34,19 +34,19 @@ bool DecimalValue(std::string_view text, uint32_t& value) {
 
 } // namespace
 
-int ParseField(std::string_view text, uint32_t maximum, int flags) {
-    if (text.empty()) return kParseEmpty;
+ParseResult ParseField(std::string_view text, uint32_t maximum, int flags) {
+    if (text.empty()) return ParseResult::Empty;
     const bool hex = (flags & kParseHex) != 0;
     for (char c : text)
-        if (hex ? HexDigit(c) < 0 : !IsDigit(c)) return kParseBadChar;
+        if (hex ? HexDigit(c) < 0 : !IsDigit(c)) return ParseResult::BadChar;
     uint32_t value = 0;
     if (hex) {
         value = HexToInt(text);
     } else if (!DecimalValue(text, value)) {
-        return kParseTooLarge;
+        return ParseResult::TooLarge;
     }
-    if (flags & kParseNoLimit) return kParseOk;
-    return value > maximum ? kParseTooLarge : kParseOk;
+    if (flags & kParseNoLimit) return ParseResult::Ok;
+    return value > maximum ? ParseResult::TooLarge : ParseResult::Ok;
 }
 
 uint32_t HexToInt(std::string_view text) {
@@ -119,7 +119,7 @@ bool CheckEntry(const FieldBinding& b, std::string_view text, uint32_t& stored) 
     switch (b.entry) {
     case EntryKind::Decimal: {
         const int flags = b.limit == kNoLimit ? kParseNoLimit : 0;
-        if (ParseField(text, b.limit, flags) != kParseOk) return false;
+        if (ParseField(text, b.limit, flags) != ParseResult::Ok) return false;
         const uint32_t value = DecimalToInt(text);
         switch (b.rule) {
         case EntryRule::SlowStart255:
@@ -142,7 +142,7 @@ bool CheckEntry(const FieldBinding& b, std::string_view text, uint32_t& stored) 
     }
     case EntryKind::Hex: {
         const int flags = kParseHex | (b.limit == kNoLimit ? kParseNoLimit : 0);
-        if (ParseField(text, b.limit, flags) != kParseOk) return false;
+        if (ParseField(text, b.limit, flags) != ParseResult::Ok) return false;
         stored = HexToInt(text) / scale;
         return stored <= widthMax;
     }
@@ -158,7 +158,7 @@ bool CheckEntry(const FieldBinding& b, std::string_view text, uint32_t& stored) 
         std::string_view digits = text;
         const bool negative = !digits.empty() && digits.front() == '-';
         if (negative) digits.remove_prefix(1);
-        if (ParseField(digits, 0, kParseNoLimit) != kParseOk) return false;
+        if (ParseField(digits, 0, kParseNoLimit) != ParseResult::Ok) return false;
         uint32_t magnitude = 0;
         if (!DecimalValue(digits, magnitude)) return false;
         const int64_t value = negative ? -int64_t{magnitude} : int64_t{magnitude};

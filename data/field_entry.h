@@ -11,19 +11,20 @@
 
 namespace velmar {
 
-// ParseField results.
-inline constexpr int kParseOk = 1;
-inline constexpr int kParseBadChar = -1;
-inline constexpr int kParseTooLarge = -2;
-inline constexpr int kParseEmpty = -3;
+// What ParseField found.
+enum class ParseResult {
+    BadChar,  // a character not allowed
+    TooLarge, // above `maximum` (compared as unsigned)
+    Empty,
+    Ok,
+};
 // ParseField flags.
 inline constexpr int kParseNoLimit = 1;
 inline constexpr int kParseHex = 2;
 
-// 1 valid; -1 a character not allowed; -2 above `maximum` (compared as unsigned); -3 empty.
-// A decimal text whose value does not fit in 32 bits is -2 even with kParseNoLimit, since it
-// cannot be stored.
-int ParseField(std::string_view text, uint32_t maximum, int flags);
+// A decimal text whose value does not fit in 32 bits is TooLarge even with kParseNoLimit, since
+// it cannot be stored.
+ParseResult ParseField(std::string_view text, uint32_t maximum, int flags);
 // Hexadecimal digit pairs from the end: an odd text gets a leading '0'; more than 8 digits
 // keep the low 32 bits. Characters other than hex digits count as 0 (ParseField rejects them).
 uint32_t HexToInt(std::string_view text);

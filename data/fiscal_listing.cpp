@@ -14,14 +14,14 @@ constexpr int kCountsEnd = 6; // the parameter block's bytes up to its counts an
 
 } // namespace
 
-int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
-                    const FiscalProgress& progress) {
+FiscalListResult ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
+                                 const FiscalProgress& progress) {
     lines.clear();
     ControllerModel model;
     // The counts and addresses sit in bytes 2..5.
     if (ReadModelParams(model, store, 1) != ReadResult::Read ||
         model.Params().read.Length() < kCountsEnd)
-        return -1;
+        return FiscalListResult::ReadFailed;
     const CtrlrParams& p = model.Params().read;
     const int nozzles = p.CountNozTrk();
     const int sides = p.CountSideTrk();
@@ -31,16 +31,17 @@ int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
 
     std::vector<std::string> out;
     for (int i = 0; i < channels; ++i) {
-        if (ReadModelChannelRegs(model, store, i) != ReadResult::Read) return -1;
+        if (ReadModelChannelRegs(model, store, i) != ReadResult::Read)
+            return FiscalListResult::ReadFailed;
         const ChannelRegs& r = model.Regs(i).read;
         const int address = i < nozzles ? p.AdrTrk_1() : sideB;
         out.push_back("Адрес " + std::to_string(address) + ". Рукав " +
                       std::to_string(i % nozzles + 1) + ". Фискальный сумматор = " +
                       std::to_string(r.FCount()) + "," + std::to_string(r.FCMil()));
-        if (progress && !progress(i + 1)) return kFiscalCancelled;
+        if (progress && !progress(i + 1)) return FiscalListResult::Cancelled;
     }
     lines = std::move(out);
-    return 1;
+    return FiscalListResult::Listed;
 }
 
 } // namespace velmar

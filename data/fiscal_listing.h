@@ -14,15 +14,19 @@ inline constexpr const char* kFiscalReadFailedText = "Ошибка чтения 
 inline constexpr const char* kFiscalReadText = "Фискальные сумматоры считаны";
 inline constexpr const char* kFiscalDemoText = "Демонстрационная версия";
 
-inline constexpr int kFiscalCancelled = -2;
+// How a listing of the fiscal totalisers ended.
+enum class FiscalListResult {
+    ReadFailed, // a record could not be read
+    Cancelled,  // `progress` stopped it
+    Listed,
+};
 
 // Called after each channel with the channels read so far; false stops the listing.
 using FiscalProgress = std::function<bool(int channelsDone)>;
 
-// Reads the parameter block and the registers of every used channel (at most 16). Returns 1 with
-// one line per channel in `lines`, -1 when any read failed or kFiscalCancelled when `progress`
-// stopped it (then `lines` is left empty).
-int ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
-                    const FiscalProgress& progress = {});
+// Reads the parameter block and the registers of every used channel (at most 16). Listed with
+// one line per channel in `lines`, else ReadFailed or Cancelled (then `lines` is left empty).
+FiscalListResult ReadFiscalLines(RecordStore& store, std::vector<std::string>& lines,
+                                 const FiscalProgress& progress = {});
 
 } // namespace velmar

@@ -26,54 +26,56 @@ std::optional<ImageSpan> FindImageSpan(const uint8_t header[7], RecordKind kind,
     return std::nullopt;
 }
 
-int CheckSavedImage(const std::vector<uint8_t>& image) {
-    const int header = CheckImageHeader(image.data(), image.size());
-    if (header != kImageLoaded) return header;
+ImageLoadResult CheckSavedImage(const std::vector<uint8_t>& image) {
+    const ImageLoadResult header = CheckImageHeader(image.data(), image.size());
+    if (header != ImageLoadResult::Loaded) return header;
     const uint8_t* h = image.data();
-    if (h[2] > 2 || h[1] * h[2] > kChannelCount) return kImageOddHeader;
+    if (h[2] > 2 || h[1] * h[2] > kChannelCount) return ImageLoadResult::OddHeader;
     const auto expected = static_cast<size_t>(ImageLength(h));
-    if (image.size() == expected) return kImageLoaded;
+    if (image.size() == expected) return ImageLoadResult::Loaded;
     // A demo image starts with the same header but lays the records out in less room.
-    if (image.size() == static_cast<size_t>(demo::kLayoutLength)) return kImageDemoLayout;
-    return image.size() < expected ? kImageTruncated : kImageLonger;
+    if (image.size() == static_cast<size_t>(demo::kLayoutLength))
+        return ImageLoadResult::DemoLayout;
+    return image.size() < expected ? ImageLoadResult::Truncated : ImageLoadResult::Longer;
 }
 
-int OpenImageFile(const std::string& path, std::vector<uint8_t>& image, std::string* error) {
+ImageLoadResult OpenImageFile(const std::string& path, std::vector<uint8_t>& image,
+                              std::string* error) {
     image.clear();
     std::vector<uint8_t> bytes;
-    int result = ReadImageFileBytes(path, bytes);
-    if (result == kImageLoaded) result = CheckSavedImage(bytes);
-    if (result != kImageLoaded) {
+    ImageLoadResult result = ReadImageFileBytes(path, bytes);
+    if (result == ImageLoadResult::Loaded) result = CheckSavedImage(bytes);
+    if (result != ImageLoadResult::Loaded) {
         if (error) *error = ImageFileErrorText(result) + ": " + path;
         return result;
     }
     image = std::move(bytes);
-    return kImageLoaded;
+    return ImageLoadResult::Loaded;
 }
 
 bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& image,
                     std::string* error) {
-    const int check = CheckSavedImage(image);
-    if (check != kImageLoaded) {
+    const ImageLoadResult check = CheckSavedImage(image);
+    if (check != ImageLoadResult::Loaded) {
         if (error) *error = ImageFileErrorText(check) + "; файл " + path + " не изменен";
         return false;
     }
     std::string why;
     if (WriteFileAtomically(path, image.data(), image.size(), &why) != 0) {
-        if (error) *error = ImageSaveErrorText(kImageFileFailed) + ": " + why;
+        if (error) *error = ImageSaveErrorText(ImageSaveResult::FileFailed) + ": " + why;
         return false;
     }
     return true;
 }
 
-std::string ImageFileErrorText(int result) {
+std::string ImageFileErrorText(ImageLoadResult result) {
     switch (result) {
-    case kImageLonger:
+    case ImageLoadResult::Longer:
         return "Файл образа длиннее, чем указано в его заголовке";
-    case kImageDemoLayout:
+    case ImageLoadResult::DemoLayout:
         return "Это демонстрационный образ (формат demo_trk.bin), а не сохраненный образ "
                "контроллера";
-    case kImageOddHeader:
+    case ImageLoadResult::OddHeader:
         return "Неверный заголовок образа (больше двух сторон или 16 каналов)";
     default:
         return ImageLoadErrorText(result);

@@ -28,23 +28,19 @@ std::vector<ImageSpan> ImageSpans(const uint8_t header[7]);
 // record (or the controller reported it empty).
 std::optional<ImageSpan> FindImageSpan(const uint8_t header[7], RecordKind kind, int index);
 
-// Results of checking an image beyond those of LoadImageFile (device_image.h).
-inline constexpr int kImageLonger = -7;     // longer than its header announces
-inline constexpr int kImageDemoLayout = -8; // a demo image ("demo_trk.bin" layout)
-inline constexpr int kImageOddHeader = -9;  // more than two sides or than 16 channels
-
-// kImageLoaded when `image` is a whole saved image: a header without zero sizes (byte 4 may be
+// Loaded when `image` is a whole saved image: a header without zero sizes (byte 4 may be
 // 0), at most two sides and 16 channels, and exactly the length the header announces.
-int CheckSavedImage(const std::vector<uint8_t>& image);
+// Else the failure, with Longer, DemoLayout and OddHeader beyond those of LoadImageFile.
+ImageLoadResult CheckSavedImage(const std::vector<uint8_t>& image);
 // Opens a saved image file. On failure `image` is empty, `error` (when given) holds the reason
 // and the file name, and the file is not touched.
-int OpenImageFile(const std::string& path, std::vector<uint8_t>& image,
-                  std::string* error = nullptr);
+ImageLoadResult OpenImageFile(const std::string& path, std::vector<uint8_t>& image,
+                              std::string* error = nullptr);
 // Writes a checked image to `path` atomically: an image that fails CheckSavedImage, or a write
 // that fails, leaves the file as it was. True when written; else `error` says why.
 bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& image,
                     std::string* error = nullptr);
 // The reason for a result of CheckSavedImage or OpenImageFile (UTF-8).
-std::string ImageFileErrorText(int result);
+std::string ImageFileErrorText(ImageLoadResult result);
 
 } // namespace velmar

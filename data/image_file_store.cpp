@@ -47,7 +47,8 @@ std::optional<ImageFileStamp> StampOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     std::vector<uint8_t> bytes;
-    if (ReadWholeFile(path, bytes, image::kBufferLength + 1) != kFileOk) return std::nullopt;
+    if (ReadWholeFile(path, bytes, image::kBufferLength + 1) != FileReadResult::Read)
+        return std::nullopt;
     ImageFileStamp stamp;
     stamp.size = static_cast<uint64_t>(st.st_size);
     stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
@@ -63,8 +64,8 @@ std::string LinkTarget(const std::string& path) {
 
 } // namespace
 
-int ImageFileStore::Load() {
-    if (Loaded()) return kImageLoaded;
+ImageLoadResult ImageFileStore::Load() {
+    if (Loaded()) return ImageLoadResult::Loaded;
     if (const std::string refusal = ReplaceRefusal(path_); !refusal.empty()) {
         // Only a link gets here with a file to read; a FIFO or device is no image at all.
         const std::string target = LinkTarget(path_);
@@ -73,23 +74,23 @@ int ImageFileStore::Load() {
                  ". Изменения образа записываются заменой файла целиком, и ссылка была бы "
                  "заменена обычным файлом, а файл, на который она указывает, остался бы "
                  "прежним. Откройте сам файл.";
-        return kImageCannotOpen;
+        return ImageLoadResult::CannotOpen;
     }
     std::vector<uint8_t> bytes;
-    const int r = OpenImageFile(path_, bytes, &error_);
-    if (r != kImageLoaded) return r;
+    const ImageLoadResult r = OpenImageFile(path_, bytes, &error_);
+    if (r != ImageLoadResult::Loaded) return r;
     // Stamped after reading: a file changed between the two reads counts as changed, and the
     // first write is refused rather than laid over content nobody saw.
     const auto stamp = StampOf(path_);
     if (!stamp || stamp->sha256 != Sha256Hex(bytes.data(), bytes.size())) {
         error_ = "Файл " + path_ + " изменился во время чтения; откройте его еще раз.";
-        return kImageReadError;
+        return ImageLoadResult::ReadError;
     }
     stamp_ = *stamp;
     image_ = std::move(bytes);
     error_.clear();
     Sizes().SetFromBytes(image_.data());
-    return kImageLoaded;
+    return ImageLoadResult::Loaded;
 }
 
 bool ImageFileStore::StillTheFileRead() {
@@ -121,7 +122,8 @@ bool ImageFileStore::Replace(const std::vector<uint8_t>& image) {
 }
 
 StoreResult ImageFileStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
-    if (space != 0 || Load() != kImageLoaded) return StoreResult::Failed(StoreCode::Refused);
+    if (space != 0 || Load() != ImageLoadResult::Loaded)
+        return StoreResult::Failed(StoreCode::Refused);
     if (address == addr::kSizes) {
         const int count =
             length > 0 ? std::min(length, image::kHeaderLength) : image::kHeaderLength;
@@ -140,7 +142,8 @@ StoreResult ImageFileStore::Read(int address, int length, uint8_t* dst, uint8_t 
 }
 
 StoreResult ImageFileStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
-    if (space != 0 || Load() != kImageLoaded) return StoreResult::Failed(StoreCode::Refused);
+    if (space != 0 || Load() != ImageLoadResult::Loaded)
+        return StoreResult::Failed(StoreCode::Refused);
     const auto place = Locate(address);
     const auto span = place && place->writable
                           ? FindImageSpan(image_.data(), place->kind, place->index)
@@ -159,7 +162,7 @@ StoreResult ImageFileStore::Write(int address, int length, const uint8_t* data, 
 }
 
 StoreResult ImageFileStore::ReadSizes() {
-    const bool loaded = Load() == kImageLoaded;
+    const bool loaded = Load() == ImageLoadResult::Loaded;
     return TakeSizes(loaded ? StoreResult::Done() : StoreResult::Failed(StoreCode::Refused),
                      loaded ? image_.data() : nullptr);
 }

@@ -8,6 +8,7 @@
 // image it keeps the optional blocks and the 0x3000 block, so reading it whole gives the file.
 #pragma once
 
+#include "data/device_image.h"
 #include "data/record_store.h"
 
 #include <cstdint>
@@ -29,10 +30,11 @@ class ImageFileStore final : public RecordStore {
   public:
     explicit ImageFileStore(std::string path) : path_(std::move(path)) {}
 
-    // Opens and checks the file (OpenImageFile): kImageLoaded, or the failure with LastError().
-    // A symbolic link is refused (kImageCannotOpen): every write replaces the file whole, which
-    // would put a regular file in place of the link and leave its target as it was.
-    int Load();
+    // Opens and checks the file (OpenImageFile): ImageLoadResult::Loaded, or the failure with
+    // LastError(). A symbolic link is refused (ImageLoadResult::CannotOpen): every write replaces
+    // the file whole, which would put a regular file in place of the link and leave its target as
+    // it was.
+    ImageLoadResult Load();
     // True once a write was refused because the file is no longer the one read (another
     // program changed or replaced it); cleared by taking it. The window then offers to open
     // the file again.

@@ -49,7 +49,8 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
     // sent, so a truncated file never leaves a half-written controller. A zero length in the
     // header (other than the optional blocks') would send zeros over the controller's records,
     // fiscal totalisers included: such an image is no image of a controller.
-    if (image == nullptr || CheckImageHeader(image, imageLength) != kImageLoaded) return -1;
+    if (image == nullptr || CheckImageHeader(image, imageLength) != ImageLoadResult::Loaded)
+        return -1;
     const uint8_t* stored = image; // the sizes the image was saved with
     if (imageLength < static_cast<size_t>(ImageLength(stored))) return -1;
 

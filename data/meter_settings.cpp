@@ -91,18 +91,19 @@ int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count
         }
     }
     // Channels written but not restarted are not in effect: that fails the conversion too.
-    if (changed > 0 && !store.IsDemo() && RestartConfirmed(store) != 1) return -1;
+    if (changed > 0 && !store.IsDemo() && RestartConfirmed(store) != RestartResult::Ready)
+        return -1;
     return writeFailed ? -1 : changed;
 }
 
-int DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working,
-                             CtrlrParams& shadow) {
+MeterDeriveOutcome DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working,
+                                            CtrlrParams& shadow) {
     if (count > kChannelCount) count = kChannelCount;
     int type = -1;
     int phase = -1;
     for (int n = 0; n < count; ++n) {
         ChannelSetts record;
-        if (ReadChannelSetts(store, n, record) != 1) return kDeriveReadFailed;
+        if (ReadChannelSetts(store, n, record) != 1) return {MeterDeriveCode::ReadFailed};
         const int t = setts::MeterTypeOfFactor(record.ImpLit());
         if (t >= 0) Fold(type, t);
         if (record.MeterPhase() < setts::kPhaseCount) Fold(phase, record.MeterPhase());
@@ -116,12 +117,12 @@ int DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working
         working.SetPhaseMet(static_cast<uint8_t>(phase));
         result |= 2;
     }
-    if (result == 0) return 0;
+    if (result == 0) return {MeterDeriveCode::Derived, 0};
     working.UpdateKsm();
-    if (!WriteParamsBlock(store, working).Ok()) return kDeriveWriteFailed;
+    if (!WriteParamsBlock(store, working).Ok()) return {MeterDeriveCode::WriteFailed};
     shadow = working;
     if (!store.IsDemo()) RestartConfirmed(store);
-    return result;
+    return {MeterDeriveCode::Derived, result};
 }
 
 StoreResult WriteParamsBlock(RecordStore& store, const CtrlrParams& p) {

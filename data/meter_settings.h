@@ -23,9 +23,20 @@ void ScaleCounterPair(ChannelSetts& record, int oldFactor, int newFactor);
 // restart after the writes was not taken.
 int ConvertMeterSettings(RecordStore& store, int meterType, int phase, int count);
 
-// DeriveCtrlrMeterSettings results besides the bit set (1 meter type changed, 2 phase changed).
-inline constexpr int kDeriveReadFailed = -1;
-inline constexpr int kDeriveWriteFailed = -2;
+// How a derivation of the block's meter type and phase ended.
+enum class MeterDeriveCode {
+    ReadFailed,  // a channel could not be read: the block is untouched
+    WriteFailed, // the changed block was not taken: the shadow copy is unchanged
+    Derived,     // the block follows the channels (written when anything changed)
+};
+
+// The code and, once derived, what changed: a bit set, 1 meter type, 2 phase (0..3).
+struct MeterDeriveOutcome {
+    MeterDeriveCode code = MeterDeriveCode::ReadFailed;
+    int changed = 0;
+    bool operator==(const MeterDeriveOutcome&) const = default;
+};
+
 inline constexpr const char* kDeriveWriteFailedText =
     "Ошибка записи данных в настройки контроллера";
 
@@ -33,9 +44,9 @@ inline constexpr const char* kDeriveWriteFailedText =
 // they share, or 3 when they differ. A channel with a factor of no type, or a phase above 2,
 // leaves the state as it is; a state nobody set leaves the field as it is. When anything
 // changed, Ksm is recomputed and the block written (live: restart after it); success copies it
-// into `shadow`. Returns 0..3, kDeriveReadFailed (block untouched) or kDeriveWriteFailed.
-int DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working,
-                             CtrlrParams& shadow);
+// into `shadow`. Derived with what changed, ReadFailed (block untouched) or WriteFailed.
+MeterDeriveOutcome DeriveCtrlrMeterSettings(RecordStore& store, int count, CtrlrParams& working,
+                                            CtrlrParams& shadow);
 
 // Writes the parameter block where the store keeps it (0x3101 on a controller, the demo image's
 // 0x3100 entry) with its own length; 1 or the store's failure code.

@@ -26,7 +26,8 @@ template <class R>
 ReadResult ReadChannel(HeldRecord<R>& held, RecordStore& store, const ChannelRecordKind& kind,
                        int n) {
     R read;
-    if (ReadChannelRecord(store, kind, n, read.data()) != kChannelOk) return ReadResult::ReadFailed;
+    if (ReadChannelRecord(store, kind, n, read.data()) != ReadResult::Read)
+        return ReadResult::ReadFailed;
     held.Take(read);
     return ReadResult::Read;
 }

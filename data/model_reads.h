@@ -7,20 +7,13 @@
 #pragma once
 
 #include "data/controller_model.h"
+#include "data/record_results.h"
 #include "data/record_store.h"
 
 #include <cstdint>
 #include <functional>
 
 namespace velmar {
-
-// A value-initialised result (work that never ran) is a failure, never a read.
-enum class ReadResult {
-    ReadFailed, // no answer, or fewer bytes than the record: the model is unchanged
-    Empty,      // the controller answered with no bytes each time it was asked
-    Cancelled,  // stopped between two transactions: the model is unchanged
-    Read,       // the model holds the record as read
-};
 
 // An empty answer to the parameter block is asked again; the third in a row fails the read.
 inline constexpr int kParamsEmptyReadsAllowed = 3;

@@ -16,17 +16,6 @@ template <class R> WriteResult WriteHeld(HeldRecord<R>& held, bool always, auto&
     return WriteResult::Written;
 }
 
-WriteResult FromChannelCode(int rc) {
-    switch (rc) {
-    case kChannelOk:
-        return WriteResult::Written;
-    case kChannelSizesFailed:
-        return WriteResult::SizesFailed;
-    default:
-        return WriteResult::WriteFailed;
-    }
-}
-
 // `n` is a valid channel number (the model holds records only for those).
 template <class R>
 WriteResult WriteChannel(HeldRecord<R>& held, RecordStore& store, const ChannelRecordKind& kind,
@@ -34,7 +23,7 @@ WriteResult WriteChannel(HeldRecord<R>& held, RecordStore& store, const ChannelR
     if (!held.wasRead) return WriteResult::NotRead;
     if (!held.Unsaved()) return WriteResult::NoChanges;
     const R out = held.working;
-    const WriteResult result = FromChannelCode(WriteChannelRecord(store, kind, n, out.data()));
+    const WriteResult result = WriteChannelRecord(store, kind, n, out.data());
     if (result == WriteResult::Written) held.read = out;
     return result;
 }
@@ -78,13 +67,13 @@ WriteResult WriteModelChannelRegs(ControllerModel& model, RecordStore& store, in
     return WriteChannel(model.Regs(n), store, kRegsRecord, n);
 }
 
-int DeriveModelMeterSettings(ControllerModel& model, RecordStore& store, int count) {
+MeterDeriveOutcome DeriveModelMeterSettings(ControllerModel& model, RecordStore& store, int count) {
     HeldRecord<CtrlrParams>& held = model.Params();
-    if (!held.wasRead) return kDeriveReadFailed;
+    if (!held.wasRead) return {MeterDeriveCode::ReadFailed};
     CtrlrParams block = held.read;
     CtrlrParams shadow = held.read;
-    const int rc = DeriveCtrlrMeterSettings(store, count, block, shadow);
-    if (rc > 0) {
+    const MeterDeriveOutcome rc = DeriveCtrlrMeterSettings(store, count, block, shadow);
+    if (rc.code == MeterDeriveCode::Derived && rc.changed != 0) {
         held.read = shadow;
         held.working.SetMeterType(shadow.MeterType());
         held.working.SetPhaseMet(shadow.PhaseMet());

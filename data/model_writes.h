@@ -7,6 +7,7 @@
 
 #include "data/channel_io.h"
 #include "data/controller_model.h"
+#include "data/meter_settings.h"
 #include "data/params_write.h"
 #include "data/record_store.h"
 #include "data/setup_write.h"
@@ -31,8 +32,9 @@ WriteResult WriteModelChannelRegs(ControllerModel& model, RecordStore& store, in
 
 // The parameter block's meter type and phase follow channels 0..count-1 (meter_settings.h).
 // Derived from the block as the controller holds it, never from unsaved edits; the working copy
-// takes the two fields too. Results of DeriveCtrlrMeterSettings.
-int DeriveModelMeterSettings(ControllerModel& model, RecordStore& store, int count);
+// takes the two fields too. The outcome of DeriveCtrlrMeterSettings; ReadFailed when the block was
+// never read.
+MeterDeriveOutcome DeriveModelMeterSettings(ControllerModel& model, RecordStore& store, int count);
 
 // Side 0 or 1's state record at `address`. NotRead, WriteFailed or Written (the side tab writes
 // what it holds whether or not it changed).

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "data/ctrlr_params.h"
+#include "data/record_results.h"
 #include "data/record_store.h"
 #include "link/port_result.h"
 #include "link/serial_port.h"
@@ -21,17 +22,6 @@ inline constexpr int kAddressProbeAttempts = 2;
 // address. Only asked with one side.
 bool SideAddressInUse(PortSlot slot, const CtrlrParams& params);
 
-// The one result of every record write sequence (here and in model_writes.h).
-enum class WriteResult {
-    NoChanges,      // the working copy equals the shadow copy: nothing written
-    NotRead,        // the record was never read from this controller: nothing written
-    SizesFailed,    // the sizes record could not be refreshed before the write
-    WriteFailed,    // the record was not taken; the shadow copy is unchanged
-    RestartFailed,  // written, but the restart is not in effect (see RestartSeen); nothing followed
-    PortFailed,     // written and restarted, but the port could not switch to the new speed
-    ChannelsFailed, // written, but what follows it (channels, second record) failed
-    Written,
-};
 using ParamsWriteResult = WriteResult;
 
 // What became of the restart that puts a written block in effect.

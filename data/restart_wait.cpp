@@ -2,15 +2,15 @@
 
 namespace velmar {
 
-int RestartConfirmed(RecordStore& store) {
-    if (store.Restart().Ok()) return 1;
-    if (store.IsDemo() || !store.AwaitAnswer().Ok()) return -1;
-    return store.Restart().Ok() ? 1 : -1;
+RestartResult RestartConfirmed(RecordStore& store) {
+    if (store.Restart().Ok()) return RestartResult::Ready;
+    if (store.IsDemo() || !store.AwaitAnswer().Ok()) return RestartResult::Failed;
+    return store.Restart().Ok() ? RestartResult::Ready : RestartResult::Failed;
 }
 
-int RestartAndAwait(RecordStore& store) {
-    if (RestartConfirmed(store) != 1) return kRestartFailed;
-    return store.AwaitAnswer().Ok() ? kRestartReady : kRestartNoAnswer;
+RestartResult RestartAndAwait(RecordStore& store) {
+    if (RestartConfirmed(store) != RestartResult::Ready) return RestartResult::Failed;
+    return store.AwaitAnswer().Ok() ? RestartResult::Ready : RestartResult::NoAnswer;
 }
 
 } // namespace velmar

@@ -5,12 +5,13 @@
 
 namespace velmar {
 
-int ComputeTempTable(double rn, double b, double tn, TempTableRows& rows) {
-    if (!std::isfinite(rn) || !std::isfinite(b) || !std::isfinite(tn)) return kTempCalcBadInput;
+TempCalcResult ComputeTempTable(double rn, double b, double tn, TempTableRows& rows) {
+    if (!std::isfinite(rn) || !std::isfinite(b) || !std::isfinite(tn))
+        return TempCalcResult::BadInput;
     const double tnKelvin = tn + kKelvinOffset;
-    if (tnKelvin <= 0) return kTempCalcBadTemperature;
+    if (tnKelvin <= 0) return TempCalcResult::BadTemperature;
     // Rn = 0 would make every reading 0 / 0.
-    if (!(rn > 0)) return kTempCalcBadInput;
+    if (!(rn > 0)) return TempCalcResult::BadInput;
 
     TempTableRows out{};
     for (int k = 0; k < temp::kEntryCount; ++k) {
@@ -24,7 +25,7 @@ int ComputeTempTable(double rn, double b, double tn, TempTableRows& rows) {
         out[static_cast<size_t>(k)] = {t, rt, static_cast<uint16_t>(a)};
     }
     rows = out;
-    return kTempCalcOk;
+    return TempCalcResult::Ok;
 }
 
 TempTable TempTableFromRows(const TempTableRows& rows) {

@@ -22,17 +22,19 @@ struct TempTableRow {
 };
 using TempTableRows = std::array<TempTableRow, temp::kEntryCount>;
 
-// ComputeTempTable results.
-inline constexpr int kTempCalcOk = 1;
-inline constexpr int kTempCalcBadTemperature = -1; // Tn + 273 <= 0
-inline constexpr int kTempCalcBadInput = -2;       // Rn not above 0, or a value not finite
+// What ComputeTempTable found.
+enum class TempCalcResult {
+    BadTemperature, // Tn + 273 <= 0
+    BadInput,       // Rn not above 0, or a value not finite
+    Ok,
+};
 
 inline constexpr const char* kTempCalcBadTemperatureText = "Неправильно введена температура";
 
 // rn: nominal resistance, kΩ; b: B constant, K; tn: nominal temperature, °C.
 // Rt = Rn * exp(B * (1/Tk - 1/(Tn + 273))), A = 1024 * Rn / (Rn + Rt) truncated toward zero.
-// `rows` is changed only on kTempCalcOk.
-int ComputeTempTable(double rn, double b, double tn, TempTableRows& rows);
+// `rows` is changed only on Ok.
+TempCalcResult ComputeTempTable(double rn, double b, double tn, TempTableRows& rows);
 // The computed readings as the record that is written to the controller.
 TempTable TempTableFromRows(const TempTableRows& rows);
 

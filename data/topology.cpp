@@ -55,7 +55,7 @@ int TopologyNozzles(const CtrlrParams& p) {
 }
 
 bool ParseTopologyNumber(std::string_view text, int& value) {
-    if (ParseField(text, 255, 0) != kParseOk) return false;
+    if (ParseField(text, 255, 0) != ParseResult::Ok) return false;
     value = static_cast<int>(DecimalToInt(text));
     return true;
 }

@@ -38,9 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string& path = fuzz::InputPath("demo.bin");
     if (!fuzz::WriteInput(path, file.data(), file.size())) return 0;
-    int result = 0;
+    DemoLoadResult result{};
     auto store = MakeDemoRecordStore(path, result);
-    if (result == kDemoLoaded) {
+    if (result == DemoLoadResult::Loaded) {
         if (file.size() < static_cast<size_t>(demo::kLayoutLength)) fuzz::Broken("short image");
     } else if (store->LastError().empty()) {
         fuzz::Broken("refused without a text");

@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<uint8_t> image;
     std::string error;
-    const int r = LoadImageFile(path, image, &error);
-    const int header = CheckImageHeader(data, size);
-    if (r == kImageLoaded) {
-        if (header != kImageLoaded) fuzz::Broken("loaded an image with a bad header");
+    const ImageLoadResult r = LoadImageFile(path, image, &error);
+    const ImageLoadResult header = CheckImageHeader(data, size);
+    if (r == ImageLoadResult::Loaded) {
+        if (header != ImageLoadResult::Loaded) fuzz::Broken("loaded an image with a bad header");
         if (image.size() != size) fuzz::Broken("loaded image differs in length from the file");
         if (image.size() > static_cast<size_t>(image::kBufferLength))
             fuzz::Broken("image longer than the buffer");
@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzz::Broken("records run past the image");
     } else {
         if (!image.empty() || error.empty()) fuzz::Broken("refusal without a text or with data");
-        if (r == kImageBadHeader && header != kImageBadHeader) fuzz::Broken("header verdicts");
+        if (r == ImageLoadResult::BadHeader && header != ImageLoadResult::BadHeader)
+            fuzz::Broken("header verdicts");
     }
     return 0;
 }

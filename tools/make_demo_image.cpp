@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     auto c = velmar::sim::Controller::MakeDefault(1);
     velmar::MemoryRecordStore store(c->Space(0));
     std::string error;
-    if (velmar::SaveDemoImage(store, argv[1], &error) != velmar::kDemoBuilt) {
+    if (velmar::SaveDemoImage(store, argv[1], &error) != velmar::DemoBuildResult::Built) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 3;
     }

@@ -55,7 +55,8 @@ QString PrepareFilePlaces(const FilePlaces& places, bool demoMode) {
     // Without an installed copy the demo start finds no image, which it reports itself.
     if (!QFileInfo::exists(places.shippedDemoImage)) return {};
     std::vector<uint8_t> bytes;
-    if (ReadWholeFile(places.shippedDemoImage.toStdString(), bytes, kMaxDemoImage) != kFileOk)
+    if (ReadWholeFile(places.shippedDemoImage.toStdString(), bytes, kMaxDemoImage) !=
+        FileReadResult::Read)
         return QStringLiteral("cannot read ") + places.shippedDemoImage;
     std::string error;
     if (WriteFileAtomically(places.demoImage.toStdString(), bytes.data(), bytes.size(), &error) !=

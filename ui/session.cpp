@@ -262,7 +262,8 @@ void Session::SetRunner(std::unique_ptr<ExchangeRunner> runner) {
 
 SessionResult Session::OpenImage(const std::string& path) {
     auto store = std::make_unique<ImageFileStore>(path);
-    if (store->Load() != kImageLoaded) return Failed(SessionCode::ImageRefused, store->LastError());
+    if (store->Load() != ImageLoadResult::Loaded)
+        return Failed(SessionCode::ImageRefused, store->LastError());
     SetStore(std::move(store));
     EnterDemo();
     return {};
@@ -286,12 +287,12 @@ std::string Session::OfflineIdentText() const {
 }
 
 SessionResult Session::OpenDemoImage() {
-    int result = kDemoLoaded;
+    DemoLoadResult result = DemoLoadResult::Loaded;
     std::string why;
     if (imageStore_ != nullptr) {
         // An image file in use stands in for the demo image.
-        if (imageStore_->Load() != kImageLoaded) {
-            result = kDemoCannotOpen;
+        if (imageStore_->Load() != ImageLoadResult::Loaded) {
+            result = DemoLoadResult::CannotOpen;
             why = imageStore_->LastError();
         }
     } else if (demoStore_ == nullptr) {
@@ -306,8 +307,8 @@ SessionResult Session::OpenDemoImage() {
         result = demoStore_->Load();
         why = demoStore_->LastError();
     }
-    if (result == kDemoCannotOpen) return Failed(SessionCode::DemoCannotOpen, why);
-    if (result != kDemoLoaded) return Failed(SessionCode::DemoBadLength, why);
+    if (result == DemoLoadResult::CannotOpen) return Failed(SessionCode::DemoCannotOpen, why);
+    if (result != DemoLoadResult::Loaded) return Failed(SessionCode::DemoBadLength, why);
     MarkIdentified(OfflineIdentText());
     emit demoImageLoaded();
     return {};

@@ -357,7 +357,7 @@ void TVelmarMain::menuCompareImageClick() {
     if (path.isEmpty()) return;
     std::vector<uint8_t> file;
     std::string error;
-    if (OpenImageFile(path.toStdString(), file, &error) != kImageLoaded) {
+    if (OpenImageFile(path.toStdString(), file, &error) != ImageLoadResult::Loaded) {
         session_.Ask().Message(this, QString::fromStdString(error));
         return;
     }

@@ -107,12 +107,12 @@ std::unique_ptr<Controller> Controller::FromImage(const std::vector<uint8_t>& im
 std::unique_ptr<Controller> Controller::FromImageFile(const std::string& path, std::string& error) {
     std::vector<uint8_t> bytes;
     switch (ReadWholeFile(path, bytes, kMaxImageSize)) {
-    case kFileOk:
+    case FileReadResult::Read:
         break;
-    case kFileCannotOpen:
+    case FileReadResult::CannotOpen:
         error = "cannot open device image " + path;
         return nullptr;
-    case kFileTooLong:
+    case FileReadResult::TooLong:
         error =
             "device image " + path + " is longer than " + std::to_string(kMaxImageSize) + " bytes";
         return nullptr;

@@ -148,7 +148,7 @@ TEST_F(BuildersOnSimulator, ReportAndFiscalListingReadTheController) {
     EXPECT_EQ(title[3], "Авария датчика");
 
     std::vector<std::string> fiscal;
-    ASSERT_EQ(ReadFiscalLines(store, fiscal), 1);
+    ASSERT_EQ(ReadFiscalLines(store, fiscal), FiscalListResult::Listed);
     ASSERT_EQ(fiscal.size(), 4u);
     const CtrlrParams p = live.Params();
     EXPECT_EQ(fiscal[0],
@@ -201,7 +201,7 @@ TEST_F(BuildersOnSimulator, ControllerWithoutAnswerFailsEveryStep) {
     int ctrl = 1;
     LiveRecordStore store(slot, ctrl);
     std::vector<std::string> lines;
-    EXPECT_EQ(ReadFiscalLines(store, lines), -1);
+    EXPECT_EQ(ReadFiscalLines(store, lines), FiscalListResult::ReadFailed);
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(ConvertMeterSettings(store, 1, 1, 2), -1);
 }
@@ -212,11 +212,11 @@ TEST(BuildersOnDemoImage, DefaultsReplaceTheDemoFileAndTheStoreReloadsIt) {
     {
         auto controller = sim::Controller::MakeDefault(1);
         MemoryRecordStore memory(controller->Space(0));
-        ASSERT_EQ(SaveDemoImage(memory, path), kDemoBuilt);
+        ASSERT_EQ(SaveDemoImage(memory, path), DemoBuildResult::Built);
     }
-    int loaded = 0;
+    DemoLoadResult loaded{};
     auto store = MakeDemoRecordStore(path, loaded);
-    ASSERT_EQ(loaded, kDemoLoaded);
+    ASSERT_EQ(loaded, DemoLoadResult::Loaded);
 
     DefaultTopology t;
     t.sides = 1;

@@ -118,7 +118,7 @@ TEST_F(BuilderCommands, DemoImage) {
     {
         auto controller = sim::Controller::MakeDefault(1);
         MemoryRecordStore memory(controller->Space(0));
-        ASSERT_EQ(SaveDemoImage(memory, demo), kDemoBuilt);
+        ASSERT_EQ(SaveDemoImage(memory, demo), DemoBuildResult::Built);
     }
     Outcome r = Run({"--demo", demo, "fiscal"});
     EXPECT_EQ(r.exitCode, 0);

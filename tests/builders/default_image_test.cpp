@@ -87,27 +87,27 @@ TEST(DefaultImage, NaraPresetAndOtherTopologies) {
 
 TEST(DefaultImage, TopologyChecks) {
     DefaultTopology t;
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsOk);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::Ok);
     t.sides = 3;
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsBadSides);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::BadSides);
     t = {};
     t.nozzles = 9;
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsBadNozzles);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::BadNozzles);
     t = {};
     t.sideA = 0;
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsBadSideAddress);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::BadSideAddress);
     t = {};
     t.sideB = 1;
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsSameSideAddress);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::SameSideAddress);
     t.sides = 1; // side B is not used with one side
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsOk);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::Ok);
     t = {};
     t.naraAddresses = {1, 2, 3};
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsBadNaraCount);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::BadNaraCount);
     t.naraAddresses = {1, 2, 3, 4, 5, 6, 7, 0};
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsBadNaraAddress);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::BadNaraAddress);
     t.naraAddresses = {1, 2, 3, 4, 5, 6, 7, 1};
-    EXPECT_EQ(CheckDefaultTopology(t), kDefaultsSameNaraAddress);
+    EXPECT_EQ(CheckDefaultTopology(t), TopologyCheck::SameNaraAddress);
 }
 
 TEST(DefaultImage, PresetTexts) {

@@ -151,6 +151,13 @@ CtrlrParams Block(uint8_t meterType, uint8_t phase) {
     return p;
 }
 
+MeterDeriveOutcome Derived(int changed) {
+    return {MeterDeriveCode::Derived, changed};
+}
+MeterDeriveOutcome Failed(MeterDeriveCode code) {
+    return {code};
+}
+
 TEST(DeriveCtrlrMeterSettings, MixedFactorsGiveTheManualType) {
     test::FakeStore store;
     Put(store, 0, Setts(1, 1, 200, 1));
@@ -158,7 +165,7 @@ TEST(DeriveCtrlrMeterSettings, MixedFactorsGiveTheManualType) {
     CtrlrParams working = Block(0, 0);
     CtrlrParams shadow = working;
 
-    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 2, working, shadow), 3);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 2, working, shadow), Derived(3));
     EXPECT_EQ(working.MeterType(), 3u);
     EXPECT_EQ(working.PhaseMet(), 1u);
     EXPECT_TRUE(working.KsmValid());
@@ -169,7 +176,7 @@ TEST(DeriveCtrlrMeterSettings, MixedFactorsGiveTheManualType) {
 
     // Nothing differs any more: no write.
     store.writes.clear();
-    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 2, working, shadow), 0);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 2, working, shadow), Derived(0));
     EXPECT_TRUE(store.writes.empty());
 }
 
@@ -180,7 +187,7 @@ TEST(DeriveCtrlrMeterSettings, SharedValuesAndUnknownFactors) {
     Put(store, 2, Setts(1, 1, 264, 2));
     CtrlrParams working = Block(0, 0);
     CtrlrParams shadow = working;
-    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 3, working, shadow), 3);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 3, working, shadow), Derived(3));
     EXPECT_EQ(working.MeterType(), 2u);
     EXPECT_EQ(working.PhaseMet(), 3u);
 
@@ -190,7 +197,7 @@ TEST(DeriveCtrlrMeterSettings, SharedValuesAndUnknownFactors) {
     Put(blank, 1, Setts(1, 1, 100, 3));
     CtrlrParams w2 = Block(1, 1);
     CtrlrParams s2 = w2;
-    EXPECT_EQ(DeriveCtrlrMeterSettings(blank, 2, w2, s2), 0);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(blank, 2, w2, s2), Derived(0));
     EXPECT_EQ(w2.MeterType(), 1u);
 }
 
@@ -200,12 +207,14 @@ TEST(DeriveCtrlrMeterSettings, FailuresLeaveTheShadow) {
     CtrlrParams working = Block(0, 0);
     CtrlrParams shadow = working;
     store.failRead.insert(ChannelAddress(addr::kChannelSettsBase, 0));
-    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 1, working, shadow), kDeriveReadFailed);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 1, working, shadow),
+              Failed(MeterDeriveCode::ReadFailed));
     EXPECT_EQ(working.MeterType(), 0u);
 
     store.failRead.clear();
     store.failWrite.insert(addr::kParams);
-    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 1, working, shadow), kDeriveWriteFailed);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 1, working, shadow),
+              Failed(MeterDeriveCode::WriteFailed));
     EXPECT_EQ(shadow.MeterType(), 0u);
     EXPECT_EQ(store.restarts, 0);
 }
@@ -215,7 +224,7 @@ TEST(DeriveCtrlrMeterSettings, DemoWritesTheImageEntryWithoutRestart) {
     Put(store, 0, Setts(1, 1, 512, 1));
     CtrlrParams working = Block(0, 0);
     CtrlrParams shadow = working;
-    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 1, working, shadow), 3);
+    EXPECT_EQ(DeriveCtrlrMeterSettings(store, 1, working, shadow), Derived(3));
     ASSERT_FALSE(store.writes.empty());
     EXPECT_EQ(store.writes.back(), addr::kParamsLength);
     EXPECT_EQ(store.restarts, 0);

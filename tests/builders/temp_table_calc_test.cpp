@@ -7,7 +7,7 @@ namespace {
 
 TEST(TempTable, DataSheetExample) {
     TempTableRows rows{};
-    ASSERT_EQ(ComputeTempTable(10, 3950, 25, rows), kTempCalcOk);
+    ASSERT_EQ(ComputeTempTable(10, 3950, 25, rows), TempCalcResult::Ok);
     EXPECT_EQ(rows[0].degrees, -50);
     EXPECT_NEAR(rows[0].resistanceKOhm, 863.1, 0.05);
     EXPECT_EQ(rows[0].adc, 11);
@@ -32,15 +32,15 @@ TEST(TempTable, DataSheetExample) {
 TEST(TempTable, NominalTemperatureAndBadInput) {
     TempTableRows rows{};
     rows[0].adc = 77;
-    EXPECT_EQ(ComputeTempTable(10, 3950, 0, rows), kTempCalcOk);
+    EXPECT_EQ(ComputeTempTable(10, 3950, 0, rows), TempCalcResult::Ok);
     rows[0].adc = 77;
-    EXPECT_EQ(ComputeTempTable(10, 3950, -273, rows), kTempCalcBadTemperature);
-    EXPECT_EQ(ComputeTempTable(10, 3950, -300, rows), kTempCalcBadTemperature);
-    EXPECT_EQ(ComputeTempTable(0, 3950, 25, rows), kTempCalcBadInput); // would be 0 / 0
-    EXPECT_EQ(rows[0].adc, 77);                                        // untouched
+    EXPECT_EQ(ComputeTempTable(10, 3950, -273, rows), TempCalcResult::BadTemperature);
+    EXPECT_EQ(ComputeTempTable(10, 3950, -300, rows), TempCalcResult::BadTemperature);
+    EXPECT_EQ(ComputeTempTable(0, 3950, 25, rows), TempCalcResult::BadInput); // would be 0 / 0
+    EXPECT_EQ(rows[0].adc, 77);                                               // untouched
 
     // Extreme B constants saturate instead of producing undefined readings.
-    ASSERT_EQ(ComputeTempTable(10, 1e9, 25, rows), kTempCalcOk);
+    ASSERT_EQ(ComputeTempTable(10, 1e9, 25, rows), TempCalcResult::Ok);
     EXPECT_EQ(rows[0].adc, 0);
     EXPECT_EQ(rows[38].adc, 1024);
 }

@@ -35,12 +35,12 @@ class DemoStoreTest : public ::testing::Test {
         path = dir.File("demo_trk.bin");
         WriteBytes(path, image);
         store = MakeDemoRecordStore(path, loadResult);
-        ASSERT_EQ(loadResult, kDemoLoaded);
+        ASSERT_EQ(loadResult, DemoLoadResult::Loaded);
     }
     TempDir dir;
     std::string path;
     std::vector<uint8_t> image;
-    int loadResult = 0;
+    DemoLoadResult loadResult{};
     std::unique_ptr<DemoRecordStore> store;
 };
 
@@ -154,9 +154,9 @@ TEST(DemoStoreWrite, FailedWriteLeavesFileAndMemoryUnchanged) {
     std::filesystem::create_directory(sub);
     const auto image = PatternImage();
     WriteBytes(sub + "/demo_trk.bin", image);
-    int r = 0;
+    DemoLoadResult r{};
     auto store = MakeDemoRecordStore(sub + "/demo_trk.bin", r);
-    ASSERT_EQ(r, kDemoLoaded);
+    ASSERT_EQ(r, DemoLoadResult::Loaded);
     std::filesystem::remove_all(sub);
     const std::vector<uint8_t> params(58, 0x99);
     EXPECT_FALSE(store->Write(0x3100, 58, params.data()).Ok());
@@ -183,9 +183,9 @@ TEST_F(DemoStoreTest, ReleaseLoadsTheNewFileOnTheNextAccess) {
 
 TEST(DemoStoreLoad, RefusedFiles) {
     TempDir dir;
-    int r = 0;
+    DemoLoadResult r{};
     auto s = MakeDemoRecordStore(dir.File("missing.bin"), r);
-    EXPECT_EQ(r, kDemoCannotOpen);
+    EXPECT_EQ(r, DemoLoadResult::CannotOpen);
     EXPECT_FALSE(s->LastError().empty());
     uint8_t buf[256];
     EXPECT_FALSE(s->Read(0x3100, -1, buf).Ok());
@@ -196,25 +196,25 @@ TEST(DemoStoreLoad, RefusedFiles) {
     const std::string empty = dir.File("empty.bin");
     WriteBytes(empty, {});
     MakeDemoRecordStore(empty, r);
-    EXPECT_EQ(r, kDemoBadLength);
+    EXPECT_EQ(r, DemoLoadResult::BadLength);
 
     const std::string shortFile = dir.File("short.bin");
     WriteBytes(shortFile, PatternImage(1624));
     s = MakeDemoRecordStore(shortFile, r);
-    EXPECT_EQ(r, kDemoBadLength);
+    EXPECT_EQ(r, DemoLoadResult::BadLength);
     EXPECT_NE(s->LastError().find("1625"), std::string::npos);
 
     const std::string huge = dir.File("huge.bin");
     WriteBytes(huge, PatternImage(65535));
     MakeDemoRecordStore(huge, r);
-    EXPECT_EQ(r, kDemoBadLength);
+    EXPECT_EQ(r, DemoLoadResult::BadLength);
 
     // The longest file accepted keeps its tail through a write.
     const std::string longest = dir.File("longest.bin");
     const auto img = PatternImage(65534);
     WriteBytes(longest, img);
     s = MakeDemoRecordStore(longest, r);
-    ASSERT_EQ(r, kDemoLoaded);
+    ASSERT_EQ(r, DemoLoadResult::Loaded);
     const uint8_t side[12] = {};
     ASSERT_TRUE(s->Write(0x4000, 12, side).Ok());
     const auto file = ReadBytes(longest);

@@ -61,7 +61,7 @@ TEST(DeviceImage, LayoutWithoutOptionalBlocks) {
     const std::string path = dir.File("image.bin");
     std::vector<std::pair<int, int>> progress;
     ASSERT_EQ(SaveDeviceImage(store, path, [&](int d, int t) { progress.emplace_back(d, t); }),
-              kImageSaved);
+              ImageSaveResult::Saved);
     const auto file = ReadBytes(path);
     ASSERT_EQ(file.size(), 1810u);
     EXPECT_EQ(At(file, 0, 7), (std::vector<uint8_t>{58, 4, 2, 19, 0, 69, 12}));
@@ -80,7 +80,7 @@ TEST(DeviceImage, OptionalBlocksFollowTheChannelSettings) {
     auto mem = PatternMemory({58, 4, 2, 19, 16, 69, 12});
     MemoryRecordStore store(mem);
     std::vector<uint8_t> img;
-    ASSERT_EQ(ReadDeviceImage(store, img), kImageSaved);
+    ASSERT_EQ(ReadDeviceImage(store, img), ImageSaveResult::Saved);
     ASSERT_EQ(img.size(), 1842u);
     EXPECT_EQ(ImageLength(img.data()), 1842);
     EXPECT_EQ(At(img, 369, 16), At(mem, 0x0000, 16));
@@ -99,14 +99,16 @@ TEST(DeviceImage, FailedSaveLeavesTheExistingFileUntouched) {
         WriteBytes(path, before);
         FailingStore store(inner, failAt);
         std::string error;
-        const int r = SaveDeviceImage(store, path, {}, &error);
-        EXPECT_EQ(r, failAt == addr::kSizes ? kImageNoLink : kImageReadFailed) << failAt;
+        const ImageSaveResult r = SaveDeviceImage(store, path, {}, &error);
+        EXPECT_EQ(r, failAt == addr::kSizes ? ImageSaveResult::NoLink : ImageSaveResult::ReadFailed)
+            << failAt;
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(ReadBytes(path), before) << failAt;
         EXPECT_EQ(test::FileCount(dir.Path()), 1u);
     }
     // An unwritable place: reported, nothing left behind.
-    EXPECT_EQ(SaveDeviceImage(inner, dir.File("no/such/dir/image.bin")), kImageFileFailed);
+    EXPECT_EQ(SaveDeviceImage(inner, dir.File("no/such/dir/image.bin")),
+              ImageSaveResult::FileFailed);
 }
 
 // The file system refuses the file part-way (a full disk, a quota): the save fails and the image
@@ -127,12 +129,13 @@ TEST(DeviceImage, SaveRefusedPartWayThroughTheFileKeepsTheOldOne) {
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
-    const int r = SaveDeviceImage(store, path, {}, &error);
+    const ImageSaveResult r = SaveDeviceImage(store, path, {}, &error);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(r, kImageFileFailed);
-    EXPECT_NE(error.find(ImageSaveErrorText(kImageFileFailed)), std::string::npos) << error;
+    EXPECT_EQ(r, ImageSaveResult::FileFailed);
+    EXPECT_NE(error.find(ImageSaveErrorText(ImageSaveResult::FileFailed)), std::string::npos)
+        << error;
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(test::FileCount(dir.Path()), 1u);
 }
@@ -142,46 +145,46 @@ TEST(DeviceImage, HeaderAndLengthChecksOnLoad) {
     auto mem = PatternMemory({58, 4, 2, 19, 0, 69, 12});
     MemoryRecordStore store(mem);
     std::vector<uint8_t> good;
-    ASSERT_EQ(ReadDeviceImage(store, good), kImageSaved);
+    ASSERT_EQ(ReadDeviceImage(store, good), ImageSaveResult::Saved);
 
     auto load = [&](const std::vector<uint8_t>& bytes) {
         const std::string path = dir.File("x.bin");
         WriteBytes(path, bytes);
         std::vector<uint8_t> img{9};
         std::string error;
-        const int r = LoadImageFile(path, img, &error);
-        if (r != kImageLoaded) {
+        const ImageLoadResult r = LoadImageFile(path, img, &error);
+        if (r != ImageLoadResult::Loaded) {
             EXPECT_TRUE(img.empty());
             EXPECT_FALSE(error.empty());
         }
         return r;
     };
-    EXPECT_EQ(load(good), kImageLoaded);
+    EXPECT_EQ(load(good), ImageLoadResult::Loaded);
     std::vector<uint8_t> img;
-    EXPECT_EQ(LoadImageFile(dir.File("missing.bin"), img), kImageCannotOpen);
-    EXPECT_EQ(load({}), kImageTooShort);
-    EXPECT_EQ(load({58, 4, 2, 19, 0, 69}), kImageTooShort);
+    EXPECT_EQ(LoadImageFile(dir.File("missing.bin"), img), ImageLoadResult::CannotOpen);
+    EXPECT_EQ(load({}), ImageLoadResult::TooShort);
+    EXPECT_EQ(load({58, 4, 2, 19, 0, 69}), ImageLoadResult::TooShort);
     for (int i : {0, 1, 2, 3, 5, 6}) {
         auto bad = good;
         bad[static_cast<size_t>(i)] = 0;
-        EXPECT_EQ(load(bad), kImageBadHeader) << "header byte " << i;
+        EXPECT_EQ(load(bad), ImageLoadResult::BadHeader) << "header byte " << i;
     }
     // Byte 4 = 0 is accepted; byte 4 = 16 needs 32 more bytes than the file has.
     auto withOptional = good;
     withOptional[4] = 16;
-    EXPECT_EQ(load(withOptional), kImageTruncated);
+    EXPECT_EQ(load(withOptional), ImageLoadResult::Truncated);
     withOptional.resize(good.size() + 32);
-    EXPECT_EQ(load(withOptional), kImageLoaded);
+    EXPECT_EQ(load(withOptional), ImageLoadResult::Loaded);
     auto truncated = good;
     truncated.pop_back();
-    EXPECT_EQ(load(truncated), kImageTruncated);
+    EXPECT_EQ(load(truncated), ImageLoadResult::Truncated);
     // Longer than the header says but within the buffer: the extra bytes are not sent.
     auto longer = good;
     longer.resize(image::kBufferLength);
-    EXPECT_EQ(load(longer), kImageLoaded);
+    EXPECT_EQ(load(longer), ImageLoadResult::Loaded);
     longer.push_back(0);
-    EXPECT_EQ(load(longer), kImageTooLong);
-    EXPECT_EQ(ImageLoadErrorText(kImageReadError), "Ошибка чения файла");
+    EXPECT_EQ(load(longer), ImageLoadResult::TooLong);
+    EXPECT_EQ(ImageLoadErrorText(ImageLoadResult::ReadError), "Ошибка чения файла");
 }
 
 } // namespace

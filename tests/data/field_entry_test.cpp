@@ -9,20 +9,20 @@ namespace velmar {
 namespace {
 
 TEST(ParseField, ResultCodes) {
-    EXPECT_EQ(ParseField("", 255, 0), kParseEmpty);
-    EXPECT_EQ(ParseField("12a", 255, 0), kParseBadChar);
-    EXPECT_EQ(ParseField("-1", 255, 0), kParseBadChar);
-    EXPECT_EQ(ParseField(" 1", 255, 0), kParseBadChar);
-    EXPECT_EQ(ParseField("1G", 0xFFFF, kParseHex), kParseBadChar);
-    EXPECT_EQ(ParseField("300", 255, 0), kParseTooLarge);
-    EXPECT_EQ(ParseField("300", 255, kParseNoLimit), kParseOk);
-    EXPECT_EQ(ParseField("255", 255, 0), kParseOk);
-    EXPECT_EQ(ParseField("ffFF", 0xFFFF, kParseHex), kParseOk);
-    EXPECT_EQ(ParseField("10000", 0xFFFF, kParseHex), kParseTooLarge);
+    EXPECT_EQ(ParseField("", 255, 0), ParseResult::Empty);
+    EXPECT_EQ(ParseField("12a", 255, 0), ParseResult::BadChar);
+    EXPECT_EQ(ParseField("-1", 255, 0), ParseResult::BadChar);
+    EXPECT_EQ(ParseField(" 1", 255, 0), ParseResult::BadChar);
+    EXPECT_EQ(ParseField("1G", 0xFFFF, kParseHex), ParseResult::BadChar);
+    EXPECT_EQ(ParseField("300", 255, 0), ParseResult::TooLarge);
+    EXPECT_EQ(ParseField("300", 255, kParseNoLimit), ParseResult::Ok);
+    EXPECT_EQ(ParseField("255", 255, 0), ParseResult::Ok);
+    EXPECT_EQ(ParseField("ffFF", 0xFFFF, kParseHex), ParseResult::Ok);
+    EXPECT_EQ(ParseField("10000", 0xFFFF, kParseHex), ParseResult::TooLarge);
     // A decimal that cannot be held in 32 bits is refused even without a limit.
-    EXPECT_EQ(ParseField("4294967295", 0, kParseNoLimit), kParseOk);
-    EXPECT_EQ(ParseField("4294967296", 0, kParseNoLimit), kParseTooLarge);
-    EXPECT_EQ(ParseField("99999999999999999999999", 0xFFFFFFFF, 0), kParseTooLarge);
+    EXPECT_EQ(ParseField("4294967295", 0, kParseNoLimit), ParseResult::Ok);
+    EXPECT_EQ(ParseField("4294967296", 0, kParseNoLimit), ParseResult::TooLarge);
+    EXPECT_EQ(ParseField("99999999999999999999999", 0xFFFFFFFF, 0), ParseResult::TooLarge);
 }
 
 TEST(HexText, HexToIntAndIntToHexPairs) {

@@ -23,7 +23,7 @@ std::vector<uint8_t> PatternImage(std::array<uint8_t, 7> sizes = {58, 2, 2, 19, 
     std::copy(sizes.begin(), sizes.end(), mem.begin() + addr::kSizes);
     MemoryRecordStore store(mem);
     std::vector<uint8_t> image;
-    EXPECT_EQ(ReadDeviceImage(store, image), kImageSaved);
+    EXPECT_EQ(ReadDeviceImage(store, image), ImageSaveResult::Saved);
     return image;
 }
 
@@ -243,16 +243,16 @@ TEST(ImageFile, BadFilesAreRefusedWithTheReasonAndLeftAsTheyWere) {
     std::vector<uint8_t> demoLayout(good.begin(), good.begin() + 1625);
     struct Case {
         std::vector<uint8_t> bytes;
-        int result;
+        ImageLoadResult result;
         const char* reason;
     };
     const Case cases[] = {
-        {truncated, kImageTruncated, "короче, чем указано в его заголовке"},
-        {damaged, kImageBadHeader, "Неверный заголовок образа"},
-        {odd, kImageOddHeader, "больше двух сторон"},
-        {longer, kImageLonger, "длиннее, чем указано в его заголовке"},
-        {demoLayout, kImageDemoLayout, "демонстрационный образ"},
-        {{}, kImageTooShort, "короче заголовка"},
+        {truncated, ImageLoadResult::Truncated, "короче, чем указано в его заголовке"},
+        {damaged, ImageLoadResult::BadHeader, "Неверный заголовок образа"},
+        {odd, ImageLoadResult::OddHeader, "больше двух сторон"},
+        {longer, ImageLoadResult::Longer, "длиннее, чем указано в его заголовке"},
+        {demoLayout, ImageLoadResult::DemoLayout, "демонстрационный образ"},
+        {{}, ImageLoadResult::TooShort, "короче заголовка"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -275,7 +275,7 @@ TEST(ImageFile, BadFilesAreRefusedWithTheReasonAndLeftAsTheyWere) {
     }
     std::string error;
     std::vector<uint8_t> image;
-    EXPECT_EQ(OpenImageFile(dir.File("none.bin"), image, &error), kImageCannotOpen);
+    EXPECT_EQ(OpenImageFile(dir.File("none.bin"), image, &error), ImageLoadResult::CannotOpen);
 }
 
 TEST(ImageFile, EditedImageIsWrittenWholeAndOpensAgain) {
@@ -287,7 +287,7 @@ TEST(ImageFile, EditedImageIsWrittenWholeAndOpensAgain) {
     std::string error;
     ASSERT_TRUE(WriteImageFile(path, image, &error)) << error;
     std::vector<uint8_t> again;
-    ASSERT_EQ(OpenImageFile(path, again, &error), kImageLoaded) << error;
+    ASSERT_EQ(OpenImageFile(path, again, &error), ImageLoadResult::Loaded) << error;
     EXPECT_EQ(again, image);
     EXPECT_EQ(test::FileCount(dir.Path()), 1u); // no temporary file left behind
 }

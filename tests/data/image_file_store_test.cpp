@@ -24,7 +24,7 @@ std::vector<uint8_t> SavedImage() {
     std::copy(sizes, sizes + 7, mem.begin() + addr::kSizes);
     MemoryRecordStore store(mem);
     std::vector<uint8_t> image;
-    EXPECT_EQ(ReadDeviceImage(store, image), kImageSaved);
+    EXPECT_EQ(ReadDeviceImage(store, image), ImageSaveResult::Saved);
     return image;
 }
 
@@ -51,7 +51,7 @@ TEST(ImageFileStore, WriteLandsAtTheRecordsOffsetOnly) {
     for (const Case& c : cases) {
         WriteBytes(path, original);
         ImageFileStore store(path);
-        ASSERT_EQ(store.Load(), kImageLoaded);
+        ASSERT_EQ(store.Load(), ImageLoadResult::Loaded);
         std::vector<uint8_t> bytes(static_cast<size_t>(c.length), 0xA5);
         ASSERT_TRUE(store.Write(c.address, c.length, bytes.data()).Ok()) << c.address;
 
@@ -84,7 +84,7 @@ TEST(ImageFileStore, ReadsAsTheControllerWould) {
     EXPECT_FALSE(store.Holds(addr::kRunRegsIR, 2));
     // Read whole through the store, it is the file.
     std::vector<uint8_t> again;
-    EXPECT_EQ(ReadDeviceImage(store, again), kImageSaved);
+    EXPECT_EQ(ReadDeviceImage(store, again), ImageSaveResult::Saved);
     EXPECT_EQ(again, original);
 }
 
@@ -96,7 +96,7 @@ TEST(ImageFileStore, RefusesWhatIsNoImageAndWritesNothing) {
     const std::vector<uint8_t> cut(whole.begin(), whole.end() - 10);
     WriteBytes(path, cut);
     ImageFileStore truncated(path);
-    EXPECT_EQ(truncated.Load(), kImageTruncated);
+    EXPECT_EQ(truncated.Load(), ImageLoadResult::Truncated);
     EXPECT_NE(truncated.LastError().find(path), std::string::npos);
     const uint8_t byte = 1;
     EXPECT_FALSE(truncated.Write(addr::kParams, 1, &byte).Ok());
@@ -149,7 +149,7 @@ TEST(ImageFileStore, AWriteOverAFileChangedSinceItWasReadIsRefused) {
         SCOPED_TRACE(c.what);
         WriteBytes(path, original);
         ImageFileStore store(path);
-        ASSERT_EQ(store.Load(), kImageLoaded);
+        ASSERT_EQ(store.Load(), ImageLoadResult::Loaded);
         // The store's own writes are no change of the file's.
         ASSERT_TRUE(store.Write(addr::kParams, len::kParams, edit.data()).Ok());
         const std::vector<uint8_t> written = ReadBytes(path);
@@ -180,7 +180,7 @@ TEST(ImageFileStore, ASymbolicLinkIsRefusedWithItsTarget) {
     WriteBytes(target, SavedImage());
     std::filesystem::create_symlink(target, link);
     ImageFileStore store(link);
-    EXPECT_EQ(store.Load(), kImageCannotOpen);
+    EXPECT_EQ(store.Load(), ImageLoadResult::CannotOpen);
     EXPECT_NE(store.LastError().find("символическая ссылка"), std::string::npos);
     EXPECT_NE(store.LastError().find(target), std::string::npos) << store.LastError();
     EXPECT_TRUE(std::filesystem::is_symlink(link));

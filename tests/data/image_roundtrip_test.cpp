@@ -72,7 +72,7 @@ TEST_F(ImageRoundTrip, SaveFromOneSimulatorLoadIntoAnother) {
         std::string error;
         EXPECT_EQ(SaveDeviceImage(
                       store, path, [&](int d, int) { lastDone = d; }, &error),
-                  kImageSaved)
+                  ImageSaveResult::Saved)
             << error;
         EXPECT_EQ(lastDone, 1810 - 7);
         ClosePort(slot);
@@ -80,7 +80,7 @@ TEST_F(ImageRoundTrip, SaveFromOneSimulatorLoadIntoAnother) {
     source.Stop();
 
     std::vector<uint8_t> img;
-    ASSERT_EQ(LoadImageFile(path, img), kImageLoaded);
+    ASSERT_EQ(LoadImageFile(path, img), ImageLoadResult::Loaded);
     ASSERT_EQ(img.size(), 1810u);
 
     sim::BusSimulator target;
@@ -98,7 +98,7 @@ TEST_F(ImageRoundTrip, SaveFromOneSimulatorLoadIntoAnother) {
                                          ++calls;
                                          EXPECT_EQ(total, ImageWriteTotal(img.data()));
                                      }),
-              1);
+              ImageWriteResult::Written);
     EXPECT_GT(calls, 0);
     ClosePort(slot);
     target.Stop();
@@ -127,7 +127,7 @@ TEST_F(ImageRoundTrip, SaveFailsCleanlyWhenTheControllerIsSilent) {
     }
     int ctrl = 1;
     LiveRecordStore store(slot, ctrl);
-    EXPECT_EQ(SaveDeviceImage(store, path), kImageNoLink);
+    EXPECT_EQ(SaveDeviceImage(store, path), ImageSaveResult::NoLink);
     EXPECT_EQ(test::ReadBytes(path), (std::vector<uint8_t>{7, 7, 7}));
     ClosePort(slot);
     bus.Stop();

@@ -187,17 +187,18 @@ TEST(SavedImage, TheLargestTopologyIsAWholeImage) {
     ModelOverMemory t;
     std::vector<uint8_t> image;
     std::string error;
-    ASSERT_EQ(ReadDeviceImage(t.store, image, {}, &error), kImageLoaded) << error;
-    EXPECT_EQ(CheckSavedImage(image), kImageLoaded);
+    ASSERT_EQ(ReadDeviceImage(t.store, image, {}, &error), ImageSaveResult::Saved) << error;
+    EXPECT_EQ(CheckSavedImage(image), ImageLoadResult::Loaded);
 
     struct Case {
         uint8_t nozzles;
         uint8_t sides;
-        int expected;
+        ImageLoadResult expected;
     };
     for (const Case& c :
-         {Case{8, 2, kImageLoaded}, Case{16, 1, kImageLoaded}, Case{1, 1, kImageLoaded},
-          Case{9, 2, kImageOddHeader}, Case{17, 1, kImageOddHeader}, Case{1, 3, kImageOddHeader}}) {
+         {Case{8, 2, ImageLoadResult::Loaded}, Case{16, 1, ImageLoadResult::Loaded},
+          Case{1, 1, ImageLoadResult::Loaded}, Case{9, 2, ImageLoadResult::OddHeader},
+          Case{17, 1, ImageLoadResult::OddHeader}, Case{1, 3, ImageLoadResult::OddHeader}}) {
         std::vector<uint8_t> bytes = image;
         bytes[1] = c.nozzles;
         bytes[2] = c.sides;

@@ -23,16 +23,16 @@ TEST(ShippedDemoImage, EqualsTheGeneratedImage) {
     MemoryRecordStore store(c->Space(0));
     std::vector<uint8_t> generated;
     std::string error;
-    ASSERT_EQ(BuildDemoImage(store, generated, &error), kDemoBuilt) << error;
+    ASSERT_EQ(BuildDemoImage(store, generated, &error), DemoBuildResult::Built) << error;
     ASSERT_EQ(generated.size(), static_cast<size_t>(demo::kLayoutLength));
     EXPECT_EQ(test::ReadBytes(ShippedPath()), generated)
         << "demo_trk.bin is stale: regenerate it with velmar-make-demo demo_trk.bin";
 }
 
 TEST(ShippedDemoImage, LoadsAndHoldsSoundRecords) {
-    int r = 0;
+    DemoLoadResult r{};
     auto store = MakeDemoRecordStore(ShippedPath(), r);
-    ASSERT_EQ(r, kDemoLoaded) << store->LastError();
+    ASSERT_EQ(r, DemoLoadResult::Loaded) << store->LastError();
     uint8_t buf[256];
     const int n = store->Read(0x3100, -1, buf).Length();
     ASSERT_EQ(n, 58);

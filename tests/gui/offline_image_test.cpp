@@ -29,14 +29,14 @@ class OfflineImageTest : public GuiTest {
     // The simulated controller's image, read through the window's session into `path`.
     std::vector<uint8_t> SaveSimImage(const QString& path) {
         const std::string file = path.toStdString();
-        EXPECT_EQ(session->Exchange([&] { return SaveDeviceImage(session->Store(), file); }),
-                  kImageSaved);
+        EXPECT_EQ(session->ExchangeFor([&] { return SaveDeviceImage(session->Store(), file); }),
+                  ImageSaveResult::Saved);
         return Bytes(path);
     }
     std::vector<uint8_t> SimImage() {
         std::vector<uint8_t> image;
-        EXPECT_EQ(session->Exchange([&] { return ReadDeviceImage(session->Store(), image); }),
-                  kImageSaved);
+        EXPECT_EQ(session->ExchangeFor([&] { return ReadDeviceImage(session->Store(), image); }),
+                  ImageSaveResult::Saved);
         return image;
     }
     static std::vector<uint8_t> Bytes(const QString& path) {
@@ -116,10 +116,10 @@ TEST_F(OfflineImageTest, AnOfflineEditLoadedIntoTheControllerGivesItExactlyTheEd
 
     StartApp(QStringLiteral("1"));
     ASSERT_TRUE(session->Identified()) << IdentLines().join('|').toStdString();
-    EXPECT_EQ(session->Exchange([&] {
+    EXPECT_EQ(session->ExchangeFor([&] {
         return WriteImageToController(session->Slot(), session->Address(), edited);
     }),
-              kImageWritten);
+              ImageWriteResult::Written);
     const std::vector<uint8_t> after = SimImage();
     EXPECT_TRUE(DiffImages(edited, after).empty());
     EXPECT_EQ(named(DiffImages(original, after)), named(offline));

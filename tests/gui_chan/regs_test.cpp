@@ -181,8 +181,8 @@ TEST(ChannelRecords, ChannelSixteenIsRefused) {
     } store;
     uint8_t record[len::kChannelRegs] = {};
     for (const int n : {16, -1}) {
-        EXPECT_EQ(ReadChannelRecord(store, kRegsRecord, n, record), kChannelReadFailed);
-        EXPECT_EQ(WriteChannelRecord(store, kSettsRecord, n, record), kChannelWriteFailed);
+        EXPECT_EQ(ReadChannelRecord(store, kRegsRecord, n, record), ReadResult::ReadFailed);
+        EXPECT_EQ(WriteChannelRecord(store, kSettsRecord, n, record), WriteResult::WriteFailed);
     }
     EXPECT_EQ(store.calls, 0);
     EXPECT_TRUE(ChannelNumberValid(15));

@@ -74,7 +74,7 @@ class ChangesCli : public test::CliBusTest {
         if (IsSkipped()) return;
         const CliOutcome saved = Run({"image", "save", Path("base.bin")});
         ASSERT_EQ(saved.exitCode, kExitOk) << saved.err;
-        ASSERT_EQ(LoadImageFile(Path("base.bin"), image), kImageLoaded);
+        ASSERT_EQ(LoadImageFile(Path("base.bin"), image), ImageLoadResult::Loaded);
     }
     size_t At(RecordKind kind, int index, const Field& field) const {
         const auto span = FindImageSpan(image.data(), kind, index);

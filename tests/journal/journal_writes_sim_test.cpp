@@ -206,7 +206,7 @@ TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {
     // A saved image of this controller with one change in channel 1 and one in channel 2.
     std::vector<uint8_t> image;
     std::string error;
-    ASSERT_EQ(ReadDeviceImage(line, image, {}, &error), 1) << error;
+    ASSERT_EQ(ReadDeviceImage(line, image, {}, &error), ImageSaveResult::Saved) << error;
     auto at = [&](RecordKind kind, int index) {
         size_t pos = len::kSizes;
         for (const ImageRecord& r : ImageRecords(image.data())) {
@@ -230,7 +230,7 @@ TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {
         if (index >= 1) report.notWritten.push_back(r);
     }
     ChannelSetts setts0;
-    ASSERT_EQ(ReadChannelRecord(line, kSettsRecord, 0, setts0.data()), kChannelOk);
+    ASSERT_EQ(ReadChannelRecord(line, kSettsRecord, 0, setts0.data()), ReadResult::Read);
     model.Setts(0).Take(setts0);
     const auto entries =
         ImageLoadEntries(store.Context(), image, report, store.Sizes(), ModelReadCopies(model));

@@ -177,9 +177,10 @@ TEST_F(NoisyWriteTest, ImageLoadCompletesOnANoisyLine) {
         f.noiseSeed = 3;
     });
     ImageWriteReport report;
-    const int r = WriteImageToController(slot, 1, image, {}, nullptr, &report);
+    const ImageWriteResult r = WriteImageToController(slot, 1, image, {}, nullptr, &report);
     // The closing restart is an acting command: sent once, its status may be lost.
-    EXPECT_TRUE(r == kImageWritten || r == kImageWrittenNoRestart) << r;
+    EXPECT_TRUE(r == ImageWriteResult::Written || r == ImageWriteResult::WrittenNoRestart)
+        << static_cast<int>(r);
     EXPECT_TRUE(report.notWritten.empty());
     WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
     EXPECT_EQ(Image(), image);
@@ -190,7 +191,8 @@ TEST_F(NoisyWriteTest, FailedImageLoadTellsWhatTheControllerHolds) {
     WithFaults(
         [](sim::Faults& f) { f.writeStatusAddress = ChannelAddress(addr::kChannelRegsBase, 4); });
     ImageWriteReport report;
-    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report), kImageNotWritten);
+    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report),
+              ImageWriteResult::NotWritten);
     ASSERT_FALSE(report.notWritten.empty());
     EXPECT_EQ(report.notWritten.front().address, ChannelAddress(addr::kChannelRegsBase, 4));
     const std::string text = ImageWriteFailureText(report);
@@ -210,7 +212,8 @@ TEST_F(NoisyWriteTest, FailedImageLoadTellsWhatTheControllerHolds) {
         f.noAnswer = true;
     });
     SetReadRetries(slot, 0);
-    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report), kImageNotWritten);
+    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, nullptr, &report),
+              ImageWriteResult::NotWritten);
     EXPECT_FALSE(report.anythingSent);
     EXPECT_NE(ImageWriteFailureText(report).find("контроллер не изменен"), std::string::npos);
 }

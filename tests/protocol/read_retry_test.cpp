@@ -133,10 +133,10 @@ TEST_F(ReadRetryTest, NoFaultMixYieldsWrongBytes) {
     const std::string path = ExchangeLogPath() + ".image";
     for (int round = 0; round < 2; ++round) {
         { std::ofstream(path, std::ios::binary | std::ios::trunc) << "old"; }
-        const int saved = SaveDeviceImage(store, path);
+        const ImageSaveResult saved = SaveDeviceImage(store, path);
         const std::string text = FileText(path);
         const std::vector<uint8_t> file(text.begin(), text.end());
-        if (saved == kImageSaved) {
+        if (saved == ImageSaveResult::Saved) {
             auto lock = sim.Lock();
             EXPECT_EQ(file, sim.Find(1)->ImageBytes());
         } else {
@@ -165,7 +165,7 @@ TEST_F(ReadRetryTest, ControllerWithoutChecksumOnANoisyLineSavesItsImageRight) {
     int saved = 0;
     for (int round = 0; round < 3; ++round) {
         std::vector<uint8_t> image;
-        if (ReadDeviceImage(store, image) != kImageSaved) continue;
+        if (ReadDeviceImage(store, image) != ImageSaveResult::Saved) continue;
         ++saved;
         EXPECT_EQ(image, memory) << "round " << round;
     }
@@ -288,12 +288,12 @@ TEST_F(ReadRetryTest, ControllerWithAVaryingTrailerIsReadSavedAndLoaded) {
         EXPECT_EQ(ReadCtrlrMem(slot, 1, addr::kStatusIR, 1, &status, kSpaceIR), 1);
         EXPECT_EQ(status, Memory(addr::kStatusIR, 1, kSpaceIR)[0]);
         std::vector<uint8_t> image;
-        ASSERT_EQ(ReadDeviceImage(store, image), kImageSaved);
+        ASSERT_EQ(ReadDeviceImage(store, image), ImageSaveResult::Saved);
         {
             auto lock = sim.Lock();
             EXPECT_EQ(image, sim.Find(1)->ImageBytes());
         }
-        EXPECT_EQ(WriteImageToController(slot, 1, image), kImageWritten);
+        EXPECT_EQ(WriteImageToController(slot, 1, image), ImageWriteResult::Written);
     }
     EXPECT_TRUE(RepliesConfirmedByRereading(slot, 1));
     EXPECT_EQ(Count(Log(), "каждый ответ подтверждается повторным чтением"), 1u);

@@ -359,7 +359,8 @@ class StationRun {
         ApplyFaults();
         uint8_t setts[len::kChannelSetts] = {};
         uint8_t sideA[len::kSideState] = {};
-        const bool readSetts = ReadChannelRecord(store, kSettsRecord, channel, setts) == kChannelOk;
+        const bool readSetts =
+            ReadChannelRecord(store, kSettsRecord, channel, setts) == ReadResult::Read;
         const bool readSide =
             store.Read(addr::kSideStateA, len::kSideState, sideA, 0).Length() == len::kSideState;
         struct Check {

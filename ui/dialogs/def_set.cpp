@@ -304,7 +304,7 @@ void TformDefSet::bSaveParam_DSClick() {
     if (bad) return;
     const DefaultTopology topology = Topology();
     // Addresses are one byte each and must differ; the marks above catch only the zeros.
-    if (const int code = CheckDefaultTopology(topology); code != kDefaultsOk) {
+    if (const TopologyCheck code = CheckDefaultTopology(topology); code != TopologyCheck::Ok) {
         session_.Ask().Message(this, QString::fromUtf8(DefaultTopologyErrorText(code)));
         return;
     }

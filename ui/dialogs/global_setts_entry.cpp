@@ -56,7 +56,7 @@ void TfGlobalSetts::AddressExit(QLineEdit* edit, bool sides) {
 
 bool TfGlobalSetts::StoreDigit(const DigitField& f) {
     const std::string text = f.edit->text().toStdString();
-    if (ParseField(text, f.maximum, 0) != kParseOk) return false;
+    if (ParseField(text, f.maximum, 0) != ParseResult::Ok) return false;
     const uint32_t value = DecimalToInt(text);
     if (f.rule && !f.rule(value)) return false;
     // The byte holds at most 255: an entry of 256 (or 25600 for 25600 / 100) is refused rather

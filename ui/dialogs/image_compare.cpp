@@ -187,7 +187,7 @@ void TImageCompare::bFileToCtrlrClick() {
         Stage(model.Make(), *controller, *file);
         result = session_.ExchangeFor([&] {
             const WriteResult r = WriteModelMake(model, store);
-            return r == WriteResult::Written && RestartAndAwait(store) != 1
+            return r == WriteResult::Written && RestartAndAwait(store) != RestartResult::Ready
                        ? WriteResult::RestartFailed
                        : r;
         });

@@ -88,19 +88,19 @@ void IdentServiceTools::bLoadFiskClick() {
         return;
     }
     std::vector<std::string> lines;
-    const int rc =
+    const auto rc = static_cast<FiscalListResult>(
         session_.LongExchange(QStringLiteral("Чтение фискальных сумматоров"), kChannelCount,
                               Cancel::Allowed, [&](ExchangeProgress& p) {
                                   return ReadFiscalLines(session_.Store(), lines, [&p](int done) {
                                       p.Step(done);
                                       return !p.Cancelled();
                                   });
-                              });
-    if (rc == kFiscalCancelled || rc == kExchangeCancelled) {
+                              }));
+    if (rc == FiscalListResult::Cancelled) {
         session_.SetStatus(QStringLiteral("Чтение фискальных сумматоров прервано"));
         return;
     }
-    if (rc != 1) {
+    if (rc != FiscalListResult::Listed) {
         session_.SetStatus(QString::fromUtf8(kFiscalReadFailedText));
         return;
     }

@@ -93,14 +93,14 @@ bool ImageTransfer::SaveImage(QString& message) {
     std::string error;
     const std::string file = path.toStdString();
     const QString text = QStringLiteral("Подождите, идет процесс чтения данных из контроллера");
-    const int result = RunShowingProgress(
+    const auto result = static_cast<ImageSaveResult>(RunShowingProgress(
         text, std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7), text,
         [&](ExchangeProgress& p) {
-            return SaveDeviceImage(
+            return static_cast<int>(SaveDeviceImage(
                 session_.Store(), file, [&p](int done, int) { p.Step(done); }, &error,
-                [&p] { return p.Cancelled(); });
-        });
-    if (result == kImageSaved) return true;
+                [&p] { return p.Cancelled(); }));
+        }));
+    if (result == ImageSaveResult::Saved) return true;
     message = QString::fromStdString(ImageSaveErrorText(result));
     if (!error.empty()) message += QStringLiteral("\n") + QString::fromStdString(error);
     return false;
@@ -131,12 +131,14 @@ bool ImageTransfer::LoadImage(QString& message) {
     if (path.isEmpty()) return false;
     std::vector<uint8_t> image;
     std::string error;
-    const int loaded = LoadImageFile(path.toStdString(), image, &error);
-    if (loaded == kImageBadHeader || loaded == kImageTooShort || loaded == kImageCannotOpen)
+    const ImageLoadResult loaded = LoadImageFile(path.toStdString(), image, &error);
+    if (loaded == ImageLoadResult::BadHeader || loaded == ImageLoadResult::TooShort ||
+        loaded == ImageLoadResult::CannotOpen)
         return false; // refused without a word, as the engineer's tools always did
-    if (loaded != kImageLoaded) {
-        message = loaded == kImageReadError ? QStringLiteral("Ошибка чения файла")
-                                            : QString::fromStdString(ImageLoadErrorText(loaded));
+    if (loaded != ImageLoadResult::Loaded) {
+        message = loaded == ImageLoadResult::ReadError
+                      ? QStringLiteral("Ошибка чения файла")
+                      : QString::fromStdString(ImageLoadErrorText(loaded));
         return false;
     }
     if (!session_.Ask().Confirm(Window(),
@@ -153,12 +155,12 @@ bool ImageTransfer::LoadImage(QString& message) {
     const int address = session_.Address();
     SizesRecord* sizes = &session_.Store().Sizes();
     ImageWriteReport report;
-    const int result = RunShowingProgress(
+    const auto result = static_cast<ImageWriteResult>(RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
-            return WriteImageToController(
-                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report);
-        });
+            return static_cast<int>(WriteImageToController(
+                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report));
+        }));
     // Entered before the model forgets the copies read: they are the old values.
     const SessionResult journaled = session_.JournalImageLoad(image, report, *sizes);
     // Whatever got written, the records the window read before are no longer what the
@@ -169,11 +171,11 @@ bool ImageTransfer::LoadImage(QString& message) {
             QStringLiteral("Образ записан, но не внесен в журнал изменений: ") + journaled.text;
         return false;
     }
-    if (result == kImageWrittenNoRestart) {
+    if (result == ImageWriteResult::WrittenNoRestart) {
         message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
         return false;
     }
-    if (result != kImageWritten) {
+    if (result != ImageWriteResult::Written) {
         message = QString::fromStdString(ImageWriteFailureText(report));
         return false;
     }

@@ -245,7 +245,7 @@ void TabAdvSet::bSetAdvSetTrkClick() {
             session_.Exchange([&] {
                 if (makeChanged) return RestartAndAwait(store);
                 store.Restart();
-                return kRestartReady;
+                return RestartResult::Ready;
             });
         }
         FreshStatus(session_, kWritten);

@@ -120,12 +120,12 @@ void TabDump::bReadDumpClick() {
     if (!ParseDumpHex(ui->eAdresDump->text().toStdString(), address) ||
         !ParseDumpHex(ui->eCountByteDump->text().toStdString(), count))
         return;
-    const int range = DumpRangeCheck(address, count);
-    if (range == kDumpRangeTooLong) {
+    const DumpRange range = DumpRangeCheck(address, count);
+    if (range == DumpRange::TooLong) {
         ReportFailure(session_, this, kDumpRangeText);
         return;
     }
-    if (range == kDumpRangeEmpty) {
+    if (range == DumpRange::Empty) {
         // Nothing to read (a length of 0 would ask for a self-sized record instead).
         Take(address, SelectedSpace(), {});
         OutputDump();

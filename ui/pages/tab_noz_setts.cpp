@@ -93,14 +93,14 @@ void TabNozSetts::AfterSave() {
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
     const int channels = ui->cbNumNozSets->count();
-    const int rc = session_.Exchange([&] {
+    const MeterDeriveCode rc = session_.ExchangeFor([&] {
         // A save restarts the controller, which hears nothing until it has started again.
-        if (!store.IsDemo() && !store.AwaitAnswer().Ok()) return kDeriveReadFailed;
-        return DeriveModelMeterSettings(model, store, channels);
+        if (!store.IsDemo() && !store.AwaitAnswer().Ok()) return MeterDeriveCode::ReadFailed;
+        return DeriveModelMeterSettings(model, store, channels).code;
     });
-    if (rc == kDeriveWriteFailed) ShowMessage(kDeriveWriteFailedText);
+    if (rc == MeterDeriveCode::WriteFailed) ShowMessage(kDeriveWriteFailedText);
     // The meter type of the parameter block no longer follows the channels: not a success.
-    if (rc == kDeriveReadFailed) Report(kReadFailed);
+    if (rc == MeterDeriveCode::ReadFailed) Report(kReadFailed);
 }
 
 void TabNozSetts::eImpLitEntered() {

@@ -95,12 +95,12 @@ void TabTemperatureTbl::bRecalcTblTClick() {
         }
     }
     TempTableRows rows;
-    const int rc = ComputeTempTable(values[0], values[1], values[2], rows);
-    if (rc == kTempCalcBadTemperature) {
+    const TempCalcResult rc = ComputeTempTable(values[0], values[1], values[2], rows);
+    if (rc == TempCalcResult::BadTemperature) {
         session_.Ask().Message(this, QString::fromUtf8(kTempCalcBadTemperatureText));
         return;
     }
-    if (rc != kTempCalcOk) {
+    if (rc != TempCalcResult::Ok) {
         session_.Ask().Message(this, QString::fromUtf8(kBadModel) + ui->lRn->text());
         return;
     }
