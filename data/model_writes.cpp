@@ -46,7 +46,8 @@ WriteResult WriteModelParamsSized(ControllerModel& model, RecordStore& store) {
     if (!held.wasRead) return WriteResult::NotRead;
     if (held.working.SameBlock(held.read)) return WriteResult::NoChanges;
     held.working.UpdateKsm();
-    if (!WriteParamsSized(store, held.working).Ok()) return WriteResult::WriteFailed;
+    if (!WriteParamsSized(store, held.working, store.Sizes().paramsLength).Ok())
+        return WriteResult::WriteFailed;
     held.Written();
     return WriteResult::Written;
 }

@@ -9,8 +9,8 @@
 
 namespace velmar {
 
-StoreResult WriteParamsSized(RecordStore& store, const CtrlrParams& working) {
-    int size = store.Sizes().paramsLength;
+StoreResult WriteParamsSized(RecordStore& store, const CtrlrParams& working, int paramsLength) {
+    int size = paramsLength;
     if (size <= 0 || size >= params::kAreaLength) size = working.Length();
     CtrlrParams out;
     out.SetLength(size);

@@ -7,8 +7,8 @@
 
 namespace velmar {
 
-// Writes `working` with the length of the sizes record (bytes beyond the block's own length 0,
-// the last byte its checksum).
-StoreResult WriteParamsSized(RecordStore& store, const CtrlrParams& working);
+// Writes `working` with the length the controller last reported, `paramsLength` (bytes beyond the
+// block's own length 0, the last byte its checksum); 0 or out of range takes the block's length.
+StoreResult WriteParamsSized(RecordStore& store, const CtrlrParams& working, int paramsLength);
 
 } // namespace velmar

@@ -2,6 +2,7 @@
 
 #include "data/memory_map.h"
 #include "data/meter_settings.h"
+#include "data/params_io.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/exchange_result.h"
 
@@ -16,18 +17,6 @@ bool Answers(PortSlot slot, int address) {
     uint8_t reply[4] = {};
     int number = 0;
     return PollResultOf(PollCtrlrAddress(slot, address, reply, number)) == PollResult::Answered;
-}
-
-// The block goes out with the length last received: bytes beyond the working copy are 0, the
-// last byte is the checksum of the others.
-StoreResult WriteBlock(RecordStore& store, int paramsLength, const CtrlrParams& params) {
-    int size = paramsLength;
-    if (size <= 0 || size >= params::kAreaLength) size = params.Length();
-    CtrlrParams out;
-    out.SetLength(size);
-    std::memcpy(out.data(), params.data(), static_cast<size_t>(std::min(size, params.Length())));
-    out.UpdateKsm();
-    return WriteParamsBlock(store, out);
 }
 
 } // namespace
@@ -62,7 +51,7 @@ ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const Ctr
     out.address = request.ctrlrAddress;
     RecordStore& store = request.store;
     if (params.SameBlock(shadow)) return out;
-    if (!WriteBlock(store, request.paramsLength, params).Ok()) {
+    if (!WriteParamsSized(store, params, request.paramsLength).Ok()) {
         out.result = ParamsWriteResult::WriteFailed;
         return out;
     }
