@@ -136,18 +136,17 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
 
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     const DeviceBuffer image = BuildDefaultImage(preset, topology);
-    DefaultsWriteResult result;
-    const int written =
-        WriteDefaultImage(*ctx.store, image, ctx.ctrl, ReplaceDemoFile(*ctx.store), result);
+    const DefaultsWriteResult result =
+        WriteDefaultImage(*ctx.store, image, ctx.ctrl, ReplaceDemoFile(*ctx.store));
     for (const std::string& message : result.messages) std::cerr << message << '\n';
     if (ctx.store->IsDemo()) {
-        if (written != 1) return Fail(kExitFile, "Демо-образ " + ctx.demoFile + " не записан");
+        if (!result.Written()) return Fail(kExitFile, "Демо-образ " + ctx.demoFile + " не записан");
         std::cout << "Заводские установки записаны в демо-образ " << ctx.demoFile << '\n';
         return kExitOk;
     }
     if (!result.restartSent) std::cerr << "Контроллер не ответил на команду перезапуска\n";
     if (result.addressChanged) std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
-    if (written != 1) {
+    if (!result.Written()) {
         return Fail(kExitNoAnswer, "Заводские установки записаны не полностью: ошибок записи - " +
                                        std::to_string(result.failedSteps));
     }

@@ -177,9 +177,9 @@ DemoReplacer ReplaceDemoFile(RecordStore& store) {
     auto* demoStore = dynamic_cast<DemoRecordStore*>(&store);
     if (demoStore == nullptr) return {};
     return [demoStore](const std::vector<uint8_t>& file) {
-        if (WriteFileAtomically(demoStore->Path(), file.data(), file.size()) != 0) return -1;
+        if (WriteFileAtomically(demoStore->Path(), file.data(), file.size()) != 0) return false;
         demoStore->Release();
-        return 1;
+        return true;
     };
 }
 
@@ -193,10 +193,10 @@ bool DefaultsDeviceSupported(RecordStore& store) {
     return !check.Ok() || check.Length() != 0;
 }
 
-int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
-                      const DemoReplacer& replaceDemo, DefaultsWriteResult& result,
-                      const DefaultsProgress& progress) {
-    result = DefaultsWriteResult{};
+DefaultsWriteResult WriteDefaultImage(RecordStore& store, const DeviceBuffer& image,
+                                      int& ctrlrAddress, const DemoReplacer& replaceDemo,
+                                      const DefaultsProgress& progress) {
+    DefaultsWriteResult result;
     const CtrlrParams p = image.Params();
 
     if (store.IsDemo()) {
@@ -204,13 +204,13 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
         std::vector<uint8_t> file(header.size() + image.bytes.size());
         std::copy(header.begin(), header.end(), file.data());
         std::copy(image.bytes.begin(), image.bytes.end(), file.data() + header.size());
-        if (!replaceDemo || replaceDemo(file) != 1) {
+        if (!replaceDemo || !replaceDemo(file)) {
             result.failedSteps = 1;
             result.messages.emplace_back("Ошибка записи");
-            return -1;
+            return result;
         }
         if (progress) progress(DeviceBuffer::kLength, DeviceBuffer::kLength);
-        return 1;
+        return result;
     }
 
     struct Step {
@@ -258,7 +258,7 @@ int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrA
         store.FollowAddress(ctrlrAddress);
         result.addressChanged = true;
     }
-    return result.failedSteps == 0 ? 1 : -1;
+    return result;
 }
 
 } // namespace velmar

@@ -61,12 +61,14 @@ struct DefaultsWriteResult {
     std::vector<std::string> messages; // one message per failed step, in order
     bool restartSent = false;          // live: the restart was answered
     bool addressChanged = false;       // the session now talks to side A's new address
+    // Every step written (and, for a demo image, the new file stored).
+    bool Written() const { return failedSteps == 0; }
 };
 
-using DemoReplacer = std::function<int(const std::vector<uint8_t>&)>;
+using DemoReplacer = std::function<bool(const std::vector<uint8_t>&)>;
 // For a demo image store: rewrites its file atomically and releases the image held in memory, so
-// that the next access loads the new one; 1 or -1 (the old file then stays). Empty for any other
-// store.
+// that the next access loads the new one; false when the file could not be written (the old file
+// then stays). Empty for any other store.
 DemoReplacer ReplaceDemoFile(RecordStore& store);
 
 // progress(bytesDone, bytesTotal) after each record, so a window can advance its bar.
@@ -77,10 +79,9 @@ using DefaultsProgress = std::function<void(int done, int total)>;
 // of the image, switches it to side A's - only when the parameter block (which holds the
 // addresses) was written, since otherwise the controller still answers at the old one. Demo image:
 // `replaceDemo` is given the complete new demo image file (header + image) and must store it
-// atomically, returning 1 or a failure; a failure is one failed step with the message "Ошибка
-// записи". Returns 1 when everything was written, -1 otherwise.
-int WriteDefaultImage(RecordStore& store, const DeviceBuffer& image, int& ctrlrAddress,
-                      const DemoReplacer& replaceDemo, DefaultsWriteResult& result,
-                      const DefaultsProgress& progress = {});
+// atomically; a failure is one failed step with the message "Ошибка записи".
+DefaultsWriteResult WriteDefaultImage(RecordStore& store, const DeviceBuffer& image,
+                                      int& ctrlrAddress, const DemoReplacer& replaceDemo,
+                                      const DefaultsProgress& progress = {});
 
 } // namespace velmar

@@ -102,8 +102,8 @@ WriteResult WriteModelDump(ControllerModel& model, RecordStore& store) {
     });
 }
 
-int WriteModelInitialSetup(ControllerModel& model, RecordStore& store, SetupWriteResult& result,
-                           const SetupProgress& progress) {
+SetupWriteResult WriteModelInitialSetup(ControllerModel& model, RecordStore& store,
+                                        const SetupProgress& progress) {
     ChannelSettsSet setts{};
     ChannelSettsSet settsShadow{};
     for (int n = 0; n < kChannelCount; ++n) {
@@ -111,14 +111,14 @@ int WriteModelInitialSetup(ControllerModel& model, RecordStore& store, SetupWrit
         settsShadow[static_cast<size_t>(n)] = model.Setts(n).read;
     }
     CtrlrParams shadow = model.Params().read;
-    const int rc = WriteInitialSetup(store, model.Params().working, shadow, setts, settsShadow,
-                                     result, progress);
+    const SetupWriteResult result =
+        WriteInitialSetup(store, model.Params().working, shadow, setts, settsShadow, progress);
     model.Params().read = shadow;
     for (int n = 0; n < kChannelCount; ++n) {
         model.Setts(n).read = settsShadow[static_cast<size_t>(n)];
         model.Regs(n).Forget();
     }
-    return rc;
+    return result;
 }
 
 } // namespace velmar

@@ -1,7 +1,8 @@
 // The write sequences of the window, over the controller model: each sends a working copy (or
 // what a dialog builds from it) to the controller the store reaches, and on success makes it the
 // copy as read. They take values (slot, numbers) and the model, never the window's state, and
-// they all answer with WriteResult. They run on the exchange thread while the window waits; the
+// they answer with WriteResult, but for the initial setup, whose records fail one by one
+// (SetupWriteResult). They run on the exchange thread while the window waits; the
 // window words the outcome.
 #pragma once
 
@@ -50,8 +51,7 @@ WriteResult WriteModelDump(ControllerModel& model, RecordStore& store);
 // The initial setup: the working block and the sixteen working channel settings as the dialog
 // set them up, and the register records cleared but for their fiscal totalisers
 // (setup_write.h). What was written becomes the copy as read; the registers are forgotten.
-// 1 or -1, with `result` saying what failed.
-int WriteModelInitialSetup(ControllerModel& model, RecordStore& store, SetupWriteResult& result,
-                           const SetupProgress& progress = {});
+SetupWriteResult WriteModelInitialSetup(ControllerModel& model, RecordStore& store,
+                                        const SetupProgress& progress = {});
 
 } // namespace velmar

@@ -66,10 +66,10 @@ void ApplyInitialSetup(const InitialSetupChoice& c, CtrlrParams& p, ChannelSetts
     }
 }
 
-int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& shadow,
-                      const ChannelSettsSet& setts, ChannelSettsSet& settsShadow,
-                      SetupWriteResult& result, const SetupProgress& progress) {
-    result = SetupWriteResult{};
+SetupWriteResult WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& shadow,
+                                   const ChannelSettsSet& setts, ChannelSettsSet& settsShadow,
+                                   const SetupProgress& progress) {
+    SetupWriteResult result;
     const int total = p.Length() + kChannelCount * (setts::kLength + regs::kLength);
     int done = 0;
     auto advance = [&](int n) {
@@ -117,7 +117,7 @@ int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& sha
     }
 
     if (!store.IsDemo()) RestartConfirmed(store);
-    return result.Failed() ? -1 : 1;
+    return result;
 }
 
 } // namespace velmar

@@ -43,11 +43,10 @@ using SetupProgress = std::function<void(int done, int total)>;
 // Writes the block (`shadow` follows on success), the sixteen settings records (`settsShadow`
 // follows each) and the sixteen register records: each is read, cleared except for its fiscal
 // totaliser, given the price 1000 and written back. A failed record does not stop the others.
-// A live controller is restarted at the end. Returns 1, or -1 when anything failed ("Ошибка
-// записи!").
-int WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& shadow,
-                      const ChannelSettsSet& setts, ChannelSettsSet& settsShadow,
-                      SetupWriteResult& result, const SetupProgress& progress = {});
+// A live controller is restarted at the end. What failed, if anything ("Ошибка записи!").
+SetupWriteResult WriteInitialSetup(RecordStore& store, const CtrlrParams& p, CtrlrParams& shadow,
+                                   const ChannelSettsSet& setts, ChannelSettsSet& settsShadow,
+                                   const SetupProgress& progress = {});
 
 inline constexpr const char* kSetupWriteFailedText = "Ошибка записи!";
 inline constexpr uint16_t kSetupPrice = 1000;

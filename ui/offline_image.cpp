@@ -40,12 +40,12 @@ bool ReadControllerImage(Session& session, std::vector<uint8_t>& image, QString&
     const QString text = QStringLiteral("Подождите, идет процесс чтения данных из контроллера");
     const int total = std::max(1, ImageLength(session.Store().Sizes().ToBytes().data()) - 7);
     std::string why;
-    const auto result = static_cast<ImageSaveResult>(
+    const ImageSaveResult result =
         session.LongExchange(text, total, Cancel::Allowed, [&](ExchangeProgress& p) {
             return ReadDeviceImage(
                 session.Store(), image, [&p](int done, int) { p.Step(done); }, &why,
                 [&p] { return p.Cancelled(); });
-        }));
+        });
     if (result == ImageSaveResult::Saved) return true;
     error = QString::fromStdString(why.empty() ? ImageSaveErrorText(result) : why);
     return false;

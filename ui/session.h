@@ -179,10 +179,14 @@ class Session : public QObject {
         ReportJournalRefusal();
         return result;
     }
-    template <class F> int LongExchange(const QString& what, int total, Cancel cancel, F&& work) {
+    // As Exchange, with progress and, where allowed, a cancel: answers what `work` answered (a
+    // cancelled work says so in its own result).
+    template <class F> auto LongExchange(const QString& what, int total, Cancel cancel, F&& work) {
+        std::invoke_result_t<F&, ExchangeProgress&> result{};
         NoteOperation();
-        const int result = runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
-            return static_cast<int>(work(p));
+        runner_->RunLong(what, total, cancel, [&](ExchangeProgress& p) -> int {
+            result = work(p);
+            return 1;
         });
         NoteImageFileRefusal();
         ReportJournalRefusal();

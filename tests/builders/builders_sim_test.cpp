@@ -70,11 +70,10 @@ TEST_F(BuildersOnSimulator, FactoryDefaultsRewriteTheController) {
     LiveRecordStore store(slot, ctrl);
     ASSERT_TRUE(DefaultsDeviceSupported(store));
     const DeviceBuffer image = BuildDefaultImage(DefaultPreset::Nara, DefaultTopology{});
-    DefaultsWriteResult result;
     int progressCalls = 0;
-    EXPECT_EQ(WriteDefaultImage(store, image, ctrl, ReplaceDemoFile(store), result,
-                                [&](int, int) { ++progressCalls; }),
-              1);
+    const DefaultsWriteResult result = WriteDefaultImage(store, image, ctrl, ReplaceDemoFile(store),
+                                                         [&](int, int) { ++progressCalls; });
+    EXPECT_TRUE(result.Written());
     EXPECT_EQ(result.failedSteps, 0);
     EXPECT_TRUE(result.restartSent);
     EXPECT_EQ(progressCalls, 36);
@@ -224,8 +223,7 @@ TEST(BuildersOnDemoImage, DefaultsReplaceTheDemoFileAndTheStoreReloadsIt) {
     t.sideA = 9;
     const DeviceBuffer image = BuildDefaultImage(DefaultPreset::Shelf, t);
     int ctrl = 1;
-    DefaultsWriteResult result;
-    EXPECT_EQ(WriteDefaultImage(*store, image, ctrl, ReplaceDemoFile(*store), result), 1);
+    EXPECT_TRUE(WriteDefaultImage(*store, image, ctrl, ReplaceDemoFile(*store)).Written());
     EXPECT_EQ(ctrl, 1); // the demo image has no line address to follow
 
     const std::vector<uint8_t> file = test::ReadBytes(path);
@@ -246,8 +244,10 @@ TEST(BuildersOnDemoImage, DefaultsReplaceTheDemoFileAndTheStoreReloadsIt) {
     // A demo file that cannot be replaced reports the failure and keeps the old file.
     const std::string missingDir = dir.File("gone/demo_trk.bin");
     DemoRecordStore broken(missingDir);
-    EXPECT_EQ(WriteDefaultImage(broken, image, ctrl, ReplaceDemoFile(broken), result), -1);
-    EXPECT_EQ(result.messages, std::vector<std::string>{"Ошибка записи"});
+    const DefaultsWriteResult refused =
+        WriteDefaultImage(broken, image, ctrl, ReplaceDemoFile(broken));
+    EXPECT_FALSE(refused.Written());
+    EXPECT_EQ(refused.messages, std::vector<std::string>{"Ошибка записи"});
 }
 
 } // namespace

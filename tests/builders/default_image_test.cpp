@@ -132,15 +132,14 @@ TEST(DefaultImage, LiveWriteOrderFailuresAndAddress) {
     int ctrl = 7;
     int lastDone = 0;
     int calls = 0;
-    DefaultsWriteResult result;
-    EXPECT_EQ(WriteDefaultImage(store, image, ctrl, {}, result,
-                                [&](int done, int total) {
-                                    EXPECT_EQ(total, 1618);
-                                    EXPECT_GT(done, lastDone);
-                                    lastDone = done;
-                                    ++calls;
-                                }),
-              -1);
+    DefaultsWriteResult result =
+        WriteDefaultImage(store, image, ctrl, {}, [&](int done, int total) {
+            EXPECT_EQ(total, 1618);
+            EXPECT_GT(done, lastDone);
+            lastDone = done;
+            ++calls;
+        });
+    EXPECT_FALSE(result.Written());
     EXPECT_EQ(calls, 36);
     EXPECT_EQ(lastDone, 1618);
     ASSERT_EQ(store.writes.size(), 36u);
@@ -165,7 +164,8 @@ TEST(DefaultImage, LiveWriteOrderFailuresAndAddress) {
 
     int ctrl2 = 2;
     store.failWrite.clear();
-    EXPECT_EQ(WriteDefaultImage(store, image, ctrl2, {}, result), 1);
+    result = WriteDefaultImage(store, image, ctrl2, {});
+    EXPECT_TRUE(result.Written());
     EXPECT_EQ(ctrl2, 2);
     EXPECT_FALSE(result.addressChanged);
 
@@ -173,7 +173,8 @@ TEST(DefaultImage, LiveWriteOrderFailuresAndAddress) {
     // and so does the session.
     int ctrl3 = 7;
     store.failWrite.insert(addr::kParams);
-    EXPECT_EQ(WriteDefaultImage(store, image, ctrl3, {}, result), -1);
+    result = WriteDefaultImage(store, image, ctrl3, {});
+    EXPECT_FALSE(result.Written());
     EXPECT_EQ(result.messages, std::vector<std::string>{"Ошибка записи параметров контроллера"});
     EXPECT_EQ(ctrl3, 7);
     EXPECT_FALSE(result.addressChanged);
@@ -184,15 +185,10 @@ TEST(DefaultImage, DemoReplacesTheImageFile) {
     const DeviceBuffer image = BuildDefaultImage(DefaultPreset::Nara, DefaultTopology{});
     std::vector<uint8_t> file;
     int ctrl = 1;
-    DefaultsWriteResult result;
-    EXPECT_EQ(WriteDefaultImage(
-                  store, image, ctrl,
-                  [&](const std::vector<uint8_t>& bytes) {
-                      file = bytes;
-                      return 1;
-                  },
-                  result),
-              1);
+    EXPECT_TRUE(WriteDefaultImage(store, image, ctrl, [&](const std::vector<uint8_t>& bytes) {
+                    file = bytes;
+                    return true;
+                }).Written());
     ASSERT_EQ(file.size(), 1625u);
     const uint8_t header[] = {58, 4, 2, 19, 0, 69, 12};
     EXPECT_EQ(0, std::memcmp(file.data(), header, 7));
@@ -200,9 +196,9 @@ TEST(DefaultImage, DemoReplacesTheImageFile) {
     EXPECT_TRUE(store.writes.empty());
     EXPECT_EQ(store.restarts, 0);
 
-    EXPECT_EQ(WriteDefaultImage(
-                  store, image, ctrl, [](const std::vector<uint8_t>&) { return -1; }, result),
-              -1);
+    const DefaultsWriteResult result =
+        WriteDefaultImage(store, image, ctrl, [](const std::vector<uint8_t>&) { return false; });
+    EXPECT_FALSE(result.Written());
     ASSERT_EQ(result.messages.size(), 1u);
     EXPECT_EQ(result.messages[0], "Ошибка записи");
 }

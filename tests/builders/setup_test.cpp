@@ -190,14 +190,13 @@ TEST(SetupWrite, RegistersKeepTheirFiscalTotaliserAndFailuresDoNotStop) {
     ChannelSettsSet setts{};
     for (auto& s : setts) s.SetImpLit(200);
     ChannelSettsSet settsShadow{};
-    SetupWriteResult result;
     int last = 0;
-    EXPECT_EQ(WriteInitialSetup(store, p, shadow, setts, settsShadow, result,
-                                [&](int done, int total) {
-                                    EXPECT_EQ(total, 58 + 16 * 19 + 16 * 69);
-                                    last = done;
-                                }),
-              -1);
+    const SetupWriteResult result =
+        WriteInitialSetup(store, p, shadow, setts, settsShadow, [&](int done, int total) {
+            EXPECT_EQ(total, 58 + 16 * 19 + 16 * 69);
+            last = done;
+        });
+    EXPECT_TRUE(result.Failed());
     EXPECT_FALSE(result.paramsFailed);
     EXPECT_EQ(result.settsFailed, 1);
     EXPECT_EQ(result.regsFailed, 1);
@@ -230,8 +229,7 @@ TEST(SetupWrite, DemoWritesTheImageEntryWithoutRestart) {
     CtrlrParams shadow;
     ChannelSettsSet setts{};
     ChannelSettsSet settsShadow{};
-    SetupWriteResult result;
-    EXPECT_EQ(WriteInitialSetup(store, p, shadow, setts, settsShadow, result), 1);
+    EXPECT_FALSE(WriteInitialSetup(store, p, shadow, setts, settsShadow).Failed());
     EXPECT_EQ(store.writes.front(), addr::kParamsLength);
     EXPECT_EQ(store.restarts, 0);
 }

@@ -323,20 +323,18 @@ void TformDefSet::bSaveParam_DSClick() {
     if (!store.IsDemo()) bar->show();
     ui_->bSaveParam_DS->setEnabled(false);
     int address = session_.Address();
-    DefaultsWriteResult result;
-    const int rc = session_.LongExchange(
+    const DefaultsWriteResult result = session_.LongExchange(
         QStringLiteral("Запись заводских установок"), DeviceBuffer::kLength, Cancel::NotAllowed,
         [&](ExchangeProgress& progress) {
-            return WriteDefaultImage(
-                store, image, address, replaceDemo, result, [&](int done, int) {
-                    progress.Step(done);
-                    // The bar moves on the window thread.
-                    QMetaObject::invokeMethod(
-                        bar, [bar, done] { bar->setValue(done); }, Qt::QueuedConnection);
-                });
+            return WriteDefaultImage(store, image, address, replaceDemo, [&](int done, int) {
+                progress.Step(done);
+                // The bar moves on the window thread.
+                QMetaObject::invokeMethod(
+                    bar, [bar, done] { bar->setValue(done); }, Qt::QueuedConnection);
+            });
         });
     ui_->bSaveParam_DS->setEnabled(true);
-    if (store.IsDemo() && rc != 1) {
+    if (store.IsDemo() && !result.Written()) {
         session_.Ask().Message(this, QString::fromUtf8(kWriteFailedDemo));
         return;
     }

@@ -250,11 +250,10 @@ void TfGlobalSetts::bSaveParamGlobalClick() {
     ApplyInitialSetup(choice, Work(), setts);
     for (int n = 0; n < kChannelCount; ++n) model.Setts(n).working = setts[static_cast<size_t>(n)];
     RecordStore& store = session_.Store();
-    SetupWriteResult result;
-    session_.LongExchange(
+    const SetupWriteResult result = session_.LongExchange(
         QStringLiteral("Запись первичной настройки"), total, Cancel::NotAllowed,
         [&](ExchangeProgress& progress) {
-            return WriteModelInitialSetup(model, store, result, [&](int done, int) {
+            return WriteModelInitialSetup(model, store, [&](int done, int) {
                 progress.Step(done);
                 QMetaObject::invokeMethod(
                     bar, [bar, done] { bar->setValue(done); }, Qt::QueuedConnection);

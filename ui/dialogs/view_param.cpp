@@ -74,12 +74,12 @@ void TformViewParam::FormShow() {
                                   if (progress.Cancelled()) {
                                       for (int j = i; j < kReportRecordCount; ++j)
                                           unread.push_back(j);
-                                      return kExchangeCancelled;
+                                      return false;
                                   }
                                   if (!ReadReportRecord(store, buffer, i)) unread.push_back(i);
                                   progress.Step(i + 1);
                               }
-                              return 1;
+                              return true;
                           });
     ShowText();
 }

@@ -5,13 +5,15 @@
 //
 //   const int n = session.Exchange([&] { return session.Store().Read(addr, len, buf); });
 //
-// Long reads report progress and may be cancelled between transactions:
+// Long reads report progress and may be cancelled between transactions; the work's own result
+// says how it ended:
 //
-//   const int rc = session.LongExchange("Чтение образа", total, Cancel::Allowed,
-//                                       [&](ExchangeProgress& p) {
-//                                           for (...) { if (p.Cancelled()) return kCancelled; ...
-//                                                       p.Step(done); }
-//                                           return 1; });
+//   const ReadResult read = session.LongExchange("Чтение образа", total, Cancel::Allowed,
+//                                                [&](ExchangeProgress& p) {
+//                                                    for (...) { if (p.Cancelled())
+//                                                                    return ReadResult::Cancelled;
+//                                                                ... p.Step(done); }
+//                                                    return ReadResult::Read; });
 #pragma once
 
 #include <QString>
@@ -20,9 +22,6 @@
 #include <type_traits>
 
 namespace velmar::ui {
-
-// Result a long exchange returns when the engineer cancelled it.
-inline constexpr int kExchangeCancelled = -100;
 
 enum class Cancel { NotAllowed, Allowed };
 

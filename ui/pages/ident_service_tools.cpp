@@ -88,14 +88,14 @@ void IdentServiceTools::bLoadFiskClick() {
         return;
     }
     std::vector<std::string> lines;
-    const auto rc = static_cast<FiscalListResult>(
+    const FiscalListResult rc =
         session_.LongExchange(QStringLiteral("Чтение фискальных сумматоров"), kChannelCount,
                               Cancel::Allowed, [&](ExchangeProgress& p) {
                                   return ReadFiscalLines(session_.Store(), lines, [&p](int done) {
                                       p.Step(done);
                                       return !p.Cancelled();
                                   });
-                              }));
+                              });
     if (rc == FiscalListResult::Cancelled) {
         session_.SetStatus(QStringLiteral("Чтение фискальных сумматоров прервано"));
         return;

@@ -37,9 +37,9 @@ ImageTransfer::ImageTransfer(Session& session, QProgressBar& progrImage, QLabel&
 
 // The label and the bar come up, then `transfer` runs as a long exchange of the session, moving
 // the bar. The runner's own panel shows only where it offers "Прервать" (`cancelText`): the bar
-// of the main tab already shows how far the transfer is. Returns what `transfer` returns.
-int ImageTransfer::RunShowingProgress(const QString& text, int total, const QString& cancelText,
-                                      const std::function<int(ExchangeProgress&)>& transfer) {
+// of the main tab already shows how far the transfer is. `transfer` keeps its own result.
+void ImageTransfer::RunShowingProgress(const QString& text, int total, const QString& cancelText,
+                                       const std::function<void(ExchangeProgress&)>& transfer) {
     lImageStat_.setText(text);
     lImageStat_.show();
     progrImage_.setRange(0, total);
@@ -48,10 +48,13 @@ int ImageTransfer::RunShowingProgress(const QString& text, int total, const QStr
     const QMetaObject::Connection moving =
         connect(&session_, &Session::exchangeProgressed, &progrImage_,
                 [this](int done) { progrImage_.setValue(std::min(done, progrImage_.maximum())); });
-    const int result = session_.LongExchange(
-        cancelText, total, cancelText.isEmpty() ? Cancel::NotAllowed : Cancel::Allowed, transfer);
+    session_.LongExchange(cancelText, total,
+                          cancelText.isEmpty() ? Cancel::NotAllowed : Cancel::Allowed,
+                          [&](ExchangeProgress& p) {
+                              transfer(p);
+                              return true;
+                          });
     disconnect(moving);
-    return result;
 }
 
 // The boxes and file dialogs belong to the main window: centred on it and kept in front of it.
@@ -93,13 +96,14 @@ bool ImageTransfer::SaveImage(QString& message) {
     std::string error;
     const std::string file = path.toStdString();
     const QString text = QStringLiteral("Подождите, идет процесс чтения данных из контроллера");
-    const auto result = static_cast<ImageSaveResult>(RunShowingProgress(
-        text, std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7), text,
-        [&](ExchangeProgress& p) {
-            return static_cast<int>(SaveDeviceImage(
-                session_.Store(), file, [&p](int done, int) { p.Step(done); }, &error,
-                [&p] { return p.Cancelled(); }));
-        }));
+    ImageSaveResult result = ImageSaveResult::ReadFailed;
+    RunShowingProgress(text,
+                       std::max(1, ImageLength(session_.Store().Sizes().ToBytes().data()) - 7),
+                       text, [&](ExchangeProgress& p) {
+                           result = SaveDeviceImage(
+                               session_.Store(), file, [&p](int done, int) { p.Step(done); },
+                               &error, [&p] { return p.Cancelled(); });
+                       });
     if (result == ImageSaveResult::Saved) return true;
     message = QString::fromStdString(ImageSaveErrorText(result));
     if (!error.empty()) message += QStringLiteral("\n") + QString::fromStdString(error);
@@ -155,12 +159,13 @@ bool ImageTransfer::LoadImage(QString& message) {
     const int address = session_.Address();
     SizesRecord* sizes = &session_.Store().Sizes();
     ImageWriteReport report;
-    const auto result = static_cast<ImageWriteResult>(RunShowingProgress(
+    ImageWriteResult result = ImageWriteResult::NotWritten;
+    RunShowingProgress(
         QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
         ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
-            return static_cast<int>(WriteImageToController(
-                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report));
-        }));
+            result = WriteImageToController(
+                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report);
+        });
     // Entered before the model forgets the copies read: they are the old values.
     const SessionResult journaled = session_.JournalImageLoad(image, report, *sizes);
     // Whatever got written, the records the window read before are no longer what the

@@ -29,8 +29,8 @@ class ImageTransfer : public QObject {
     // show (empty for a silent end), shown once input is delivered again.
     bool SaveImage(QString& message);
     bool LoadImage(QString& message);
-    int RunShowingProgress(const QString& text, int total, const QString& cancelText,
-                           const std::function<int(ExchangeProgress&)>& transfer);
+    void RunShowingProgress(const QString& text, int total, const QString& cancelText,
+                            const std::function<void(ExchangeProgress&)>& transfer);
     void HideProgress();
     QWidget* Window() const;
 

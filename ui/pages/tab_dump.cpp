@@ -146,24 +146,20 @@ void TabDump::bReadDumpClick() {
     const int total = static_cast<int>(count);
     ControllerModel& model = session_.Model();
     RecordStore& store = session_.Store();
-    ReadResult read = ReadResult::ReadFailed;
-    const int rc = session_.LongExchange(
+    const ReadResult read = session_.LongExchange(
         QStringLiteral("Чтение памяти"), total, Cancel::Allowed, [&](ExchangeProgress& p) {
             // One transaction at a time, so that a cancel takes effect between them.
             const ReadProgress progress{[&] { return p.Cancelled(); },
                                         [&](int done) { p.Step(done); }};
-            read = ReadModelDump(model, store, address, total, space, progress);
-            return read == ReadResult::Cancelled ? kExchangeCancelled
-                   : read == ReadResult::Read    ? total
-                                                 : -1;
+            return ReadModelDump(model, store, address, total, space, progress);
         });
     const QString name = QString::fromLatin1(SpaceName(space));
-    if (rc == kExchangeCancelled) {
+    if (read == ReadResult::Cancelled) {
         ui->bWriteDump->setEnabled(false);
         session_.SetStatus(QStringLiteral("Чтение(%1) прервано").arg(name));
         return;
     }
-    if (rc <= 0) {
+    if (read != ReadResult::Read) {
         ui->bWriteDump->setEnabled(false);
         session_.SetStatus(QStringLiteral("Ошибка чтения %1").arg(name));
         return;
@@ -185,15 +181,12 @@ void TabDump::bWriteDumpClick() {
     RecordStore& store = session_.Store();
     const MemoryBlock& block = model.Dump().working;
     const QString name = QString::fromLatin1(SpaceName(block.space));
-    WriteResult result = WriteResult::NotRead;
-    session_.LongExchange(QStringLiteral("Запись памяти"), static_cast<int>(block.bytes.size()),
-                          Cancel::NotAllowed, [&](ExchangeProgress&) {
-                              result = WriteModelDump(model, store);
-                              return 1;
-                          });
-    const int rc = result == WriteResult::Written ? 1 : -1;
-    session_.SetStatus(rc == 1 ? QStringLiteral("Запись(%1) прошла успешно.").arg(name)
-                               : QStringLiteral("Ошибка записи %1").arg(name));
+    const WriteResult result = session_.LongExchange(
+        QStringLiteral("Запись памяти"), static_cast<int>(block.bytes.size()), Cancel::NotAllowed,
+        [&](ExchangeProgress&) { return WriteModelDump(model, store); });
+    session_.SetStatus(result == WriteResult::Written
+                           ? QStringLiteral("Запись(%1) прошла успешно.").arg(name)
+                           : QStringLiteral("Ошибка записи %1").arg(name));
 }
 
 // ---- The grid ---------------------------------------------------------------------------------
