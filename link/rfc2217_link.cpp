@@ -30,9 +30,9 @@ int Receive(TcpLink& tcp, Rfc2217Link& link) {
     return err;
 }
 
-// Waits until `done` holds, the connection fails or kRfc2217AnswerMs pass.
-template <class Done> int AwaitAnswer(TcpLink& tcp, Rfc2217Link& link, Done done) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kRfc2217AnswerMs);
+// Waits until `done` holds, the connection fails or `waitMs` pass.
+template <class Done> int AwaitAnswer(TcpLink& tcp, Rfc2217Link& link, int waitMs, Done done) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         if (const int err = Receive(tcp, link); err != 0) return err;
         if (done()) return 0;
@@ -50,8 +50,8 @@ int StartRfc2217(TcpLink& tcp, Rfc2217Link& link) {
     std::vector<uint8_t> out;
     StartTelnetComPort(link.telnet, out);
     if (const int err = Send(tcp, out); err != 0) return err;
-    const int err =
-        AwaitAnswer(tcp, link, [&link] { return link.telnet.comPort != ComPortState::Offered; });
+    const int err = AwaitAnswer(tcp, link, kRfc2217ConnectMs,
+                                [&link] { return link.telnet.comPort != ComPortState::Offered; });
     if (err != 0) return err;
     if (link.telnet.comPort == ComPortState::Refused) return kRfc2217Refused;
     out.clear();
@@ -65,7 +65,8 @@ int ConfigureRfc2217(TcpLink& tcp, Rfc2217Link& link, uint32_t baud, uint8_t dat
     std::vector<uint8_t> out;
     RequestLineSettings(link.telnet, baud, dataBits, parity, stopBits, out);
     if (const int err = Send(tcp, out); err != 0) return err;
-    const int err = AwaitAnswer(tcp, link, [&link] { return LineSettingsAnswered(link.telnet); });
+    const int err = AwaitAnswer(tcp, link, kRfc2217AnswerMs,
+                                [&link] { return LineSettingsAnswered(link.telnet); });
     if (err != 0) return err;
     return LineSettingsDiffer(link.telnet) ? kRfc2217LineRefused : 0;
 }

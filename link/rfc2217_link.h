@@ -13,9 +13,14 @@
 namespace velmar {
 
 inline constexpr int kRfc2217Refused = -3;     // the gateway will not let us set the line
-inline constexpr int kRfc2217NoAnswer = -4;    // nothing came back within kRfc2217AnswerMs
+inline constexpr int kRfc2217NoAnswer = -4;    // nothing came back within the wait
 inline constexpr int kRfc2217LineRefused = -5; // it answered with another speed or format
-inline constexpr int kRfc2217AnswerMs = 2000;  // the longest wait for an answer
+// The longest wait for the gateway to take up COM-PORT-OPTION on a new connection. A gateway
+// still letting its previous client go may accept the next one seconds later (pyserial's client
+// waits 3 s); a raw gateway never answers and is named after this wait.
+inline constexpr int kRfc2217ConnectMs = 5000;
+// The longest wait for the answers to the line settings, once the gateway took the option.
+inline constexpr int kRfc2217AnswerMs = 2000;
 
 // The conversation on one connection; StartRfc2217 begins it afresh on each new connection.
 struct Rfc2217Link {
@@ -23,10 +28,11 @@ struct Rfc2217Link {
     std::vector<uint8_t> pending; // data that came while an answer was awaited
 };
 
-// Begins the conversation on the connected `tcp` and waits (bounded) until the gateway takes
-// COM-PORT-OPTION; then asks for no flow control and DTR and RTS low, without waiting for them.
+// Begins the conversation on the connected `tcp` and waits (kRfc2217ConnectMs) until the gateway
+// takes COM-PORT-OPTION; then asks for no flow control and DTR and RTS low, without waiting for
+// them.
 int StartRfc2217(TcpLink& tcp, Rfc2217Link& link);
-// Sets speed and format and waits (bounded) until the gateway reports them in effect.
+// Sets speed and format and waits (kRfc2217AnswerMs) until the gateway reports them in effect.
 int ConfigureRfc2217(TcpLink& tcp, Rfc2217Link& link, uint32_t baud, uint8_t dataBits, char parity,
                      uint8_t stopBits);
 int WriteRfc2217(TcpLink& tcp, Rfc2217Link& link, const uint8_t* bytes, size_t count);

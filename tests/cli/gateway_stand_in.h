@@ -3,7 +3,8 @@
 // its client and a gateway on 127.0.0.1 (the simulated line's TcpBridge), but can greet every new
 // connection with stale bytes, and can go down (connection closed, new ones refused) when the
 // client polls a given controller number, for a while or for good. It can also hold back what the
-// line sends for a latency that sweeps between two values, with jitter, as a slow relay does.
+// line sends for a latency that sweeps between two values, with jitter, as a slow relay does, and
+// take its time to accept each connection, as one still letting the previous client go does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <deque>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -31,6 +33,7 @@ class GatewayStandIn {
     int latencySweepMs = 0;
     int sweepPeriodMs = 1000;
     int jitterMs = 0;
+    int acceptDelayMs = 0; // a connection waits this long before it is accepted
 
     explicit GatewayStandIn(uint16_t target) : target_(target) {}
     ~GatewayStandIn() { Stop(); }
@@ -101,6 +104,7 @@ class GatewayStandIn {
     }
     void Run() {
         Clock::time_point reopenAt{};
+        std::optional<Clock::time_point> acceptAt;
         bool down = false;
         while (running_) {
             if (down && outageMs >= 0 && Clock::now() >= reopenAt) {
@@ -109,7 +113,13 @@ class GatewayStandIn {
             }
             pollfd fds[3] = {{listen_, POLLIN, 0}, {client_, POLLIN, 0}, {upstream_, POLLIN, 0}};
             ::poll(fds, 3, held_.empty() ? 10 : 1);
-            if (listen_ >= 0 && (fds[0].revents & POLLIN) && client_ < 0) {
+            if (listen_ < 0) acceptAt.reset(); // gone down before it was accepted
+            if (listen_ >= 0 && (fds[0].revents & POLLIN) && client_ < 0 && !acceptAt)
+                acceptAt = Clock::now() + std::chrono::milliseconds(acceptDelayMs);
+            if (acceptAt && Clock::now() < *acceptAt) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (acceptAt) {
+                acceptAt.reset();
                 client_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
                 upstream_ = Connect(target_);
                 ++connections_;

@@ -117,6 +117,38 @@ TEST_F(LineSearchTest, BackupFindsTheSlowControllerAndMissesNoneLater) {
     EXPECT_TRUE(reported) << last.dump();
 }
 
+// At 4800 baud the poll frame and its reply take some 17 ms of the line: a controller that
+// answers late within the address poll's wait is heard only by a poll that waits for the line
+// time on top of the wait.
+constexpr uint32_t kSlowLineBaud = 4800; // the speed Run talks at
+constexpr int kLateAtSlowLine = 112;     // ms: within the poll's 120 ms, not within 120 - 17
+
+class SlowLineSearchTest : public CliBusTest {
+  protected:
+    SlowLineSearchTest() : CliBusTest(Options()) {}
+    static sim::Options Options() {
+        sim::Options o = Controllers({1, 5});
+        o.emulateBaud = kSlowLineBaud;
+        return o;
+    }
+};
+
+TEST_F(SlowLineSearchTest, ALateControllerIsFoundAtTheSlowestSpeed) {
+    {
+        auto lock = sim.Lock();
+        sim.Find(5)->turnaroundMs = kLateAtSlowLine;
+    }
+    for (const bool thorough : {true, false}) {
+        std::vector<std::string> args = {"--json"}; // Run talks at 4800
+        if (thorough) args.emplace_back("--thorough");
+        args.insert(args.end(), {"scan", "1", "8"});
+        const auto r = Run(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Parse(r.out).value("found", std::vector<int>{}), (std::vector<int>{1, 2, 5, 6}))
+            << r.out << (thorough ? " thorough" : "");
+    }
+}
+
 using ReserveBackupTest = CliBusTest;
 
 TEST_F(ReserveBackupTest, BackupRangeLeavesTheReserveAddressOut) {

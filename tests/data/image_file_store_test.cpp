@@ -171,6 +171,44 @@ TEST(ImageFileStore, AWriteOverAFileChangedSinceItWasReadIsRefused) {
     }
 }
 
+// The store's own writes leave the file it knows: any number of saves in a row succeed, by
+// record or whole, and each lands in the file; another program's change between two of them is
+// still refused and kept.
+TEST(ImageFileStore, SavesInARowEachSucceedAndAChangeBetweenThemIsStillRefused) {
+    TempDir dir;
+    const std::string path = dir.File("trk.img");
+    const std::vector<uint8_t> original = SavedImage();
+    WriteBytes(path, original);
+    ImageFileStore store(path);
+    ASSERT_EQ(store.Load(), ImageLoadResult::Loaded);
+    const auto paramsAt = FindImageSpan(original.data(), RecordKind::Params, 0);
+    ASSERT_TRUE(paramsAt.has_value());
+
+    std::vector<uint8_t> expected = original;
+    const auto writeParams = [&](uint8_t fill) {
+        const std::vector<uint8_t> edit(len::kParams, fill);
+        std::fill_n(expected.begin() + paramsAt->offset, len::kParams, fill);
+        return store.Write(addr::kParams, len::kParams, edit.data()).Ok();
+    };
+    constexpr uint8_t kFills[] = {0x11, 0x22, 0x33};
+    for (const uint8_t fill : kFills) {
+        EXPECT_TRUE(writeParams(fill)) << int(fill) << ": " << store.LastError();
+        EXPECT_EQ(ReadBytes(path), expected) << int(fill);
+    }
+    expected = original;
+    EXPECT_TRUE(store.Replace(original)) << store.LastError();
+    EXPECT_TRUE(writeParams(0x44)) << store.LastError();
+    EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_FALSE(store.TakeStaleRefusal());
+
+    std::vector<uint8_t> other = expected;
+    other[image::kHeaderLength + params::kAdrTrk_1.offset] ^= 0x0F; // another program's edit
+    WriteBytes(path, other);
+    EXPECT_FALSE(writeParams(0x55));
+    EXPECT_TRUE(store.TakeStaleRefusal());
+    EXPECT_EQ(ReadBytes(path), other);
+}
+
 // A symbolic link is not opened: every write replaces the file whole, which would turn the link
 // into a regular file and leave its target as it was. The reason names the target.
 TEST(ImageFileStore, ASymbolicLinkIsRefusedWithItsTarget) {

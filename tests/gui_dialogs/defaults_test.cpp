@@ -3,6 +3,7 @@
 #include "dialogs_fixture.h"
 #include "ui/dialogs/def_set.h"
 #include "ui/fields/field_grid.h"
+#include "ui/fields/warning_texts.h"
 
 #include <QPlainTextEdit>
 
@@ -139,6 +140,29 @@ TEST_F(DefaultsTest, DemoWriteReplacesTheImageFile) {
     uint8_t block[256] = {};
     ASSERT_GT(session->Store().Read(addr::kParamsLength, -1, block).Length(), 0);
     EXPECT_EQ(block[4], 3);
+}
+
+// Over a saved image file (--image) the main tab's button is off, and the dialog refuses on its
+// own as well, with the reason: the file is one controller's backup, kept byte for byte.
+TEST_F(DefaultsTest, RefusesOverAnImageFileAndLeavesItByteForByte) {
+    const QString path = dir.filePath(QStringLiteral("backup.bin"));
+    ASSERT_EQ(sim::Controller::MakeDefault(1)->SaveImageFile(path.toStdString()), 0);
+    const auto bytes = [&path] {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    const QByteArray before = bytes();
+    NewSession();
+    const ui::SessionResult opened = session->OpenImage(path.toStdString());
+    ASSERT_TRUE(opened.Ok()) << opened.text.toStdString();
+    session->SetAddress(1);
+    auto& d = OpenDefaults();
+    ASSERT_TRUE(WriteButton(d)->isEnabled());
+    Click(WriteButton(d));
+    EXPECT_EQ(prompts->messages, QStringList({U(ui::kDefaultsNotForImageFile)}));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(bytes(), before);
 }
 
 } // namespace

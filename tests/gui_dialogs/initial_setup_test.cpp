@@ -1,6 +1,7 @@
 // The initial setup dialog: loading with its repairs, the address lists and numeric bounds, the
 // write of the whole configuration with the fiscal totalisers kept, and a write that fails part
 // way.
+#include "data/ctrlr_params.h"
 #include "dialogs_fixture.h"
 #include "ui/dialogs/global_setts.h"
 
@@ -113,6 +114,42 @@ TEST_F(InitialSetupTest, FieldBoundsAndMarksThatSurviveReopening) {
     EXPECT_TRUE(ui::IsMarked(Get<QLineEdit>(d, "eNozzleWaitGlobal")));
     EXPECT_EQ(d.InvalidFieldCount(), 1);
     EXPECT_FALSE(WriteButton(d)->isEnabled());
+}
+
+// A scaled field holds whole units of its scale: an entry is shown as the value it stores when
+// the field is left, that value reaches the controller, and on opening again the field shows what
+// the controller holds.
+TEST_F(InitialSetupTest, ScaledFieldsShowTheValueTheyStore) {
+    struct Case {
+        const char* field;
+        Field stored;
+        const char* typed;
+        const char* shown;
+        uint8_t written;
+        uint8_t heldLater; // put into the controller before the dialog opens again
+        const char* shownLater;
+    };
+    const Case cases[] = {
+        {"eSlowLoadGlobal", params::kSlowLoad, "250", "200", 2, 7, "700"},
+        {"eSlowStartGlobal", params::kSlowStart, "1399", "1300", 13, 4, "400"},
+        {"eNozzleFatGlobal", params::kNozzleFat, "57", "50", 5, 9, "90"},
+    };
+    StartBus();
+    auto& d = OpenSetup();
+    for (const Case& c : cases) {
+        auto* edit = Get<QLineEdit>(d, c.field);
+        TypeInto(edit, QString::fromLatin1(c.typed));
+        EXPECT_EQ(edit->text(), QString::fromLatin1(c.shown)) << c.field;
+    }
+    Click(WriteButton(d));
+    ASSERT_FALSE(d.isVisible()) << Get<QLabel>(d, "lErrorWriteGlobal")->text().toStdString();
+    for (const Case& c : cases) {
+        EXPECT_EQ(SimParam(c.stored.offset), c.written) << c.field;
+        SetSimParams({{c.stored.offset, c.heldLater}});
+    }
+    Open(d);
+    for (const Case& c : cases)
+        EXPECT_EQ(Get<QLineEdit>(d, c.field)->text(), QString::fromLatin1(c.shownLater)) << c.field;
 }
 
 TEST_F(InitialSetupTest, WriteRewritesEverythingAndKeepsTheFiscalTotalisers) {

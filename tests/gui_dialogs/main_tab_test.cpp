@@ -45,17 +45,32 @@ TEST_F(SetupButtonsTest, ButtonsOpenTheirDialogs) {
 }
 
 // With --service the initial setup stays reachable after identification; its write asks for a
-// new identification, which the window runs when the dialog closes.
+// new identification, which the window runs when the dialog closes. The controller gives another
+// identification text from the moment its write is done: the window shows that text only when
+// it asked the controller again after the write.
 TEST_F(SetupButtonsTest, ServiceKeepsTheInitialSetupAndItsWriteReidentifies) {
+    constexpr const char* kIdentAfterWrite = "Velmar-K2 v3.15\r\nSerial 000777\r\n";
     StartWithDialogs(true);
     QTest::mouseClick(Find("bCallIdent"), Qt::LeftButton);
     ASSERT_TRUE(Find("bGlobalSet")->isVisible());
-    prompts->onDialog = [](QDialog& d) {
+    ASSERT_NE(IdentLines().first(), QStringLiteral("Velmar-K2 v3.15"));
+    uint64_t framesAtWrite = 0;
+    int restartsAtWrite = 0;
+    prompts->onDialog = [&](QDialog& d) {
         QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("bSaveParamGlobal")),
                           Qt::LeftButton);
+        auto lock = sim->Lock();
+        sim->Find(1)->identText = kIdentAfterWrite;
+        restartsAtWrite = sim->Find(1)->restarts;
+        framesAtWrite = sim->FramesSeen();
     };
     QTest::mouseClick(Find("bGlobalSet"), Qt::LeftButton);
+    EXPECT_EQ(restartsAtWrite, 1) << "the setup was written and the controller restarted";
     EXPECT_FALSE(session->AnyReidentRequested());
+    EXPECT_GT(sim->FramesSeen(), framesAtWrite);
+    EXPECT_EQ(IdentLines().mid(0, 2),
+              QStringList({QStringLiteral("Velmar-K2 v3.15"), QStringLiteral("Serial 000777")}));
+    EXPECT_TRUE(session->Identified());
     EXPECT_EQ(Text("lIdentState"), U("Идентификатор считан"));
 }
 

@@ -23,15 +23,32 @@ using namespace telnet;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-enum class Answer { Echo, KeepsItsSpeed, SettingsUnanswered, RefusesTheOption };
+enum class Answer {
+    Echo,
+    KeepsItsSpeed,
+    KeepsItsDataSize,
+    KeepsItsParity,
+    KeepsItsStopSize,
+    SettingsUnanswered,
+    RefusesTheOption,
+};
 
-constexpr uint32_t kGatewayOwnBaud = 4800;
+// The line the gateway keeps when it will not take the one asked for: 4800 7E2.
+constexpr uint8_t kGatewayOwnBaud[4] = {0, 0, 0x12, 0xC0};
+constexpr uint8_t kGatewayOwnDataSize = 7;
+constexpr uint8_t kGatewayOwnParity = 3; // even
+constexpr uint8_t kGatewayOwnStopSize = 2;
+// A gateway still letting its previous client go accepts the next one this late; pyserial's own
+// client waits 3 s for the negotiation.
+constexpr auto kSlowAccept = std::chrono::milliseconds(3000);
 
 // Takes one connection; answers the offer of COM-PORT-OPTION and the line settings as told,
 // keeps the data it received (undoubled) and every command.
 class ScriptedGateway {
   public:
-    explicit ScriptedGateway(Answer answer) : answer_(answer) {
+    explicit ScriptedGateway(Answer answer,
+                             std::chrono::milliseconds acceptDelay = std::chrono::milliseconds(0))
+        : answer_(answer), acceptDelay_(acceptDelay) {
         listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Run(); });
     }
@@ -57,11 +74,15 @@ class ScriptedGateway {
   private:
     void Run() {
         int client = -1;
+        const auto acceptFrom = Clock::now() + acceptDelay_;
         while (running_) {
             pollfd p{client >= 0 ? client : listen_, POLLIN, 0};
             ::poll(&p, 1, 5);
             if (client < 0) {
-                if (p.revents & POLLIN) client = ::accept4(listen_, nullptr, nullptr, 0);
+                if (Clock::now() < acceptFrom)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                else if (p.revents & POLLIN)
+                    client = ::accept4(listen_, nullptr, nullptr, 0);
                 continue;
             }
             uint8_t buf[512];
@@ -102,8 +123,15 @@ class ScriptedGateway {
     void AnswerSetting(Bytes command) {
         if (command.size() < 3 || command[1] < kSetBaudRate || command[1] > kSetStopSize) return;
         if (answer_ == Answer::SettingsUnanswered) return;
-        if (answer_ == Answer::KeepsItsSpeed && command[1] == kSetBaudRate)
-            command = {kComPortOption, kSetBaudRate, 0, 0, 0x12, 0xC0};
+        const auto keeps = [&](Answer a, uint8_t setting, Bytes own) {
+            if (answer_ != a || command[1] != setting) return;
+            command = {kComPortOption, setting};
+            command.insert(command.end(), own.begin(), own.end());
+        };
+        keeps(Answer::KeepsItsSpeed, kSetBaudRate, Bytes(kGatewayOwnBaud, kGatewayOwnBaud + 4));
+        keeps(Answer::KeepsItsDataSize, kSetDataSize, {kGatewayOwnDataSize});
+        keeps(Answer::KeepsItsParity, kSetParity, {kGatewayOwnParity});
+        keeps(Answer::KeepsItsStopSize, kSetStopSize, {kGatewayOwnStopSize});
         command[1] = static_cast<uint8_t>(command[1] + kServerOffset);
         outgoing_.insert(outgoing_.end(), {kIac, kSb});
         outgoing_.insert(outgoing_.end(), command.begin(), command.end());
@@ -111,6 +139,7 @@ class ScriptedGateway {
     }
 
     Answer answer_;
+    std::chrono::milliseconds acceptDelay_;
     int listen_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> running_{true};
@@ -122,33 +151,47 @@ class ScriptedGateway {
 
 class Rfc2217PortTest : public PortLayerTest {};
 
+// The tool asks for 9600 8N1; a gateway that keeps any part of its own line (speed, data bits,
+// parity or stop bits) is refused, since the controller would not understand a frame sent in it.
 TEST_F(Rfc2217PortTest, EachKindOfGatewayAnswerGivesItsResultInBoundedTime) {
+    using std::chrono::milliseconds;
+    constexpr milliseconds kAtOnce(0);
     struct Case {
         Answer answer;
+        milliseconds acceptDelay;
         int open;
         int configure;
-        std::chrono::milliseconds atLeast, atMost; // opening and configuring together
+        milliseconds atLeast, atMost; // opening and configuring together
     };
-    using std::chrono::milliseconds;
     const std::vector<Case> cases = {
-        {Answer::Echo, kPortOk, kPortOk, milliseconds(0), milliseconds(1000)},
-        {Answer::KeepsItsSpeed, kPortOk, kPortGatewayLineRefused, milliseconds(0),
+        {Answer::Echo, kAtOnce, kPortOk, kPortOk, milliseconds(0), milliseconds(1000)},
+        {Answer::KeepsItsSpeed, kAtOnce, kPortOk, kPortGatewayLineRefused, milliseconds(0),
+         milliseconds(1000)},
+        {Answer::KeepsItsDataSize, kAtOnce, kPortOk, kPortGatewayLineRefused, milliseconds(0),
+         milliseconds(1000)},
+        {Answer::KeepsItsParity, kAtOnce, kPortOk, kPortGatewayLineRefused, milliseconds(0),
+         milliseconds(1000)},
+        {Answer::KeepsItsStopSize, kAtOnce, kPortOk, kPortGatewayLineRefused, milliseconds(0),
          milliseconds(1000)},
         // The modem-line requests are never answered either, yet opening does not wait.
-        {Answer::SettingsUnanswered, kPortOk, kPortGatewayNoAnswer, milliseconds(1900),
+        {Answer::SettingsUnanswered, kAtOnce, kPortOk, kPortGatewayNoAnswer, milliseconds(1900),
          milliseconds(3000)},
-        {Answer::RefusesTheOption, kPortGatewayRefused, kPortNoSlot, milliseconds(0),
+        {Answer::RefusesTheOption, kAtOnce, kPortGatewayRefused, kPortNoSlot, milliseconds(0),
          milliseconds(1000)},
+        // A gateway slow to take the connection is waited for as long as pyserial waits.
+        {Answer::Echo, kSlowAccept, kPortOk, kPortOk, kSlowAccept,
+         kSlowAccept + milliseconds(1000)},
     };
     for (const Case& c : cases) {
-        ScriptedGateway gateway(c.answer);
+        ScriptedGateway gateway(c.answer, c.acceptDelay);
         PortSlot slot = 0;
         const auto start = Clock::now();
-        EXPECT_EQ(OpenPort(slot, gateway.Name().c_str()), c.open);
-        EXPECT_EQ(ConfigurePort(slot, 9600, 8, 'N', 1), c.configure);
+        const int what = static_cast<int>(c.answer);
+        EXPECT_EQ(OpenPort(slot, gateway.Name().c_str()), c.open) << what;
+        EXPECT_EQ(ConfigurePort(slot, 9600, 8, 'N', 1), c.configure) << what;
         const auto took = Clock::now() - start;
-        EXPECT_GE(took, c.atLeast) << static_cast<int>(c.answer);
-        EXPECT_LE(took, c.atMost) << static_cast<int>(c.answer);
+        EXPECT_GE(took, c.atLeast) << what;
+        EXPECT_LE(took, c.atMost) << what;
         if (slot != 0) {
             EXPECT_EQ(GetPortKind(slot), PortKind::Rfc2217Gateway);
         }

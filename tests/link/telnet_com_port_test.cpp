@@ -167,6 +167,27 @@ TEST(TelnetComPortTest, LineSettingsAreSentAndTheirAnswersChecked) {
     EXPECT_FALSE(LineSettingsDiffer(state));
 }
 
+// Each setting the server reports in effect counts: speed, data bits, parity and stop bits alike.
+TEST(TelnetComPortTest, AnyLineSettingKeptByTheServerDiffers) {
+    const Bytes asked[] = {{0, 0, 0x25, 0x80}, {8}, {1}, {1}}; // 9600 8N1
+    const Bytes kept[] = {{0, 0, 0x12, 0xC0}, {7}, {3}, {2}};  // 4800 7E2
+    for (uint8_t differing = kSetBaudRate; differing <= kSetStopSize; ++differing) {
+        TelnetComPort state;
+        Bytes out;
+        RequestLineSettings(state, 9600, 8, 'N', 1, out);
+        for (uint8_t command = kSetBaudRate; command <= kSetStopSize; ++command) {
+            Bytes answer = {kIac, kSb, kComPortOption,
+                            static_cast<uint8_t>(kServerOffset + command)};
+            const Bytes& value = (command == differing ? kept : asked)[command - kSetBaudRate];
+            answer.insert(answer.end(), value.begin(), value.end());
+            answer.insert(answer.end(), {kIac, kSe});
+            Decode(state, answer);
+        }
+        EXPECT_TRUE(LineSettingsAnswered(state)) << int(differing);
+        EXPECT_TRUE(LineSettingsDiffer(state)) << int(differing);
+    }
+}
+
 TEST(TelnetComPortTest, FormatCodes) {
     const std::vector<std::pair<char, uint8_t>> parities = {{'N', 1}, {'O', 2}, {'E', 3}, {'M', 4},
                                                             {'S', 5}, {'Z', 5}, {'X', 0}};
