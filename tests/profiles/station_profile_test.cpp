@@ -6,6 +6,7 @@
 #include "data/journal.h"
 #include "data/make_block.h"
 #include "data/memory_map.h"
+#include "data/profile.h"
 
 #include <algorithm>
 #include <map>
@@ -265,6 +266,60 @@ TEST_F(StationProfileTest, CheckFindsAControllerChangedBehindTheToolsBack) {
     const CliOutcome saved = Run({"--json", "check", kProfileFile, Path("station")});
     EXPECT_EQ(saved.exitCode, kExitCodeChanges) << saved.err;
     EXPECT_EQ(deviating(Parse(saved.out)), expected);
+}
+
+TEST_F(StationProfileTest, NewNumberAndSpeedAreFollowedThroughTheRestart) {
+    constexpr int kRenumbered = kLastTarget;
+    constexpr int kNewNumber = 20;
+    constexpr int kFirstFaster = kChangedBehind;
+    constexpr int kLastFaster = kLastTarget - 1;
+    constexpr uint32_t kNewBaud = 9600;
+    std::string sizes = std::string(kProfileSizesKey) + " =";
+    {
+        auto lock = sim.Lock();
+        const std::vector<uint8_t> image = sim.Find(kSource)->ImageBytes();
+        for (int byte : kProfileSizeBytes) sizes += " " + std::to_string(image[byte]);
+    }
+    auto write = [&](const std::string& name, const std::string& field) {
+        std::FILE* f = std::fopen(Path(name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs((sizes + "\n[Параметры контроллера]\n" + field + "\n").c_str(), f);
+        std::fclose(f);
+    };
+    write("number.prf", "AdrTrk_1 = " + std::to_string(kNewNumber));
+    write("speed.prf", "SpeedTrk = " + std::to_string(kNewBaud));
+
+    const CliOutcome numbered = Run({"apply", "number.prf", std::to_string(kRenumbered)});
+    EXPECT_EQ(numbered.exitCode, 0) << numbered.err << numbered.out;
+    // Two controllers, one after the other at the new speed: the port goes back to the line's
+    // speed for the second.
+    const CliOutcome faster =
+        Run({"apply", "speed.prf", std::to_string(kFirstFaster), std::to_string(kLastFaster)});
+    EXPECT_EQ(faster.exitCode, 0) << faster.err << faster.out;
+    auto lock = sim.Lock();
+    ASSERT_EQ(sim.Find(kRenumbered), nullptr);
+    ASSERT_NE(sim.Find(kNewNumber), nullptr);
+    for (int n = kFirstFaster; n <= kLastFaster; ++n)
+        EXPECT_EQ(sim.Find(n)->LineBaud(), kNewBaud) << n;
+    EXPECT_EQ(sim.Find(kFailing)->LineBaud(), sim::kDefaultLineBaud);
+}
+
+TEST_F(StationProfileTest, ProfileFromASavedImageIsTheSameAsFromTheController) {
+    MakeProfile();
+    {
+        auto lock = sim.Lock();
+        ASSERT_EQ(sim.Find(kSource)->SaveImageFile(Path("source.bin")), 0);
+    }
+    const CliOutcome made =
+        Run({"profile", "make", "from-image.prf", "--from-image", Path("source.bin"), "--records",
+             "Params,MakeBlock", "--metrological", kConfirm, "--name", kProfileName});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_EQ(SlurpFile(Path("from-image.prf")), SlurpFile(Path(kProfileFile)));
+    // Without the confirmation no profile is written.
+    const CliOutcome unconfirmed =
+        Run({"profile", "make", "unconfirmed.prf", "--from-image", Path("source.bin")});
+    EXPECT_EQ(unconfirmed.exitCode, kExitCodeFile) << unconfirmed.err;
+    EXPECT_EQ(::access(Path("unconfirmed.prf").c_str(), F_OK), -1);
 }
 
 TEST_F(StationProfileTest, RefusedProfileWritesNothing) {
