@@ -133,7 +133,11 @@ class ApplyRun {
         : ctx_(ctx), profile_(profile), args_(args) {}
 
     int Run(int first, int last) {
-        if (!Preview(first, last)) return Finish(kExitNoAnswer);
+        const bool read = Preview(first, last);
+        // The preview comes first, whole: the engineer sees every change before the first write.
+        if (!ctx_.json)
+            for (const Target& t : targets_) PrintPreview(t);
+        if (!read) return Finish(kExitNoAnswer);
         if (ProfileSetsNumbers(profile_)) {
             if (const std::string why = DuplicateNumbers(ctx_, targets_); !why.empty()) {
                 Finish(kExitUsage);
@@ -205,6 +209,7 @@ class ApplyRun {
             }
             if (t.state != State::WouldChange) continue;
             code = One(t);
+            if (!ctx_.json) PrintResult(t);
         }
         std::string ignored;
         WriteManifest(run_.path, manifest_, ignored);
@@ -255,7 +260,7 @@ class ApplyRun {
         if (!Backup(t)) return kExitFile;
         char ident[kIdentTextSize] = {};
         JournalContext context{CurrentJournalOrigin("velmar-cli"),
-                               "velmar-cli apply: профиль «" + profile_.name + "»",
+                               "velmar-cli apply, профиль " + profile_.name,
                                ctx_.portName,
                                t.number,
                                {}};
@@ -358,7 +363,12 @@ class ApplyRun {
             }
             if (!t.rollback.empty()) item["rollback"] = t.rollback;
             list.push_back(std::move(item));
-            if (!ctx_.json) Print(t);
+        }
+        // Once anything was written, where every controller stands.
+        if (!ctx_.json && !run_.name.empty()) {
+            std::cout << "Итог:\n";
+            for (const Target& t : targets_)
+                std::cout << "  Трк №" << t.number << ": " << StateText(t.state) << '\n';
         }
         if (ctx_.json) {
             Json doc = {{"profile", profile_.name}, {"dryRun", args_.dryRun}};
@@ -370,15 +380,23 @@ class ApplyRun {
         return code;
     }
 
-    void Print(const Target& t) const {
+    void PrintPreview(const Target& t) const {
         std::cout << "Трк №" << t.number << ": " << StateText(t.state);
-        if (t.state == State::WouldChange || t.state == State::Verified)
-            std::cout << ", полей: " << t.read.changes.size();
-        if (!t.backup.empty()) std::cout << " (копия " << t.backup << ")";
+        if (t.state == State::WouldChange) std::cout << ", полей: " << t.read.changes.size();
         if (!t.detail.empty()) std::cout << ": " << t.detail;
         std::cout << '\n';
         for (const ProfileDeviation& d : t.read.changes)
             std::cout << "    " << DeviationLine(d) << '\n';
+        std::cout.flush();
+    }
+
+    // As each controller is done, so that a long run shows its progress.
+    void PrintResult(const Target& t) const {
+        std::cout << "Трк №" << t.number << ": " << StateText(t.state);
+        if (t.state == State::Verified) std::cout << ", полей: " << t.read.changes.size();
+        if (!t.backup.empty()) std::cout << " (копия " << t.backup << ")";
+        if (!t.detail.empty()) std::cout << ": " << t.detail;
+        std::cout << '\n';
         if (t.state == State::Failed && t.holdsKnown) {
             std::cout << "  сейчас отличается от профиля полей: " << t.holds.size() << '\n';
             for (const ProfileDeviation& d : t.holds)
