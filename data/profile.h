@@ -100,8 +100,6 @@ std::string ProfileText(const Profile& profile);
 // Whether `field` ("AdrTrk_1", "FCount[3]") of `kind` makes a controller itself: its number and
 // speed on the line, its totalisers, prices and counts. Taken into a profile only when named.
 bool IsIdentityField(RecordKind kind, const std::string& field);
-// "Params", "ChannelSetts": the journal's names of the kinds a profile can hold; null for others.
-bool ProfileKindWritable(RecordKind kind);
 // The section title of a record: RecordTitle without the channel's hose.
 std::string ProfileRecordTitle(RecordKind kind, int index);
 

@@ -312,11 +312,6 @@ bool IsIdentityField(RecordKind kind, const std::string& field) {
     }
 }
 
-bool ProfileKindWritable(RecordKind kind) {
-    return std::any_of(std::begin(kWritableKinds), std::end(kWritableKinds),
-                       [&](const WritableKind& w) { return w.kind == kind; });
-}
-
 std::string ProfileRecordTitle(RecordKind kind, int index) {
     return RecordTitle(kind, index, 0, 0);
 }

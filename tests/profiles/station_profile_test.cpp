@@ -2,6 +2,7 @@
 // with velmar-cli: the preview, the writes, the backups, the journal, a controller that fails
 // half-way with its rollback, and the compliance check.
 #include "cli/cli_bus_fixture.h"
+#include "data/channel_setts.h"
 #include "data/ctrlr_params.h"
 #include "data/journal.h"
 #include "data/make_block.h"
@@ -322,6 +323,39 @@ TEST_F(StationProfileTest, ProfileFromASavedImageIsTheSameAsFromTheController) {
     EXPECT_EQ(::access(Path("unconfirmed.prf").c_str(), F_OK), -1);
 }
 
+TEST_F(StationProfileTest, ChannelSettingsGoInThroughTheChannelWrites) {
+    constexpr int kChannel = 1;             // the second channel in use
+    constexpr uint16_t kStoredFactor = 512; // 256 pulses per litre
+    const int at = addr::kChannelSettsBase + kChannel * 0x100 + setts::kImpLit.offset;
+    {
+        auto lock = sim.Lock();
+        auto& memory = sim.Find(kSource)->Space(0);
+        ASSERT_NE(GetLE(&memory[static_cast<size_t>(at)], setts::kImpLit.width), kStoredFactor);
+        SetLE(&memory[static_cast<size_t>(at)], setts::kImpLit.width, kStoredFactor);
+    }
+    const CliOutcome unconfirmed = Run({"-a", std::to_string(kSource), "profile", "make",
+                                        "channels.prf", "--records", "ChannelSetts"});
+    EXPECT_EQ(unconfirmed.exitCode, kExitCodeFile) << unconfirmed.err;
+    const CliOutcome made = Run({"-a", std::to_string(kSource), "profile", "make", "channels.prf",
+                                 "--fields", "ImpLit", "--metrological", "ImpLit"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const CliOutcome applied = Run({"--json", "apply", "channels.prf", std::to_string(kFirstTarget),
+                                    std::to_string(kAlreadySet), "--metrological", "ImpLit",
+                                    "--backup-dir", Path("backups")});
+    ASSERT_EQ(applied.exitCode, 0) << applied.err;
+    const json doc = Parse(applied.out);
+    for (const json& c : doc["controllers"]) {
+        ASSERT_EQ(c["changes"].size(), 1U) << c.dump();
+        EXPECT_EQ(c["changes"][0]["field"], "ImpLit");
+        EXPECT_EQ(c["changes"][0]["new"], "256");
+    }
+    auto lock = sim.Lock();
+    for (int n = kFirstTarget; n <= kAlreadySet; ++n)
+        EXPECT_EQ(GetLE(&sim.Find(n)->Space(0)[static_cast<size_t>(at)], setts::kImpLit.width),
+                  kStoredFactor)
+            << n;
+}
+
 TEST_F(StationProfileTest, RefusedProfileWritesNothing) {
     MakeProfile();
     const auto before = Images();
@@ -331,16 +365,28 @@ TEST_F(StationProfileTest, RefusedProfileWritesNothing) {
     EXPECT_NE(unconfirmed.err.find(std::string(kProfileFile) + ":"), std::string::npos)
         << unconfirmed.err;
     // One number for every controller of the line.
-    std::string text = SlurpFile(Path(kProfileFile));
-    text += "[Параметры контроллера]\nAdrTrk_1 = 20\n";
-    std::FILE* f = std::fopen(Path("numbered.prf").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-    const CliOutcome numbered = Run({"apply", "numbered.prf", std::to_string(kFirstTarget),
-                                     std::to_string(kLastTarget), "--metrological", kConfirm});
-    EXPECT_EQ(numbered.exitCode, kExitCodeUsage) << numbered.err;
-    EXPECT_NE(numbered.err.find("номер 20"), std::string::npos) << numbered.err;
+    const std::string text = SlurpFile(Path(kProfileFile));
+    auto numbered = [&](const std::string& name, int number) {
+        std::FILE* f = std::fopen(Path(name).c_str(), "w");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr) return;
+        std::fputs(
+            (text + "[Параметры контроллера]\nAdrTrk_1 = " + std::to_string(number) + "\n").c_str(),
+            f);
+        std::fclose(f);
+    };
+    constexpr int kFreeNumber = 20;
+    numbered("numbered.prf", kFreeNumber);
+    const CliOutcome same = Run({"apply", "numbered.prf", std::to_string(kFirstTarget),
+                                 std::to_string(kLastTarget), "--metrological", kConfirm});
+    EXPECT_EQ(same.exitCode, kExitCodeUsage) << same.err;
+    EXPECT_NE(same.err.find("номер " + std::to_string(kFreeNumber)), std::string::npos) << same.err;
+    // Nor one target the number another controller of the line answers at.
+    numbered("taken.prf", kSource);
+    const CliOutcome taken = Run({"apply", "taken.prf", std::to_string(kLastTarget),
+                                  std::to_string(kLastTarget), "--metrological", kConfirm});
+    EXPECT_EQ(taken.exitCode, kExitCodeUsage) << taken.err;
+    EXPECT_NE(taken.err.find("занят"), std::string::npos) << taken.err;
     EXPECT_EQ(Images(), before);
 }
 
