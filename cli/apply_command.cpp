@@ -137,6 +137,11 @@ class ApplyRun {
         // The preview comes first, whole: the engineer sees every change before the first write.
         if (!ctx_.json)
             for (const Target& t : targets_) PrintPreview(t);
+        if (!refusal_.empty()) {
+            // A profile for another family is the file's fault, not the controller's.
+            Finish(kExitFile);
+            return Fail(kExitFile, refusal_);
+        }
         if (!read) return Finish(kExitNoAnswer);
         if (ProfileSetsNumbers(profile_)) {
             if (const std::string why = DuplicateNumbers(ctx_, targets_); !why.empty()) {
@@ -168,6 +173,7 @@ class ApplyRun {
                                           refusal)) {
                 t.state = State::Failed;
                 t.detail = "профиль не подходит: " + refusal.text;
+                refusal_ = "Профиль не принят: " + ProfileErrorText(refusal);
             } else {
                 t.state = t.read.changes.empty() ? State::Complies : State::WouldChange;
             }
@@ -413,6 +419,7 @@ class ApplyRun {
     const Profile& profile_;
     const ProfileArgs& args_;
     std::vector<Target> targets_;
+    std::string refusal_; // why the profile does not fit a controller's record sizes
     RunFolder run_;
     BackupManifest manifest_;
 };

@@ -381,6 +381,24 @@ TEST_F(StationProfileTest, RefusedProfileWritesNothing) {
                                  std::to_string(kLastTarget), "--metrological", kConfirm});
     EXPECT_EQ(same.exitCode, kExitCodeUsage) << same.err;
     EXPECT_NE(same.err.find("номер " + std::to_string(kFreeNumber)), std::string::npos) << same.err;
+    // Nor a profile of another controller family (other record sizes).
+    {
+        std::string other = text;
+        const size_t sizes = other.find("\n" + std::string(kProfileSizesKey) + " =");
+        ASSERT_NE(sizes, std::string::npos);
+        const size_t value = other.find("= ", sizes) + 2;
+        other.replace(value, other.find(' ', value) - value,
+                      std::to_string(params::kUsualLength + 2));
+        std::FILE* f = std::fopen(Path("other.prf").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(other.c_str(), f);
+        std::fclose(f);
+        const CliOutcome family = Run({"apply", "other.prf", std::to_string(kFirstTarget),
+                                       std::to_string(kLastTarget), "--metrological", kConfirm});
+        EXPECT_EQ(family.exitCode, kExitCodeFile) << family.err;
+        EXPECT_NE(family.err.find("other.prf"), std::string::npos) << family.err;
+        EXPECT_NE(family.err.find("другое семейство"), std::string::npos) << family.err;
+    }
     // Nor one target the number another controller of the line answers at.
     numbered("taken.prf", kSource);
     const CliOutcome taken = Run({"apply", "taken.prf", std::to_string(kLastTarget),
