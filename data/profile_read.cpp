@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 
 namespace velmar {
@@ -90,7 +91,9 @@ class Parser {
     bool Run(const std::string& text) {
         profile_ = Profile{};
         profile_.name = Stem(file_);
-        std::istringstream in(text);
+        // An editor may put a byte order mark in front of the first line.
+        constexpr std::string_view kBom = "\xEF\xBB\xBF";
+        std::istringstream in(text.rfind(kBom, 0) == 0 ? text.substr(kBom.size()) : text);
         std::string raw;
         while (std::getline(in, raw)) {
             ++line_;

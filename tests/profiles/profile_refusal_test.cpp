@@ -162,7 +162,9 @@ TEST(ProfileRefusal, EachReasonNamesFileLineAndField) {
 }
 
 TEST(ProfileRefusal, ConfirmedAndValidFieldsAreTaken) {
+    // As an editor may save it: a byte order mark, and a line ending in CR LF.
     const std::string text =
+        "\xEF\xBB\xBF# с меткой порядка байтов\r\n" +
         OneField(kParamsSection,
                  "Тип датчика (MeterType) = " + std::string(kMeterTypeTexts[1]) +
                      "\nОжидание импульсов, с (MetTOut) = 255\nTemp_heat_low = -5") +
