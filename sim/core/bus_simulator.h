@@ -117,6 +117,10 @@ class Controller {
     // How long it takes between the end of a request and the start of its reply. Real
     // controllers differ; any value up to the address poll's wait (120 ms) is within the rules.
     int turnaroundMs = 0;
+    // This controller alone refuses (with Faults::writeStatus) a write covering this memory
+    // address that would change what it holds there (-1: none), as a controller whose record is
+    // sealed: it fails in the middle of a station-wide write, yet takes its own bytes back.
+    int sealedAddress = -1;
 
     // Live values behind the write-only registers of space 2.
     uint8_t displayMode = 0; // last byte written at 0x25 (display board mode)
