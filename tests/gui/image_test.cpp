@@ -1,4 +1,5 @@
 // Saving the controller's image to a file and writing it back through the main-tab buttons.
+#include "data/journal.h"
 #include "data/memory_map.h"
 #include "gui_fixture.h"
 
@@ -64,6 +65,17 @@ TEST_F(GuiTest, ImageSaveAndLoadRoundTripThroughTheButtons) {
         auto lock = sim->Lock();
         EXPECT_EQ(sim->Find(1)->ImageBytes(), original);
         EXPECT_GE(sim->Find(1)->restarts, 1);
+    }
+    // Each record of the load was entered and answered; the two changed ones from the copies the
+    // save had read, so their old values are known.
+    std::string error;
+    const auto journal = Journal::OpenExisting(session->Options().journalPath, error);
+    ASSERT_NE(journal, nullptr) << error;
+    const auto entries = journal->List({}, error);
+    ASSERT_EQ(entries.size(), 2u);
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(e.outcome, kOutcomeWritten);
+        EXPECT_NE(e.oldValue, "?");
     }
     // The load asks for identification again at once.
     EXPECT_FALSE(session->AnyReidentRequested());
