@@ -37,7 +37,6 @@ StoreResult JournalStore::Read(int address, int length, uint8_t* dst, uint8_t sp
 }
 
 bool JournalStore::BeforeWrite(int address, int length, const uint8_t* data, uint8_t space) {
-    error_.clear();
     current_ = {};
     tracking_ = false;
     if (path_.empty() || inner_.IsDemo() || !IsJournaledWrite(address, space) || length <= 0)
@@ -45,7 +44,7 @@ bool JournalStore::BeforeWrite(int address, int length, const uint8_t* data, uin
     std::string why;
     if (journal_ == nullptr) journal_ = Journal::Open(path_, why);
     if (journal_ == nullptr) {
-        error_ = why;
+        if (error_.empty()) error_ = why;
         return false;
     }
     current_.ctrlr = context_.ctrlr;
@@ -62,7 +61,7 @@ bool JournalStore::BeforeWrite(int address, int length, const uint8_t* data, uin
         context_, address, space, current_.oldBytes.empty() ? nullptr : current_.oldBytes.data(),
         length, data, length, Sizes(), kOutcomeUnknown);
     if (!journal_->AppendPending(entries, current_, why)) {
-        error_ = why;
+        if (error_.empty()) error_ = why;
         current_ = {};
         return false;
     }

@@ -29,8 +29,8 @@ class JournalStore : public RecordStore, public WriteRecorder {
 
     JournalContext& Context() { return context_; }
     RecordStore& Inner() { return inner_; }
-    // Why the journal refused the last write, which then never started (empty when the journal
-    // took it).
+    // Why the journal refused a write, which then never started (the first refusal since
+    // ClearError; empty when the journal took every write).
     const std::string& LastError() const { return error_; }
     void ClearError() { error_.clear(); }
     // Set when a write was made but its outcome could not be entered: the journal shows it as

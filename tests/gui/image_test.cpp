@@ -66,17 +66,21 @@ TEST_F(GuiTest, ImageSaveAndLoadRoundTripThroughTheButtons) {
         EXPECT_EQ(sim->Find(1)->ImageBytes(), original);
         EXPECT_GE(sim->Find(1)->restarts, 1);
     }
-    // Each record of the load was entered and answered; the two changed ones from the copies the
-    // save had read, so their old values are known.
+    // Each record of the load was entered before it was sent and answered after (the load
+    // identifies first, so the copies read before are not taken for old values).
     std::string error;
     const auto journal = Journal::OpenExisting(session->Options().journalPath, error);
     ASSERT_NE(journal, nullptr) << error;
     const auto entries = journal->List({}, error);
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_FALSE(entries.empty());
+    bool setts0 = false, regs1 = false;
     for (const JournalEntry& e : entries) {
         EXPECT_EQ(e.outcome, kOutcomeWritten);
-        EXPECT_NE(e.oldValue, "?");
+        setts0 = setts0 || (e.recordKind == "ChannelSetts" && e.recordIndex == 0);
+        regs1 = regs1 || (e.recordKind == "ChannelRegs" && e.recordIndex == 1);
     }
+    EXPECT_TRUE(setts0);
+    EXPECT_TRUE(regs1);
     // The load asks for identification again at once.
     EXPECT_FALSE(session->AnyReidentRequested());
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №1"));

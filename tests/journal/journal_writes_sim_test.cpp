@@ -4,6 +4,7 @@
 // written behave as they must.
 #include "../data/data_test_support.h"
 #include "data/channel_io.h"
+#include "data/default_image.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
 #include "data/journal_store.h"
@@ -284,6 +285,22 @@ TEST_F(JournaledWrites, AJournalThatCannotBeWrittenKeepsTheWriteFromStarting) {
     ControllerModel now;
     ASSERT_EQ(ReadModelParams(now, line), ReadResult::Read);
     EXPECT_EQ(now.Params().read.SlowStart(), before.SlowStart());
+}
+
+// The journal adds no exchange of its own: the factory defaults, whose records were never read,
+// send the same frames through it as without it, and every record is entered as written.
+TEST_F(JournaledWrites, TheFactoryDefaultsSendNoFrameMoreThroughTheJournal) {
+    const DeviceBuffer image = BuildDefaultImage(DefaultPreset::Shelf, DefaultTopology{});
+    int ctrlr = 1;
+    uint64_t frames = bus->FramesSeen();
+    ASSERT_TRUE(WriteDefaultImage(line, image, ctrlr, {}).Written());
+    const uint64_t plainFrames = bus->FramesSeen() - frames;
+    frames = bus->FramesSeen();
+    ASSERT_TRUE(WriteDefaultImage(store, image, ctrlr, {}).Written());
+    EXPECT_EQ(bus->FramesSeen() - frames, plainFrames);
+    const auto entries = Entries();
+    ASSERT_FALSE(entries.empty());
+    for (const JournalEntry& e : entries) EXPECT_EQ(e.outcome, kOutcomeWritten) << e.caption;
 }
 
 TEST_F(JournaledWrites, AnImageLoadEntersEachRecordBeforeItAndStopsWhereItsWriteFailed) {
