@@ -64,7 +64,8 @@ void PrintHelp() {
                  "только показывает\n  изменения, --rollback возвращает копию контроллера, "
                  "на котором запись не удалась.\n";
     std::cout << "\nКоды завершения: 0 успех, 1 нет ответа или отказ, 2 неверный вызов, "
-                 "3 ошибка файла.\n";
+                 "3 ошибка файла,\n4 записано, но журнал изменений неполон (исход записи в нем "
+                 "неизвестен).\n";
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -330,6 +331,10 @@ int Run(Context& ctx, int argc, char** argv) {
         ctx.store = std::move(store);
         exitCode = command->run(ctx, commandArgs);
         PrintRereadNotes(ctx);
+        if (!ctx.journal->Incomplete().empty()) {
+            std::cerr << "Внимание. " << ctx.journal->Incomplete() << '\n';
+            if (exitCode == kExitOk) exitCode = kExitJournalIncomplete;
+        }
     }
     ctx.journal = nullptr;
     ctx.store.reset();
@@ -373,7 +378,7 @@ int CheckJournal(Context& ctx) {
 
 std::string WithJournalReason(const Context& ctx, const std::string& text) {
     if (ctx.journal == nullptr || ctx.journal->LastError().empty()) return text;
-    return text + ": " + ctx.journal->LastError();
+    return text + ": " + kJournalRefusal + ctx.journal->LastError();
 }
 
 } // namespace velmar::cli

@@ -18,19 +18,42 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 constexpr char kFieldSeparator = '\x1f';
 
-constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS entries("
-                                "id INTEGER PRIMARY KEY, time TEXT NOT NULL, user TEXT, host TEXT,"
-                                " program TEXT, operation TEXT, port TEXT, ctrlr INTEGER,"
-                                " ident TEXT, record_kind TEXT, record_index INTEGER, record TEXT,"
-                                " field TEXT, caption TEXT, old_value TEXT, new_value TEXT,"
-                                " outcome TEXT, origin TEXT, prev_hash TEXT, hash TEXT NOT NULL,"
-                                " content_key TEXT);"
-                                "CREATE INDEX IF NOT EXISTS entries_time ON entries(time);"
-                                "CREATE INDEX IF NOT EXISTS entries_key ON entries(content_key);";
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS entries("
+    "id INTEGER PRIMARY KEY, time TEXT NOT NULL, user TEXT, host TEXT,"
+    " program TEXT, operation TEXT, port TEXT, ctrlr INTEGER,"
+    " ident TEXT, record_kind TEXT, record_index INTEGER, record TEXT,"
+    " field TEXT, caption TEXT, old_value TEXT, new_value TEXT,"
+    " outcome TEXT, origin TEXT, prev_hash TEXT, hash TEXT NOT NULL,"
+    " content_key TEXT);"
+    "CREATE INDEX IF NOT EXISTS entries_time ON entries(time);"
+    "CREATE INDEX IF NOT EXISTS entries_key ON entries(content_key);"
+    // A journal of an older version gains these two on its first
+    // open; its entries carry their outcome in the entry itself.
+    "CREATE TABLE IF NOT EXISTS writes("
+    "first_entry INTEGER PRIMARY KEY, last_entry INTEGER NOT NULL,"
+    " ctrlr INTEGER, port TEXT, ident TEXT, space INTEGER,"
+    " address INTEGER, new_bytes BLOB, old_bytes BLOB);"
+    "CREATE INDEX IF NOT EXISTS writes_place ON writes(ctrlr, space,"
+    " address);"
+    "CREATE TABLE IF NOT EXISTS outcomes("
+    "id INTEGER PRIMARY KEY, first_entry INTEGER NOT NULL,"
+    " last_entry INTEGER NOT NULL, time TEXT, outcome TEXT,"
+    " source TEXT, prev_hash TEXT, hash TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS outcomes_write ON outcomes(first_entry);";
 
 constexpr const char* kColumns =
     "id, time, user, host, program, operation, port, ctrlr, ident, record_kind, record_index,"
     " record, field, caption, old_value, new_value, outcome, origin, prev_hash, hash";
+// As kColumns, with the outcome of the entry's write as last entered (the entry's own outcome
+// for entries that belong to no entered write: those of older journals and imports).
+constexpr const char* kListColumns =
+    "id, time, user, host, program, operation, port, ctrlr, ident, record_kind, record_index,"
+    " record, field, caption, old_value, new_value,"
+    " coalesce((SELECT o.outcome FROM outcomes o WHERE o.first_entry ="
+    " (SELECT max(w.first_entry) FROM writes w WHERE w.first_entry <= entries.id)"
+    " AND o.last_entry >= entries.id ORDER BY o.id DESC LIMIT 1), outcome),"
+    " origin, prev_hash, hash";
 
 std::string SqlError(sqlite3* db, const std::string& what) {
     return what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "нет памяти");
@@ -49,6 +72,14 @@ class Statement {
         sqlite3_bind_text(stmt_, i, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
     void Bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+    void Bind(int i, const std::vector<uint8_t>& bytes) {
+        sqlite3_bind_blob(stmt_, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    }
+    std::vector<uint8_t> Blob(int i) const {
+        const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, i));
+        return b != nullptr ? std::vector<uint8_t>(b, b + sqlite3_column_bytes(stmt_, i))
+                            : std::vector<uint8_t>();
+    }
     std::string Text(int i) const {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
         return t != nullptr ? std::string(t, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)))
@@ -146,6 +177,47 @@ bool AppendAll(sqlite3* db, std::vector<JournalEntry>& entries, std::string& err
         return false;
     }
     return true;
+}
+
+// The outcome chain: each row covers its write's entries, the hash of the write's last entry
+// (an outcome cannot be moved to another write) and the previous outcome row's hash.
+std::string OutcomeHash(int64_t first, int64_t last, const std::string& entryHash,
+                        const std::string& time, const std::string& outcome,
+                        const std::string& source, const std::string& prevHash) {
+    std::string content;
+    for (const std::string& t : {std::to_string(first), std::to_string(last), entryHash, time,
+                                 outcome, source, prevHash}) {
+        content += t;
+        content += kFieldSeparator;
+    }
+    return Sha256Hex(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+}
+
+std::string EntryHashOf(sqlite3* db, int64_t id) {
+    Statement s(db, "SELECT hash FROM entries WHERE id = ?1");
+    s.Bind(1, id);
+    if (s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW) return s.Text(0);
+    return {};
+}
+
+constexpr const char* kWriteColumns =
+    "w.first_entry, w.last_entry, w.ctrlr, w.port, w.ident, w.space, w.address, w.new_bytes,"
+    " w.old_bytes, (SELECT o.outcome FROM outcomes o WHERE o.first_entry = w.first_entry"
+    " ORDER BY o.id DESC LIMIT 1)";
+
+JournalWrite WriteRow(const Statement& s) {
+    JournalWrite w;
+    w.firstEntry = s.Int(0);
+    w.lastEntry = s.Int(1);
+    w.ctrlr = static_cast<int>(s.Int(2));
+    w.port = s.Text(3);
+    w.ident = s.Text(4);
+    w.space = static_cast<uint8_t>(s.Int(5));
+    w.address = static_cast<int>(s.Int(6));
+    w.newBytes = s.Blob(7);
+    w.oldBytes = s.Blob(8);
+    w.outcome = s.Text(9);
+    return w;
 }
 
 std::string FormatUtc(std::time_t t) {
@@ -261,6 +333,9 @@ std::unique_ptr<Journal> Journal::OpenExisting(const std::string& path, std::str
         error = SqlError(db, path + " не является журналом изменений");
         return nullptr;
     }
+    // A journal of an older version, opened for reading only, keeps its outcomes in its entries.
+    Statement t(db, "SELECT 1 FROM sqlite_master WHERE name = 'outcomes'");
+    journal->outcomes_ = t.Ok() && sqlite3_step(t.get()) == SQLITE_ROW;
     return journal;
 }
 
@@ -279,8 +354,119 @@ bool Journal::Append(std::vector<JournalEntry>& entries, std::string& error) {
     return AppendAll(db_, entries, error);
 }
 
+bool Journal::AppendPending(std::vector<JournalEntry>& entries, JournalWrite& write,
+                            std::string& error) {
+    write.firstEntry = write.lastEntry = 0;
+    if (entries.empty()) return true;
+    if (!Exec(db_, "BEGIN IMMEDIATE", error, "Журнал изменений занят или недоступен")) return false;
+    std::string prev = LastHash(db_);
+    for (JournalEntry& e : entries)
+        if (!Insert(db_, e, prev, error)) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    Statement s(db_, "INSERT INTO writes(first_entry, last_entry, ctrlr, port, ident, space,"
+                     " address, new_bytes, old_bytes) VALUES(?,?,?,?,?,?,?,?,?)");
+    if (s.Ok()) {
+        s.Bind(1, entries.front().id);
+        s.Bind(2, entries.back().id);
+        s.Bind(3, int64_t{write.ctrlr});
+        s.Bind(4, write.port);
+        s.Bind(5, write.ident);
+        s.Bind(6, int64_t{write.space});
+        s.Bind(7, int64_t{write.address});
+        s.Bind(8, write.newBytes);
+        s.Bind(9, write.oldBytes);
+    }
+    if (!s.Ok() || sqlite3_step(s.get()) != SQLITE_DONE) {
+        error = SqlError(db_, "Запись в журнал изменений");
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    if (!Exec(db_, "COMMIT", error, "Запись в журнал изменений")) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    write.firstEntry = entries.front().id;
+    write.lastEntry = entries.back().id;
+    write.outcome.clear();
+    return true;
+}
+
+bool Journal::AppendOutcome(JournalWrite& write, const std::string& outcome,
+                            const std::string& source, std::string& error) {
+    if (write.firstEntry == 0) return true;
+    if (!Exec(db_, "BEGIN IMMEDIATE", error, "Журнал изменений занят или недоступен")) return false;
+    std::string prev;
+    {
+        Statement last(db_, "SELECT hash FROM outcomes ORDER BY id DESC LIMIT 1");
+        if (last.Ok() && sqlite3_step(last.get()) == SQLITE_ROW) prev = last.Text(0);
+    }
+    const std::string time = JournalNow();
+    const std::string hash =
+        OutcomeHash(write.firstEntry, write.lastEntry, EntryHashOf(db_, write.lastEntry), time,
+                    outcome, source, prev);
+    Statement s(db_, "INSERT INTO outcomes(first_entry, last_entry, time, outcome, source,"
+                     " prev_hash, hash) VALUES(?,?,?,?,?,?,?)");
+    if (s.Ok()) {
+        s.Bind(1, write.firstEntry);
+        s.Bind(2, write.lastEntry);
+        s.Bind(3, time);
+        s.Bind(4, outcome);
+        s.Bind(5, source);
+        s.Bind(6, prev);
+        s.Bind(7, hash);
+    }
+    if (!s.Ok() || sqlite3_step(s.get()) != SQLITE_DONE ||
+        !Exec(db_, "COMMIT", error, "Запись в журнал изменений")) {
+        if (error.empty()) error = SqlError(db_, "Запись в журнал изменений");
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    write.outcome = outcome;
+    return true;
+}
+
+bool Journal::LastWriteAt(int ctrlr, const std::string& port, uint8_t space, int address,
+                          JournalWrite& write, std::string& error) const {
+    if (!outcomes_) return false;
+    Statement s(db_, (std::string("SELECT ") + kWriteColumns +
+                      " FROM writes w WHERE w.ctrlr = ?1 AND w.space = ?2 AND w.address = ?3"
+                      " AND (?4 = '' OR w.port = ?4) ORDER BY w.first_entry DESC LIMIT 1")
+                         .c_str());
+    if (!s.Ok()) {
+        error = SqlError(db_, "Чтение журнала изменений");
+        return false;
+    }
+    s.Bind(1, int64_t{ctrlr});
+    s.Bind(2, int64_t{space});
+    s.Bind(3, int64_t{address});
+    s.Bind(4, port);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return false;
+    write = WriteRow(s);
+    return true;
+}
+
+std::vector<JournalWrite> Journal::Unresolved(std::string& error) const {
+    std::vector<JournalWrite> out;
+    if (!outcomes_) return out;
+    Statement s(db_, (std::string("SELECT ") + kWriteColumns +
+                      " FROM writes w WHERE NOT EXISTS (SELECT 1 FROM outcomes o"
+                      " WHERE o.first_entry = w.first_entry) ORDER BY w.first_entry")
+                         .c_str());
+    if (!s.Ok()) {
+        error = SqlError(db_, "Чтение журнала изменений");
+        return out;
+    }
+    int rc = 0;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) out.push_back(WriteRow(s));
+    if (rc != SQLITE_DONE) error = SqlError(db_, "Чтение журнала изменений");
+    return out;
+}
+
 std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string& error) const {
-    std::string sql = std::string("SELECT ") + kColumns + " FROM entries WHERE 1";
+    std::string sql =
+        std::string("SELECT ") + (outcomes_ ? kListColumns : kColumns) + " FROM entries WHERE 1";
     if (!filter.since.empty()) sql += " AND time >= ?1";
     if (!filter.until.empty()) sql += " AND time < ?2";
     if (filter.ctrlr > 0) sql += " AND ctrlr = ?3";
@@ -326,6 +512,41 @@ int64_t Journal::Verify(std::string& why) const {
             return e.id;
         }
         prev = e.hash;
+    }
+    if (rc != SQLITE_DONE) {
+        why = SqlError(db_, "Чтение журнала изменений");
+        return -1;
+    }
+    return VerifyOutcomes(why);
+}
+
+int64_t Journal::VerifyOutcomes(std::string& why) const {
+    if (!outcomes_) return 0;
+    Statement s(db_, "SELECT o.first_entry, o.last_entry, o.time, o.outcome, o.source,"
+                     " o.prev_hash, o.hash, e.hash FROM outcomes o"
+                     " LEFT JOIN entries e ON e.id = o.last_entry ORDER BY o.id");
+    if (!s.Ok()) {
+        why = SqlError(db_, "Чтение журнала изменений");
+        return -1;
+    }
+    std::string prev;
+    int rc = 0;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        const int64_t first = s.Int(0);
+        const std::string hash = s.Text(6);
+        const std::string where =
+            "исход записей " + std::to_string(first) + "–" + std::to_string(s.Int(1));
+        if (s.Text(5) != prev) {
+            why = where + ": не продолжает цепочку исходов (предыдущий исход удален или "
+                          "переставлен)";
+            return first;
+        }
+        if (OutcomeHash(first, s.Int(1), s.Text(7), s.Text(2), s.Text(3), s.Text(4), prev) !=
+            hash) {
+            why = where + ": исход изменен после записи или отнесен к другим записям";
+            return first;
+        }
+        prev = hash;
     }
     if (rc != SQLITE_DONE) {
         why = SqlError(db_, "Чтение журнала изменений");

@@ -1,6 +1,10 @@
 // The journal of what Velmar writes into controllers: one entry per changed field, kept in an
 // SQLite file that the window and velmar-cli share. Each entry carries a SHA-256 over its content
 // and the previous entry's hash, so that an edited, deleted or reordered entry breaks the chain.
+// A write is entered before it goes on the line, with its outcome unknown; what became of it is
+// appended after, as an outcome row of a second chain that also covers the hash of the write's
+// last entry. The entry's own hash never changes, so an entry stays verifiable from the moment
+// it was committed, and a crash between the two leaves the write in the journal as unknown.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +20,14 @@ namespace velmar {
 inline constexpr const char* kOutcomeWritten = "записано";
 inline constexpr const char* kOutcomeRefused = "отказ";
 inline constexpr const char* kOutcomePartial = "частично";
+// Entered before the write: what the listing shows until an outcome is known (a crash, a lost
+// answer, an outcome that could not be entered).
+inline constexpr const char* kOutcomeUnknown = "неизвестно";
+// A later read found the record still as it was before the write.
+inline constexpr const char* kOutcomeNotWritten = "не записано";
+// How an outcome became known.
+inline constexpr const char* kOutcomeByAnswer = "ответ контроллера";
+inline constexpr const char* kOutcomeByRead = "чтение";
 
 struct JournalEntry {
     int64_t id = 0;         // the entry's place in this journal, from 1
@@ -38,6 +50,21 @@ struct JournalEntry {
     std::string origin;   // "" for entries made here; the journal an imported entry came from
     std::string prevHash; // the previous entry's hash ("" for the first)
     std::string hash;     // SHA-256 over the content and prevHash
+};
+
+// One write entered before it went on the line: the entries it made and the bytes a later read
+// of the record is compared with.
+struct JournalWrite {
+    int64_t firstEntry = 0; // 0: nothing entered (the write changes no field)
+    int64_t lastEntry = 0;
+    int ctrlr = 0;
+    std::string port;
+    std::string ident;
+    uint8_t space = 0;
+    int address = 0;
+    std::vector<uint8_t> newBytes;
+    std::vector<uint8_t> oldBytes; // empty when the record was not read before
+    std::string outcome;           // the last outcome entered; empty while unknown
 };
 
 // The content the hash covers, with the previous hash: 64 hex digits.
@@ -87,11 +114,26 @@ class Journal {
     // Appends the entries in one transaction, chaining their hashes; ids, prevHash and hash are
     // filled in. False with `error` when nothing was committed.
     bool Append(std::vector<JournalEntry>& entries, std::string& error);
-    // The entries the filter takes, oldest first.
+    // Enters a write about to be made: its entries (outcome kOutcomeUnknown) and its bytes, in
+    // one transaction; `write`'s entry ids are filled in. False with `error` when nothing was
+    // committed: the write must not start.
+    bool AppendPending(std::vector<JournalEntry>& entries, JournalWrite& write, std::string& error);
+    // Appends the outcome of a write entered with AppendPending, chained. False with `error`.
+    bool AppendOutcome(JournalWrite& write, const std::string& outcome, const std::string& source,
+                       std::string& error);
+    // The last write entered at the controller's record (any port when `port` is empty), with
+    // its last outcome; false when there is none.
+    bool LastWriteAt(int ctrlr, const std::string& port, uint8_t space, int address,
+                     JournalWrite& write, std::string& error) const;
+    // Writes whose outcome is still unknown, oldest first.
+    std::vector<JournalWrite> Unresolved(std::string& error) const;
+    // The entries the filter takes, oldest first, each with its write's last outcome.
     std::vector<JournalEntry> List(const JournalFilter& filter, std::string& error) const;
 
-    // 0 when every entry's hash and chain link hold; else the id of the first entry that breaks
-    // the chain (edited, or following a deleted or moved entry), with `why`. -1: unreadable.
+    // 0 when every entry's hash and chain link hold, and so do the outcome rows' (each also
+    // bound to its write's last entry); else the id of the first entry that breaks the chain
+    // (edited, or following a deleted or moved entry, or whose outcome row was), with `why`.
+    // -1: unreadable.
     int64_t Verify(std::string& why) const;
 
     // Writes `entries` (as listed) into a new journal file at `path`, chained afresh; each keeps
@@ -106,8 +148,10 @@ class Journal {
 
   private:
     Journal(sqlite3* db, std::string path);
+    int64_t VerifyOutcomes(std::string& why) const;
     sqlite3* db_;
     std::string path_;
+    bool outcomes_ = true; // false: an older journal opened for reading, without outcome rows
 };
 
 } // namespace velmar

@@ -17,6 +17,8 @@
 namespace velmar::test {
 namespace {
 
+constexpr int kOutcomeColumn = 9; // the journal dialog's "Итог"
+
 // The session's port and controller number still reach the controller: a plain read works.
 int ReadBlockThroughSession(ui::Session& session) {
     uint8_t bytes[256] = {};
@@ -60,6 +62,50 @@ TEST_F(SettsTest, ASaveIsJournaled) {
     EXPECT_TRUE(table->item(0, 10)->text().isEmpty()); // not a metrological field
     EXPECT_TRUE(QString::fromUtf8(view.Csv()).contains(U(";Доза в начале, мл;100;300;записано;")))
         << view.Csv().toStdString();
+}
+
+// A write a crash left in the journal with its outcome unknown: the journal's dialog shows it
+// so, and the tab's next read of the record settles it (the controller holds the bytes written).
+TEST_F(SettsTest, AWriteLeftUnknownIsShownSoAndSettledByTheNextRead) {
+    StartBus();
+    std::vector<uint8_t> held;
+    {
+        auto lock = bus->Lock();
+        const auto& er = bus->Find(1)->Space(0);
+        held.assign(er.begin() + addr::kParams, er.begin() + addr::kParams + len::kParams);
+    }
+    std::string error;
+    {
+        auto journal = Journal::Open(JournalPath().toStdString(), error);
+        ASSERT_NE(journal, nullptr) << error;
+        JournalEntry e;
+        e.time = JournalNow();
+        e.ctrlr = 1;
+        e.port = session->Line().portName;
+        e.recordKind = "Params";
+        e.caption = "Доза в начале, мл";
+        e.oldValue = "?";
+        e.newValue = "100";
+        e.outcome = kOutcomeUnknown;
+        std::vector<JournalEntry> entries{e};
+        JournalWrite w;
+        w.ctrlr = 1;
+        w.port = e.port;
+        w.address = addr::kParams;
+        w.newBytes = held;
+        ASSERT_TRUE(journal->AppendPending(entries, w, error)) << error;
+    }
+    {
+        ui::TJournalView view(*session, JournalPath().toStdString());
+        const auto table = view.findChild<QTableWidget*>(QStringLiteral("tEntries"));
+        ASSERT_EQ(table->rowCount(), 1);
+        EXPECT_EQ(table->item(0, kOutcomeColumn)->text(), U(kOutcomeUnknown));
+    }
+    Show(); // the tab reads the parameter block
+    ui::TJournalView view(*session, JournalPath().toStdString());
+    const auto table = view.findChild<QTableWidget*>(QStringLiteral("tEntries"));
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, kOutcomeColumn)->text(), U(kOutcomeWritten));
 }
 
 // The journal cannot be written: the save does not start, and the engineer is told why.
