@@ -12,7 +12,6 @@
 #include "cli/terminal_progress.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
-#include "data/journal_image.h"
 #include "data/live_store.h"
 #include "data/profile_apply.h"
 #include "data/sha256.h"
@@ -326,14 +325,12 @@ class ApplyRun {
         ImageWriteResult written{};
         {
             TerminalProgress bar("Откат Трк №" + std::to_string(t.number));
-            written =
-                WriteImageToController(ctx_.slot, now, t.image, bar.Callback(), &sizes, &report);
+            // Each record is entered in the journal before it is sent, as `image load` does.
+            written = WriteImageToController(ctx_.slot, now, t.image, bar.Callback(), &sizes,
+                                             &report, &store);
         }
-        if (report.anythingSent) {
-            auto entries = ImageLoadEntries(store.Context(), t.image, report, sizes, {});
-            std::string error;
-            if (!store.Record(entries, error)) t.detail += "; откат не внесен в журнал: " + error;
-        }
+        if (!store.LastError().empty())
+            t.detail += "; откат остановлен журналом: " + store.LastError();
         std::vector<uint8_t> again;
         int ctrl = t.number;
         LiveRecordStore live(ctx_.slot, ctrl);
