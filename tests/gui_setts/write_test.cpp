@@ -105,8 +105,14 @@ TEST_F(SettsTest, ANewSpeedIsFollowedWhenTheRestartStatusIsLost) {
         bus->GetFaults().loseRestartStatus = 1;
     }
     Show();
+    QStringList shown;
+    QObject::connect(session.get(), &ui::Session::statusChanged,
+                     [&shown](const QString& text) { shown << text; });
     Choose(Combo("cbSpeedTrk"), "9600");
     Save();
+    // The engineer saw that the window waits for the controller.
+    EXPECT_TRUE(shown.join('|').contains(U("ожидание ответа контроллера")))
+        << shown.join('|').toStdString();
     {
         auto lock = bus->Lock();
         EXPECT_EQ(bus->Find(1)->LineBaud(), 9600u);
@@ -303,7 +309,9 @@ TEST_F(SettsTest, ARestartTheControllerDoesNotTakeIsReported) {
     }
     Choose(Combo("cbSpeedTrk"), "9600");
     Save();
-    const QString text = U("Параметры записаны, но контроллер не ответил на команду рестарта");
+    // A status that says no is a refusal, reported as one, never as a lost status.
+    const QString text = U("Контроллер отказался выполнить рестарт; параметры записаны, но не "
+                           "вступили в силу. Связь оставлена на прежних скорости и адресе");
     EXPECT_EQ(prompts->messages, QStringList{text});
     EXPECT_EQ(status, text);
     EXPECT_EQ(session->Line().baud, baud);
