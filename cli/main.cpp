@@ -8,6 +8,7 @@
 #include "data/demo_place.h"
 #include "data/journal_place.h"
 #include "data/live_store.h"
+#include "data/restart_wait.h"
 #include "link/port_result.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
@@ -305,6 +306,8 @@ int Run(Context& ctx, int argc, char** argv) {
     ApplyComIni(ctx, given);
     StartPortLayer();
     if (ctx.log) SetLogMask(1);
+    // A wait of seconds for a restarted controller is told, on the error stream (messages).
+    SetRestartNotice([](const char* text) { std::cerr << text << std::endl; });
     const PortResult opened = OpenLine(ctx.slot, ctx.portName.c_str());
     if (!opened.Ok() || ctx.slot == 0) {
         StopPortLayer();

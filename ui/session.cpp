@@ -5,10 +5,14 @@
 #include "data/image_file_store.h"
 #include "data/live_store.h"
 #include "data/model_writes.h"
+#include "data/restart_wait.h"
 #include "protocol/read_retry.h"
 #include "ui/exchange/thread_runner.h"
 #include "ui/port_config.h"
 #include "ui/read_retry_setting.h"
+
+#include <QMetaObject>
+#include <QThread>
 
 namespace velmar::ui {
 
@@ -20,9 +24,21 @@ Session::Session(QObject* parent)
     liveStore_ = live.get();
     store_ = std::move(live);
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
+    // The seconds spent waiting for a restarted controller are shown on the status line, from
+    // the exchange thread through the window's event loop.
+    SetRestartNotice([this](const char* text) {
+        const QString shown = QString::fromUtf8(text);
+        if (QThread::currentThread() == thread())
+            SetStatus(shown);
+        else
+            QMetaObject::invokeMethod(
+                this, [this, shown] { SetStatus(shown); }, Qt::QueuedConnection);
+    });
 }
 
-Session::~Session() = default;
+Session::~Session() {
+    SetRestartNotice(nullptr);
+}
 
 RecordStore& Session::Store() {
     if (liveStore_ == nullptr) return *store_;
