@@ -40,6 +40,8 @@ struct NemesisRow {
     bool restartRefused = false; // commands that restart cannot succeed (nor count)
     // The journal is looked at as each write lands: it must already hold the command's entry.
     bool journalFirst = false;
+    // Commands per run, in percent of VELMAR_NEMESIS_STEPS (a slow row runs fewer).
+    int stepsPercent = 100;
 };
 
 const std::vector<NemesisRow>& NemesisRows();

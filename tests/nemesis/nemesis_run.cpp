@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -124,7 +125,9 @@ size_t JournalEntries(const std::string& path, bool& readable) {
 
 NemesisRun::NemesisRun(const NemesisRow& row, uint32_t seed, std::string binary,
                        std::string workDir)
-    : row_(row), seed_(seed), rng_(seed), binary_(std::move(binary)), workDir_(std::move(workDir)),
+    : row_(row), seed_(seed),
+      rng_(seed ^ static_cast<uint32_t>(std::hash<std::string>{}(row.name))),
+      binary_(std::move(binary)), workDir_(std::move(workDir)),
       station_(std::make_unique<Station>()) {
     sim::Options options;
     options.emulateBaud = kLineBaud;
@@ -162,6 +165,7 @@ NemesisRun::NemesisRun(const NemesisRow& row, uint32_t seed, std::string binary,
             st->entrySeen = true;
             return;
         }
+        st->entrySeen = true; // one finding per command
         char at[16];
         std::snprintf(at, sizeof at, "0x%X", e.address);
         st->journalFindings.push_back(std::string("a write landed at ") + at +
@@ -358,6 +362,7 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
     Outcome r = given;
     const int target = station_->targetUnit;
     bool ok = r.exitCode == 0;
+    int channelSequences = 0; // the window's channel record writes: each ends with a restart
     std::vector<std::string> notes;
     std::vector<MemorySpan> allowed;
 
@@ -373,6 +378,7 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
                           ConfigurePort(slot, kLineBaud, 8, 'N', 1) == 0;
         ok = open;
         int wrote = 0, written = 0;
+        channelSequences = 0;
         if (open) {
             LiveRecordStore store(slot, TargetNumber());
             ControllerModel model;
@@ -386,6 +392,7 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
                 auto& w = model.Setts(channel).working;
                 w.SetImpLit(static_cast<uint16_t>(w.ImpLit() + 1));
                 ++wrote;
+                ++channelSequences;
                 written += WriteModelChannelSetts(model, store, channel) == WriteResult::Written;
             } else {
                 ok = false;
@@ -395,6 +402,7 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
                 auto& w = model.Regs(channel).working;
                 w.SetSetVol(w.SetVol() + 1);
                 ++wrote;
+                ++channelSequences;
                 written += WriteModelChannelRegs(model, store, channel) == WriteResult::Written;
             } else {
                 ok = false;
@@ -416,13 +424,23 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
         Apply(LineFaults{});
         r.truth = station_->sim->Truth().Snapshot();
         r.retries = kMaxRetries; // the window's own retries
+        r.exitCode = ok ? 0 : 1;
         allowed = {Span0(addr::kChannelSettsBase, 0x200), Span0(addr::kChannelRegsBase, 0x200),
                    Span0(addr::kSideStateA, len::kSideState)};
     }
 
     TruthChecker check(r.truth);
     for (const std::string& f : r.journalFindings) check.Add(f);
-    const ActionBudget budget = Budget(step);
+    ActionBudget budget = Budget(step);
+    if (step == Step::ModelWrites) budget.restarts = channelSequences;
+    // set-params brings the channels' meter settings in line with the block (after a window
+    // write changed one, say); that conversion ends with a restart of its own.
+    const bool converts = std::any_of(r.truth.begin(), r.truth.end(), [&](const TruthEvent& e) {
+        return e.kind == TruthKind::Write && e.unit == target && e.space == 0 &&
+               e.address >= static_cast<uint32_t>(addr::kChannelSettsBase) &&
+               e.address < static_cast<uint32_t>(addr::kChannelRegsBase);
+    });
+    if ((step == Step::SetParam || step == Step::Renumber) && converts) ++budget.restarts;
     check.ActionsAtMost(TruthAction::Restart, target, budget.restarts);
     check.ActionsAtMost(TruthAction::PulseSimulator, target, budget.pulseSimulator);
     check.ActionsAtMost(TruthAction::Restart, station_->neighbourUnit, 0);
@@ -463,7 +481,8 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
         break;
     }
     case Step::SetParam: {
-        allowed = {Span0(addr::kParamsLength, 1 + len::kParams)};
+        allowed = {Span0(addr::kParamsLength, 1 + len::kParams),
+                   Span0(addr::kChannelSettsBase, 0x100 * kChannelCount)};
         const int value = std::atoi(args[1].c_str() + std::string("MetTOut=").size());
         auto lock = station_->sim->Lock();
         const auto& mem = station_->sim->Controllers()[size_t(target)]->Space(0);
@@ -472,7 +491,8 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
         break;
     }
     case Step::Renumber: {
-        allowed = {Span0(addr::kParamsLength, 1 + len::kParams)};
+        allowed = {Span0(addr::kParamsLength, 1 + len::kParams),
+                   Span0(addr::kChannelSettsBase, 0x100 * kChannelCount)};
         const int to = std::atoi(args[1].c_str() + std::string("AdrTrk_1=").size());
         // Whatever the tool said, the run goes on where the controller really is.
         if (ok && TargetNumber() != to)
@@ -551,6 +571,11 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
     }
     check.WritesOnly(target, allowed);
 
+    if (std::getenv("VELMAR_NEMESIS_VERBOSE") != nullptr)
+        std::printf("  %s: exit %d, retries %d, restarts %d, writes %d, findings %zu\n",
+                    StepName(step), r.exitCode, r.retries,
+                    check.Actions(TruthAction::Restart, target), check.Writes(target),
+                    check.Findings().size());
     const bool counts = r.retries >= row_.minRetries && !(row_.restartRefused && Restarts(step));
     if (counts) {
         ++tally.counted;

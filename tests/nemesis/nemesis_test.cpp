@@ -10,6 +10,7 @@
 // command line that replays it.
 #include "nemesis/nemesis_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +41,7 @@ TEST_P(Nemesis, TruthKeptAndTheStatedShareSucceeds) {
     const std::string binary = std::string(dir) + "/cli/velmar-cli";
     const int runs = EnvInt("VELMAR_NEMESIS_RUNS", 1);
     const int first = EnvInt("VELMAR_NEMESIS_SEED", 1);
-    const int steps = EnvInt("VELMAR_NEMESIS_STEPS", 5);
+    const int steps = std::max(1, EnvInt("VELMAR_NEMESIS_STEPS", 5) * row.stepsPercent / 100);
     const std::string filter =
         std::string("Rows/Nemesis.TruthKeptAndTheStatedShareSucceeds/") + row.name;
     const auto start = std::chrono::steady_clock::now();
