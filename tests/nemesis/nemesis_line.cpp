@@ -11,6 +11,13 @@ constexpr int kRulesMs = 100;      // within the address poll's 120 ms, with the
 constexpr int kRulesJitterMs = 20; // ...
 constexpr int kRestartStatusRefused = 2;
 
+// The commands that restart the controller, and those that write.
+const std::vector<Step> kRestarting = {Step::ImageLoad, Step::SetParam, Step::Renumber,
+                                       Step::Defaults,  Step::Restart,  Step::ModelWrites};
+const std::vector<Step> kWrites = {Step::ImageLoad,    Step::SetParam,   Step::Renumber,
+                                   Step::WriteBytes,   Step::Defaults,   Step::SimulatorOn,
+                                   Step::SimulatorOff, Step::ModelWrites};
+
 void Quick(LineFaults& f, NemesisRng& rng) {
     f.turnaroundMs = NemesisDraw(rng, 0, kQuickMs);
     f.faults.noiseSeed = static_cast<uint32_t>(rng());
@@ -20,7 +27,7 @@ void Quick(LineFaults& f, NemesisRng& rng) {
 
 const std::vector<NemesisRow>& NemesisRows() {
     static const std::vector<NemesisRow> rows = {
-        {"clean", 100, 0, false, Quick, {}},
+        {"clean", 100, 0, false, Quick, {}, false, false, 100, {}, true},
         {"within_rules",
          95,
          0,
@@ -82,7 +89,11 @@ const std::vector<NemesisRow>& NemesisRows() {
              Quick(f, rng);
              f.faults.loseRestartStatus = -1;
          },
-         {}},
+         {},
+         false,
+         false,
+         100,
+         kRestarting},
         {"slow_restart",
          95,
          0,
@@ -91,7 +102,11 @@ const std::vector<NemesisRow>& NemesisRows() {
              Quick(f, rng);
              f.faults.deafAfterRestartMs = NemesisDraw(rng, 1000, 5000);
          },
-         {}},
+         {},
+         false,
+         false,
+         100,
+         kRestarting},
         {"refused_restart",
          95,
          0,
@@ -111,7 +126,11 @@ const std::vector<NemesisRow>& NemesisRows() {
              Quick(f, rng);
              f.faults.writeStatusLossRate = 0.15;
          },
-         {}},
+         {},
+         false,
+         false,
+         100,
+         kWrites},
         {"gateway_lag", 95, 0, true, Quick,
          [](GatewayStandIn& g, NemesisRng& rng) {
              g.latencyMs = NemesisDraw(rng, 20, 50);
@@ -141,7 +160,7 @@ const std::vector<NemesisRow>& NemesisRows() {
              g.outageAtPoll = -2; // the run sets the target's number
              g.outageMs = 3000;
          }},
-        {"journal_first", 100, 0, false, Quick, {}, false, true},
+        {"journal_first", 100, 0, false, Quick, {}, false, true, 100, kWrites, true},
     };
     return rows;
 }
@@ -153,6 +172,12 @@ const std::vector<AwaitingFix>& NemesisAwaitingFix() {
         {"late", "reply accounting: every attempt without its full reply owed"},
         // Image loads and defaults resend register chunks after a lost status.
         {"noise_5pct", "register and side-state chunks read back before any resend"},
+        // A lost restart status is reported as a failure (image load, set-params) and the
+        // channel writes send the restart again.
+        {"lost_restart_status", "restart sent once and awaited"},
+        // A write whose status was lost: sent again unread, or (the pulse simulator) reported
+        // as not made.
+        {"lost_write_status", "register and side-state chunks read back before any resend"},
         // A controller back only after 1..5 s: the tool gives up polling after about 2.
         {"slow_restart", "restart sent once and awaited as long as a restart may take"},
         // Entries are appended after the line write.

@@ -20,6 +20,22 @@ inline int NemesisDraw(NemesisRng& rng, int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(rng);
 }
 
+enum class Step {
+    ImageSave,
+    ImageLoad,
+    Report,
+    SetParam,
+    Renumber,
+    WriteBytes,
+    Defaults,
+    Backup,
+    Verify,
+    SimulatorOn,
+    SimulatorOff,
+    Restart,
+    ModelWrites,
+};
+
 // What a row does to the line before each command.
 struct LineFaults {
     sim::Faults faults;
@@ -42,6 +58,11 @@ struct NemesisRow {
     bool journalFirst = false;
     // Commands per run, in percent of VELMAR_NEMESIS_STEPS (a slow row runs fewer).
     int stepsPercent = 100;
+    // The commands a run draws from (empty: all). A row whose fault only meets some commands
+    // (restarts, say) draws those, so that even one run in the test command meets it.
+    std::vector<Step> focus = {};
+    // Each command once, in a seeded order, instead of a drawn sequence.
+    bool tour = false;
 };
 
 const std::vector<NemesisRow>& NemesisRows();

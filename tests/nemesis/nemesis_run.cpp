@@ -263,9 +263,17 @@ RunTally NemesisRun::Execute(int steps) {
             return tally;
         }
     }
-    constexpr int kStepKinds = static_cast<int>(Step::ModelWrites) + 1;
+    std::vector<Step> kinds = row_.focus;
+    if (kinds.empty())
+        for (int k = 0; k <= static_cast<int>(Step::ModelWrites); ++k)
+            kinds.push_back(static_cast<Step>(k));
+    if (row_.tour) {
+        std::shuffle(kinds.begin(), kinds.end(), rng_);
+        for (const Step step : kinds) StepOnce(step, tally);
+        return tally;
+    }
     for (int i = 0; i < steps; ++i)
-        StepOnce(static_cast<Step>(NemesisDraw(rng_, 0, kStepKinds - 1)), tally);
+        StepOnce(kinds[static_cast<size_t>(NemesisDraw(rng_, 0, int(kinds.size()) - 1))], tally);
     return tally;
 }
 

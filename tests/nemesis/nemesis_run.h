@@ -12,22 +12,6 @@
 
 namespace velmar::test {
 
-enum class Step {
-    ImageSave,
-    ImageLoad,
-    Report,
-    SetParam,
-    Renumber,
-    WriteBytes,
-    Defaults,
-    Backup,
-    Verify,
-    SimulatorOn,
-    SimulatorOff,
-    Restart,
-    ModelWrites,
-};
-
 struct RunTally {
     int counted = 0;                   // commands that count towards the row's share
     int succeeded = 0;                 // ... of which succeeded
