@@ -5,7 +5,8 @@
 // loudly does not pass.
 //
 // VELMAR_NEMESIS_RUNS=N runs N seeds per row (default 1), VELMAR_NEMESIS_SEED=S starts at S,
-// VELMAR_NEMESIS_STEPS=N commands per run (default 5), VELMAR_NEMESIS_LOG=1 keeps each
+// VELMAR_NEMESIS_STEPS=N commands per run (default 5), VELMAR_NEMESIS_AWAITING=1 runs the rows
+// that await a fix elsewhere, VELMAR_NEMESIS_LOG=1 keeps each
 // command's exchange log (port.out) in the run's folder. A failure prints its seed and the
 // command line that replays it.
 #include "nemesis/nemesis_run.h"
@@ -35,7 +36,9 @@ class Nemesis : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(Nemesis, TruthKeptAndTheStatedShareSucceeds) {
     const NemesisRow& row = NemesisRows()[GetParam()];
-    if (const AwaitingFix* a = Awaiting(row.name)) GTEST_SKIP() << "awaits " << a->fix;
+    if (const AwaitingFix* a = Awaiting(row.name);
+        a != nullptr && EnvInt("VELMAR_NEMESIS_AWAITING", 0) == 0)
+        GTEST_SKIP() << "awaits " << a->fix << " (VELMAR_NEMESIS_AWAITING=1 runs it)";
     const char* dir = std::getenv("VELMAR_BINARY_DIR");
     if (dir == nullptr) GTEST_SKIP() << "VELMAR_BINARY_DIR is not set (run through ctest)";
     const std::string binary = std::string(dir) + "/cli/velmar-cli";

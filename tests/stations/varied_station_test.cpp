@@ -482,7 +482,8 @@ TEST_P(VariedStation, RightBytesOrALoudFailure) {
     const std::string binary = std::string(dir) + "/cli/velmar-cli";
     const FaultRow& row = kFaultRows[GetParam()];
     for (const AwaitingFix& a : kAwaitingFix)
-        if (std::string(a.row) == row.name) GTEST_SKIP() << "awaits " << a.fix;
+        if (std::string(a.row) == row.name && EnvInt("VELMAR_STATION_AWAITING", 0) == 0)
+            GTEST_SKIP() << "awaits " << a.fix << " (VELMAR_STATION_AWAITING=1 runs it)";
     const int seeds = EnvInt("VELMAR_STATION_SEEDS", 1);
     const int first = EnvInt("VELMAR_STATION_SEED", 1);
     const auto start = std::chrono::steady_clock::now();
