@@ -454,6 +454,7 @@ void NemesisRun::CheckStep(Step step, const Outcome& given, const std::vector<st
     check.ActionsAtMost(TruthAction::Restart, station_->neighbourUnit, 0);
     check.ActionsAtMost(TruthAction::PulseSimulator, station_->neighbourUnit, 0);
     check.ChunksOnce();
+    if (!ok) check.NoAppliedWriteCalledRefused(target, r.err);
 
     const std::vector<uint8_t> image = TargetImage();
     auto fileBytes = [&](const std::string& name) {

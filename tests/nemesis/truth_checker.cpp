@@ -88,6 +88,21 @@ void TruthChecker::WritesOnly(int unit, const std::vector<MemorySpan>& allowed) 
     }
 }
 
+void TruthChecker::NoAppliedWriteCalledRefused(int unit, const std::string& message) {
+    static const std::string kWriteError = "Ошибка записи";
+    if (message.find(kWriteError) == std::string::npos) return;
+    int taken = 0, applied = 0;
+    for (const TruthEvent& e : events_) {
+        if (e.unit != unit) continue;
+        if (e.kind == TruthKind::Frame && e.request == sim::RequestKind::Write) ++taken;
+        if (e.kind == TruthKind::Write ||
+            (e.kind == TruthKind::Action && e.action == TruthAction::Restart))
+            ++applied;
+    }
+    if (taken > 0 && applied >= taken)
+        Add("every write the controller took was applied, yet reported: " + message);
+}
+
 void TruthChecker::ChunksOnce() {
     for (size_t i = 0; i < events_.size(); ++i) {
         const TruthEvent& first = events_[i];

@@ -29,6 +29,10 @@ class TruthChecker {
     // A register or side-state chunk applied again with no read-back of it in between.
     void ChunksOnce();
 
+    // A failure worded as a write error while the controller carried out every write it took
+    // for the command: an applied write reported as refused.
+    void NoAppliedWriteCalledRefused(int unit, const std::string& message);
+
     int Actions(sim::TruthAction action, int unit) const;
     int Writes(int unit) const; // applied writes of stored memory (spaces 0 and 4)
     const std::vector<sim::TruthEvent>& Events() const { return events_; }
