@@ -4,7 +4,9 @@
 // then serves until SIGINT or SIGTERM and removes its --link on the way out.
 #include "sim/core/bus_simulator.h"
 #include "sim/core/tcp_bridge.h"
+#include "sim/core/truth_record.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -139,6 +141,10 @@ bool ParseFault(const std::string& option, Faults& f) {
             return false;
         f.replyPieces = static_cast<int>(v);
         f.replyPieceGapMs = static_cast<int>(gap);
+    } else if (name == "jitter" && ParseNumber(arg, v) && v >= 0 && v <= 10000) {
+        f.turnaroundJitterMs = static_cast<int>(v);
+    } else if (name == "write-status-loss") {
+        return ParseRate(arg, f.writeStatusLossRate);
     } else if (name == "flip-rate") {
         return ParseRate(arg, f.flipRate);
     } else if (name == "loss-rate") {
@@ -180,6 +186,7 @@ int main(int argc, char** argv) {
     Options options;
     Faults faults;
     std::string link;
+    std::string recordPath;
     long tcpPort = -1;
     std::vector<std::pair<int, int>> turnarounds; // side-A number (-1: all) -> ms
     for (int i = 1; i < argc; ++i) {
@@ -214,6 +221,8 @@ int main(int argc, char** argv) {
             ok = value(v) && ParseTurnaround(v, turnarounds);
         } else if (arg == "--link") {
             ok = value(link) && !link.empty();
+        } else if (arg == "--record") {
+            ok = value(recordPath) && !recordPath.empty();
         } else if (arg == "--tcp") {
             ok = value(v) && ParseNumber(v, tcpPort) && tcpPort >= 0 && tcpPort <= 65535;
         } else if (arg == "--fault") {
@@ -241,6 +250,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     bus.GetFaults() = faults;
+    std::FILE* record = nullptr;
+    if (!recordPath.empty()) {
+        record = std::fopen(recordPath.c_str(), "we");
+        if (record == nullptr) {
+            std::fprintf(stderr, "velmar-sim: cannot write %s: %s\n", recordPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        bus.Truth().StreamTo(record);
+        bus.Truth().Enable(true);
+    }
     for (const auto& [number, ms] : turnarounds) {
         bool known = number < 0;
         for (const auto& c : bus.Controllers()) {
@@ -293,5 +313,9 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &signal);
     bridge.Stop();
     bus.Stop(); // also removes the link
+    if (record != nullptr) {
+        bus.Truth().StreamTo(nullptr);
+        std::fclose(record);
+    }
     return 0;
 }

@@ -2,6 +2,7 @@
 // the noise of a noisy line, the controllers' turnaround, replies in pieces, line-time pacing,
 // and a restart once its reply has left.
 #include "sim/core/bus_simulator_impl.h"
+#include "sim/core/controller_layout.h"
 
 #include <algorithm>
 
@@ -42,6 +43,9 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
         if (faults.loseRestartStatus > 0) --faults.loseRestartStatus;
         send = false;
     }
+    if (send && faults.writeStatusLossRate > 0 &&
+        std::any_of(answers.begin(), answers.end(), [](const auto& a) { return a.second.applied; }))
+        send = !LoseWriteStatus();
     if (send && faults.dropReplies > 0) {
         --faults.dropReplies;
         send = false;
@@ -66,7 +70,7 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
     int turnaroundMs = 0;
     for (const auto& answer : answers)
         turnaroundMs = std::max(turnaroundMs, answer.first->turnaroundMs);
-    at += std::chrono::milliseconds(turnaroundMs);
+    at += std::chrono::milliseconds(turnaroundMs + JitterMs());
     SimClock::time_point end = at;
     if (send && !bytes.empty()) {
         ++repliesSent;
@@ -90,12 +94,52 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
                 start + byteTime * static_cast<long>(bytes.size()) + pauseBefore(bytes.size() - 1);
         }
     }
+    if (truth.On()) {
+        TruthEvent e;
+        e.kind = TruthKind::Reply;
+        e.atNs = ToNs(end);
+        e.unit = UnitOf(answers.front().first);
+        e.number = answers.front().first->SideAAddress();
+        e.sent = send && !bytes.empty();
+        e.bytes = bytes;
+        truth.Add(std::move(e));
+    }
     // A restart takes effect once the reply has left (or would have, had it not been lost).
     for (auto& [c, reply] : answers) {
         if (!reply.restart) continue;
+        if (truth.On()) {
+            TruthEvent e;
+            e.kind = TruthKind::Action;
+            e.atNs = ToNs(end);
+            e.unit = UnitOf(c);
+            e.number = c->SideAAddress();
+            e.action = TruthAction::Restart;
+            e.space = 0;
+            e.address = layout::kRestartTarget;
+            e.value = send ? 1 : 0;
+            truth.Add(std::move(e));
+        }
         c->Restart();
         c->deafUntilNs_ = ToNs(end + std::chrono::milliseconds(faults.deafAfterRestartMs));
     }
+}
+
+// The turnaround's jitter of this reply: 0..turnaroundJitterMs, drawn from its own sequence.
+int BusSimulator::Impl::JitterMs() {
+    if (faults.turnaroundJitterMs <= 0) return 0;
+    if (jitterSeed != faults.noiseSeed) {
+        jitter.seed(faults.noiseSeed);
+        jitterSeed = faults.noiseSeed;
+    }
+    return std::uniform_int_distribution<int>(0, faults.turnaroundJitterMs)(jitter);
+}
+
+bool BusSimulator::Impl::LoseWriteStatus() {
+    if (noiseSeed != faults.noiseSeed) {
+        noise.seed(faults.noiseSeed);
+        noiseSeed = faults.noiseSeed;
+    }
+    return std::uniform_real_distribution<double>(0.0, 1.0)(noise) < faults.writeStatusLossRate;
 }
 
 // The random faults of a noisy line; each kind is drawn on its own, so several may hit one reply.

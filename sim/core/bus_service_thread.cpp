@@ -2,6 +2,7 @@
 // controller that can hear it, lets the addressed controllers answer, and writes the replies to
 // the line when they are due.
 #include "sim/core/bus_simulator_impl.h"
+#include "sim/core/controller_layout.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -70,7 +71,8 @@ void BusSimulator::Impl::ProcessInput(SimClock::time_point now) {
 
         answers.clear();
         bool misheard = false;
-        for (auto& c : controllers) {
+        for (size_t unit = 0; unit < controllers.size(); ++unit) {
+            auto& c = controllers[unit];
             FrameReceiver& rx = *c->receiver_;
             if (faults.noAnswer || ToNs(in.at) < c->deafUntilNs_) {
                 rx.Reset();
@@ -85,7 +87,7 @@ void BusSimulator::Impl::ProcessInput(SimClock::time_point now) {
             rx.Feed(in.byte, in.at, requests);
             for (size_t k = 0; k < requests.size(); ++k) {
                 if (!c->AnswersAt(requests[k].lineAddress)) continue;
-                auto reply = HandleRequest(*c, requests[k], faults);
+                auto reply = Serve(*c, static_cast<int>(unit), requests[k], in.at);
                 if (!reply) continue;
                 if (answers.size() <= k) answers.resize(k + 1);
                 answers[k].emplace_back(c.get(), std::move(*reply));
@@ -97,6 +99,78 @@ void BusSimulator::Impl::ProcessInput(SimClock::time_point now) {
     }
     for (auto& c : controllers) c->receiver_->Expire(now);
     monitor.Expire(now);
+}
+
+std::optional<Reply> BusSimulator::Impl::Serve(Controller& c, int unit, const Request& req,
+                                               SimClock::time_point at) {
+    if (!truth.On()) return HandleRequest(c, req, faults);
+    TruthEvent frame;
+    frame.kind = TruthKind::Frame;
+    frame.atNs = ToNs(at);
+    frame.unit = unit;
+    frame.number = c.SideAAddress();
+    frame.request = req.kind;
+    frame.lineAddress = req.lineAddress;
+    frame.space = req.Space();
+    frame.address = req.address;
+    frame.bytes = req.kind == RequestKind::Read
+                      ? std::vector<uint8_t>{static_cast<uint8_t>(req.count)}
+                      : req.data;
+    truth.Add(frame);
+
+    // Memory a write may change, taken before it is served.
+    const bool memoryWrite = req.kind == RequestKind::Write && req.count >= 1 &&
+                             req.data.size() == static_cast<size_t>(req.count) &&
+                             (req.Space() == 0 || req.Space() == 2 || req.Space() == 4) &&
+                             req.address + static_cast<uint32_t>(req.count) <= layout::kSpaceSize;
+    std::vector<uint8_t> before;
+    if (memoryWrite) {
+        const auto& mem = c.Space(req.Space());
+        before.assign(mem.begin() + req.address, mem.begin() + req.address + req.count);
+    }
+    auto reply = HandleRequest(c, req, faults);
+    const bool accepted = reply && !reply->bytes.empty() && reply->bytes.back() == 0;
+    if (!memoryWrite || !accepted) return reply;
+
+    TruthEvent e;
+    e.atNs = ToNs(at);
+    e.unit = unit;
+    e.number = c.SideAAddress();
+    e.space = req.Space();
+    e.address = req.address;
+    e.request = req.kind;
+    e.lineAddress = req.lineAddress;
+    if (req.Space() == 2) {
+        // The live registers: the status byte's pulse-simulator bit, the display mode and the
+        // relay test are actions, not stored bytes.
+        for (int i = 0; i < req.count; ++i) {
+            const uint32_t a = req.address + static_cast<uint32_t>(i);
+            TruthAction action = TruthAction::None;
+            if (a == layout::kStatusReg) action = TruthAction::PulseSimulator;
+            if (a == layout::kDisplayModeReg) action = TruthAction::DisplayMode;
+            if (a == layout::kRelayTestReg && req.data[static_cast<size_t>(i)] == 1)
+                action = TruthAction::RelayTest;
+            if (action == TruthAction::None) continue;
+            TruthEvent act = e;
+            act.kind = TruthKind::Action;
+            act.action = action;
+            act.address = a;
+            act.value = req.data[static_cast<size_t>(i)];
+            truth.Add(act);
+        }
+    }
+    e.kind = TruthKind::Write;
+    e.before = std::move(before);
+    const auto& mem = c.Space(req.Space());
+    e.bytes.assign(mem.begin() + req.address, mem.begin() + req.address + req.count);
+    truth.Add(std::move(e));
+    return reply;
+}
+
+int BusSimulator::Impl::UnitOf(const Controller* c) const {
+    for (size_t i = 0; i < controllers.size(); ++i)
+        if (controllers[i].get() == c) return static_cast<int>(i);
+    return -1;
 }
 
 void BusSimulator::Impl::FlushOutput(SimClock::time_point now) {

@@ -175,6 +175,9 @@ uint64_t BusSimulator::Collisions() const {
 uint64_t BusSimulator::NoisyReplies() const {
     return impl_->noisyReplies;
 }
+TruthRecord& BusSimulator::Truth() {
+    return impl_->truth;
+}
 const std::string& BusSimulator::SetupError() const {
     return impl_->setupError;
 }

@@ -35,6 +35,7 @@
 namespace velmar::sim {
 
 class FrameReceiver;
+class TruthRecord;
 
 // Faults a test can inject; all off by default. Address-specific faults name a controller number.
 struct Faults {
@@ -85,6 +86,12 @@ struct Faults {
     // A byte of space ER that the controller increments after each request it answers, as a
     // totaliser counts during a delivery (-1: none).
     int countingAddress = -1;
+    // Each reply comes this much later again, drawn per reply (0..N ms) from a sequence that
+    // starts again whenever `noiseSeed` changes: a controller whose turnaround wanders.
+    int turnaroundJitterMs = 0;
+    // An accepted write's status is lost at this rate (0..1, drawn like the noise): the write
+    // was carried out, the tool hears nothing.
+    double writeStatusLossRate = 0;
 };
 
 // Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.
@@ -197,6 +204,9 @@ class BusSimulator {
     uint64_t RepliesSent() const;         // replies put on the line (after faults)
     uint64_t Collisions() const;          // requests answered by more than one controller
     uint64_t NoisyReplies() const;        // replies the line noise of Faults changed or lost
+
+    // What really happened on the line (off until enabled): see truth_record.h.
+    TruthRecord& Truth();
 
     // Error text of the constructor (bad image file); empty when all is well. Start() fails with
     // EINVAL while it is set.

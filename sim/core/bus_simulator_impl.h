@@ -6,6 +6,7 @@
 #include "sim/core/frame_receiver.h"
 #include "sim/core/line_settings.h"
 #include "sim/core/request_handler.h"
+#include "sim/core/truth_record.h"
 
 #include <atomic>
 #include <cstdint>
@@ -43,6 +44,9 @@ struct BusSimulator::Impl {
         noisyReplies{0};
     std::mt19937 noise;
     std::optional<uint32_t> noiseSeed; // the seed `noise` was started from
+    std::mt19937 jitter;               // the turnaround's jitter, its own sequence
+    std::optional<uint32_t> jitterSeed;
+    TruthRecord truth;
 
     // Service-thread state.
     struct InByte {
@@ -65,6 +69,12 @@ struct BusSimulator::Impl {
     void ReadLine();
     void ProcessInput(SimClock::time_point now);
     void Answer(std::vector<std::pair<Controller*, Reply>>& answers, SimClock::time_point at);
+    // Serves one request to `c` (place `unit` on the bus), noting it in the truth record.
+    std::optional<Reply> Serve(Controller& c, int unit, const Request& req,
+                               SimClock::time_point at);
+    int UnitOf(const Controller* c) const;
+    int JitterMs();
+    bool LoseWriteStatus(); // drawn per applied write (Faults::writeStatusLossRate)
     bool AddNoise(std::vector<uint8_t>& bytes); // false when the reply is lost
     void FlushOutput(SimClock::time_point now);
     void CloseFds();

@@ -108,6 +108,7 @@ std::optional<Reply> Write(Controller& c, const Request& req, const Faults& faul
         auto& mem = c.Space(req.Space());
         std::copy(req.data.begin(), req.data.end(), mem.begin() + first);
     }
+    r.applied = status == kStatusAccepted && !r.restart;
     // A one-byte write is answered with two bytes; the status is always the last.
     if (req.count == 1) r.bytes.push_back(0x00);
     r.bytes.push_back(status);

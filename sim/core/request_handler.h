@@ -16,6 +16,7 @@ struct Faults;
 struct Reply {
     std::vector<uint8_t> bytes;
     bool restart = false; // the controller restarts once the reply has left
+    bool applied = false; // a write the controller carried out (restart aside)
 };
 
 // The controller's answer to `req`, or nothing when it stays silent (unknown memory space,

@@ -34,6 +34,11 @@ class GatewayStandIn {
     int sweepPeriodMs = 1000;
     int jitterMs = 0;
     int acceptDelayMs = 0; // a connection waits this long before it is accepted
+    // A relay that packs what the line sends until more comes from the client: what it holds
+    // (for the latency above) leaves at once when the next request arrives, just before it.
+    bool holdUntilRequest = false;
+    // What the line sends leaves in bursts, on the next multiple of this period (0: at once).
+    int burstMs = 0;
 
     explicit GatewayStandIn(uint16_t target) : target_(target) {}
     ~GatewayStandIn() { Stop(); }
@@ -143,6 +148,9 @@ class GatewayStandIn {
                     CloseFd(upstream_);
                     held_.clear();
                 } else if (upstream_ >= 0) {
+                    if (holdUntilRequest)
+                        for (Held& h : held_) h.due = Clock::now();
+                    FlushHeld();
                     (void)::send(upstream_, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
                 }
             }
@@ -151,16 +159,24 @@ class GatewayStandIn {
                 if (n > 0) {
                     // In order: a piece never overtakes the one before it.
                     auto due = Clock::now() + std::chrono::milliseconds(LatencyNowMs());
+                    if (burstMs > 0) {
+                        const auto period = std::chrono::milliseconds(burstMs);
+                        const auto since = due - started_;
+                        due = started_ + (since / period + 1) * period;
+                    }
                     if (!held_.empty()) due = std::max(due, held_.back().due);
                     held_.push_back({due, std::vector<uint8_t>(buf, buf + n)});
                 }
             }
-            while (!held_.empty() && held_.front().due <= Clock::now()) {
-                if (client_ >= 0)
-                    (void)::send(client_, held_.front().bytes.data(), held_.front().bytes.size(),
-                                 MSG_NOSIGNAL);
-                held_.pop_front();
-            }
+            FlushHeld();
+        }
+    }
+    void FlushHeld() {
+        while (!held_.empty() && held_.front().due <= Clock::now()) {
+            if (client_ >= 0)
+                (void)::send(client_, held_.front().bytes.data(), held_.front().bytes.size(),
+                             MSG_NOSIGNAL);
+            held_.pop_front();
         }
     }
 

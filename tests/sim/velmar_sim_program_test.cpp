@@ -3,8 +3,10 @@
 #include "sim/raw_line.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
@@ -102,11 +104,36 @@ TEST_F(SimProgram, ServesThroughItsLinkUntilTerminated) {
     EXPECT_NE(lstat(link.c_str(), &st), 0); // the link is gone
 }
 
+// --record: what the controller took and applied, one JSON line each, as it happens; a write
+// whose status was lost is there all the same.
+TEST_F(SimProgram, RecordsWhatReallyHappened) {
+    const std::string record = testing::TempDir() + "velmar_sim_record_" + std::to_string(getpid());
+    SimProcess sim({"--record", record, "--fault", "write-status-loss=1"});
+    const std::string first = sim.ReadLine();
+    ASSERT_EQ(first.rfind("PTY /dev/", 0), 0u) << first;
+    RawLine line(first.substr(4));
+    ASSERT_TRUE(line.Ok());
+    EXPECT_EQ(WriteMem(line, 1, 0x0010, {0xAB, 0xCD}), -1) << "the status is lost";
+    EXPECT_EQ(sim.Finish(SIGTERM), 0);
+    std::ifstream in(record);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 3u); // the request, the write applied, the reply lost
+    EXPECT_NE(lines[0].find("\"kind\":\"frame\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\"kind\":\"write\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"address\":16"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"after\":\"abcd\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"sent\":false"), std::string::npos) << lines[2];
+    std::remove(record.c_str());
+}
+
 TEST_F(SimProgram, RefusesBadArguments) {
     EXPECT_EQ(SimProcess({"--address", "240"}).Finish(0), 2);
     EXPECT_EQ(SimProcess({"--fault", "sometimes"}).Finish(0), 2);
     EXPECT_EQ(SimProcess({"--fault", "flip-rate=1.5"}).Finish(0), 2);
     EXPECT_EQ(SimProcess({"--fault", "loss-rate=often"}).Finish(0), 2);
+    EXPECT_EQ(SimProcess({"--fault", "jitter=-1"}).Finish(0), 2);
+    EXPECT_EQ(SimProcess({"--record", "/nonexistent/record.jsonl"}).Finish(0), 1);
     EXPECT_EQ(SimProcess({"--image", "/nonexistent/image.bin"}).Finish(0), 1);
 }
 
