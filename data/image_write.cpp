@@ -1,4 +1,5 @@
 // Writing a whole saved device image into a controller, record by record in the image's order.
+#include "data/counting_records.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
 #include "protocol/ctrlr_protocol.h"
@@ -84,7 +85,11 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
         if (target.freshChecksum && target.length > 0)
             block.back() = ChecksumRot8(block.data(), block.size() - 1);
         done.anythingSent = true;
-        if (!Succeeded(BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data())))
+        // What the controller counts in was not read before the load: a chunk of it whose
+        // status did not come clear is never sent again unless it is found written.
+        const WriteGuard guard{CountsByItself(rec.address, target.length, kSpaceER), nullptr};
+        if (!Succeeded(
+                BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data(), guard)))
             return -1;
         done.written.push_back(rec);
         done.notWritten.erase(done.notWritten.begin());

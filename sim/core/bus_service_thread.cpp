@@ -67,6 +67,7 @@ void BusSimulator::Impl::ProcessInput(SimClock::time_point now) {
         requests.clear();
         monitor.Feed(in.byte, in.at, requests);
         framesSeen = monitor.CommandFrames();
+        for (const Request& r : requests) CountKind(r.kind);
 
         answers.clear();
         bool misheard = false;
@@ -97,6 +98,23 @@ void BusSimulator::Impl::ProcessInput(SimClock::time_point now) {
     }
     for (auto& c : controllers) c->receiver_->Expire(now);
     monitor.Expire(now);
+}
+
+void BusSimulator::Impl::CountKind(RequestKind kind) {
+    switch (kind) {
+    case RequestKind::Poll:
+        ++pollsSeen;
+        break;
+    case RequestKind::Ident:
+        ++identsSeen;
+        break;
+    case RequestKind::Read:
+        ++readsSeen;
+        break;
+    case RequestKind::Write:
+        ++writesSeen;
+        break;
+    }
 }
 
 void BusSimulator::Impl::FlushOutput(SimClock::time_point now) {

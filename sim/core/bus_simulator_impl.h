@@ -41,6 +41,7 @@ struct BusSimulator::Impl {
 
     std::atomic<uint64_t> framesSeen{0}, ignoredForBaud{0}, repliesSent{0}, collisions{0},
         noisyReplies{0};
+    std::atomic<uint64_t> pollsSeen{0}, identsSeen{0}, readsSeen{0}, writesSeen{0};
     std::mt19937 noise;
     std::optional<uint32_t> noiseSeed; // the seed `noise` was started from
 
@@ -64,6 +65,7 @@ struct BusSimulator::Impl {
     void Run();
     void ReadLine();
     void ProcessInput(SimClock::time_point now);
+    void CountKind(RequestKind kind);
     void Answer(std::vector<std::pair<Controller*, Reply>>& answers, SimClock::time_point at);
     bool AddNoise(std::vector<uint8_t>& bytes); // false when the reply is lost
     void FlushOutput(SimClock::time_point now);
