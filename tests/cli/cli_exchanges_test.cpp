@@ -59,5 +59,25 @@ TEST_F(CliExchangesTest, DefaultsSendTheirWritesAndTheRestartOnly) {
     }
 }
 
+// Side B's state counts (its transaction count) as the registers do: a refused chunk is read back,
+// and found counted on meanwhile, it is not sent again over the count.
+TEST_F(CliExchangesTest, ASideStateRefusedWhileCountingIsNotSentAgain) {
+    constexpr int kTransactionCount = addr::kSideStateB + 6;
+    constexpr uint8_t kRefusal = 0x01;
+    {
+        auto lock = sim.Lock();
+        sim.GetFaults().countingAddress = kTransactionCount;
+        sim.GetFaults().writeStatusAddress = addr::kSideStateB;
+        sim.GetFaults().writeStatus = kRefusal;
+    }
+    const auto before = sim.FramesByKind();
+    const auto r = Run({"write", "ER", "4100", "000000000000000000000000"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err, "Ошибка записи ER\n");
+    const auto after = sim.FramesByKind();
+    EXPECT_EQ(after.writes - before.writes, 1u);
+    EXPECT_GT(after.reads, before.reads) << "read back";
+}
+
 } // namespace
 } // namespace velmar::test
