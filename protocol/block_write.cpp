@@ -40,7 +40,9 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
             slot,        ctrl,          kSpaceER,
             lineAddress, chunk,         data + done,
             true,        guard.counted, guard.before != nullptr ? guard.before + done : nullptr};
-        if (!detail::WriteChunk(target, sendOnce) || !framesSent)
+        const detail::ChunkOutcome outcome = detail::WriteChunk(target, sendOnce);
+        if (outcome == detail::ChunkOutcome::Overtaken) return Code(ExchangeResult::Overtaken);
+        if (outcome != detail::ChunkOutcome::Written || !framesSent)
             return Code(ExchangeResult::Failed);
         done += chunk;
     }

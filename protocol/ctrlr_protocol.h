@@ -1,7 +1,8 @@
 // Controller protocol: frames, the checksum, memory transactions and service exchanges.
 // Results are small integers: 1 (or a byte count) success, -1 no/short/wrong reply or refused
 // write, -2 wrong (address poll) or incomplete (identification) reply, -3 slot above 4,
-// -4 write chunk longer than 64 bytes.
+// -4 write chunk longer than 64 bytes, -5 a guarded write stopped over bytes the controller changed
+// meanwhile (WriteGuard).
 #pragma once
 
 #include "link/serial_port.h"

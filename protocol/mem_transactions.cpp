@@ -95,7 +95,9 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
             slot,        ctrl,          space,
             lineAddress, chunk,         data + done,
             repeatable,  guard.counted, guard.before != nullptr ? guard.before + done : nullptr};
-        if (!detail::WriteChunk(target, sendOnce) || !framesSent)
+        const detail::ChunkOutcome outcome = detail::WriteChunk(target, sendOnce);
+        if (outcome == detail::ChunkOutcome::Overtaken) return Code(ExchangeResult::Overtaken);
+        if (outcome != detail::ChunkOutcome::Written || !framesSent)
             return Code(ExchangeResult::Failed);
         done += chunk;
     }

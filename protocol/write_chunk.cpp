@@ -62,14 +62,14 @@ void LogChunk(const ChunkTarget& t, const char* what) {
 
 } // namespace
 
-bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
+ChunkOutcome WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
     const int limit = target.repeatable ? 1 + ReadRetries(target.slot) : 1;
     int refusal = -1; // the nonzero status of the previous sending, if it gave one
     for (int attempt = 1;; ++attempt) {
         uint8_t status = 0;
         const ChunkStatus got = send(status);
-        if (got == ChunkStatus::Accepted) return true;
-        if (!target.repeatable) return false;
+        if (got == ChunkStatus::Accepted) return ChunkOutcome::Written;
+        if (!target.repeatable) return ChunkOutcome::Failed;
         if (attempt == 1) CountRetriedRequest(target.slot);
         if (target.counted || got != ChunkStatus::Refused) {
             // Whether the chunk went in all the same, and for counted bytes whether the
@@ -78,7 +78,7 @@ bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
             if (back == ReadBack::Held) {
                 LogChunk(target, "ответ не получен ясно, но контроллер уже хранит эти байты: "
                                  "записано");
-                return true;
+                return ChunkOutcome::Written;
             }
             if (target.counted && back != ReadBack::Before) {
                 LogChunk(target, back == ReadBack::Unknown
@@ -86,16 +86,16 @@ bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
                                        "контроллер сам меняет эти байты, запись не повторяется"
                                      : "контроллер сам изменил эти байты после записи; запись "
                                        "не повторяется, чтобы не затереть его счет");
-                return false;
+                return back == ReadBack::Unknown ? ChunkOutcome::Failed : ChunkOutcome::Overtaken;
             }
         }
         if (got == ChunkStatus::Refused) {
-            if (refusal == status) return false; // said twice: the controller refuses
+            if (refusal == status) return ChunkOutcome::Failed; // said twice: refused
             refusal = status;
         } else {
             refusal = -1;
         }
-        if (attempt >= limit) return false;
+        if (attempt >= limit) return ChunkOutcome::Failed;
         if (PortLogged(target.slot)) {
             char line[200];
             std::snprintf(line, sizeof line,

@@ -41,10 +41,16 @@ struct ChunkTarget {
     const uint8_t* before = nullptr; // `count` bytes it held before, as last read; null: unknown
 };
 
+enum class ChunkOutcome {
+    Written,   // accepted, or found held when read back
+    Failed,    // refused, or no clear status within the retries
+    Overtaken, // counted bytes found changed by the controller since: not sent again
+};
+
 // Sends a chunk through `send`; once when not repeatable, else as the header says. A nonzero
 // status is taken as a refusal only when the controller gives it again: one flipped bit turns
-// the status 0 into a plausible refusal code. True when the chunk was accepted or read back.
-bool WriteChunk(const ChunkTarget& target, const ChunkSend& send);
+// the status 0 into a plausible refusal code.
+ChunkOutcome WriteChunk(const ChunkTarget& target, const ChunkSend& send);
 
 // Waits for a status block: `expected` bytes within `budgetMs` (fewer when no more come within
 // the stall budget), then until the line is quiet. Takes all of it into `bytes` (at most

@@ -73,7 +73,8 @@ TEST_F(CliExchangesTest, ASideStateRefusedWhileCountingIsNotSentAgain) {
     const auto before = sim.FramesByKind();
     const auto r = Run({"write", "ER", "4100", "000000000000000000000000"});
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_EQ(r.err, "Ошибка записи ER\n");
+    EXPECT_EQ(r.err, "Ошибка записи ER: контроллер сам изменил эти байты во время записи, "
+                     "повторно они не записаны; прочитайте их заново\n");
     const auto after = sim.FramesByKind();
     EXPECT_EQ(after.writes - before.writes, 1u);
     EXPECT_GT(after.reads, before.reads) << "read back";

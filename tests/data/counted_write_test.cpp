@@ -76,30 +76,30 @@ TEST_F(CountedWriteTest, AChunkIsReadBackBeforeItCouldGoAgain) {
         const char* name;
         std::function<void(sim::Faults&, int address)> fault;
         Counter counter;
-        bool written;
+        StoreCode result;
         int sendings; // of the first chunk
         int readBacks;
         bool landed; // the controller holds the new bytes (but for what it counted since)
     } cases[] = {
         {"status lost, landed", [](sim::Faults& f, int) { f.dropReplies = 1; }, Counter::Elsewhere,
-         true, 1, 1, true},
+         StoreCode::Done, 1, 1, true},
         {"status garbled to a refusal, landed", [](sim::Faults& f, int) { f.corruptReplies = 1; },
-         Counter::Elsewhere, true, 1, 1, true},
+         Counter::Elsewhere, StoreCode::Done, 1, 1, true},
         // Read back the bytes held before: sent again, and the refusal said twice stands.
         {"refused, not landed",
          [](sim::Faults& f, int a) {
              f.writeStatusAddress = a;
              f.writeStatus = kRefusal;
          },
-         Counter::Elsewhere, false, 2, 2, false},
+         Counter::Elsewhere, StoreCode::NoAnswer, 2, 2, false},
         {"refused, counted meanwhile",
          [](sim::Faults& f, int a) {
              f.writeStatusAddress = a;
              f.writeStatus = kRefusal;
          },
-         Counter::InChunk, false, 1, 1, false},
+         Counter::InChunk, StoreCode::Overtaken, 1, 1, false},
         {"status lost, landed and counted on", [](sim::Faults& f, int) { f.dropReplies = 1; },
-         Counter::InChunk, false, 1, 1, true},
+         Counter::InChunk, StoreCode::Overtaken, 1, 1, true},
     };
     for (const Record& r : kRecords) {
         for (const auto& c : cases) {
@@ -114,18 +114,19 @@ TEST_F(CountedWriteTest, AChunkIsReadBackBeforeItCouldGoAgain) {
             const uint8_t counted = Byte(counting);
             const uint64_t framesBefore = sim.FramesSeen();
 
-            EXPECT_EQ(store.Write(r.address, r.length, data.data(), kSpaceER).Ok(), c.written);
+            EXPECT_EQ(store.Write(r.address, r.length, data.data(), kSpaceER).Code(), c.result);
+            const bool written = c.result == StoreCode::Done;
 
             const uint64_t answered = sim.FramesSeen() - framesBefore;
             WithFaults([](sim::Faults& f) { f = sim::Faults{}; });
             const auto now = sim.FramesByKind();
-            const int laterChunks = c.written ? Chunks(r.length) - 1 : 0;
+            const int laterChunks = written ? Chunks(r.length) - 1 : 0;
             EXPECT_EQ(now.writes - frames.writes, static_cast<uint64_t>(c.sendings + laterChunks));
             EXPECT_EQ(now.reads - frames.reads, static_cast<uint64_t>(c.readBacks));
 
             // What the record must hold: the new bytes where they went, the old ones elsewhere.
             std::vector<uint8_t> expected = before;
-            const int landed = c.written ? r.length : c.landed ? std::min(r.length, kMaxChunk) : 0;
+            const int landed = written ? r.length : c.landed ? std::min(r.length, kMaxChunk) : 0;
             std::copy(data.begin(), data.begin() + landed, expected.begin());
             std::vector<uint8_t> held = Memory(r.address, r.length);
             const uint8_t heldCount = Byte(counting);
