@@ -4,6 +4,7 @@
 #include "data/device_image.h"
 #include "data/image_write_report.h"
 #include "data/memory_map.h"
+#include "protocol/exchange_result.h"
 #include "protocol/read_retry.h"
 #include "sim_line_fixture.h"
 
@@ -102,8 +103,9 @@ TEST_F(NoisyWriteTest, LostStatusIsReadBackBeforeAnyResend) {
         {"make block, held", addr::kMakeBlock, 40, false, 1},
         {"channel registers, held", regs, 40, false, 1},
         {"side state, held", side, len::kSideState, false, 1},
-        {"channel registers, counted meanwhile", regs, 40, true, -1},
-        {"side state, counted meanwhile", side, len::kSideState, true, -1},
+        {"channel registers, counted meanwhile", regs, 40, true, Code(ExchangeResult::Overtaken)},
+        {"side state, counted meanwhile", side, len::kSideState, true,
+         Code(ExchangeResult::Overtaken)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
