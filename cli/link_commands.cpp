@@ -299,11 +299,14 @@ int Write(Context& ctx, const std::vector<std::string>& args) {
         return Usage(kWriteUsage);
     if (!ctx.store->Holds(static_cast<int>(*address), space)) return NotInDemo("write");
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
-    if (!ctx.store
-             ->Write(static_cast<int>(*address), static_cast<int>(bytes->size()), bytes->data(),
-                     space)
-             .Ok())
-        return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи " + label));
+    const StoreResult written = ctx.store->Write(
+        static_cast<int>(*address), static_cast<int>(bytes->size()), bytes->data(), space);
+    if (written.Code() == StoreCode::Overtaken) {
+        return Fail(kExitNoAnswer, "Ошибка записи " + label +
+                                       ": контроллер сам изменил эти байты во время записи, "
+                                       "повторно они не записаны; прочитайте их заново");
+    }
+    if (!written.Ok()) return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи " + label));
     std::cout << "Запись(" << label << ") прошла успешно.\n";
     return kExitOk;
 }

@@ -369,13 +369,8 @@ int CheckJournal(Context& ctx) {
     std::string error;
     if (ctx.journal == nullptr) return kExitOk;
     if (!ctx.journal->Ready(error)) return Fail(kExitFile, "Запись не начата: " + error);
-    // The entries name the controller by its identification text too: one read before the
-    // write (a controller that does not give it is entered without).
-    JournalContext& context = ctx.journal->Context();
-    if (context.ident.empty() && ctx.journal->Journaling()) {
-        char text[kIdentTextSize] = {};
-        if (ReadIdentText(ctx.slot, ctx.ctrl, text) == 1) context.ident = IdentText(text);
-    }
+    // The entries name the controller by port and number: a write asks nothing else of it, so
+    // its identification is not read for them.
     return kExitOk;
 }
 

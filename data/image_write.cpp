@@ -1,4 +1,5 @@
 // Writing a whole saved device image into a controller, record by record in the image's order.
+#include "data/counting_records.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
 #include "data/write_recorder.h"
@@ -90,8 +91,11 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
             !recorder->BeforeWrite(rec.address, target.length, block.data(), 0))
             return -1;
         done.anythingSent = true;
-        const bool written =
-            Succeeded(BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data()));
+        // What the controller counts in was not read before the load: a chunk of it whose
+        // status did not come clear is never sent again unless it is found written.
+        const WriteGuard guard{CountsByItself(rec.address, target.length, kSpaceER), nullptr};
+        const bool written = Succeeded(
+            BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data(), guard));
         if (recorder != nullptr)
             recorder->AfterWrite(written ? StoreResult::Done()
                                          : StoreResult::Failed(StoreCode::NoAnswer));

@@ -3,14 +3,32 @@
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/ctrlr_ready.h"
 
+#include <vector>
+
 namespace velmar {
 
 StoreResult LiveRecordStore::Read(int address, int length, uint8_t* dst, uint8_t space) {
-    return StoreResult::FromRead(ReadCtrlrMem(slot_, ctrl_, address, length, dst, space));
+    const StoreResult rc =
+        StoreResult::FromRead(ReadCtrlrMem(slot_, ctrl_, address, length, dst, space));
+    if (rc.Ok() && length > 0) counted_.Take(address, rc.Length(), dst, space);
+    return rc;
 }
 
 StoreResult LiveRecordStore::Write(int address, int length, const uint8_t* data, uint8_t space) {
-    return StoreResult::FromWrite(WriteCtrlrMem(slot_, ctrl_, address, length, data, space));
+    if (!CountsByItself(address, length, space))
+        return StoreResult::FromWrite(WriteCtrlrMem(slot_, ctrl_, address, length, data, space));
+    std::vector<uint8_t> before(static_cast<size_t>(length));
+    const bool known = counted_.Get(address, length, before.data(), space);
+    const WriteGuard guard{true, known ? before.data() : nullptr};
+    const StoreResult rc =
+        StoreResult::FromWrite(WriteCtrlrMem(slot_, ctrl_, address, length, data, space, guard));
+    // A failed write leaves the controller's bytes unknown: the next write there is guarded as
+    // one never read.
+    if (rc.Ok())
+        counted_.Take(address, length, data, space);
+    else
+        counted_.Forget(address, length, space);
+    return rc;
 }
 
 StoreResult LiveRecordStore::Restart() {

@@ -1,8 +1,11 @@
 // Records of a controller on the line, reached through the memory transactions on a port slot
 // and controller number. The owner retargets it between exchanges; a write sequence that moves
-// the controller to a new number follows it with FollowAddress on the exchange thread.
+// the controller to a new number follows it with FollowAddress on the exchange thread. Writes to
+// the records the controller counts in are guarded (counting_records.h) with the bytes last read
+// through this store.
 #pragma once
 
+#include "data/counting_records.h"
 #include "data/record_store.h"
 #include "link/serial_port.h"
 
@@ -13,6 +16,7 @@ class LiveRecordStore final : public RecordStore {
     LiveRecordStore(PortSlot slot, int ctrlrAddress) : slot_(slot), ctrl_(ctrlrAddress) {}
 
     void Retarget(PortSlot slot, int ctrlrAddress) {
+        if (slot != slot_ || ctrlrAddress != ctrl_) counted_.Clear(); // another controller
         slot_ = slot;
         ctrl_ = ctrlrAddress;
     }
@@ -31,6 +35,7 @@ class LiveRecordStore final : public RecordStore {
   private:
     PortSlot slot_;
     int ctrl_;
+    CountedCopy counted_;
 };
 
 } // namespace velmar

@@ -13,6 +13,8 @@ enum class StoreCode : uint8_t {
     Refused,     // not attempted: the store cannot take the write (journal, changed image file) or
                  // does not hold the record
     Declined,    // the controller answered that it will not: a restart refused with its status
+    Overtaken,   // a write to what the controller counts in stopped: it changed those bytes while
+                 // they were written, and they were not written over
 };
 
 class StoreResult {
@@ -23,14 +25,16 @@ class StoreResult {
     }
     static constexpr StoreResult Failed(StoreCode code) { return StoreResult(code, 0); }
     // From the memory transactions: a read gives its byte count (0 for an empty self-sized
-    // record), a write 1; −3 is a slot above the transactions' range, anything else no answer.
+    // record), a write 1; −3 is a slot above the transactions' range, −5 a write overtaken by the
+    // controller's own count, anything else no answer.
     static constexpr StoreResult FromRead(int rc) {
         return rc >= 0 ? Done(rc)
                        : Failed(rc == kSlotTooHigh ? StoreCode::SlotTooHigh : StoreCode::NoAnswer);
     }
     static constexpr StoreResult FromWrite(int rc) {
-        return rc == 1 ? Done()
-                       : Failed(rc == kSlotTooHigh ? StoreCode::SlotTooHigh : StoreCode::NoAnswer);
+        if (rc == 1) return Done();
+        if (rc == kOvertaken) return Failed(StoreCode::Overtaken);
+        return Failed(rc == kSlotTooHigh ? StoreCode::SlotTooHigh : StoreCode::NoAnswer);
     }
 
     constexpr StoreCode Code() const { return code_; }
@@ -42,6 +46,7 @@ class StoreResult {
 
   private:
     static constexpr int kSlotTooHigh = -3;
+    static constexpr int kOvertaken = -5;
     constexpr StoreResult(StoreCode code, int length) : code_(code), length_(length) {}
     StoreCode code_ = StoreCode::NoAnswer;
     int length_ = 0;

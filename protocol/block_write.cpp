@@ -1,5 +1,6 @@
 // Acknowledged block writes: each chunk is answered with a status block whose first byte is 0.
-// Image records are memory: a chunk whose status was lost or garbled is sent again.
+// Image records are memory: a chunk whose status did not come clear is sent again as
+// write_chunk.h says.
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
@@ -10,7 +11,8 @@
 
 namespace velmar {
 
-int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint8_t* data) {
+int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint8_t* data,
+                    const WriteGuard& guard) {
     if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     for (int done = 0; done < length;) {
         const int chunk = std::min(length - done, kMaxChunk);
@@ -34,9 +36,13 @@ int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint
             status = block[0];
             return detail::ChunkStatus::Refused;
         };
-        const detail::ChunkTarget target{slot,  ctrl,        kSpaceER, lineAddress,
-                                         chunk, data + done, true};
-        if (!detail::WriteChunk(target, sendOnce) || !framesSent)
+        const detail::ChunkTarget target{
+            slot,        ctrl,          kSpaceER,
+            lineAddress, chunk,         data + done,
+            true,        guard.counted, guard.before != nullptr ? guard.before + done : nullptr};
+        const detail::ChunkOutcome outcome = detail::WriteChunk(target, sendOnce);
+        if (outcome == detail::ChunkOutcome::Overtaken) return Code(ExchangeResult::Overtaken);
+        if (outcome != detail::ChunkOutcome::Written || !framesSent)
             return Code(ExchangeResult::Failed);
         done += chunk;
     }

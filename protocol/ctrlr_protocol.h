@@ -1,7 +1,8 @@
 // Controller protocol: frames, the checksum, memory transactions and service exchanges.
 // Results are small integers: 1 (or a byte count) success, -1 no/short/wrong reply or refused
 // write, -2 wrong (address poll) or incomplete (identification) reply, -3 slot above 4,
-// -4 write chunk longer than 64 bytes.
+// -4 write chunk longer than 64 bytes, -5 a guarded write stopped over bytes the controller changed
+// meanwhile (WriteGuard).
 #pragma once
 
 #include "link/serial_port.h"
@@ -35,13 +36,24 @@ int SendCtrlrCmd(PortSlot slot, int ctrl, uint8_t code);
 int SendReadHeader(PortSlot slot, uint32_t address, uint8_t count);
 int SendWriteFrames(PortSlot slot, uint32_t address, unsigned count, const uint8_t* data);
 
+// How a memory write may be sent again. Where the controller changes the bytes by itself while it
+// works (its counters), a chunk whose status was not a clear acceptance is read back first,
+// whatever the status: held, it was written; still the bytes it held before (`before`, the
+// write's `length` bytes as last read; null when not known), it is sent again within the retry
+// count; anything else is the controller's own newer bytes: never written over, the write fails.
+// The caller knows which records count; the protocol does not.
+struct WriteGuard {
+    bool counted = false;
+    const uint8_t* before = nullptr;
+};
+
 // length <= 0 reads a self-sized record (first byte = length of what follows; that byte is not
 // stored, and `dst` must then hold kSelfSizedMax bytes). Returns bytes stored (> 0, or 0 for an
 // empty self-sized record), -1 or -3. Works in chunks of kMaxChunk bytes.
 int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst, uint8_t space);
 // 1 (also for length 0), -1 or -3.
 int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_t* data,
-                  uint8_t space);
+                  uint8_t space, const WriteGuard& guard = {});
 
 int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber);
 // `text` holds kIdentTextSize bytes; it is always zero-terminated on return.
@@ -63,7 +75,8 @@ int SetPulseSimulator(PortSlot slot, int ctrl, bool on);
 bool ReadTempAdc(PortSlot slot, int ctrl, uint8_t out[3]);
 // The 7 bytes of the sizes record: 1, or -1 with `sizes` zeroed.
 int ReadStructSizes(PortSlot slot, int ctrl, uint8_t sizes[service::kSizesLength]);
-int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint8_t* data);
+int BlockWriteAcked(PortSlot slot, int ctrl, int address, int length, const uint8_t* data,
+                    const WriteGuard& guard = {});
 
 uint8_t Cp866ToCp1251(uint8_t byte);
 

@@ -11,6 +11,7 @@ enum class ExchangeResult : int {
     BadReply = -2,     // a reply came but is wrong (address poll) or incomplete (identification)
     SlotTooHigh = -3,  // the slot number is above kMaxTransactionSlot
     FrameTooLong = -4, // a write header and data frame longer than kMaxWriteFrame
+    Overtaken = -5,    // a guarded write stopped: the controller changed those bytes meanwhile
 };
 
 // The address poll's codes (PollCtrlrAddress).
@@ -32,7 +33,7 @@ constexpr int Code(PollResult result) {
 // set counts as Failed.
 constexpr ExchangeResult ResultOf(int code) {
     if (code >= 0) return ExchangeResult::Done;
-    if (code >= Code(ExchangeResult::FrameTooLong)) return static_cast<ExchangeResult>(code);
+    if (code >= Code(ExchangeResult::Overtaken)) return static_cast<ExchangeResult>(code);
     return ExchangeResult::Failed;
 }
 

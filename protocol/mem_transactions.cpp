@@ -1,6 +1,6 @@
 // The two memory transactions: chunked reads (explicit length or self-sized), each request
 // verified and retried as read_retry.h says, and chunked writes, each chunk of a stored record
-// sent again when its status was lost or garbled (write_chunk.h).
+// sent again as write_chunk.h says.
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
@@ -62,7 +62,7 @@ int ReadCtrlrMem(PortSlot slot, int ctrl, int address, int length, uint8_t* dst,
 }
 
 int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_t* data,
-                  uint8_t space) {
+                  uint8_t space, const WriteGuard& guard) {
     if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     if (length == 0) return Code(ExchangeResult::Done);
     if (length < 0 || length > kMaxTransfer) return Code(ExchangeResult::Failed);
@@ -91,9 +91,13 @@ int WriteCtrlrMem(PortSlot slot, int ctrl, int address, int length, const uint8_
             status = block[expected - 1];
             return status == 0 ? detail::ChunkStatus::Accepted : detail::ChunkStatus::Refused;
         };
-        const detail::ChunkTarget target{slot,  ctrl,        space,     lineAddress,
-                                         chunk, data + done, repeatable};
-        if (!detail::WriteChunk(target, sendOnce) || !framesSent)
+        const detail::ChunkTarget target{
+            slot,        ctrl,          space,
+            lineAddress, chunk,         data + done,
+            repeatable,  guard.counted, guard.before != nullptr ? guard.before + done : nullptr};
+        const detail::ChunkOutcome outcome = detail::WriteChunk(target, sendOnce);
+        if (outcome == detail::ChunkOutcome::Overtaken) return Code(ExchangeResult::Overtaken);
+        if (outcome != detail::ChunkOutcome::Written || !framesSent)
             return Code(ExchangeResult::Failed);
         done += chunk;
     }

@@ -34,19 +34,11 @@ const char* StatusText(ChunkStatus s) {
 
 } // namespace
 
-bool ControllerCountsIn(uint8_t space, uint32_t lineAddress, int count) {
-    // Channel registers (totalisers, counters) and the side states.
-    constexpr uint32_t kRegsFrom = 0x2000, kRegsTo = 0x3000;
-    constexpr uint32_t kSidesFrom = 0x4000, kSidesTo = 0x4200;
-    if (space != kSpaceER) return false;
-    const uint32_t end = lineAddress + static_cast<uint32_t>(count);
-    return (lineAddress < kRegsTo && end > kRegsFrom) ||
-           (lineAddress < kSidesTo && end > kSidesFrom);
-}
-
 namespace {
 
-enum class ReadBack { Held, Differs, Unknown };
+// What the controller holds where the chunk went: the chunk, the bytes it held before, other
+// bytes, or nothing read.
+enum class ReadBack { Held, Before, Differs, Unknown };
 
 ReadBack ReadChunkBack(const ChunkTarget& t) {
     uint8_t held[kMaxChunk] = {};
@@ -54,13 +46,15 @@ ReadBack ReadChunkBack(const ChunkTarget& t) {
     if (!ReadRequest(t.slot, t.ctrl, cmd, t.lineAddress, t.count, Timeouts(t.slot).readChunkStallMs,
                      held))
         return ReadBack::Unknown;
-    return std::memcmp(held, t.data, static_cast<size_t>(t.count)) == 0 ? ReadBack::Held
-                                                                        : ReadBack::Differs;
+    const auto n = static_cast<size_t>(t.count);
+    if (std::memcmp(held, t.data, n) == 0) return ReadBack::Held;
+    if (t.before != nullptr && std::memcmp(held, t.before, n) == 0) return ReadBack::Before;
+    return ReadBack::Differs;
 }
 
 void LogChunk(const ChunkTarget& t, const char* what) {
     if (!PortLogged(t.slot)) return;
-    char line[240];
+    char line[400];
     std::snprintf(line, sizeof line, "Запись порта %d, адрес %06X, %d байт: %s", t.slot,
                   static_cast<unsigned>(t.lineAddress), t.count, what);
     LogNote(line);
@@ -68,36 +62,40 @@ void LogChunk(const ChunkTarget& t, const char* what) {
 
 } // namespace
 
-bool WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
+ChunkOutcome WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
     const int limit = target.repeatable ? 1 + ReadRetries(target.slot) : 1;
-    const bool counts = ControllerCountsIn(target.space, target.lineAddress, target.count);
     int refusal = -1; // the nonzero status of the previous sending, if it gave one
     for (int attempt = 1;; ++attempt) {
         uint8_t status = 0;
         const ChunkStatus got = send(status);
-        if (got == ChunkStatus::Accepted) return true;
+        if (got == ChunkStatus::Accepted) return ChunkOutcome::Written;
+        if (!target.repeatable) return ChunkOutcome::Failed;
+        if (attempt == 1) CountRetriedRequest(target.slot);
+        if (target.counted || got != ChunkStatus::Refused) {
+            // Whether the chunk went in all the same, and for counted bytes whether the
+            // controller still holds what it held before: only then may the chunk go again.
+            const ReadBack back = ReadChunkBack(target);
+            if (back == ReadBack::Held) {
+                LogChunk(target, "ответ не получен ясно, но контроллер уже хранит эти байты: "
+                                 "записано");
+                return ChunkOutcome::Written;
+            }
+            if (target.counted && back != ReadBack::Before) {
+                LogChunk(target, back == ReadBack::Unknown
+                                     ? "ответ не получен ясно, обратное чтение не удалось; "
+                                       "контроллер сам меняет эти байты, запись не повторяется"
+                                     : "контроллер сам изменил эти байты после записи; запись "
+                                       "не повторяется, чтобы не затереть его счет");
+                return back == ReadBack::Unknown ? ChunkOutcome::Failed : ChunkOutcome::Overtaken;
+            }
+        }
         if (got == ChunkStatus::Refused) {
-            if (refusal == status) return false; // said twice: the controller refuses
+            if (refusal == status) return ChunkOutcome::Failed; // said twice: refused
             refusal = status;
         } else {
             refusal = -1;
         }
-        if (!target.repeatable) return false;
-        if (attempt == 1) CountRetriedRequest(target.slot);
-        if (got != ChunkStatus::Refused) {
-            // The status did not come clear: whether the chunk went in all the same.
-            const ReadBack back = ReadChunkBack(target);
-            if (back == ReadBack::Held) {
-                LogChunk(target, "ответ потерян, но контроллер уже хранит эти байты: записано");
-                return true;
-            }
-            if (counts) {
-                LogChunk(target, "ответ потерян; контроллер сам меняет эти байты, поэтому запись "
-                                 "не повторяется");
-                return false;
-            }
-        }
-        if (attempt >= limit) return false;
+        if (attempt >= limit) return ChunkOutcome::Failed;
         if (PortLogged(target.slot)) {
             char line[200];
             std::snprintf(line, sizeof line,

@@ -1,11 +1,12 @@
-// One chunk of a memory write, sent again when its status block was lost or garbled. A write
-// that makes the controller act (restart, pulse simulator, relay test) is sent once, whatever
-// becomes of its status. A memory chunk whose status did not come clear is first read back: when
-// the controller already holds it, it was written and is not sent again (a resend later could
-// put older bytes over what the controller has counted since); only otherwise is it sent again,
-// within the retry count. Where the controller counts by itself (channel registers, side states)
-// such a chunk is never sent again: the controller's own bytes may be newer than the chunk. A
-// refusal is no lost status: the chunk is sent once more to be sure of it.
+// One chunk of a memory write, sent again when its status did not come clear. A write that
+// makes the controller act (restart, pulse simulator, relay test) is sent once, whatever becomes
+// of its status. A memory chunk whose status was lost or garbled is first read back: when the
+// controller already holds it, it was written and is not sent again; only otherwise is it sent
+// again, within the retry count. A refusal is no lost status: the chunk is sent once more to be
+// sure of it. Where the controller counts by itself (the caller says so), every status but a
+// clear acceptance is followed by a read back, a refusal's too: the chunk goes again only while
+// the controller still holds the bytes it held before; bytes it counted since are never written
+// over.
 #pragma once
 
 #include "link/serial_port.h"
@@ -35,16 +36,21 @@ struct ChunkTarget {
     uint32_t lineAddress = 0;
     int count = 0; // 1..kMaxChunk
     const uint8_t* data = nullptr;
-    bool repeatable = false; // memory, not a command
+    bool repeatable = false;         // memory, not a command
+    bool counted = false;            // the controller changes these bytes by itself
+    const uint8_t* before = nullptr; // `count` bytes it held before, as last read; null: unknown
 };
 
-// Whether the controller changes bytes of this range by itself while it works.
-bool ControllerCountsIn(uint8_t space, uint32_t lineAddress, int count);
+enum class ChunkOutcome {
+    Written,   // accepted, or found held when read back
+    Failed,    // refused, or no clear status within the retries
+    Overtaken, // counted bytes found changed by the controller since: not sent again
+};
 
 // Sends a chunk through `send`; once when not repeatable, else as the header says. A nonzero
 // status is taken as a refusal only when the controller gives it again: one flipped bit turns
-// the status 0 into a plausible refusal code. True when the chunk was accepted or read back.
-bool WriteChunk(const ChunkTarget& target, const ChunkSend& send);
+// the status 0 into a plausible refusal code.
+ChunkOutcome WriteChunk(const ChunkTarget& target, const ChunkSend& send);
 
 // Waits for a status block: `expected` bytes within `budgetMs` (fewer when no more come within
 // the stall budget), then until the line is quiet. Takes all of it into `bytes` (at most

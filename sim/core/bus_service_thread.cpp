@@ -68,6 +68,7 @@ void BusSimulator::Impl::ProcessInput(SimClock::time_point now) {
         requests.clear();
         monitor.Feed(in.byte, in.at, requests);
         framesSeen = monitor.CommandFrames();
+        for (const Request& r : requests) CountKind(r.kind);
 
         answers.clear();
         bool misheard = false;
@@ -171,6 +172,23 @@ int BusSimulator::Impl::UnitOf(const Controller* c) const {
     for (size_t i = 0; i < controllers.size(); ++i)
         if (controllers[i].get() == c) return static_cast<int>(i);
     return -1;
+}
+
+void BusSimulator::Impl::CountKind(RequestKind kind) {
+    switch (kind) {
+    case RequestKind::Poll:
+        ++pollsSeen;
+        break;
+    case RequestKind::Ident:
+        ++identsSeen;
+        break;
+    case RequestKind::Read:
+        ++readsSeen;
+        break;
+    case RequestKind::Write:
+        ++writesSeen;
+        break;
+    }
 }
 
 void BusSimulator::Impl::FlushOutput(SimClock::time_point now) {

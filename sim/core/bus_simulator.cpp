@@ -163,6 +163,10 @@ Faults& BusSimulator::GetFaults() {
 uint64_t BusSimulator::FramesSeen() const {
     return impl_->framesSeen;
 }
+
+BusSimulator::FrameCounts BusSimulator::FramesByKind() const {
+    return {impl_->pollsSeen, impl_->identsSeen, impl_->readsSeen, impl_->writesSeen};
+}
 uint64_t BusSimulator::BytesIgnoredForBaud() const {
     return impl_->ignoredForBaud;
 }

@@ -199,7 +199,12 @@ class BusSimulator {
     Faults& GetFaults(); // change under Lock()
 
     // Counters for tests.
-    uint64_t FramesSeen() const;          // valid command frames on the line, any address
+    uint64_t FramesSeen() const; // valid command frames on the line, any address
+    // The same by what they ask for: an exchange count per kind of request.
+    struct FrameCounts {
+        uint64_t polls = 0, idents = 0, reads = 0, writes = 0;
+    };
+    FrameCounts FramesByKind() const;
     uint64_t BytesIgnoredForBaud() const; // bytes some controller could not hear (speed/format)
     uint64_t RepliesSent() const;         // replies put on the line (after faults)
     uint64_t Collisions() const;          // requests answered by more than one controller

@@ -42,6 +42,7 @@ struct BusSimulator::Impl {
 
     std::atomic<uint64_t> framesSeen{0}, ignoredForBaud{0}, repliesSent{0}, collisions{0},
         noisyReplies{0};
+    std::atomic<uint64_t> pollsSeen{0}, identsSeen{0}, readsSeen{0}, writesSeen{0};
     std::mt19937 noise;
     std::optional<uint32_t> noiseSeed; // the seed `noise` was started from
     std::mt19937 jitter;               // the turnaround's jitter, its own sequence
@@ -68,6 +69,7 @@ struct BusSimulator::Impl {
     void Run();
     void ReadLine();
     void ProcessInput(SimClock::time_point now);
+    void CountKind(RequestKind kind);
     void Answer(std::vector<std::pair<Controller*, Reply>>& answers, SimClock::time_point at);
     // Serves one request to `c` (place `unit` on the bus), noting it in the truth record.
     std::optional<Reply> Serve(Controller& c, int unit, const Request& req,

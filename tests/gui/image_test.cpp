@@ -119,6 +119,8 @@ TEST_F(GuiTest, PartialImageLoadNamesTheRecordsWrittenAndThoseNot) {
     {
         auto lock = sim->Lock();
         sim->GetFaults().writeStatusAddress = addr::kSideStateA;
+        // Other bytes than the image there: a refused chunk found written would be done.
+        sim->Find(1)->Space(0)[addr::kSideStateA] ^= 0xFF;
     }
     prompts->messages.clear();
     prompts->openNames.push_back(path);

@@ -253,6 +253,11 @@ TEST_F(SimTest, WholeImageStopsAtARefusedRecord) {
         image = sim.Find(1)->ImageBytes();
     }
     WithFaults([](sim::Faults& f) { f.writeStatusAddress = addr::kSideStateA; });
+    {
+        // Other bytes than the image there: a refused chunk found written would be done.
+        auto lock = sim.Lock();
+        sim.Find(1)->Space(0)[addr::kSideStateA] ^= 0xFF;
+    }
     EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
     WithFaults([](sim::Faults& f) { f.noAnswer = true; });
     EXPECT_EQ(WriteDeviceImage(slot, 1, image.data(), image.size()), -1);
