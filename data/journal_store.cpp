@@ -80,11 +80,14 @@ void JournalStore::AfterWrite(StoreResult result) {
         // What the controller holds there is no longer known for sure.
         reads_.erase({current_.space, current_.address});
     }
-    // A write without an answer may have gone in, wholly or in part: it stays unknown until a
-    // read of its record settles it. Only a write that never left is not written.
-    const char* outcome = result.Ok()                            ? kOutcomeWritten
-                          : result.Code() == StoreCode::NoAnswer ? nullptr
-                                                                 : kOutcomeNotWritten;
+    // A write without an answer may have gone in, wholly or in part, and so may one stopped
+    // because the controller changed its bytes meanwhile: it stays unknown until a read of its
+    // record settles it. Only a write that never left is not written.
+    const bool mayHaveLanded =
+        result.Code() == StoreCode::NoAnswer || result.Code() == StoreCode::Overtaken;
+    const char* outcome = result.Ok()     ? kOutcomeWritten
+                          : mayHaveLanded ? nullptr
+                                          : kOutcomeNotWritten;
     std::string why;
     if (outcome != nullptr && !journal_->AppendOutcome(current_, outcome, kOutcomeByAnswer, why)) {
         incomplete_ = std::string(result.Ok() ? "Запись в контроллер произведена"

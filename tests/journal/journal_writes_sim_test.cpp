@@ -229,6 +229,30 @@ TEST_F(JournaledWrites, AWriteWithoutAClearAnswerStaysUnknownUntilTheNextReadSet
     EXPECT_EQ(Journal::OpenExisting(path, error)->Verify(error), 0) << error;
 }
 
+// A counting record whose write was refused while the controller counted on in that chunk: the
+// write stops rather than put older bytes over the count, and since what the chunk did cannot be
+// told, its entry stays unknown, never "not written".
+TEST_F(JournaledWrites, AWriteOvertakenByTheControllersOwnCountStaysUnknown) {
+    constexpr int kCounterOffset = 12; // the volume counter, in the registers' first chunk
+    const int address = ChannelAddress(addr::kChannelRegsBase, kChannel);
+    ReadChannel(kChannel);
+    model.Regs(kChannel).working.SetPrice(
+        static_cast<uint16_t>(model.Regs(kChannel).working.Price() + 1));
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().countingAddress = address + kCounterOffset;
+        bus->GetFaults().writeStatusAddress = address;
+    }
+    EXPECT_EQ(WriteModelChannelRegs(model, store, kChannel), WriteResult::WriteFailed);
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults() = {};
+    }
+    const auto entries = Entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back().outcome, kOutcomeUnknown);
+}
+
 TEST_F(JournaledWrites, AJournalLockedByAnotherProgramKeepsTheWriteOffTheLine) {
     ReadParams();
     model.Params().working.SetSlowStart(9);
