@@ -5,6 +5,7 @@
 #include "cli/json_output.h"
 #include "data/ident_sequence.h"
 #include "data/memory_map.h"
+#include "data/restart_wait.h"
 #include "protocol/address_search.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
@@ -314,8 +315,22 @@ int Write(Context& ctx, const std::vector<std::string>& args) {
 const char* kRestartUsage = "restart";
 int Restart(Context& ctx, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage(kRestartUsage);
-    if (!ctx.store->Restart().Ok())
+    const StoreResult sent = ctx.store->Restart();
+    if (sent.Code() == StoreCode::Declined)
+        return Fail(kExitNoAnswer, "Рестарт ТРК не выполнен: контроллер отказался его выполнить");
+    if (!sent.Ok()) {
+        // Never sent twice: with its status lost, whether it restarted cannot be told, only
+        // whether the controller answers again.
+        if (ctx.store->IsDemo()) return Fail(kExitNoAnswer, "Рестарт ТРК не выполнен: нет ответа");
+        NoteRestartWait();
+        if (AwaitRestarted(*ctx.store))
+            return Fail(kExitNoAnswer, "Ответ на команду рестарта потерян; контроллер отвечает, "
+                                       "но выполнен ли рестарт, неизвестно");
         return Fail(kExitNoAnswer, "Рестарт ТРК не выполнен: нет ответа");
+    }
+    // The next command finds the controller listening: a restart ends when it answers again.
+    if (!ctx.store->IsDemo() && !AwaitRestarted(*ctx.store))
+        return Fail(kExitNoAnswer, "Рестарт ТРК выполнен, но контроллер не ответил после него");
     std::cout << "Рестарт ТРК выполнен.\n";
     return kExitOk;
 }

@@ -14,6 +14,8 @@ namespace velmar {
 // The longest a controller is allowed to stay deaf after a restart: the wait for its answer after
 // a lost status covers it.
 inline constexpr int kSlowestRestartMs = 5000;
+// Polls go on this much past it, so that one begins after the slowest restart has ended.
+inline constexpr int kRestartPollMarginMs = 500;
 
 // What became of a restart. A value-initialised result is a failure, never a restart.
 enum class RestartResult {
@@ -32,7 +34,7 @@ void SetRestartNotice(RestartNotice notice);
 void NoteRestartWait();
 
 // Polls until the controller answers at the store's number, for up to `budgetMs`.
-bool AwaitRestarted(RecordStore& store, int budgetMs = kSlowestRestartMs);
+bool AwaitRestarted(RecordStore& store, int budgetMs = kSlowestRestartMs + kRestartPollMarginMs);
 
 // Sends the restart once. Ready when its status came; when the status was lost, waits (up to
 // kSlowestRestartMs) until the controller answers: Ready, else NoAnswer. Refused as the

@@ -69,9 +69,12 @@ int SetPulseSimulator(PortSlot slot, int ctrl, bool on) {
     if (slot > kMaxTransactionSlot) return Code(ExchangeResult::SlotTooHigh);
     // The other bits of the status byte are not the tool's to keep: it writes the switch alone.
     const uint8_t status = on ? kPulseSimulatorBit : 0;
-    return Succeeded(WriteCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR))
-               ? Code(ExchangeResult::Done)
-               : Code(ExchangeResult::Failed);
+    if (Succeeded(WriteCtrlrMem(slot, ctrl, service::kStatusIR, 1, &status, kSpaceIR)))
+        return Code(ExchangeResult::Done);
+    // The switch acts and is never sent twice: when its status went astray, the status byte
+    // tells whether it took.
+    return GetPulseSimulator(slot, ctrl) == (on ? 1 : 0) ? Code(ExchangeResult::Done)
+                                                         : Code(ExchangeResult::Failed);
 }
 
 bool ReadTempAdc(PortSlot slot, int ctrl, uint8_t out[3]) {

@@ -170,18 +170,6 @@ const std::vector<AwaitingFix>& NemesisAwaitingFix() {
         // A late reply taken for a later request's: an image saved with exit 0 unlike the
         // controller's, a restart reported done that never reached it.
         {"late", "reply accounting: every attempt without its full reply owed"},
-        // Image loads and defaults resend register chunks after a lost status.
-        {"noise_5pct", "register and side-state chunks read back before any resend"},
-        // A lost restart status is reported as a failure (image load, set-params) and the
-        // channel writes send the restart again.
-        {"lost_restart_status", "restart sent once and awaited"},
-        // A write whose status was lost: sent again unread, or (the pulse simulator) reported
-        // as not made.
-        {"lost_write_status", "register and side-state chunks read back before any resend"},
-        // A controller back only after 1..5 s: the tool gives up polling after about 2.
-        {"slow_restart", "restart sent once and awaited as long as a restart may take"},
-        // Entries are appended after the line write.
-        {"journal_first", "a journal entry committed before each write"},
     };
     return awaiting;
 }

@@ -56,6 +56,16 @@ int TruthChecker::Actions(TruthAction action, int unit) const {
     return n;
 }
 
+int TruthChecker::RestartsWithStatusLost(int unit) const {
+    int n = 0;
+    for (const TruthEvent& e : events_)
+        n += e.kind == TruthKind::Action && e.action == TruthAction::Restart && e.unit == unit &&
+                     e.value == 0
+                 ? 1
+                 : 0;
+    return n;
+}
+
 int TruthChecker::Writes(int unit) const {
     int n = 0;
     for (const TruthEvent& e : events_)

@@ -34,6 +34,8 @@ class TruthChecker {
     void NoAppliedWriteCalledRefused(int unit, const std::string& message);
 
     int Actions(sim::TruthAction action, int unit) const;
+    // Restarts carried out whose status never left the controller.
+    int RestartsWithStatusLost(int unit) const;
     int Writes(int unit) const; // applied writes of stored memory (spaces 0 and 4)
     const std::vector<sim::TruthEvent>& Events() const { return events_; }
     const std::vector<std::string>& Findings() const { return findings_; }

@@ -139,6 +139,27 @@ TEST_F(SimTest, IdentificationText) {
     EXPECT_STREQ(text.data(), "");
 }
 
+// The switch is sent once: a status lost on the way is settled by reading the status byte, and a
+// refusal leaves it as it was, reported so.
+TEST_F(SimTest, APulseSimulatorSwitchWhoseStatusWentAstrayIsReadBackNotResent) {
+    constexpr int kSwitchWrites = 1;
+    SetMem(addr::kStatusIR, {0x00}, 2);
+    WithFaults([](sim::Faults& f) { f.dropReplies = 1; });
+    auto before = sim.FramesByKind();
+    EXPECT_EQ(SetPulseSimulator(slot, 1, true), 1);
+    auto after = sim.FramesByKind();
+    EXPECT_EQ(after.writes - before.writes, static_cast<uint64_t>(kSwitchWrites));
+    EXPECT_GE(after.reads - before.reads, 1u);
+    EXPECT_EQ(Memory(addr::kStatusIR, 1, 2)[0] & 0x40, 0x40);
+
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = addr::kStatusIR; });
+    before = sim.FramesByKind();
+    EXPECT_EQ(SetPulseSimulator(slot, 1, false), -1);
+    after = sim.FramesByKind();
+    EXPECT_EQ(after.writes - before.writes, static_cast<uint64_t>(kSwitchWrites));
+    WithFaults([](sim::Faults& f) { f.writeStatusAddress = -1; });
+}
+
 TEST_F(SimTest, PulseSimulatorTemperatureRestartAndSizes) {
     SetMem(addr::kStatusIR, {0x41}, 2);
     EXPECT_EQ(GetPulseSimulator(slot, 1), 1);

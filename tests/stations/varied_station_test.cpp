@@ -72,10 +72,6 @@ const AwaitingFix kAwaitingFix[] = {
     // Replies in pieces up to 20 ms apart (well within the protocol's pauses) are taken for
     // short or garbled ones: scans and backups fail.
     {"pieces", "reply accounting: a reply in pieces awaited whole"},
-    // A stray byte after each reply fails the next read.
-    {"extra_bytes", "reply accounting: the line drained before the next request"},
-    // set-params reports the lost restart status as a failure.
-    {"lost_restart_status", "restart sent once and awaited"},
 };
 
 const std::vector<FaultRow> kFaultRows = {
