@@ -1,6 +1,6 @@
 // Device images on the command line: saving a controller's image to a file, writing a saved
 // image into a controller, and making a demo image from the records in use.
-#include "cli/backup_manifest.h"
+#include "data/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/terminal_progress.h"
 #include "data/demo_image.h"
