@@ -275,6 +275,12 @@ VerifyOutcome VerifyController(PortSlot slot, const std::string& portName, const
     return out;
 }
 
+int SecondSideNumber(PortSlot slot, int number) {
+    int ctrl = number;
+    LiveRecordStore store(slot, ctrl);
+    return SideBNumber(store);
+}
+
 std::vector<int> ScanStation(PortSlot slot, int first, int last,
                              const std::function<void(int)>& step, const ImageStopFn& stop) {
     std::vector<int> found;

@@ -85,6 +85,10 @@ std::vector<int> ScanStation(PortSlot slot, int first, int last,
                              const std::function<void(int)>& step = {},
                              const ImageStopFn& stop = {});
 
+// The number of controller `number`'s second side when it serves two, else 0 (read from its
+// parameter block).
+int SecondSideNumber(PortSlot slot, int number);
+
 // How many entries the journal at `journalPath` holds for controller `number` of the line
 // `portName` from the manifest time `since` on; -1 when the journal cannot be read.
 int JournalEntriesSince(const std::string& journalPath, const std::string& portName, int number,
