@@ -79,6 +79,9 @@ TProfileApplyView::TProfileApplyView(Session& session, const Profile& profile,
     rollback_ = buttons->addButton(QStringLiteral("Откатить"), QDialogButtonBox::ActionRole);
     rollback_->setObjectName(QStringLiteral("bProfileRollback"));
     rollback_->hide();
+    // Nothing is written by an Enter meant for the table: only a click or the button's own key.
+    write_->setAutoDefault(false);
+    rollback_->setAutoDefault(false);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_, 1);
     layout->addWidget(result_, 1);

@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -96,6 +95,9 @@ TStationView::TStationView(Session& session, QWidget* parent) : QDialog(parent),
     auto* saveProfile = Button(this, "bStationSaveProfile", QStringLiteral("Сохранить профиль…"));
     auto* applyProfile = Button(this, "bStationApplyProfile", QStringLiteral("Применить профиль…"));
     actions_ = {backup, verify, open, saveProfile, applyProfile};
+    // Enter in the list starts nothing by itself.
+    for (QPushButton* b : {scan, backup, verify, open, saveProfile, applyProfile})
+        b->setAutoDefault(false);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {scan, backup, verify, open, saveProfile, applyProfile})
@@ -121,8 +123,12 @@ TStationView::TStationView(Session& session, QWidget* parent) : QDialog(parent),
     NameInputControls(this);
     EnabledHint(this, true);
     Refill();
-    // The list takes the keys once the view is shown, not the first button.
-    QTimer::singleShot(0, table_, [this] { table_->setFocus(); });
+}
+
+void TStationView::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The list takes the keys, not the first button: Enter must not start a scan.
+    table_->setFocus();
 }
 
 void TStationView::SetBackupDir(const QString& dir) {
@@ -181,9 +187,12 @@ void TStationView::Scan() {
         }
     }
     Refill();
-    SetState(!done           ? QStringLiteral("Опрос прерван: найдено контроллеров: %1").arg(found.size())
-             : found.empty() ? QStringLiteral("Ни один контроллер не ответил")
-                             : QStringLiteral("Найдено контроллеров: %1").arg(found.size()));
+    const size_t sides = sideOf.size();
+    QString text = found.empty()
+                       ? QStringLiteral("Ни один контроллер не ответил")
+                       : QStringLiteral("Найдено контроллеров: %1").arg(found.size() - sides);
+    if (sides != 0) text += QStringLiteral(", вторых сторон: %1").arg(sides);
+    SetState(done ? text : QStringLiteral("Опрос прерван. ") + text);
 }
 
 void TStationView::Refill() {
@@ -217,7 +226,9 @@ void TStationView::Refill() {
         }
         ++r;
     }
-    if (table_->currentRow() < 0 && !numbers_.empty()) table_->setCurrentCell(0, 0);
+    // The first row is current but not selected: with no row selected an apply takes them all.
+    if (table_->currentRow() < 0 && !numbers_.empty())
+        table_->setCurrentCell(0, 0, QItemSelectionModel::NoUpdate);
     for (QPushButton* b : actions_) b->setEnabled(!numbers_.empty());
 }
 
@@ -426,10 +437,19 @@ void TStationView::ApplyProfile() {
     if (read.empty()) return;
     TProfileApplyView view(session_, profile, path.toStdString(), Dir(), std::move(read), this);
     session_.Ask().ExecDialog(view);
-    for (const ApplyTarget& t : view.Targets())
+    int verified = 0;
+    int failed = 0;
+    for (const ApplyTarget& t : view.Targets()) {
+        verified += t.state == ApplyState::Verified ? 1 : 0;
+        failed += t.state == ApplyState::Failed ? 1 : 0;
         if (t.state == ApplyState::Verified || t.state == ApplyState::Failed)
             rows_[t.number].differences = -1; // the backup made before the write is the latest
+    }
     Refill();
+    SetState(QStringLiteral("Профиль %1: записано и проверено контроллеров: %2, с ошибкой: %3")
+                 .arg(QString::fromStdString(profile.name))
+                 .arg(verified)
+                 .arg(failed));
 }
 
 } // namespace velmar::ui

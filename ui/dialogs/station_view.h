@@ -42,6 +42,9 @@ class TStationView : public QDialog {
     void SaveProfile();
     void ApplyProfile();
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     struct Row {
         QString ident;
