@@ -208,6 +208,55 @@ TEST_F(StationViewTest, ProfileFromOneAppliedToTheOthersPreviewsExactlyTheDiffer
     for (int n = kSource + 1; n <= kLast; ++n) EXPECT_TRUE(HoldsProfile(n)) << "Трк №" << n;
 }
 
+TEST_F(StationViewTest, AControllerRefusingTheWriteStopsTheRunAndIsRolledBack) {
+    constexpr int kFailing = kSource + 2;
+    StartApp(QString::number(kSource));
+    std::vector<uint8_t> before;
+    {
+        auto lock = sim->Lock();
+        before = sim->Find(kFailing)->ImageBytes();
+        sim->Find(kFailing)->sealedAddress = addr::kParams;
+    }
+    const QString profile = TempPath(QStringLiteral("station.txt"));
+    QStringList results;
+    bool rollbackOffered = false;
+    WithStationView(
+        [&](ui::TStationView& view) {
+            QTableWidget* table = Table(view, "tControllers");
+            table->setCurrentCell(0, 0);
+            prompts->saveNames.push_back(profile);
+            Click(view, "bStationSaveProfile");
+            table->clearSelection();
+            for (int row = 1; row < table->rowCount(); ++row)
+                table->selectionModel()->select(table->model()->index(row, 0),
+                                                QItemSelectionModel::Select |
+                                                    QItemSelectionModel::Rows);
+            prompts->openNames.push_back(profile);
+            for (int i = 0; i < kMetrologicalConfirmations; ++i) prompts->confirms.push_back(true);
+            Click(view, "bStationApplyProfile");
+        },
+        [&](ui::TProfileApplyView& apply) {
+            Click(apply, "bProfileWrite");
+            QTableWidget* result = Table(apply, "tResult");
+            for (int row = 0; row < result->rowCount(); ++row)
+                results << result->item(row, 1)->text();
+            auto* rollback = apply.findChild<QPushButton*>(QStringLiteral("bProfileRollback"));
+            rollbackOffered = rollback != nullptr && rollback->isVisible();
+            {
+                auto lock = sim->Lock();
+                sim->Find(kFailing)->sealedAddress = -1;
+            }
+            if (rollbackOffered) Click(apply, "bProfileRollback");
+        });
+    EXPECT_EQ(results, (QStringList{QStringLiteral("записан и проверен"), QStringLiteral("ошибка"),
+                                    QStringLiteral("не затронут")}));
+    EXPECT_TRUE(rollbackOffered);
+    EXPECT_TRUE(HoldsProfile(kSource + 1));
+    EXPECT_FALSE(HoldsProfile(kLast)); // not touched
+    auto lock = sim->Lock();
+    EXPECT_EQ(sim->Find(kFailing)->ImageBytes(), before) << "rolled back byte for byte";
+}
+
 TEST_F(StationViewTest, OpenOneSwitchesTheWindowsNumber) {
     StartApp(QString::number(kSource));
     WithStationView([&](ui::TStationView& view) {
