@@ -257,6 +257,32 @@ TEST_F(StationViewTest, AControllerRefusingTheWriteStopsTheRunAndIsRolledBack) {
     EXPECT_EQ(sim->Find(kFailing)->ImageBytes(), before) << "rolled back byte for byte";
 }
 
+// "Прервать" stops a backup of all between exchanges: the run is left incomplete, never latest.
+TEST_F(StationViewTest, BackUpAllCanBeCancelled) {
+    StartApp(QString::number(kSource));
+    QString state;
+    WithStationView([&](ui::TStationView& view) {
+        auto once = std::make_shared<bool>(false);
+        const auto cancel = QObject::connect(
+            session.get(), &ui::Session::exchangeProgressed, &view, [once](int done) {
+                if (done == 0 || *once) return;
+                *once = true;
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->objectName() == QStringLiteral("ExchangeProgressPanel") &&
+                        w->isVisible())
+                        QTest::mouseClick(
+                            w->findChild<QPushButton*>(QStringLiteral("bCancelExchange")),
+                            Qt::LeftButton);
+            });
+        Click(view, "bStationBackup");
+        QObject::disconnect(cancel);
+        state = view.findChild<QLabel*>(QStringLiteral("lState"))->text();
+    });
+    EXPECT_TRUE(state.startsWith(QStringLiteral("Сохранение прервано"))) << state.toStdString();
+    const std::string top = TempPath(QStringLiteral("backups")).toStdString();
+    EXPECT_FALSE(fs::exists(top + "/latest"));
+}
+
 TEST_F(StationViewTest, OpenOneSwitchesTheWindowsNumber) {
     StartApp(QString::number(kSource));
     WithStationView([&](ui::TStationView& view) {
