@@ -4,12 +4,12 @@
 // profile's name. The first controller that fails stops the run; --rollback writes its backup
 // back.
 #include "base/atomic_file.h"
-#include "cli/backup_manifest.h"
-#include "cli/backup_run_folders.h"
 #include "cli/cli_command.h"
 #include "cli/json_output.h"
 #include "cli/profile_support.h"
 #include "cli/terminal_progress.h"
+#include "data/backup_manifest.h"
+#include "data/backup_run_folders.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
 #include "data/live_store.h"

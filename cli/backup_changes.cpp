@@ -1,6 +1,6 @@
 #include "cli/backup_changes.h"
 
-#include "cli/backup_manifest.h"
+#include "data/backup_manifest.h"
 #include "data/device_image.h"
 #include "data/image_diff.h"
 #include "data/journal_place.h"

@@ -1,27 +1,17 @@
 // Whole-station backup: every controller that answers on the line saved into one directory with
 // a manifest, and the check of a backup against the controllers as they are now.
-#include "base/atomic_file.h"
-#include "cli/backup_manifest.h"
-#include "cli/backup_run_folders.h"
 #include "cli/cli_command.h"
+#include "cli/json_output.h"
 #include "cli/terminal_progress.h"
-#include "data/ctrlr_params.h"
-#include "data/device_image.h"
+#include "data/backup_manifest.h"
+#include "data/backup_run_folders.h"
 #include "data/image_diff.h"
-#include "data/live_store.h"
 #include "data/memory_map.h"
-#include "data/model_reads.h"
-#include "data/sha256.h"
-#include "protocol/address_search.h"
-#include "protocol/ctrlr_protocol.h"
-#include "protocol/read_retry.h"
+#include "data/station_backup.h"
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include <algorithm>
 #include <iostream>
-#include <map>
-#include <set>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,19 +35,6 @@ bool ParseNumberArg(const std::string& s, int& out) {
     return out >= 1 && out <= 255;
 }
 
-// The numbers of the last complete backup in `top` that lie in first..last; false when there is
-// none (the first backup into the folder).
-bool KnownNumbers(const std::string& top, int first, int last, std::set<int>& known,
-                  std::string& folder) {
-    BackupManifest latest;
-    std::string error;
-    if (!ReadManifest(top + "/" + kLatestName, latest, error)) return false;
-    folder = latest.folder;
-    for (const BackupEntry& e : latest.controllers)
-        if (e.saved && e.number >= first && e.number <= last) known.insert(e.number);
-    return true;
-}
-
 bool IsDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -70,53 +47,38 @@ void Report(const std::string& text) {
     std::cout.flush();
 }
 
-// The number of the controller's second side when it serves two, else 0: read from its parameter
-// block before the image, so that a controller whose image fails is not tried again there.
-int SideBNumber(RecordStore& store) {
-    ControllerModel model;
-    if (ReadModelParams(model, store, 1) != ReadResult::Read) return 0;
-    const CtrlrParams& params = model.Params().read;
-    return params.CountSideTrk() == 2 ? params.AdrTrk_2() : 0;
-}
+// The terminal's view of a station backup: a bar per image, a line per controller.
+class TerminalWatch : public StationBackupWatch {
+  public:
+    explicit TerminalWatch(bool json) : json_(json) {}
+    void Notes(const std::vector<std::string>& notes) override {
+        for (const std::string& note : notes) std::cerr << note << '\n';
+    }
+    void ImageStarted(int number) override {
+        bar_ = std::make_unique<TerminalProgress>("Трк №" + std::to_string(number));
+    }
+    void ImageProgress(int, int done, int total) override {
+        if (bar_) bar_->Update(done, total);
+    }
+    void ImageEnded(int) override { bar_.reset(); }
+    void SecondSide(int number, int sideA) override {
+        if (!json_)
+            Report("Трк №" + std::to_string(number) + ": вторая сторона контроллера №" +
+                   std::to_string(sideA));
+    }
+    void Taken(const BackupEntry& e) override {
+        if (e.saved) {
+            if (!json_) Report("Трк №" + std::to_string(e.number) + ": сохранен в " + e.file);
+            return;
+        }
+        if (!json_) std::cout.flush();
+        std::cerr << "Трк №" << e.number << ": не сохранен: " << e.reason << std::endl;
+    }
 
-BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB) {
-    BackupEntry e;
-    e.number = number;
-    e.time = LocalTime("%Y-%m-%dT%H:%M:%S%z");
-    char text[kIdentTextSize] = {};
-    const int ident = ReadIdentText(ctx.slot, number, text);
-    if (ident == 1 || ident == -2) e.ident = IdentText(text);
-
-    int ctrl = number;
-    LiveRecordStore store(ctx.slot, ctrl);
-    sideB = SideBNumber(store);
-    std::vector<uint8_t> image;
-    std::string error;
-    ImageSaveResult r{};
-    const uint64_t retriedBefore = RetriedRequests(ctx.slot);
-    {
-        TerminalProgress bar("Трк №" + std::to_string(number));
-        r = ReadDeviceImage(store, image, bar.Callback(), &error);
-    }
-    e.retries = static_cast<int>(RetriedRequests(ctx.slot) - retriedBefore);
-    e.reread = RepliesConfirmedByRereading(ctx.slot, number);
-    if (r != ImageSaveResult::Saved) {
-        e.reason = error;
-        if (const std::string loss = LinkLossText(ctx); !loss.empty()) e.reason += "; " + loss;
-        return e;
-    }
-    e.file = "trk" + std::to_string(number) + "_" + LocalTime("%Y%m%d-%H%M%S") + ".bin";
-    std::string why;
-    if (WriteFileAtomically(dir + "/" + e.file, image.data(), image.size(), &why) != 0) {
-        e.reason = ImageSaveErrorText(ImageSaveResult::FileFailed) + ": " + why;
-        e.file.clear();
-        return e;
-    }
-    e.saved = true;
-    e.size = static_cast<int>(image.size());
-    e.sha256 = Sha256Hex(image.data(), image.size());
-    return e;
-}
+  private:
+    bool json_;
+    std::unique_ptr<TerminalProgress> bar_;
+};
 
 int Backup(Context& ctx, const std::vector<std::string>& args) {
     if (ctx.store->IsDemo())
@@ -129,99 +91,23 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
     if (args.size() > 2 && !ParseNumberArg(args[2], manifest.last)) return Usage(kBackupUsage);
     if (args.size() == 2) manifest.last = std::max(manifest.first, manifest.last);
     if (manifest.last < manifest.first) return Usage(kBackupUsage);
-    const std::string& top = args[0];
-    std::string error;
-    RunFolder run;
-    std::vector<std::string> notes;
-    const bool started = StartRun(top, run, notes, error);
-    for (const std::string& note : notes) std::cerr << note << '\n';
-    if (!started) return Fail(kExitFile, error);
-    manifest.folder = run.name;
-    const std::string& dir = run.path;
-    manifest.port = ctx.portName;
-    manifest.created = LocalTime("%Y-%m-%dT%H:%M:%S%z");
-
-    // The controllers of the last complete backup here are each polled with the full wait and
-    // reported when silent; the first backup into the folder gives every number the full wait.
-    // Other numbers are searched quickly: the search still finds a controller that answers late.
-    std::set<int> known;
-    std::string knownFolder;
-    const bool first = !KnownNumbers(top, manifest.first, manifest.last, known, knownFolder);
-    AddressSearch search(ctx.slot, ctx.thorough || first);
-
-    std::map<int, int> sideOf; // second-side numbers of the controllers met so far -> side A
-    bool fileFailed = false;
-    auto take = [&](const SearchResult& r) {
-        const int n = r.number;
-        if (const auto owner = sideOf.find(n); owner != sideOf.end()) {
-            if (!ctx.json && r.answer != SearchAnswer::Absent)
-                Report("Трк №" + std::to_string(n) + ": вторая сторона контроллера №" +
-                       std::to_string(owner->second));
-            return;
-        }
-        if (r.answer == SearchAnswer::Absent && known.count(n) == 0) return;
-        BackupEntry e;
-        int b = 0;
-        if (r.answer != SearchAnswer::Answered) {
-            e.number = n;
-            e.time = LocalTime("%Y-%m-%dT%H:%M:%S%z");
-            e.unreached = r.answer == SearchAnswer::NotReached;
-            e.reason = e.unreached ? "не опрошен: " + LinkLossText(ctx)
-                       : r.answer == SearchAnswer::Absent
-                           ? "нет ответа, а в копии " + knownFolder + " он сохранен"
-                           : "C данным устройством не поддерживается работа";
-        } else {
-            e = SaveOne(ctx, n, dir, b);
-        }
-        if (b > n) sideOf[b] = n;
-        if (e.saved) {
-            if (!ctx.json) Report("Трк №" + std::to_string(n) + ": сохранен в " + e.file);
-        } else {
-            fileFailed = fileFailed ||
-                         e.reason.rfind(ImageSaveErrorText(ImageSaveResult::FileFailed), 0) == 0;
-            if (!ctx.json) std::cout.flush();
-            std::cerr << "Трк №" << n << ": не сохранен: " << e.reason << std::endl;
-        }
-        manifest.controllers.push_back(std::move(e));
-        // Kept up to date in the unfinished folder: a killed run still tells its line and what
-        // each of its images is. A failure here shows again when the run ends.
-        std::string ignored;
-        WriteManifest(dir, manifest, ignored);
-    };
-    for (int n = manifest.first; n <= manifest.last; ++n) {
-        // Every controller answers the reserve address: in a range it would be saved twice.
-        if (n == kReserveAddress && !ctx.reserve) continue;
-        // A second side already met is not polled again.
-        if (sideOf.count(n) != 0) {
-            take({n, SearchAnswer::Answered});
-            continue;
-        }
-        std::vector<SearchResult> results = search.Poll(n, known.count(n) != 0);
-        // A controller found is read at once; the numbers still open are settled first, as the
-        // read needs the line.
-        if (search.HoldsReply())
-            for (const SearchResult& r : search.Settle()) results.push_back(r);
-        for (const SearchResult& r : results) take(r);
-    }
-    for (const SearchResult& r : search.Settle()) take(r);
-    if (manifest.controllers.empty()) {
-        ::rmdir(dir.c_str());
+    const StationBackupRequest request{args[0],       ctx.portName, manifest.first,
+                                       manifest.last, ctx.thorough, ctx.reserve};
+    TerminalWatch watch(ctx.json);
+    const StationBackupOutcome out = BackupStation(ctx.slot, request, watch);
+    if (out.result == StationResult::NoneAnswered)
         return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
-    }
-
-    if (!WriteManifest(dir, manifest, error) || !FinishRun(top, run, error))
-        return Fail(kExitFile, error);
+    if (out.result == StationResult::FileFailed && !out.error.empty())
+        return Fail(kExitFile, out.error);
     int saved = 0;
-    for (const BackupEntry& e : manifest.controllers) saved += e.saved ? 1 : 0;
-    const int failed = static_cast<int>(manifest.controllers.size()) - saved;
-    // Only a complete backup becomes the one `latest` names; an incomplete one stays beside it.
-    if (failed == 0 && !AdvanceLatest(top, manifest.folder, error)) return Fail(kExitFile, error);
-    if (ctx.json) PrintJson(ManifestToJson(manifest));
+    for (const BackupEntry& e : out.manifest.controllers) saved += e.saved ? 1 : 0;
+    const int failed = static_cast<int>(out.manifest.controllers.size()) - saved;
+    if (ctx.json) PrintJson(ManifestToJson(out.manifest));
     if (!ctx.json)
-        Report("Сохранено контроллеров: " + std::to_string(saved) +
-               ", не сохранено: " + std::to_string(failed) + " (" + top + "/" + run.name + ")");
-    if (failed == 0) return kExitOk;
-    return fileFailed ? kExitFile : kExitNoAnswer;
+        Report("Сохранено контроллеров: " + std::to_string(saved) + ", не сохранено: " +
+               std::to_string(failed) + " (" + request.top + "/" + out.manifest.folder + ")");
+    if (out.result == StationResult::Complete) return kExitOk;
+    return out.result == StationResult::FileFailed ? kExitFile : kExitNoAnswer;
 }
 
 int Verify(Context& ctx, const std::vector<std::string>& args) {
@@ -251,46 +137,39 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
         std::string status;
         std::string detail;
         std::vector<std::string> fields;
-        std::vector<uint8_t> saved;
-        std::vector<uint8_t> now;
-        int ctrl = e.number;
-        LiveRecordStore store(ctx.slot, ctrl);
-        if (LoadImageFile(dir + "/" + e.file, saved, &error) != ImageLoadResult::Loaded ||
-            Sha256Hex(saved.data(), saved.size()) != e.sha256) {
-            status = "bad-backup";
-            detail = "копия " + e.file + " повреждена или отсутствует";
-            exitCode = kExitFile;
-        } else {
-            ImageSaveResult r{};
-            {
-                TerminalProgress bar("Трк №" + std::to_string(e.number));
-                AddressSearch search(ctx.slot, true);
-                const std::vector<SearchResult> poll = search.Poll(e.number);
-                r = !poll.empty() && poll.front().answer == SearchAnswer::Answered
-                        ? ReadDeviceImage(store, now, bar.Callback(), &error)
-                        : ImageSaveResult::NoLink;
-            }
-            if (r != ImageSaveResult::Saved) {
-                status = "failed";
-                detail = r == ImageSaveResult::NoLink ? "нет связи" : error;
-                if (const std::string loss = LinkLossText(ctx); !loss.empty())
-                    detail += "; " + loss;
-            } else if (now == saved) {
-                status = "same";
-            } else {
-                // Named as `diff` names them: record, the screen's caption, both values.
-                status = "differs";
-                std::vector<std::string> records;
-                for (const ImageDifference& d : DiffImages(saved, now)) {
-                    const std::string address = RecordAddressText(d.address);
-                    if (records.empty() || records.back() != address) records.push_back(address);
-                    fields.push_back(DifferenceLine(d));
-                }
-                item["records"] = records;
-                item["fields"] = fields;
-            }
-            if (status != "same" && exitCode == kExitOk) exitCode = kExitNoAnswer;
+        VerifyOutcome v;
+        {
+            TerminalProgress bar("Трк №" + std::to_string(e.number));
+            v = VerifyController(ctx.slot, ctx.portName, dir, e, bar.Callback());
         }
+        detail = v.detail;
+        switch (v.status) {
+        case VerifyStatus::BadBackup:
+            status = "bad-backup";
+            exitCode = kExitFile;
+            break;
+        case VerifyStatus::Failed:
+            status = "failed";
+            break;
+        case VerifyStatus::Same:
+            status = "same";
+            break;
+        case VerifyStatus::Differs: {
+            // Named as `diff` names them: record, the screen's caption, both values.
+            status = "differs";
+            std::vector<std::string> records;
+            for (const ImageDifference& d : v.differences) {
+                const std::string address = RecordAddressText(d.address);
+                if (records.empty() || records.back() != address) records.push_back(address);
+                fields.push_back(DifferenceLine(d));
+            }
+            item["records"] = records;
+            item["fields"] = fields;
+            break;
+        }
+        }
+        if (status != "same" && status != "bad-backup" && exitCode == kExitOk)
+            exitCode = kExitNoAnswer;
         item["status"] = status;
         if (!detail.empty()) item["detail"] = detail;
         if (!ctx.json) {

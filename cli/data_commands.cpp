@@ -1,8 +1,8 @@
 // Device images on the command line: saving a controller's image to a file, writing a saved
 // image into a controller, and making a demo image from the records in use.
-#include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/terminal_progress.h"
+#include "data/backup_manifest.h"
 #include "data/demo_image.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"

@@ -23,6 +23,7 @@ struct Line {
     std::string status; // the latest progress or message, for the terminal
     Clock::time_point start;
     double seconds = 0;
+    std::string finished; // when its process ended, local time as in the manifests
     int exitCode = -1;
 };
 

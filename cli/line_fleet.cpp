@@ -2,13 +2,14 @@
 #include "cli/line_fleet.h"
 
 #include "base/atomic_file.h"
-#include "cli/backup_manifest.h"
 #include "cli/cli_command.h"
 #include "cli/fleet_line_process.h"
 #include "cli/fleet_progress_block.h"
+#include "cli/fleet_record.h"
 #include "cli/fleet_stop_signals.h"
 #include "cli/fleet_summary.h"
 #include "cli/json_output.h"
+#include "data/backup_manifest.h"
 #include "data/sha256.h"
 
 #include <cerrno>
@@ -28,7 +29,6 @@ using namespace fleet;
 
 namespace {
 
-constexpr const char* kFleetName = "fleet.json";
 constexpr int kRedrawMs = 200;
 constexpr size_t kFolderHashDigits = 8;
 
@@ -146,6 +146,7 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
         while ((waited = ::waitpid(line.pid, &status, 0)) < 0 && errno == EINTR) {
         }
         line.seconds = std::chrono::duration<double>(Clock::now() - line.start).count();
+        line.finished = LocalTime("%Y-%m-%dT%H:%M:%S%z");
         line.errTail += '\n';
         TakeErrLines(line);
         // Only a line process that exited with 0 succeeded: one killed by a signal (or lost to
@@ -227,6 +228,7 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
         const std::string summary =
             result.is_discarded() ? std::string() : Summarise(command, result, item);
         item["seconds"] = static_cast<double>(static_cast<long>(line.seconds * 10)) / 10;
+        if (!line.finished.empty()) item["finished"] = line.finished;
         if (line.exitCode != kExitOk && !line.messages.empty())
             item["message"] = line.messages.back();
         if (command != "backup" && !result.is_discarded()) item["result"] = result;
@@ -252,11 +254,8 @@ int RunFleet(const Fleet& fleet, bool json, const std::string& command,
                 {"complete", exitCode == kExitOk},
                 {"lines", std::move(list)}};
     if (command == "backup") {
-        const std::string text = doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
         std::string why;
-        if (WriteFileAtomically(top + "/" + kFleetName,
-                                reinterpret_cast<const uint8_t*>(text.data()), text.size(),
-                                &why) != 0) {
+        if (!WriteFleetRecord(top, doc, why)) {
             Fail(kExitFile, "Сводка " + top + "/" + kFleetName + " не записана: " + why);
             exitCode = kExitFile;
         }

@@ -6,6 +6,7 @@
 #include "data/ident_sequence.h"
 #include "data/memory_map.h"
 #include "data/restart_wait.h"
+#include "data/station_backup.h"
 #include "protocol/address_search.h"
 #include "protocol/cp1251_text.h"
 #include "protocol/ctrlr_protocol.h"
@@ -67,17 +68,11 @@ std::string IdentForTerminal(const char* text) {
 }
 
 std::string IdentText(const char* text) {
-    std::string lines = IdentForTerminal(text);
-    if (!lines.empty()) lines.pop_back();
-    return lines;
+    return IdentLines(text);
 }
 
 std::string LinkLossText(const Context& ctx) {
-    const int err = PortLastError(ctx.slot);
-    if (err == 0) return {};
-    const bool network = IsNetworkPortKind(GetPortKind(ctx.slot));
-    return std::string(network ? "нет связи со шлюзом " : "нет связи с портом ") + ctx.portName +
-           ": " + SystemErrorReason(err);
+    return velmar::LinkLossText(ctx.slot, ctx.portName);
 }
 
 namespace {

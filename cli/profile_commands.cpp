@@ -1,12 +1,12 @@
 // Configuration profiles on the command line: making one from a controller or a saved image,
 // and checking the controllers of a line (or their latest backups) against one.
 #include "base/atomic_file.h"
-#include "cli/backup_manifest.h"
-#include "cli/backup_run_folders.h"
 #include "cli/cli_command.h"
 #include "cli/json_output.h"
 #include "cli/profile_support.h"
 #include "cli/terminal_progress.h"
+#include "data/backup_manifest.h"
+#include "data/backup_run_folders.h"
 #include "data/device_image.h"
 #include "data/image_file.h"
 #include "data/live_store.h"

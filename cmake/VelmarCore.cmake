@@ -19,8 +19,10 @@ function(velmar_core_layers suffix)
   if(LIBSERIALPORT_FOUND)
     list(APPEND uses_link PkgConfig::LIBSERIALPORT)
   endif()
-  # data/: nettle for the image digests, SQLite for the journal.
-  set(uses_data PkgConfig::NETTLE PkgConfig::SQLITE3)
+  # data/: nettle for the image digests, SQLite for the journal, nlohmann_json for the backup
+  # manifests.
+  find_package(nlohmann_json 3 REQUIRED)
+  set(uses_data PkgConfig::NETTLE PkgConfig::SQLITE3 nlohmann_json::nlohmann_json)
 
   set(below "")
   foreach(layer base link protocol data)

@@ -6,6 +6,7 @@
 #include "link/serial_port.h"
 #include "ui/dialogs/image_compare.h"
 #include "ui/dialogs/journal_view.h"
+#include "ui/dialogs/station_view.h"
 #include "ui/fields/accessible_names.h"
 #include "ui/fields/enabling_rules.h"
 #include "ui/fields/hex_number.h"
@@ -90,6 +91,7 @@ TVelmarMain::TVelmarMain(Session& session, QWidget* parent)
     connect(ui_->menuOpenImage, &QAction::triggered, this, &TVelmarMain::menuOpenImageClick);
     connect(ui_->menuCompareImage, &QAction::triggered, this, &TVelmarMain::menuCompareImageClick);
     connect(ui_->menuJournal, &QAction::triggered, this, &TVelmarMain::menuJournalClick);
+    connect(ui_->menuStation, &QAction::triggered, this, &TVelmarMain::menuStationClick);
 
     connect(&session_, &Session::statusChanged, ui_->lIdentState, &QLabel::setText);
     connect(&session_, &Session::statusRepaintRequested, ui_->lIdentState,
@@ -345,6 +347,28 @@ void TVelmarMain::UseOfflineImage() {
 void TVelmarMain::menuJournalClick() {
     TJournalView dialog(session_, session_.Options().journalPath, this);
     session_.Ask().ExecDialog(dialog);
+}
+
+// The station view works on the line as the window's port reaches it; the controller chosen there
+// becomes the window's, as "Сменить номер трк" makes a typed one.
+void TVelmarMain::menuStationClick() {
+    if (!session_.ImageTransferIdle() || tabIdent_->SearchRunning()) return;
+    if (session_.DemoMode() || session_.Slot() == 0) {
+        session_.Ask().Message(this, QStringLiteral("Нет связи с устройством"));
+        return;
+    }
+    TStationView dialog(session_, this);
+    if (!stationDir_.isEmpty()) dialog.SetBackupDir(stationDir_);
+    dialog.Scan();
+    session_.Ask().ExecDialog(dialog);
+    stationDir_ = dialog.BackupDir();
+    if (dialog.ChosenNumber() != 0) {
+        noCtrlrNumber_ = false;
+        IdentifyNumber(dialog.ChosenNumber());
+    } else {
+        // Controllers written from the view are read again by the tabs.
+        FormPaint();
+    }
 }
 
 void TVelmarMain::menuCompareImageClick() {

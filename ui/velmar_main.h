@@ -57,6 +57,7 @@ class TVelmarMain : public QMainWindow {
     // "Сравнить с образом…": the controller on the line against a saved image file.
     void menuCompareImageClick();
     void menuJournalClick();
+    void menuStationClick();
 
     TabIdent& Ident() { return *tabIdent_; }
     Page* PageByName(const QString& name) const;
@@ -90,6 +91,7 @@ class TVelmarMain : public QMainWindow {
     bool inFormPaint_ = false;
     bool closed_ = false;
     bool noCtrlrNumber_ = true;
+    QString stationDir_; // the station view's backup folder, kept while the window runs
     // The port dialog was opened: the next repaint checks the port state again.
     bool portSettingsChanged_ = false;
     bool closeOnShow_ = false;

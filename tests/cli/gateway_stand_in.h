@@ -7,6 +7,7 @@
 // take its time to accept each connection, as one still letting the previous client go does.
 #pragma once
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -27,6 +28,7 @@ class GatewayStandIn {
     std::vector<uint8_t> staleOnConnect; // sent 5 ms after each connection is accepted
     int outageAtPoll = -1;               // going down when the client polls this number
     int outageMs = -1;                   // for this long; -1: for good
+    std::vector<uint8_t> outageAtBytes;  // or when the client sends these bytes (once)
     // Bytes from the line reach the client this late: from `latencyMs` up to `latencyMs` +
     // `latencySweepMs` and back within `sweepPeriodMs`, plus up to `jitterMs` drawn per piece.
     int latencyMs = 0;
@@ -94,6 +96,10 @@ class GatewayStandIn {
             if (b[i] == 0x60 && b[i + 1] == outageAtPoll && b[i + 2] == 0x21) return true;
         return false;
     }
+    bool SendsOutageBytes(const uint8_t* b, ssize_t n) const {
+        return !outageAtBytes.empty() &&
+               std::search(b, b + n, outageAtBytes.begin(), outageAtBytes.end()) != b + n;
+    }
     using Clock = std::chrono::steady_clock;
     int LatencyNowMs() {
         if (latencyMs <= 0 && jitterMs <= 0) return 0;
@@ -135,8 +141,9 @@ class GatewayStandIn {
             uint8_t buf[512];
             if (client_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
                 const ssize_t n = ::recv(client_, buf, sizeof buf, 0);
-                if (n > 0 && PollsOutageNumber(buf, n)) {
+                if (n > 0 && (PollsOutageNumber(buf, n) || SendsOutageBytes(buf, n))) {
                     outageAtPoll = -1; // once
+                    outageAtBytes.clear();
                     for (int* fd : {&listen_, &client_, &upstream_}) CloseFd(*fd);
                     held_.clear(); // what the line sent goes down with the connection
                     down = true;

@@ -1,4 +1,4 @@
-#include "cli/backup_manifest.h"
+#include "data/backup_manifest.h"
 
 #include "base/atomic_file.h"
 
@@ -6,7 +6,7 @@
 #include <ctime>
 #include <unistd.h>
 
-namespace velmar::cli {
+namespace velmar {
 
 std::string LocalTime(const char* format) {
     const std::time_t now = std::time(nullptr);
@@ -147,4 +147,4 @@ std::string ImageLineRefusal(const std::string& imagePath, const std::string& po
     return OtherLineRefusal(manifest, dir, port);
 }
 
-} // namespace velmar::cli
+} // namespace velmar

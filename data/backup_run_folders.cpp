@@ -1,6 +1,6 @@
-#include "cli/backup_run_folders.h"
+#include "data/backup_run_folders.h"
 
-#include "cli/backup_manifest.h"
+#include "data/backup_manifest.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace velmar::cli {
+namespace velmar {
 namespace {
 
 constexpr size_t kStampLength = 15; // YYYYMMDD-HHMMSS
@@ -198,4 +198,4 @@ bool RunNameLater(const std::string& a, const std::string& b) {
     return stampA != stampB ? stampA > stampB : nA > nB;
 }
 
-} // namespace velmar::cli
+} // namespace velmar

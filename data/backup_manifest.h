@@ -3,12 +3,14 @@
 // holds and how each image file must hash.
 #pragma once
 
-#include "cli/json_output.h"
-
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-namespace velmar::cli {
+namespace velmar {
+
+// Keys in the order they are set, as every JSON document of the tools prints them.
+using Json = nlohmann::ordered_json;
 
 inline constexpr const char* kManifestName = "manifest.json";
 
@@ -57,4 +59,4 @@ std::string OtherLineRefusal(const BackupManifest& manifest, const std::string& 
 // does not list it), or in one made on the line `port`.
 std::string ImageLineRefusal(const std::string& imagePath, const std::string& port);
 
-} // namespace velmar::cli
+} // namespace velmar

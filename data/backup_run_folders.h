@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velmar::cli {
+namespace velmar {
 
 inline constexpr const char* kLatestName = "latest";
 inline constexpr const char* kPartialSuffix = ".partial";
@@ -51,4 +51,4 @@ bool AdvanceLatest(const std::string& dir, const std::string& name, std::string&
 // earlier than any that is.
 bool RunNameLater(const std::string& a, const std::string& b);
 
-} // namespace velmar::cli
+} // namespace velmar
