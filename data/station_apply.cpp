@@ -2,7 +2,6 @@
 
 #include "base/atomic_file.h"
 #include "data/image_write_report.h"
-#include "data/journal_image.h"
 #include "data/journal_store.h"
 #include "data/live_store.h"
 #include "data/sha256.h"
@@ -143,12 +142,9 @@ bool RollBackController(const ApplyLine& line, const ApplyTarget& t,
     if (!store.Ready(error)) return false;
     ImageWriteReport report;
     SizesRecord sizes;
+    // Each record is entered in the journal before it is sent, as an image load does.
     const ImageWriteResult written =
-        WriteImageToController(line.slot, t.answersAt, t.image, progress, &sizes, &report);
-    if (report.anythingSent) {
-        auto entries = ImageLoadEntries(store.Context(), t.image, report, sizes, {});
-        store.Record(entries, error);
-    }
+        WriteImageToController(line.slot, t.answersAt, t.image, progress, &sizes, &report, &store);
     std::vector<uint8_t> again;
     int back = t.number;
     LiveRecordStore reread(line.slot, back);
