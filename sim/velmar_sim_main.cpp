@@ -46,7 +46,10 @@ void Usage(std::FILE* to) {
         "                       varying-trailer (trailing byte changes with each reply),\n"
         "                       lose-restart-status[=N] (the next N restarts, or every one,\n"
         "                       carried out without their status),\n"
-        "                       pieces=N:MS (each reply in N pieces, MS apart)\n"
+        "                       pieces=N:MS (each reply in N pieces, MS apart),\n"
+        "                       hold-replies=MS (a gateway that passes each reply on only\n"
+        "                       MS after the tool's next bytes), jitter=MS (each reply's\n"
+        "                       turnaround 0..MS longer, from the noise seed)\n"
         "  --help               this text\n",
         to);
 }
@@ -128,6 +131,10 @@ bool ParseFault(const std::string& option, Faults& f) {
             return false;
         f.replyPieces = static_cast<int>(v);
         f.replyPieceGapMs = static_cast<int>(gap);
+    } else if (name == "hold-replies" && ParseNumber(arg, v) && v >= 0 && v <= 10000) {
+        f.holdRepliesLagMs = static_cast<int>(v);
+    } else if (name == "jitter" && ParseNumber(arg, v) && v >= 0 && v <= 10000) {
+        f.turnaroundJitterMs = static_cast<int>(v);
     } else if (name == "flip-rate") {
         return ParseRate(arg, f.flipRate);
     } else if (name == "loss-rate") {

@@ -78,6 +78,15 @@ struct Faults {
     // A byte of space ER that the controller increments after each request it answers, as a
     // totaliser counts during a delivery (-1: none).
     int countingAddress = -1;
+
+    // Awkward lines between the tool and the controllers:
+    // - every reply is held back until the tool sends its next bytes, then passed on this many
+    //   milliseconds later (a serial device server that packs what it has until more comes;
+    //   -1: off). A reply is never delivered before the following request has gone out.
+    int holdRepliesLagMs = -1;
+    // - each reply's turnaround gets a further 0..this many milliseconds, drawn per reply from
+    //   the noise sequence (`noiseSeed`).
+    int turnaroundJitterMs = 0;
 };
 
 // Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.
