@@ -23,8 +23,8 @@ int WindowMs(PortSlot slot, const OwedReplies& owed, const OwedReplies::Entry& e
     const auto& t = Timeouts(slot);
     const long slowestMs =
         static_cast<long>(owed.SlowestUs()) * t.lateReplyPercent / 100 / 1000 + t.lateReplyMarginMs;
-    return static_cast<int>(
-        std::min<long>(std::max<long>(e.waitMs, slowestMs), kLongestOwedWindowMs));
+    const long ownMs = static_cast<long>(e.waitMs) * t.owedWindowPercent / 100;
+    return static_cast<int>(std::min<long>(std::max<long>(ownMs, slowestMs), kLongestOwedWindowMs));
 }
 
 } // namespace

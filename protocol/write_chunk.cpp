@@ -116,7 +116,7 @@ int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int expected, 
     // A status that does not come whole may still come: it is owed, and waited out before the
     // next request, so that it is never taken for that one's.
     const OwedReplies::Entry owed{
-        sentUs, {}, expected, budgetMs + budgetMs * t.lateWatchPercent / 100 + t.readChunkStallMs};
+        sentUs, {}, expected, budgetMs + budgetMs * t.lateWatchPercent / 100};
     if (AwaitAtLeast(slot, 1, budgetMs) < 1 &&
         AwaitAtLeast(slot, 1, budgetMs * t.lateWatchPercent / 100) < 1) {
         NoteOwedReply(slot, owed);
