@@ -42,15 +42,14 @@ class OwedReplies {
     bool Empty() const { return owed_.empty(); }
     int Count() const { return static_cast<int>(owed_.size()); }
     const Entry& Front() const { return owed_.front(); }
-    // A whole reply came: the earliest owed request's. The line answered a request before the
-    // next went out when that request was the only one owed.
+    // A whole reply came: the earliest owed request's.
     Entry TakeFront();
     // The earliest owed reply is no longer awaited; the last request's, on a line never seen
     // to answer in time, becomes the doubt: it may come once the tool sends again.
     void GiveUpFront();
 
-    // A request was answered before anything else went out: replies are not held back, and
-    // no doubt stands.
+    // A request was answered, with a reply that passed its checks, before anything else went
+    // out and with nothing else owed: replies are not held back, and no doubt stands.
     void NoteAnsweredInTime() {
         answeredInTime_ = true;
         doubts_.clear();

@@ -144,6 +144,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
         // further read returns the same data; the attempt stays owed all the same.
         std::optional<std::pair<ReplyEnd, std::array<uint8_t, kMaxChunk + 1>>> asideEarly;
         bool unsure = false;
+        bool ownAlone = false; // the reply was this attempt's, with nothing else owed
         for (;;) {
             const long waitFromUs = ElapsedUs(sentAt);
             int firstByteUs = -1;
@@ -200,6 +201,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             const OwedReplies::Entry from = owed.TakeFront();
             const int64_t sentUs = SteadyUs(sentAt);
             const bool own = from.sentUs == sentUs;
+            ownAlone = own && owed.Empty();
             if (own) NoteReplyTiming(slot, !early);
             if (!early || !own) {
                 const int delayUs = firstByteUs + static_cast<int>(sentUs - from.sentUs);
@@ -257,6 +259,7 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             }
             if (unsure && times < kConfirmingReads) take = false;
             if (take) {
+                if (ownAlone && !unsure) owed.NoteAnsweredInTime();
                 std::memcpy(dst, reply.data(), size);
                 return true;
             }

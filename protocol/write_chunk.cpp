@@ -129,7 +129,7 @@ int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int expected, 
     const int n = std::min(PortAvailable(slot), capacity);
     if (n < expected)
         NoteOwedReply(slot, owed);
-    else
+    else if (n == expected)
         NoteAnsweredInTime(slot);
     if (n <= 0 || ReadPort(slot, bytes, n) != 1) return 0;
     // Anything beyond `capacity` goes in the next request's purge.

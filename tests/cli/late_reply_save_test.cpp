@@ -42,7 +42,8 @@ class LateReplySaveTest : public CliBusTest {
             return true;
         }
         EXPECT_FALSE(std::filesystem::exists(Path(name)));
-        EXPECT_NE(r.err.find("адрес"), std::string::npos) << "the failure names what is missing";
+        EXPECT_NE((r.out + r.err).find("адрес"), std::string::npos)
+            << "the failure names what is missing";
         return false;
     }
 };
