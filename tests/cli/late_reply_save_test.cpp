@@ -1,6 +1,6 @@
-// velmar-cli saving images from lines whose replies come late: a controller slower than every
-// wait, and a device server that holds each reply until the tool sends again. A saved image is
-// the controller's byte for byte, or the save fails loudly and leaves no file.
+// velmar-cli saving images from a line whose replies come late: a controller slower than every
+// wait. A saved image is the controller's byte for byte, or the save fails loudly and leaves no
+// file.
 #include "cli_bus_fixture.h"
 
 #include <filesystem>
@@ -65,26 +65,6 @@ TEST_F(SlowControllerSaveTest, AControllerSlowerThanEveryWaitSavesItsOwnImage) {
         << "five attempts outlast the delay";
     // Without retries the first reply comes after the only wait: the save fails, never wrong.
     SaveIsRightOrFailsLoudly({"--retries", "0"}, "no-retries.bin");
-}
-
-class HoldingGatewaySaveTest : public LateReplySaveTest {
-  protected:
-    HoldingGatewaySaveTest() : LateReplySaveTest(38400) {}
-};
-
-// A device server that passes each reply on only once the tool sends again, 20 to 80 ms later:
-// no reply ever comes before the next request, and each save is still right.
-TEST_F(HoldingGatewaySaveTest, RepliesHeldUntilTheNextRequestStillSaveTheRightImage) {
-    for (const int lagMs : {20, 80}) {
-        SCOPED_TRACE(lagMs);
-        {
-            auto lock = sim.Lock();
-            sim.GetFaults().holdRepliesLagMs = lagMs;
-        }
-        EXPECT_TRUE(SaveIsRightOrFailsLoudly({"-b", "38400", "--retries", "4"},
-                                             "held" + std::to_string(lagMs) + ".bin"))
-            << "every reply comes, one request late";
-    }
 }
 
 } // namespace
