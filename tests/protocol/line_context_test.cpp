@@ -2,6 +2,7 @@
 // two lines run side by side on two threads without touching each other, and a ReplyChecks learns
 // from its replies as the reads need.
 #include "protocol/line_context.h"
+#include "protocol/owed_wait.h"
 #include "protocol/read_retry.h"
 #include "sim/core/bus_simulator.h"
 #include "test_support.h"
@@ -67,8 +68,19 @@ TEST(ReplyChecksTest, LatencyRisesAtOnceAndFallsSlowlyPaceFasterIsSticky) {
     checks.NotePace(true);
     EXPECT_FALSE(checks.KeepsLineTime());
 
-    checks.NoteOwed(42);
-    EXPECT_EQ(checks.OwedSinceUs(), 42);
+    // Replies in the line's time before it is known: one sooner starts the count again; once
+    // known, no sooner reply changes it.
+    ReplyChecks timed;
+    timed.NoteTiming(true);
+    timed.NoteTiming(true);
+    timed.NoteTiming(false);
+    timed.NoteTiming(true);
+    timed.NoteTiming(true);
+    EXPECT_FALSE(timed.KeepsLineTime());
+    timed.NoteTiming(true);
+    EXPECT_TRUE(timed.KeepsLineTime());
+    timed.NoteTiming(false);
+    EXPECT_TRUE(timed.KeepsLineTime());
 }
 
 // One line: a simulator on a pseudo-terminal with its controller, the port opened to it.
@@ -127,7 +139,7 @@ TEST_F(LineContextTest, APortOpenedStartsAfresh) {
     NoteTrailerNotChecksum(slot, kCtrl);
     NoteReplyLatency(slot, 9000);
     NoteReplyPace(slot, true);
-    NoteReplyOwed(slot, 1234);
+    detail::NoteOwedReply(slot, {1234, {}, 1, 1});
     CountRetriedRequest(slot);
 
     ClosePort(slot);
@@ -147,7 +159,7 @@ TEST_F(LineContextTest, APortOpenedStartsAfresh) {
     EXPECT_EQ(ControllersConfirmedByRereading(slot), std::vector<int>{});
     EXPECT_EQ(ReplyLatencyUs(slot), 0);
     EXPECT_FALSE(RepliesKeepLineTime(slot));
-    EXPECT_FALSE(ReplyOwedPossible(slot));
+    EXPECT_TRUE(LineOf(slot)->owed.Empty());
     EXPECT_EQ(RetriedRequests(slot), 0u);
 }
 
