@@ -137,11 +137,26 @@ TEST_F(LostGatewayTest, AnImageReadFailedByALostGatewayNamesTheLostConnection) {
         gateway->outageMs = outageMs;
         ASSERT_TRUE(gateway->Start());
         const std::string name = "tcp:127.0.0.1:" + std::to_string(gateway->Port());
-        const auto r = Run(name, {"--json", "backup", "st" + std::to_string(outageMs), "1", "1"});
-        EXPECT_EQ(r.exitCode, 1) << outageMs << ": " << r.err;
+        const std::string dir = "st" + std::to_string(outageMs);
+        const auto r = Run(name, {"--json", "backup", dir, "1", "1"});
         const json manifest = Parse(r.out);
         ASSERT_EQ(manifest.at("controllers").size(), 1u) << r.out;
         const json& one = manifest.at("controllers")[0];
+        // A gateway back in time for the owed replies to come lets the read finish: then the
+        // image is the controller's own.
+        if (one.at("status") == "saved") {
+            EXPECT_EQ(r.exitCode, 0) << outageMs << ": " << r.err;
+            const std::string file = Path(dir + "/" + manifest.value("folder", "?") + "/" +
+                                          one.at("file").get<std::string>());
+            std::vector<uint8_t> image;
+            {
+                auto lock = sim.Lock();
+                image = sim.Controllers()[0]->ImageBytes();
+            }
+            EXPECT_EQ(SlurpFile(file), std::string(image.begin(), image.end())) << outageMs;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 1) << outageMs << ": " << r.err;
         EXPECT_EQ(one.at("status"), "failed") << one.dump();
         const std::string reason = one.value("reason", "");
         EXPECT_NE(reason.find("шлюз"), std::string::npos) << outageMs << ": " << reason;
