@@ -1,7 +1,6 @@
 // The checksum and the three frames the tool sends: command frame, memory header, data frame.
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/exchange_result.h"
-#include "protocol/owed_wait.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
 
@@ -19,9 +18,10 @@ uint8_t ChecksumRot8(const uint8_t* bytes, size_t count) {
 }
 
 int SendCtrlrCmd(PortSlot slot, int ctrl, uint8_t code) {
-    // A reply still owed to an earlier request would be taken for this one's.
-    detail::SettleOwedReplies(slot, nullptr);
-    detail::SendCommandFrame(slot, ctrl, code);
+    std::array<uint8_t, 4> frame{0x60, static_cast<uint8_t>(ctrl & 0xFF), code, 0};
+    frame[3] = ChecksumRot8(frame.data(), 3);
+    PurgePort(slot);
+    WritePort(slot, frame.data(), frame.size());
     return Code(ExchangeResult::Done);
 }
 

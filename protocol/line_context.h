@@ -10,7 +10,6 @@
 
 #include "link/line_attachment.h"
 #include "link/serial_port.h"
-#include "protocol/owed_replies.h"
 #include "protocol/reply_checks.h"
 #include "protocol/timeouts.h"
 
@@ -40,7 +39,6 @@ struct LineContext : LineAttachment {
     ProtocolTimeouts timeouts;
     RetryPolicy retry;
     ReplyChecks replies;
-    OwedReplies owed;
 };
 
 // The context of the port open on `slot`; null for 0, out-of-range and free slots (an exchange

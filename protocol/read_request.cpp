@@ -2,9 +2,7 @@
 
 #include "link/exchange_log.h"
 #include "protocol/ctrlr_protocol.h"
-#include "protocol/line_context.h"
 #include "protocol/line_timing.h"
-#include "protocol/owed_wait.h"
 #include "protocol/port_wait.h"
 #include "protocol/read_retry.h"
 #include "protocol/timeouts.h"
@@ -120,31 +118,21 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
     const ReplyLimits lateLimits{fullMs * t.lateWatchPercent / 100, limits.stallMs};
     const long earliestUs = static_cast<long>(CharTime(slot).count()) * (kRequestBytes + want) *
                             t.earlyReplyPercent / 100;
-    const RequestKey key{ctrl, cmd, lineAddress, count, true};
-    LineContext* line = LineOf(slot);
-    OwedReplies unattached; // no port: nothing to keep
-    OwedReplies& owed = line != nullptr ? line->owed : unattached;
-    const int watchedMs = limits.firstByteMs + lateLimits.firstByteMs;
     for (int attempt = 1;; ++attempt) {
         const bool last = attempt >= limit;
-        // Replies still owed to other requests come first, or are given up, before this one
-        // goes out; those owed to earlier attempts of this request carry the same bytes.
-        SettleOwedReplies(slot, &key);
         const auto sentAt = Clock::now();
-        SendCommandFrame(slot, ctrl, cmd);
+        SendCtrlrCmd(slot, ctrl, cmd);
         SendReadHeader(slot, lineAddress, static_cast<uint8_t>(count));
-        // Owed until a whole reply is counted as its own.
-        owed.Add({SteadyUs(sentAt), key, want, watchedMs});
+        // The reply of this attempt; one that comes whole sooner than this request could have
+        // been answered is owed to an earlier one and is passed over for the attempt's own.
         ReplyEnd end = ReplyEnd::NoReply;
         int passedOver = 0;
-        bool passedAsHeld = false;
-        // A reply that came too soon while nothing else was owed, on a line that keeps its time:
-        // set aside until it is seen whether another one follows it. If none does, it may be
-        // this attempt's own on a line faster than its speed, and it is taken only once a
-        // further read returns the same data; the attempt stays owed all the same.
+        // A reply that came too soon: set aside until it is seen whether another one follows
+        // it. If none does, it was this attempt's own on a line faster than its speed (a
+        // pseudo-terminal, a gateway whose serial side runs faster than the port is set), and
+        // it is taken only once a further read returns the same data.
         std::optional<std::pair<ReplyEnd, std::array<uint8_t, kMaxChunk + 1>>> asideEarly;
         bool unsure = false;
-        bool ownAlone = false; // the reply was this attempt's, with nothing else owed
         for (;;) {
             const long waitFromUs = ElapsedUs(sentAt);
             int firstByteUs = -1;
@@ -152,77 +140,76 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             bool late = false;
             if (end == ReplyEnd::NoReply) {
                 // Nothing within the wait: the line is watched on before anything else goes
-                // out, so that a controller a little slower than the wait needs no repetition.
+                // out. A reply that begins now is still this attempt's.
                 end = AwaitReadReply(slot, reply.data(), want, checked, lateLimits, firstByteUs);
                 late = end != ReplyEnd::NoReply;
                 if (late) firstByteUs += limits.firstByteMs * 1000;
             }
             if (firstByteUs >= 0) firstByteUs += static_cast<int>(waitFromUs);
-            const bool whole = end == ReplyEnd::Complete || end == ReplyEnd::CheckFailed;
-            if (end != ReplyEnd::NoReply && owed.Doubts() > 0 &&
-                owed.SpendDoubt(whole ? want : PortAvailable(slot))) {
-                // A reply given up on may have been held back until now: what came is taken for
-                // it, and the request is sent again at once.
-                if (PortLogged(slot)) {
-                    LogNote(Line("Порт %d: ответ не принят: он может быть задержанным ответом на "
-                                 "прежний запрос",
-                                 slot));
-                }
-                end = ReplyEnd::Early;
-                passedAsHeld = true;
-                break;
-            }
-            if (!whole) {
+            if (end != ReplyEnd::Complete && end != ReplyEnd::CheckFailed) {
+                if (firstByteUs >= 0) NoteReplyLatency(slot, firstByteUs);
                 if (end == ReplyEnd::NoReply && asideEarly) {
                     end = asideEarly->first;
                     reply = asideEarly->second;
                     unsure = true;
+                    NoteReplyPace(slot, false);
+                    NoteReplyOwed(slot, 0);
                 }
+                if (end == ReplyEnd::NoReply) NoteReplyOwed(slot, SteadyUs(sentAt));
                 break;
             }
             const bool early = ElapsedUs(sentAt) < earliestUs;
-            if (early && owed.Count() == 1 && RepliesKeepLineTime(slot)) {
-                if (!asideEarly) {
-                    asideEarly.emplace(end, reply);
-                    continue;
+            const bool keepsTime = RepliesKeepLineTime(slot);
+            if (!early || (!keepsTime && !ReplyOwedPossible(slot))) {
+                NoteReplyPace(slot, !early);
+                if (const int64_t owedSince = ReplyOwedSince(slot); owedSince != 0) {
+                    // A reply given up on may be this one, and this attempt's own still to come
+                    // as much later as this attempt went out after that one: the line is
+                    // watched that long (and a little more), and a reply then is the own one.
+                    NoteReplyOwed(slot, 0);
+                    const long gapUs = static_cast<long>(SteadyUs(sentAt) - owedSince);
+                    if (gapUs > 0 && gapUs / 1000 < kLongestReplyWaitMs) {
+                        const int watchMs =
+                            static_cast<int>(gapUs / 1000) * t.lateReplyPercent / 100 +
+                            t.lateReplyMarginMs;
+                        std::array<uint8_t, kMaxChunk + 1> second{};
+                        int secondUs = -1;
+                        const ReplyEnd next = AwaitReadReply(slot, second.data(), want, checked,
+                                                             {watchMs, limits.stallMs}, secondUs);
+                        if (next == ReplyEnd::Complete || next == ReplyEnd::CheckFailed) {
+                            if (PortLogged(slot)) {
+                                LogNote(Line("Порт %d: ответ к прежнему запросу пришел с "
+                                             "опозданием и не принят; принят следующий",
+                                             slot));
+                            }
+                            end = next;
+                            reply = second;
+                            firstByteUs = static_cast<int>(ElapsedUs(sentAt));
+                        }
+                    }
                 }
-                // A second early reply: the first was a stray; the second waits in its place.
+                NoteReplyLatency(slot, firstByteUs);
+                if (late && PortLogged(slot)) {
+                    LogNote(Line("Ответ порта %d пришел позже ожидания (%d мс): ожидание "
+                                 "увеличено",
+                                 slot, firstByteUs / 1000));
+                }
+                break;
+            }
+            if (!asideEarly) {
                 asideEarly.emplace(end, reply);
-                if (PortLogged(slot)) {
-                    LogNote(Line("Порт %d: ответ пришел раньше, чем мог быть дан на запрос (через "
-                                 "%ld мкс), и не принят: он запоздал к прежнему запросу",
-                                 slot, ElapsedUs(sentAt)));
-                }
-                end = ReplyEnd::Early;
-                if (++passedOver >= kMostPassedOver) break;
                 continue;
             }
-            // The earliest owed reply: this attempt's own when nothing earlier is owed.
-            const OwedReplies::Entry from = owed.TakeFront();
-            const int64_t sentUs = SteadyUs(sentAt);
-            const bool own = from.sentUs == sentUs;
-            ownAlone = own && owed.Empty();
-            if (own) NoteReplyTiming(slot, !early);
-            if (!early || !own) {
-                const int delayUs = firstByteUs + static_cast<int>(sentUs - from.sentUs);
-                owed.NoteDelay(delayUs);
-                NoteReplyLatency(slot, delayUs);
+            // A second early reply: the first was owed to an earlier request; the second
+            // waits in its place.
+            asideEarly.emplace(end, reply);
+            if (PortLogged(slot)) {
+                LogNote(Line("Порт %d: ответ пришел раньше, чем мог быть дан на запрос (через %ld "
+                             "мкс), и не принят: он запоздал к прежнему запросу",
+                             slot, ElapsedUs(sentAt)));
             }
-            if (!own && PortLogged(slot)) {
-                LogNote(Line("Порт %d: принят ответ на прежнюю попытку того же запроса; ответ на "
-                             "эту еще ожидается",
-                             slot));
-            }
-            if (late && PortLogged(slot)) {
-                LogNote(Line("Ответ порта %d пришел позже ожидания (%d мс): ожидание "
-                             "увеличено",
-                             slot, firstByteUs / 1000));
-            }
-            break;
-        }
-        if (passedAsHeld) {
-            ++limit; // not a failure of this request
-            continue;
+            end = ReplyEnd::Early;
+            if (++passedOver >= kMostPassedOver) break;
         }
 
         if (end == ReplyEnd::Complete || end == ReplyEnd::CheckFailed) {
@@ -259,7 +246,6 @@ bool ReadRequest(PortSlot slot, int ctrl, uint8_t cmd, uint32_t lineAddress, int
             }
             if (unsure && times < kConfirmingReads) take = false;
             if (take) {
-                if (ownAlone && !unsure) owed.NoteAnsweredInTime();
                 std::memcpy(dst, reply.data(), size);
                 return true;
             }

@@ -58,13 +58,22 @@ void NoteReplyPace(PortSlot slot, bool keptLineTime) {
     if (LineContext* line = LineOf(slot)) line->replies.NotePace(keptLineTime);
 }
 
-void NoteReplyTiming(PortSlot slot, bool keptLineTime) {
-    if (LineContext* line = LineOf(slot)) line->replies.NoteTiming(keptLineTime);
-}
-
 bool RepliesKeepLineTime(PortSlot slot) {
     const LineContext* line = LineOf(slot);
     return line != nullptr && line->replies.KeepsLineTime();
+}
+
+void NoteReplyOwed(PortSlot slot, int64_t sentAtUs) {
+    if (LineContext* line = LineOf(slot)) line->replies.NoteOwed(sentAtUs);
+}
+
+int64_t ReplyOwedSince(PortSlot slot) {
+    const LineContext* line = LineOf(slot);
+    return line != nullptr ? line->replies.OwedSinceUs() : 0;
+}
+
+bool ReplyOwedPossible(PortSlot slot) {
+    return ReplyOwedSince(slot) != 0;
 }
 
 } // namespace velmar

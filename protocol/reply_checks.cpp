@@ -46,12 +46,6 @@ void ReplyChecks::NoteLatency(int microseconds) {
     latencyUs_ = microseconds >= seen ? microseconds : seen - (seen - microseconds) / 32;
 }
 
-void ReplyChecks::NoteTiming(bool keptLineTime) {
-    if (pace_ != kPaceUnknown) return;
-    keptInARow_ = keptLineTime ? keptInARow_ + 1 : 0;
-    if (keptInARow_ >= kRepliesToKnowPace) pace_ = kPaceKept;
-}
-
 void ReplyChecks::NotePace(bool keptLineTime) {
     if (!keptLineTime)
         pace_ = kPaceFaster;

@@ -1,6 +1,6 @@
 // What one line has learnt from its replies: per controller whether the trailing reply byte is
 // the checksum (see read_retry.h for how it is learnt and used), and for the line itself how late
-// replies come and whether they keep the line time.
+// replies come, whether they keep the line time, and whether a reply given up on may still come.
 // Kept in the line's context and used by the thread that runs the line's exchanges.
 #pragma once
 
@@ -27,11 +27,8 @@ class ReplyChecks {
     void NoteLatency(int microseconds);
     void NotePace(bool keptLineTime);
     bool KeepsLineTime() const { return pace_ == kPaceKept; }
-    // A reply that was its request's own: whether it took at least the line time. The line is
-    // known to keep its time after kRepliesToKnowPace such replies in a row; one sooner before
-    // that starts the count again, and none changes it once known (a reply sooner than the
-    // line allows is more likely owed to another request than proof of a faster line).
-    void NoteTiming(bool keptLineTime);
+    void NoteOwed(int64_t sentAtUs) { owedSinceUs_ = sentAtUs; }
+    int64_t OwedSinceUs() const { return owedSinceUs_; }
 
   private:
     struct Controller {
@@ -40,12 +37,11 @@ class ReplyChecks {
     };
     // Nothing known yet; replies keep the line time; a reply came sooner (sticky).
     static constexpr int kPaceUnknown = 0, kPaceKept = 1, kPaceFaster = 2;
-    static constexpr int kRepliesToKnowPace = 3;
 
     std::map<int, Controller> controllers_; // by the number's low byte
     int latencyUs_ = 0;
     int pace_ = kPaceUnknown;
-    int keptInARow_ = 0;
+    int64_t owedSinceUs_ = 0;
 };
 
 } // namespace velmar

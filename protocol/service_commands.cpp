@@ -1,7 +1,6 @@
 // Fixed service exchanges: address poll, restart, pulse simulator, temperature sensor, sizes.
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/exchange_result.h"
-#include "protocol/owed_wait.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
 #include "protocol/write_chunk.h"
@@ -39,7 +38,6 @@ int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber
     if (got[1] != kPollCmd) return Code(PollResult::WrongAnswer);
     std::memcpy(reply, got.data(), 4);
     ctrlrNumber = got[0];
-    detail::NoteAnsweredInTime(slot);
     return Code(PollResult::Answered);
 }
 

@@ -33,10 +33,6 @@ struct ProtocolTimeouts {
     int lateWatchPercent = 50;
     int lateReplyPercent = 150;
     int lateReplyMarginMs = 10;
-    // A reply given up on is still awaited, before anything but another attempt of its request
-    // goes out, until this percentage of its wait has passed since its request (or the slowest
-    // reply seen, with `lateReplyPercent`, if longer); one later than that is taken to be lost.
-    int owedWindowPercent = 200;
     // A reply complete sooner than this percentage of the line time of request and reply cannot
     // be the request's own (checked on ports whose replies keep the line time).
     int earlyReplyPercent = 90;

@@ -3,7 +3,6 @@
 #include "link/exchange_log.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/line_timing.h"
-#include "protocol/owed_wait.h"
 #include "protocol/port_wait.h"
 #include "protocol/read_request.h"
 #include "protocol/read_retry.h"
@@ -110,25 +109,14 @@ ChunkOutcome WriteChunk(const ChunkTarget& target, const ChunkSend& send) {
 
 int AwaitStatusBlock(PortSlot slot, uint8_t* bytes, int capacity, int expected, int budgetMs) {
     const auto& t = Timeouts(slot);
-    const int64_t sentUs = SteadyNowUs();
-    // A status that does not come whole may still come: it is owed, and waited out before the
-    // next request, so that it is never taken for that one's.
-    const OwedReplies::Entry owed{
-        sentUs, {}, expected, budgetMs + budgetMs * t.lateWatchPercent / 100};
     if (AwaitAtLeast(slot, 1, budgetMs) < 1 &&
-        AwaitAtLeast(slot, 1, budgetMs * t.lateWatchPercent / 100) < 1) {
-        NoteOwedReply(slot, owed);
+        AwaitAtLeast(slot, 1, budgetMs * t.lateWatchPercent / 100) < 1)
         return 0;
-    }
     // A block may come in pieces: the rest is awaited while it grows, then the line must be
     // quiet for a character time or so; what comes after that is no part of it.
     if (expected > 1) AwaitExactCount(slot, expected, t.readChunkStallMs, true);
     AwaitQuiet(slot, CharTime(slot) * t.replySettlePercent / 100, t.readChunkStallMs);
     const int n = std::min(PortAvailable(slot), capacity);
-    if (n < expected)
-        NoteOwedReply(slot, owed);
-    else if (n == expected)
-        NoteAnsweredInTime(slot);
     if (n <= 0 || ReadPort(slot, bytes, n) != 1) return 0;
     // Anything beyond `capacity` goes in the next request's purge.
     return n;

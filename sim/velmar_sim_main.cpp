@@ -53,12 +53,7 @@ void Usage(std::FILE* to) {
         "                       answered with status 2 and not carried out),\n"
         "                       refuse-restart-at=NUMBER (only the controller answering\n"
         "                       at NUMBER refuses),\n"
-        "                       pieces=N:MS (each reply in N pieces, MS apart),\n"
-        "                       hold-replies=MS (a gateway that passes each reply on only\n"
-        "                       MS after the tool's next bytes), jitter=MS (each reply's\n"
-        "                       turnaround 0..MS longer, from the noise seed),\n"
-        "                       write-status-loss=R (an accepted write's status lost at\n"
-        "                       rate R)\n"
+        "                       pieces=N:MS (each reply in N pieces, MS apart)\n"
         "  --help               this text\n",
         to);
 }
@@ -150,8 +145,6 @@ bool ParseFault(const std::string& option, Faults& f) {
         f.turnaroundJitterMs = static_cast<int>(v);
     } else if (name == "write-status-loss") {
         return ParseRate(arg, f.writeStatusLossRate);
-    } else if (name == "hold-replies" && ParseNumber(arg, v) && v >= 0 && v <= 10000) {
-        f.holdRepliesLagMs = static_cast<int>(v);
     } else if (name == "flip-rate") {
         return ParseRate(arg, f.flipRate);
     } else if (name == "loss-rate") {

@@ -72,12 +72,6 @@ void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answ
         turnaroundMs = std::max(turnaroundMs, answer.first->turnaroundMs);
     at += std::chrono::milliseconds(turnaroundMs + JitterMs());
     SimClock::time_point end = at;
-    if (send && !bytes.empty() && faults.holdRepliesLagMs >= 0) {
-        // Kept whole until the tool sends again; its line time is spent when it is passed on.
-        ++repliesSent;
-        held.insert(held.end(), bytes.begin(), bytes.end());
-        send = false;
-    }
     if (send && !bytes.empty()) {
         ++repliesSent;
         // Replies in pieces: a pause before the first byte of each piece but the first.
@@ -146,16 +140,6 @@ bool BusSimulator::Impl::LoseWriteStatus() {
         noiseSeed = faults.noiseSeed;
     }
     return std::uniform_real_distribution<double>(0.0, 1.0)(noise) < faults.writeStatusLossRate;
-}
-
-void BusSimulator::Impl::ReleaseHeld(SimClock::time_point now) {
-    if (held.empty()) return;
-    auto at = now + std::chrono::milliseconds(std::max(0, faults.holdRepliesLagMs));
-    if (!output.empty()) at = std::max(at, output.back().due);
-    for (size_t i = 0; i < held.size(); ++i)
-        output.push_back({at + byteTime * static_cast<long>(i + 1), held[i]});
-    if (byteTime.count() > 0) txFree = std::max(txFree, output.back().due);
-    held.clear();
 }
 
 // The random faults of a noisy line; each kind is drawn on its own, so several may hit one reply.

@@ -51,10 +51,6 @@ void BusSimulator::Impl::ReadLine() {
     const auto now = SimClock::now();
     LineSettings line;
     ReadLineSettings(slaveFd, line);
-    {
-        std::lock_guard lock(mutex);
-        ReleaseHeld(now);
-    }
     for (ssize_t i = 0; i < n; ++i) {
         SimClock::time_point at = now;
         if (byteTime.count() > 0) at = rxFree = std::max(rxFree, now) + byteTime;

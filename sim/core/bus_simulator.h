@@ -92,12 +92,6 @@ struct Faults {
     // An accepted write's status is lost at this rate (0..1, drawn like the noise): the write
     // was carried out, the tool hears nothing.
     double writeStatusLossRate = 0;
-
-    // Awkward lines between the tool and the controllers:
-    // - every reply is held back until the tool sends its next bytes, then passed on this many
-    //   milliseconds later (a serial device server that packs what it has until more comes;
-    //   -1: off). A reply is never delivered before the following request has gone out.
-    int holdRepliesLagMs = -1;
 };
 
 // Line speeds of the speed index of the parameter block (SpeedTrk): 0..3.

@@ -61,7 +61,6 @@ struct BusSimulator::Impl {
     };
     std::deque<InByte> input;
     std::deque<OutByte> output;
-    std::vector<uint8_t> held; // replies a holding gateway keeps until the tool sends again
     SimClock::duration byteTime{0};
     SimClock::time_point rxFree{}, txFree{};
     bool writeBlocked = false; // the terminal's input queue is full
@@ -80,7 +79,6 @@ struct BusSimulator::Impl {
     bool LoseWriteStatus(); // drawn per applied write (Faults::writeStatusLossRate)
     bool AddNoise(std::vector<uint8_t>& bytes); // false when the reply is lost
     void FlushOutput(SimClock::time_point now);
-    void ReleaseHeld(SimClock::time_point now); // the tool sent: held replies go on their way
     void CloseFds();
 };
 

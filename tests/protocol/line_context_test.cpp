@@ -2,7 +2,6 @@
 // two lines run side by side on two threads without touching each other, and a ReplyChecks learns
 // from its replies as the reads need.
 #include "protocol/line_context.h"
-#include "protocol/owed_wait.h"
 #include "protocol/read_retry.h"
 #include "sim/core/bus_simulator.h"
 #include "test_support.h"
@@ -68,19 +67,8 @@ TEST(ReplyChecksTest, LatencyRisesAtOnceAndFallsSlowlyPaceFasterIsSticky) {
     checks.NotePace(true);
     EXPECT_FALSE(checks.KeepsLineTime());
 
-    // Replies in the line's time before it is known: one sooner starts the count again; once
-    // known, no sooner reply changes it.
-    ReplyChecks timed;
-    timed.NoteTiming(true);
-    timed.NoteTiming(true);
-    timed.NoteTiming(false);
-    timed.NoteTiming(true);
-    timed.NoteTiming(true);
-    EXPECT_FALSE(timed.KeepsLineTime());
-    timed.NoteTiming(true);
-    EXPECT_TRUE(timed.KeepsLineTime());
-    timed.NoteTiming(false);
-    EXPECT_TRUE(timed.KeepsLineTime());
+    checks.NoteOwed(42);
+    EXPECT_EQ(checks.OwedSinceUs(), 42);
 }
 
 // One line: a simulator on a pseudo-terminal with its controller, the port opened to it.
@@ -139,7 +127,7 @@ TEST_F(LineContextTest, APortOpenedStartsAfresh) {
     NoteTrailerNotChecksum(slot, kCtrl);
     NoteReplyLatency(slot, 9000);
     NoteReplyPace(slot, true);
-    detail::NoteOwedReply(slot, {1234, {}, 1, 1});
+    NoteReplyOwed(slot, 1234);
     CountRetriedRequest(slot);
 
     ClosePort(slot);
@@ -159,7 +147,7 @@ TEST_F(LineContextTest, APortOpenedStartsAfresh) {
     EXPECT_EQ(ControllersConfirmedByRereading(slot), std::vector<int>{});
     EXPECT_EQ(ReplyLatencyUs(slot), 0);
     EXPECT_FALSE(RepliesKeepLineTime(slot));
-    EXPECT_TRUE(LineOf(slot)->owed.Empty());
+    EXPECT_FALSE(ReplyOwedPossible(slot));
     EXPECT_EQ(RetriedRequests(slot), 0u);
 }
 
