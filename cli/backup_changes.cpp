@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <tuple>
 
@@ -23,46 +24,21 @@ constexpr const char* kPartialSuffix = ".partial";
 // A line's folder, then a run's folder: deeper manifests are not backups of this tool.
 constexpr int kMaxDepth = 3;
 
-// "2026-12-08T03:00:05+03:00" (or Z, or no zone: local) as the journal's UTC text.
-std::string UtcOfManifestTime(const std::string& text) {
-    std::tm tm{};
-    int consumed = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &consumed) != 6)
-        return {};
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
-    const std::string zone = text.substr(static_cast<size_t>(consumed));
-    std::time_t t = 0;
-    if (zone.empty()) {
-        tm.tm_isdst = -1;
-        t = std::mktime(&tm);
-    } else {
-        t = timegm(&tm);
-        int hours = 0, minutes = 0;
-        if (zone != "Z" && std::sscanf(zone.c_str() + 1, "%2d:%2d", &hours, &minutes) >= 1) {
-            if (zone.find(':') == std::string::npos && zone.size() == 5) {
-                hours = std::atoi(zone.substr(1, 2).c_str());
-                minutes = std::atoi(zone.substr(3, 2).c_str());
-            }
-            const int offset = (hours * 60 + minutes) * 60;
-            t -= zone[0] == '-' ? -offset : offset;
-        }
-    }
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char out[32];
-    std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return out;
-}
-
 struct Snapshot {
-    std::string time; // UTC
+    std::string time;     // UTC, as the manifest gives it
+    int64_t startMs = 0;  // when the read began
+    int64_t finishMs = 0; // when it ended
+    int64_t sequence = 0; // the run's number in its backup directory (0: older manifest)
+    std::string folder;
     std::string file;
     std::string sha256;
 };
 
-using ControllerKey = std::pair<std::string, int>; // port, number
+// A line's port and a controller's number on it.
+using ControllerKey = std::pair<std::string, int>;
+
+// An older manifest's time is to the second: its read is taken to span that whole second.
+constexpr int64_t kSecondMs = 1000;
 
 void CollectBackups(const std::string& dir, std::map<ControllerKey, std::vector<Snapshot>>& found,
                     ChangesReport& report) {
@@ -92,25 +68,67 @@ void CollectBackups(const std::string& dir, std::map<ControllerKey, std::vector<
         ++report.backups;
         for (const BackupEntry& c : manifest.controllers) {
             if (!c.saved) continue;
-            std::string time = UtcOfManifestTime(c.time);
-            if (time.empty()) time = UtcOfManifestTime(manifest.created);
-            found[{manifest.port, c.number}].push_back(
-                {time, (e.path() / c.file).string(), c.sha256});
+            Snapshot s;
+            s.time = UtcOfManifestTime(c.time);
+            if (s.time.empty()) s.time = UtcOfManifestTime(manifest.created);
+            const int64_t second = JournalTimeMs(s.time);
+            s.startMs = c.started.empty() ? second : JournalTimeMs(c.started);
+            s.finishMs = c.finished.empty() ? second + kSecondMs - 1 : JournalTimeMs(c.finished);
+            s.sequence = manifest.sequence;
+            s.folder = e.path().string();
+            s.file = (e.path() / c.file).string();
+            s.sha256 = c.sha256;
+            found[{LineName(manifest.port), c.number}].push_back(std::move(s));
         }
     }
 }
 
-// The journal's entries by controller, record and field, for the look-up of each change.
-using EntryKey = std::tuple<int, std::string, int, std::string>;
+// The journal's entries by line, controller, record and field, for the look-up of each change.
+using EntryKey = std::tuple<std::string, int, std::string, int, std::string>;
 std::map<EntryKey, std::vector<const JournalEntry*>>
 IndexEntries(const std::vector<JournalEntry>& entries) {
     std::map<EntryKey, std::vector<const JournalEntry*>> index;
     for (const JournalEntry& e : entries) {
         if (e.outcome != kOutcomeWritten && e.outcome != kOutcomePartial) continue;
-        index[{e.ctrlr, e.recordKind, e.recordIndex, e.field.empty() ? e.caption : e.field}]
+        index[{LineName(e.port), e.ctrlr, e.recordKind, e.recordIndex,
+               e.field.empty() ? e.caption : e.field}]
             .push_back(&e);
     }
     return index;
+}
+
+// Backups in the order they were made: by their runs' numbers, then by time (older manifests
+// carry no number and come first, in time order).
+void SortSnapshots(std::vector<Snapshot>& snapshots) {
+    std::stable_sort(snapshots.begin(), snapshots.end(), [](const Snapshot& a, const Snapshot& b) {
+        return a.sequence != b.sequence ? a.sequence < b.sequence : a.startMs < b.startMs;
+    });
+}
+
+// The earliest time a write explained by the pair (i-1, i) can carry: the start of the backup
+// before. When the clock was ahead then, the latest start of an earlier backup that is not after
+// the later one's; none when there is no such backup.
+int64_t LowerBound(const std::vector<Snapshot>& snapshots, size_t i) {
+    const Snapshot& b = snapshots[i];
+    for (size_t k = i; k-- > 0;)
+        if (snapshots[k].startMs <= b.startMs) return snapshots[k].startMs;
+    return std::numeric_limits<int64_t>::min();
+}
+
+void NoteClocks(const std::vector<Snapshot>& snapshots, ChangesReport& report) {
+    for (size_t i = 1; i < snapshots.size(); ++i) {
+        const Snapshot& a = snapshots[i - 1];
+        const Snapshot& b = snapshots[i];
+        if (b.startMs >= a.startMs || a.sequence == 0 || b.sequence == 0) continue;
+        const std::string note = "Часы расходятся: копия " + b.folder + " (№ " +
+                                 std::to_string(b.sequence) + ", " + JournalLocalTime(b.time) +
+                                 ") сделана после копии " + a.folder + " (№ " +
+                                 std::to_string(a.sequence) + ", " + JournalLocalTime(a.time) +
+                                 "), а помечена более ранним временем";
+        if (std::find(report.clockNotes.begin(), report.clockNotes.end(), note) ==
+            report.clockNotes.end())
+            report.clockNotes.push_back(note);
+    }
 }
 
 } // namespace
@@ -143,16 +161,18 @@ ChangesReport FindBackupChanges(const std::string& dir, const ChangesScope& scop
     std::map<ControllerKey, std::vector<Snapshot>> found;
     CollectBackups(dir, found, report);
     const auto index = IndexEntries(entries);
+    const int64_t sinceMs = scope.since.empty() ? 0 : JournalTimeMs(scope.since);
     for (auto& [key, snapshots] : found) {
-        std::sort(snapshots.begin(), snapshots.end(),
-                  [](const Snapshot& a, const Snapshot& b) { return a.time < b.time; });
+        SortSnapshots(snapshots);
+        NoteClocks(snapshots, report);
         std::vector<uint8_t> before, after;
         bool haveBefore = false;
         const size_t first = scope.latestOnly && snapshots.size() > 1 ? snapshots.size() - 1 : 1;
         for (size_t i = first; i < snapshots.size(); ++i) {
             const Snapshot& a = snapshots[i - 1];
             const Snapshot& b = snapshots[i];
-            if ((!scope.since.empty() && b.time < scope.since) ||
+            // A pair belongs to the period when its later backup does: that one shows the change.
+            if ((!scope.since.empty() && b.startMs < sinceMs) ||
                 (!a.sha256.empty() && a.sha256 == b.sha256)) {
                 haveBefore = false;
                 continue;
@@ -167,6 +187,10 @@ ChangesReport FindBackupChanges(const std::string& dir, const ChangesScope& scop
                 haveBefore = false;
                 continue;
             }
+            // A write made before the earlier backup began is in it already; one made after the
+            // later backup ended is not in it yet.
+            const int64_t lower = LowerBound(snapshots, i);
+            const int64_t upper = b.finishMs;
             for (const ImageDifference& d : DiffImages(before, after)) {
                 BackupChange c{key.first,
                                key.second,
@@ -178,17 +202,20 @@ ChangesReport FindBackupChanges(const std::string& dir, const ChangesScope& scop
                                d.caption,
                                d.inA ? d.a : "нет",
                                d.inB ? d.b : "нет",
+                               d.storedA,
+                               d.storedB,
                                false,
                                false,
                                nullptr};
                 c.metrological = IsMetrologicalField(c.recordKind, c.field);
                 c.operating = IsOperatingData(c.recordKind, c.field);
-                if (const auto it = index.find(
-                        {c.number, c.recordKind, d.index, c.field.empty() ? c.caption : c.field});
+                if (const auto it = index.find({key.first, c.number, c.recordKind, d.index,
+                                                c.field.empty() ? c.caption : c.field});
                     it != index.end()) {
-                    for (const JournalEntry* e : it->second)
-                        if (e->newValue == c.newValue && e->time > a.time && e->time <= b.time)
-                            c.entry = e;
+                    for (const JournalEntry* e : it->second) {
+                        const int64_t at = JournalTimeMs(e->time);
+                        if (e->newValue == c.newValue && at >= lower && at <= upper) c.entry = e;
+                    }
                 }
                 if (c.operating)
                     ++report.operating;
@@ -205,9 +232,16 @@ ChangesReport FindBackupChanges(const std::string& dir, const ChangesScope& scop
     return report;
 }
 
+std::string ChangeValues(const BackupChange& c) {
+    std::string text = c.oldValue + " -> " + c.newValue;
+    if (!c.storedOld.empty() || !c.storedNew.empty())
+        text += " (в памяти " + c.storedOld + " -> " + c.storedNew + ")";
+    return text;
+}
+
 std::string ChangeText(const BackupChange& c) {
     return "Трк №" + std::to_string(c.number) + " " + c.record + ": " + c.caption + ": " +
-           c.oldValue + " -> " + c.newValue;
+           ChangeValues(c);
 }
 
 } // namespace velmar::cli

@@ -2,7 +2,10 @@
 // journal of changes explains it. The backups are found by their manifests anywhere under the
 // folder given (a line's backups, or a fleet backup with one folder per line), whatever the
 // folders are named; runs still in progress (".partial") and links such as "latest" are passed
-// over. A controller is its line's port and its number, as the manifests name them.
+// over. A controller is its line's port and its number, as the manifests name them; a journal
+// entry explains a change only when it was made on that line (its port names the same line), to
+// that controller, record and field, with that new value, after the earlier backup began and
+// before the later one ended. Backups are ordered by their runs' numbers, not by their clocks.
 #pragma once
 
 #include "data/journal.h"
@@ -23,6 +26,8 @@ struct BackupChange {
     std::string caption;
     std::string oldValue;
     std::string newValue;
+    std::string storedOld; // the stored values, where the shown ones are equal
+    std::string storedNew;
     bool metrological = false;
     bool operating = false;    // operating data: listed apart, never an alarm
     const JournalEntry* entry; // the journal entry that explains it, or null
@@ -35,6 +40,8 @@ struct ChangesReport {
     int unrecorded = 0;
     int operating = 0;
     std::vector<std::string> errors; // backups or images that could not be read
+    // Backups made later than others yet marked with an earlier time: a clock was wrong.
+    std::vector<std::string> clockNotes;
 };
 
 // The journals `changes` consults: the default one and every --journal.
@@ -48,7 +55,7 @@ bool LoadJournals(const std::vector<std::string>& paths, std::vector<JournalEntr
 
 // Which pairs of consecutive backups are compared.
 struct ChangesScope {
-    std::string since;       // only pairs whose later backup is at or after it (UTC text)
+    std::string since;       // only pairs whose later backup began at or after it (UTC text)
     bool latestOnly = false; // only each controller's newest backup against the one before
 };
 
@@ -56,6 +63,8 @@ struct ChangesScope {
 ChangesReport FindBackupChanges(const std::string& dir, const ChangesScope& scope,
                                 const std::vector<JournalEntry>& entries);
 
+// "100 -> 132", or "100 -> 100 (в памяти 200 -> 201)" where the shown values are equal.
+std::string ChangeValues(const BackupChange& change);
 // "Трк №1 Настройки канала 2 (...): Импульсов на литр: 200 -> 264".
 std::string ChangeText(const BackupChange& change);
 

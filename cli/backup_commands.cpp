@@ -4,10 +4,12 @@
 #include "cli/backup_manifest.h"
 #include "cli/backup_run_folders.h"
 #include "cli/cli_command.h"
+#include "cli/journal_heads.h"
 #include "cli/terminal_progress.h"
 #include "data/ctrlr_params.h"
 #include "data/device_image.h"
 #include "data/image_diff.h"
+#include "data/journal.h"
 #include "data/live_store.h"
 #include "data/memory_map.h"
 #include "data/model_reads.h"
@@ -83,6 +85,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
     BackupEntry e;
     e.number = number;
     e.time = LocalTime("%Y-%m-%dT%H:%M:%S%z");
+    e.started = JournalNow();
     char text[kIdentTextSize] = {};
     const int ident = ReadIdentText(ctx.slot, number, text);
     if (ident == 1 || ident == -2) e.ident = IdentText(text);
@@ -98,6 +101,7 @@ BackupEntry SaveOne(Context& ctx, int number, const std::string& dir, int& sideB
         TerminalProgress bar("Трк №" + std::to_string(number));
         r = ReadDeviceImage(store, image, bar.Callback(), &error);
     }
+    e.finished = JournalNow();
     e.retries = static_cast<int>(RetriedRequests(ctx.slot) - retriedBefore);
     e.reread = RepliesConfirmedByRereading(ctx.slot, number);
     if (r != ImageSaveResult::Saved) {
@@ -137,6 +141,7 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
     for (const std::string& note : notes) std::cerr << note << '\n';
     if (!started) return Fail(kExitFile, error);
     manifest.folder = run.name;
+    manifest.sequence = run.sequence;
     const std::string& dir = run.path;
     manifest.port = ctx.portName;
     manifest.created = LocalTime("%Y-%m-%dT%H:%M:%S%z");
@@ -209,13 +214,21 @@ int Backup(Context& ctx, const std::vector<std::string>& args) {
         return Fail(kExitNoAnswer, "Ни один контроллер не ответил");
     }
 
+    // How far the journal went: a journal later cut short or rebuilt no longer matches this.
+    manifest.journal = ReadJournalHead(JournalPath(ctx));
+    if (manifest.journal.Present())
+        std::cerr << "Журнал изменений " << manifest.journal.path << ": источник "
+                  << manifest.journal.source << ", записей " << manifest.journal.entries
+                  << (manifest.journal.head.empty() ? "" : ", последняя " + manifest.journal.head)
+                  << '\n';
     if (!WriteManifest(dir, manifest, error) || !FinishRun(top, run, error))
         return Fail(kExitFile, error);
     int saved = 0;
     for (const BackupEntry& e : manifest.controllers) saved += e.saved ? 1 : 0;
     const int failed = static_cast<int>(manifest.controllers.size()) - saved;
     // Only a complete backup becomes the one `latest` names; an incomplete one stays beside it.
-    if (failed == 0 && !AdvanceLatest(top, manifest.folder, error)) return Fail(kExitFile, error);
+    if (failed == 0 && !AdvanceLatest(top, manifest.folder, manifest.sequence, error))
+        return Fail(kExitFile, error);
     if (ctx.json) PrintJson(ManifestToJson(manifest));
     if (!ctx.json)
         Report("Сохранено контроллеров: " + std::to_string(saved) +
@@ -239,6 +252,13 @@ int Verify(Context& ctx, const std::vector<std::string>& args) {
     if (std::none_of(manifest.controllers.begin(), manifest.controllers.end(),
                      [](const BackupEntry& e) { return e.saved; }))
         return Fail(kExitFile, "В копии " + dir + " нет сохраненных образов: проверять нечего");
+    // A copy marked later than now was made while one of the clocks was wrong: its times and
+    // `changes` periods mislead, though the comparison itself holds.
+    constexpr int64_t kClockSlackMs = 60 * 1000;
+    if (const int64_t made = JournalTimeMs(UtcOfManifestTime(manifest.created));
+        made > JournalTimeMs(JournalNow()) + kClockSlackMs)
+        std::cerr << "Часы расходятся: копия " << dir << " помечена временем "
+                  << JournalLocalTime(UtcOfManifestTime(manifest.created)) << ", позже текущего\n";
     // Checked against another line's controllers, every image would be reported as changed.
     if (const std::string refusal = OtherLineRefusal(manifest, dir, ctx.portName); !refusal.empty())
         return Fail(kExitUsage, refusal);

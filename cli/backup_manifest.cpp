@@ -3,6 +3,8 @@
 #include "base/atomic_file.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -36,17 +38,27 @@ Json ManifestToJson(const BackupManifest& m) {
             item["reason"] = e.reason;
         }
         item["time"] = e.time;
+        if (!e.started.empty()) item["started"] = e.started;
+        if (!e.finished.empty()) item["finished"] = e.finished;
         item["retries"] = e.retries;
         item["confirmed_by_rereading"] = e.reread;
         list.push_back(std::move(item));
     }
-    return {{"version", kManifestVersion},
-            {"port", m.port},
-            {"created", m.created},
-            {"folder", m.folder},
-            {"first", m.first},
-            {"last", m.last},
-            {"controllers", std::move(list)}};
+    Json doc = {{"version", kManifestVersion},
+                {"port", m.port},
+                {"created", m.created},
+                {"sequence", m.sequence},
+                {"folder", m.folder},
+                {"first", m.first},
+                {"last", m.last},
+                {"controllers", std::move(list)}};
+    if (m.journal.Present())
+        doc["journal"] = {{"path", m.journal.path},
+                          {"source", m.journal.source},
+                          {"host", m.journal.host},
+                          {"entries", m.journal.entries},
+                          {"head", m.journal.head}};
+    return doc;
 }
 
 bool WriteManifest(const std::string& dir, const BackupManifest& manifest, std::string& error) {
@@ -76,6 +88,15 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
         manifest.port = doc.value("port", "");
         manifest.created = doc.value("created", "");
         manifest.folder = doc.value("folder", "");
+        manifest.sequence = doc.value("sequence", int64_t{0});
+        if (const auto j = doc.find("journal"); j != doc.end() && j->is_object()) {
+            manifest.journal.path = j->value("path", "");
+            manifest.journal.source = j->at("source").get<std::string>();
+            manifest.journal.host = j->value("host", "");
+            manifest.journal.entries = j->at("entries").get<int64_t>();
+            manifest.journal.head = j->at("head").get<std::string>();
+            if (manifest.journal.entries < 0) throw std::invalid_argument("entries");
+        }
         manifest.first = doc.at("first").get<int>();
         manifest.last = doc.at("last").get<int>();
         for (const Json& item : doc.at("controllers")) {
@@ -90,6 +111,8 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
             e.saved = status == "saved";
             e.unreached = status == "unreached";
             e.time = item.value("time", "");
+            e.started = item.value("started", "");
+            e.finished = item.value("finished", "");
             e.retries = item.value("retries", 0);
             e.reread = item.value("confirmed_by_rereading", false);
             if (e.saved) {
@@ -114,12 +137,46 @@ bool ReadManifest(const std::string& dir, BackupManifest& manifest, std::string&
     return true;
 }
 
+// "2026-12-08T03:00:05+03:00" (or Z, or no zone: local) as the journal's UTC text.
+std::string UtcOfManifestTime(const std::string& text) {
+    std::tm tm{};
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &consumed) != 6)
+        return {};
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    const std::string zone = text.substr(static_cast<size_t>(consumed));
+    std::time_t t = 0;
+    if (zone.empty()) {
+        tm.tm_isdst = -1;
+        t = std::mktime(&tm);
+    } else {
+        t = timegm(&tm);
+        int hours = 0, minutes = 0;
+        if (zone != "Z" && std::sscanf(zone.c_str() + 1, "%2d:%2d", &hours, &minutes) >= 1) {
+            if (zone.find(':') == std::string::npos && zone.size() == 5) {
+                hours = std::atoi(zone.substr(1, 2).c_str());
+                minutes = std::atoi(zone.substr(3, 2).c_str());
+            }
+            const int offset = (hours * 60 + minutes) * 60;
+            t -= zone[0] == '-' ? -offset : offset;
+        }
+    }
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char out[32];
+    std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return out;
+}
+
+std::string LineName(const std::string& port) {
+    const std::string dev = "/dev/";
+    return port.rfind(dev, 0) == 0 ? port.substr(dev.size()) : port;
+}
+
 bool SameLine(const std::string& a, const std::string& b) {
-    const auto bare = [](const std::string& name) {
-        const std::string dev = "/dev/";
-        return name.rfind(dev, 0) == 0 ? name.substr(dev.size()) : name;
-    };
-    return bare(a) == bare(b);
+    return LineName(a) == LineName(b);
 }
 
 std::string OtherLineRefusal(const BackupManifest& manifest, const std::string& dir,

@@ -1,15 +1,19 @@
 #include "cli/backup_run_folders.h"
 
+#include "base/atomic_file.h"
 #include "cli/backup_manifest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velmar::cli {
 namespace {
@@ -92,6 +96,34 @@ bool ParseRunName(const std::string& name, std::string& stamp, int& n) {
     return true;
 }
 
+// The sequence number of the run `name` in `dir`: 0 when its manifest gives none or is unread.
+int64_t RunSequence(const std::string& dir, const std::string& name) {
+    BackupManifest manifest;
+    std::string error;
+    return ReadManifest(dir + "/" + name, manifest, error) ? manifest.sequence : 0;
+}
+
+// The next number of the directory's sequence, kept in DIR/.sequence; called under the
+// directory's lock. A lost counter file starts again above the run `latest` names.
+bool NextSequence(const std::string& dir, int64_t& next, std::string& error) {
+    const std::string path = dir + "/" + kSequenceName;
+    int64_t last = 0;
+    std::vector<uint8_t> bytes;
+    constexpr size_t kCounterMaxBytes = 32;
+    if (ReadWholeFile(path, bytes, kCounterMaxBytes) == FileReadResult::Read)
+        last = std::atoll(std::string(bytes.begin(), bytes.end()).c_str());
+    last = std::max(last, RunSequence(dir, kLatestName));
+    next = last + 1;
+    const std::string text = std::to_string(next) + "\n";
+    std::string why;
+    if (WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                            &why) != 0) {
+        error = "Счетчик копий " + path + " не записан: " + why;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 DirLock::DirLock(const std::string& dir, bool wait) {
@@ -139,6 +171,7 @@ bool StartRun(const std::string& dir, RunFolder& run, std::vector<std::string>& 
         return false;
     }
     TidyKilledRuns(dir, notes);
+    if (!NextSequence(dir, run.sequence, error)) return false;
     const std::string stamp = LocalTime("%Y%m%d-%H%M%S");
     for (int n = 1; n <= kMaxRunsPerSecond; ++n) {
         const std::string name = n == 1 ? stamp : stamp + "-" + std::to_string(n);
@@ -169,12 +202,19 @@ bool FinishRun(const std::string& dir, const RunFolder& run, std::string& error)
     return true;
 }
 
-bool AdvanceLatest(const std::string& dir, const std::string& name, std::string& error) {
+bool AdvanceLatest(const std::string& dir, const std::string& name, int64_t sequence,
+                   std::string& error) {
     const DirLock dirLock(dir);
     const std::string link = dir + "/" + kLatestName;
     char target[4096];
     const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && RunNameLater(std::string(target, static_cast<size_t>(n)), name)) return true;
+    if (n > 0) {
+        const std::string current(target, static_cast<size_t>(n));
+        const int64_t held = RunSequence(dir, current);
+        // Numbered runs follow their numbers; a run of an older manifest, its name's time.
+        if (held > sequence || (held == 0 && sequence == 0 && RunNameLater(current, name)))
+            return true;
+    }
     // A new link renamed over the old one, so that it always names a complete run.
     const std::string temp = link + ".new" + std::to_string(::getpid());
     ::unlink(temp.c_str());

@@ -35,12 +35,14 @@ Json ChangeJson(const BackupChange& c) {
               {"caption", c.caption},     {"old", c.oldValue},
               {"new", c.newValue},        {"metrological", c.metrological},
               {"operating", c.operating}, {"recorded", c.entry != nullptr}};
+    if (!c.storedOld.empty() || !c.storedNew.empty()) {
+        j["stored_old"] = c.storedOld;
+        j["stored_new"] = c.storedNew;
+    }
     if (c.entry != nullptr)
-        j["entry"] = {{"time", c.entry->time},
-                      {"user", c.entry->user},
-                      {"host", c.entry->host},
-                      {"operation", c.entry->operation},
-                      {"hash", c.entry->hash}};
+        j["entry"] = {{"time", c.entry->time}, {"user", c.entry->user},
+                      {"host", c.entry->host}, {"operation", c.entry->operation},
+                      {"port", c.entry->port}, {"hash", c.entry->hash}};
     return j;
 }
 
@@ -53,8 +55,8 @@ void PrintText(const ChangesReport& report) {
             std::cout << "Линия " << c.port << ", Трк №" << c.number << ":\n";
             controller = key;
         }
-        std::cout << "  " << Period(c) << " " << c.record << ": " << c.caption << ": " << c.oldValue
-                  << " -> " << c.newValue << (c.metrological ? " [метрологический]" : "") << " — "
+        std::cout << "  " << Period(c) << " " << c.record << ": " << c.caption << ": "
+                  << ChangeValues(c) << (c.metrological ? " [метрологический]" : "") << " — "
                   << (c.entry != nullptr ? Explanation(*c.entry) : "НЕ ЗАПИСАНО В ЖУРНАЛ") << '\n';
     }
     if (report.operating > 0) {
@@ -100,6 +102,7 @@ int Changes(Context& ctx, const std::vector<std::string>& args) {
         return Fail(kExitFile, error);
     const ChangesReport report = FindBackupChanges(dir, scope, entries);
     for (const std::string& e : report.errors) std::cerr << e << '\n';
+    for (const std::string& n : report.clockNotes) std::cerr << n << '\n';
     if (alarm)
         for (const BackupChange& c : report.changes)
             if (!c.operating && c.entry == nullptr)
@@ -114,6 +117,7 @@ int Changes(Context& ctx, const std::vector<std::string>& args) {
                    {"unrecorded", report.unrecorded},
                    {"operating", report.operating},
                    {"errors", report.errors},
+                   {"clock_notes", report.clockNotes},
                    {"changes", std::move(list)}});
     } else {
         PrintText(report);

@@ -1,6 +1,7 @@
 // The journal of changes on the command line: listing it, verifying its hash chain, and carrying
 // entries to and from another engineer's journal.
 #include "cli/cli_command.h"
+#include "cli/journal_heads.h"
 #include "cli/json_output.h"
 #include "data/journal.h"
 #include "data/journal_record.h"
@@ -15,8 +16,8 @@ namespace velmar::cli {
 namespace {
 
 constexpr const char* kJournalUsage =
-    "journal [verify|export ФАЙЛ|import ФАЙЛ] [--since ДАТА] [--until ДАТА] [-a N]\n"
-    "                        [--field ТЕКСТ] [--last N] [--json]  журнал изменений";
+    "journal [verify [КАТАЛОГ...]|export ФАЙЛ|import ФАЙЛ] [--since ДАТА] [--until ДАТА]\n"
+    "                        [-a N] [--field ТЕКСТ] [--last N] [--json]  журнал изменений";
 
 int Usage() {
     return Fail(kExitUsage, std::string("Использование: ") + kJournalUsage);
@@ -89,15 +90,39 @@ std::string LocalOrigin() {
     return o.user + "@" + o.host;
 }
 
+// The chains of each source, then the heads the backups under `backups` recorded of it.
+int Verify(const velmar::Journal& journal, const std::vector<std::string>& backups) {
+    std::string why;
+    const int64_t broken = journal.Verify(why);
+    if (broken < 0) return Fail(kExitFile, why);
+    if (broken > 0) return Fail(kExitNoAnswer, "Журнал изменений нарушен: " + why);
+    if (!backups.empty()) {
+        const HeadCheck check = CheckJournalHeads(journal, backups);
+        for (const std::string& e : check.errors) std::cerr << e << '\n';
+        for (const std::string& p : check.problems)
+            std::cerr << "Журнал изменений нарушен: " << p << '\n';
+        if (!check.problems.empty()) return kExitNoAnswer;
+        if (!check.errors.empty()) return kExitFile;
+        std::cout << "Сверено с копиями: " << check.checked << '\n';
+    }
+    std::cout << (journal.IsExport() ? "Выгрузка журнала изменений цела\n"
+                                     : "Журнал изменений цел\n");
+    return kExitOk;
+}
+
 int Journal(Context& ctx, const std::vector<std::string>& args) {
     const std::string action = !args.empty() && args[0].rfind("-", 0) != 0 ? args[0] : "";
     size_t from = action.empty() ? 0 : 1;
     std::string file;
+    std::vector<std::string> backups; // verify: folders whose manifests hold heads of the journal
     if (action == "export" || action == "import") {
         if (args.size() < 2 || args[1].empty()) return Usage();
         file = args[1];
         from = 2;
-    } else if (!action.empty() && action != "verify") {
+    } else if (action == "verify") {
+        while (from < args.size() && !args[from].empty() && args[from][0] != '-')
+            backups.push_back(args[from++]);
+    } else if (!action.empty()) {
         return Usage();
     }
     JournalFilter filter;
@@ -118,22 +143,17 @@ int Journal(Context& ctx, const std::vector<std::string>& args) {
     if (!std::filesystem::exists(path)) return Fail(kExitFile, "Нет журнала изменений " + path);
     const std::unique_ptr<velmar::Journal> journal = velmar::Journal::OpenExisting(path, error);
     if (journal == nullptr) return Fail(kExitFile, error);
-    if (action == "verify") {
-        std::string why;
-        const int64_t broken = journal->Verify(why);
-        if (broken < 0) return Fail(kExitFile, why);
-        if (broken > 0) return Fail(kExitNoAnswer, "Журнал изменений нарушен: " + why);
-        std::cout << "Журнал изменений цел\n";
+    if (action == "verify") return Verify(*journal, backups);
+    if (action == "export") {
+        size_t written = 0;
+        if (!journal->ExportChains(filter, LocalOrigin(), file, written, error))
+            return Fail(error.find("нарушен") != std::string::npos ? kExitNoAnswer : kExitFile,
+                        error);
+        std::cout << "Записей выгружено: " << written << '\n';
         return kExitOk;
     }
     const std::vector<JournalEntry> entries = journal->List(filter, error);
     if (!error.empty()) return Fail(kExitFile, error);
-    if (action == "export") {
-        if (!velmar::Journal::Export(entries, LocalOrigin(), file, error))
-            return Fail(kExitFile, error);
-        std::cout << "Записей выгружено: " << entries.size() << '\n';
-        return kExitOk;
-    }
     if (json) {
         Json list = Json::array();
         for (const JournalEntry& e : entries) list.push_back(EntryJson(e));

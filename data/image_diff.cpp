@@ -1,5 +1,6 @@
 #include "data/image_diff.h"
 
+#include "base/byte_order.h"
 #include "data/ctrlr_params.h"
 #include "data/field_catalogue.h"
 #include "data/image_file.h"
@@ -33,6 +34,12 @@ std::string HexBytes(const uint8_t* bytes, int count) {
         text += pair;
     }
     return text;
+}
+
+// A field's bytes as the controller keeps them: a number up to four bytes, else hex digits.
+std::string StoredValue(const uint8_t* bytes, int width) {
+    constexpr int kNumberWidth = 4;
+    return width <= kNumberWidth ? std::to_string(GetLE(bytes, width)) : HexBytes(bytes, width);
 }
 
 std::string ByteRange(int first, int last) {
@@ -123,6 +130,10 @@ class RecordComparer {
         d.inB = inB;
         if (inA) d.a = FormatCatalogueValue(item, a_.data, static_cast<size_t>(a_.length));
         if (inB) d.b = FormatCatalogueValue(item, b_.data, static_cast<size_t>(b_.length));
+        if (inA && inB && d.a == d.b) {
+            d.storedA = StoredValue(a_.data + item.offset, item.width);
+            d.storedB = StoredValue(b_.data + item.offset, item.width);
+        }
         out_.push_back(std::move(d));
     }
 
@@ -197,9 +208,14 @@ std::vector<ImageDifference> DiffRecord(RecordKind kind, int index, int address,
     return out;
 }
 
+std::string StoredValuesText(const ImageDifference& d) {
+    if (d.storedA.empty() && d.storedB.empty()) return {};
+    return " (в памяти " + d.storedA + " -> " + d.storedB + ")";
+}
+
 std::string DifferenceLine(const ImageDifference& d) {
     return d.record + ": " + d.caption + ": " + (d.inA ? d.a : "нет") + " -> " +
-           (d.inB ? d.b : "нет");
+           (d.inB ? d.b : "нет") + StoredValuesText(d);
 }
 
 std::string RecordAddressText(int address) {

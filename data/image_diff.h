@@ -26,6 +26,10 @@ struct ImageDifference {
     std::string b;       // the same in image B
     bool inA = true;     // false: image A has no such bytes (other record sizes)
     bool inB = true;
+    // The stored values, where the shown ones are equal although the bytes differ (a meter
+    // factor of 200 and 201 both show 100 litres): empty otherwise.
+    std::string storedA{};
+    std::string storedB{};
 };
 
 // Compares two images (each checked with CheckSavedImage, or at least as long as its header
@@ -44,8 +48,10 @@ std::vector<ImageDifference> DiffRecord(RecordKind kind, int index, int address,
                                         CatalogueTopology topology = {});
 
 // "Состояние канала 1 (Сторона А. Рукав 1): Цена, руб: 12,34 -> 15,00" ("нет" for an absent
-// side).
+// side); values shown alike get their stored ones: "100 -> 100 (в памяти 200 -> 201)".
 std::string DifferenceLine(const ImageDifference& d);
+// " (в памяти 200 -> 201)" when the difference has stored values, else empty.
+std::string StoredValuesText(const ImageDifference& d);
 // "0x2000": the controller address of a record, as verify has always named records.
 std::string RecordAddressText(int address);
 

@@ -1,13 +1,20 @@
 #include "data/journal.h"
 
 #include "data/sha256.h"
+#include "data/text_fold.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <pwd.h>
+#include <set>
 #include <sqlite3.h>
+#include <sys/random.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmar {
@@ -17,6 +24,8 @@ namespace {
 // How long a writer waits for the other program's transaction before it gives up.
 constexpr int kBusyTimeoutMs = 5000;
 constexpr char kFieldSeparator = '\x1f';
+constexpr int64_t kMsPerSecond = 1000;
+constexpr long kNsPerMs = 1000000;
 
 constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS entries("
                                 "id INTEGER PRIMARY KEY, time TEXT NOT NULL, user TEXT, host TEXT,"
@@ -28,9 +37,30 @@ constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS entries("
                                 "CREATE INDEX IF NOT EXISTS entries_time ON entries(time);"
                                 "CREATE INDEX IF NOT EXISTS entries_key ON entries(content_key);";
 
+// What a journal says of itself: its source (a random id made when it is created) and its host;
+// an export names the journal it was made from instead. A journal made before sources had none: its
+// entries become its own source's, hashed as they were ("legacy").
+constexpr const char* kSourceSchema =
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);";
+constexpr const char* kSourceColumns =
+    "ALTER TABLE entries ADD COLUMN source TEXT;"
+    "ALTER TABLE entries ADD COLUMN legacy INTEGER NOT NULL DEFAULT 0;"
+    "CREATE INDEX IF NOT EXISTS entries_source ON entries(source, id);";
+constexpr const char* kMetaSource = "source";
+constexpr const char* kMetaHost = "host";
+constexpr const char* kMetaExportOf = "export_of";
+constexpr int kSourceIdBytes = 16;
+// A setup that met another process creating the same file tries again this often.
+constexpr int kSetupRetryMs = 20;
+
 constexpr const char* kColumns =
     "id, time, user, host, program, operation, port, ctrlr, ident, record_kind, record_index,"
-    " record, field, caption, old_value, new_value, outcome, origin, prev_hash, hash";
+    " record, field, caption, old_value, new_value, outcome, origin, prev_hash, hash, source,"
+    " legacy";
+// The same for a journal made before sources, read as it is.
+constexpr const char* kLegacyColumns =
+    "id, time, user, host, program, operation, port, ctrlr, ident, record_kind, record_index,"
+    " record, field, caption, old_value, new_value, outcome, origin, prev_hash, hash, '', 1";
 
 std::string SqlError(sqlite3* db, const std::string& what) {
     return what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "нет памяти");
@@ -90,27 +120,127 @@ JournalEntry Row(const Statement& s) {
     e.origin = s.Text(17);
     e.prevHash = s.Text(18);
     e.hash = s.Text(19);
+    e.source = s.Text(20);
+    e.legacy = s.Int(21) != 0;
     return e;
 }
 
-std::string LastHash(sqlite3* db) {
-    Statement s(db, "SELECT hash FROM entries ORDER BY id DESC LIMIT 1");
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+    Statement s(db, (std::string("PRAGMA table_info(") + table + ")").c_str());
+    while (s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW)
+        if (s.Text(1) == column) return true;
+    return false;
+}
+
+std::string MetaValue(sqlite3* db, const char* key) {
+    Statement s(db, "SELECT value FROM meta WHERE key = ?1");
+    if (!s.Ok()) return {};
+    s.Bind(1, std::string(key));
+    return sqlite3_step(s.get()) == SQLITE_ROW ? s.Text(0) : std::string();
+}
+
+std::string RandomSourceId() {
+    uint8_t bytes[kSourceIdBytes] = {};
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    std::string hex;
+    char pair[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02x", b);
+        hex += pair;
+    }
+    return hex;
+}
+
+bool IsBusy(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+// Makes the tables, the journal's own source and the columns of sources in one transaction.
+bool SetUpOnce(sqlite3* db, std::string& error, const std::string& what) {
+    if (!Exec(db, "PRAGMA journal_mode=WAL", error, what.c_str())) return false;
+    if (!Exec(db, "BEGIN IMMEDIATE", error, what.c_str())) return false;
+    bool ok =
+        Exec(db, kSchema, error, what.c_str()) && Exec(db, kSourceSchema, error, what.c_str());
+    if (ok && !HasColumn(db, "entries", "source")) {
+        const bool exportFile = !MetaValue(db, kMetaExportOf).empty();
+        ok = Exec(db, kSourceColumns, error, what.c_str()) &&
+             (exportFile || Exec(db, "UPDATE entries SET legacy = 1", error, what.c_str()));
+    }
+    if (ok && MetaValue(db, kMetaSource).empty() && MetaValue(db, kMetaExportOf).empty()) {
+        const JournalOrigin here = CurrentJournalOrigin({});
+        Statement s(db,
+                    "INSERT OR IGNORE INTO meta(key, value) VALUES('source', ?1), ('host', ?2)");
+        s.Bind(1, RandomSourceId());
+        s.Bind(2, here.host);
+        ok = s.Ok() && sqlite3_step(s.get()) == SQLITE_DONE;
+        if (!ok) error = SqlError(db, what);
+    }
+    // Entries of the time before sources belong to the journal's own.
+    if (ok) {
+        Statement s(db, "UPDATE entries SET source = ?1 WHERE source IS NULL OR source = ''");
+        s.Bind(1, MetaValue(db, kMetaSource));
+        ok = s.Ok() && sqlite3_step(s.get()) == SQLITE_DONE;
+        if (!ok) error = SqlError(db, what);
+    }
+    if (ok && Exec(db, "COMMIT", error, what.c_str())) return true;
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+}
+
+// Two processes creating one journal at once: the second may find the file mid-way through the
+// first's set-up, where SQLite answers "locked" without waiting. It tries again for as long as a
+// writer waits for another's transaction.
+bool SetUp(sqlite3* db, std::string& error, const std::string& what) {
+    for (int waited = 0;; waited += kSetupRetryMs) {
+        error.clear();
+        if (SetUpOnce(db, error, what)) return true;
+        if (!IsBusy(db) || waited >= kBusyTimeoutMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSetupRetryMs));
+    }
+}
+
+// fold(text) for the listing's search: lower() of SQLite folds ASCII only.
+void FoldSql(sqlite3_context* context, int, sqlite3_value** argv) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    if (text == nullptr) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const std::string folded =
+        FoldCase(std::string(text, static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
+    sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+}
+
+// The newest hash of the source's chain.
+std::string LastHash(sqlite3* db, const std::string& source) {
+    Statement s(db, "SELECT hash FROM entries WHERE source = ?1 ORDER BY id DESC LIMIT 1");
+    s.Bind(1, source);
     if (s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW) return s.Text(0);
     return {};
 }
 
-// Inserts inside the caller's transaction; fills prevHash, hash and id.
-bool Insert(sqlite3* db, JournalEntry& e, std::string& prev, std::string& error) {
+// Inserts inside the caller's transaction and fills id; with `chain`, prevHash and hash are made
+// here from `prev` (an entry of this journal's own), else the entry keeps its own (an imported
+// one, whose chain was checked).
+bool Insert(sqlite3* db, JournalEntry& e, std::string& prev, bool chain, std::string& error) {
     Statement s(db, "INSERT INTO entries(time, user, host, program, operation, port, ctrlr, ident,"
                     " record_kind, record_index, record, field, caption, old_value, new_value,"
-                    " outcome, origin, prev_hash, hash, content_key)"
-                    " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                    " outcome, origin, prev_hash, hash, content_key, source, legacy)"
+                    " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!s.Ok()) {
         error = SqlError(db, "Журнал изменений");
         return false;
     }
-    e.prevHash = prev;
-    e.hash = JournalEntryHash(e, prev);
+    if (chain) {
+        e.prevHash = prev;
+        e.hash = JournalEntryHash(e, prev);
+    }
     int i = 1;
     for (const std::string* t : {&e.time, &e.user, &e.host, &e.program, &e.operation, &e.port})
         s.Bind(i++, *t);
@@ -124,6 +254,8 @@ bool Insert(sqlite3* db, JournalEntry& e, std::string& prev, std::string& error)
     JournalEntry keyed = e;
     keyed.origin.clear();
     s.Bind(i++, JournalEntryHash(keyed, {}));
+    s.Bind(i++, e.source);
+    s.Bind(i++, int64_t{e.legacy ? 1 : 0});
     if (sqlite3_step(s.get()) != SQLITE_DONE) {
         error = SqlError(db, "Запись в журнал изменений");
         return false;
@@ -133,14 +265,21 @@ bool Insert(sqlite3* db, JournalEntry& e, std::string& prev, std::string& error)
     return true;
 }
 
-bool AppendAll(sqlite3* db, std::vector<JournalEntry>& entries, std::string& error) {
+// Appends entries of `source` chained after its newest, or (`chain` false) entries that keep
+// their own hashes.
+bool AppendAll(sqlite3* db, std::vector<JournalEntry>& entries, const std::string& source,
+               bool chain, std::string& error) {
     if (!Exec(db, "BEGIN IMMEDIATE", error, "Журнал изменений занят или недоступен")) return false;
-    std::string prev = LastHash(db);
-    for (JournalEntry& e : entries)
-        if (!Insert(db, e, prev, error)) {
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return false;
+    std::string prev = chain ? LastHash(db, source) : std::string();
+    for (JournalEntry& e : entries) {
+        if (chain) {
+            e.source = source;
+            e.legacy = false;
         }
+        if (Insert(db, e, prev, chain, error)) continue;
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
     if (!Exec(db, "COMMIT", error, "Запись в журнал изменений")) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
@@ -148,21 +287,38 @@ bool AppendAll(sqlite3* db, std::vector<JournalEntry>& entries, std::string& err
     return true;
 }
 
-std::string FormatUtc(std::time_t t) {
+// The journal's UTC text, "2026-12-08T01:13:05Z", or to the millisecond when `ms` is given:
+// "2026-12-08T01:13:05.123Z".
+std::string FormatUtc(std::time_t t, int ms = -1) {
     std::tm tm{};
     gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    char text[40];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+    if (ms >= 0)
+        std::snprintf(text + n, sizeof text - n, ".%03dZ", ms);
+    else
+        std::snprintf(text + n, sizeof text - n, "Z");
     return text;
+}
+
+// A bound of a listing as text that compares right with times to the second and to the
+// millisecond alike: "…:05Z" becomes "…:05.000Z" (an entry "…:05Z" sorts after it, "…:04Z"
+// before).
+std::string MsBound(const std::string& utc) {
+    if (utc.empty() || utc.find('.') != std::string::npos || utc.back() != 'Z') return utc;
+    return utc.substr(0, utc.size() - 1) + ".000Z";
 }
 
 } // namespace
 
 std::string JournalEntryHash(const JournalEntry& e, const std::string& prevHash) {
     std::string content;
+    // The source is hashed in place of the origin, a label an export may fill in; entries made
+    // before sources keep the hash they were made with.
+    const std::string& last = e.legacy ? e.origin : e.source;
     for (const std::string* t :
          {&e.time, &e.user, &e.host, &e.program, &e.operation, &e.port, &e.ident, &e.recordKind,
-          &e.record, &e.field, &e.caption, &e.oldValue, &e.newValue, &e.outcome, &e.origin}) {
+          &e.record, &e.field, &e.caption, &e.oldValue, &e.newValue, &e.outcome, &last}) {
         content += *t;
         content += kFieldSeparator;
     }
@@ -172,7 +328,29 @@ std::string JournalEntryHash(const JournalEntry& e, const std::string& prevHash)
 }
 
 std::string JournalNow() {
-    return FormatUtc(std::time(nullptr));
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return FormatUtc(now.tv_sec, static_cast<int>(now.tv_nsec / kNsPerMs));
+}
+
+int64_t JournalTimeMs(const std::string& utc) {
+    std::tm tm{};
+    int consumed = 0;
+    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &consumed) != 6)
+        return -1;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    int ms = 0;
+    const char* rest = utc.c_str() + consumed;
+    if (*rest == '.') {
+        // Milliseconds: up to three digits, more are cut off.
+        int digits = 0;
+        for (++rest; *rest >= '0' && *rest <= '9'; ++rest)
+            if (digits++ < 3) ms = ms * 10 + (*rest - '0');
+        for (; digits < 3; ++digits) ms *= 10;
+    }
+    return static_cast<int64_t>(timegm(&tm)) * kMsPerSecond + ms;
 }
 
 std::string JournalTimeFromUser(const std::string& text) {
@@ -225,10 +403,25 @@ JournalOrigin CurrentJournalOrigin(const std::string& program) {
     return o;
 }
 
-Journal::Journal(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+Journal::Journal(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {
+    sqlite3_create_function(db_, "fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FoldSql,
+                            nullptr, nullptr);
+}
 
 Journal::~Journal() {
     sqlite3_close(db_);
+}
+
+const char* Journal::Columns() const {
+    return sourced_ ? kColumns : kLegacyColumns;
+}
+
+void Journal::ReadIdentity() {
+    sourced_ = HasColumn(db_, "entries", "source");
+    if (!HasColumn(db_, "meta", "key")) return;
+    source_ = MetaValue(db_, kMetaSource);
+    host_ = MetaValue(db_, kMetaHost);
+    exportOf_ = MetaValue(db_, kMetaExportOf);
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error) {
@@ -241,9 +434,8 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& err
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     std::unique_ptr<Journal> journal(new Journal(db, path));
-    if (!Exec(db, "PRAGMA journal_mode=WAL", error, ("Журнал изменений " + path).c_str()) ||
-        !Exec(db, kSchema, error, ("Журнал изменений " + path).c_str()))
-        return nullptr;
+    if (!SetUp(db, error, "Журнал изменений " + path)) return nullptr;
+    journal->ReadIdentity();
     return journal;
 }
 
@@ -261,6 +453,7 @@ std::unique_ptr<Journal> Journal::OpenExisting(const std::string& path, std::str
         error = SqlError(db, path + " не является журналом изменений");
         return nullptr;
     }
+    journal->ReadIdentity();
     return journal;
 }
 
@@ -276,17 +469,21 @@ bool Journal::CheckWritable(std::string& error) {
 
 bool Journal::Append(std::vector<JournalEntry>& entries, std::string& error) {
     if (entries.empty()) return true;
-    return AppendAll(db_, entries, error);
+    if (source_.empty()) {
+        error = "Журнал изменений " + path_ + " - выгрузка, а не журнал: записи в него не вносятся";
+        return false;
+    }
+    return AppendAll(db_, entries, source_, true, error);
 }
 
 std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string& error) const {
-    std::string sql = std::string("SELECT ") + kColumns + " FROM entries WHERE 1";
+    std::string sql = std::string("SELECT ") + Columns() + " FROM entries WHERE 1";
     if (!filter.since.empty()) sql += " AND time >= ?1";
     if (!filter.until.empty()) sql += " AND time < ?2";
     if (filter.ctrlr > 0) sql += " AND ctrlr = ?3";
     if (!filter.field.empty())
-        sql += " AND (instr(lower(caption), lower(?4)) OR instr(lower(field), lower(?4))"
-               " OR instr(lower(record), lower(?4)))";
+        sql += " AND (instr(fold(caption), fold(?4)) OR instr(fold(field), fold(?4))"
+               " OR instr(fold(record), fold(?4)))";
     sql += " ORDER BY id";
     if (filter.last > 0) sql = "SELECT * FROM (" + sql + " DESC LIMIT ?5) ORDER BY id";
     std::vector<JournalEntry> out;
@@ -295,8 +492,8 @@ std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string
         error = SqlError(db_, "Чтение журнала изменений");
         return out;
     }
-    s.Bind(1, filter.since);
-    s.Bind(2, filter.until);
+    s.Bind(1, MsBound(filter.since));
+    s.Bind(2, MsBound(filter.until));
     s.Bind(3, int64_t{filter.ctrlr});
     s.Bind(4, filter.field);
     s.Bind(5, int64_t{filter.last});
@@ -307,25 +504,30 @@ std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string
 }
 
 int64_t Journal::Verify(std::string& why) const {
-    Statement s(db_, (std::string("SELECT ") + kColumns + " FROM entries ORDER BY id").c_str());
+    Statement s(db_, (std::string("SELECT ") + Columns() + " FROM entries ORDER BY id").c_str());
     if (!s.Ok()) {
         why = SqlError(db_, "Чтение журнала изменений");
         return -1;
     }
-    std::string prev;
+    // Each source's entries form a chain of their own. The journal's own chain starts at its
+    // first entry; a chain carried in from another journal may start where its export began.
+    std::map<std::string, std::string> last;
     int rc = 0;
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
         const JournalEntry e = Row(s);
-        if (e.prevHash != prev) {
+        const auto held = last.find(e.source);
+        const bool own = e.source == source_;
+        if ((held != last.end() && e.prevHash != held->second) ||
+            (held == last.end() && own && !e.prevHash.empty())) {
             why = "запись " + std::to_string(e.id) +
                   ": не продолжает цепочку (предыдущая запись удалена или переставлена)";
             return e.id;
         }
-        if (JournalEntryHash(e, prev) != e.hash) {
+        if (JournalEntryHash(e, e.prevHash) != e.hash) {
             why = "запись " + std::to_string(e.id) + ": содержимое изменено после записи";
             return e.id;
         }
-        prev = e.hash;
+        last[e.source] = e.hash;
     }
     if (rc != SQLITE_DONE) {
         why = SqlError(db_, "Чтение журнала изменений");
@@ -334,20 +536,104 @@ int64_t Journal::Verify(std::string& why) const {
     return 0;
 }
 
+JournalHead Journal::Head() const {
+    JournalHead head;
+    head.source = source_;
+    head.host = host_;
+    Statement s(db_, "SELECT count(*), (SELECT hash FROM entries WHERE source = ?1 ORDER BY id DESC"
+                     " LIMIT 1) FROM entries WHERE source = ?1");
+    s.Bind(1, source_);
+    if (s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW) {
+        head.entries = s.Int(0);
+        head.hash = s.Text(1);
+    }
+    return head;
+}
+
+std::string Journal::HashAt(const std::string& source, int64_t position, int64_t& held) const {
+    held = 0;
+    Statement count(db_, "SELECT count(*) FROM entries WHERE source = ?1");
+    count.Bind(1, source);
+    if (count.Ok() && sqlite3_step(count.get()) == SQLITE_ROW) held = count.Int(0);
+    if (position < 1 || position > held) return {};
+    Statement s(db_, "SELECT hash FROM entries WHERE source = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+    s.Bind(1, source);
+    s.Bind(2, position - 1);
+    return s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW ? s.Text(0) : std::string();
+}
+
+bool Journal::ExportChains(const JournalFilter& filter, const std::string& originName,
+                           const std::string& path, size_t& written, std::string& error) const {
+    namespace fs = std::filesystem;
+    error.clear();
+    std::string why;
+    if (const int64_t broken = Verify(why); broken != 0) {
+        error = "Журнал изменений нарушен, выгрузка отменена: " + why;
+        return false;
+    }
+    std::error_code ec;
+    if (fs::exists(path, ec)) {
+        if (fs::equivalent(path, path_, ec)) {
+            error = "Нельзя выгрузить журнал изменений в него самого: " + path;
+            return false;
+        }
+        std::string ignored;
+        if (const auto there = OpenExisting(path, ignored);
+            there != nullptr && there->exportOf_.empty()) {
+            error = path + " - журнал изменений, выгрузка его не заменит";
+            return false;
+        }
+    }
+    const std::vector<JournalEntry> chosen = List(filter, error);
+    if (!error.empty()) return false;
+    // A chain is carried without gaps: each source's entries from the first chosen on.
+    std::map<std::string, int64_t> from;
+    for (const JournalEntry& e : chosen)
+        if (from.find(e.source) == from.end()) from[e.source] = e.id;
+    std::vector<JournalEntry> entries;
+    if (!from.empty()) {
+        const std::vector<JournalEntry> all = List({}, error);
+        if (!error.empty()) return false;
+        for (const JournalEntry& e : all)
+            if (const auto f = from.find(e.source); f != from.end() && e.id >= f->second)
+                entries.push_back(e);
+    }
+    written = entries.size();
+    return Export(entries, originName, path, error, source_.empty() ? exportOf_ : source_, host_);
+}
+
 bool Journal::Export(const std::vector<JournalEntry>& entries, const std::string& originName,
-                     const std::string& path, std::string& error) {
+                     const std::string& path, std::string& error, const std::string& exportOf,
+                     const std::string& host) {
     namespace fs = std::filesystem;
     const std::string partial = path + ".partial";
     std::error_code ec;
     fs::remove(partial, ec);
     {
-        std::unique_ptr<Journal> out = Open(partial, error);
-        if (out == nullptr) return false;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(partial.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK) {
+            error = SqlError(db, "Не удалось записать " + path);
+            sqlite3_close(db);
+            return false;
+        }
+        std::unique_ptr<Journal> out(new Journal(db, partial));
+        // An export is no journal of its own: it names the journal it comes from instead.
         std::vector<JournalEntry> copy = entries;
         for (JournalEntry& e : copy)
-            if (e.origin.empty()) e.origin = originName;
-        if (!Exec(out->db_, "PRAGMA journal_mode=DELETE", error, "Журнал изменений") ||
-            !AppendAll(out->db_, copy, error)) {
+            if (e.origin.empty() && !e.legacy) e.origin = originName;
+        std::string ignored;
+        bool ok = Exec(db, kSchema, error, "Выгрузка журнала изменений") &&
+                  Exec(db, kSourceSchema, error, "Выгрузка журнала изменений") &&
+                  Exec(db, kSourceColumns, error, "Выгрузка журнала изменений");
+        if (ok) {
+            Statement s(db, "INSERT INTO meta(key, value) VALUES('export_of', ?1), ('host', ?2)");
+            s.Bind(1, exportOf.empty() ? std::string("-") : exportOf);
+            s.Bind(2, host);
+            ok = s.Ok() && sqlite3_step(s.get()) == SQLITE_DONE;
+            if (!ok) error = SqlError(db, "Выгрузка журнала изменений");
+        }
+        if (!ok || !AppendAll(db, copy, {}, false, error)) {
             out.reset();
             fs::remove(partial, ec);
             return false;
@@ -363,6 +649,7 @@ bool Journal::Export(const std::vector<JournalEntry>& entries, const std::string
 }
 
 int Journal::Import(const std::string& path, const std::string& originName, std::string& error) {
+    error.clear();
     std::unique_ptr<Journal> other = OpenExisting(path, error);
     if (other == nullptr) return -1;
     std::string why;
@@ -372,19 +659,48 @@ int Journal::Import(const std::string& path, const std::string& originName, std:
     }
     std::vector<JournalEntry> theirs = other->List({}, error);
     if (!error.empty()) return -1;
+    // A journal written before sources holds one chain: it is carried as a source named by its
+    // first entry, its hashes kept.
+    if (!other->sourced_ && !theirs.empty())
+        for (JournalEntry& e : theirs) e.source = "chain-" + theirs.front().hash.substr(0, 32);
+    std::map<std::string, std::vector<JournalEntry*>> bySource;
+    for (JournalEntry& e : theirs) bySource[e.source].push_back(&e);
     std::vector<JournalEntry> fresh;
-    Statement known(db_, "SELECT 1 FROM entries WHERE content_key = ?1 LIMIT 1");
-    for (JournalEntry& e : theirs) {
-        if (e.origin.empty()) e.origin = originName;
-        JournalEntry keyed = e;
-        keyed.origin.clear();
-        sqlite3_reset(known.get());
-        known.Bind(1, JournalEntryHash(keyed, {}));
-        if (sqlite3_step(known.get()) == SQLITE_ROW) continue;
-        fresh.push_back(std::move(e));
+    for (auto& [source, chain] : bySource) {
+        // Hashes this journal holds of the source, in order.
+        std::vector<std::string> held;
+        Statement s(db_, "SELECT hash FROM entries WHERE source = ?1 ORDER BY id");
+        s.Bind(1, source);
+        while (s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW) held.push_back(s.Text(0));
+        const std::set<std::string> known(held.begin(), held.end());
+        size_t first = 0;
+        while (first < chain.size() && known.count(chain[first]->hash) != 0) ++first;
+        const auto unknownAfter =
+            std::find_if(chain.begin() + static_cast<long>(first), chain.end(),
+                         [&](const JournalEntry* e) { return known.count(e->hash) != 0; });
+        if (first == chain.size()) continue; // all held already
+        const JournalEntry& next = *chain[first];
+        if (source == source_) {
+            error = path + ": запись " + std::to_string(next.id) +
+                    " выдана за запись этого журнала, но в нем ее нет: выгрузка подделана";
+            return -1;
+        }
+        if (unknownAfter != chain.end() || (!held.empty() && next.prevHash != held.back())) {
+            error = path + ": запись " + std::to_string(next.id) +
+                    " не продолжает цепочку источника " + source +
+                    ", уже принятую в этот журнал: выгрузка подделана или пересчитана";
+            return -1;
+        }
+        for (size_t i = first; i < chain.size(); ++i) {
+            JournalEntry e = *chain[i];
+            if (e.origin.empty() && !e.legacy)
+                e.origin = other->host_.empty() ? originName : other->host_;
+            fresh.push_back(std::move(e));
+        }
     }
-    sqlite3_reset(known.get());
-    if (!fresh.empty() && !AppendAll(db_, fresh, error)) return -1;
+    std::sort(fresh.begin(), fresh.end(),
+              [](const JournalEntry& a, const JournalEntry& b) { return a.id < b.id; });
+    if (!fresh.empty() && !AppendAll(db_, fresh, {}, false, error)) return -1;
     return static_cast<int>(fresh.size());
 }
 

@@ -1,6 +1,11 @@
 // The journal of what Velmar writes into controllers: one entry per changed field, kept in an
-// SQLite file that the window and velmar-cli share. Each entry carries a SHA-256 over its content
-// and the previous entry's hash, so that an edited, deleted or reordered entry breaks the chain.
+// SQLite file that the window and velmar-cli share. Each journal is a source: a random id made
+// when it is created, with its host. Each entry carries a SHA-256 over its content, its source
+// and the previous entry of that source, so that an edited, deleted or reordered entry breaks
+// its source's chain. Entries carried in from another journal keep their source, hashes and
+// chain; a journal holds the chains of several sources and verifies each. How far a journal went
+// is recorded outside it too (in each backup's manifest), so that one cut short or rebuilt is
+// found against those heads.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +24,7 @@ inline constexpr const char* kOutcomePartial = "частично";
 
 struct JournalEntry {
     int64_t id = 0;         // the entry's place in this journal, from 1
-    std::string time;       // UTC, "2026-12-08T01:13:05Z"
+    std::string time;       // UTC, "2026-12-08T01:13:05.123Z" (older entries: to the second)
     std::string user;       // the OS user
     std::string host;       // the computer
     std::string program;    // "velmar", "velmar-cli"
@@ -35,9 +40,19 @@ struct JournalEntry {
     std::string oldValue; // as the screen shows it; "?" when it was never read
     std::string newValue;
     std::string outcome;  // kOutcome*
-    std::string origin;   // "" for entries made here; the journal an imported entry came from
-    std::string prevHash; // the previous entry's hash ("" for the first)
-    std::string hash;     // SHA-256 over the content and prevHash
+    std::string origin;   // a label of where an exported entry came from ("anna@pc"), else ""
+    std::string prevHash; // the hash of the source's previous entry ("" for its first)
+    std::string hash;     // SHA-256 over the content, the source and prevHash
+    std::string source{}; // the journal the entry was made in: its random id
+    bool legacy = false;  // made before sources: hashed with its origin instead of its source
+};
+
+// How far the journal's own chain goes: what a backup records of it.
+struct JournalHead {
+    std::string source;
+    std::string host;
+    int64_t entries = 0;
+    std::string hash; // the newest entry's ("" when there is none)
 };
 
 // The content the hash covers, with the previous hash: 64 hex digits.
@@ -57,8 +72,11 @@ struct JournalFilter {
 std::string JournalTimeFromUser(const std::string& text);
 // The journal's UTC text as local time "2026-12-08 13:13:05".
 std::string JournalLocalTime(const std::string& utc);
-// Now, as the journal's UTC text.
+// Now, as the journal's UTC text, to the millisecond.
 std::string JournalNow();
+// The journal's UTC text (with or without milliseconds) as milliseconds since 1970; -1 when it is
+// no such text.
+int64_t JournalTimeMs(const std::string& utc);
 
 // The user, host and program every entry of this process carries.
 struct JournalOrigin {
@@ -94,20 +112,43 @@ class Journal {
     // the chain (edited, or following a deleted or moved entry), with `why`. -1: unreadable.
     int64_t Verify(std::string& why) const;
 
-    // Writes `entries` (as listed) into a new journal file at `path`, chained afresh; each keeps
-    // its origin (entries made here take `originName`). False with `error`; a failed export
-    // leaves no file.
+    // This journal's source and host; empty source for an export file (IsExport).
+    const std::string& Source() const { return source_; }
+    const std::string& Host() const { return host_; }
+    bool IsExport() const { return !exportOf_.empty(); }
+    JournalHead Head() const;
+    // The hash of the source's entry at `position` (from 1) in this journal, with `held` the count
+    // of its entries here; empty when it holds fewer.
+    std::string HashAt(const std::string& source, int64_t position, int64_t& held) const;
+
+    // Exports after verifying: refused (naming the first broken entry) when a chain is broken,
+    // and never written over this journal itself nor over another journal. Each source's entries
+    // go from the first the filter chooses to its newest, so that the chain carried has no gaps;
+    // `written` their count.
+    bool ExportChains(const JournalFilter& filter, const std::string& originName,
+                      const std::string& path, size_t& written, std::string& error) const;
+    // Writes `entries` (as listed, keeping their hashes and sources) into a new export file at
+    // `path` that names `exportOf` and `host`; entries without an origin take `originName`.
+    // False with `error`; a failed export leaves no file.
     static bool Export(const std::vector<JournalEntry>& entries, const std::string& originName,
-                       const std::string& path, std::string& error);
-    // Merges the journal at `path` after verifying its chain: entries not yet held are appended,
-    // each with its origin (the other journal's own, else `originName`). The count added, or -1
-    // with `error` (a broken chain is refused whole).
+                       const std::string& path, std::string& error,
+                       const std::string& exportOf = {}, const std::string& host = {});
+    // Merges the journal or export at `path` after verifying its chains: each source's entries
+    // not yet held are appended with their own hashes, and must continue what is held of that
+    // source; entries claiming this journal's own source that it does not hold are refused. The
+    // count added, or -1 with `error` (nothing is added then).
     int Import(const std::string& path, const std::string& originName, std::string& error);
 
   private:
     Journal(sqlite3* db, std::string path);
+    const char* Columns() const;
+    void ReadIdentity();
     sqlite3* db_;
     std::string path_;
+    bool sourced_ = false; // the entries have their source columns
+    std::string source_;
+    std::string host_;
+    std::string exportOf_;
 };
 
 } // namespace velmar

@@ -3,6 +3,7 @@
 #include "data/field_catalogue.h"
 #include "data/image_diff.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -14,6 +15,24 @@ constexpr const char* kUnknownValue = "?";
 
 bool Is(const std::string& field, const char* name) {
     return field == name || field.rfind(std::string(name) + "[", 0) == 0;
+}
+
+// The record whose bytes hold `address` past its first one (a write into the middle of a record),
+// with the offset there; none for raw memory and for records of the sizes record's length.
+std::optional<RecordPlace> InsideRecord(int address, uint8_t space, int& offset, int& length) {
+    for (const MemoryMapEntry& e : MemoryMap()) {
+        if (e.space != space || e.length <= 1) continue;
+        const int instances = e.stride == 0 ? 1 : e.count;
+        for (int i = 0; i < instances; ++i) {
+            const int start = e.address + i * e.stride;
+            if (address > start && address < start + e.length) {
+                offset = address - start;
+                length = e.length;
+                return RecordPlace{e.kind, i};
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -78,7 +97,12 @@ std::vector<JournalEntry> RecordChangeEntries(const JournalContext& context, int
                                               uint8_t space, const uint8_t* oldBytes, int oldLength,
                                               const uint8_t* newBytes, int newLength,
                                               const SizesRecord& sizes, const char* outcome) {
-    const RecordPlace place = PlaceOfAddress(address, space);
+    RecordPlace place = PlaceOfAddress(address, space);
+    // A write into a record's middle is entered by field, as one of the whole record would be.
+    int offset = 0;
+    int recordLength = 0;
+    if (!place.kind)
+        if (const auto inside = InsideRecord(address, space, offset, recordLength)) place = *inside;
     const RecordKind kind = place.kind.value_or(RecordKind::Restart); // no catalogue: raw bytes
     std::string title;
     if (place.kind) {
@@ -96,6 +120,20 @@ std::vector<JournalEntry> RecordChangeEntries(const JournalContext& context, int
         for (uint8_t& b : unknown) b = static_cast<uint8_t>(~b);
         oldBytes = unknown.data();
         oldLength = newLength;
+    }
+    // The rest of the record is alike in both copies, so only the fields the write covers differ.
+    std::vector<uint8_t> paddedOld, paddedNew;
+    if (offset > 0) {
+        const size_t whole =
+            static_cast<size_t>(std::max({recordLength, offset + oldLength, offset + newLength}));
+        paddedOld.assign(whole, 0);
+        paddedNew.assign(whole, 0);
+        std::copy(oldBytes, oldBytes + oldLength, paddedOld.begin() + offset);
+        std::copy(newBytes, newBytes + newLength, paddedNew.begin() + offset);
+        oldBytes = paddedOld.data();
+        newBytes = paddedNew.data();
+        oldLength = newLength = static_cast<int>(whole);
+        address -= offset;
     }
     std::vector<JournalEntry> out;
     const std::string now = JournalNow();

@@ -65,6 +65,13 @@ TEST_F(JournalCli, AJournalOnAReadOnlyDiskKeepsTheWriteFromStarting) {
     EXPECT_NE(check.out.find("Не было изменений"), std::string::npos) << check.out << check.err;
 }
 
+// What newer manifests add: the run's number and when the controller's read began and ended.
+struct RunTimes {
+    int64_t sequence = 0;
+    std::string started;
+    std::string finished;
+};
+
 // Four nightly backups of one controller under a line folder, as the backup service leaves them,
 // made from the simulated controller's saved image.
 class ChangesCli : public test::CliBusTest {
@@ -81,22 +88,25 @@ class ChangesCli : public test::CliBusTest {
         EXPECT_TRUE(span.has_value());
         return static_cast<size_t>(span->offset + field.offset);
     }
-    void Backup(const std::string& folder, const std::string& time) {
+    void Backup(const std::string& folder, const std::string& time, const RunTimes& run = {}) {
         const std::string path = dir.File("line_ab12/" + folder);
         std::filesystem::create_directories(path);
         test::WriteBytes(path + "/trk1.bin", image);
         std::ofstream(path + "/manifest.json")
             << R"({"version":1,"port":"/dev/ttyUSB0","created":")" << time << R"(","folder":")"
-            << folder << R"(","first":1,"last":1,"controllers":[)"
+            << folder << R"(","sequence":)" << run.sequence
+            << R"(,"first":1,"last":1,"controllers":[)"
             << R"({"number":1,"ident":"x","status":"saved","file":"trk1.bin","size":)"
-            << image.size() << R"(,"sha256":"","time":")" << time << R"(","retries":0}]})";
+            << image.size() << R"(,"sha256":"","time":")" << time << R"(","started":")"
+            << run.started << R"(","finished":")" << run.finished << R"(","retries":0}]})";
     }
     void Record(const std::string& time, const char* kind, const char* field,
-                const std::string& value) {
+                const std::string& value, const std::string& port = kLine) {
         std::string error;
         auto j = Journal::Open(journal, error);
         JournalEntry e;
         e.time = time;
+        e.port = port;
         e.ctrlr = 1;
         e.recordKind = kind;
         e.field = field;
@@ -111,6 +121,7 @@ class ChangesCli : public test::CliBusTest {
         return test::RunCliProgram(binary, dir.Path(), args);
     }
 
+    static constexpr const char* kLine = "/dev/ttyUSB0";
     test::TempDir dir;
     std::string journal = dir.File("j.sqlite");
     std::vector<uint8_t> image;
@@ -161,6 +172,109 @@ TEST_F(ChangesCli, ExplainsVelmarsChangeIgnoresPricesAndReportsAMeterFactorChang
     EXPECT_EQ(Changes().exitCode, kExitOk);
     EXPECT_EQ(test::RunCliProgram(binary, dir.Path(), {"changes", dir.File("none")}).exitCode,
               kExitFile);
+}
+
+TEST_F(ChangesCli, AnEntryExplainsAChangeOnlyOnItsLineWithItsValueWithinThePeriod) {
+    Backup("2026-12-01_020000", "2026-12-01T02:00:00+00:00");
+    image[At(RecordKind::Params, 0, params::kSlowStart)] = 3;
+    Backup("2026-12-02_020000", "2026-12-02T02:00:00+00:00");
+    struct Case {
+        const char* name;
+        const char* port;
+        const char* time;
+        const char* value;
+        int recorded;
+    };
+    const Case cases[] = {
+        {"on the line, in the period", kLine, "2026-12-01T10:00:00.000Z", "300", 1},
+        {"the line named without /dev", "ttyUSB0", "2026-12-01T10:00:00.000Z", "300", 1},
+        {"on another line", "/dev/ttyUSB1", "2026-12-01T10:00:00.000Z", "300", 0},
+        {"before the earlier backup", kLine, "2026-11-30T10:00:00.000Z", "300", 0},
+        {"after the later backup", kLine, "2026-12-02T03:00:00.000Z", "300", 0},
+        {"another value", kLine, "2026-12-01T10:00:00.000Z", "200", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(journal);
+        Record(c.time, "Params", "SlowStart", c.value, c.port);
+        const CliOutcome r = Changes();
+        const auto doc = ParseJson(r.out);
+        EXPECT_EQ(doc["recorded"], c.recorded) << r.out;
+        EXPECT_EQ(doc["unrecorded"], 1 - c.recorded);
+    }
+}
+
+TEST_F(ChangesCli, AWriteInTheSecondOfABackupIsPlacedByTheReadsStartAndEnd) {
+    Backup("a", "2026-12-01T02:00:00+00:00",
+           {1, "2026-12-01T02:00:00.100Z", "2026-12-01T02:00:00.400Z"});
+    image[At(RecordKind::Params, 0, params::kSlowStart)] = 3;
+    Backup("b", "2026-12-02T02:00:00+00:00",
+           {2, "2026-12-02T02:00:00.100Z", "2026-12-02T02:00:00.400Z"});
+    // Made after the earlier read ended, in the same second: it explains the change.
+    Record("2026-12-01T02:00:00.600Z", "Params", "SlowStart", "300");
+    EXPECT_EQ(ParseJson(Changes().out)["recorded"], 1);
+    // Made before that read began: the earlier backup would hold it already.
+    std::filesystem::remove(journal);
+    Record("2026-12-01T02:00:00.050Z", "Params", "SlowStart", "300");
+    EXPECT_EQ(ParseJson(Changes().out)["recorded"], 0);
+}
+
+TEST_F(ChangesCli, ABackupMadeWhileTheClockWasAheadReversesNothingAndIsReported) {
+    Backup("a", "2026-12-01T02:00:00+00:00", {1, "", ""});
+    Backup("ahead", "2027-06-01T02:00:00+00:00", {2, "", ""});
+    image[At(RecordKind::Params, 0, params::kSlowStart)] = 3;
+    Backup("c", "2026-12-03T02:00:00+00:00", {3, "", ""});
+    Record("2026-12-02T10:00:00.000Z", "Params", "SlowStart", "300");
+    const CliOutcome r = Changes({"--latest"});
+    EXPECT_EQ(r.exitCode, kExitOk) << r.out << r.err;
+    const auto doc = ParseJson(r.out);
+    ASSERT_EQ(doc["changes"].size(), 1u) << r.out;
+    EXPECT_EQ(doc["changes"][0]["new"], "300");
+    EXPECT_EQ(doc["recorded"], 1);
+    EXPECT_EQ(doc["clock_notes"].size(), 1u);
+    EXPECT_NE(r.err.find("Часы расходятся"), std::string::npos) << r.err;
+}
+
+TEST_F(ChangesCli, ThePeriodIsJudgedByTheLaterBackup) {
+    Backup("a", "2026-12-01T02:00:00+00:00");
+    image[At(RecordKind::Params, 0, params::kSlowStart)] = 3;
+    Backup("b", "2026-12-03T02:00:00+00:00");
+    auto doc = ParseJson(Changes({"--since", "2026-12-02T00:00:00Z"}).out);
+    EXPECT_EQ(doc["unrecorded"], 1);
+    doc = ParseJson(Changes({"--since", "2026-12-04T00:00:00Z"}).out);
+    EXPECT_EQ(doc["unrecorded"], 0);
+}
+
+TEST_F(ChangesCli, ValuesShownAlikeAreListedWithTheStoredOnes) {
+    constexpr uint8_t kStoredBefore = 200;
+    constexpr uint8_t kStoredAfter = 201;
+    const size_t at = At(RecordKind::ChannelSetts, 0, setts::kImpLit);
+    image[at] = kStoredBefore;
+    image[at + 1] = 0;
+    Backup("a", "2026-12-01T02:00:00+00:00");
+    image[at] = kStoredAfter;
+    Backup("b", "2026-12-02T02:00:00+00:00");
+    const auto doc = ParseJson(Changes().out);
+    ASSERT_EQ(doc["changes"].size(), 1u);
+    const auto& c = doc["changes"][0];
+    EXPECT_EQ(c["old"], c["new"]);
+    EXPECT_EQ(c["stored_old"], std::to_string(kStoredBefore));
+    EXPECT_EQ(c["stored_new"], std::to_string(kStoredAfter));
+    const CliOutcome text =
+        test::RunCliProgram(binary, dir.Path(), {"--journal", journal, "changes", dir.Path()});
+    EXPECT_NE(text.out.find("(в памяти 200 -> 201)"), std::string::npos) << text.out;
+}
+
+TEST_F(JournalCli, AWriteIntoTheMiddleOfARecordIsEnteredByField) {
+    const std::string journal = Path("j.sqlite");
+    // The byte of the start dose, 24 bytes into the parameter block at 0x3101.
+    const CliOutcome w = Run({"--journal", journal, "write", "ER", "3119", "05"});
+    ASSERT_EQ(w.exitCode, kExitOk) << w.err;
+    const auto doc = Parse(Run({"--journal", journal, "journal", "--json"}).out);
+    ASSERT_EQ(doc.size(), 1u) << doc.dump();
+    EXPECT_EQ(doc[0]["field"], "SlowStart");
+    EXPECT_EQ(doc[0]["record_kind"], "Params");
+    EXPECT_EQ(doc[0]["new"], "500");
 }
 
 } // namespace
