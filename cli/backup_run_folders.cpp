@@ -96,32 +96,37 @@ bool ParseRunName(const std::string& name, std::string& stamp, int& n) {
     return true;
 }
 
-// The sequence number of the run `name` in `dir`: 0 when its manifest gives none or is unread.
+// The number a run was given as it started (its folder's .sequence file), else its manifest's;
+// -1 when the folder holds neither (no run of this tool), 0 for a run of an older version.
 int64_t RunSequence(const std::string& dir, const std::string& name) {
+    std::vector<uint8_t> bytes;
+    constexpr size_t kNumberMaxBytes = 32;
+    if (ReadWholeFile(dir + "/" + name + "/" + kSequenceName, bytes, kNumberMaxBytes) ==
+        FileReadResult::Read)
+        return std::atoll(std::string(bytes.begin(), bytes.end()).c_str());
     BackupManifest manifest;
     std::string error;
-    return ReadManifest(dir + "/" + name, manifest, error) ? manifest.sequence : 0;
+    return ReadManifest(dir + "/" + name, manifest, error) ? manifest.sequence : -1;
 }
 
-// The next number of the directory's sequence, kept in DIR/.sequence; called under the
-// directory's lock. A lost counter file starts again above the run `latest` names.
-bool NextSequence(const std::string& dir, int64_t& next, std::string& error) {
-    const std::string path = dir + "/" + kSequenceName;
+// One more than the highest number any run folder in `dir` was given (complete, in progress or
+// interrupted); called under the directory's lock, so two runs never get the same number.
+int64_t NextSequence(const std::string& dir) {
     int64_t last = 0;
-    std::vector<uint8_t> bytes;
-    constexpr size_t kCounterMaxBytes = 32;
-    if (ReadWholeFile(path, bytes, kCounterMaxBytes) == FileReadResult::Read)
-        last = std::atoll(std::string(bytes.begin(), bytes.end()).c_str());
-    last = std::max(last, RunSequence(dir, kLatestName));
-    next = last + 1;
-    const std::string text = std::to_string(next) + "\n";
-    std::string why;
-    if (WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(text.data()), text.size(),
-                            &why) != 0) {
-        error = "Счетчик копий " + path + " не записан: " + why;
-        return false;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* entry = ::readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name == kLatestName) continue;
+            std::vector<uint8_t> bytes;
+            constexpr size_t kNumberMaxBytes = 32;
+            if (ReadWholeFile(dir + "/" + name + "/" + kSequenceName, bytes, kNumberMaxBytes) ==
+                FileReadResult::Read)
+                last = std::max<int64_t>(
+                    last, std::atoll(std::string(bytes.begin(), bytes.end()).c_str()));
+        }
+        ::closedir(d);
     }
-    return true;
+    return last + 1;
 }
 
 } // namespace
@@ -171,7 +176,7 @@ bool StartRun(const std::string& dir, RunFolder& run, std::vector<std::string>& 
         return false;
     }
     TidyKilledRuns(dir, notes);
-    if (!NextSequence(dir, run.sequence, error)) return false;
+    const int64_t sequence = NextSequence(dir);
     const std::string stamp = LocalTime("%Y%m%d-%H%M%S");
     for (int n = 1; n <= kMaxRunsPerSecond; ++n) {
         const std::string name = n == 1 ? stamp : stamp + "-" + std::to_string(n);
@@ -183,7 +188,18 @@ bool StartRun(const std::string& dir, RunFolder& run, std::vector<std::string>& 
             error = "Каталог " + path + " не создан: " + std::strerror(errno);
             return false;
         }
+        // The number goes into the folder at once: a run started meanwhile counts past it.
+        const std::string number = std::to_string(sequence) + "\n";
+        std::string why;
+        if (WriteFileAtomically(path + "/" + kSequenceName,
+                                reinterpret_cast<const uint8_t*>(number.data()), number.size(),
+                                &why) != 0) {
+            ::rmdir(path.c_str());
+            error = "Номер копии в " + path + " не записан: " + why;
+            return false;
+        }
         run.name = name;
+        run.sequence = sequence;
         run.path = path;
         run.lock = DirLock(path);
         return true;
@@ -211,9 +227,9 @@ bool AdvanceLatest(const std::string& dir, const std::string& name, int64_t sequ
     if (n > 0) {
         const std::string current(target, static_cast<size_t>(n));
         const int64_t held = RunSequence(dir, current);
-        // Numbered runs follow their numbers; a run of an older manifest, its name's time.
-        if (held > sequence || (held == 0 && sequence == 0 && RunNameLater(current, name)))
-            return true;
+        // Numbered runs follow their numbers, and follow every run of an older version; a folder
+        // that is no run of this tool is judged by its name's time.
+        if (held > sequence || (held < 0 && RunNameLater(current, name))) return true;
     }
     // A new link renamed over the old one, so that it always names a complete run.
     const std::string temp = link + ".new" + std::to_string(::getpid());

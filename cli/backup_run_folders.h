@@ -3,9 +3,10 @@
 // a complete run always is one. A lock on the directory orders the runs that share it; a lock on
 // a run's folder tells a run in progress from one that was killed, whose folder the next run
 // renames to NAME.interrupted (or removes when it holds nothing). Each run is given the next
-// number of the directory's sequence (DIR/.sequence) as it starts; DIR/latest names the complete
-// run of the highest number and never moves back, whatever the clock said when each was made (a
-// run made while the clock was ahead does not keep it for good).
+// number of the directory's sequence as it starts (kept in its folder, NAME/.sequence, and in its
+// manifest); DIR/latest names the complete run of the highest number and never moves back,
+// whatever the clock said when each was made (a run made while the clock was ahead does not keep
+// it for good).
 #pragma once
 
 #include <cstdint>
@@ -50,8 +51,8 @@ bool StartRun(const std::string& dir, RunFolder& run, std::vector<std::string>& 
 // Renames the run's folder to its complete name. False with `error` set.
 bool FinishRun(const std::string& dir, const RunFolder& run, std::string& error);
 // Points DIR/latest at the complete run `name` of number `sequence` unless it already names one
-// of a higher number (runs of older manifests without a number: a later name). False with
-// `error` set.
+// of a higher number (a folder that is no run of this tool: of a later name). False with `error`
+// set.
 bool AdvanceLatest(const std::string& dir, const std::string& name, int64_t sequence,
                    std::string& error);
 // Whether run name `a` is later in time than `b`; names not of the DATE-TIME[-N] form count as
