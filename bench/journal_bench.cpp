@@ -6,7 +6,6 @@
 //   journal_bench [path/to/velmar-cli]   (default: cli/velmar-cli, run from the build folder)
 #include "data/device_image.h"
 #include "data/image_write_report.h"
-#include "data/journal_image.h"
 #include "data/journal_store.h"
 #include "data/live_store.h"
 #include "data/records.h"
@@ -89,23 +88,22 @@ int main(int argc, char** argv) {
         WriteImageToController(slot, 1, image, {}, nullptr, nullptr);
         plain += Since(start);
 
-        JournalStore store(line, scratch + "/journal.sqlite",
-                           {CurrentJournalOrigin("bench"), "image load", "sim", 1, ""});
+        const std::string path = scratch + "/journal.sqlite";
+        std::filesystem::remove(path);
+        JournalStore store(line, path, {CurrentJournalOrigin("bench"), "image load", "sim", 1, ""});
         start = Clock::now();
         std::string error;
         if (!store.Ready(error)) return 1;
-        double part = Since(start);
+        // Each record entered before it is sent and its outcome after: the journal's share is
+        // what the journaled load takes beyond the plain one.
         ImageWriteReport report;
-        SizesRecord sizes;
-        WriteImageToController(slot, 1, image, {}, &sizes, &report);
-        const auto afterLine = Clock::now();
-        auto entries = ImageLoadEntries(store.Context(), image, report, sizes, {});
-        if (!store.Record(entries, error)) return 1;
-        part += Since(afterLine);
+        WriteImageToController(slot, 1, image, {}, &store.Sizes(), &report, &store);
         journaled += Since(start);
-        journalPart += part;
-        entryCount = entries.size();
+        auto reader = Journal::OpenExisting(path, error);
+        if (reader == nullptr) return 1;
+        entryCount = reader->List({}, error).size();
     }
+    journalPart = journaled - plain;
     std::printf("image load (%zu bytes, %u baud): %.3f s plain, %.3f s journaled; journaling "
                 "%.1f ms = %.2f %% (%zu entries, old values unknown)\n",
                 image.size(), baud, plain / kLoads, journaled / kLoads, journalPart / kLoads * 1000,

@@ -89,7 +89,11 @@ std::map<EntryKey, std::vector<const JournalEntry*>>
 IndexEntries(const std::vector<JournalEntry>& entries) {
     std::map<EntryKey, std::vector<const JournalEntry*>> index;
     for (const JournalEntry& e : entries) {
-        if (e.outcome != kOutcomeWritten && e.outcome != kOutcomePartial) continue;
+        // A write whose outcome is unknown (a crash, a lost answer) explains the new value a
+        // backup then shows: the controller took it.
+        if (e.outcome != kOutcomeWritten && e.outcome != kOutcomePartial &&
+            e.outcome != kOutcomeUnknown)
+            continue;
         index[{LineName(e.port), e.ctrlr, e.recordKind, e.recordIndex,
                e.field.empty() ? e.caption : e.field}]
             .push_back(&e);

@@ -147,8 +147,10 @@ int Defaults(Context& ctx, const std::vector<std::string>& args) {
     if (!result.restartSent) std::cerr << "Контроллер не ответил на команду перезапуска\n";
     if (result.addressChanged) std::cout << "Работа с Адресом №" << ctx.ctrl << '\n';
     if (!result.Written()) {
-        return Fail(kExitNoAnswer, "Заводские установки записаны не полностью: ошибок записи - " +
-                                       std::to_string(result.failedSteps));
+        return Fail(kExitNoAnswer,
+                    WithJournalReason(ctx, "Заводские установки записаны не полностью: ошибок "
+                                           "записи - " +
+                                               std::to_string(result.failedSteps)));
     }
     std::cout << "Заводские установки записаны в контроллер\n";
     return kExitOk;

@@ -18,6 +18,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoAnswer = 1; // the controller did not answer or refused
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitFile = 3;
+// The writes were made, but the outcome of one could not be entered in the journal: the journal
+// shows it as unknown (a success with a warning).
+inline constexpr int kExitJournalIncomplete = 4;
 
 struct Context {
     std::string portName = "COM1";
@@ -52,6 +55,8 @@ std::string JournalPath(const Context& ctx);
 // Before a write: kExitOk when the journal can take its entries (or the store is no controller);
 // else kExitFile, with the reason reported. No write goes unrecorded.
 int CheckJournal(Context& ctx);
+// Before the journal's reason for refusing a write: the line was not touched.
+inline constexpr const char* kJournalRefusal = "запись не начата, журнал изменений ее не принял: ";
 // `text`, with why the journal refused the last write when it did.
 std::string WithJournalReason(const Context& ctx, const std::string& text);
 

@@ -6,7 +6,6 @@
 #include "data/demo_image.h"
 #include "data/device_image.h"
 #include "data/image_write_report.h"
-#include "data/journal_image.h"
 
 #include <iostream>
 #include <string>
@@ -47,20 +46,19 @@ int ImageLoad(Context& ctx, const std::string& path) {
         return Fail(kExitFile, error);
     ImageWriteResult written{};
     ImageWriteReport report;
-    // No write goes unrecorded: a journal that cannot take entries stops the load here.
+    // No write goes unrecorded: a journal that cannot take entries stops the load here, and
+    // each record is entered (its old values unknown: none was read) before it is sent.
     if (const int code = CheckJournal(ctx); code != kExitOk) return code;
     {
         TerminalProgress bar("Запись образа");
         written = WriteImageToController(ctx.slot, ctx.ctrl, image, bar.Callback(),
-                                         &ctx.store->Sizes(), &report);
+                                         &ctx.store->Sizes(), &report, ctx.journal);
     }
-    if (ctx.journal != nullptr && ctx.journal->Journaling() && report.anythingSent) {
-        // The records were not read before: their old values are not known.
-        auto entries =
-            ImageLoadEntries(ctx.journal->Context(), image, report, ctx.store->Sizes(), {});
-        if (!ctx.journal->Record(entries, error))
-            return Fail(kExitFile, "Образ записан, но не внесен в журнал изменений: " + error);
-    }
+    if (ctx.journal != nullptr && !ctx.journal->LastError().empty())
+        return Fail(kExitFile, (report.anythingSent ? ImageWriteFailureText(report) + "\n"
+                                                    : std::string("Контроллер не изменен.\n")) +
+                                   "Загрузка остановлена, " + kJournalRefusal +
+                                   ctx.journal->LastError());
     if (written == ImageWriteResult::WrittenNoRestart)
         return Fail(kExitNoAnswer, "Образ записан, но контроллер не подтвердил перезапуск");
     if (written != ImageWriteResult::Written)

@@ -78,6 +78,7 @@ Json EntryJson(const JournalEntry& e) {
     j["old"] = e.oldValue;
     j["new"] = e.newValue;
     j["outcome"] = e.outcome;
+    j["pending"] = e.outcome == kOutcomeUnknown;
     j["metrological"] = IsMetrologicalField(e.recordKind, e.field);
     j["origin"] = e.origin;
     j["hash"] = e.hash;
@@ -107,6 +108,19 @@ int Verify(const velmar::Journal& journal, const std::vector<std::string>& backu
     }
     std::cout << (journal.IsExport() ? "Выгрузка журнала изменений цела\n"
                                      : "Журнал изменений цел\n");
+    // Writes entered before they went on the line whose outcome never came (a crash, a lost
+    // answer): named, to be settled by the next read of their record.
+    std::string error;
+    const std::vector<JournalWrite> open = journal.Unresolved(error);
+    if (!error.empty()) return Fail(kExitFile, error);
+    if (!open.empty())
+        std::cout << "Записей с неизвестным исходом: " << open.size()
+                  << " (исход определится при следующем чтении записи контроллера)\n";
+    for (const JournalWrite& w : open)
+        std::cout << "  Трк №" << w.ctrlr << (w.port.empty() ? "" : " " + w.port)
+                  << ", записи журнала " << w.firstEntry
+                  << (w.lastEntry != w.firstEntry ? "–" + std::to_string(w.lastEntry) : "")
+                  << ": исход " << kOutcomeUnknown << '\n';
     return kExitOk;
 }
 

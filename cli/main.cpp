@@ -8,6 +8,7 @@
 #include "data/demo_place.h"
 #include "data/journal_place.h"
 #include "data/live_store.h"
+#include "data/restart_wait.h"
 #include "link/port_result.h"
 #include "link/port_settings.h"
 #include "link/serial_port.h"
@@ -54,12 +55,18 @@ void PrintHelp() {
                  "                       рядом с прочими файлами программы); для changes\n"
                  "                       можно несколько\n"
                  "      --json           результаты identify, scan, sizes, read, backup, verify,\n"
-                 "                       diff в формате JSON\n"
+                 "                       diff, profile, apply, check в формате JSON\n"
                  "  -h, --help           эта справка\n\n"
                  "Команды:\n";
     for (const Command& c : Commands()) std::cout << "  " << c.usage << '\n';
+    std::cout << "\nПрофиль: текстовый файл полей «Подпись (Имя) = значение» по записям "
+                 "([Параметры контроллера] ...);\n"
+                 "  --metrological ПОЛЯ подтверждает метрологические поля, apply --dry-run "
+                 "только показывает\n  изменения, --rollback возвращает копию контроллера, "
+                 "на котором запись не удалась.\n";
     std::cout << "\nКоды завершения: 0 успех, 1 нет ответа или отказ, 2 неверный вызов, "
-                 "3 ошибка файла.\n";
+                 "3 ошибка файла,\n4 записано, но журнал изменений неполон (исход записи в нем "
+                 "неизвестен).\n";
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -299,6 +306,8 @@ int Run(Context& ctx, int argc, char** argv) {
     ApplyComIni(ctx, given);
     StartPortLayer();
     if (ctx.log) SetLogMask(1);
+    // A wait of seconds for a restarted controller is told, on the error stream (messages).
+    SetRestartNotice([](const char* text) { std::cerr << text << std::endl; });
     const PortResult opened = OpenLine(ctx.slot, ctx.portName.c_str());
     if (!opened.Ok() || ctx.slot == 0) {
         StopPortLayer();
@@ -325,6 +334,10 @@ int Run(Context& ctx, int argc, char** argv) {
         ctx.store = std::move(store);
         exitCode = command->run(ctx, commandArgs);
         PrintRereadNotes(ctx);
+        if (!ctx.journal->Incomplete().empty()) {
+            std::cerr << "Внимание. " << ctx.journal->Incomplete() << '\n';
+            if (exitCode == kExitOk) exitCode = kExitJournalIncomplete;
+        }
     }
     ctx.journal = nullptr;
     ctx.store.reset();
@@ -368,7 +381,7 @@ int CheckJournal(Context& ctx) {
 
 std::string WithJournalReason(const Context& ctx, const std::string& text) {
     if (ctx.journal == nullptr || ctx.journal->LastError().empty()) return text;
-    return text + ": " + ctx.journal->LastError();
+    return text + ": " + kJournalRefusal + ctx.journal->LastError();
 }
 
 } // namespace velmar::cli

@@ -91,7 +91,7 @@ int SetParams(Context& ctx, const std::vector<std::string>& args) {
         return Fail(kExitNoAnswer, WithJournalReason(ctx, "Ошибка записи!"));
     case ParamsWriteResult::RestartFailed:
         return Fail(kExitNoAnswer,
-                    out.restart == RestartSeen::Lost
+                    out.restart != RestartSeen::Answered
                         ? RestartSeenText(out.restart)
                         : "Параметры записаны, но контроллер не ответил на команду рестарта; "
                           "связь оставлена на прежних скорости и адресе");

@@ -6,7 +6,7 @@
 //
 // Screens show and edit the working copies; the read sequences (model_reads.h) fill both copies,
 // the write sequences (model_writes.h) send the working copies and bring the read copies along,
-// and the journal takes the copies as read from it (journal_image.h).
+// and the journal takes the copies as read from it (journal_store.h).
 // No Qt: the tests drive it as the window does.
 #pragma once
 

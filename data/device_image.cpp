@@ -189,15 +189,16 @@ std::string ImageLoadErrorText(ImageLoadResult result) {
 
 ImageWriteResult WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& img,
                                         const ImageProgressFn& progress,
-                                        SizesRecord* controllerSizes, ImageWriteReport* report) {
+                                        SizesRecord* controllerSizes, ImageWriteReport* report,
+                                        WriteRecorder* recorder) {
     if (report != nullptr) *report = {};
     if (CheckImageHeader(img.data(), img.size()) != ImageLoadResult::Loaded)
         return ImageWriteResult::NotWritten;
     const int total = ImageWriteTotal(img.data());
     ImageProgress perRecord;
     if (progress) perRecord = [&](int done) { progress(done, total); };
-    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes, report) !=
-        1)
+    if (WriteDeviceImage(slot, ctrl, img.data(), img.size(), perRecord, controllerSizes, report,
+                         recorder) != 1)
         return ImageWriteResult::NotWritten;
     return Succeeded(RestartCtrlr(slot, ctrl)) ? ImageWriteResult::Written
                                                : ImageWriteResult::WrittenNoRestart;

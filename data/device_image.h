@@ -99,12 +99,15 @@ std::string ImageLoadErrorText(ImageLoadResult result);
 // each record with the image bytes sent so far (counted after the header). An image shorter than
 // its header announces, or announcing empty records, is refused with -1 before anything is sent.
 // `controllerSizes` (when given) gets the controller's sizes, with the image's settings length.
-// `report` (when given) tells which records were written (image_write_report.h).
+// `report` (when given) tells which records were written (image_write_report.h). `recorder`
+// (when given) enters each record's write before it is sent and its outcome after; a record it
+// refuses stops the write there (-1), before that record.
 using ImageProgress = std::function<void(int bytesDone)>;
 struct ImageWriteReport;
+class WriteRecorder;
 int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t imageLength,
                      const ImageProgress& progress = {}, SizesRecord* controllerSizes = nullptr,
-                     ImageWriteReport* report = nullptr);
+                     ImageWriteReport* report = nullptr, WriteRecorder* recorder = nullptr);
 
 // WriteDeviceImage, then a restart after a complete write: Written, NotWritten, or
 // WrittenNoRestart when every record went in but the restart was not confirmed.
@@ -112,7 +115,8 @@ enum class ImageWriteResult { NotWritten, WrittenNoRestart, Written };
 ImageWriteResult WriteImageToController(PortSlot slot, int ctrl, const std::vector<uint8_t>& image,
                                         const ImageProgressFn& progress = {},
                                         SizesRecord* controllerSizes = nullptr,
-                                        ImageWriteReport* report = nullptr);
+                                        ImageWriteReport* report = nullptr,
+                                        WriteRecorder* recorder = nullptr);
 // The progress total of a write: 16 (S3 + S5) + S0 + 2 (S4 + S6) + 313.
 int ImageWriteTotal(const uint8_t header[7]);
 

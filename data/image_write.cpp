@@ -1,6 +1,7 @@
 // Writing a whole saved device image into a controller, record by record in the image's order.
 #include "data/device_image.h"
 #include "data/image_write_report.h"
+#include "data/write_recorder.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/exchange_result.h"
 
@@ -41,7 +42,7 @@ Target TargetOf(const ImageRecord& rec, const uint8_t* stored, const SizesRecord
 
 int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t imageLength,
                      const ImageProgress& progress, SizesRecord* controllerSizes,
-                     ImageWriteReport* report) {
+                     ImageWriteReport* report, WriteRecorder* recorder) {
     ImageWriteReport unused;
     ImageWriteReport& done = report != nullptr ? *report : unused;
     done = {};
@@ -83,9 +84,18 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
         if (take > 0) std::memcpy(block.data(), image + pos, static_cast<size_t>(take));
         if (target.freshChecksum && target.length > 0)
             block.back() = ChecksumRot8(block.data(), block.size() - 1);
-        done.anythingSent = true;
-        if (!Succeeded(BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data())))
+        // Entered in the journal before it goes on the line, so a crash at any moment leaves
+        // every record the controller may have taken entered, as unknown at worst.
+        if (recorder != nullptr &&
+            !recorder->BeforeWrite(rec.address, target.length, block.data(), 0))
             return -1;
+        done.anythingSent = true;
+        const bool written =
+            Succeeded(BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data()));
+        if (recorder != nullptr)
+            recorder->AfterWrite(written ? StoreResult::Done()
+                                         : StoreResult::Failed(StoreCode::NoAnswer));
+        if (!written) return -1;
         done.written.push_back(rec);
         done.notWritten.erase(done.notWritten.begin());
         pos += static_cast<size_t>(rec.length);

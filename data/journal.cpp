@@ -27,15 +27,29 @@ constexpr char kFieldSeparator = '\x1f';
 constexpr int64_t kMsPerSecond = 1000;
 constexpr long kNsPerMs = 1000000;
 
-constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS entries("
-                                "id INTEGER PRIMARY KEY, time TEXT NOT NULL, user TEXT, host TEXT,"
-                                " program TEXT, operation TEXT, port TEXT, ctrlr INTEGER,"
-                                " ident TEXT, record_kind TEXT, record_index INTEGER, record TEXT,"
-                                " field TEXT, caption TEXT, old_value TEXT, new_value TEXT,"
-                                " outcome TEXT, origin TEXT, prev_hash TEXT, hash TEXT NOT NULL,"
-                                " content_key TEXT);"
-                                "CREATE INDEX IF NOT EXISTS entries_time ON entries(time);"
-                                "CREATE INDEX IF NOT EXISTS entries_key ON entries(content_key);";
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS entries("
+    "id INTEGER PRIMARY KEY, time TEXT NOT NULL, user TEXT, host TEXT,"
+    " program TEXT, operation TEXT, port TEXT, ctrlr INTEGER,"
+    " ident TEXT, record_kind TEXT, record_index INTEGER, record TEXT,"
+    " field TEXT, caption TEXT, old_value TEXT, new_value TEXT,"
+    " outcome TEXT, origin TEXT, prev_hash TEXT, hash TEXT NOT NULL,"
+    " content_key TEXT);"
+    "CREATE INDEX IF NOT EXISTS entries_time ON entries(time);"
+    "CREATE INDEX IF NOT EXISTS entries_key ON entries(content_key);"
+    // A journal of an older version gains these two on its first
+    // open; its entries carry their outcome in the entry itself.
+    "CREATE TABLE IF NOT EXISTS writes("
+    "first_entry INTEGER PRIMARY KEY, last_entry INTEGER NOT NULL,"
+    " ctrlr INTEGER, port TEXT, ident TEXT, space INTEGER,"
+    " address INTEGER, new_bytes BLOB, old_bytes BLOB);"
+    "CREATE INDEX IF NOT EXISTS writes_place ON writes(ctrlr, space,"
+    " address);"
+    "CREATE TABLE IF NOT EXISTS outcomes("
+    "id INTEGER PRIMARY KEY, first_entry INTEGER NOT NULL,"
+    " last_entry INTEGER NOT NULL, time TEXT, outcome TEXT,"
+    " source TEXT, prev_hash TEXT, hash TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS outcomes_write ON outcomes(first_entry);";
 
 // What a journal says of itself: its source (a random id made when it is created) and its host;
 // an export names the journal it was made from instead. A journal made before sources had none: its
@@ -45,6 +59,9 @@ constexpr const char* kSourceSchema =
 constexpr const char* kSourceColumns =
     "ALTER TABLE entries ADD COLUMN source TEXT;"
     "ALTER TABLE entries ADD COLUMN legacy INTEGER NOT NULL DEFAULT 0;"
+    // The outcome an exported entry's write had when it was exported (its own is the one entered
+    // before the write); shown, not hashed.
+    "ALTER TABLE entries ADD COLUMN carried_outcome TEXT;"
     "CREATE INDEX IF NOT EXISTS entries_source ON entries(source, id);";
 constexpr const char* kMetaSource = "source";
 constexpr const char* kMetaHost = "host";
@@ -53,14 +70,20 @@ constexpr int kSourceIdBytes = 16;
 // A setup that met another process creating the same file tries again this often.
 constexpr int kSetupRetryMs = 20;
 
-constexpr const char* kColumns =
+// The entry's columns before its outcome, and after it.
+constexpr const char* kHeadColumns =
     "id, time, user, host, program, operation, port, ctrlr, ident, record_kind, record_index,"
-    " record, field, caption, old_value, new_value, outcome, origin, prev_hash, hash, source,"
-    " legacy";
-// The same for a journal made before sources, read as it is.
-constexpr const char* kLegacyColumns =
-    "id, time, user, host, program, operation, port, ctrlr, ident, record_kind, record_index,"
-    " record, field, caption, old_value, new_value, outcome, origin, prev_hash, hash, '', 1";
+    " record, field, caption, old_value, new_value, ";
+constexpr const char* kTailColumns = ", origin, prev_hash, hash";
+constexpr const char* kSourceTail = ", source, legacy, carried_outcome";
+// A journal made before sources, read as it is.
+constexpr const char* kLegacySourceTail = ", '', 1, ''";
+// The outcome of the entry's write as last entered (the entry's own outcome for entries that
+// belong to no entered write: those of older journals, and imports, which carry theirs).
+constexpr const char* kWriteOutcome =
+    "(SELECT o.outcome FROM outcomes o WHERE o.first_entry ="
+    " (SELECT max(w.first_entry) FROM writes w WHERE w.first_entry <= entries.id)"
+    " AND o.last_entry >= entries.id ORDER BY o.id DESC LIMIT 1)";
 
 std::string SqlError(sqlite3* db, const std::string& what) {
     return what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "нет памяти");
@@ -79,6 +102,14 @@ class Statement {
         sqlite3_bind_text(stmt_, i, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
     void Bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+    void Bind(int i, const std::vector<uint8_t>& bytes) {
+        sqlite3_bind_blob(stmt_, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    }
+    std::vector<uint8_t> Blob(int i) const {
+        const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, i));
+        return b != nullptr ? std::vector<uint8_t>(b, b + sqlite3_column_bytes(stmt_, i))
+                            : std::vector<uint8_t>();
+    }
     std::string Text(int i) const {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
         return t != nullptr ? std::string(t, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)))
@@ -122,6 +153,7 @@ JournalEntry Row(const Statement& s) {
     e.hash = s.Text(19);
     e.source = s.Text(20);
     e.legacy = s.Int(21) != 0;
+    e.carriedOutcome = s.Text(22);
     return e;
 }
 
@@ -231,8 +263,8 @@ std::string LastHash(sqlite3* db, const std::string& source) {
 bool Insert(sqlite3* db, JournalEntry& e, std::string& prev, bool chain, std::string& error) {
     Statement s(db, "INSERT INTO entries(time, user, host, program, operation, port, ctrlr, ident,"
                     " record_kind, record_index, record, field, caption, old_value, new_value,"
-                    " outcome, origin, prev_hash, hash, content_key, source, legacy)"
-                    " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                    " outcome, origin, prev_hash, hash, content_key, source, legacy,"
+                    " carried_outcome) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!s.Ok()) {
         error = SqlError(db, "Журнал изменений");
         return false;
@@ -256,6 +288,7 @@ bool Insert(sqlite3* db, JournalEntry& e, std::string& prev, bool chain, std::st
     s.Bind(i++, JournalEntryHash(keyed, {}));
     s.Bind(i++, e.source);
     s.Bind(i++, int64_t{e.legacy ? 1 : 0});
+    s.Bind(i++, e.carriedOutcome);
     if (sqlite3_step(s.get()) != SQLITE_DONE) {
         error = SqlError(db, "Запись в журнал изменений");
         return false;
@@ -285,6 +318,47 @@ bool AppendAll(sqlite3* db, std::vector<JournalEntry>& entries, const std::strin
         return false;
     }
     return true;
+}
+
+// The outcome chain: each row covers its write's entries, the hash of the write's last entry
+// (an outcome cannot be moved to another write) and the previous outcome row's hash.
+std::string OutcomeHash(int64_t first, int64_t last, const std::string& entryHash,
+                        const std::string& time, const std::string& outcome,
+                        const std::string& source, const std::string& prevHash) {
+    std::string content;
+    for (const std::string& t : {std::to_string(first), std::to_string(last), entryHash, time,
+                                 outcome, source, prevHash}) {
+        content += t;
+        content += kFieldSeparator;
+    }
+    return Sha256Hex(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+}
+
+std::string EntryHashOf(sqlite3* db, int64_t id) {
+    Statement s(db, "SELECT hash FROM entries WHERE id = ?1");
+    s.Bind(1, id);
+    if (s.Ok() && sqlite3_step(s.get()) == SQLITE_ROW) return s.Text(0);
+    return {};
+}
+
+constexpr const char* kWriteColumns =
+    "w.first_entry, w.last_entry, w.ctrlr, w.port, w.ident, w.space, w.address, w.new_bytes,"
+    " w.old_bytes, (SELECT o.outcome FROM outcomes o WHERE o.first_entry = w.first_entry"
+    " ORDER BY o.id DESC LIMIT 1)";
+
+JournalWrite WriteRow(const Statement& s) {
+    JournalWrite w;
+    w.firstEntry = s.Int(0);
+    w.lastEntry = s.Int(1);
+    w.ctrlr = static_cast<int>(s.Int(2));
+    w.port = s.Text(3);
+    w.ident = s.Text(4);
+    w.space = static_cast<uint8_t>(s.Int(5));
+    w.address = static_cast<int>(s.Int(6));
+    w.newBytes = s.Blob(7);
+    w.oldBytes = s.Blob(8);
+    w.outcome = s.Text(9);
+    return w;
 }
 
 // The journal's UTC text, "2026-12-08T01:13:05Z", or to the millisecond when `ms` is given:
@@ -412,8 +486,12 @@ Journal::~Journal() {
     sqlite3_close(db_);
 }
 
-const char* Journal::Columns() const {
-    return sourced_ ? kColumns : kLegacyColumns;
+std::string Journal::Columns(bool resolved) const {
+    std::string outcome = "outcome";
+    if (resolved && sourced_) outcome = "coalesce(nullif(carried_outcome, ''), outcome)";
+    if (resolved && outcomes_)
+        outcome = std::string("coalesce(") + kWriteOutcome + ", " + outcome + ")";
+    return kHeadColumns + outcome + kTailColumns + (sourced_ ? kSourceTail : kLegacySourceTail);
 }
 
 void Journal::ReadIdentity() {
@@ -453,6 +531,9 @@ std::unique_ptr<Journal> Journal::OpenExisting(const std::string& path, std::str
         error = SqlError(db, path + " не является журналом изменений");
         return nullptr;
     }
+    // A journal of an older version, opened for reading only, keeps its outcomes in its entries.
+    Statement t(db, "SELECT 1 FROM sqlite_master WHERE name = 'outcomes'");
+    journal->outcomes_ = t.Ok() && sqlite3_step(t.get()) == SQLITE_ROW;
     journal->ReadIdentity();
     return journal;
 }
@@ -476,8 +557,125 @@ bool Journal::Append(std::vector<JournalEntry>& entries, std::string& error) {
     return AppendAll(db_, entries, source_, true, error);
 }
 
+bool Journal::AppendPending(std::vector<JournalEntry>& entries, JournalWrite& write,
+                            std::string& error) {
+    write.firstEntry = write.lastEntry = 0;
+    if (entries.empty()) return true;
+    if (!Exec(db_, "BEGIN IMMEDIATE", error, "Журнал изменений занят или недоступен")) return false;
+    if (source_.empty()) {
+        error = "Журнал изменений " + path_ + " - выгрузка, а не журнал: записи в него не вносятся";
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    std::string prev = LastHash(db_, source_);
+    for (JournalEntry& e : entries) {
+        e.source = source_;
+        e.legacy = false;
+        if (Insert(db_, e, prev, true, error)) continue;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    Statement s(db_, "INSERT INTO writes(first_entry, last_entry, ctrlr, port, ident, space,"
+                     " address, new_bytes, old_bytes) VALUES(?,?,?,?,?,?,?,?,?)");
+    if (s.Ok()) {
+        s.Bind(1, entries.front().id);
+        s.Bind(2, entries.back().id);
+        s.Bind(3, int64_t{write.ctrlr});
+        s.Bind(4, write.port);
+        s.Bind(5, write.ident);
+        s.Bind(6, int64_t{write.space});
+        s.Bind(7, int64_t{write.address});
+        s.Bind(8, write.newBytes);
+        s.Bind(9, write.oldBytes);
+    }
+    if (!s.Ok() || sqlite3_step(s.get()) != SQLITE_DONE) {
+        error = SqlError(db_, "Запись в журнал изменений");
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    if (!Exec(db_, "COMMIT", error, "Запись в журнал изменений")) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    write.firstEntry = entries.front().id;
+    write.lastEntry = entries.back().id;
+    write.outcome.clear();
+    return true;
+}
+
+bool Journal::AppendOutcome(JournalWrite& write, const std::string& outcome,
+                            const std::string& source, std::string& error) {
+    if (write.firstEntry == 0) return true;
+    if (!Exec(db_, "BEGIN IMMEDIATE", error, "Журнал изменений занят или недоступен")) return false;
+    std::string prev;
+    {
+        Statement last(db_, "SELECT hash FROM outcomes ORDER BY id DESC LIMIT 1");
+        if (last.Ok() && sqlite3_step(last.get()) == SQLITE_ROW) prev = last.Text(0);
+    }
+    const std::string time = JournalNow();
+    const std::string hash =
+        OutcomeHash(write.firstEntry, write.lastEntry, EntryHashOf(db_, write.lastEntry), time,
+                    outcome, source, prev);
+    Statement s(db_, "INSERT INTO outcomes(first_entry, last_entry, time, outcome, source,"
+                     " prev_hash, hash) VALUES(?,?,?,?,?,?,?)");
+    if (s.Ok()) {
+        s.Bind(1, write.firstEntry);
+        s.Bind(2, write.lastEntry);
+        s.Bind(3, time);
+        s.Bind(4, outcome);
+        s.Bind(5, source);
+        s.Bind(6, prev);
+        s.Bind(7, hash);
+    }
+    if (!s.Ok() || sqlite3_step(s.get()) != SQLITE_DONE ||
+        !Exec(db_, "COMMIT", error, "Запись в журнал изменений")) {
+        if (error.empty()) error = SqlError(db_, "Запись в журнал изменений");
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    write.outcome = outcome;
+    return true;
+}
+
+bool Journal::LastWriteAt(int ctrlr, const std::string& port, uint8_t space, int address,
+                          JournalWrite& write, std::string& error) const {
+    if (!outcomes_) return false;
+    Statement s(db_, (std::string("SELECT ") + kWriteColumns +
+                      " FROM writes w WHERE w.ctrlr = ?1 AND w.space = ?2 AND w.address = ?3"
+                      " AND (?4 = '' OR w.port = ?4) ORDER BY w.first_entry DESC LIMIT 1")
+                         .c_str());
+    if (!s.Ok()) {
+        error = SqlError(db_, "Чтение журнала изменений");
+        return false;
+    }
+    s.Bind(1, int64_t{ctrlr});
+    s.Bind(2, int64_t{space});
+    s.Bind(3, int64_t{address});
+    s.Bind(4, port);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return false;
+    write = WriteRow(s);
+    return true;
+}
+
+std::vector<JournalWrite> Journal::Unresolved(std::string& error) const {
+    std::vector<JournalWrite> out;
+    if (!outcomes_) return out;
+    Statement s(db_, (std::string("SELECT ") + kWriteColumns +
+                      " FROM writes w WHERE NOT EXISTS (SELECT 1 FROM outcomes o"
+                      " WHERE o.first_entry = w.first_entry) ORDER BY w.first_entry")
+                         .c_str());
+    if (!s.Ok()) {
+        error = SqlError(db_, "Чтение журнала изменений");
+        return out;
+    }
+    int rc = 0;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) out.push_back(WriteRow(s));
+    if (rc != SQLITE_DONE) error = SqlError(db_, "Чтение журнала изменений");
+    return out;
+}
+
 std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string& error) const {
-    std::string sql = std::string("SELECT ") + Columns() + " FROM entries WHERE 1";
+    std::string sql = "SELECT " + Columns(true) + " FROM entries WHERE 1";
     if (!filter.since.empty()) sql += " AND time >= ?1";
     if (!filter.until.empty()) sql += " AND time < ?2";
     if (filter.ctrlr > 0) sql += " AND ctrlr = ?3";
@@ -504,7 +702,7 @@ std::vector<JournalEntry> Journal::List(const JournalFilter& filter, std::string
 }
 
 int64_t Journal::Verify(std::string& why) const {
-    Statement s(db_, (std::string("SELECT ") + Columns() + " FROM entries ORDER BY id").c_str());
+    Statement s(db_, ("SELECT " + Columns(false) + " FROM entries ORDER BY id").c_str());
     if (!s.Ok()) {
         why = SqlError(db_, "Чтение журнала изменений");
         return -1;
@@ -533,7 +731,55 @@ int64_t Journal::Verify(std::string& why) const {
         why = SqlError(db_, "Чтение журнала изменений");
         return -1;
     }
+    return VerifyOutcomes(why);
+}
+
+int64_t Journal::VerifyOutcomes(std::string& why) const {
+    if (!outcomes_) return 0;
+    Statement s(db_, "SELECT o.first_entry, o.last_entry, o.time, o.outcome, o.source,"
+                     " o.prev_hash, o.hash, e.hash FROM outcomes o"
+                     " LEFT JOIN entries e ON e.id = o.last_entry ORDER BY o.id");
+    if (!s.Ok()) {
+        why = SqlError(db_, "Чтение журнала изменений");
+        return -1;
+    }
+    std::string prev;
+    int rc = 0;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        const int64_t first = s.Int(0);
+        const std::string hash = s.Text(6);
+        const std::string where =
+            "исход записей " + std::to_string(first) + "–" + std::to_string(s.Int(1));
+        if (s.Text(5) != prev) {
+            why = where + ": не продолжает цепочку исходов (предыдущий исход удален или "
+                          "переставлен)";
+            return first;
+        }
+        if (OutcomeHash(first, s.Int(1), s.Text(7), s.Text(2), s.Text(3), s.Text(4), prev) !=
+            hash) {
+            why = where + ": исход изменен после записи или отнесен к другим записям";
+            return first;
+        }
+        prev = hash;
+    }
+    if (rc != SQLITE_DONE) {
+        why = SqlError(db_, "Чтение журнала изменений");
+        return -1;
+    }
     return 0;
+}
+
+std::vector<JournalEntry> Journal::Stored(std::string& error) const {
+    std::vector<JournalEntry> out;
+    Statement s(db_, ("SELECT " + Columns(false) + " FROM entries ORDER BY id").c_str());
+    if (!s.Ok()) {
+        error = SqlError(db_, "Чтение журнала изменений");
+        return out;
+    }
+    int rc = 0;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) out.push_back(Row(s));
+    if (rc != SQLITE_DONE) error = SqlError(db_, "Чтение журнала изменений");
+    return out;
 }
 
 JournalHead Journal::Head() const {
@@ -592,11 +838,17 @@ bool Journal::ExportChains(const JournalFilter& filter, const std::string& origi
         if (from.find(e.source) == from.end()) from[e.source] = e.id;
     std::vector<JournalEntry> entries;
     if (!from.empty()) {
-        const std::vector<JournalEntry> all = List({}, error);
-        if (!error.empty()) return false;
-        for (const JournalEntry& e : all)
-            if (const auto f = from.find(e.source); f != from.end() && e.id >= f->second)
-                entries.push_back(e);
+        // As stored, so that each keeps its hash; the outcome its write has now goes along.
+        const std::vector<JournalEntry> all = Stored(error);
+        const std::vector<JournalEntry> shown = List({}, error);
+        if (!error.empty() || all.size() != shown.size()) return false;
+        for (size_t i = 0; i < all.size(); ++i) {
+            const JournalEntry& e = all[i];
+            const auto f = from.find(e.source);
+            if (f == from.end() || e.id < f->second) continue;
+            entries.push_back(e);
+            if (shown[i].outcome != e.outcome) entries.back().carriedOutcome = shown[i].outcome;
+        }
     }
     written = entries.size();
     return Export(entries, originName, path, error, source_.empty() ? exportOf_ : source_, host_);
@@ -657,7 +909,7 @@ int Journal::Import(const std::string& path, const std::string& originName, std:
         error = path + ": цепочка журнала нарушена, " + why;
         return -1;
     }
-    std::vector<JournalEntry> theirs = other->List({}, error);
+    std::vector<JournalEntry> theirs = other->Stored(error);
     if (!error.empty()) return -1;
     // A journal written before sources holds one chain: it is carried as a source named by its
     // first entry, its hashes kept.

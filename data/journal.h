@@ -6,6 +6,10 @@
 // chain; a journal holds the chains of several sources and verifies each. How far a journal went
 // is recorded outside it too (in each backup's manifest), so that one cut short or rebuilt is
 // found against those heads.
+// A write is entered before it goes on the line, with its outcome unknown; what became of it is
+// appended after, as an outcome row of a second chain that also covers the hash of the write's
+// last entry. The entry's own hash never changes, so an entry stays verifiable from the moment
+// it was committed, and a crash between the two leaves the write in the journal as unknown.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +25,14 @@ namespace velmar {
 inline constexpr const char* kOutcomeWritten = "записано";
 inline constexpr const char* kOutcomeRefused = "отказ";
 inline constexpr const char* kOutcomePartial = "частично";
+// Entered before the write: what the listing shows until an outcome is known (a crash, a lost
+// answer, an outcome that could not be entered).
+inline constexpr const char* kOutcomeUnknown = "неизвестно";
+// A later read found the record still as it was before the write.
+inline constexpr const char* kOutcomeNotWritten = "не записано";
+// How an outcome became known.
+inline constexpr const char* kOutcomeByAnswer = "ответ контроллера";
+inline constexpr const char* kOutcomeByRead = "чтение";
 
 struct JournalEntry {
     int64_t id = 0;         // the entry's place in this journal, from 1
@@ -45,6 +57,8 @@ struct JournalEntry {
     std::string hash;     // SHA-256 over the content, the source and prevHash
     std::string source{}; // the journal the entry was made in: its random id
     bool legacy = false;  // made before sources: hashed with its origin instead of its source
+    // Of an imported entry: the outcome its write had when it was exported (not hashed).
+    std::string carriedOutcome{};
 };
 
 // How far the journal's own chain goes: what a backup records of it.
@@ -53,6 +67,21 @@ struct JournalHead {
     std::string host;
     int64_t entries = 0;
     std::string hash; // the newest entry's ("" when there is none)
+};
+
+// One write entered before it went on the line: the entries it made and the bytes a later read
+// of the record is compared with.
+struct JournalWrite {
+    int64_t firstEntry = 0; // 0: nothing entered (the write changes no field)
+    int64_t lastEntry = 0;
+    int ctrlr = 0;
+    std::string port;
+    std::string ident;
+    uint8_t space = 0;
+    int address = 0;
+    std::vector<uint8_t> newBytes;
+    std::vector<uint8_t> oldBytes; // empty when the record was not read before
+    std::string outcome;           // the last outcome entered; empty while unknown
 };
 
 // The content the hash covers, with the previous hash: 64 hex digits.
@@ -105,11 +134,26 @@ class Journal {
     // Appends the entries in one transaction, chaining their hashes; ids, prevHash and hash are
     // filled in. False with `error` when nothing was committed.
     bool Append(std::vector<JournalEntry>& entries, std::string& error);
-    // The entries the filter takes, oldest first.
+    // Enters a write about to be made: its entries (outcome kOutcomeUnknown) and its bytes, in
+    // one transaction; `write`'s entry ids are filled in. False with `error` when nothing was
+    // committed: the write must not start.
+    bool AppendPending(std::vector<JournalEntry>& entries, JournalWrite& write, std::string& error);
+    // Appends the outcome of a write entered with AppendPending, chained. False with `error`.
+    bool AppendOutcome(JournalWrite& write, const std::string& outcome, const std::string& source,
+                       std::string& error);
+    // The last write entered at the controller's record (any port when `port` is empty), with
+    // its last outcome; false when there is none.
+    bool LastWriteAt(int ctrlr, const std::string& port, uint8_t space, int address,
+                     JournalWrite& write, std::string& error) const;
+    // Writes whose outcome is still unknown, oldest first.
+    std::vector<JournalWrite> Unresolved(std::string& error) const;
+    // The entries the filter takes, oldest first, each with its write's last outcome.
     std::vector<JournalEntry> List(const JournalFilter& filter, std::string& error) const;
 
-    // 0 when every entry's hash and chain link hold; else the id of the first entry that breaks
-    // the chain (edited, or following a deleted or moved entry), with `why`. -1: unreadable.
+    // 0 when every entry's hash and chain link hold, and so do the outcome rows' (each also
+    // bound to its write's last entry); else the id of the first entry that breaks the chain
+    // (edited, or following a deleted or moved entry, or whose outcome row was), with `why`.
+    // -1: unreadable.
     int64_t Verify(std::string& why) const;
 
     // This journal's source and host; empty source for an export file (IsExport).
@@ -141,10 +185,15 @@ class Journal {
 
   private:
     Journal(sqlite3* db, std::string path);
-    const char* Columns() const;
+    // The entry columns to select: with `resolved`, the outcome its write has now.
+    std::string Columns(bool resolved) const;
+    // Every entry as stored (its own outcome, the one its hash covers), oldest first.
+    std::vector<JournalEntry> Stored(std::string& error) const;
     void ReadIdentity();
+    int64_t VerifyOutcomes(std::string& why) const;
     sqlite3* db_;
     std::string path_;
+    bool outcomes_ = true; // false: an older journal opened for reading, without outcome rows
     bool sourced_ = false; // the entries have their source columns
     std::string source_;
     std::string host_;

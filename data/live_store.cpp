@@ -14,7 +14,17 @@ StoreResult LiveRecordStore::Write(int address, int length, const uint8_t* data,
 }
 
 StoreResult LiveRecordStore::Restart() {
-    return StoreResult::FromWrite(RestartCtrlr(slot_, ctrl_));
+    switch (SendRestart(slot_, ctrl_)) {
+    case RestartStatus::Accepted:
+        return StoreResult::Done();
+    case RestartStatus::Refused:
+        return StoreResult::Failed(StoreCode::Declined);
+    case RestartStatus::NotSent:
+    case RestartStatus::Lost:
+        break;
+    }
+    // It may have restarted all the same.
+    return StoreResult::Failed(StoreCode::NoAnswer);
 }
 
 StoreResult LiveRecordStore::AwaitAnswer() {

@@ -24,12 +24,18 @@ bool SideAddressInUse(PortSlot slot, const CtrlrParams& params);
 
 using ParamsWriteResult = WriteResult;
 
-// What became of the restart that puts a written block in effect.
+// What became of the restart that puts a written block in effect. Where the block moves the
+// controller (speed or number), "found" means that it answered with its own identification text
+// and holds the block just written.
 enum class RestartSeen {
-    Answered,   // its status came
-    FoundAtNew, // its status was lost; the controller answers at the new speed and number
-    FoundAtOld, // its status was lost; the controller answers only at the old ones: back there
-    Lost,       // its status was lost and the controller answers at neither
+    Answered,     // its status came (and a moved controller was found at its new place)
+    FoundAtNew,   // its status was lost; the controller answers at the new speed and number
+    FoundAtOld,   // its status was lost; the controller answers only at the old ones: back there
+    Lost,         // its status was lost and the controller answers at neither
+    Refused,      // the controller refused it; it answers where it was, the block not in effect
+    AnswersAgain, // its status was lost (nothing moves); the controller answers again
+    Silent,       // its status was lost (nothing moves); the controller stayed silent
+    Unknown,      // another controller answers where it should be, or it is not where it was
 };
 
 struct ParamsWriteOutcome {
@@ -46,9 +52,9 @@ struct ParamsWriteOutcome {
 // controller was found, and so where the tool now talks to it.
 const char* RestartSeenText(RestartSeen seen);
 
-// Attempts (each AwaitAnswer long) at the new speed and number when the restart's status was
-// lost, before the old ones are tried: the restart may take the controller longer than usual.
-inline constexpr int kUnconfirmedRestartAwaits = 2;
+// How long the controller is looked for at its old speed and number once it was not found at the
+// new ones (it answers at once when it never restarted).
+inline constexpr int kOldPlaceWaitMs = 1000;
 
 struct ParamsWriteRequest {
     RecordStore& store;
@@ -65,11 +71,15 @@ struct ParamsWriteRequest {
 };
 
 // Sends `params` when it differs from `shadow` (which then takes it), restarts the controller
-// and carries out what follows, stopping at the first step that fails. A restart whose status
-// was lost may still have happened: the port and the number follow it all the same, and the
-// controller is looked for there; when it answers only at the old speed and number, the port
-// and the number go back (RestartFailed, FoundAtOld), so the caller is never left where the
-// controller is not.
+// once and carries out what follows, stopping at the first step that fails. When the block moves
+// the controller, its identification text is read first, and after the restart (confirmed or
+// with its status lost) the port and the number follow it, the controller is awaited there for
+// up to kSlowestRestartMs and must answer with that text, and hold the block just written, before
+// anything more is written; not
+// found there, it is looked for at the old speed and number, and the port and number go back
+// (RestartFailed, FoundAtOld, Lost or Unknown). A refused restart moves nothing and writes
+// nothing more (RestartFailed, Refused). Nothing moving, a lost status is awaited at the number
+// in use and the channels converted once the controller answers (AnswersAgain).
 ParamsWriteOutcome WriteCtrlrParams(const ParamsWriteRequest& request, const CtrlrParams& params,
                                     CtrlrParams& shadow);
 

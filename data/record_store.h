@@ -18,6 +18,8 @@ class RecordStore {
     virtual StoreResult Read(int address, int length, uint8_t* dst, uint8_t space = 0) = 0;
     virtual StoreResult Write(int address, int length, const uint8_t* data, uint8_t space = 0) = 0;
     // Restart after a successful record write; the demo image needs none and is done at once.
+    // Sent once: NoAnswer when its status was lost (it may have restarted), Declined when the
+    // controller refused it.
     virtual StoreResult Restart() = 0;
     // Waits (bounded) until a just restarted controller answers again; NoAnswer when it stayed
     // silent. Stores without a controller behind them are always ready.

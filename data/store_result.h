@@ -12,6 +12,7 @@ enum class StoreCode : uint8_t {
     SlotTooHigh, // the port slot cannot carry memory transactions
     Refused,     // not attempted: the store cannot take the write (journal, changed image file) or
                  // does not hold the record
+    Declined,    // the controller answered that it will not: a restart refused with its status
 };
 
 class StoreResult {

@@ -47,6 +47,17 @@ int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber
 // `text` holds kIdentTextSize bytes; it is always zero-terminated on return.
 int ReadIdentText(PortSlot slot, int ctrl, char* text);
 int RestartCtrlr(PortSlot slot, int ctrl);
+
+// What became of one restart request. Its status block is the only sign that the controller took
+// it, and the request is never repeated: a second restart is a second restart.
+enum class RestartStatus {
+    NotSent,  // the frames did not go out (the port, or a slot above the transactions')
+    Accepted, // status 0: the controller restarts
+    Refused,  // a status block of the right shape with a nonzero status: not carried out
+    Lost,     // no status block, or bytes that are none: it may or may not have restarted
+};
+// Sends the restart request once and tells what its status said.
+RestartStatus SendRestart(PortSlot slot, int ctrl);
 int GetPulseSimulator(PortSlot slot, int ctrl);
 int SetPulseSimulator(PortSlot slot, int ctrl, bool on);
 bool ReadTempAdc(PortSlot slot, int ctrl, uint8_t out[3]);

@@ -3,6 +3,7 @@
 #include "protocol/exchange_result.h"
 #include "protocol/port_wait.h"
 #include "protocol/timeouts.h"
+#include "protocol/write_chunk.h"
 
 #include <array>
 #include <cstring>
@@ -13,6 +14,10 @@ namespace {
 
 constexpr uint8_t kPollCmd = 0x21;
 constexpr uint8_t kPulseSimulatorBit = 0x40;
+constexpr uint8_t kWriteErCmd = 0x40;
+constexpr uint8_t kRestartRequest = 0x01;
+// A one-byte write is answered by two bytes; the status is the last.
+constexpr int kRestartStatusLength = 2;
 
 } // namespace
 
@@ -37,10 +42,20 @@ int PollCtrlrAddress(PortSlot slot, int ctrl, uint8_t reply[4], int& ctrlrNumber
 }
 
 int RestartCtrlr(PortSlot slot, int ctrl) {
-    const uint8_t request = 0x01;
-    return Succeeded(WriteCtrlrMem(slot, ctrl, service::kRestart, 1, &request, kSpaceER))
-               ? Code(ExchangeResult::Done)
-               : Code(ExchangeResult::Failed);
+    return SendRestart(slot, ctrl) == RestartStatus::Accepted ? Code(ExchangeResult::Done)
+                                                              : Code(ExchangeResult::Failed);
+}
+
+RestartStatus SendRestart(PortSlot slot, int ctrl) {
+    if (slot > kMaxTransactionSlot) return RestartStatus::NotSent;
+    SendCtrlrCmd(slot, ctrl, kWriteErCmd);
+    if (SendWriteFrames(slot, service::kRestart, 1, &kRestartRequest) != 1)
+        return RestartStatus::NotSent;
+    uint8_t block[kMaxWriteFrame] = {};
+    const int n = detail::AwaitStatusBlock(slot, block, static_cast<int>(sizeof block),
+                                           kRestartStatusLength, Timeouts(slot).writeStatusMs);
+    if (n != kRestartStatusLength) return RestartStatus::Lost;
+    return block[kRestartStatusLength - 1] == 0 ? RestartStatus::Accepted : RestartStatus::Refused;
 }
 
 int GetPulseSimulator(PortSlot slot, int ctrl) {

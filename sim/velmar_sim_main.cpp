@@ -38,7 +38,8 @@ void Usage(std::FILE* to) {
         "  --fault F            inject a fault; repeatable:\n"
         "                       no-answer, drop=N, corrupt=N, truncate=N, extra=N,\n"
         "                       write-status=ADDR[:STATUS], ident-no-zero, wrong-echo,\n"
-        "                       no-ident, deaf-after-restart=MS,\n"
+        "                       no-ident, deaf-after-restart=MS (a restarted controller\n"
+        "                       hears and answers nothing for MS),\n"
         "                       line noise on every reply at a rate 0..1: flip-rate=R\n"
         "                       (one bit), loss-rate=R, cut-rate=R (last byte missing),\n"
         "                       add-rate=R (one byte inserted), seed=N for the noise,\n"
@@ -46,6 +47,10 @@ void Usage(std::FILE* to) {
         "                       varying-trailer (trailing byte changes with each reply),\n"
         "                       lose-restart-status[=N] (the next N restarts, or every one,\n"
         "                       carried out without their status),\n"
+        "                       refuse-restart[=N] (the next N restarts, or every one,\n"
+        "                       answered with status 2 and not carried out),\n"
+        "                       refuse-restart-at=NUMBER (only the controller answering\n"
+        "                       at NUMBER refuses),\n"
         "                       pieces=N:MS (each reply in N pieces, MS apart)\n"
         "  --help               this text\n",
         to);
@@ -120,6 +125,12 @@ bool ParseFault(const std::string& option, Faults& f) {
         f.loseRestartStatus = -1;
     } else if (name == "lose-restart-status" && ParseNumber(arg, v) && v >= 0 && v <= 1000) {
         f.loseRestartStatus = static_cast<int>(v);
+    } else if (name == "refuse-restart" && arg.empty()) {
+        f.refuseRestart = -1;
+    } else if (name == "refuse-restart" && ParseNumber(arg, v) && v >= 0 && v <= 1000) {
+        f.refuseRestart = static_cast<int>(v);
+    } else if (name == "refuse-restart-at" && ParseNumber(arg, v) && v >= 1 && v <= 255) {
+        f.refuseRestartController = static_cast<int>(v);
     } else if (name == "pieces") {
         const size_t colon = arg.find(':');
         long gap = 0;

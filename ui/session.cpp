@@ -3,13 +3,16 @@
 #include "data/demo_store.h"
 #include "data/device_image.h"
 #include "data/image_file_store.h"
-#include "data/journal_image.h"
 #include "data/live_store.h"
 #include "data/model_writes.h"
+#include "data/restart_wait.h"
 #include "protocol/read_retry.h"
 #include "ui/exchange/thread_runner.h"
 #include "ui/port_config.h"
 #include "ui/read_retry_setting.h"
+
+#include <QMetaObject>
+#include <QThread>
 
 namespace velmar::ui {
 
@@ -21,9 +24,21 @@ Session::Session(QObject* parent)
     liveStore_ = live.get();
     store_ = std::move(live);
     runner_->SetProgressSink([this](int done) { emit exchangeProgressed(done); });
+    // The seconds spent waiting for a restarted controller are shown on the status line, from
+    // the exchange thread through the window's event loop.
+    SetRestartNotice([this](const char* text) {
+        const QString shown = QString::fromUtf8(text);
+        if (QThread::currentThread() == thread())
+            SetStatus(shown);
+        else
+            QMetaObject::invokeMethod(
+                this, [this, shown] { SetStatus(shown); }, Qt::QueuedConnection);
+    });
 }
 
-Session::~Session() = default;
+Session::~Session() {
+    SetRestartNotice(nullptr);
+}
 
 RecordStore& Session::Store() {
     if (liveStore_ == nullptr) return *store_;
@@ -63,24 +78,25 @@ SessionResult Session::JournalReady() {
     return Failed(SessionCode::JournalRefused, why);
 }
 
-SessionResult Session::JournalImageLoad(const std::vector<uint8_t>& image,
-                                        const ImageWriteReport& report, const SizesRecord& sizes) {
-    auto* journal = dynamic_cast<JournalStore*>(&Store());
-    if (journal == nullptr || !journal->Journaling() || !report.anythingSent) return {};
-    NoteOperation();
-    auto entries =
-        ImageLoadEntries(journal->Context(), image, report, sizes, ModelReadCopies(model_));
-    std::string why;
-    if (journal->Record(entries, why)) return {};
-    return Failed(SessionCode::JournalRefused, why);
+WriteRecorder* Session::Recorder() {
+    return dynamic_cast<JournalStore*>(&Store());
 }
 
 void Session::ReportJournalRefusal() {
-    if (journalStore_ == nullptr || journalStore_->LastError().empty()) return;
-    const QString text = QStringLiteral("Запись не внесена в журнал изменений: ") +
-                         QString::fromStdString(journalStore_->LastError());
-    journalStore_->ClearError();
-    prompts_->Message(nullptr, text);
+    if (journalStore_ == nullptr) return;
+    // Refused: the write never started. Incomplete: it was made, its outcome is not entered.
+    if (!journalStore_->LastError().empty()) {
+        const QString text =
+            QStringLiteral("Запись в контроллер не начата: журнал изменений ее не принял: ") +
+            QString::fromStdString(journalStore_->LastError());
+        journalStore_->ClearError();
+        prompts_->Message(nullptr, text);
+    }
+    if (!journalStore_->Incomplete().empty()) {
+        const QString text = QString::fromStdString(journalStore_->Incomplete());
+        journalStore_->ClearIncomplete();
+        prompts_->Message(nullptr, text);
+    }
 }
 
 void Session::SetStore(std::unique_ptr<RecordStore> store) {

@@ -221,9 +221,11 @@ class Session : public QObject {
     // Before a write that does not go through Store() (a whole image): JournalRefused with the
     // reason when the journal cannot take its entries.
     SessionResult JournalReady();
-    // Commits the entries of a whole-image write; JournalRefused with the reason.
-    SessionResult JournalImageLoad(const std::vector<uint8_t>& image,
-                                   const ImageWriteReport& report, const SizesRecord& sizes);
+    // For a write that does not go through Store() (a whole image): enters each record before
+    // it is sent and its outcome after, with the old values of the copies read; null without
+    // a journaled controller. A refusal or an outcome not entered is reported at the exchange's
+    // end.
+    WriteRecorder* Recorder();
 
     // ---- What the window shows ------------------------------------------------------------
     // The one-line status text of the main window (lIdentState).

@@ -10,12 +10,21 @@ namespace velmar::sim {
 namespace {
 
 constexpr uint8_t kStrayByte = 0x55;
+constexpr uint8_t kRestartRefusedStatus = 0x02;
 
 } // namespace
 
 // Puts the answers to one request on the line: several at once collide.
 void BusSimulator::Impl::Answer(std::vector<std::pair<Controller*, Reply>>& answers,
                                 SimClock::time_point at) {
+    for (auto& [c, reply] : answers) {
+        if (!reply.restart || faults.refuseRestart == 0 ||
+            (faults.refuseRestartController >= 0 && !c->AnswersAt(faults.refuseRestartController)))
+            continue;
+        if (faults.refuseRestart > 0) --faults.refuseRestart;
+        reply.restart = false;
+        reply.bytes.back() = kRestartRefusedStatus;
+    }
     std::vector<uint8_t> bytes = answers.front().second.bytes;
     if (answers.size() > 1) {
         ++collisions;

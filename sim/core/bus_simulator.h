@@ -48,7 +48,14 @@ struct Faults {
     bool wrongPollEcho = false;    // address poll answers with byte 1 != 0x21
     bool noIdentAnswer = false;    // answers the poll but not the identification request
     int extraReplyBytes = 0;       // append this many stray bytes to each reply
-    int deafAfterRestartMs = 0;    // a restarted controller hears nothing for this long
+    // A restarted controller hears nothing, and so answers nothing, for this long (a restart
+    // that takes seconds; up to 5 s is within what the tool allows for).
+    int deafAfterRestartMs = 0;
+    // This many restart writes (from now on; -1: every one) are refused: answered with status 2
+    // and not carried out. Only those to the controller answering at `refuseRestartController`
+    // when that is set (-1: any).
+    int refuseRestart = 0;
+    int refuseRestartController = -1;
 
     // Line noise on every reply, each kind at its own rate (0..1, drawn per reply) from a
     // pseudo-random sequence that starts again whenever `noiseSeed` changes.
@@ -117,6 +124,10 @@ class Controller {
     // How long it takes between the end of a request and the start of its reply. Real
     // controllers differ; any value up to the address poll's wait (120 ms) is within the rules.
     int turnaroundMs = 0;
+    // This controller alone refuses (with Faults::writeStatus) a write covering this memory
+    // address that would change what it holds there (-1: none), as a controller whose record is
+    // sealed: it fails in the middle of a station-wide write, yet takes its own bytes back.
+    int sealedAddress = -1;
 
     // Live values behind the write-only registers of space 2.
     uint8_t displayMode = 0; // last byte written at 0x25 (display board mode)

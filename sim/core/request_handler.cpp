@@ -89,6 +89,11 @@ std::optional<Reply> Write(Controller& c, const Request& req, const Faults& faul
         static_cast<uint32_t>(faults.writeStatusAddress) >= first &&
         static_cast<uint32_t>(faults.writeStatusAddress) < end) {
         status = faults.writeStatus;
+    } else if (c.sealedAddress >= 0 && static_cast<uint32_t>(c.sealedAddress) >= first &&
+               static_cast<uint32_t>(c.sealedAddress) < end && end <= L::kSpaceSize &&
+               !std::equal(req.data.begin(), req.data.end(),
+                           c.Space(req.Space()).begin() + first)) {
+        status = faults.writeStatus;
     } else if (first == L::kRestartTarget) {
         if (req.Space() == 0 && req.count == 1 && req.data[0] == 0x01) {
             r.restart = true;

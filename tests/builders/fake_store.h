@@ -42,7 +42,9 @@ class FakeStore final : public RecordStore {
     }
     StoreResult Restart() override {
         ++restarts;
-        return StoreResult::FromWrite(failRestart ? -1 : 1);
+        // A restart that fails is one the controller refused: a lost status is awaited and, the
+        // fake always answering, would be a restart after all.
+        return failRestart ? StoreResult::Failed(StoreCode::Declined) : StoreResult::Done();
     }
     StoreResult ReadSizes() override { return StoreResult::Done(); }
     bool Holds(int, uint8_t) const override { return true; }

@@ -5,6 +5,7 @@
 #include "data/live_store.h"
 #include "data/memory_map.h"
 #include "data/params_write.h"
+#include "data/restart_wait.h"
 #include "link/serial_port.h"
 #include "protocol/ctrlr_protocol.h"
 #include "protocol/ctrlr_ready.h"
@@ -182,7 +183,8 @@ TEST_F(WorkflowsOnSimulator, FailedStepsStopTheSequence) {
     EXPECT_EQ(PortBaud(slot), 4800u);
     EXPECT_EQ(out.address, 1);
     EXPECT_EQ(store.Address(), 1);
-    EXPECT_EQ(out.restart, RestartSeen::FoundAtOld);
+    // A status that says no is a refusal, not a lost status.
+    EXPECT_EQ(out.restart, RestartSeen::Refused);
 }
 
 // The restart's status lost: the sequence follows what the restart may have done, then looks for
@@ -210,8 +212,14 @@ TEST_F(WorkflowsOnSimulator, LostRestartStatusStillEndsTheSequenceWhereTheContro
              f.deafAfterRestartMs = 1500; // longer than one wait for the answer
          },
          ParamsWriteResult::Written, RestartSeen::FoundAtNew, 9600, 12},
-        {"not restarted, no status", [](sim::Faults& f) { f.writeStatusAddress = addr::kRestart; },
-         ParamsWriteResult::RestartFailed, RestartSeen::FoundAtOld, 4800, 1},
+        {"restarted within the slowest allowed, status lost",
+         [](sim::Faults& f) {
+             f.loseRestartStatus = 1;
+             f.deafAfterRestartMs = 3500;
+         },
+         ParamsWriteResult::Written, RestartSeen::FoundAtNew, 9600, 12},
+        {"not restarted, refused", [](sim::Faults& f) { f.writeStatusAddress = addr::kRestart; },
+         ParamsWriteResult::RestartFailed, RestartSeen::Refused, 4800, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -232,13 +240,137 @@ TEST_F(WorkflowsOnSimulator, LostRestartStatusStillEndsTheSequenceWhereTheContro
         EXPECT_EQ(out.address, c.address);
         EXPECT_EQ(store.Address(), c.address);
         // The controller answers where the tool now is (once the conversion's restart is over).
-        constexpr int kLongestSilenceMs = 3000;
-        EXPECT_EQ(AwaitCtrlrAnswer(slot, c.address, kLongestSilenceMs), 1);
+        EXPECT_EQ(AwaitCtrlrAnswer(slot, c.address, kSlowestRestartMs), 1);
         if (c.result == ParamsWriteResult::Written) {
             auto lock = bus->Lock();
             const sim::Controller* ctl = bus->Find(12);
             ASSERT_NE(ctl, nullptr);
             EXPECT_EQ(ctl->Space(0)[addr::kChannelSettsBase + 15], 0x02) << "channels converted";
+        }
+        ClosePort(slot);
+        slot = 0;
+        bus.reset();
+    }
+}
+
+// A restart is sent once, whatever its status: a lost one is awaited (up to the slowest restart
+// allowed, and said), a refused one reported. The simulator counts the restarts carried out; a
+// refusal that is only given once would let a second request through.
+TEST_F(WorkflowsOnSimulator, RestartIsSentOnceAndALostStatusAwaited) {
+    constexpr int kSlowMs = 3500;
+    constexpr int kTooSlowMs = kSlowestRestartMs + 2000;
+    struct Row {
+        const char* name;
+        void (*fault)(sim::Faults&);
+        RestartResult confirmed;
+        RestartResult awaited;
+        int restarts;
+        bool waitTold;
+    };
+    const Row rows[] = {
+        {"clean", [](sim::Faults&) {}, RestartResult::Ready, RestartResult::Ready, 1, false},
+        {"status lost", [](sim::Faults& f) { f.loseRestartStatus = 1; }, RestartResult::Ready,
+         RestartResult::Ready, 1, true},
+        {"status lost, slow restart",
+         [](sim::Faults& f) {
+             f.loseRestartStatus = 1;
+             f.deafAfterRestartMs = kSlowMs;
+         },
+         RestartResult::Ready, RestartResult::Ready, 1, true},
+        {"refused once", [](sim::Faults& f) { f.refuseRestart = 1; }, RestartResult::Refused,
+         RestartResult::Refused, 0, false},
+        {"status lost, slower than allowed",
+         [](sim::Faults& f) {
+             f.loseRestartStatus = 1;
+             f.deafAfterRestartMs = kTooSlowMs;
+         },
+         RestartResult::NoAnswer, RestartResult::NoAnswer, 1, true},
+    };
+    std::vector<std::string> told;
+    SetRestartNotice([&told](const char* text) { told.emplace_back(text); });
+    for (const bool await : {false, true}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (await ? ", awaited" : ""));
+            StartBus({1});
+            told.clear();
+            Fault(row.fault);
+            const RestartResult got = await ? RestartAndAwait(store) : RestartConfirmed(store);
+            EXPECT_EQ(got, await ? row.awaited : row.confirmed);
+            EXPECT_EQ(told.size(), row.waitTold ? 1u : 0u);
+            // Whatever follows would now be heard: the controller answers (unless it is slower
+            // than allowed).
+            Fault([](sim::Faults& f) { f = sim::Faults{}; });
+            if (got == RestartResult::Ready) {
+                EXPECT_EQ(AwaitCtrlrAnswer(slot, ctrl, 0), 1);
+            }
+            {
+                auto lock = bus->Lock();
+                EXPECT_EQ(bus->Find(1)->restarts, row.restarts);
+            }
+            ClosePort(slot);
+            slot = 0;
+            bus.reset();
+        }
+    }
+    SetRestartNotice(nullptr);
+}
+
+// After a restart that moves the controller, it must answer as itself: another controller at the
+// new number is no sign that it moved, and nothing is written to that one. Nowhere to be found,
+// it is never reported found at the old place.
+TEST_F(WorkflowsOnSimulator, MovedControllerIsKnownByItsIdentificationText) {
+    constexpr int kNeighbour = 5;
+    struct Row {
+        const char* name;
+        void (*fault)(sim::Faults&);
+        bool newSpeed;
+        RestartSeen seen;
+        int restartsOfFirst;
+    };
+    const Row rows[] = {
+        {"refused",
+         [](sim::Faults& f) {
+             f.refuseRestart = -1;
+             f.refuseRestartController = 1;
+         },
+         false, RestartSeen::Refused, 0},
+        {"status lost, two answer at the new number",
+         [](sim::Faults& f) { f.loseRestartStatus = 1; }, false, RestartSeen::Unknown, 1},
+        {"status lost, answers nowhere",
+         [](sim::Faults& f) {
+             f.loseRestartStatus = 1;
+             f.deafAfterRestartMs = kSlowestRestartMs + kOldPlaceWaitMs + 2000;
+         },
+         true, RestartSeen::Lost, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ctrl = 1;
+        StartBus({1, kNeighbour});
+        CtrlrParams shadow = ReadBlock();
+        CtrlrParams params = shadow;
+        params.SetAdrTrk_1(kNeighbour);
+        if (row.newSpeed) params.SetSpeedTrk(2); // 9600
+        params.SetMeterType(1);
+        params.UpdateKsm();
+        std::vector<uint8_t> neighbourBefore;
+        {
+            auto lock = bus->Lock();
+            neighbourBefore = bus->Find(kNeighbour)->Space(0);
+        }
+        Fault(row.fault);
+        const ParamsWriteOutcome out = Write(params, shadow, kNeighbour);
+        EXPECT_EQ(out.result, ParamsWriteResult::RestartFailed);
+        EXPECT_EQ(out.restart, row.seen);
+        EXPECT_EQ(out.address, 1);
+        EXPECT_EQ(store.Address(), 1);
+        EXPECT_EQ(PortBaud(slot), 4800u);
+        {
+            auto lock = bus->Lock();
+            const auto& c = bus->Controllers();
+            EXPECT_EQ(c[0]->restarts, row.restartsOfFirst);
+            EXPECT_EQ(c[1]->restarts, 0);
+            EXPECT_TRUE(c[1]->Space(0) == neighbourBefore) << "the other controller was written";
         }
         ClosePort(slot);
         slot = 0;

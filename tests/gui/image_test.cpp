@@ -1,4 +1,5 @@
 // Saving the controller's image to a file and writing it back through the main-tab buttons.
+#include "data/journal.h"
 #include "data/memory_map.h"
 #include "gui_fixture.h"
 
@@ -65,6 +66,21 @@ TEST_F(GuiTest, ImageSaveAndLoadRoundTripThroughTheButtons) {
         EXPECT_EQ(sim->Find(1)->ImageBytes(), original);
         EXPECT_GE(sim->Find(1)->restarts, 1);
     }
+    // Each record of the load was entered before it was sent and answered after (the load
+    // identifies first, so the copies read before are not taken for old values).
+    std::string error;
+    const auto journal = Journal::OpenExisting(session->Options().journalPath, error);
+    ASSERT_NE(journal, nullptr) << error;
+    const auto entries = journal->List({}, error);
+    ASSERT_FALSE(entries.empty());
+    bool setts0 = false, regs1 = false;
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(e.outcome, kOutcomeWritten);
+        setts0 = setts0 || (e.recordKind == "ChannelSetts" && e.recordIndex == 0);
+        regs1 = regs1 || (e.recordKind == "ChannelRegs" && e.recordIndex == 1);
+    }
+    EXPECT_TRUE(setts0);
+    EXPECT_TRUE(regs1);
     // The load asks for identification again at once.
     EXPECT_FALSE(session->AnyReidentRequested());
     EXPECT_EQ(Text("lNumberCtrlr"), QStringLiteral("Работа с Адресом №1"));

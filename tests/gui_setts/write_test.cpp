@@ -17,6 +17,8 @@
 namespace velmar::test {
 namespace {
 
+constexpr int kOutcomeColumn = 9; // the journal dialog's "Итог"
+
 // The session's port and controller number still reach the controller: a plain read works.
 int ReadBlockThroughSession(ui::Session& session) {
     uint8_t bytes[256] = {};
@@ -62,6 +64,50 @@ TEST_F(SettsTest, ASaveIsJournaled) {
         << view.Csv().toStdString();
 }
 
+// A write a crash left in the journal with its outcome unknown: the journal's dialog shows it
+// so, and the tab's next read of the record settles it (the controller holds the bytes written).
+TEST_F(SettsTest, AWriteLeftUnknownIsShownSoAndSettledByTheNextRead) {
+    StartBus();
+    std::vector<uint8_t> held;
+    {
+        auto lock = bus->Lock();
+        const auto& er = bus->Find(1)->Space(0);
+        held.assign(er.begin() + addr::kParams, er.begin() + addr::kParams + len::kParams);
+    }
+    std::string error;
+    {
+        auto journal = Journal::Open(JournalPath().toStdString(), error);
+        ASSERT_NE(journal, nullptr) << error;
+        JournalEntry e;
+        e.time = JournalNow();
+        e.ctrlr = 1;
+        e.port = session->Line().portName;
+        e.recordKind = "Params";
+        e.caption = "Доза в начале, мл";
+        e.oldValue = "?";
+        e.newValue = "100";
+        e.outcome = kOutcomeUnknown;
+        std::vector<JournalEntry> entries{e};
+        JournalWrite w;
+        w.ctrlr = 1;
+        w.port = e.port;
+        w.address = addr::kParams;
+        w.newBytes = held;
+        ASSERT_TRUE(journal->AppendPending(entries, w, error)) << error;
+    }
+    {
+        ui::TJournalView view(*session, JournalPath().toStdString());
+        const auto table = view.findChild<QTableWidget*>(QStringLiteral("tEntries"));
+        ASSERT_EQ(table->rowCount(), 1);
+        EXPECT_EQ(table->item(0, kOutcomeColumn)->text(), U(kOutcomeUnknown));
+    }
+    Show(); // the tab reads the parameter block
+    ui::TJournalView view(*session, JournalPath().toStdString());
+    const auto table = view.findChild<QTableWidget*>(QStringLiteral("tEntries"));
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, kOutcomeColumn)->text(), U(kOutcomeWritten));
+}
+
 // The journal cannot be written: the save does not start, and the engineer is told why.
 TEST_F(SettsTest, ASaveWithoutAWritableJournalDoesNotStart) {
     StartBus();
@@ -105,8 +151,14 @@ TEST_F(SettsTest, ANewSpeedIsFollowedWhenTheRestartStatusIsLost) {
         bus->GetFaults().loseRestartStatus = 1;
     }
     Show();
+    QStringList shown;
+    QObject::connect(session.get(), &ui::Session::statusChanged,
+                     [&shown](const QString& text) { shown << text; });
     Choose(Combo("cbSpeedTrk"), "9600");
     Save();
+    // The engineer saw that the window waits for the controller.
+    EXPECT_TRUE(shown.join('|').contains(U("ожидание ответа контроллера")))
+        << shown.join('|').toStdString();
     {
         auto lock = bus->Lock();
         EXPECT_EQ(bus->Find(1)->LineBaud(), 9600u);
@@ -119,8 +171,10 @@ TEST_F(SettsTest, ANewSpeedIsFollowedWhenTheRestartStatusIsLost) {
 }
 
 // One side: a new side-A address is probed first; another controller answers there, so the
-// engineer is warned. Cancel writes nothing; OK writes and moves the session to the address.
-TEST_F(SettsTest, ANewAddressInUseWarnsAndTheSessionFollows) {
+// engineer is warned. Cancel writes nothing; OK writes and restarts, but the two controllers then
+// answer together at the address: the window cannot tell its controller there, says that it does
+// not know where it is, and writes nothing more (nothing reaches the other controller).
+TEST_F(SettsTest, ANewAddressInUseWarnsAndTheControllersSharingItAreNotWrittenTo) {
     sim::Options options;
     options.addresses = {1, 7};
     options.sides = 1;
@@ -140,15 +194,25 @@ TEST_F(SettsTest, ANewAddressInUseWarnsAndTheSessionFollows) {
     EXPECT_EQ(session->Address(), 1);
     EXPECT_TRUE(Reident(*session, ui::Reident::SideAddress));
 
+    std::vector<uint8_t> otherBefore;
+    {
+        auto lock = bus->Lock();
+        otherBefore = bus->Controllers()[1]->Space(0);
+    }
     prompts->confirms = {true};
     Save();
-    EXPECT_EQ(status, U("Параметры успешно записаны"));
-    EXPECT_EQ(session->Address(), 7);
-    EXPECT_EQ(numberLabel, U("Работа с Адресом №7"));
+    ASSERT_FALSE(prompts->messages.isEmpty());
+    EXPECT_TRUE(prompts->messages.back().contains(U("Где он, неизвестно")))
+        << prompts->messages.back().toStdString();
+    EXPECT_NE(status, U("Параметры успешно записаны"));
+    EXPECT_EQ(session->Address(), 1);
     auto lock = bus->Lock();
     sim::Controller& first = *bus->Controllers()[0];
     EXPECT_EQ(first.Space(0)[kParamsAt + 2], 7);
     EXPECT_EQ(first.SideAAddress(), 7);
+    EXPECT_EQ(first.restarts, 1);
+    EXPECT_EQ(bus->Controllers()[1]->restarts, 0);
+    EXPECT_TRUE(bus->Controllers()[1]->Space(0) == otherBefore);
 }
 
 // In the main window the identification requested by the new address runs at once even when the
@@ -303,7 +367,9 @@ TEST_F(SettsTest, ARestartTheControllerDoesNotTakeIsReported) {
     }
     Choose(Combo("cbSpeedTrk"), "9600");
     Save();
-    const QString text = U("Параметры записаны, но контроллер не ответил на команду рестарта");
+    // A status that says no is a refusal, reported as one, never as a lost status.
+    const QString text = U("Контроллер отказался выполнить рестарт; параметры записаны, но не "
+                           "вступили в силу. Связь оставлена на прежних скорости и адресе");
     EXPECT_EQ(prompts->messages, QStringList{text});
     EXPECT_EQ(status, text);
     EXPECT_EQ(session->Line().baud, baud);

@@ -110,6 +110,48 @@ TEST_F(SvcTest, TheMakeBlockWriteWaitsForTheRestartedController) {
     EXPECT_EQ(Sim(kMake + 24), 42);
 }
 
+// The make-specific write follows the restart only when the controller restarted: refused, it
+// is not written and the engineer is told; its status lost, the controller is awaited (once
+// restarted) and the block written.
+class AdvRestartTest : public SvcTest {
+  protected:
+    void WriteThrough(void (*fault)(sim::Faults&), bool makeWritten, int restarts) {
+        ASSERT_NO_FATAL_FAILURE(StartBus());
+        {
+            auto lock = bus->Lock();
+            fault(bus->GetFaults());
+        }
+        Make<ui::TabAdvSet>();
+        Show();
+        const int makeBefore = Sim(kMake + 24);
+        Enter("eMinSpeed", "12");
+        Enter("ePbTimeoutNara", "42");
+        Click("bSetAdvSetTrk");
+        EXPECT_EQ(Sim(kParams + 53), 12);
+        EXPECT_EQ(Sim(kMake + 24), makeWritten ? 42 : makeBefore);
+        if (!makeWritten) {
+            EXPECT_EQ(prompts->messages.join('|'),
+                      U("Контроллер отказался выполнить рестарт; параметры Нара-Азс не записаны"));
+        }
+        auto lock = bus->Lock();
+        EXPECT_EQ(bus->Find(1)->restarts, restarts);
+    }
+};
+
+TEST_F(AdvRestartTest, ARefusedRestartStopsTheMakeBlockWrite) {
+    WriteThrough([](sim::Faults& f) { f.refuseRestart = -1; }, false, 0);
+}
+
+TEST_F(AdvRestartTest, ALostStatusIsAwaitedBeforeTheMakeBlockWrite) {
+    constexpr int kSlowRestartMs = 3500;
+    WriteThrough(
+        [](sim::Faults& f) {
+            f.loseRestartStatus = 1;
+            f.deafAfterRestartMs = kSlowRestartMs;
+        },
+        true, 1);
+}
+
 TEST_F(SvcTest, AnyClickOnTheSecondModeMaskClearsItsTopBits) {
     StartBus();
     SetSim(kParams + 32, {0xFF, 0xFF});

@@ -5,6 +5,7 @@
 #include "data/journal.h"
 #include "data/journal_record.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <thread>
@@ -97,6 +98,72 @@ TEST_F(JournalChain, TamperingIsFoundAtTheFirstBrokenEntry) {
         EXPECT_NE(error.find("нарушена"), std::string::npos) << error;
         EXPECT_TRUE(mine->List({}, error).empty());
     }
+}
+
+// Two writes entered before they went on the line, each with its outcome after: an outcome
+// edited, deleted, moved to another write or whose write's entry was edited breaks the outcome
+// chain, named at its write's first entry.
+TEST_F(JournalChain, AnOutcomeTamperedWithIsFoundAtItsWrite) {
+    {
+        std::string error;
+        auto journal = Journal::Open(path, error);
+        ASSERT_NE(journal, nullptr) << error;
+        for (int i = 0; i < 2; ++i) {
+            std::vector<JournalEntry> pending{Entry("Пауза пуска, с", "1", std::to_string(i))};
+            pending[0].outcome = kOutcomeUnknown;
+            JournalWrite w;
+            w.ctrlr = 1;
+            ASSERT_TRUE(journal->AppendPending(pending, w, error)) << error;
+            ASSERT_TRUE(journal->AppendOutcome(w, kOutcomeWritten, kOutcomeByAnswer, error));
+        }
+        ASSERT_EQ(Verify(path), 0);
+        EXPECT_EQ(journal->List({}, error).back().outcome, kOutcomeWritten);
+    }
+    struct Case {
+        const char* name;
+        const char* sql;
+        int64_t broken;
+    };
+    const Case cases[] = {
+        {"edited outcome", "UPDATE outcomes SET outcome='отказ' WHERE id=1", 4},
+        {"deleted outcome", "DELETE FROM outcomes WHERE id=1", 5},
+        {"outcome moved to another write",
+         "UPDATE outcomes SET first_entry=5, last_entry=5 WHERE id=1", 5},
+        {"pending entry edited", "UPDATE entries SET new_value='9' WHERE id=5", 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string copy = dir.File(std::string("o") + std::to_string(&c - cases));
+        std::filesystem::copy_file(path, copy);
+        Sql(copy, c.sql);
+        EXPECT_EQ(Verify(copy), c.broken);
+    }
+}
+
+// A journal of the version before outcome rows: read as it is, and on its first open for
+// writing it takes entries entered before their write.
+TEST_F(JournalChain, AJournalOfTheVersionBeforeOutcomeRowsIsReadAndTakesPendingWrites) {
+    Sql(path, "DROP TABLE writes; DROP TABLE outcomes");
+    std::string error;
+    {
+        auto old = Journal::OpenExisting(path, error);
+        ASSERT_NE(old, nullptr) << error;
+        EXPECT_EQ(old->List({}, error).size(), 3u) << error;
+        EXPECT_EQ(old->Verify(error), 0) << error;
+        EXPECT_TRUE(old->Unresolved(error).empty());
+    }
+    auto journal = Journal::Open(path, error);
+    ASSERT_NE(journal, nullptr) << error;
+    std::vector<JournalEntry> pending{Entry("Пауза пуска, с", "1", "2")};
+    pending[0].outcome = kOutcomeUnknown;
+    JournalWrite w;
+    ASSERT_TRUE(journal->AppendPending(pending, w, error)) << error;
+    EXPECT_EQ(journal->Unresolved(error).size(), 1u);
+    const auto entries = journal->List({}, error);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].outcome, kOutcomeWritten);
+    EXPECT_EQ(entries[3].outcome, kOutcomeUnknown);
+    EXPECT_EQ(Verify(path), 0);
 }
 
 TEST_F(JournalChain, ExportAndImportKeepEachEntrysOrigin) {

@@ -4,7 +4,9 @@
 // written behave as they must.
 #include "../data/data_test_support.h"
 #include "data/channel_io.h"
-#include "data/journal_image.h"
+#include "data/default_image.h"
+#include "data/device_image.h"
+#include "data/image_write_report.h"
 #include "data/journal_store.h"
 #include "data/live_store.h"
 #include "data/model_reads.h"
@@ -13,14 +15,18 @@
 #include "link/serial_port.h"
 #include "sim/core/bus_simulator.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace velmar {
 namespace {
 
 constexpr int kChannel = 1;
 constexpr int kSide = 1;
+constexpr int kRepliesLost = 50; // every answer to a write and to its checks
+constexpr uint8_t kFirstMinVol = 21;
 
 // Public: the cases of the table reach the fixture through lambdas.
 class JournaledWrites : public ::testing::Test {
@@ -162,32 +168,111 @@ TEST_F(JournaledWrites, AWriteThatChangesNothingAddsNothing) {
     EXPECT_TRUE(Entries().empty());
 }
 
-TEST_F(JournaledWrites, ARecordNeverReadIsReadOnceForItsOldValues) {
+TEST_F(JournaledWrites, ARecordNeverReadIsEnteredWithItsOldValuesUnknownAndNoReadOfItsOwn) {
     ChannelRegs regs;
-    ASSERT_EQ(
-        line.Read(ChannelAddress(addr::kChannelRegsBase, 0), regs.size(), regs.data(), 0).Length(),
-        static_cast<int>(regs.size()));
-    const uint16_t oldPrice = regs.Price();
-    regs.SetPrice(static_cast<uint16_t>(oldPrice + 1));
-    ASSERT_TRUE(
-        store.Write(ChannelAddress(addr::kChannelRegsBase, 0), regs.size(), regs.data(), 0).Ok());
+    const int address = ChannelAddress(addr::kChannelRegsBase, 0);
+    ASSERT_EQ(line.Read(address, regs.size(), regs.data(), 0).Length(),
+              static_cast<int>(regs.size()));
+    // The frames of the write alone, as the store without a journal sends it.
+    uint64_t frames = bus->FramesSeen();
+    ASSERT_TRUE(line.Write(address, regs.size(), regs.data(), 0).Ok());
+    const uint64_t plainFrames = bus->FramesSeen() - frames;
+    regs.SetPrice(static_cast<uint16_t>(regs.Price() + 1));
+    frames = bus->FramesSeen();
+    ASSERT_TRUE(store.Write(address, regs.size(), regs.data(), 0).Ok());
+    EXPECT_EQ(bus->FramesSeen() - frames, plainFrames);
     const auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].field, "Price");
-    EXPECT_NE(entries[0].oldValue, "?");
+    ASSERT_FALSE(entries.empty());
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(e.oldValue, "?") << e.field;
+        EXPECT_EQ(e.outcome, kOutcomeWritten);
+    }
 }
 
-TEST_F(JournaledWrites, ARefusedWriteIsEnteredAsRefused) {
-    Read(model.Make(), addr::kMakeBlock);
-    model.Make().working.SetMinVolNara(33);
-    {
-        auto lock = bus->Lock();
-        bus->GetFaults().writeStatusAddress = addr::kMakeBlock;
+// A write without a clear answer is entered as unknown, never as refused: the controller may have
+// taken it. The next read of its record through a journaling store settles it either way.
+TEST_F(JournaledWrites, AWriteWithoutAClearAnswerStaysUnknownUntilTheNextReadSettlesIt) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Faults&)> fault;
+        const char* settled;
+    };
+    const Case cases[] = {
+        {"status refused: the controller kept its bytes",
+         [](sim::Faults& f) { f.writeStatusAddress = addr::kMakeBlock; }, kOutcomeNotWritten},
+        {"status lost: the controller took the write",
+         [](sim::Faults& f) { f.dropReplies = kRepliesLost; }, kOutcomeWritten},
+    };
+    uint8_t value = kFirstMinVol;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Read(model.Make(), addr::kMakeBlock);
+        model.Make().working.SetMinVolNara(value++);
+        {
+            auto lock = bus->Lock();
+            c.fault(bus->GetFaults());
+        }
+        EXPECT_EQ(WriteModelMake(model, store), WriteResult::WriteFailed);
+        {
+            auto lock = bus->Lock();
+            bus->GetFaults() = {};
+        }
+        auto entries = Entries();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.back().outcome, kOutcomeUnknown);
+        EXPECT_TRUE(store.Incomplete().empty());
+        Read(model.Make(), addr::kMakeBlock);
+        entries = Entries();
+        EXPECT_EQ(entries.back().outcome, c.settled);
     }
-    EXPECT_EQ(WriteModelMake(model, store), WriteResult::WriteFailed);
+    std::string error;
+    EXPECT_EQ(Journal::OpenExisting(path, error)->Verify(error), 0) << error;
+}
+
+TEST_F(JournaledWrites, AJournalLockedByAnotherProgramKeepsTheWriteOffTheLine) {
+    ReadParams();
+    model.Params().working.SetSlowStart(9);
+    std::string error;
+    ASSERT_NE(Journal::Open(path, error), nullptr) << error;
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::vector<uint8_t> memory = bus->Find(1)->Space(0);
+    const uint64_t frames = bus->FramesSeen();
+    EXPECT_EQ(WriteModelParamsSized(model, store), WriteResult::WriteFailed);
+    EXPECT_EQ(bus->FramesSeen(), frames); // not one frame of the write
+    EXPECT_EQ(bus->Find(1)->Space(0), memory);
+    EXPECT_FALSE(store.LastError().empty());
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(Entries().empty());
+}
+
+// The write went in, then the journal would not take its outcome: the store answers the line's
+// result, and says the journal is incomplete; the entry stays unknown, and the chain holds.
+TEST_F(JournaledWrites, AnOutcomeTheJournalCannotTakeLeavesTheWriteMadeAndTheJournalIncomplete) {
+    ReadParams();
+    model.Params().working.SetSlowStart(5);
+    sqlite3* other = nullptr;
+    auto lockAfterTheWrite = [&] {
+        ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    };
+    const CtrlrParams& p = model.Params().working;
+    ASSERT_TRUE(store.BeforeWrite(addr::kParams, p.Length(), p.data(), 0));
+    const StoreResult rc = line.Write(addr::kParams, p.Length(), p.data(), 0);
+    ASSERT_TRUE(rc.Ok());
+    lockAfterTheWrite();
+    store.AfterWrite(rc);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_NE(store.Incomplete().find("произведена"), std::string::npos) << store.Incomplete();
+    EXPECT_TRUE(store.LastError().empty());
     const auto entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].outcome, kOutcomeRefused);
+    EXPECT_EQ(entries[0].outcome, kOutcomeUnknown);
+    std::string error;
+    EXPECT_EQ(Journal::OpenExisting(path, error)->Verify(error), 0) << error;
 }
 
 TEST_F(JournaledWrites, AJournalThatCannotBeWrittenKeepsTheWriteFromStarting) {
@@ -202,7 +287,23 @@ TEST_F(JournaledWrites, AJournalThatCannotBeWrittenKeepsTheWriteFromStarting) {
     EXPECT_EQ(now.Params().read.SlowStart(), before.SlowStart());
 }
 
-TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {
+// The journal adds no exchange of its own: the factory defaults, whose records were never read,
+// send the same frames through it as without it, and every record is entered as written.
+TEST_F(JournaledWrites, TheFactoryDefaultsSendNoFrameMoreThroughTheJournal) {
+    const DeviceBuffer image = BuildDefaultImage(DefaultPreset::Shelf, DefaultTopology{});
+    int ctrlr = 1;
+    uint64_t frames = bus->FramesSeen();
+    ASSERT_TRUE(WriteDefaultImage(line, image, ctrlr, {}).Written());
+    const uint64_t plainFrames = bus->FramesSeen() - frames;
+    frames = bus->FramesSeen();
+    ASSERT_TRUE(WriteDefaultImage(store, image, ctrlr, {}).Written());
+    EXPECT_EQ(bus->FramesSeen() - frames, plainFrames);
+    const auto entries = Entries();
+    ASSERT_FALSE(entries.empty());
+    for (const JournalEntry& e : entries) EXPECT_EQ(e.outcome, kOutcomeWritten) << e.caption;
+}
+
+TEST_F(JournaledWrites, AnImageLoadEntersEachRecordBeforeItAndStopsWhereItsWriteFailed) {
     // A saved image of this controller with one change in channel 1 and one in channel 2.
     std::vector<uint8_t> image;
     std::string error;
@@ -216,28 +317,54 @@ TEST_F(JournaledWrites, APartialImageLoadEntersExactlyTheRecordsWritten) {
         }
         return size_t{0};
     };
-    const size_t first = at(RecordKind::ChannelSetts, 0) + setts::kImpLit.offset;
-    const size_t second = at(RecordKind::ChannelSetts, 1) + setts::kImpLit.offset;
-    image[first] ^= 0x01;
-    image[second] ^= 0x01;
-    // The write stopped in channel 2's settings, after channel 1's.
-    ImageWriteReport report;
-    report.anythingSent = true;
-    for (const ImageRecord& r : ImageRecords(image.data())) {
-        if (r.kind != RecordKind::ChannelSetts) continue;
-        const int index = PlaceOfAddress(r.address, 0).index;
-        if (index == 0) report.written.push_back(r);
-        if (index >= 1) report.notWritten.push_back(r);
-    }
+    image[at(RecordKind::ChannelSetts, 0) + setts::kImpLit.offset] ^= 0x01;
+    image[at(RecordKind::ChannelSetts, 1) + setts::kImpLit.offset] ^= 0x01;
+    // Channel 1's settings read through the store: their old values are known.
     ChannelSetts setts0;
-    ASSERT_EQ(ReadChannelRecord(line, kSettsRecord, 0, setts0.data()), ReadResult::Read);
-    model.Setts(0).Take(setts0);
-    const auto entries =
-        ImageLoadEntries(store.Context(), image, report, store.Sizes(), ModelReadCopies(model));
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].field, "ImpLit");
-    EXPECT_EQ(entries[0].recordIndex, 0);
-    EXPECT_EQ(entries[0].outcome, kOutcomePartial);
+    ASSERT_EQ(
+        store.Read(ChannelAddress(addr::kChannelSettsBase, 0), setts0.size(), setts0.data(), 0)
+            .Length(),
+        static_cast<int>(setts0.size()));
+    // Channel 2's settings refuse the write: the load stops in them.
+    {
+        auto lock = bus->Lock();
+        bus->GetFaults().writeStatusAddress = ChannelAddress(addr::kChannelSettsBase, 1);
+    }
+    ImageWriteReport report;
+    EXPECT_EQ(WriteImageToController(slot, 1, image, {}, &store.Sizes(), &report, &store),
+              ImageWriteResult::NotWritten);
+    ASSERT_FALSE(report.written.empty());
+    const auto entries = Entries();
+    // Channel 1's settings: the one field changed, old value known, written.
+    std::vector<const JournalEntry*> ch1, ch2;
+    for (const JournalEntry& e : entries) {
+        if (e.recordKind != "ChannelSetts") continue;
+        (e.recordIndex == 0 ? ch1 : ch2).push_back(&e);
+    }
+    ASSERT_EQ(ch1.size(), 1u);
+    EXPECT_EQ(ch1[0]->field, "ImpLit");
+    EXPECT_EQ(ch1[0]->outcome, kOutcomeWritten);
+    // Channel 2's settings were entered before their write, never read, and stay unknown.
+    ASSERT_FALSE(ch2.empty());
+    for (const JournalEntry* e : ch2) {
+        EXPECT_EQ(e->recordIndex, 1);
+        EXPECT_EQ(e->oldValue, "?");
+        EXPECT_EQ(e->outcome, kOutcomeUnknown);
+    }
+    // Every record written before it is entered as written, and none after it at all.
+    for (const ImageRecord& r : report.written) {
+        const RecordPlace place = PlaceOfAddress(r.address, 0);
+        const bool entered = std::any_of(entries.begin(), entries.end(), [&](const auto& e) {
+            return e.recordKind == RecordKindName(*place.kind) && e.recordIndex == place.index;
+        });
+        EXPECT_TRUE(entered) << RecordKindName(*place.kind) << " " << place.index;
+    }
+    for (size_t i = 1; i < report.notWritten.size(); ++i) {
+        const RecordPlace place = PlaceOfAddress(report.notWritten[i].address, 0);
+        for (const JournalEntry& e : entries)
+            EXPECT_FALSE(e.recordKind == RecordKindName(*place.kind) &&
+                         e.recordIndex == place.index);
+    }
 }
 
 } // namespace

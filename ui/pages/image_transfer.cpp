@@ -160,22 +160,17 @@ bool ImageTransfer::LoadImage(QString& message) {
     SizesRecord* sizes = &session_.Store().Sizes();
     ImageWriteReport report;
     ImageWriteResult result = ImageWriteResult::NotWritten;
-    RunShowingProgress(
-        QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
-        ImageWriteTotal(image.data()) + kBarStep, QString(), [&](ExchangeProgress& p) {
-            result = WriteImageToController(
-                slot, address, image, [&p](int done, int) { p.Step(done); }, sizes, &report);
-        });
-    // Entered before the model forgets the copies read: they are the old values.
-    const SessionResult journaled = session_.JournalImageLoad(image, report, *sizes);
+    WriteRecorder* recorder = session_.Recorder();
+    RunShowingProgress(QStringLiteral("Подождите, идет процесс сохранения данных в контроллер"),
+                       ImageWriteTotal(image.data()) + kBarStep, QString(),
+                       [&](ExchangeProgress& p) {
+                           result = WriteImageToController(
+                               slot, address, image, [&p](int done, int) { p.Step(done); }, sizes,
+                               &report, recorder);
+                       });
     // Whatever got written, the records the window read before are no longer what the
     // controller holds.
     session_.Model().ForgetRecords();
-    if (!journaled.Ok()) {
-        message =
-            QStringLiteral("Образ записан, но не внесен в журнал изменений: ") + journaled.text;
-        return false;
-    }
     if (result == ImageWriteResult::WrittenNoRestart) {
         message = QStringLiteral("Образ записан, но контроллер не подтвердил перезапуск");
         return false;

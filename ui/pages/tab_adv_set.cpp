@@ -36,6 +36,10 @@ constexpr const char* kWriteFailed = "Ошибка записи!";
 constexpr const char* kNaraWriteFailed = "Ошибка записи параметров";
 constexpr const char* kWritten = "Параметры успешно записаны";
 constexpr const char* kRelayFailed = "Ошибка";
+constexpr const char* kRestartRefused =
+    "Контроллер отказался выполнить рестарт; параметры Нара-Азс не записаны";
+constexpr const char* kRestartSilent =
+    "Контроллер не отвечает после рестарта; параметры Нара-Азс не записаны";
 
 const QString kHeatKeys = QStringLiteral("0123456789,-");
 
@@ -240,15 +244,23 @@ void TabAdvSet::bSetAdvSetTrkClick() {
             session_.RequestRepaint();
             return;
         }
+        RestartResult restart = RestartResult::Ready;
         if (!store.IsDemo()) {
             // A make-specific write follows: it waits until the restarted controller listens.
-            session_.Exchange([&] {
+            restart = session_.ExchangeFor([&] {
                 if (makeChanged) return RestartAndAwait(store);
                 store.Restart();
                 return RestartResult::Ready;
             });
         }
         FreshStatus(session_, kWritten);
+        // Nothing is written as if the controller had restarted when it did not, or when it
+        // does not answer.
+        if (restart == RestartResult::Refused || restart == RestartResult::NoAnswer) {
+            ReportFailure(session_, this,
+                          restart == RestartResult::Refused ? kRestartRefused : kRestartSilent);
+            return;
+        }
     }
     const WriteResult make = session_.ExchangeFor([&] { return WriteModelMake(model, store); });
     if (make == WriteResult::Written) {

@@ -56,7 +56,7 @@ void TabCtrlrSetts::bSetParamClick() {
         return;
     case ParamsWriteResult::RestartFailed:
         WriteFailed(QString::fromUtf8(
-            out.restart == RestartSeen::Lost ? RestartSeenText(out.restart) : kRestartFailed));
+            out.restart != RestartSeen::Answered ? RestartSeenText(out.restart) : kRestartFailed));
         return;
     case ParamsWriteResult::PortFailed:
         WriteFailed(WithPortErrorReason(QString::fromUtf8(kPortFailed) +
