@@ -196,6 +196,10 @@ bool IsBusy(sqlite3* db) {
 // Makes the tables, the journal's own source and the columns of sources in one transaction.
 bool SetUpOnce(sqlite3* db, std::string& error, const std::string& what) {
     if (!Exec(db, "PRAGMA journal_mode=WAL", error, what.c_str())) return false;
+    // A journal already set up needs no write: another program may hold it meanwhile.
+    if (HasColumn(db, "entries", "carried_outcome") && HasColumn(db, "outcomes", "id") &&
+        (!MetaValue(db, kMetaSource).empty() || !MetaValue(db, kMetaExportOf).empty()))
+        return true;
     if (!Exec(db, "BEGIN IMMEDIATE", error, what.c_str())) return false;
     bool ok =
         Exec(db, kSchema, error, what.c_str()) && Exec(db, kSourceSchema, error, what.c_str());
@@ -229,10 +233,12 @@ bool SetUpOnce(sqlite3* db, std::string& error, const std::string& what) {
 // first's set-up, where SQLite answers "locked" without waiting. It tries again for as long as a
 // writer waits for another's transaction.
 bool SetUp(sqlite3* db, std::string& error, const std::string& what) {
-    for (int waited = 0;; waited += kSetupRetryMs) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
         error.clear();
         if (SetUpOnce(db, error, what)) return true;
-        if (!IsBusy(db) || waited >= kBusyTimeoutMs) return false;
+        if (!IsBusy(db) || std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kSetupRetryMs));
     }
 }
