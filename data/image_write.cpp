@@ -94,8 +94,8 @@ int WriteDeviceImage(PortSlot slot, int ctrl, const uint8_t* image, size_t image
         // What the controller counts in was not read before the load: a chunk of it whose
         // status did not come clear is never sent again unless it is found written.
         const WriteGuard guard{CountsByItself(rec.address, target.length, kSpaceER), nullptr};
-        const bool written = Succeeded(
-            BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data(), guard));
+        const bool written =
+            Succeeded(BlockWriteAcked(slot, ctrl, rec.address, target.length, block.data(), guard));
         if (recorder != nullptr)
             recorder->AfterWrite(written ? StoreResult::Done()
                                          : StoreResult::Failed(StoreCode::NoAnswer));
