@@ -53,17 +53,8 @@ bool ParseSpace(const std::string& text, uint8_t& space, std::string& label) {
 } // namespace
 
 std::string IdentForTerminal(const char* text) {
-    std::string lines;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p == '\r') {
-            lines += '\n';
-            if (p[1] == '\n') ++p;
-        } else {
-            lines += *p;
-        }
-    }
-    std::string out = Cp1251ToUtf8(lines);
-    if (!out.empty() && out.back() != '\n') out += '\n';
+    std::string out = IdentLines(text);
+    if (!out.empty()) out += '\n';
     return out;
 }
 
